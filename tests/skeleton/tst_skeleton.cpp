@@ -1,0 +1,17 @@
+#include "testmain.h"
+
+#include <QStandardPaths>
+
+class SkeletonTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void settingsGoToTheIsolatedFolder()
+    {
+        QVERIFY(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                    .startsWith(TavrixTest::isolateXdg().path()));
+    }
+};
+
+TAVRIX_TEST_MAIN_CORE(SkeletonTest)
+#include "tst_skeleton.moc"
