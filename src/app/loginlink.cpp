@@ -1,5 +1,7 @@
 #include "app/loginlink.h"
 
+#include "common/config.h"
+
 #include <QDebug>
 #include <QRegularExpression>
 
@@ -60,6 +62,15 @@ LoginLink parseLoginLink(const QString &text)
     link.kind = link.userNameValid && link.passwordValid ? LoginLink::Kind::Valid
                                                          : LoginLink::Kind::InvalidCredentials;
     return link;
+}
+
+void cacheLoginLinkCredentials(const LoginLink &link)
+{
+    const std::shared_ptr<Config> config = Config::instance();
+    config->setUserName(link.userName, true);
+    config->setPassword(link.password, true);
+    config->setAutoLogin(true);
+    config->save();
 }
 
 } // namespace Tavrix

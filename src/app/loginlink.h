@@ -25,6 +25,9 @@ struct LoginLink
 // Parses and checks a link, logging each step. The password never reaches the log.
 LoginLink parseLoginLink(const QString &text);
 
+// Stores a valid link's credentials (encoded) with automatic sign-in switched on, and saves.
+void cacheLoginLinkCredentials(const LoginLink &link);
+
 // The first value of parameter name in text (searched anywhere, up to the next "&"), as
 // written in the link; empty when absent.
 QString loginLinkParameter(const QString &text, const QString &name);

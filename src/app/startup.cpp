@@ -8,17 +8,15 @@
 #include "app/urlschemeregistration.h"
 #include "app/versiontracking.h"
 #include "app/windowplacement.h"
+#include "common/config.h"
 #include "platform/quitsignal.h"
 #include "ui/mainwindow.h"
+#include "vpn/openconnectconnection.h"
 
 #include <QDebug>
 #include <QIcon>
 #include <QMessageBox>
 #include <QScreen>
-#include <QSettings>
-
-#include <gnutls/gnutls.h>
-#include <openconnect.h>
 
 #include <cstdio>
 #include <memory>
@@ -46,7 +44,7 @@ void setIdentity()
     QCoreApplication::setApplicationName(QObject::tr("TavrixVPN"));
     QCoreApplication::setApplicationVersion(appVersion);
     QCoreApplication::setOrganizationName(QStringLiteral("Quennark"));
-    QSettings().setValue(QStringLiteral("app/version"), appVersion);
+    Config::setAppVersion(appVersion);
 }
 
 void openFileLog(bool rotate)
@@ -72,7 +70,7 @@ bool processLoginLink(const QString &text)
         return false;
     }
     qDebug().noquote() << "Valid credentials received, caching for login";
-    // Stored through the settings object once it is available on this branch.
+    cacheLoginLinkCredentials(link);
     qDebug().noquote() << "Credentials cached successfully";
     return true;
 }
@@ -132,8 +130,9 @@ int runApplication(int &argc, char **argv)
     }
 
     qDebug().noquote() << "\n--- Configuration Management ---";
-    gnutls_global_init();
-    openconnect_init_ssl();
+    std::shared_ptr<OpenConnectConnection> controller = OpenConnectConnection::instance();
+    OpenConnectConnection::initTls();
+    Config::instance()->load();
 
     trackAppVersion(appVersion);
     registerUrlScheme();
@@ -145,6 +144,7 @@ int runApplication(int &argc, char **argv)
     }
 
     loadResources(app);
+    qRegisterMetaType<OpenConnectConnection::Status>("Status");
 
     qDebug().noquote() << "\n--- Initializing Main Window ---";
     auto window = std::make_unique<MainWindow>(loginFromLink ? QStringLiteral("Yes") : QStringLiteral("Not"));
@@ -186,10 +186,13 @@ int runApplication(int &argc, char **argv)
     qDebug().noquote() << QLatin1Char('\n') + QString::fromLatin1(frameLine);
     qDebug().noquote() << "Application shutting down...";
     qDebug().noquote() << frameLine;
+    Config::instance()->save();
     qDebug().noquote() << "Configuration saved";
     qDebug().noquote() << "Exit code:" << code;
     closeFileLogging();
     window.reset();
+    // The controller stops a running session when the last reference goes at exit.
+    controller.reset();
     return code;
 }
 

@@ -1,22 +1,18 @@
 #include "app/urlschemeregistration.h"
 
+#include "common/config.h"
 #include "platform/urlscheme.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include <QSettings>
 
 namespace Tavrix {
 
 void registerUrlScheme(const QString &executable)
 {
     qDebug().noquote() << "Checking URL scheme registration...";
-    QSettings settings;
-    settings.beginGroup(QStringLiteral("Application"));
-    const bool registered = settings.value(QStringLiteral("URLSchemeRegistered"), false).toBool();
-    const QString registeredPath = settings.value(QStringLiteral("RegisteredExecutablePath")).toString();
-    if (registered && registeredPath == executable) {
+    if (Config::urlSchemeRegistered() && Config::registeredExecutablePath() == executable) {
         qDebug().noquote() << "URL scheme already registered";
         return;
     }
@@ -27,8 +23,8 @@ void registerUrlScheme(const QString &executable)
         qWarning().noquote() << "Failed to register URL scheme in registry";
         return;
     }
-    settings.setValue(QStringLiteral("URLSchemeRegistered"), true);
-    settings.setValue(QStringLiteral("RegisteredExecutablePath"), executable);
+    Config::setUrlSchemeRegistered(true);
+    Config::setRegisteredExecutablePath(executable);
     qDebug().noquote() << "URL scheme registered successfully";
 }
 

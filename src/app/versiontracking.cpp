@@ -1,16 +1,11 @@
 #include "app/versiontracking.h"
 
+#include "common/config.h"
+
 #include <QDebug>
-#include <QSettings>
 #include <QStringList>
 
 namespace Tavrix {
-
-namespace {
-
-const QString versionKey = QStringLiteral("Application/lastAppVersion");
-
-} // namespace
 
 bool isVersionOlder(const QString &a, const QString &b)
 {
@@ -29,17 +24,16 @@ bool isVersionOlder(const QString &a, const QString &b)
 
 void trackAppVersion(const QString &current)
 {
-    QSettings settings;
-    const QString stored = settings.value(versionKey).toString();
+    const QString stored = Config::lastAppVersion();
     if (stored.isEmpty()) {
         qDebug().noquote() << "First run detected, initializing version tracking";
-        settings.setValue(versionKey, current);
+        Config::setLastAppVersion(current);
         return;
     }
     if (isVersionOlder(stored, current)) {
         qDebug().noquote() << "Version changed from" << stored << "to" << current;
         migrateSettings(stored, current);
-        settings.setValue(versionKey, current);
+        Config::setLastAppVersion(current);
         qDebug().noquote() << "Migration completed successfully";
         return;
     }
@@ -55,11 +49,8 @@ void migrateSettings(const QString &from, const QString &to)
     const QString cacheClearing = QStringLiteral("3.1.6");
     if (from < cacheClearing && !(to < cacheClearing)) {
         qDebug().noquote() << "Migrating to 3.1.6: Clearing old cache...";
-        QSettings settings;
-        settings.beginGroup(QStringLiteral("ConfigCache"));
-        settings.remove(QString());
-        settings.endGroup();
-        settings.setValue(QStringLiteral("UserDefaults/isConfigExist"), false);
+        Config::clearConfigCache();
+        Config::setConfigExist(false);
         qDebug().noquote() << "Migration to 3.1.6 completed";
     }
 }
