@@ -429,6 +429,30 @@ private slots:
         QCOMPARE(iconPath(1006), QStringLiteral(":/assets/v2rayLogo.jpeg"));
         QCOMPARE(iconPath(-1), QStringLiteral(":/assets/logo.png"));
     }
+
+    // The resource build keeps its own list of pictures; every name the client asks for
+    // must have one, made from the right country.
+    void flagPicturesMatchTheResourceList()
+    {
+        QFile list(qEnvironmentVariable("TAVRIX_SOURCE_DIR") + "/assets/flags/countries.txt");
+        if (!list.open(QIODevice::ReadOnly | QIODevice::Text))
+            QSKIP("no assets/flags/countries.txt in this tree");
+        QSet<QString> pictures;
+        while (!list.atEnd()) {
+            const QStringList parts = QString::fromUtf8(list.readLine()).simplified().split(' ');
+            if (parts.size() < 3 || !parts.at(0).at(0).isDigit())
+                continue;
+            const int code = parts.at(0).toInt();
+            QCOMPARE(flagName(code), "flag_" + parts.at(2));
+            pictures.insert(parts.at(2));
+            for (const CountryFlag &f : countryFlags()) {
+                if (f.code == code)
+                    QCOMPARE(QString::fromLatin1(f.picture).toLower(), parts.at(1).toLower());
+            }
+        }
+        for (const CountryFlag &f : countryFlags())
+            QVERIFY2(pictures.contains(QString::fromLatin1(f.name).mid(5)), f.name);
+    }
 };
 
 TAVRIX_TEST_MAIN_CORE(ModelTest)
