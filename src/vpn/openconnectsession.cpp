@@ -190,6 +190,10 @@ void OpenConnectSession::setupTun(void *privdata)
                                   .toUtf8();
     openconnect_setup_tun_device(conn->vpninfo, script.constData(), nullptr);
     OpenConnectConnection::importEngineLog();
+    if (!conn->m_tunnelReported) {
+        conn->m_tunnelReported = true;
+        emit conn->statusChanged(OpenConnectConnection::CONNECTED);
+    }
 }
 
 } // namespace Tavrix
