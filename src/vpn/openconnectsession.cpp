@@ -171,7 +171,7 @@ QString OpenConnectSession::maskSecrets(const QString &text, const QByteArray &c
     // Cookies the library prints before it knows them as the session's: headers and
     // name=value pairs of the session cookies.
     static const QRegularExpression cookiePattern(
-        QStringLiteral("((?:set-)?cookie:\\s*[^=;\\s]+=|webvpn[a-z_]*=|COOKIE=|session[a-z_-]*=)([^;\\s\"'<>&]+)"),
+        QStringLiteral("((?:set-)?cookie:\\s*[^=;\\s]+=|webvpn[a-z_]*=|COOKIE=[\"']?|session[a-z_-]*=)([^;\\s\"'<>&]+)"),
         QRegularExpression::CaseInsensitiveOption);
     masked.replace(cookiePattern, QStringLiteral("\\1") + hidden);
     return masked;

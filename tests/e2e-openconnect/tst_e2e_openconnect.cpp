@@ -46,6 +46,11 @@ public:
 
     QString tmpDir() const { return m_tmp.path(); }
 
+    bool waitForExit(int timeoutMs)
+    {
+        return m_process->state() == QProcess::NotRunning || m_process->waitForFinished(timeoutMs);
+    }
+
     bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
 
     void send(const QString &command)
@@ -137,6 +142,7 @@ private slots:
     void serverVariants();
     void blockedDtlsStaysOnTls();
     void changedServerKeyIsAccepted();
+    void quitWhileConnected();
 
 private:
     void startServer(OcservServer::Groups groups);
@@ -331,6 +337,23 @@ void TestOpenConnectE2e::changedServerKeyIsAccepted()
     QCOMPARE(client.waitFor(QStringLiteral("PROBE ")), QStringLiteral("PROBE ok"));
     client.send(QStringLiteral("disconnect"));
     QCOMPARE(client.statusesUntil({0}), (QList<int>{3, 0}));
+}
+
+void TestOpenConnectE2e::quitWhileConnected()
+{
+    startServer(OcservServer::NoGroups);
+    SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
+    client.send(QStringLiteral("connect"));
+    QCOMPARE(client.statusesUntil({0, 2}), (QList<int>{1, 2}));
+    expectTunnelDevice(true);
+    // The program ends with the tunnel up: the controller stops the session on the way out.
+    QElapsedTimer timer;
+    timer.start();
+    client.send(QStringLiteral("quit"));
+    QVERIFY(!client.waitFor(QStringLiteral("EXIT")).isEmpty());
+    QVERIFY(client.waitForExit(10000));
+    QVERIFY2(timer.elapsed() < 8000, qPrintable(QString::number(timer.elapsed())));
+    expectTunnelDevice(false);
 }
 
 int main(int argc, char *argv[])
