@@ -28,7 +28,4 @@ else()
     message(FATAL_ERROR "unknown LOOK ${LOOK}")
 endif()
 string(APPEND svg "</svg>\n")
-file(WRITE "${OUT}.tmp" "${svg}")
-# Leave the file alone when nothing changed, so the renderer does not run again.
-configure_file("${OUT}.tmp" "${OUT}" COPYONLY)
-file(REMOVE "${OUT}.tmp")
+file(WRITE "${OUT}" "${svg}")
