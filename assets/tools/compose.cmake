@@ -19,7 +19,7 @@ if(LOOK STREQUAL "plain")
     string(APPEND svg "${inner}")
 elseif(LOOK STREQUAL "disc")
     string(APPEND svg "<circle cx=\"32\" cy=\"32\" r=\"32\" fill=\"${BACK}\"/>\n"
-        "<g transform=\"translate(32 32) scale(0.56) translate(-32 -32)\">${inner}</g>\n")
+        "<g transform=\"translate(32 32) scale(0.6) translate(-32 -32)\">${inner}</g>\n")
 elseif(LOOK STREQUAL "ring")
     string(APPEND svg "<circle cx=\"32\" cy=\"32\" r=\"32\" fill=\"${BACK}\" fill-opacity=\"0.22\"/>\n"
         "<circle cx=\"32\" cy=\"32\" r=\"26.5\" fill=\"${BACK}\"/>\n"
