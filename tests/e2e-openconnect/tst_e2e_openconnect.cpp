@@ -2,6 +2,7 @@
 // the client (our controller, in a small program) in another.
 
 #include "netns.h"
+#include "sessionclient.h"
 #include "testmain.h"
 
 #include <QRegularExpression>
@@ -13,121 +14,10 @@ using TavrixTest::OcservServer;
 namespace {
 
 constexpr int echoPort = 7001;
-constexpr int stepTimeoutMs = 20000;
-
-// One client program inside the client namespace, talked to through its standard streams.
-class SessionClient
-{
-public:
-    SessionClient(NetnsLab &lab, const QString &user, const QString &password)
-        : m_lab(lab)
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        // The tunnel script's log goes to this run's own temporary folder.
-        environment.insert(QStringLiteral("TMPDIR"), m_tmp.path());
-        const QString program = qEnvironmentVariable("TAVRIX_BIN_DIR") + QStringLiteral("/tavrix-session-client");
-        m_process = lab.start(lab.clientNs(), {program}, QString(), environment);
-        if (m_process && !waitFor(QStringLiteral("READY")).isEmpty()) {
-            send(QStringLiteral("host ") + QString::fromLatin1(NetnsLab::serverAddress) + QStringLiteral(":")
-                 + QString::number(OcservServer::port));
-            send(QStringLiteral("user ") + user);
-            send(QStringLiteral("pass ") + password);
-        }
-    }
-
-    ~SessionClient()
-    {
-        if (m_process) {
-            send(QStringLiteral("quit"));
-            m_process->waitForFinished(10000);
-            m_lab.stop(m_process);
-        }
-    }
-
-    QString tmpDir() const { return m_tmp.path(); }
-
-    bool waitForExit(int timeoutMs)
-    {
-        return m_process->state() == QProcess::NotRunning || m_process->waitForFinished(timeoutMs);
-    }
-
-    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
-
-    void send(const QString &command)
-    {
-        m_process->write(command.toUtf8() + '\n');
-        m_process->waitForBytesWritten(2000);
-    }
-
-    // Waits for a line starting with prefix after the ones already consumed; returns it.
-    QString waitFor(const QString &prefix, int timeoutMs = stepTimeoutMs)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            while (m_next < m_lines.size()) {
-                const QString line = m_lines.at(m_next++);
-                if (line.startsWith(prefix))
-                    return line;
-            }
-            if (deadline.hasExpired() || !readMore(deadline))
-                return QString();
-        }
-    }
-
-    // Statuses reported from now until one of the final ones arrives.
-    QList<int> statusesUntil(const QList<int> &final, int timeoutMs = stepTimeoutMs)
-    {
-        QList<int> seen;
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            const QString line = waitFor(QStringLiteral("STATUS "), int(deadline.remainingTime()));
-            if (line.isEmpty())
-                return seen;
-            seen.append(line.section(QLatin1Char(' '), 1, 1).toInt());
-            if (final.contains(seen.last()))
-                return seen;
-        }
-    }
-
-    QStringList logLines() const
-    {
-        QStringList result;
-        for (const QString &line : m_lines) {
-            if (line.startsWith(QLatin1String("LOG ")))
-                result.append(line.mid(4));
-        }
-        return result;
-    }
-
-    bool logged(const QString &text) const
-    {
-        for (const QString &line : logLines()) {
-            if (line.contains(text))
-                return true;
-        }
-        return false;
-    }
-
-    QString logDump() const { return logLines().join(QLatin1Char('\n')); }
-
-private:
-    bool readMore(const QDeadlineTimer &deadline)
-    {
-        if (!m_process->canReadLine() && !m_process->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            return m_process->canReadLine();
-        while (m_process->canReadLine())
-            m_lines.append(QString::fromUtf8(m_process->readLine()).trimmed());
-        return true;
-    }
-
-    NetnsLab &m_lab;
-    QTemporaryDir m_tmp;
-    QProcess *m_process = nullptr;
-    QStringList m_lines;
-    int m_next = 0;
-};
 
 } // namespace
+
+using TavrixTest::SessionClient;
 
 class TestOpenConnectE2e : public QObject
 {
@@ -163,7 +53,7 @@ void TestOpenConnectE2e::initTestCase()
     m_server = std::make_unique<OcservServer>(m_lab);
     QVERIFY2(m_server->makeCredentials(&error), qPrintable(error));
     startServer(OcservServer::NoGroups);
-    const QString echo = qEnvironmentVariable("TAVRIX_BIN_DIR") + QStringLiteral("/tavrix-session-client");
+    const QString echo = SessionClient::programPath();
     QVERIFY(m_lab.start(m_lab.serverNs(),
                         {echo, "--echo-server", QString::fromLatin1(NetnsLab::insideAddress), QString::number(echoPort)},
                         m_lab.dir() + QStringLiteral("/echo.log")));
