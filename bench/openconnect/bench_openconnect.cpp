@@ -105,8 +105,7 @@ bool runClient(NetnsLab &lab, SessionClient &client, bool measureThroughput, int
         figures->up.append(iperf(lab, false, seconds));
         figures->down.append(iperf(lab, true, seconds));
     }
-    client.send(QStringLiteral("disconnect"));
-    client.statusesUntil({0});
+    client.disconnectVpn();
     waitUntilGone(lab);
     return true;
 }

@@ -81,6 +81,27 @@ public:
         }
     }
 
+    // Sends "connect": the statuses up to CONNECTED or IDLE.
+    QList<int> connectVpn()
+    {
+        send(QStringLiteral("connect"));
+        return statusesUntil({0, 2});
+    }
+
+    // Sends "disconnect": the statuses up to IDLE.
+    QList<int> disconnectVpn()
+    {
+        send(QStringLiteral("disconnect"));
+        return statusesUntil({0});
+    }
+
+    // A TCP round trip from the client namespace: "PROBE ok" or "PROBE fail ...".
+    QString probe(const QString &address, int port)
+    {
+        send(QStringLiteral("probe %1 %2").arg(address).arg(port));
+        return waitFor(QStringLiteral("PROBE "));
+    }
+
     // Statuses reported from now until one of the final ones arrives.
     QList<int> statusesUntil(const QList<int> &final, int timeoutMs = SessionClient::defaultTimeoutMs)
     {

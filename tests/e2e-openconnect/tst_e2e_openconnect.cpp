@@ -14,6 +14,10 @@ using TavrixTest::OcservServer;
 namespace {
 
 constexpr int echoPort = 7001;
+const QString inside = QString::fromLatin1(NetnsLab::insideAddress);
+const QList<int> connected{1, 2};
+const QList<int> refused{1, 0};
+const QList<int> disconnected{3, 0};
 
 } // namespace
 
@@ -104,17 +108,12 @@ void TestOpenConnectE2e::connectCarriesTraffic()
     QVERIFY(m_client->isRunning());
 
     // Nothing reaches the inside address without the tunnel.
-    m_client->send(QStringLiteral("probe %1 %2").arg(NetnsLab::insideAddress).arg(echoPort));
-    QVERIFY(m_client->waitFor(QStringLiteral("PROBE ")).startsWith(QLatin1String("PROBE fail")));
+    QVERIFY(m_client->probe(inside, echoPort).startsWith(QLatin1String("PROBE fail")));
 
-    m_client->send(QStringLiteral("connect"));
-    QCOMPARE(m_client->waitFor(QStringLiteral("RESULT ")).section(' ', 1, 1), QStringLiteral("0"));
-    const QList<int> statuses = m_client->statusesUntil({0, 2});
-    QVERIFY2(statuses == (QList<int>{1, 2}), qPrintable(m_client->logDump()));
+    QVERIFY2(m_client->connectVpn() == connected, qPrintable(m_client->logDump()));
     QVERIFY(m_client->logged(QStringLiteral("peer is unknown")));
 
-    m_client->send(QStringLiteral("probe %1 %2").arg(NetnsLab::insideAddress).arg(echoPort));
-    QCOMPARE(m_client->waitFor(QStringLiteral("PROBE ")), QStringLiteral("PROBE ok"));
+    QCOMPARE(m_client->probe(inside, echoPort), QStringLiteral("PROBE ok"));
 
     m_client->send(QStringLiteral("stats"));
     QCOMPARE(m_client->waitFor(QStringLiteral("UPDATE ")), QStringLiteral("UPDATE 0"));
@@ -132,8 +131,7 @@ void TestOpenConnectE2e::connectCarriesTraffic()
 void TestOpenConnectE2e::disconnectRemovesTunnel()
 {
     QVERIFY(m_client && m_client->isRunning());
-    m_client->send(QStringLiteral("disconnect"));
-    QCOMPARE(m_client->statusesUntil({0}), (QList<int>{3, 0}));
+    QCOMPARE(m_client->disconnectVpn(), disconnected);
     // The library takes the device down as the session thread ends, just before IDLE.
     QTRY_VERIFY_WITH_TIMEOUT(!m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String(": tun")), 5000);
     expectTunnelDevice(false);
@@ -164,14 +162,10 @@ void TestOpenConnectE2e::serverVariants()
     startServer(OcservServer::Groups(groups));
     SessionClient client(m_lab, user, password);
     QVERIFY(client.isRunning());
-    client.send(QStringLiteral("connect"));
-    const QList<int> statuses = client.statusesUntil({0, 2});
-    QVERIFY2(statuses == (connects ? QList<int>{1, 2} : QList<int>{1, 0}), qPrintable(client.logDump()));
+    QVERIFY2(client.connectVpn() == (connects ? connected : refused), qPrintable(client.logDump()));
     if (connects) {
-        client.send(QStringLiteral("probe %1 %2").arg(NetnsLab::insideAddress).arg(echoPort));
-        QCOMPARE(client.waitFor(QStringLiteral("PROBE ")), QStringLiteral("PROBE ok"));
-        client.send(QStringLiteral("disconnect"));
-        QCOMPARE(client.statusesUntil({0}), (QList<int>{3, 0}));
+        QCOMPARE(client.probe(inside, echoPort), QStringLiteral("PROBE ok"));
+        QCOMPARE(client.disconnectVpn(), disconnected);
     } else {
         // The session is over: a disconnect has nothing to stop.
         client.send(QStringLiteral("stats"));
@@ -194,13 +188,10 @@ void TestOpenConnectE2e::blockedDtlsStaysOnTls()
              0);
 
     SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
-    client.send(QStringLiteral("connect"));
-    QCOMPARE(client.statusesUntil({0, 2}), (QList<int>{1, 2}));
-    client.send(QStringLiteral("probe %1 %2").arg(NetnsLab::insideAddress).arg(echoPort));
-    QCOMPARE(client.waitFor(QStringLiteral("PROBE ")), QStringLiteral("PROBE ok"));
+    QCOMPARE(client.connectVpn(), connected);
+    QCOMPARE(client.probe(inside, echoPort), QStringLiteral("PROBE ok"));
     QVERIFY2(!client.logged(QStringLiteral("Established DTLS connection")), qPrintable(client.logDump()));
-    client.send(QStringLiteral("disconnect"));
-    QCOMPARE(client.statusesUntil({0}), (QList<int>{3, 0}));
+    QCOMPARE(client.disconnectVpn(), disconnected);
     m_lab.exec(m_lab.serverNs(), {"nft", "delete", "table", "inet", table});
 }
 
@@ -208,10 +199,8 @@ void TestOpenConnectE2e::changedServerKeyIsAccepted()
 {
     startServer(OcservServer::NoGroups);
     SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
-    client.send(QStringLiteral("connect"));
-    QCOMPARE(client.statusesUntil({0, 2}), (QList<int>{1, 2}));
-    client.send(QStringLiteral("disconnect"));
-    QCOMPARE(client.statusesUntil({0}), (QList<int>{3, 0}));
+    QCOMPARE(client.connectVpn(), connected);
+    QCOMPARE(client.disconnectVpn(), disconnected);
     QVERIFY(!client.logged(QStringLiteral("peer's key has changed!")));
 
     QString error;
@@ -219,22 +208,17 @@ void TestOpenConnectE2e::changedServerKeyIsAccepted()
     m_serverRunning = false;
     startServer(OcservServer::NoGroups);
 
-    client.send(QStringLiteral("connect"));
-    QCOMPARE(client.waitFor(QStringLiteral("RESULT ")).section(' ', 1, 1), QStringLiteral("0"));
-    QCOMPARE(client.statusesUntil({0, 2}), (QList<int>{1, 2}));
+    QCOMPARE(client.connectVpn(), connected);
     QVERIFY2(client.logged(QStringLiteral("peer's key has changed!")), qPrintable(client.logDump()));
-    client.send(QStringLiteral("probe %1 %2").arg(NetnsLab::insideAddress).arg(echoPort));
-    QCOMPARE(client.waitFor(QStringLiteral("PROBE ")), QStringLiteral("PROBE ok"));
-    client.send(QStringLiteral("disconnect"));
-    QCOMPARE(client.statusesUntil({0}), (QList<int>{3, 0}));
+    QCOMPARE(client.probe(inside, echoPort), QStringLiteral("PROBE ok"));
+    QCOMPARE(client.disconnectVpn(), disconnected);
 }
 
 void TestOpenConnectE2e::quitWhileConnected()
 {
     startServer(OcservServer::NoGroups);
     SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
-    client.send(QStringLiteral("connect"));
-    QCOMPARE(client.statusesUntil({0, 2}), (QList<int>{1, 2}));
+    QCOMPARE(client.connectVpn(), connected);
     expectTunnelDevice(true);
     // The program ends with the tunnel up: the controller stops the session on the way out.
     QElapsedTimer timer;
