@@ -59,6 +59,12 @@ QMap<QString, QString> formOf(const httplib::Request &req)
     return parseForm(req.body);
 }
 
+// httplib adds the socket's addresses as pseudo-headers; they are not what the client sent.
+bool isPseudoHeader(const std::string &name)
+{
+    return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
+}
+
 QJsonObject toJson(const QMap<QString, QString> &map)
 {
     QJsonObject out;
@@ -155,8 +161,11 @@ DevServer::DevServer(const Options &options)
                               QStringLiteral("premium, credentials of the OpenConnect server"));
     m_server = std::make_unique<httplib::SSLServer>(options.certificate.certPath.toLocal8Bit().constData(),
                                                     options.certificate.keyPath.toLocal8Bit().constData());
-    // "never" holds a thread per request; leave room for the rest.
-    m_server->new_task_queue = [] { return new httplib::ThreadPool(48); };
+    // Every open connection holds a thread, and "never" holds one per request: leave room.
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(64); };
+    // Closing a kept-alive connection after a few requests makes clients see spurious
+    // "remote host closed" errors; keep it open until it idles out.
+    m_server->set_keep_alive_max_count(100000);
     m_server->set_tcp_nodelay(true);
     routes();
 }
@@ -219,8 +228,10 @@ DevServer::Handler DevServer::guarded(Handler handler)
 {
     return [this, handler](const httplib::Request &req, httplib::Response &res) {
         QJsonObject headers;
-        for (const auto &h : req.headers)
-            headers.insert(qs(h.first), qs(h.second));
+        for (const auto &h : req.headers) {
+            if (!isPseudoHeader(h.first))
+                headers.insert(qs(h.first), qs(h.second));
+        }
         const QString path = qs(req.path);
         m_control.record(QJsonObject{{QStringLiteral("method"), qs(req.method)},
                                      {QStringLiteral("path"), path},
@@ -269,8 +280,10 @@ DevServer::Handler DevServer::account(Reply (AccountApi::*call)(const Call &) co
         Call c;
         c.path = qs(req.path);
         c.form = formOf(req);
-        for (const auto &h : req.headers)
-            c.headers.insert(qs(h.first).toLower(), qs(h.second));
+        for (const auto &h : req.headers) {
+            if (!isPseudoHeader(h.first))
+                c.headers.insert(qs(h.first).toLower(), qs(h.second));
+        }
         c.origin = originOf(req);
         c.remoteAddress = qs(req.remote_addr);
         send(res, (m_api.*call)(c));

@@ -134,6 +134,7 @@ public:
         QEventLoop loop;
         QTimer timer;
         timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer, &QTimer::timeout, reply, &QNetworkReply::abort);
         QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
         timer.start(timeoutMs);
