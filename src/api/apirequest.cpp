@@ -47,6 +47,15 @@ QJsonObject plainObject(const QByteArray &body, bool *isObject = nullptr)
     return document.object();
 }
 
+// A refusal (403, 422) carries its reason as plain JSON, never protected.
+void takeRefusalMessage(const QByteArray &body, QString *message)
+{
+    bool isObject = false;
+    const QJsonObject object = plainObject(body, &isObject);
+    if (isObject)
+        *message = object.value(QStringLiteral("message")).toString();
+}
+
 void queue(APIManager *manager, const char *method)
 {
     QMetaObject::invokeMethod(manager, method, Qt::QueuedConnection);
@@ -306,13 +315,9 @@ int ApiRequest::signUp(const QString &user, const QString &password, const QStri
         return object.value(QStringLiteral("response_code")).toInt() > 1 ? SignUpRefused : SignUpSuccess;
     }
     case 403:
-    case 422: {
-        bool isObject = false;
-        const QJsonObject object = plainObject(response.body, &isObject);
-        if (isObject)
-            m_errorMessage = object.value(QStringLiteral("message")).toString();
+    case 422:
+        takeRefusalMessage(response.body, &m_errorMessage);
         return SignUpRefused;
-    }
     case NetworkError:
         appLog(tr("Network request error"));
         m_errorMessage = kNoInternet;
@@ -358,12 +363,9 @@ int ApiRequest::forgotPassword(const QString &email)
                                   : QStringLiteral("User Not Found!");
         return ForgotPasswordRefused;
     }
-    case 403: {
-        const QJsonObject object = plainObject(response.body, &isObject);
-        if (isObject)
-            m_errorMessage = object.value(QStringLiteral("message")).toString();
+    case 403:
+        takeRefusalMessage(response.body, &m_errorMessage);
         return ForgotPasswordRefused;
-    }
     case NetworkError:
         appLog(tr("Network request error"));
         m_errorMessage = kNoInternet;
@@ -417,13 +419,9 @@ int ApiRequest::runOperation(const Operation &operation, const QStringList &para
         return OperationSuccess;
     }
     case 403:
-    case 422: {
-        bool isObject = false;
-        const QJsonObject object = plainObject(response.body, &isObject);
-        if (isObject)
-            m_errorMessage = object.value(QStringLiteral("message")).toString();
+    case 422:
+        takeRefusalMessage(response.body, &m_errorMessage);
         return operation.forbidden;
-    }
     case NetworkError:
         appLog(tr("Network request error"));
         m_errorMessage = kNoInternet;
