@@ -1,0 +1,20 @@
+#include "platform/ping.h"
+
+namespace Tavrix {
+namespace Ping {
+
+QString program()
+{
+    return QStringLiteral("ping");
+}
+
+QStringList arguments(const QString &host)
+{
+    // One echo, numeric output, and a deadline so an unreachable host ends the program
+    // instead of leaving it waiting.
+    return {QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-n"),
+            QStringLiteral("-w"), QStringLiteral("5"), host};
+}
+
+} // namespace Ping
+} // namespace Tavrix
