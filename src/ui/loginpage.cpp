@@ -470,6 +470,19 @@ void LoginPage::onGui(F &&work)
         Qt::BlockingQueuedConnection);
 }
 
+void LoginPage::tell(const QString &text)
+{
+    // Queued like every other hand-over, so the message keeps its place in the order; the
+    // action goes on without waiting for the user to read it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            if (!m_closing.loadAcquire())
+                emit showDialog(text);
+        },
+        Qt::QueuedConnection);
+}
+
 bool LoginPage::waitForConfiguration(int timeoutMs)
 {
     QSemaphore done;
@@ -518,8 +531,7 @@ bool LoginPage::ensureConfiguration(const char *unavailableLog, const char *fail
     });
     if (!loaded) {
         qCritical().noquote() << failedLog;
-        onGui([this] { emit showDialog(QStringLiteral(
-                           "Failed to load configuration. Please check your internet connection and try again.")); });
+        tell(QStringLiteral("Failed to load configuration. Please check your internet connection and try again."));
         return false;
     }
     return true;
@@ -534,7 +546,7 @@ void LoginPage::signInAction(const Entered &entered)
     const QString password = cleaned(entered.password);
     if (name.isEmpty() || password.isEmpty()) {
         qWarning() << "❌ Invalid credentials - empty fields";
-        onGui([this] { emit showDialog(QStringLiteral("Invalid credentials. Please enter both username and password.")); });
+        tell(QStringLiteral("Invalid credentials. Please enter both username and password."));
         return;
     }
     if (!ensureConfiguration("⚠️ Configuration not available, loading...", "❌ Failed to load configuration"))
@@ -574,7 +586,7 @@ void LoginPage::signInAction(const Entered &entered)
         return;
     }
     qWarning() << "❌ Login failed:" << error;
-    onGui([&] { emit showDialog(error); });
+    tell(error);
 }
 
 void LoginPage::signUpAction(const Entered &entered)
@@ -602,7 +614,7 @@ void LoginPage::signUpAction(const Entered &entered)
         problem = QStringLiteral("Passwords do not match");
     }
     if (!problem.isEmpty()) {
-        onGui([&] { emit showDialog(problem); });
+        tell(problem);
         return;
     }
     if (!ensureConfiguration("⚠️ Configuration not available for signup", "❌ Failed to load configuration for signup"))
@@ -619,7 +631,7 @@ void LoginPage::signUpAction(const Entered &entered)
     });
     if (result != ApiRequest::SignUpSuccess) {
         qWarning() << "❌ Signup failed:" << error;
-        onGui([&] { emit showDialog(error); });
+        tell(error);
         return;
     }
     qDebug() << "✅ Signup successful!";
@@ -644,7 +656,7 @@ void LoginPage::resetPasswordAction(const Entered &entered)
     const QString email = entered.user;
     if (email.isEmpty()) {
         qWarning() << "❌ Invalid email for password reset";
-        onGui([this] { emit showDialog(QStringLiteral("*Wrong email, please submit correct email")); });
+        tell(QStringLiteral("*Wrong email, please submit correct email"));
         return;
     }
     if (!ensureConfiguration("⚠️ Configuration not available for password reset",
@@ -660,7 +672,7 @@ void LoginPage::resetPasswordAction(const Entered &entered)
     });
     if (result != ApiRequest::ForgotPasswordSuccess) {
         qWarning() << "❌ Password reset failed:" << error;
-        onGui([&] { emit showDialog(error); });
+        tell(error);
         return;
     }
     qDebug() << "✅ Password reset request successful";

@@ -93,6 +93,7 @@ private:
     void resetPasswordAction(const Entered &entered);
     bool ensureConfiguration(const char *unavailableLog, const char *failedLog);
     bool waitForConfiguration(int timeoutMs);
+    void tell(const QString &text);
     template<typename F>
     void onGui(F &&work);
 

@@ -208,6 +208,9 @@ void MainWindow::showPage(int index)
 void MainWindow::onStatusChanged(int state)
 {
     lastStatus = state;
+    // A quit asked for while connected waits for this, with or without a tray.
+    if (state == OpenConnectConnection::IDLE)
+        emit readyToShutdown();
     if (!m_connectAction || !m_trayIcon) {
         qWarning() << "Error: m_connectAction or m_trayIcon is not initialized!";
         return;
@@ -216,7 +219,6 @@ void MainWindow::onStatusChanged(int state)
     case OpenConnectConnection::IDLE:
         m_connectAction->setText(tr("Connect"));
         m_trayIcon->setIcon(QIcon(QStringLiteral(":/assets/200.png")));
-        emit readyToShutdown();
         break;
     case OpenConnectConnection::CONNECTING:
         m_trayIcon->setIcon(QIcon(QStringLiteral(":/assets/200.png")));

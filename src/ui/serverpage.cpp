@@ -101,14 +101,14 @@ void ServerPage::buildForm()
 void ServerPage::restorePanels()
 {
     if (Config::instance()->autoConncet()) {
-        show(SideServerList, MainConnect);
+        showPanels(SideServerList, MainConnect);
         return;
     }
     const auto state = Config::loadState();
-    show(state.first, state.second);
+    showPanels(state.first, state.second);
 }
 
-void ServerPage::show(int side, int main)
+void ServerPage::showPanels(int side, int main)
 {
     if (side != Keep)
         m_side->setCurrentIndex(side);
@@ -123,7 +123,7 @@ void ServerPage::logoutClick()
 
 void ServerPage::myAccountBack()
 {
-    show(SideMenu, MainConnect);
+    showPanels(SideMenu, MainConnect);
 }
 
 void ServerPage::showSplitTunnel()
@@ -132,7 +132,7 @@ void ServerPage::showSplitTunnel()
                                        QLatin1String(SettingsKey::isSplitTunnelEnabled), false)
                              .toBool();
     qDebug() << "isEnabled::::" << enabled;
-    show(SideSettings, enabled ? MainSplitTunnel : MainConnect);
+    showPanels(SideSettings, enabled ? MainSplitTunnel : MainConnect);
 }
 
 void ServerPage::makeConnections()
@@ -155,9 +155,9 @@ void ServerPage::makeConnections()
     auto *history = m_side->findChild<PaymentHistory *>();
     auto *splitTunnel = m_splitTunnelPage;
 
-    auto go = [this](int side, int main) { return [this, side, main] { show(side, main); }; };
+    auto go = [this](int side, int main) { return [this, side, main] { showPanels(side, main); }; };
     auto connectAfterChoice = [this] {
-        show(Keep, MainConnect);
+        showPanels(Keep, MainConnect);
         m_connectPage->requestConnect(true);
     };
 

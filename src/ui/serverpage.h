@@ -59,7 +59,7 @@ public slots:
 private:
     void buildForm();
     void makeConnections();
-    void show(int side, int main);
+    void showPanels(int side, int main);
     void showSplitTunnel();
 
     QStackedWidget *m_side = nullptr;
