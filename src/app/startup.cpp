@@ -163,14 +163,17 @@ int runApplication(int &argc, char **argv)
     window->setGeometry(placement.x, placement.y, placement.width, placement.height);
 
     app.setActivationWindow(window.get(), true);
-    // Message boxes and dialogs get the main window as their parent here.
+    // PLACE FOR THE DIALOG PARENT: MsgBox and DBox get window.get() as their parent window
+    // here, once those classes offer it.
 
     QWidget *windowPtr = window.get();
     QObject::connect(&app, &QtSingleApplication::messageReceived, windowPtr, [windowPtr](const QString &) {
         wakeUpWindow(windowPtr);
     });
 
-    // The connect page's application-wide event filter is installed here.
+    // PLACE FOR THE CONNECT PAGE: one ConnectPage without a parent, installed as an event
+    // filter on the application object (it passes every event on), never shown, and
+    // destroyed together with the window after shutdown.
 
     QApplication::setQuitOnLastWindowClosed(true);
     quitOnTerminationRequest();

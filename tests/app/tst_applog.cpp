@@ -251,14 +251,6 @@ private slots:
         QCOMPARE(spy.count(), 20000);
         QCOMPARE(spy.last().first().value<Logger::Message>().sequence, 20000);
     }
-
-    void loggerTextReachesTheFile()
-    {
-        qInstallMessageHandler(fileMessageHandler);
-        Logger::instance()->log(QStringLiteral("📡 connecting"), 1, 4);
-        qInstallMessageHandler(nullptr);
-        QVERIFY(QString::fromUtf8(readAll(m_path)).endsWith(QStringLiteral("] [DEBUG] 📡 connecting\n")));
-    }
 };
 
 TAVRIX_TEST_MAIN_CORE(AppLogTest)

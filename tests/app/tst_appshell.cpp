@@ -179,12 +179,6 @@ private slots:
         }
     }
 
-    void maskingKeepsTheRest()
-    {
-        QCOMPARE(maskLoginLinkSecrets(QStringLiteral("tavrixvpn://l?authenticate=a@b.co&value=abc/defg&x=1")),
-                 QStringLiteral("tavrixvpn://l?authenticate=a@b.co&value=***&x=1"));
-    }
-
     void validLinkIsCached()
     {
         Config::setLastAppVersion(QStringLiteral("5.6.0"));
