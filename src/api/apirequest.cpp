@@ -29,6 +29,7 @@ namespace {
 
 const QString kLine = QStringLiteral("========================================");
 const QString kNoInternet = QStringLiteral("No internet Connection, Please check your internet connection.");
+const QString kInvalidFormat = QStringLiteral("Invalid server response format");
 const QString kNoConfig = QStringLiteral("Failed to fetch the default config.");
 constexpr int kConfigWaitMs = 5000;
 
@@ -64,8 +65,10 @@ struct ApiRequest::Operation
     bool decoded;             // protected answer (response key) or plain JSON
     const char *dataLog;      // application-log pattern for the decoded text, or nullptr
     int refused;              // 200 with response_code 2 or more
-    int notJson;              // 200 whose text is not a JSON object
-    enum { KeepMessage, BodyAsMessage, SimplifiedBodyAsMessage } notJsonMessage;
+    // 200 whose text is not a JSON object. Only the plain-text voucher answer counts as
+    // success; for the protected answers it means the reply was not the service's.
+    int notJson;
+    enum { InvalidFormat, BodyAsMessage, SimplifiedBodyAsMessage } notJsonMessage;
     int forbidden;            // 403 / 422
     int noNetwork;            // -2
     int invalidUrl;           // -1
@@ -121,7 +124,9 @@ QByteArray ApiRequest::formBody(const QStringList &namesAndValues) const
     QUrlQuery query;
     for (int i = 0; i + 1 < namesAndValues.size(); i += 2)
         query.addQueryItem(namesAndValues.at(i), namesAndValues.at(i + 1));
-    return query.toString(QUrl::FullyEncoded).toUtf8();
+    // In a form body "+" stands for a space: send it encoded, or a password or the "+06:00"
+    // time zone would arrive altered.
+    return query.toString(QUrl::FullyEncoded).replace(QLatin1Char('+'), QLatin1String("%2B")).toUtf8();
 }
 
 QStringList ApiRequest::credentials(const char *passwordName) const
@@ -219,7 +224,7 @@ int ApiRequest::login(const QString &user, const QString &password)
         bool parseError = false;
         document = decodeResponse(response.body, responseKey, &parseError);
         if (parseError || document.isEmpty() || !document.isObject()) {
-            message = QStringLiteral("Invalid server response format");
+            message = kInvalidFormat;
             qDebug().noquote() << "⚠️ Invalid login response, fetching new config...";
             queue(m_apiManager, "fetchAllDefaultConfig");
             appLog(QStringLiteral("Failed to parse login response"));
@@ -291,8 +296,12 @@ int ApiRequest::signUp(const QString &user, const QString &password, const QStri
     case 200: {
         bool isObject = false;
         const QJsonObject object = plainObject(response.body, &isObject);
-        if (!isObject)
-            return SignUpSuccess;
+        // An answer that is no JSON object (a captive portal, a broken proxy) did not
+        // create the account as far as anyone can tell.
+        if (!isObject) {
+            m_errorMessage = kInvalidFormat;
+            return SignUpFailed;
+        }
         m_errorMessage = object.value(QStringLiteral("message")).toString();
         return object.value(QStringLiteral("response_code")).toInt() > 1 ? SignUpRefused : SignUpSuccess;
     }
@@ -395,6 +404,8 @@ int ApiRequest::runOperation(const Operation &operation, const QStringList &para
                 m_errorMessage = QString::fromUtf8(response.body);
             else if (operation.notJsonMessage == Operation::SimplifiedBodyAsMessage)
                 m_errorMessage = QString::fromUtf8(response.body).simplified();
+            else
+                m_errorMessage = kInvalidFormat;
             return operation.notJson;
         }
         const QJsonObject answer = document.object();
@@ -459,7 +470,7 @@ int ApiRequest::redeemVoucher(const QString &code)
 int ApiRequest::loggedDevices()
 {
     static const Operation operation = {
-        "loggedDevice", "device url::::::::::::::::::", true, nullptr, 4, 0, Operation::KeepMessage, 4, 3, 1, 4,
+        "loggedDevice", "device url::::::::::::::::::", true, nullptr, 4, 4, Operation::InvalidFormat, 4, 3, 1, 4,
         "Invalid Subscribe URL", nullptr,
         [](const QJsonObject &answer) { User::instance()->setDevices(answer.value(QStringLiteral("data")).toArray()); }};
     return runOperation(operation, credentials("pass"), Headers());
@@ -467,8 +478,8 @@ int ApiRequest::loggedDevices()
 
 int ApiRequest::referInfo()
 {
-    static const Operation operation = {"RererInfoURL", "url for referInfo:::", true, "referInfo Data :  %1", 4, 0,
-                                        Operation::KeepMessage, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr,
+    static const Operation operation = {"RererInfoURL", "url for referInfo:::", true, "referInfo Data :  %1", 4, 4,
+                                        Operation::InvalidFormat, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr,
                                         [](const QJsonObject &answer) { User::instance()->setReferInfo(answer); }};
     return runOperation(operation, credentials("password"), Headers());
 }
@@ -480,8 +491,8 @@ int ApiRequest::referSubmit(const QString &code)
         m_errorMessage = QStringLiteral("Redeem Code Invalid!");
         return 5;
     }
-    static const Operation operation = {"ReferURL", "refer URl:::", true, "referSubmit Data :  %1", 4, 0,
-                                        Operation::KeepMessage, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr, nullptr};
+    static const Operation operation = {"ReferURL", "refer URl:::", true, "referSubmit Data :  %1", 4, 4,
+                                        Operation::InvalidFormat, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr, nullptr};
     return runOperation(operation, credentials("password") + QStringList{QStringLiteral("referral_code"), code},
                         Headers());
 }
@@ -492,8 +503,8 @@ int ApiRequest::darkWebCheck(const QString &email)
         m_errorMessage = QStringLiteral("*Email Address not valid!");
         return 4;
     }
-    static const Operation operation = {"darkWebURL", "darweb url:::", true, "darkWeb Data :  %1", 3, 0,
-                                        Operation::KeepMessage, 3, 5, 1, 3, "Invalid Subscribe URL",
+    static const Operation operation = {"darkWebURL", "darweb url:::", true, "darkWeb Data :  %1", 3, 3,
+                                        Operation::InvalidFormat, 3, 5, 1, 3, "Invalid Subscribe URL",
                                         "dark web response code::::", nullptr};
     return runOperation(operation,
                         credentials("password")
@@ -505,7 +516,7 @@ int ApiRequest::darkWebCheck(const QString &email)
 int ApiRequest::purchaseHistory()
 {
     static const Operation operation = {
-        "purchaseHistoryURL", nullptr, true, "purchaseHistory Data :  %1", 3, 0, Operation::KeepMessage, 3, 5, 1, 3,
+        "purchaseHistoryURL", nullptr, true, "purchaseHistory Data :  %1", 3, 3, Operation::InvalidFormat, 3, 5, 1, 3,
         "Invalid purchaseHistory URL", nullptr, [](const QJsonObject &answer) {
             User::instance()->setPurchaseHistory(answer.value(QStringLiteral("data")).toArray());
         }};
