@@ -163,7 +163,7 @@ public:
             runProgram(QStringLiteral("ip"), {"netns", "del", ns});
             QDir(QStringLiteral("/etc/netns/") + ns).removeRecursively();
         }
-        QDir(QStringLiteral("/etc/netns")).rmdir(QStringLiteral("."));
+        QDir().rmdir(QStringLiteral("/etc/netns")); // only when no other run uses it
         m_up = false;
     }
 
