@@ -47,6 +47,15 @@ QJsonObject plainObject(const QByteArray &body, bool *isObject = nullptr)
     return document.object();
 }
 
+// A refusal (403, 422) carries its reason as plain JSON, never protected.
+void takeRefusalMessage(const QByteArray &body, QString *message)
+{
+    bool isObject = false;
+    const QJsonObject object = plainObject(body, &isObject);
+    if (isObject)
+        *message = object.value(QStringLiteral("message")).toString();
+}
+
 void queue(APIManager *manager, const char *method)
 {
     QMetaObject::invokeMethod(manager, method, Qt::QueuedConnection);
@@ -75,6 +84,7 @@ struct ApiRequest::Operation
     int other;                // any other status
     const char *invalidUrlLog;
     const char *statusLog;    // debug line followed by the status, or nullptr
+    const char *decodedDebug; // debug line followed by the decoded answer, or nullptr
     void (*store)(const QJsonObject &answer); // on success, or nullptr
 };
 
@@ -306,13 +316,9 @@ int ApiRequest::signUp(const QString &user, const QString &password, const QStri
         return object.value(QStringLiteral("response_code")).toInt() > 1 ? SignUpRefused : SignUpSuccess;
     }
     case 403:
-    case 422: {
-        bool isObject = false;
-        const QJsonObject object = plainObject(response.body, &isObject);
-        if (isObject)
-            m_errorMessage = object.value(QStringLiteral("message")).toString();
+    case 422:
+        takeRefusalMessage(response.body, &m_errorMessage);
         return SignUpRefused;
-    }
     case NetworkError:
         appLog(tr("Network request error"));
         m_errorMessage = kNoInternet;
@@ -358,12 +364,9 @@ int ApiRequest::forgotPassword(const QString &email)
                                   : QStringLiteral("User Not Found!");
         return ForgotPasswordRefused;
     }
-    case 403: {
-        const QJsonObject object = plainObject(response.body, &isObject);
-        if (isObject)
-            m_errorMessage = object.value(QStringLiteral("message")).toString();
+    case 403:
+        takeRefusalMessage(response.body, &m_errorMessage);
         return ForgotPasswordRefused;
-    }
     case NetworkError:
         appLog(tr("Network request error"));
         m_errorMessage = kNoInternet;
@@ -393,6 +396,8 @@ int ApiRequest::runOperation(const Operation &operation, const QStringList &para
             const int nul = response.body.indexOf('\0');
             const QString plain = decode(QString::fromUtf8(nul < 0 ? response.body : response.body.left(nul)),
                                          responseKey);
+            if (operation.decodedDebug)
+                qDebug().noquote() << operation.decodedDebug << plain;
             if (operation.dataLog)
                 appLog(QString::fromLatin1(operation.dataLog).arg(plain));
             document = QJsonDocument::fromJson(plain.toUtf8());
@@ -417,13 +422,9 @@ int ApiRequest::runOperation(const Operation &operation, const QStringList &para
         return OperationSuccess;
     }
     case 403:
-    case 422: {
-        bool isObject = false;
-        const QJsonObject object = plainObject(response.body, &isObject);
-        if (isObject)
-            m_errorMessage = object.value(QStringLiteral("message")).toString();
+    case 422:
+        takeRefusalMessage(response.body, &m_errorMessage);
         return operation.forbidden;
-    }
     case NetworkError:
         appLog(tr("Network request error"));
         m_errorMessage = kNoInternet;
@@ -445,7 +446,7 @@ int ApiRequest::subscribe(const QString &email)
     }
     static const Operation operation = {"emailSubsUrl", "email sub url:::", false, nullptr, 4, 4,
                                         Operation::SimplifiedBodyAsMessage, 4, 3, 2, 4, "Invalid Subscribe URL",
-                                        "subscribe response code::", nullptr};
+                                        "subscribe response code::", nullptr, nullptr};
     Headers headers;
     headers.insert(QStringLiteral("email"), email);
     return runOperation(operation, {QStringLiteral("email"), email}, headers);
@@ -459,7 +460,7 @@ int ApiRequest::redeemVoucher(const QString &code)
     }
     static const Operation operation = {"redeemVoucherURL", "readeemvoucher  url:::", false, nullptr, 4, 0,
                                         Operation::BodyAsMessage, 4, 3, 2, 4, "Invalid Subscribe URL",
-                                        "subscribe response code::", nullptr};
+                                        "subscribe response code::", nullptr, nullptr};
     return runOperation(operation,
                         credentials("password")
                             + QStringList{QStringLiteral("subscription_code"), code, QStringLiteral("noEncrypted"),
@@ -471,7 +472,7 @@ int ApiRequest::loggedDevices()
 {
     static const Operation operation = {
         "loggedDevice", "device url::::::::::::::::::", true, nullptr, 4, 4, Operation::InvalidFormat, 4, 3, 1, 4,
-        "Invalid Subscribe URL", nullptr,
+        "Invalid Subscribe URL", nullptr, nullptr,
         [](const QJsonObject &answer) { User::instance()->setDevices(answer.value(QStringLiteral("data")).toArray()); }};
     return runOperation(operation, credentials("pass"), Headers());
 }
@@ -479,7 +480,7 @@ int ApiRequest::loggedDevices()
 int ApiRequest::referInfo()
 {
     static const Operation operation = {"RererInfoURL", "url for referInfo:::", true, "referInfo Data :  %1", 4, 4,
-                                        Operation::InvalidFormat, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr,
+                                        Operation::InvalidFormat, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr, nullptr,
                                         [](const QJsonObject &answer) { User::instance()->setReferInfo(answer); }};
     return runOperation(operation, credentials("password"), Headers());
 }
@@ -492,7 +493,8 @@ int ApiRequest::referSubmit(const QString &code)
         return 5;
     }
     static const Operation operation = {"ReferURL", "refer URl:::", true, "referSubmit Data :  %1", 4, 4,
-                                        Operation::InvalidFormat, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr, nullptr};
+                                        Operation::InvalidFormat, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr, nullptr,
+                                        nullptr};
     return runOperation(operation, credentials("password") + QStringList{QStringLiteral("referral_code"), code},
                         Headers());
 }
@@ -505,7 +507,7 @@ int ApiRequest::darkWebCheck(const QString &email)
     }
     static const Operation operation = {"darkWebURL", "darweb url:::", true, "darkWeb Data :  %1", 3, 3,
                                         Operation::InvalidFormat, 3, 5, 1, 3, "Invalid Subscribe URL",
-                                        "dark web response code::::", nullptr};
+                                        "dark web response code::::", "decryptedResponse", nullptr};
     return runOperation(operation,
                         credentials("password")
                             + QStringList{QStringLiteral("request_type"), QStringLiteral("1"),
@@ -517,7 +519,7 @@ int ApiRequest::purchaseHistory()
 {
     static const Operation operation = {
         "purchaseHistoryURL", nullptr, true, "purchaseHistory Data :  %1", 3, 3, Operation::InvalidFormat, 3, 5, 1, 3,
-        "Invalid purchaseHistory URL", nullptr, [](const QJsonObject &answer) {
+        "Invalid purchaseHistory URL", nullptr, nullptr, [](const QJsonObject &answer) {
             User::instance()->setPurchaseHistory(answer.value(QStringLiteral("data")).toArray());
         }};
     return runOperation(operation, credentials("pass") + QStringList{QStringLiteral("noEncrypted"), QStringLiteral("0")},

@@ -477,7 +477,10 @@ void OpenConnectConnection::runSession(quint64 generation)
             m_dns = dnsText;
         }
 
-        emit statusChanged(CONNECTED);
+        // CONNECTED follows from the tunnel set-up (OpenConnectSession::setupTun), which
+        // the main loop runs once the tunnel is ready: before it, traffic would still leave
+        // outside the tunnel.
+        m_tunnelReported = false;
         while (openconnect_mainloop(vpninfo, 300, 10) == 0) {
         }
         importEngineLog();

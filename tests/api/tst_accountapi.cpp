@@ -1,6 +1,9 @@
 // The account API against the development service over HTTPS on loopback.
 
 #include <QElapsedTimer>
+#include <QFutureWatcher>
+#include <QSignalSpy>
+#include <QtConcurrent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -58,6 +61,7 @@ private slots:
     void loginInvalidUrlSwitchesSource();
     void loginFetchesMissingUrl();
     void loginWithoutAnyConfiguration();
+    void loginFromWorkerThread();
     void signUp_data();
     void signUp();
     void forgotPassword_data();
@@ -263,6 +267,24 @@ void TestAccountApi::loginWithoutAnyConfiguration()
     QCOMPARE(api->login("premium@tavrixvpn.test", "premiumpass1"), int(ApiRequest::LoginNoUrl));
     QCOMPARE(api->errorMessage(), "Configuration is being loaded. Please try again in a moment.");
     QVERIFY(!APIManager::isFetchInProgress());
+}
+
+void TestAccountApi::loginFromWorkerThread()
+{
+    // The sign-in page signs in on a pool thread, fetching the configuration first when it
+    // has none.
+    QSettings().remove("UserDefaults/LoginURL");
+    QSettings().setValue("UserDefaults/isConfigExist", false);
+    auto api = ApiRequest::instance();
+    QFuture<int> future = QtConcurrent::run([api] { return api->login("loyal@tavrixvpn.test", "loyalpass1"); });
+    QFutureWatcher<int> watcher;
+    QSignalSpy finished(&watcher, &QFutureWatcher<int>::finished);
+    watcher.setFuture(future);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(future.result(), int(ApiRequest::LoginSuccess));
+    QCOMPARE(api->thread(), QCoreApplication::instance()->thread());
+    QVERIFY(!m_capture->contains("different thread"));
+    QVERIFY(!m_capture->contains("QObject::"));
 }
 
 void TestAccountApi::signUp_data()
