@@ -9,11 +9,11 @@
 #include <QShowEvent>
 #include <QUrl>
 
-#include "api/serviceurl.h"
 #include "common/config.h"
 #include "common/countryflags.h"
 #include "common/user.h"
 #include "ui/dbox.h"
+#include "ui/webaddresses.h"
 #include "ui/servers/serverlisticons.h"
 #include "ui/servers/treechilditem.h"
 #include "ui/servers/treeparentitem.h"
@@ -51,7 +51,7 @@ const Category categories[] = {
 
 QUrl loyaltyPage()
 {
-    return QUrl(ServiceUrl::address(QStringLiteral("https://www.tavrixvpn.com/loyalty-member/")));
+    return QUrl(WebAddress::homeOrigin() + QStringLiteral("/loyalty-member/"));
 }
 
 // A modal Yes/No question; true when the user answered Yes.
