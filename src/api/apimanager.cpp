@@ -289,8 +289,7 @@ void APIManager::fetchAllDefaultConfig()
         ~FlagGuard() { fetchFlag().store(false); }
     } guard;
 
-    QSettings settings;
-    const bool configExists = settings.value(QStringLiteral("UserDefaults/isConfigExist"), false).toBool();
+    const bool configExists = QSettings().value(QStringLiteral("UserDefaults/isConfigExist"), false).toBool();
     if (configExists && loadCachedConfiguration()) {
         qDebug().noquote() << "✅ Using valid cached configuration";
         logState();

@@ -399,9 +399,7 @@ int ApiRequest::runOperation(const Operation &operation, const QStringList &para
     case 200: {
         QJsonDocument document;
         if (operation.decoded) {
-            const int nul = response.body.indexOf('\0');
-            const QString plain = decode(QString::fromUtf8(nul < 0 ? response.body : response.body.left(nul)),
-                                         responseKey);
+            const QString plain = decodeText(response.body, responseKey);
             if (operation.decodedDebug)
                 qDebug().noquote() << operation.decodedDebug << plain;
             if (operation.dataLog)
@@ -542,6 +540,12 @@ QString ApiRequest::wireGuardConfig(int vpnserverId, int ipId, int connectionTyp
                                                           QStringLiteral("connection_type"),
                                                           QString::number(connectionType)}),
                                    Headers());
+    // Only a 200 carries a configuration. A refusal (403/422 with a JSON message) decoded
+    // with the response key is noise that would end up in the tunnel's configuration file.
+    if (response.status != 200) {
+        qWarning().noquote() << "❌ WireGuard configuration request failed, HTTP code:" << response.status;
+        return QString();
+    }
     return decode(QString::fromUtf8(response.body), responseKey);
 }
 
