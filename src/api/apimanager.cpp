@@ -188,11 +188,6 @@ bool APIManager::isValidEmail(const QString &text)
     return pattern.match(text).hasMatch();
 }
 
-QString APIManager::systemCountryCode() const
-{
-    return m_timeZoneMap.value(QString::fromUtf8(QTimeZone::systemTimeZoneId()));
-}
-
 APIManager::RequestResult APIManager::performGetRequestWithRetry(const QUrl &url, int attempt)
 {
     const QString urlText = url.toString();

@@ -286,6 +286,9 @@ void TestAccountApi::signUp_data()
 
     QTest::newRow("new account") << "new.user@example.com" << "secret+12" << "normal" << 0 << 0
                                  << "Account created. We have sent a verification link to your email address.";
+    QTest::newRow("percent, ampersand and equals in the password")
+        << "new.user@example.com" << QStringLiteral("50%41off&a=b#ñ") << "normal" << 0 << 0
+        << "Account created. We have sent a verification link to your email address.";
     QTest::newRow("taken") << "free@tavrixvpn.test" << "whatever1" << "normal" << 0 << 3 << "The email has already been taken.";
     QTest::newRow("validation 422") << "short@example.com" << "abc" << "normal" << 0 << 3
                                     << "The password must be at least 6 characters.";
