@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -81,6 +82,29 @@ inline std::shared_ptr<DBoxAnswer> answerNextDBox(const char *buttonName, int ti
     timer->start(20);
     return answer;
 }
+
+// Records the title of every DBox that becomes visible, also while nested event loops run
+// (a configuration fetch, a modal dialog).
+class DBoxWatcher : public QObject
+{
+public:
+    DBoxWatcher()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            Tavrix::DBox *box = visibleDBox();
+            if (box && !m_seen.contains(box)) {
+                m_seen.append(box);
+                titles.append(labelText(box, "lblTitle"));
+            }
+        });
+        m_timer.start(10);
+    }
+    QStringList titles;
+
+private:
+    QTimer m_timer;
+    QList<QPointer<Tavrix::DBox>> m_seen;
+};
 
 // Receives what the window would open in the browser.
 class UrlCatcher : public QObject
