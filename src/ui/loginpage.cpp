@@ -115,7 +115,8 @@ LoginPage::LoginPage(QWidget *parent)
     connect(m_signUpButton, &SignUpGmailButton::signUpButtonPress, this, &LoginPage::on_btnSignup_pressed);
     connect(m_google, &GoogleAuthButton::googleSignInButtonPress, this, &LoginPage::googleButtonClicked);
 
-    QMetaObject::connectSlotsByName(this);
+    connect(m_btnLogin, &QPushButton::pressed, this, &LoginPage::on_btnLogin_pressed);
+    connect(m_btnForgotPassword, &QPushButton::pressed, this, &LoginPage::on_btnForgotPassword_pressed);
     updateLoginWidgets();
 }
 

@@ -28,10 +28,14 @@ using TavrixTest::answerNextDBox;
 
 namespace {
 
-const char *const firestoreMain = "/v1/projects/tavrixvpn-config/databases/(default)/documents/global/defaults";
-const QStringList configPaths = {QStringLiteral("/apis/getfirebasedata.php"), QStringLiteral("/apis/getDomainData.php"),
-                                 QStringLiteral("/api/getCountryWiseLoginData.php"),
-                                 QStringLiteral("/api/getCountryWiseLoginDataForDirectComm.php")};
+// Paths of the six configuration requests, in fetch order.
+QStringList configPaths()
+{
+    QStringList paths;
+    for (const QUrl &url : APIManager::sourceUrls())
+        paths.append(url.path());
+    return paths;
+}
 
 void fill(LoginPage &page, const QString &user, const QString &password, const QString &confirmation = {})
 {
@@ -122,7 +126,7 @@ int UiServiceTest::configRequests()
     int count = 0;
     for (const QJsonValue &value : m_service.requests()) {
         const QString path = value.toObject().value(QStringLiteral("path")).toString();
-        if (configPaths.contains(path) || path.startsWith(QLatin1String("/v1/projects/")))
+        if (configPaths().contains(path))
             ++count;
     }
     return count;
@@ -139,8 +143,7 @@ void UiServiceTest::startDecisionFetches()
 {
     QFETCH(bool, sourcesUp);
     if (!sourcesUp) {
-        for (const QString &path : configPaths + QStringList{QLatin1String(firestoreMain),
-                                                            QLatin1String(firestoreMain) + QStringLiteral("/apis/")})
+        for (const QString &path : configPaths())
             QVERIFY(m_service.set(path, QStringLiteral("status"), 500));
     }
     // No automatic sign-in and no sign-in address: the window fetches, then shows the form
@@ -230,7 +233,7 @@ void UiServiceTest::signInWaitsForConfiguration()
 void UiServiceTest::configurationWaitTimesOut()
 {
     // The first source answers only after 7 s: the page gives up after its 5 s.
-    QVERIFY(m_service.set(QLatin1String(firestoreMain), QStringLiteral("slow"), 0, 7000));
+    QVERIFY(m_service.set(configPaths().first(), QStringLiteral("slow"), 0, 7000));
     LoginPage page;
     page.show();
     QTest::qWait(20);
@@ -283,15 +286,19 @@ void UiServiceTest::signUp_data()
 {
     QTest::addColumn<QString>("email");
     QTest::addColumn<bool>("consent");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("sentCode");
     QTest::addColumn<bool>("success");
-    QTest::newRow("new account with offers") << "new.user@tavrixvpn.test" << true << true;
-    QTest::newRow("any form of e-mail goes to the server") << "not-an-address" << false << false;
+    QTest::newRow("new account with offers") << "new.user@tavrixvpn.test" << true << "" << "" << true;
+    QTest::newRow("any form of e-mail goes to the server") << "not-an-address" << false << " AB 12 " << "AB12" << false;
 }
 
 void UiServiceTest::signUp()
 {
     QFETCH(QString, email);
     QFETCH(bool, consent);
+    QFETCH(QString, code);
+    QFETCH(QString, sentCode);
     QFETCH(bool, success);
     fetchConfiguration();
     LoginPage page;
@@ -299,7 +306,7 @@ void UiServiceTest::signUp()
     page.on_btnSignup_pressed();
     fill(page, email, QStringLiteral("secret12"), QStringLiteral("secret12"));
     page.findChild<QCheckBox *>(QStringLiteral("cbUserConsent"))->setChecked(consent);
-    page.findChild<QLineEdit *>(QStringLiteral("editSubscription"))->setText(QStringLiteral(" AB 12 "));
+    page.findChild<QLineEdit *>(QStringLiteral("editSubscription"))->setText(code);
 
     auto answer = answerNextDBox("btnSubmit");
     press(page);
@@ -311,7 +318,7 @@ void UiServiceTest::signUp()
     const QJsonObject form = signUps.first().value(QStringLiteral("form")).toObject();
     QCOMPARE(form.value(QStringLiteral("username")).toString(), email);
     QCOMPARE(form.value(QStringLiteral("should_receive_promotion")).toString(), consent ? "1" : "0");
-    QCOMPARE(form.value(QStringLiteral("subscription_code")).toString(), QStringLiteral("AB12"));
+    QCOMPARE(form.value(QStringLiteral("subscription_code")).toString(), sentCode);
     if (success) {
         QCOMPARE(answer->submitText, QStringLiteral("Got It!"));
         QCOMPARE(page.mode(), 0);
@@ -336,14 +343,15 @@ void UiServiceTest::resetPassword()
     page.findChild<QLineEdit *>(QStringLiteral("editUsername"))->setText(QStringLiteral("premium@tavrixvpn.test"));
 
     // "Resend" asks again; "Ok" ends it.
-    auto first = answerNextDBox("btnCancel");
+    const auto answers = TavrixTest::answerDBoxes({QStringLiteral("btnCancel"), QStringLiteral("btnSubmit")});
     press(page);
-    QTRY_VERIFY_WITH_TIMEOUT(first->answered, 20000);
-    QCOMPARE(first->title, QStringLiteral("Password reset link sent."));
-    QCOMPARE(first->text, QStringLiteral("Kindly verify your email \nfor the reset link."));
-    QCOMPARE(first->cancelText, QStringLiteral("Resend"));
-    auto second = answerNextDBox("btnSubmit");
-    QTRY_VERIFY_WITH_TIMEOUT(second->answered, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(answers.at(1)->answered, 20000);
+    for (const auto &answer : answers) {
+        QCOMPARE(answer->title, QStringLiteral("Password reset link sent."));
+        QCOMPARE(answer->text, QStringLiteral("Kindly verify your email \nfor the reset link."));
+        QCOMPARE(answer->submitText, QStringLiteral("Ok"));
+        QCOMPARE(answer->cancelText, QStringLiteral("Resend"));
+    }
     QVERIFY(QTest::qWaitFor([&] { return !page.isActionRunning(); }, 20000));
     QCOMPARE(requestsTo(QStringLiteral("/api/v2/forgot-password")).size(), 2);
     // The stored credentials are no longer valid.
@@ -431,7 +439,7 @@ void UiServiceTest::autoSignInRefreshesOldConfiguration()
 
 void UiServiceTest::autoSignInWaitTimesOut()
 {
-    QVERIFY(m_service.set(QLatin1String(firestoreMain), QStringLiteral("slow"), 0, 9500));
+    QVERIFY(m_service.set(configPaths().first(), QStringLiteral("slow"), 0, 9500));
     auto config = Config::instance();
     config->setUserName(QStringLiteral("premium@tavrixvpn.test"), true);
     config->setPassword(QStringLiteral("premiumpass1"), true);
