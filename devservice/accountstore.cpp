@@ -47,15 +47,15 @@ void AccountStore::seed()
 
     const QList<Account> seeds = {
         {QStringLiteral("free@tavrixvpn.test"), QStringLiteral("freepass1"), Account::Free,
-         QStringLiteral("FREE7Q2K"), 0, true, QStringLiteral("free account, premium servers locked")},
+         QStringLiteral("FREE7Q2K"), 0, QStringLiteral("free account, premium servers locked")},
         {QStringLiteral("premium@tavrixvpn.test"), QStringLiteral("premiumpass1"), Account::Premium,
-         QStringLiteral("PREM4X9T"), 214, true, QStringLiteral("premium account")},
+         QStringLiteral("PREM4X9T"), 214, QStringLiteral("premium account")},
         {QStringLiteral("loyal@tavrixvpn.test"), QStringLiteral("loyalpass1"), Account::Loyal,
-         QStringLiteral("LOYL8M3D"), 365, true, QStringLiteral("loyalty member, loyalty servers")},
+         QStringLiteral("LOYL8M3D"), 365, QStringLiteral("loyalty member, loyalty servers")},
         {QStringLiteral("jose@tavrixvpn.test"), QStringLiteral("contrase\u00f1a1"), Account::ScratchCard,
-         QStringLiteral("JOSE5R1W"), 27, true, QStringLiteral("scratch-card account, non-ASCII password")},
+         QStringLiteral("JOSE5R1W"), 27, QStringLiteral("scratch-card account, non-ASCII password")},
         {QStringLiteral("blocked@tavrixvpn.test"), QStringLiteral("blockedpass1"), Account::Suspended,
-         QString(), 0, true, QStringLiteral("suspended: sign-in answers 403")},
+         QString(), 0, QStringLiteral("suspended: sign-in answers 403")},
     };
     for (const Account &a : seeds)
         m_accounts.insert(keyOf(a.email), a);
@@ -78,7 +78,7 @@ void AccountStore::seed()
 void AccountStore::addPremium(const QString &email, const QString &password, const QString &note)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    Account a{email, password, Account::Premium, QStringLiteral("OCSV1T3N"), 90, true, note};
+    Account a{email, password, Account::Premium, QStringLiteral("OCSV1T3N"), 90, note};
     m_extra.append(a);
     m_accounts.insert(keyOf(email), a);
 }
@@ -86,12 +86,7 @@ void AccountStore::addPremium(const QString &email, const QString &password, con
 QList<Account> AccountStore::demoAccounts() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    QList<Account> out;
-    for (const Account &a : m_accounts) {
-        if (a.verified)
-            out.append(a);
-    }
-    return out;
+    return m_accounts.values();
 }
 
 bool AccountStore::find(const QString &email, Account *out) const
@@ -126,8 +121,7 @@ bool AccountStore::signUp(const QString &email, const QString &password)
     a.password = password;
     a.kind = Account::Free;
     a.referralCode = QStringLiteral("NEW%1").arg(m_accounts.size() * 7919 % 100000, 5, 10, QLatin1Char('0'));
-    // The service signs new accounts in right away; the e-mail link only confirms the address.
-    a.verified = true;
+    // Usable at once; the e-mail link only confirms the address.
     a.note = QStringLiteral("signed up");
     m_accounts.insert(key, a);
     return true;

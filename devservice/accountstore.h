@@ -19,7 +19,6 @@ struct Account {
     Kind kind = Free;
     QString referralCode;
     int expireInDays = 0;
-    bool verified = true;  // accounts made by sign-up wait for their e-mail link
     QString note;          // shown in the start-up listing
 };
 

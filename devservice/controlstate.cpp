@@ -9,7 +9,7 @@ bool ControlState::parseMode(const QString &text, Mode *mode)
         {QStringLiteral("normal"), Mode::Normal}, {QStringLiteral("down"), Mode::Down},
         {QStringLiteral("slow"), Mode::Slow},     {QStringLiteral("never"), Mode::Never},
         {QStringLiteral("empty"), Mode::Empty},   {QStringLiteral("malformed"), Mode::Malformed},
-        {QStringLiteral("status"), Mode::Status},
+        {QStringLiteral("status"), Mode::Status}, {QStringLiteral("body"), Mode::Body},
     };
     auto it = names.constFind(text.trimmed().toLower());
     if (it == names.cend())

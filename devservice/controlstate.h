@@ -17,13 +17,14 @@ namespace Dev {
 class ControlState
 {
 public:
-    enum class Mode { Normal, Down, Slow, Never, Empty, Malformed, Status };
+    enum class Mode { Normal, Down, Slow, Never, Empty, Malformed, Status, Body };
 
     struct Behaviour {
         Mode mode = Mode::Normal;
         int status = 0;
         int delayMs = 0;
         QString message;
+        QByteArray body;  // Body: the reply, sent as it is
     };
 
     static bool parseMode(const QString &text, Mode *mode);

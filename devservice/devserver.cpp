@@ -162,7 +162,7 @@ DevServer::DevServer(const Options &options)
     m_server = std::make_unique<httplib::SSLServer>(options.certificate.certPath.toLocal8Bit().constData(),
                                                     options.certificate.keyPath.toLocal8Bit().constData());
     // Every open connection holds a thread, and "never" holds one per request: leave room.
-    m_server->new_task_queue = [] { return new httplib::ThreadPool(64); };
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(128); };
     // Closing a kept-alive connection after a few requests makes clients see spurious
     // "remote host closed" errors; keep it open until it idles out.
     m_server->set_keep_alive_max_count(100000);
@@ -263,6 +263,10 @@ DevServer::Handler DevServer::guarded(Handler handler)
         case ControlState::Mode::Malformed:
             res.status = 200;
             res.set_content("{\"fields\": {\"app_id\": {\"stringValue\": ", "application/json");
+            return;
+        case ControlState::Mode::Body:
+            res.status = b.status ? b.status : 200;
+            res.set_content(b.body.toStdString(), "application/json");
             return;
         case ControlState::Mode::Status:
             res.status = b.status;
@@ -386,7 +390,9 @@ void DevServer::controlRoutes()
         b.status = form.value(QStringLiteral("status")).toInt();
         b.delayMs = form.value(QStringLiteral("delay_ms")).toInt();
         b.message = form.value(QStringLiteral("message"));
-        if (b.mode == ControlState::Mode::Status && (b.status < 100 || b.status > 599)) {
+        b.body = form.value(QStringLiteral("body")).toUtf8();
+        const bool needsStatus = b.mode == ControlState::Mode::Status || (b.mode == ControlState::Mode::Body && b.status);
+        if (needsStatus && (b.status < 100 || b.status > 599)) {
             res.status = 422;
             res.set_content(messageBody(QStringLiteral("status must be an HTTP status")).toStdString(), "application/json");
             return;

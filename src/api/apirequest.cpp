@@ -166,18 +166,24 @@ QString ApiRequest::loginUrl()
             loop.quit();
         });
         m_apiManager->fetchAllDefaultConfig();
-        // A fetch that was already running elsewhere ends on its own; wait a little for it.
+        // A fetch that another window started is running: wait a little for it to end. Its
+        // signals come from another object, so watch the process-wide flag as well.
         if (!ended) {
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, &loop, [&] {
+                if (!APIManager::isFetchInProgress())
+                    loop.quit();
+            });
+            poll.start(100);
             QTimer::singleShot(kConfigWaitMs, &loop, &QEventLoop::quit);
             loop.exec();
         }
         disconnect(onUpdated);
         disconnect(onFailed);
-        if (updated) {
-            url = userDefault("LoginURL");
-            if (!url.isEmpty())
-                qDebug().noquote() << "✅ Got Login URL after config fetch";
-        }
+        // The other fetch may have stored the address without telling this object.
+        url = userDefault("LoginURL");
+        if (updated && !url.isEmpty())
+            qDebug().noquote() << "✅ Got Login URL after config fetch";
     }
     if (url.isEmpty()) {
         qCritical().noquote() << "❌ Could not get login URL";

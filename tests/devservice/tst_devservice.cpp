@@ -401,6 +401,16 @@ private slots:
         QCOMPARE(m_service.request(path).status, 200);
     }
 
+    void customBody()
+    {
+        // A well-formed document without the key the client looks for.
+        const QByteArray doc = R"({"documents":[],"note":"a+b & c"})";
+        QVERIFY(m_service.setBody(QStringLiteral("/api/getCountryWiseLoginData.php"), doc, 200));
+        const DevService::Answer a = m_service.request(QStringLiteral("/api/getCountryWiseLoginData.php"));
+        QCOMPARE(a.status, 200);
+        QCOMPARE(a.body, doc);
+    }
+
     void malformedAndRequestLog()
     {
         QVERIFY(m_service.set(QStringLiteral("/api/v2/devices"), QStringLiteral("malformed")));

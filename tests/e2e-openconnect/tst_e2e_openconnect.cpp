@@ -2,6 +2,7 @@
 // the client (our controller, in a small program) in another.
 
 #include "netns.h"
+#include "sessionclient.h"
 #include "testmain.h"
 
 #include <QRegularExpression>
@@ -13,121 +14,14 @@ using TavrixTest::OcservServer;
 namespace {
 
 constexpr int echoPort = 7001;
-constexpr int stepTimeoutMs = 20000;
-
-// One client program inside the client namespace, talked to through its standard streams.
-class SessionClient
-{
-public:
-    SessionClient(NetnsLab &lab, const QString &user, const QString &password)
-        : m_lab(lab)
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        // The tunnel script's log goes to this run's own temporary folder.
-        environment.insert(QStringLiteral("TMPDIR"), m_tmp.path());
-        const QString program = qEnvironmentVariable("TAVRIX_BIN_DIR") + QStringLiteral("/tavrix-session-client");
-        m_process = lab.start(lab.clientNs(), {program}, QString(), environment);
-        if (m_process && !waitFor(QStringLiteral("READY")).isEmpty()) {
-            send(QStringLiteral("host ") + QString::fromLatin1(NetnsLab::serverAddress) + QStringLiteral(":")
-                 + QString::number(OcservServer::port));
-            send(QStringLiteral("user ") + user);
-            send(QStringLiteral("pass ") + password);
-        }
-    }
-
-    ~SessionClient()
-    {
-        if (m_process) {
-            send(QStringLiteral("quit"));
-            m_process->waitForFinished(10000);
-            m_lab.stop(m_process);
-        }
-    }
-
-    QString tmpDir() const { return m_tmp.path(); }
-
-    bool waitForExit(int timeoutMs)
-    {
-        return m_process->state() == QProcess::NotRunning || m_process->waitForFinished(timeoutMs);
-    }
-
-    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
-
-    void send(const QString &command)
-    {
-        m_process->write(command.toUtf8() + '\n');
-        m_process->waitForBytesWritten(2000);
-    }
-
-    // Waits for a line starting with prefix after the ones already consumed; returns it.
-    QString waitFor(const QString &prefix, int timeoutMs = stepTimeoutMs)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            while (m_next < m_lines.size()) {
-                const QString line = m_lines.at(m_next++);
-                if (line.startsWith(prefix))
-                    return line;
-            }
-            if (deadline.hasExpired() || !readMore(deadline))
-                return QString();
-        }
-    }
-
-    // Statuses reported from now until one of the final ones arrives.
-    QList<int> statusesUntil(const QList<int> &final, int timeoutMs = stepTimeoutMs)
-    {
-        QList<int> seen;
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            const QString line = waitFor(QStringLiteral("STATUS "), int(deadline.remainingTime()));
-            if (line.isEmpty())
-                return seen;
-            seen.append(line.section(QLatin1Char(' '), 1, 1).toInt());
-            if (final.contains(seen.last()))
-                return seen;
-        }
-    }
-
-    QStringList logLines() const
-    {
-        QStringList result;
-        for (const QString &line : m_lines) {
-            if (line.startsWith(QLatin1String("LOG ")))
-                result.append(line.mid(4));
-        }
-        return result;
-    }
-
-    bool logged(const QString &text) const
-    {
-        for (const QString &line : logLines()) {
-            if (line.contains(text))
-                return true;
-        }
-        return false;
-    }
-
-    QString logDump() const { return logLines().join(QLatin1Char('\n')); }
-
-private:
-    bool readMore(const QDeadlineTimer &deadline)
-    {
-        if (!m_process->canReadLine() && !m_process->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            return m_process->canReadLine();
-        while (m_process->canReadLine())
-            m_lines.append(QString::fromUtf8(m_process->readLine()).trimmed());
-        return true;
-    }
-
-    NetnsLab &m_lab;
-    QTemporaryDir m_tmp;
-    QProcess *m_process = nullptr;
-    QStringList m_lines;
-    int m_next = 0;
-};
+const QString inside = QString::fromLatin1(NetnsLab::insideAddress);
+const QList<int> connected{1, 2};
+const QList<int> refused{1, 0};
+const QList<int> disconnected{3, 0};
 
 } // namespace
+
+using TavrixTest::SessionClient;
 
 class TestOpenConnectE2e : public QObject
 {
@@ -163,7 +57,7 @@ void TestOpenConnectE2e::initTestCase()
     m_server = std::make_unique<OcservServer>(m_lab);
     QVERIFY2(m_server->makeCredentials(&error), qPrintable(error));
     startServer(OcservServer::NoGroups);
-    const QString echo = qEnvironmentVariable("TAVRIX_BIN_DIR") + QStringLiteral("/tavrix-session-client");
+    const QString echo = SessionClient::programPath();
     QVERIFY(m_lab.start(m_lab.serverNs(),
                         {echo, "--echo-server", QString::fromLatin1(NetnsLab::insideAddress), QString::number(echoPort)},
                         m_lab.dir() + QStringLiteral("/echo.log")));
@@ -214,17 +108,12 @@ void TestOpenConnectE2e::connectCarriesTraffic()
     QVERIFY(m_client->isRunning());
 
     // Nothing reaches the inside address without the tunnel.
-    m_client->send(QStringLiteral("probe %1 %2").arg(NetnsLab::insideAddress).arg(echoPort));
-    QVERIFY(m_client->waitFor(QStringLiteral("PROBE ")).startsWith(QLatin1String("PROBE fail")));
+    QVERIFY(m_client->probe(inside, echoPort).startsWith(QLatin1String("PROBE fail")));
 
-    m_client->send(QStringLiteral("connect"));
-    QCOMPARE(m_client->waitFor(QStringLiteral("RESULT ")).section(' ', 1, 1), QStringLiteral("0"));
-    const QList<int> statuses = m_client->statusesUntil({0, 2});
-    QVERIFY2(statuses == (QList<int>{1, 2}), qPrintable(m_client->logDump()));
+    QVERIFY2(m_client->connectVpn() == connected, qPrintable(m_client->logDump()));
     QVERIFY(m_client->logged(QStringLiteral("peer is unknown")));
 
-    m_client->send(QStringLiteral("probe %1 %2").arg(NetnsLab::insideAddress).arg(echoPort));
-    QCOMPARE(m_client->waitFor(QStringLiteral("PROBE ")), QStringLiteral("PROBE ok"));
+    QCOMPARE(m_client->probe(inside, echoPort), QStringLiteral("PROBE ok"));
 
     m_client->send(QStringLiteral("stats"));
     QCOMPARE(m_client->waitFor(QStringLiteral("UPDATE ")), QStringLiteral("UPDATE 0"));
@@ -242,8 +131,7 @@ void TestOpenConnectE2e::connectCarriesTraffic()
 void TestOpenConnectE2e::disconnectRemovesTunnel()
 {
     QVERIFY(m_client && m_client->isRunning());
-    m_client->send(QStringLiteral("disconnect"));
-    QCOMPARE(m_client->statusesUntil({0}), (QList<int>{3, 0}));
+    QCOMPARE(m_client->disconnectVpn(), disconnected);
     // The library takes the device down as the session thread ends, just before IDLE.
     QTRY_VERIFY_WITH_TIMEOUT(!m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String(": tun")), 5000);
     expectTunnelDevice(false);
@@ -274,14 +162,10 @@ void TestOpenConnectE2e::serverVariants()
     startServer(OcservServer::Groups(groups));
     SessionClient client(m_lab, user, password);
     QVERIFY(client.isRunning());
-    client.send(QStringLiteral("connect"));
-    const QList<int> statuses = client.statusesUntil({0, 2});
-    QVERIFY2(statuses == (connects ? QList<int>{1, 2} : QList<int>{1, 0}), qPrintable(client.logDump()));
+    QVERIFY2(client.connectVpn() == (connects ? connected : refused), qPrintable(client.logDump()));
     if (connects) {
-        client.send(QStringLiteral("probe %1 %2").arg(NetnsLab::insideAddress).arg(echoPort));
-        QCOMPARE(client.waitFor(QStringLiteral("PROBE ")), QStringLiteral("PROBE ok"));
-        client.send(QStringLiteral("disconnect"));
-        QCOMPARE(client.statusesUntil({0}), (QList<int>{3, 0}));
+        QCOMPARE(client.probe(inside, echoPort), QStringLiteral("PROBE ok"));
+        QCOMPARE(client.disconnectVpn(), disconnected);
     } else {
         // The session is over: a disconnect has nothing to stop.
         client.send(QStringLiteral("stats"));
@@ -304,13 +188,10 @@ void TestOpenConnectE2e::blockedDtlsStaysOnTls()
              0);
 
     SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
-    client.send(QStringLiteral("connect"));
-    QCOMPARE(client.statusesUntil({0, 2}), (QList<int>{1, 2}));
-    client.send(QStringLiteral("probe %1 %2").arg(NetnsLab::insideAddress).arg(echoPort));
-    QCOMPARE(client.waitFor(QStringLiteral("PROBE ")), QStringLiteral("PROBE ok"));
+    QCOMPARE(client.connectVpn(), connected);
+    QCOMPARE(client.probe(inside, echoPort), QStringLiteral("PROBE ok"));
     QVERIFY2(!client.logged(QStringLiteral("Established DTLS connection")), qPrintable(client.logDump()));
-    client.send(QStringLiteral("disconnect"));
-    QCOMPARE(client.statusesUntil({0}), (QList<int>{3, 0}));
+    QCOMPARE(client.disconnectVpn(), disconnected);
     m_lab.exec(m_lab.serverNs(), {"nft", "delete", "table", "inet", table});
 }
 
@@ -318,10 +199,8 @@ void TestOpenConnectE2e::changedServerKeyIsAccepted()
 {
     startServer(OcservServer::NoGroups);
     SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
-    client.send(QStringLiteral("connect"));
-    QCOMPARE(client.statusesUntil({0, 2}), (QList<int>{1, 2}));
-    client.send(QStringLiteral("disconnect"));
-    QCOMPARE(client.statusesUntil({0}), (QList<int>{3, 0}));
+    QCOMPARE(client.connectVpn(), connected);
+    QCOMPARE(client.disconnectVpn(), disconnected);
     QVERIFY(!client.logged(QStringLiteral("peer's key has changed!")));
 
     QString error;
@@ -329,22 +208,17 @@ void TestOpenConnectE2e::changedServerKeyIsAccepted()
     m_serverRunning = false;
     startServer(OcservServer::NoGroups);
 
-    client.send(QStringLiteral("connect"));
-    QCOMPARE(client.waitFor(QStringLiteral("RESULT ")).section(' ', 1, 1), QStringLiteral("0"));
-    QCOMPARE(client.statusesUntil({0, 2}), (QList<int>{1, 2}));
+    QCOMPARE(client.connectVpn(), connected);
     QVERIFY2(client.logged(QStringLiteral("peer's key has changed!")), qPrintable(client.logDump()));
-    client.send(QStringLiteral("probe %1 %2").arg(NetnsLab::insideAddress).arg(echoPort));
-    QCOMPARE(client.waitFor(QStringLiteral("PROBE ")), QStringLiteral("PROBE ok"));
-    client.send(QStringLiteral("disconnect"));
-    QCOMPARE(client.statusesUntil({0}), (QList<int>{3, 0}));
+    QCOMPARE(client.probe(inside, echoPort), QStringLiteral("PROBE ok"));
+    QCOMPARE(client.disconnectVpn(), disconnected);
 }
 
 void TestOpenConnectE2e::quitWhileConnected()
 {
     startServer(OcservServer::NoGroups);
     SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
-    client.send(QStringLiteral("connect"));
-    QCOMPARE(client.statusesUntil({0, 2}), (QList<int>{1, 2}));
+    QCOMPARE(client.connectVpn(), connected);
     expectTunnelDevice(true);
     // The program ends with the tunnel up: the controller stops the session on the way out.
     QElapsedTimer timer;

@@ -99,7 +99,18 @@ public:
             form.addQueryItem(QStringLiteral("delay_ms"), QString::number(delayMs));
         if (!message.isEmpty())
             form.addQueryItem(QStringLiteral("message"), message);
-        return control(QStringLiteral("/__control/set"), form.toString(QUrl::FullyEncoded).replace(QLatin1Char('+'), QLatin1String("%2B")).toUtf8()) == "ok";
+        return control(QStringLiteral("/__control/set"), encoded(form)) == "ok";
+    }
+
+    // Makes requests to path answer body as it is, with status (a JSON content type).
+    bool setBody(const QString &path, const QByteArray &body, int status = 200)
+    {
+        QUrlQuery form;
+        form.addQueryItem(QStringLiteral("path"), path);
+        form.addQueryItem(QStringLiteral("mode"), QStringLiteral("body"));
+        form.addQueryItem(QStringLiteral("status"), QString::number(status));
+        form.addQueryItem(QStringLiteral("body"), QString::fromUtf8(body));
+        return control(QStringLiteral("/__control/set"), encoded(form)) == "ok";
     }
 
     // Every path back to normal; request log and account changes forgotten.
@@ -168,6 +179,11 @@ public:
     }
 
 private:
+    // QUrlQuery leaves "+" as it is, which the service would read as a space.
+    static QByteArray encoded(const QUrlQuery &form)
+    {
+        return form.toString(QUrl::FullyEncoded).replace(QLatin1Char('+'), QLatin1String("%2B")).toUtf8();
+    }
     QByteArray control(const QString &path, const QByteArray &postBody)
     {
         const Answer a = request(path, &postBody);

@@ -102,6 +102,8 @@ public:
     QString clientNs() const { return m_clientNs; }
     // A folder private to this run, for configuration files and logs.
     QString dir() const { return m_dir.path(); }
+    // Keeps that folder after the run, for a look at the logs after a failure.
+    void keepFiles() { m_dir.setAutoRemove(false); }
 
     bool up(QString *error)
     {

@@ -155,6 +155,8 @@ private slots:
     void disconnectWithoutSession_data();
     void disconnectWithoutSession();
     void statusPassesEventLoop();
+    void runnerDispatch_data();
+    void runnerDispatch();
     void statsHandlerForwardsCounters();
     void groupFormSingleChoice();
     void groupFormTwoChoices();
@@ -305,6 +307,8 @@ void TestVpn::disconnectWithoutSession_data()
     QTest::newRow("openvpn, never started") << 1;
     QTest::newRow("shadowsocks, never started") << 4;
     QTest::newRow("wireguard, never started") << 5;
+    QTest::newRow("v2ray") << 6;
+    QTest::newRow("outline") << 7;
 }
 
 void TestVpn::disconnectWithoutSession()
@@ -339,6 +343,33 @@ void TestVpn::statusPassesEventLoop()
     QTRY_COMPARE(controller->status(), OpenConnectConnection::CONNECTED);
     emit controller->statusChanged(OpenConnectConnection::IDLE);
     QCOMPARE(controller->status(), OpenConnectConnection::CONNECTED);
+    QTRY_COMPARE(controller->status(), OpenConnectConnection::IDLE);
+}
+
+void TestVpn::runnerDispatch_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("shadowsocks") << 4 << "Shadowsocks connection failed.";
+    QTest::newRow("wireguard") << 5 << "Wireguard connection failed.";
+    QTest::newRow("v2ray") << 6 << "Shadowsocks connection failed.";
+    QTest::newRow("outline") << 7 << "Shadowsocks connection failed.";
+}
+
+void TestVpn::runnerDispatch()
+{
+    // The engines of this build are not available: their connect step runs on the pool,
+    // reports the attempt and its end, and the outcome reaches the log.
+    QFETCH(int, type);
+    QFETCH(QString, outcome);
+    controller->setType(type);
+    const int before = lastSequence();
+    QSignalSpy statuses(controller.get(), &OpenConnectConnection::statusChanged);
+    QCOMPARE(controller->connect(), 0);
+    QTRY_VERIFY(logSince(before).contains(outcome));
+    QTRY_COMPARE(statuses.count(), 2);
+    QCOMPARE(statuses.at(0).at(0).value<OpenConnectConnection::Status>(), OpenConnectConnection::CONNECTING);
+    QCOMPARE(statuses.at(1).at(0).value<OpenConnectConnection::Status>(), OpenConnectConnection::IDLE);
     QTRY_COMPARE(controller->status(), OpenConnectConnection::IDLE);
 }
 
