@@ -225,10 +225,10 @@ int main(int argc, char *argv[])
     QTextStream text(&summary);
     text << "OpenConnect session vs openconnect CLI, same ocserv, same run (" << reps << " connects each, iperf3 "
          << seconds << " s, DTLS " << (dtls ? "established" : "not established") << ")\n";
-    text << "path                 measure          values                  median\n";
+    text << "path                 measure          median   values\n";
     auto row = [&text](const char *path, const char *measure, const QList<double> &values) {
         text << QString::fromLatin1(path).leftJustified(21) << QString::fromLatin1(measure).leftJustified(17)
-             << join(values).leftJustified(24) << QString::number(median(values), 'f', 1) << "\n";
+             << QString::number(median(values), 'f', 1).leftJustified(9) << join(values) << "\n";
     };
     row("client session", "up Mbit/s", client.up);
     row("openconnect CLI", "up Mbit/s", cli.up);

@@ -13,6 +13,8 @@ ConfigurationWait::ConfigurationWait(const Texts &texts, QObject *parent)
     , m_texts(texts)
 {
     m_timer.setSingleShot(true);
+    // A coarse timer may end the wait up to 5 % early.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] { finish(false, true); });
 }
 

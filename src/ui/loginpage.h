@@ -66,6 +66,7 @@ public slots:
 protected:
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -79,6 +80,7 @@ private:
     };
 
     void buildForm();
+    void scaleSideImage(const QSize &box);
     void updateLoginWidgets(bool fillFromConfig = true);
     void fillFromConfig();
     void setBusy(bool busy);

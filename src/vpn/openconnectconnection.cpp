@@ -417,7 +417,10 @@ void OpenConnectConnection::startSession()
         openconnect_vpninfo_free(vpninfo);
         vpninfo = nullptr;
     }
-    const QByteArray agent = QStringLiteral("TavrixVPN").toLatin1();
+    QString name = QCoreApplication::applicationName();
+    if (name.isEmpty())
+        name = QStringLiteral("TavrixVPN");
+    const QByteArray agent = name.toLatin1();
     vpninfo = openconnect_vpninfo_new(agent.constData(), &OpenConnectSession::validatePeerCert, nullptr,
                                       &OpenConnectSession::processAuthForm, &OpenConnectSession::progress, this);
     if (!vpninfo) {

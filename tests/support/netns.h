@@ -68,6 +68,12 @@ inline QString tunnelSkipReason(const QStringList &programs = {})
             && QStandardPaths::findExecutable(program, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}).isEmpty())
             return QStringLiteral("needs the program %1").arg(program);
     }
+    // Root in a container may still be refused namespaces.
+    const QString probe = QStringLiteral("tvx-%1-probe").arg(getpid());
+    QByteArray output;
+    if (runProgram(QStringLiteral("ip"), {"netns", "add", probe}, &output) != 0)
+        return QStringLiteral("cannot create network namespaces: ") + QString::fromLocal8Bit(output).trimmed();
+    runProgram(QStringLiteral("ip"), {"netns", "del", probe});
     return QString();
 }
 
@@ -135,9 +141,6 @@ public:
             if (runProgram(QStringLiteral("ip"), step, &output) != 0)
                 return fail(error, QStringLiteral("ip %1: %2").arg(step.join(' '), QString::fromLocal8Bit(output)));
         }
-        QByteArray output;
-        if (exec(m_serverNs, {"sysctl", "-qw", "net.ipv4.ip_forward=1"}, &output) != 0)
-            return fail(error, QStringLiteral("sysctl: ") + QString::fromLocal8Bit(output));
         return true;
     }
 
@@ -160,8 +163,15 @@ public:
             runProgram(QStringLiteral("ip"), {"netns", "del", ns});
             QDir(QStringLiteral("/etc/netns/") + ns).removeRecursively();
         }
-        QDir(QStringLiteral("/etc/netns")).rmdir(QStringLiteral("."));
+        QDir().rmdir(QStringLiteral("/etc/netns")); // only when no other run uses it
         m_up = false;
+    }
+
+    // Lets the server namespace route between its interfaces (not needed for traffic that
+    // ends at the inside address).
+    bool enableServerForwarding()
+    {
+        return exec(m_serverNs, {"sh", "-c", "echo 1 > /proc/sys/net/ipv4/ip_forward"}) == 0;
     }
 
     // Runs a program inside a namespace to its end; its exit code, -1 on time-out.
