@@ -9,6 +9,7 @@
 #include "api/apimanager.h"
 #include "api/apirequest.h"
 #include "common/config.h"
+#include "ui/brand.h"
 #include "ui/configurationwait.h"
 #include "ui/dbox.h"
 #include "vpn/openconnectconnection.h"
@@ -60,6 +61,11 @@ AutoLoginPage::AutoLoginPage(QWidget *parent)
 }
 
 AutoLoginPage::~AutoLoginPage() = default;
+
+void AutoLoginPage::paintEvent(QPaintEvent *)
+{
+    Brand::paintPlainBackground(this);
+}
 
 void AutoLoginPage::showEvent(QShowEvent *event)
 {
