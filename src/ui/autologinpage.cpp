@@ -60,7 +60,11 @@ AutoLoginPage::AutoLoginPage(QWidget *parent)
     m_wait->setService(m_apiManager);
 }
 
-AutoLoginPage::~AutoLoginPage() = default;
+AutoLoginPage::~AutoLoginPage()
+{
+    // The continuation of a running wait belongs to this page, which is going away.
+    m_wait->abandon();
+}
 
 void AutoLoginPage::paintEvent(QPaintEvent *)
 {
