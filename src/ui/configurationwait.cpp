@@ -98,6 +98,14 @@ void ConfigurationWait::cancel()
     finish(false, false);
 }
 
+void ConfigurationWait::abandon()
+{
+    m_timer.stop();
+    disconnect(m_updated);
+    disconnect(m_failed);
+    m_done = nullptr;
+}
+
 void ConfigurationWait::finish(bool result, bool timedOut)
 {
     if (!m_done)

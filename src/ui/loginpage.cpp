@@ -375,6 +375,11 @@ void LoginPage::updateLoginWidgets(bool fill)
     m_apple->hide();
 }
 
+void LoginPage::paintEvent(QPaintEvent *)
+{
+    Brand::paintPlainBackground(this);
+}
+
 void LoginPage::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);

@@ -27,6 +27,8 @@
 #include "ui/mainwindow.h"
 #include "ui/menuitems.h"
 #include "ui/menupage.h"
+#include "ui/msgbox.h"
+#include "ui/overlay.h"
 #include "ui/serverpage.h"
 #include "vpn/openconnectconnection.h"
 
@@ -66,6 +68,7 @@ private slots:
     void dboxIgnoresKeys();
     void dboxButtons_data();
     void dboxButtons();
+    void overlayFollowsItsPopup();
 
     void loginModeWidgets_data();
     void loginModeWidgets();
@@ -201,6 +204,35 @@ void UiTest::dboxButtons()
     QCOMPARE(submit.count(), submits);
     QCOMPARE(cancel.count(), cancels);
     QVERIFY(!box.isVisible());
+}
+
+void UiTest::overlayFollowsItsPopup()
+{
+    QTest::ignoreMessage(QtDebugMsg, "Instance is null");
+    showWithOverlay(nullptr);
+
+    QWidget window;
+    window.resize(640, 400);
+    window.show();
+    MsgBox::setParentWindow(&window);
+    auto *popup = new DBox(&window);
+    popup->setSubmitText(QStringLiteral("Ok"));
+    showWithOverlay(popup);
+    auto *overlay = window.findChild<Overlay *>();
+    QVERIFY(overlay);
+    QVERIFY(overlay->isVisible());
+    QCOMPARE(overlay->geometry(), window.rect());
+    QVERIFY(popup->isVisible());
+    // Covering the window must end with the popup, or the window stays blocked.
+    QTest::mouseClick(popup->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
+    QTRY_VERIFY(!window.findChild<Overlay *>());
+    delete popup;
+    MsgBox::setParentWindow(nullptr);
+
+    // Without a registered window only the popup shows.
+    QWidget lone;
+    showWithOverlay(&lone);
+    QVERIFY(lone.isVisible());
 }
 
 // ---- Sign-in page ----
