@@ -490,6 +490,7 @@ void UiTest::hubNavigation_data()
     row("serverSelectionPage", "menueButtonClick", 1, keep);
     row("menuPage", "logoutButtonClick", keep, keep, "logout");
     row("serverSelectionPage", "connectUiAndConnect", keep, 0);
+    row("connectPage", "requestServerSelection", 0, keep);
     row("connectPage", "connectToStreamingServer", keep, 0);
     row("connectPage", "connectToGammingServer", keep, 0);
     row("connectPage", "ConnectToFastestServer", keep, 0);
