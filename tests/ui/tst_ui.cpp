@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileOpenEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollArea>
@@ -107,6 +108,7 @@ private slots:
     void trayConnect();
     void trayActivation_data();
     void trayActivation();
+    void loginLinkPasswordNeverLogged();
     void trayQuit_data();
     void trayQuit();
     void closeWhileConnected_data();
@@ -877,21 +879,55 @@ void UiTest::trayConnect()
 void UiTest::trayActivation_data()
 {
     QTest::addColumn<int>("reason");
+    QTest::addColumn<bool>("minimised");
     QTest::addColumn<bool>("shown");
-    QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
-    QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << false;
-    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
-    QTest::newRow("context menu") << int(QSystemTrayIcon::Context) << false;
+    QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << false << true;
+    QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << false << false;
+    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false << false;
+    QTest::newRow("context menu") << int(QSystemTrayIcon::Context) << false << false;
+    // Social sign-in minimises the window; the tray must bring it back.
+    QTest::newRow("double click, minimised") << int(QSystemTrayIcon::DoubleClick) << true << true;
+    QTest::newRow("single click, minimised") << int(QSystemTrayIcon::Trigger) << true << false;
 }
 
 void UiTest::trayActivation()
 {
     QFETCH(int, reason);
+    QFETCH(bool, minimised);
     QFETCH(bool, shown);
     MainWindow window(QStringLiteral("Not"));
-    QVERIFY(!window.isVisible());
+    if (minimised)
+        window.showMinimized();
+    QCOMPARE(window.isVisible(), minimised);
     window.onTrayActivated(QSystemTrayIcon::ActivationReason(reason));
-    QCOMPARE(window.isVisible(), shown);
+    QCOMPARE(window.isVisible() && !window.isMinimized(), shown);
+}
+
+namespace {
+QStringList *capturedLog = nullptr;
+QtMessageHandler previousHandler = nullptr;
+void captureMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (capturedLog)
+        capturedLog->append(text);
+    previousHandler(type, context, text);
+}
+} // namespace
+
+void UiTest::loginLinkPasswordNeverLogged()
+{
+    MainWindow window(QStringLiteral("Not"));
+    QStringList log;
+    capturedLog = &log;
+    previousHandler = qInstallMessageHandler(captureMessage);
+    QFileOpenEvent event(QUrl(QStringLiteral("tavrixvpn://login?authenticate=me@tavrixvpn.test&value=Hunter2pass")));
+    QCoreApplication::sendEvent(qApp, &event);
+    qInstallMessageHandler(previousHandler);
+    capturedLog = nullptr;
+    const QString all = log.join(QLatin1Char('\n'));
+    QVERIFY2(all.contains(QLatin1String("URL opened: tavrixvpn://login?authenticate=me@tavrixvpn.test&value=")),
+             qPrintable(all));
+    QVERIFY2(!all.contains(QLatin1String("Hunter2pass")), qPrintable(all));
 }
 
 void UiTest::trayQuit_data()
