@@ -82,6 +82,8 @@ private slots:
     void passwordReveal_data();
     void passwordReveal();
     void socialSignInOpensTheBrowser();
+    void faces_data();
+    void faces();
 
     void hubNavigation_data();
     void hubNavigation();
@@ -473,6 +475,31 @@ void UiTest::socialSignInOpensTheBrowser()
     QCOMPARE(m_urls->opened.size(), 1);
     QCOMPARE(m_urls->opened.first().path(), QStringLiteral("/social-auth-attempt"));
     QCOMPARE(m_urls->opened.first().query(), QStringLiteral("source=tavrix-desktop"));
+}
+
+// Qt 5 reads a numeric style-sheet weight divided by 8: a title asking for 700 must get the
+// bold face, not the black one; and an empty field must not look filled in.
+void UiTest::faces_data()
+{
+    QTest::addColumn<QString>("widget");
+    QTest::addColumn<int>("weight");
+    QTest::newRow("page title") << "lbltitle" << int(QFont::Bold);
+    QTest::newRow("sign-in button") << "btnLogin" << int(QFont::DemiBold);
+    QTest::newRow("user field") << "editUsername" << int(QFont::Medium);
+    QTest::newRow("forgotten password link") << "btnForgotPassword" << int(QFont::DemiBold);
+}
+
+void UiTest::faces()
+{
+    QFETCH(QString, widget);
+    QFETCH(int, weight);
+    LoginPage page;
+    page.show();
+    auto *target = page.findChild<QWidget *>(widget);
+    QVERIFY(target);
+    QCOMPARE(target->font().weight(), weight);
+    auto *field = page.findChild<QLineEdit *>(QStringLiteral("editUsername"));
+    QVERIFY(field->palette().color(QPalette::PlaceholderText) != field->palette().color(QPalette::Text));
 }
 
 // ---- Hub ----
