@@ -302,10 +302,16 @@ void ServerSelectionPage::onFilter()
             add(QLatin1String(category.name), category.code, members);
             if (category.code == HighSpeedCategory) {
                 // The quick "fastest" choice follows the first high-speed server, whatever
-                // the list shows. Saved with the rest of the state after the rebuild.
+                // the list shows. A change is saved at once: the quick buttons reload the
+                // settings when they are shown, which may happen before the deferred save
+                // below and would put the old choice back.
                 const IPBundlePtr &fastest = members.constFirst();
-                config->setFastestServer(fastest->countryName());
-                config->setFastestCountryCode(fastest->countryCode());
+                if (config->fastestServer() != fastest->countryName()
+                    || config->fastestCountryCode() != fastest->countryCode()) {
+                    config->setFastestServer(fastest->countryName());
+                    config->setFastestCountryCode(fastest->countryCode());
+                    config->save();
+                }
                 emit updateHighspeedButton();
             }
         }
