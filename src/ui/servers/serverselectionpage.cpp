@@ -356,6 +356,8 @@ QTreeWidgetItem *ServerSelectionPage::makeGroup(const QString &name, int code, c
     header->setData(0, GroupCodeRole, code);
     header->setSizeHint(0, QSize(0, TreeParentItem::rowHeight));
 
+    // First and last are counted among the rows shown: a group cut down by a search or the
+    // protocol still gets its rounded ends and the gap below it.
     QList<QTreeWidgetItem *> rows;
     rows.reserve(shown.size());
     for (int i = 0; i < shown.size(); ++i) {
