@@ -1,0 +1,12 @@
+#include "vpn/enginelog.h"
+
+#include <QDebug>
+
+namespace Tavrix {
+
+void engineLog(const QString &text)
+{
+    qInfo().noquote() << text;
+}
+
+} // namespace Tavrix

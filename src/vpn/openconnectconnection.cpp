@@ -1,0 +1,513 @@
+#include "vpn/openconnectconnection.h"
+
+#include "platform/commandsocket.h"
+#include "vpn/enginelog.h"
+#include "vpn/openconnectserver.h"
+#include "vpn/openconnectsession.h"
+#include "vpn/openvpnrunner.h"
+#include "vpn/outlineclient.h"
+#include "vpn/v2ray.h"
+#include "vpn/wireguard.h"
+#include "vpn/xrayshadosocks.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTextStream>
+#include <QThread>
+#include <QtConcurrent>
+
+#include <gnutls/gnutls.h>
+#include <openconnect.h>
+
+namespace Tavrix {
+
+namespace {
+
+// How long stopping waits for the session to log off and take the tunnel down.
+constexpr int sessionStopWaitMs = 15000;
+// How long destruction waits for connect steps of the external engines.
+constexpr int engineStepWaitMs = 5000;
+
+QMutex dnsLock;
+
+void replaceFirst(QString &text, const QString &placeholder, const QString &value)
+{
+    const int at = text.indexOf(placeholder);
+    if (at >= 0)
+        text.replace(at, placeholder.size(), value);
+}
+
+} // namespace
+
+std::shared_ptr<OpenConnectConnection> OpenConnectConnection::instance()
+{
+    // The deleter keeps a controller whose session thread would not end: a callback must
+    // never run into a destroyed controller, and at process exit a kept object costs nothing.
+    static std::shared_ptr<OpenConnectConnection> shared(new OpenConnectConnection, [](OpenConnectConnection *c) {
+        if (c->stopSessionAndWait(sessionStopWaitMs))
+            delete c;
+        else
+            qCritical() << "OpenConnect session did not end; controller kept alive";
+    });
+    return shared;
+}
+
+void OpenConnectConnection::initTls()
+{
+    static const bool done = [] {
+        gnutls_global_init();
+        openconnect_init_ssl();
+        return true;
+    }();
+    Q_UNUSED(done)
+}
+
+OpenConnectConnection::OpenConnectConnection()
+{
+    qRegisterMetaType<Status>("Status");
+    qRegisterMetaType<Status>("Tavrix::OpenConnectConnection::Status");
+    qRegisterMetaType<uint64_t>("uint64_t");
+    QObject::connect(this, &OpenConnectConnection::statusChanged, this, &OpenConnectConnection::onStatusChanged,
+                     Qt::QueuedConnection);
+    // The pool is drained when the application object goes away; a session left running
+    // would keep it waiting for ever.
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        QObject::connect(app, &QCoreApplication::aboutToQuit, this,
+                         [this] { stopSessionAndWait(sessionStopWaitMs); });
+    }
+}
+
+OpenConnectConnection::~OpenConnectConnection()
+{
+    stopSessionAndWait(sessionStopWaitMs);
+    waitForEngineSteps(engineStepWaitMs);
+    delete v2ray.data();
+    if (vpninfo && !watcher.isRunning()) {
+        openconnect_vpninfo_free(vpninfo);
+        vpninfo = nullptr;
+    }
+}
+
+bool OpenConnectConnection::stopSessionAndWait(int timeoutMs)
+{
+    if (!watcher.isRunning())
+        return true;
+    // Stop the session whatever engine type is selected now.
+    if (commandFd != -1) {
+        sendStop();
+        commandFd = -1;
+    }
+    QDeadlineTimer deadline(timeoutMs);
+    while (watcher.isRunning() && !deadline.hasExpired())
+        QThread::msleep(20);
+    return !watcher.isRunning();
+}
+
+void OpenConnectConnection::setUsername(const QString &username)
+{
+    this->username = username;
+}
+
+void OpenConnectConnection::setPassword(const QString &password)
+{
+    this->password = password;
+}
+
+void OpenConnectConnection::setType(int type)
+{
+    this->type = type;
+}
+
+void OpenConnectConnection::setConfig(const QString &base64Config, const QString &address)
+{
+    QByteArray decoded = QByteArray::fromBase64(base64Config.toLatin1());
+    const int nul = decoded.indexOf('\0');
+    if (nul >= 0)
+        decoded.truncate(nul);
+    QString text = QString::fromLatin1(decoded);
+
+    const QStringList parts = address.split(QLatin1Char(':'));
+    const QString host = parts.value(0);
+    const QString port = parts.value(1);
+    replaceFirst(text, QStringLiteral("remoteIP"), host);
+    replaceFirst(text, QStringLiteral("remotePort"), port);
+    replaceFirst(text, QStringLiteral("remoteServerIP"), host);
+    config = text;
+}
+
+void OpenConnectConnection::setServer(std::shared_ptr<OpenConnectServer> server)
+{
+    this->server = std::move(server);
+}
+
+QString OpenConnectConnection::dns() const
+{
+    QMutexLocker locker(&dnsLock);
+    return m_dns;
+}
+
+int OpenConnectConnection::connect()
+{
+    switch (type) {
+    case OPENVPN:
+        return connectOpenVpn();
+    case OPENCONNECT:
+        return connectOpenConnect();
+    case XRAY_SHADOWSOCKS:
+    case WIREGUARD:
+    case V2RAY:
+    case OUTLINE:
+        connectRunner(type);
+        return CONNECT_STARTED;
+    default:
+        return CONNECT_STARTED;
+    }
+}
+
+int OpenConnectConnection::connectOpenVpn()
+{
+    qDebug() << "Connecting Via Open VPN";
+    if (config.isEmpty())
+        return INVALID_SERVER;
+    if (username.isEmpty() || password.isEmpty())
+        return INVALID_CREDENTIALS;
+
+    auto *runner = new OpenVpnRunner(this);
+    openVpnRunner = runner;
+    QObject::connect(runner, &OpenVpnRunner::connected, this, [this] { emit statusChanged(CONNECTED); });
+    QObject::connect(runner, &OpenVpnRunner::connecting, this, [this] { emit statusChanged(CONNECTING); });
+    QObject::connect(runner, &OpenVpnRunner::disconnected, this, [this] { emit statusChanged(IDLE); });
+    QObject::connect(runner, &OpenVpnRunner::transfer, this,
+                     [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
+
+    const bool started = runner->connect(config, username, password);
+    engineLog(started ? QStringLiteral("OpenVPN Connect Success") : QStringLiteral("OpenVPN Connect Failed"));
+    return CONNECT_STARTED;
+}
+
+int OpenConnectConnection::connectOpenConnect()
+{
+    qDebug() << "Connecting Via Open Connect";
+    if (!server || server->host().isEmpty())
+        return INVALID_SERVER;
+    if (username.isEmpty() || password.isEmpty())
+        return INVALID_CREDENTIALS;
+    if (commandFd != -1)
+        return ALREADY_ACTIVE;
+    if (watcher.isRunning() || m_sessionRunning)
+        return ALREADY_RUNNING;
+    startSession();
+    return CONNECT_STARTED;
+}
+
+template <typename Runner>
+void OpenConnectConnection::wireRunner(Runner *runner)
+{
+    QObject::connect(runner, &Runner::connected, this, [this] {
+        qDebug() << "Connected to server. Emitting CONNECTED status.";
+        emit statusChanged(CONNECTED);
+    });
+    QObject::connect(runner, &Runner::connectingServer, this, [this] {
+        qDebug() << "Attempting to connect to server. Emitting CONNECTING status.";
+        emit statusChanged(CONNECTING);
+    });
+    QObject::connect(runner, &Runner::disconnected, this, [this] {
+        qDebug() << "Disconnected from server. Emitting IDLE status.";
+        emit statusChanged(IDLE);
+    });
+}
+
+void OpenConnectConnection::connectRunner(int type)
+{
+    std::function<bool()> step;
+    QString success;
+    QString failure;
+    switch (type) {
+    case XRAY_SHADOWSOCKS: {
+        auto *runner = new XrayShadosocks(this);
+        xrayShadowsocks = runner;
+        wireRunner(runner);
+        QObject::connect(runner, &XrayShadosocks::transfer, this,
+                         [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
+        step = [runner] { return runner->conntShadosocksServer(); };
+        break;
+    }
+    case WIREGUARD: {
+        qDebug() << "ready to connct wireguard";
+        auto *runner = new Wireguard(this);
+        wireguard = runner;
+        wireRunner(runner);
+        step = [runner] { return runner->connectServer(); };
+        break;
+    }
+    case V2RAY: {
+        qDebug() << "ready to connct v2ray";
+        auto *runner = new V2ray(this);
+        v2ray = runner;
+        wireRunner(runner);
+        step = [runner] { return runner->connectServer(); };
+        break;
+    }
+    case OUTLINE: {
+        auto *runner = new OutlineClient(this);
+        outlineClient = runner;
+        wireRunner(runner);
+        QObject::connect(runner, &OutlineClient::transfer, this,
+                         [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
+        step = [runner] { return runner->connectServer(); };
+        break;
+    }
+    default:
+        return;
+    }
+
+    if (type == WIREGUARD) {
+        success = QStringLiteral("Wireguard connection successful.");
+        failure = QStringLiteral("Wireguard connection failed.");
+    } else {
+        success = QStringLiteral("Shadowsocks connection successful.");
+        failure = QStringLiteral("Shadowsocks connection failed.");
+    }
+
+    auto *stepWatcher = new QFutureWatcher<bool>(this);
+    QObject::connect(stepWatcher, &QFutureWatcher<bool>::finished, this, [this, stepWatcher, success, failure] {
+        engineLog(stepWatcher->result() ? success : failure);
+        m_engineSteps.removeAll(stepWatcher->future());
+        stepWatcher->deleteLater();
+    });
+    const QFuture<bool> future = QtConcurrent::run(step);
+    m_engineSteps.append(future);
+    stepWatcher->setFuture(future);
+}
+
+void OpenConnectConnection::waitForEngineSteps(int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    for (QFuture<bool> &future : m_engineSteps) {
+        while (future.isRunning() && !deadline.hasExpired())
+            QThread::msleep(20);
+    }
+}
+
+void OpenConnectConnection::disconnectVpn()
+{
+    switch (type) {
+    case OPENVPN:
+        qDebug() << "Disconnecting OpenVPN";
+        disconnectOpenVpn();
+        break;
+    case OPENCONNECT:
+        qDebug() << "Disconnecting Open Connect";
+        if (commandFd == -1) {
+            emit statusChanged(IDLE);
+        } else {
+            emit statusChanged(DISCONNECTING);
+            sendStop();
+            commandFd = -1;
+            QThread::msleep(200);
+        }
+        break;
+    case XRAY_SHADOWSOCKS:
+        if (!xrayShadowsocks) {
+            emit statusChanged(IDLE);
+            break;
+        }
+        qDebug() << "disconnect";
+        xrayShadowsocks->disconnectServer();
+        break;
+    case WIREGUARD:
+        if (!wireguard) {
+            emit statusChanged(IDLE);
+            break;
+        }
+        qDebug() << "disconnect";
+        wireguard->disconnectServer();
+        break;
+    case V2RAY: {
+        auto *runner = new V2ray(this);
+        v2ray = runner;
+        QObject::connect(runner, &V2ray::disconnected, this, [this] {
+            qDebug() << "disconnect";
+            emit statusChanged(IDLE);
+        });
+        runner->disconnectServer();
+        break;
+    }
+    case OUTLINE: {
+        auto *runner = new OutlineClient(this);
+        outlineClient = runner;
+        QObject::connect(runner, &OutlineClient::disconnected, this, [this] {
+            qDebug() << "disconnect";
+            emit statusChanged(IDLE);
+        });
+        runner->disconnectServer();
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void OpenConnectConnection::disconnectOpenVpn()
+{
+    OpenVpnRunner *runner = openVpnRunner.data();
+    if (!runner) {
+        // Never created, or it ended and reported so: nothing is running.
+        emit statusChanged(IDLE);
+        return;
+    }
+    if (QTcpServer *listener = runner->managementServer(); listener && listener->isListening())
+        listener->close();
+    if (QTcpSocket *socket = runner->managementSocket(); socket && socket->isOpen())
+        socket->abort();
+    if (!runner->isDisconnectReported()) {
+        runner->setDisconnectReported(true);
+        emit statusChanged(IDLE);
+    }
+    if (QProcess *process = runner->process(); process && process->state() != QProcess::NotRunning)
+        process->close();
+}
+
+void OpenConnectConnection::sendStop()
+{
+    const int error = sendCommandByte(commandFd, OC_CMD_CANCEL);
+    if (error != 0)
+        engineLog(QStringLiteral("term_thread: IPC error: ") + QString::number(error));
+}
+
+int OpenConnectConnection::update_stats()
+{
+    if (commandFd == -1)
+        return -1;
+    const int error = sendCommandByte(commandFd, OC_CMD_STATS);
+    if (error != 0) {
+        engineLog(QStringLiteral("update_stats: IPC error: ") + QString::number(error));
+        return -1;
+    }
+    return 0;
+}
+
+void OpenConnectConnection::onStatusChanged(Status status)
+{
+    m_status = status;
+    qDebug() << "m_status::::::::::::::::::::" << int(status);
+    // An IDLE of another engine, or a late one of an earlier session, must not forget the
+    // command socket of a session that is still running.
+    if (status == IDLE && !m_sessionRunning)
+        commandFd = -1;
+}
+
+void OpenConnectConnection::startSession()
+{
+    auto failSetup = [this](const QString &error) {
+        engineLog(error);
+        emit statusChanged(CONNECTING);
+        emit statusChanged(IDLE);
+    };
+
+    // The previous session has ended and its command socket is no longer used.
+    if (vpninfo) {
+        openconnect_vpninfo_free(vpninfo);
+        vpninfo = nullptr;
+    }
+    const QByteArray agent = QStringLiteral("TavrixVPN").toLatin1();
+    vpninfo = openconnect_vpninfo_new(agent.constData(), &OpenConnectSession::validatePeerCert, nullptr,
+                                      &OpenConnectSession::processAuthForm, &OpenConnectSession::progress, this);
+    if (!vpninfo) {
+        failSetup(QStringLiteral("initial setup fails"));
+        return;
+    }
+    // Trace messages are dropped anyway; not producing them spares a call per packet.
+    openconnect_set_loglevel(vpninfo, PRG_DEBUG);
+
+    const auto fd = openconnect_setup_cmd_pipe(vpninfo);
+    if (intptr_t(fd) == -1) {
+        engineLog(QStringLiteral("invalid socket"));
+        openconnect_vpninfo_free(vpninfo);
+        vpninfo = nullptr;
+        failSetup(QStringLiteral("pipe setup fails"));
+        return;
+    }
+    commandFd = intptr_t(fd);
+    setCommandSocketBlocking(commandFd);
+
+    openconnect_set_stats_handler(vpninfo, &OpenConnectSession::stats);
+    server->setProtocol(QStringLiteral("anyconnect"));
+    openconnect_set_protocol(vpninfo, server->protocol().toLatin1().constData());
+    openconnect_set_setup_tun_handler(vpninfo, &OpenConnectSession::setupTun);
+    openconnect_parse_url(vpninfo, server->host().toLocal8Bit().constData());
+
+    const quint64 generation = ++m_sessionGeneration;
+    m_sessionRunning = true;
+    watcher.setFuture(QtConcurrent::run([this, generation] { runSession(generation); }));
+}
+
+void OpenConnectConnection::runSession(quint64 generation)
+{
+    emit statusChanged(CONNECTING);
+    openconnect_set_reported_os(vpninfo, openConnectReportedOs());
+
+    if (openconnect_obtain_cookie(vpninfo) == 0 && openconnect_make_cstp_connection(vpninfo) == 0) {
+        const int dtls = openconnect_setup_dtls(vpninfo, 25);
+        if (dtls != 0)
+            engineLog(QStringLiteral("Error setting up DTLS (%1)").arg(dtls));
+
+        const oc_ip_info *ip = nullptr;
+        QString dnsText;
+        if (openconnect_get_ip_info(vpninfo, &ip, nullptr, nullptr) == 0 && ip) {
+            dnsText = QString::fromLatin1(ip->dns[0]);
+            if (ip->dns[1]) {
+                dnsText += QStringLiteral(", ") + QString::fromLatin1(ip->dns[1]);
+                qDebug().noquote() << "m_dns:::::" + dnsText;
+            }
+            if (ip->dns[2]) {
+                dnsText += QStringLiteral(" ") + QString::fromLatin1(ip->dns[2]);
+                qDebug().noquote() << "m_dns:::::" + dnsText;
+            }
+        }
+        {
+            QMutexLocker locker(&dnsLock);
+            m_dns = dnsText;
+        }
+
+        emit statusChanged(CONNECTED);
+        while (openconnect_mainloop(vpninfo, 300, 10) == 0) {
+        }
+        importEngineLog();
+    }
+
+    // Queued ahead of IDLE so that the status slot knows the session is over.
+    QMetaObject::invokeMethod(this, [this, generation] { sessionEnded(generation); }, Qt::QueuedConnection);
+    emit statusChanged(IDLE);
+}
+
+void OpenConnectConnection::sessionEnded(quint64 generation)
+{
+    if (generation == m_sessionGeneration)
+        m_sessionRunning = false;
+}
+
+void OpenConnectConnection::importEngineLog()
+{
+    const QString path = QDir::tempPath() + QDir::separator() + QStringLiteral("vpnc.log");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        engineLog(QStringLiteral("Could not open ") + path + QStringLiteral(": ") + QString::number(file.error()));
+        return;
+    }
+    QTextStream in(&file);
+    while (!in.atEnd())
+        engineLog(in.readLine());
+    file.close();
+    if (!file.remove())
+        engineLog(QStringLiteral("Could not remove ") + path + QStringLiteral(": ") + QString::number(file.error()));
+}
+
+} // namespace Tavrix

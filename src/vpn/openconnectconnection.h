@@ -1,0 +1,133 @@
+#pragma once
+
+#include <QFutureWatcher>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+struct openconnect_info;
+
+class OpenVpnRunner;
+
+namespace Tavrix {
+
+class OpenConnectServer;
+class OutlineClient;
+class V2ray;
+class Wireguard;
+class XrayShadosocks;
+
+// The one object through which the user interface starts and stops a tunnel. It picks the
+// engine by the server type, drives it and turns its signals into one status stream
+// (statusChanged) and one counter stream (statsChanged). The OpenConnect engine runs inside
+// the process on a pool thread; the others drive external programs.
+class OpenConnectConnection : public QObject
+{
+    Q_OBJECT
+    friend class OpenConnectSession;
+
+public:
+    enum Status { IDLE = 0, CONNECTING = 1, CONNECTED = 2, DISCONNECTING = 3 };
+    Q_ENUM(Status)
+
+    // The server entry's "type".
+    enum ServerType { OPENVPN = 1, OPENCONNECT = 2, XRAY_SHADOWSOCKS = 4, WIREGUARD = 5, V2RAY = 6, OUTLINE = 7 };
+    Q_ENUM(ServerType)
+
+    // What connect() returns.
+    enum ConnectResult {
+        CONNECT_STARTED = 0,     // engine started, or nothing to do
+        ALREADY_ACTIVE = 1,      // an OpenConnect session exists
+        ALREADY_RUNNING = 2,     // the OpenConnect session thread is still running
+        INVALID_CREDENTIALS = 3, // user name or password empty
+        INVALID_SERVER = 4       // no configuration or no server host
+    };
+
+    static std::shared_ptr<OpenConnectConnection> instance();
+
+    // TLS library set-up for the process: GnuTLS, then the OpenConnect library. Call once at
+    // start-up, before the first connect; later calls do nothing.
+    static void initTls();
+
+    ~OpenConnectConnection() override;
+
+    void setUsername(const QString &username);
+    void setPassword(const QString &password);
+    void setType(int type);
+    // Fills the engine configuration template (Base64) with the server address "host:port".
+    void setConfig(const QString &base64Config, const QString &address);
+    void setServer(std::shared_ptr<OpenConnectServer> server);
+
+    QString getUsername() const { return username; }
+    int getType() const { return type; }
+    QString getConfig() const { return config; }
+    std::shared_ptr<OpenConnectServer> getServer() const { return server; }
+    // DNS servers of the running OpenConnect tunnel, for display and the log.
+    QString dns() const;
+
+    int connect();
+    void disconnectVpn();
+    // Asks the OpenConnect session for fresh counters (statsChanged follows); 0 or -1.
+    int update_stats();
+    Status status() const { return m_status; }
+
+    // Reads "vpnc.log" from the temporary folder into the application log and deletes it.
+    static void importEngineLog();
+
+signals:
+    void statusChanged(Tavrix::OpenConnectConnection::Status status);
+    void statsChanged(uint64_t tx, uint64_t rx);
+
+private slots:
+    void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
+
+private:
+    OpenConnectConnection();
+
+    int connectOpenVpn();
+    int connectOpenConnect();
+    void connectRunner(int type);
+    template <typename Runner>
+    void wireRunner(Runner *runner);
+    void disconnectOpenVpn();
+    void sendStop();
+    void startSession();
+    void runSession(quint64 generation);
+    void sessionEnded(quint64 generation);
+    void waitForEngineSteps(int timeoutMs);
+    // Stops a running OpenConnect session and waits for its thread; true once it has ended.
+    bool stopSessionAndWait(int timeoutMs);
+
+    QString username;
+    QString password;
+    std::shared_ptr<OpenConnectServer> server;
+    intptr_t commandFd = -1;
+    QFutureWatcher<void> watcher;
+    Status m_status = IDLE;
+    QString config;
+    int type = 0;
+    // Guarded: an OpenVPN runner deletes itself when its program ends.
+    QPointer<OpenVpnRunner> openVpnRunner;
+    QPointer<OutlineClient> outlineClient;
+    QPointer<V2ray> v2ray;
+    QPointer<Wireguard> wireguard;
+    QPointer<XrayShadosocks> xrayShadowsocks;
+    QString m_dns;
+    openconnect_info *vpninfo = nullptr;
+    int authFormAnswered = 0;
+    int usernameRejected = 0;
+    int passwordRejected = 0;
+
+    // A session counts as running from its start until its end has passed the GUI thread,
+    // so that a late IDLE of an old session never clears the command socket of a new one.
+    quint64 m_sessionGeneration = 0;
+    bool m_sessionRunning = false;
+    // Connect steps of the external engines still running on the pool.
+    QList<QFuture<bool>> m_engineSteps;
+};
+
+} // namespace Tavrix

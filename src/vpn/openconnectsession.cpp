@@ -1,0 +1,195 @@
+#include "vpn/openconnectsession.h"
+
+#include "platform/commandsocket.h"
+#include "vpn/enginelog.h"
+#include "vpn/openconnectconnection.h"
+#include "vpn/openconnectserver.h"
+#include "vpn/trustdatabase.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QRegularExpression>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include <openconnect.h>
+
+namespace Tavrix {
+
+int OpenConnectSession::formWithoutCredentialsSeen = 0;
+
+namespace {
+
+OpenConnectConnection *controller(void *privdata)
+{
+    return static_cast<OpenConnectConnection *>(privdata);
+}
+
+void logFormText(const char *prefix, const char *text)
+{
+    if (text && *text)
+        engineLog(QString::fromLatin1(prefix) + QString::fromLatin1(text));
+}
+
+} // namespace
+
+int OpenConnectSession::validatePeerCert(void *privdata, const char *reason)
+{
+    Q_UNUSED(reason)
+    OpenConnectConnection *conn = controller(privdata);
+
+    unsigned char *der = nullptr;
+    const int size = openconnect_get_peer_cert_DER(conn->vpninfo, &der);
+    if (size <= 0) {
+        engineLog(QStringLiteral("Peer's certificate has invalid size!"));
+        return -1;
+    }
+    const QByteArray certificate(reinterpret_cast<const char *>(der), size);
+    openconnect_free_cert_info(conn->vpninfo, der);
+
+    if (!openconnect_get_peer_cert_hash(conn->vpninfo)) {
+        engineLog(QStringLiteral("Error getting peer's certificate hash"));
+        return -1;
+    }
+
+    TrustDatabase trust(conn->server);
+    return trust.checkServerCertificate(certificate);
+}
+
+int OpenConnectSession::processAuthForm(void *privdata, oc_auth_form *form)
+{
+    OpenConnectConnection *conn = controller(privdata);
+
+    logFormText("", form->banner);
+    logFormText("", form->message);
+    logFormText("", form->error);
+
+    if (oc_form_opt_select *group = form->authgroup_opt) {
+        const char *choice = nullptr;
+        if (group->nr_choices == 1) {
+            choice = group->choices[0]->name;
+        } else {
+            const QByteArray wanted = conn->server ? conn->server->authGroup().toLatin1() : QByteArray();
+            for (int i = 0; i < group->nr_choices; ++i) {
+                if (wanted == group->choices[i]->name) {
+                    choice = group->choices[i]->name;
+                    break;
+                }
+            }
+        }
+        if (!choice)
+            return OC_FORM_RESULT_CANCELLED;
+        openconnect_set_option_value(&group->form, choice);
+
+        if (!conn->authFormAnswered) {
+            conn->authFormAnswered = 1;
+            return OC_FORM_RESULT_NEWGROUP;
+        }
+    }
+
+    // Stays 1 while no credential has been filled in.
+    int match = 1;
+    for (oc_form_opt *opt = form->opts; opt; opt = opt->next) {
+        if (opt->flags & OC_FORM_OPT_IGNORE)
+            continue;
+        const QString name = QString::fromLatin1(opt->name ? opt->name : "");
+        switch (opt->type) {
+        case OC_FORM_OPT_SELECT:
+            engineLog(QStringLiteral("Select form: ") + name);
+            if (form->authgroup_opt && opt == &form->authgroup_opt->form)
+                break;
+            return OC_FORM_RESULT_CANCELLED;
+        case OC_FORM_OPT_TEXT:
+            engineLog(QStringLiteral("Text form: ") + name);
+            if (conn->usernameRejected || conn->username.isEmpty())
+                return OC_FORM_RESULT_CANCELLED;
+            match = name.compare(QLatin1String("username"), Qt::CaseInsensitive);
+            if (match != 0)
+                return OC_FORM_RESULT_CANCELLED;
+            openconnect_set_option_value(opt, conn->username.toLatin1().constData());
+            break;
+        case OC_FORM_OPT_PASSWORD:
+            engineLog(QStringLiteral("Password form: ") + name);
+            if (conn->passwordRejected || conn->password.isEmpty())
+                return OC_FORM_RESULT_CANCELLED;
+            match = name.compare(QLatin1String("password"), Qt::CaseInsensitive);
+            if (match != 0)
+                return OC_FORM_RESULT_CANCELLED;
+            openconnect_set_option_value(opt, conn->password.toLatin1().constData());
+            break;
+        default:
+            engineLog(QStringLiteral("unknown type ") + QString::number(opt->type));
+            break;
+        }
+    }
+
+    if (formWithoutCredentialsSeen != 0 && match == 1)
+        return OC_FORM_RESULT_CANCELLED;
+    formWithoutCredentialsSeen = match;
+    return OC_FORM_RESULT_OK;
+}
+
+void OpenConnectSession::progress(void *privdata, int level, const char *format, ...)
+{
+    if (level == PRG_TRACE)
+        return;
+    OpenConnectConnection *conn = controller(privdata);
+
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+
+    size_t length = strlen(buffer);
+    if (length > 0 && buffer[length - 1] == '\n')
+        buffer[--length] = '\0';
+
+    QByteArray cookie;
+    if (conn->vpninfo) {
+        if (const char *current = openconnect_get_cookie(conn->vpninfo))
+            cookie = current;
+    }
+    engineLog(maskSecrets(QString::fromUtf8(buffer, int(length)), cookie, conn->password));
+}
+
+QString OpenConnectSession::maskSecrets(const QString &text, const QByteArray &cookie, const QString &password)
+{
+    static const QString hidden = QStringLiteral("<hidden>");
+    QString masked = text;
+    if (!cookie.isEmpty()) {
+        masked.replace(QString::fromLatin1(cookie), hidden);
+        // The cookie is usually "webvpn=VALUE"; its value alone shows up too.
+        const int equals = cookie.indexOf('=');
+        if (equals >= 0 && equals + 1 < cookie.size())
+            masked.replace(QString::fromLatin1(cookie.mid(equals + 1)), hidden);
+    }
+    if (!password.isEmpty())
+        masked.replace(password, hidden);
+    // Cookies the library prints before it knows them as the session's: headers and
+    // name=value pairs of the session cookies.
+    static const QRegularExpression cookiePattern(
+        QStringLiteral("((?:set-)?cookie:\\s*[^=;\\s]+=|webvpn[a-z_]*=|COOKIE=|session[a-z_-]*=)([^;\\s\"'<>&]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    masked.replace(cookiePattern, QStringLiteral("\\1") + hidden);
+    return masked;
+}
+
+void OpenConnectSession::stats(void *privdata, const oc_stats *stats)
+{
+    emit controller(privdata)->statsChanged(stats->tx_bytes, stats->rx_bytes);
+}
+
+void OpenConnectSession::setupTun(void *privdata)
+{
+    OpenConnectConnection *conn = controller(privdata);
+    const QByteArray script = (QCoreApplication::applicationDirPath() + QDir::separator()
+                               + QString::fromLatin1(tunScriptName()))
+                                  .toUtf8();
+    openconnect_setup_tun_device(conn->vpninfo, script.constData(), nullptr);
+    OpenConnectConnection::importEngineLog();
+}
+
+} // namespace Tavrix
