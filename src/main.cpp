@@ -1,10 +1,6 @@
-#include <QApplication>
-#include <QWidget>
+#include "app/startup.h"
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QWidget window;
-    window.show();
-    return app.exec();
+    return Tavrix::runApplication(argc, argv);
 }

@@ -14,8 +14,8 @@ namespace ServiceUrl {
 // Deployment origins. Keep them here so that a redirected build can be told apart from a
 // released one in one place.
 inline constexpr const char *firestoreOrigin = "https://firestore.googleapis.com";
-inline constexpr const char *firestoreProjectId = "tavrixvpn-config";
-inline constexpr const char *firestoreDocumentId = "defaults";
+inline constexpr const char *firestoreProjectId = "tavrixvpn-prod";
+inline constexpr const char *firestoreDocumentId = "config";
 inline constexpr const char *proxyOrigin = "https://relay.tavrixvpn.com";
 inline constexpr const char *directOrigin = "https://direct.tavrixvpn.com";
 inline constexpr const char *countryLoginOrigin = "https://login.tavrixvpn.com";

@@ -1,0 +1,25 @@
+#include "platform/paths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace Tavrix {
+
+QString engineFolder()
+{
+    const QString path = QStringLiteral("C:/ProgramData/TavrixVPN/");
+    QDir().mkpath(path);
+    return path;
+}
+
+QString bannerFolder()
+{
+    return QStringLiteral("C://Users//Public//Pictures//");
+}
+
+QString logFilePath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/logger.txt");
+}
+
+} // namespace Tavrix

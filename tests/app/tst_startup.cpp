@@ -1,0 +1,191 @@
+#include "testmain_gui.h"
+
+#include "app/startup.h"
+#include "common/crypto.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSettings>
+#include <QWidget>
+
+namespace {
+
+const QString localKey = QStringLiteral("4A7D2C91E05B38F6A1D4C7E2095B3F68");
+const QString loginLink = QStringLiteral("tavrixvpn://login?authenticate=a.user@example.com&value=abc/defg");
+
+QString readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+
+} // namespace
+
+// Runs the real program: a private copy of it (its own single-instance identity and log file)
+// with its own XDG folders, so that nothing is shared with other tests or the user.
+class StartupTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    QString m_exe;
+    QProcessEnvironment m_env;
+
+    QString logPath() const { return m_root.filePath(QStringLiteral("bin/logger.txt")); }
+    QString log() const { return readFile(logPath()); }
+
+    void start(QProcess &process, const QStringList &arguments)
+    {
+        process.setProcessEnvironment(m_env);
+        process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+        process.setProgram(m_exe);
+        process.setArguments(arguments);
+        process.start();
+        QVERIFY(process.waitForStarted(5000));
+    }
+
+    // Log lines count from offset, so that each check sees only the current run.
+    bool waitForLine(const QString &line, int offset = 0)
+    {
+        return waitFor([&] { return log().indexOf(line, offset) >= 0; }, 15000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QString built = qEnvironmentVariable("TAVRIX_BIN_DIR") + QStringLiteral("/tavrixvpn");
+        if (!QFile::exists(built))
+            QSKIP("the program is not built");
+        QVERIFY(QDir().mkpath(m_root.filePath(QStringLiteral("bin"))));
+        m_exe = m_root.filePath(QStringLiteral("bin/tavrixvpn"));
+        QVERIFY(QFile::copy(built, m_exe));
+
+        m_env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+            const QString dir = m_root.filePath(QString::fromLatin1(name).toLower());
+            QVERIFY(QDir().mkpath(dir));
+            m_env.insert(QString::fromLatin1(name), dir);
+        }
+        QFile::setPermissions(m_env.value(QStringLiteral("XDG_RUNTIME_DIR")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    }
+
+    void loginLinkAndSecondStart()
+    {
+        QProcess first;
+        start(first, {loginLink});
+        QVERIFY2(waitForLine(QStringLiteral("[DEBUG] Application initialized successfully")), qPrintable(log()));
+
+        QProcess second;
+        const int secondFrom = log().size();
+        start(second, {});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(log().indexOf(QStringLiteral("[DEBUG] Application is already running, waking existing instance"), secondFrom) > 0);
+        QVERIFY(waitForLine(QStringLiteral("[DEBUG]   Window brought to front"), secondFrom));
+        QCOMPARE(first.state(), QProcess::Running);
+
+        // A polite stop still saves and closes the log.
+        first.terminate();
+        QVERIFY(first.waitForFinished(10000));
+        QCOMPARE(first.exitCode(), 0);
+
+        const QString text = log();
+        const QStringList expected = {
+            "[DEBUG] Starting Tavrix VPN 5.6.0",
+            "[DEBUG] \n--- Configuration Management ---",
+            "[DEBUG] First run detected, initializing version tracking",
+            "[DEBUG] Registering URL scheme in Windows registry...",
+            "[DEBUG] URL scheme registered successfully",
+            "[DEBUG] Processing URL scheme input: tavrixvpn://login?authenticate=a.user@example.com&value=***",
+            "[DEBUG]   Found parameter authenticate = a.user@example.com",
+            "[DEBUG]   Found parameter value = ***",
+            "[DEBUG]   Username valid: true",
+            "[DEBUG]   Password valid: true",
+            "[DEBUG] Credentials cached successfully",
+            "[DEBUG] Window size: 464 x 408",
+            "[DEBUG] Received message from another instance",
+            "[DEBUG] Application shutting down...",
+            "[DEBUG] Configuration saved",
+            "[DEBUG] Exit code: 0",
+        };
+        for (const QString &line : expected)
+            QVERIFY2(text.contains(line), qPrintable(line));
+        QVERIFY(!text.contains(QStringLiteral("abcdefg")));
+        QVERIFY(!text.contains(QStringLiteral("abc/defg")));
+        QCOMPARE(text.count(QStringLiteral("New Session Started: ")), 2);
+        QCOMPARE(text.count(QStringLiteral("Session Ended: ")), 2);
+        // Every message line has the file log's shape.
+        const QRegularExpression shape(QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] \\[[A-Z]+\\] "));
+        for (const QString &line : text.split(QLatin1Char('\n'))) {
+            if (line.startsWith(QLatin1Char('[')))
+                QVERIFY2(shape.match(line).hasMatch(), qPrintable(line));
+        }
+
+        QSettings store(m_env.value(QStringLiteral("XDG_CONFIG_HOME")) + QStringLiteral("/Quennark/TavrixVPN.conf"),
+                        QSettings::IniFormat);
+        QCOMPARE(store.value(QStringLiteral("ServerHash")).toString(),
+                 Tavrix::encode(QStringLiteral("a.user@example.com"), localKey));
+        QCOMPARE(store.value(QStringLiteral("ConnectionHash")).toString(), Tavrix::encode(QStringLiteral("abcdefg"), localKey));
+        QCOMPARE(store.value(QStringLiteral("AutoLogin")).toBool(), true);
+        QCOMPARE(store.value(QStringLiteral("app/version")).toString(), QStringLiteral("5.6.0"));
+        QCOMPARE(store.value(QStringLiteral("Application/lastAppVersion")).toString(), QStringLiteral("5.6.0"));
+        QCOMPARE(store.value(QStringLiteral("Application/URLSchemeRegistered")).toBool(), true);
+        QCOMPARE(store.value(QStringLiteral("Application/RegisteredExecutablePath")).toString(), m_exe);
+        QVERIFY(readFile(m_env.value(QStringLiteral("XDG_DATA_HOME")) + QStringLiteral("/applications/tavrixvpn-url-handler.desktop"))
+                    .contains(QStringLiteral("Exec=\"%1\" %u").arg(m_exe)));
+    }
+
+    void restartAfterCrash()
+    {
+        QProcess crashed;
+        int from = log().size();
+        start(crashed, {});
+        QVERIFY(waitForLine(QStringLiteral("[DEBUG] Application initialized successfully"), from));
+        crashed.kill();
+        QVERIFY(crashed.waitForFinished(5000));
+
+        // The lock of a dead instance must not turn the next start into a "second" one.
+        QProcess next;
+        from = log().size();
+        start(next, {});
+        QVERIFY2(waitForLine(QStringLiteral("[DEBUG] Application initialized successfully"), from), qPrintable(log().mid(from)));
+        QVERIFY(log().indexOf(QStringLiteral("Version unchanged: 5.6.0"), from) > 0);
+        QVERIFY(log().indexOf(QStringLiteral("URL scheme already registered"), from) > 0);
+        next.terminate();
+        QVERIFY(next.waitForFinished(10000));
+        QCOMPARE(next.exitCode(), 0);
+    }
+
+    void wakeUpRestoresAMinimisedWindow()
+    {
+        QWidget window;
+        window.showMinimized();
+        QVERIFY(window.isMinimized());
+        Tavrix::wakeUpWindow(&window);
+        QVERIFY(!window.isMinimized());
+        QVERIFY(window.isVisible());
+
+        QWidget hidden;
+        Tavrix::wakeUpWindow(&hidden);
+        QVERIFY(hidden.isVisible());
+    }
+};
+
+TAVRIX_TEST_MAIN_GUI(StartupTest)
+#include "tst_startup.moc"
