@@ -11,6 +11,7 @@
 #include "common/config.h"
 #include "platform/quitsignal.h"
 #include "ui/mainwindow.h"
+#include "ui/servers/connectpage.h"
 #include "vpn/openconnectconnection.h"
 
 #include <QDebug>
@@ -171,9 +172,10 @@ int runApplication(int &argc, char **argv)
         wakeUpWindow(windowPtr);
     });
 
-    // PLACE FOR THE CONNECT PAGE: one ConnectPage without a parent, installed as an event
-    // filter on the application object (it passes every event on), never shown, and
-    // destroyed together with the window after shutdown.
+    // One connect page object without a parent, installed as an event filter on the
+    // application; it passes every event on, is never shown and makes no connections.
+    auto detachedConnectPage = std::make_unique<ConnectPage>(nullptr, ConnectPage::Role::Detached);
+    app.installEventFilter(detachedConnectPage.get());
 
     QApplication::setQuitOnLastWindowClosed(true);
     quitOnTerminationRequest();
@@ -193,6 +195,7 @@ int runApplication(int &argc, char **argv)
     qDebug().noquote() << "Configuration saved";
     qDebug().noquote() << "Exit code:" << code;
     closeFileLogging();
+    detachedConnectPage.reset();
     window.reset();
     // The controller stops a running session when the last reference goes at exit.
     controller.reset();
