@@ -11,8 +11,13 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QMutex>
+#include <QThread>
+#include <QWaitCondition>
 #include <QVBoxLayout>
 
+#include "app/fonts.h"
+#include "app/stylesheet.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "platform/paths.h"
@@ -61,7 +66,7 @@ void setActiveServer(int ipId)
 }
 
 // A TLS peer that accepts and then says nothing: a session to it stays in its handshake
-// until it is told to stop.
+// until the peer hangs up.
 class SilentServer : public QTcpServer
 {
 public:
@@ -70,39 +75,76 @@ public:
         listen(QHostAddress::LocalHost, 0);
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = nextPendingConnection()) {
-                if (!accepted.isValid())
-                    accepted.start();
                 ++count;
+                m_sockets << socket;
                 socket->setParent(this);
             }
         });
     }
+    ~SilentServer() override { hangUp(); }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(serverPort()); }
+    void hangUp()
+    {
+        for (QTcpSocket *socket : qAsConst(m_sockets))
+            socket->abort();
+        m_sockets.clear();
+    }
     int count = 0;
-    QElapsedTimer accepted;
+
+private:
+    QList<QTcpSocket *> m_sockets;
 };
 
 // Answers every HTTP request with a text holding an address, as the service's lookup does.
-class AddressServer : public QTcpServer
+// It serves from a thread of its own: lookups still running when the test program ends must
+// get their answer while the main thread waits for them.
+class AddressServer : public QThread
 {
 public:
     AddressServer()
     {
-        listen(QHostAddress::LocalHost, 0);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-                    if (!socket->readAll().contains("\r\n\r\n"))
+        QMutexLocker locker(&m_lock);
+        start();
+        m_ready.wait(&m_lock);
+    }
+    ~AddressServer() override
+    {
+        quit();
+        wait();
+    }
+    quint16 port() const { return m_port; }
+
+protected:
+    void run() override
+    {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [&server] {
+            while (QTcpSocket *socket = server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                    socket->setProperty("request", socket->property("request").toByteArray() + socket->readAll());
+                    if (!socket->property("request").toByteArray().contains("\r\n\r\n"))
                         return;
                     const QByteArray body = "Your address: 203.0.113.7\n";
                     socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: "
                                   + QByteArray::number(body.size()) + "\r\n\r\n" + body);
                     socket->disconnectFromHost();
                 });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
         });
+        {
+            QMutexLocker locker(&m_lock);
+            m_port = server.serverPort();
+            m_ready.wakeAll();
+        }
+        exec();
     }
+
+private:
+    QMutex m_lock;
+    QWaitCondition m_ready;
+    quint16 m_port = 0;
 };
 
 } // namespace
@@ -134,7 +176,7 @@ private:
     void answerNextBox(bool submit);
     void prepareFirewallScripts();
     QStringList firewallRuns() const;
-    void waitForIdle();
+    void waitForIdle(SilentServer *server = nullptr);
 
     QTimer m_boxAnswerer;
     bool m_answerSubmit = true;
@@ -149,7 +191,7 @@ void ConnectPageTest::initTestCase()
     // Nothing leaves the machine: the service origin points at a closed local port, the
     // address lookup at our own little server.
     qputenv("TAVRIXVPN_SERVICE_URL", "https://127.0.0.1:9");
-    Config::setPublicIpUrl(QStringLiteral("http://127.0.0.1:%1/ip").arg(m_addressServer.serverPort()));
+    Config::setPublicIpUrl(QStringLiteral("http://127.0.0.1:%1/ip").arg(m_addressServer.port()));
 
     m_boxAnswerer.setInterval(20);
     connect(&m_boxAnswerer, &QTimer::timeout, this, [this] {
@@ -164,6 +206,11 @@ void ConnectPageTest::initTestCase()
         QTest::mouseClick(button, Qt::LeftButton);
     });
     prepareFirewallScripts();
+    // The look of the program: its fonts and style sheet.
+    loadApplicationFonts();
+    QString sheet;
+    if (loadStyleSheet(&sheet))
+        qApp->setStyleSheet(sheet);
 }
 
 void ConnectPageTest::init()
@@ -190,13 +237,17 @@ void ConnectPageTest::cleanup()
     waitForIdle();
 }
 
-void ConnectPageTest::waitForIdle()
+// Stops whatever session a test left and waits until it has ended.
+void ConnectPageTest::waitForIdle(SilentServer *server)
 {
     auto controller = OpenConnectConnection::instance();
-    if (controller->status() == OpenConnectConnection::IDLE)
-        return;
-    controller->disconnectVpn();
+    if (controller->status() != OpenConnectConnection::IDLE)
+        controller->disconnectVpn();
+    // A session still in its handshake only notices that its peer went away.
+    if (server)
+        server->hangUp();
     QTRY_COMPARE_WITH_TIMEOUT(controller->status(), OpenConnectConnection::IDLE, 10000);
+    QTest::qWait(50);
 }
 
 void ConnectPageTest::answerNextBox(bool submit)
@@ -337,7 +388,7 @@ void ConnectPageTest::sessionResults()
         // After the box the page stops the engine again: the session ends as IDLE.
         QTRY_VERIFY_WITH_TIMEOUT(status.count() > 0 && status.last().first().value<Status>() == OpenConnectConnection::IDLE, 5000);
     }
-    waitForIdle();
+    waitForIdle(&server);
     QTRY_COMPARE(first.pageStatus(), 0);
 }
 
@@ -364,6 +415,8 @@ void ConnectPageTest::pressWhileConnectingDisconnects()
     QTRY_VERIFY(page.ringAngle() != angle);
 
     QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_VERIFY(status.last().first().value<Status>() == OpenConnectConnection::DISCONNECTING);
+    server.hangUp();
     QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), 0, 10000);
     QList<Status> seen;
     for (const auto &args : status)
@@ -400,6 +453,7 @@ void ConnectPageTest::newServerWhileConnectedReconnectsAfterIdle()
     setActiveServer(2);
     page.requestConnect(true);
     QVERIFY(page.reconnectPending());
+    first.hangUp();
     QCOMPARE(second.count, 0);
 
     QTRY_COMPARE_WITH_TIMEOUT(second.count, 1, 10000);
@@ -408,6 +462,7 @@ void ConnectPageTest::newServerWhileConnectedReconnectsAfterIdle()
     QVERIFY(!page.reconnectPending());
     QTRY_COMPARE(page.pageStatus(), 1);
     QCOMPARE(first.count, 1);
+    waitForIdle(&second);
 }
 
 void ConnectPageTest::connectedAndIdleLook()
@@ -603,6 +658,7 @@ void ConnectPageTest::detachedObjectIsInert()
 // and, when TAVRIX_SCREENSHOT_DIR is set, keeps the picture there.
 static QImage grabPage(QWidget *frame, const QString &name)
 {
+    QCoreApplication::processEvents(); // pending layout passes
     const QImage image = frame->grab().toImage();
     const QString dir = qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR");
     if (!dir.isEmpty()) {

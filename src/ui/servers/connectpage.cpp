@@ -120,7 +120,7 @@ void ConnectPage::buildUi()
     m_gammingServer = new GammingServerButton(m_serverButton);
     auto *quickRow = new QHBoxLayout(m_serverButton);
     quickRow->setContentsMargins(0, 0, 0, 0);
-    quickRow->setSpacing(10);
+    quickRow->setSpacing(8);
     quickRow->addWidget(m_fastServer);
     quickRow->addWidget(m_stremmingServer);
     quickRow->addWidget(m_gammingServer);
@@ -156,7 +156,7 @@ void ConnectPage::buildUi()
     buttonRow->addStretch();
 
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 16, 28, 10);
+    layout->setContentsMargins(18, 16, 18, 10);
     layout->setSpacing(10);
     layout->addWidget(m_homeImageWidget);
     layout->addStretch(1);

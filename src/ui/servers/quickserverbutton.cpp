@@ -35,8 +35,8 @@ QuickServerButton::QuickServerButton(const QString &subtitleName, QWidget *paren
     texts->addStretch();
 
     auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(10, 8, 8, 8);
-    layout->setSpacing(8);
+    layout->setContentsMargins(8, 8, 6, 8);
+    layout->setSpacing(6);
     layout->addWidget(m_lblLogo);
     layout->addLayout(texts, 1);
 

@@ -92,9 +92,10 @@ void ServerButton::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const bool linked = m_status != OpenConnectConnection::IDLE;
-    // A brand-red frame; white inside while idle, a light veil over the connected background.
+    // Brand red under the white texts once a connection exists; while idle the dark texts
+    // need a light card, so only the frame stays red.
     painter.setPen(QPen(QColor(191, 30, 46), 2));
-    painter.setBrush(linked ? QColor(255, 255, 255, 28) : QColor(255, 255, 255));
+    painter.setBrush(linked ? QColor(191, 30, 46) : QColor(255, 255, 255));
     painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
 }
 
