@@ -3,8 +3,8 @@
 #
 #   tavrix_glyph(<resource> <glyph> <size> [LOOK plain|disc|ring] [COLOR c] [BACK c] [STROKE w])
 #       a 64x64 glyph of glyphs/ in one colour (plain) or centred on a disc, rendered size x size
-#   tavrix_art(<resource> <art> <width> <height>)
-#       a whole picture of art/ rendered at the given size
+#   tavrix_art(<resource> <art> <width> <height> [TEXT])
+#       a whole picture of art/ rendered at the given size; TEXT: it sets words in Montserrat
 # The resource name may carry a prefix ("/img:app crash.png"; default "/assets") and a
 # sub-folder. Its suffix decides the output: .png, .jpeg (flattened on white) or .svg (the
 # composed source itself).
@@ -86,7 +86,26 @@ function(tavrix_glyph resource glyph size)
     set(picture_entries "${picture_entries}" PARENT_SCOPE)
 endfunction()
 
+# Text in pictures is set in Montserrat from the font cache, whatever the machine has installed.
+set(picture_fonts_conf ${gen}/fonts.conf)
+file(WRITE ${picture_fonts_conf}.tmp "<?xml version=\"1.0\"?>
+<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">
+<fontconfig>
+  <include ignore_missing=\"yes\">/etc/fonts/fonts.conf</include>
+  <dir>${fonts_dir}</dir>
+  <cachedir>${gen}/fontconfig-cache</cachedir>
+</fontconfig>
+")
+configure_file(${picture_fonts_conf}.tmp ${picture_fonts_conf} COPYONLY)
+
 function(tavrix_art resource art width height)
+    cmake_parse_arguments(A "TEXT" "" "" ${ARGN})
+    set(renderer ${TAVRIX_RSVG_CONVERT})
+    set(inputs ${src}/art/${art}.svg)
+    if(A_TEXT)
+        set(renderer ${CMAKE_COMMAND} -E env FONTCONFIG_FILE=${picture_fonts_conf} ${TAVRIX_RSVG_CONVERT})
+        list(APPEND inputs ${picture_fonts_conf} ${font_files})
+    endif()
     tavrix_picture_target("${resource}" t)
     set(png "${t_file}")
     if(NOT t_file MATCHES "\\.png$")
@@ -94,9 +113,9 @@ function(tavrix_art resource art width height)
     endif()
     tavrix_picture_finish("${t_file}" "${png}" more)
     add_custom_command(OUTPUT "${t_file}"
-        COMMAND ${TAVRIX_RSVG_CONVERT} -w ${width} -h ${height} -o ${png} ${src}/art/${art}.svg
+        COMMAND ${renderer} -w ${width} -h ${height} -o ${png} ${src}/art/${art}.svg
         ${more}
-        DEPENDS ${src}/art/${art}.svg
+        DEPENDS ${inputs}
         COMMENT "Drawing ${t_alias}"
         VERBATIM)
     tavrix_picture_register()
@@ -121,12 +140,12 @@ endfunction()
 tavrix_art("logo.png" logo 256 256)
 tavrix_art("200.png" logo 200 200)
 tavrix_art("120.png" logo 120 120)
-tavrix_art("login-logo.png" logo 360 360)
+tavrix_art("login-logo.png" login-logo 360 360 TEXT)
 tavrix_art("tavrix-vpn-logo.png" logo 96 96)
 tavrix_art("tavrix-white-logo.png" logo-white 96 96)
 tavrix_art("background.png" background-connected 1200 800)
 tavrix_art("white_background.png" background-plain 1200 800)
-tavrix_art("loginSideImage.png" login-side 640 760)
+tavrix_art("loginSideImage.png" login-side 640 760 TEXT)
 tavrix_art("CongratulationsPopup.png" congratulations 480 320)
 tavrix_art("freeUser_Back.png" card-free 600 180)
 tavrix_art("loyal_background.png" card-loyal 600 180)

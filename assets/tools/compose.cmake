@@ -19,7 +19,7 @@ if(LOOK STREQUAL "plain")
     string(APPEND svg "${inner}")
 elseif(LOOK STREQUAL "disc")
     string(APPEND svg "<circle cx=\"32\" cy=\"32\" r=\"32\" fill=\"${BACK}\"/>\n"
-        "<g transform=\"translate(32 32) scale(0.56) translate(-32 -32)\">${inner}</g>\n")
+        "<g transform=\"translate(32 32) scale(0.6) translate(-32 -32)\">${inner}</g>\n")
 elseif(LOOK STREQUAL "ring")
     string(APPEND svg "<circle cx=\"32\" cy=\"32\" r=\"32\" fill=\"${BACK}\" fill-opacity=\"0.22\"/>\n"
         "<circle cx=\"32\" cy=\"32\" r=\"26.5\" fill=\"${BACK}\"/>\n"
@@ -28,7 +28,4 @@ else()
     message(FATAL_ERROR "unknown LOOK ${LOOK}")
 endif()
 string(APPEND svg "</svg>\n")
-file(WRITE "${OUT}.tmp" "${svg}")
-# Leave the file alone when nothing changed, so the renderer does not run again.
-configure_file("${OUT}.tmp" "${OUT}" COPYONLY)
-file(REMOVE "${OUT}.tmp")
+file(WRITE "${OUT}" "${svg}")

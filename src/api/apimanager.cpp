@@ -91,7 +91,7 @@ bool isRetryable(QNetworkReply::NetworkError error)
 void wait(int ms)
 {
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
@@ -228,6 +228,7 @@ APIManager::RequestResult APIManager::performGetRequestWithRetry(const QUrl &url
 
         QTimer timer;
         timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
         QEventLoop loop;
         connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
         connect(&timer, &QTimer::timeout, &loop, [&] {

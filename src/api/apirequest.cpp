@@ -29,6 +29,7 @@ namespace {
 
 const QString kLine = QStringLiteral("========================================");
 const QString kNoInternet = QStringLiteral("No internet Connection, Please check your internet connection.");
+const QString kInvalidFormat = QStringLiteral("Invalid server response format");
 const QString kNoConfig = QStringLiteral("Failed to fetch the default config.");
 constexpr int kConfigWaitMs = 5000;
 
@@ -44,6 +45,15 @@ QJsonObject plainObject(const QByteArray &body, bool *isObject = nullptr)
     if (isObject)
         *isObject = document.isObject();
     return document.object();
+}
+
+// A refusal (403, 422) carries its reason as plain JSON, never protected.
+void takeRefusalMessage(const QByteArray &body, QString *message)
+{
+    bool isObject = false;
+    const QJsonObject object = plainObject(body, &isObject);
+    if (isObject)
+        *message = object.value(QStringLiteral("message")).toString();
 }
 
 void queue(APIManager *manager, const char *method)
@@ -64,14 +74,17 @@ struct ApiRequest::Operation
     bool decoded;             // protected answer (response key) or plain JSON
     const char *dataLog;      // application-log pattern for the decoded text, or nullptr
     int refused;              // 200 with response_code 2 or more
-    int notJson;              // 200 whose text is not a JSON object
-    enum { KeepMessage, BodyAsMessage, SimplifiedBodyAsMessage } notJsonMessage;
+    // 200 whose text is not a JSON object. Only the plain-text voucher answer counts as
+    // success; for the protected answers it means the reply was not the service's.
+    int notJson;
+    enum { InvalidFormat, BodyAsMessage, SimplifiedBodyAsMessage } notJsonMessage;
     int forbidden;            // 403 / 422
     int noNetwork;            // -2
     int invalidUrl;           // -1
     int other;                // any other status
     const char *invalidUrlLog;
     const char *statusLog;    // debug line followed by the status, or nullptr
+    const char *decodedDebug; // debug line followed by the decoded answer, or nullptr
     void (*store)(const QJsonObject &answer); // on success, or nullptr
 };
 
@@ -121,7 +134,9 @@ QByteArray ApiRequest::formBody(const QStringList &namesAndValues) const
     QUrlQuery query;
     for (int i = 0; i + 1 < namesAndValues.size(); i += 2)
         query.addQueryItem(namesAndValues.at(i), namesAndValues.at(i + 1));
-    return query.toString(QUrl::FullyEncoded).toUtf8();
+    // In a form body "+" stands for a space: send it encoded, or a password or the "+06:00"
+    // time zone would arrive altered.
+    return query.toString(QUrl::FullyEncoded).replace(QLatin1Char('+'), QLatin1String("%2B")).toUtf8();
 }
 
 QStringList ApiRequest::credentials(const char *passwordName) const
@@ -151,18 +166,24 @@ QString ApiRequest::loginUrl()
             loop.quit();
         });
         m_apiManager->fetchAllDefaultConfig();
-        // A fetch that was already running elsewhere ends on its own; wait a little for it.
+        // A fetch that another window started is running: wait a little for it to end. Its
+        // signals come from another object, so watch the process-wide flag as well.
         if (!ended) {
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, &loop, [&] {
+                if (!APIManager::isFetchInProgress())
+                    loop.quit();
+            });
+            poll.start(100);
             QTimer::singleShot(kConfigWaitMs, &loop, &QEventLoop::quit);
             loop.exec();
         }
         disconnect(onUpdated);
         disconnect(onFailed);
-        if (updated) {
-            url = userDefault("LoginURL");
-            if (!url.isEmpty())
-                qDebug().noquote() << "✅ Got Login URL after config fetch";
-        }
+        // The other fetch may have stored the address without telling this object.
+        url = userDefault("LoginURL");
+        if (updated && !url.isEmpty())
+            qDebug().noquote() << "✅ Got Login URL after config fetch";
     }
     if (url.isEmpty()) {
         qCritical().noquote() << "❌ Could not get login URL";
@@ -219,7 +240,7 @@ int ApiRequest::login(const QString &user, const QString &password)
         bool parseError = false;
         document = decodeResponse(response.body, responseKey, &parseError);
         if (parseError || document.isEmpty() || !document.isObject()) {
-            message = QStringLiteral("Invalid server response format");
+            message = kInvalidFormat;
             qDebug().noquote() << "⚠️ Invalid login response, fetching new config...";
             queue(m_apiManager, "fetchAllDefaultConfig");
             appLog(QStringLiteral("Failed to parse login response"));
@@ -291,19 +312,19 @@ int ApiRequest::signUp(const QString &user, const QString &password, const QStri
     case 200: {
         bool isObject = false;
         const QJsonObject object = plainObject(response.body, &isObject);
-        if (!isObject)
-            return SignUpSuccess;
+        // An answer that is no JSON object (a captive portal, a broken proxy) did not
+        // create the account as far as anyone can tell.
+        if (!isObject) {
+            m_errorMessage = kInvalidFormat;
+            return SignUpFailed;
+        }
         m_errorMessage = object.value(QStringLiteral("message")).toString();
         return object.value(QStringLiteral("response_code")).toInt() > 1 ? SignUpRefused : SignUpSuccess;
     }
     case 403:
-    case 422: {
-        bool isObject = false;
-        const QJsonObject object = plainObject(response.body, &isObject);
-        if (isObject)
-            m_errorMessage = object.value(QStringLiteral("message")).toString();
+    case 422:
+        takeRefusalMessage(response.body, &m_errorMessage);
         return SignUpRefused;
-    }
     case NetworkError:
         appLog(tr("Network request error"));
         m_errorMessage = kNoInternet;
@@ -349,12 +370,9 @@ int ApiRequest::forgotPassword(const QString &email)
                                   : QStringLiteral("User Not Found!");
         return ForgotPasswordRefused;
     }
-    case 403: {
-        const QJsonObject object = plainObject(response.body, &isObject);
-        if (isObject)
-            m_errorMessage = object.value(QStringLiteral("message")).toString();
+    case 403:
+        takeRefusalMessage(response.body, &m_errorMessage);
         return ForgotPasswordRefused;
-    }
     case NetworkError:
         appLog(tr("Network request error"));
         m_errorMessage = kNoInternet;
@@ -384,6 +402,8 @@ int ApiRequest::runOperation(const Operation &operation, const QStringList &para
             const int nul = response.body.indexOf('\0');
             const QString plain = decode(QString::fromUtf8(nul < 0 ? response.body : response.body.left(nul)),
                                          responseKey);
+            if (operation.decodedDebug)
+                qDebug().noquote() << operation.decodedDebug << plain;
             if (operation.dataLog)
                 appLog(QString::fromLatin1(operation.dataLog).arg(plain));
             document = QJsonDocument::fromJson(plain.toUtf8());
@@ -395,6 +415,8 @@ int ApiRequest::runOperation(const Operation &operation, const QStringList &para
                 m_errorMessage = QString::fromUtf8(response.body);
             else if (operation.notJsonMessage == Operation::SimplifiedBodyAsMessage)
                 m_errorMessage = QString::fromUtf8(response.body).simplified();
+            else
+                m_errorMessage = kInvalidFormat;
             return operation.notJson;
         }
         const QJsonObject answer = document.object();
@@ -406,13 +428,9 @@ int ApiRequest::runOperation(const Operation &operation, const QStringList &para
         return OperationSuccess;
     }
     case 403:
-    case 422: {
-        bool isObject = false;
-        const QJsonObject object = plainObject(response.body, &isObject);
-        if (isObject)
-            m_errorMessage = object.value(QStringLiteral("message")).toString();
+    case 422:
+        takeRefusalMessage(response.body, &m_errorMessage);
         return operation.forbidden;
-    }
     case NetworkError:
         appLog(tr("Network request error"));
         m_errorMessage = kNoInternet;
@@ -434,7 +452,7 @@ int ApiRequest::subscribe(const QString &email)
     }
     static const Operation operation = {"emailSubsUrl", "email sub url:::", false, nullptr, 4, 4,
                                         Operation::SimplifiedBodyAsMessage, 4, 3, 2, 4, "Invalid Subscribe URL",
-                                        "subscribe response code::", nullptr};
+                                        "subscribe response code::", nullptr, nullptr};
     Headers headers;
     headers.insert(QStringLiteral("email"), email);
     return runOperation(operation, {QStringLiteral("email"), email}, headers);
@@ -448,7 +466,7 @@ int ApiRequest::redeemVoucher(const QString &code)
     }
     static const Operation operation = {"redeemVoucherURL", "readeemvoucher  url:::", false, nullptr, 4, 0,
                                         Operation::BodyAsMessage, 4, 3, 2, 4, "Invalid Subscribe URL",
-                                        "subscribe response code::", nullptr};
+                                        "subscribe response code::", nullptr, nullptr};
     return runOperation(operation,
                         credentials("password")
                             + QStringList{QStringLiteral("subscription_code"), code, QStringLiteral("noEncrypted"),
@@ -459,16 +477,16 @@ int ApiRequest::redeemVoucher(const QString &code)
 int ApiRequest::loggedDevices()
 {
     static const Operation operation = {
-        "loggedDevice", "device url::::::::::::::::::", true, nullptr, 4, 0, Operation::KeepMessage, 4, 3, 1, 4,
-        "Invalid Subscribe URL", nullptr,
+        "loggedDevice", "device url::::::::::::::::::", true, nullptr, 4, 4, Operation::InvalidFormat, 4, 3, 1, 4,
+        "Invalid Subscribe URL", nullptr, nullptr,
         [](const QJsonObject &answer) { User::instance()->setDevices(answer.value(QStringLiteral("data")).toArray()); }};
     return runOperation(operation, credentials("pass"), Headers());
 }
 
 int ApiRequest::referInfo()
 {
-    static const Operation operation = {"RererInfoURL", "url for referInfo:::", true, "referInfo Data :  %1", 4, 0,
-                                        Operation::KeepMessage, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr,
+    static const Operation operation = {"RererInfoURL", "url for referInfo:::", true, "referInfo Data :  %1", 4, 4,
+                                        Operation::InvalidFormat, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr, nullptr,
                                         [](const QJsonObject &answer) { User::instance()->setReferInfo(answer); }};
     return runOperation(operation, credentials("password"), Headers());
 }
@@ -480,8 +498,9 @@ int ApiRequest::referSubmit(const QString &code)
         m_errorMessage = QStringLiteral("Redeem Code Invalid!");
         return 5;
     }
-    static const Operation operation = {"ReferURL", "refer URl:::", true, "referSubmit Data :  %1", 4, 0,
-                                        Operation::KeepMessage, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr, nullptr};
+    static const Operation operation = {"ReferURL", "refer URl:::", true, "referSubmit Data :  %1", 4, 4,
+                                        Operation::InvalidFormat, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr, nullptr,
+                                        nullptr};
     return runOperation(operation, credentials("password") + QStringList{QStringLiteral("referral_code"), code},
                         Headers());
 }
@@ -492,9 +511,9 @@ int ApiRequest::darkWebCheck(const QString &email)
         m_errorMessage = QStringLiteral("*Email Address not valid!");
         return 4;
     }
-    static const Operation operation = {"darkWebURL", "darweb url:::", true, "darkWeb Data :  %1", 3, 0,
-                                        Operation::KeepMessage, 3, 5, 1, 3, "Invalid Subscribe URL",
-                                        "dark web response code::::", nullptr};
+    static const Operation operation = {"darkWebURL", "darweb url:::", true, "darkWeb Data :  %1", 3, 3,
+                                        Operation::InvalidFormat, 3, 5, 1, 3, "Invalid Subscribe URL",
+                                        "dark web response code::::", "decryptedResponse", nullptr};
     return runOperation(operation,
                         credentials("password")
                             + QStringList{QStringLiteral("request_type"), QStringLiteral("1"),
@@ -505,8 +524,8 @@ int ApiRequest::darkWebCheck(const QString &email)
 int ApiRequest::purchaseHistory()
 {
     static const Operation operation = {
-        "purchaseHistoryURL", nullptr, true, "purchaseHistory Data :  %1", 3, 0, Operation::KeepMessage, 3, 5, 1, 3,
-        "Invalid purchaseHistory URL", nullptr, [](const QJsonObject &answer) {
+        "purchaseHistoryURL", nullptr, true, "purchaseHistory Data :  %1", 3, 3, Operation::InvalidFormat, 3, 5, 1, 3,
+        "Invalid purchaseHistory URL", nullptr, nullptr, [](const QJsonObject &answer) {
             User::instance()->setPurchaseHistory(answer.value(QStringLiteral("data")).toArray());
         }};
     return runOperation(operation, credentials("pass") + QStringList{QStringLiteral("noEncrypted"), QStringLiteral("0")},

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "api/serviceurl.h"
+#include "app/logger.h"
 #include "common/crypto.h"
 #include "platform/deviceinfo.h"
 
@@ -124,6 +125,7 @@ BaseHttpRequest::Response BaseHttpRequest::finish(QNetworkReply *reply, bool rea
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
     connect(&timer, &QTimer::timeout, &loop, [&] {
         if (reply->isRunning())
             reply->abort();
@@ -192,7 +194,7 @@ int BaseHttpRequest::currentCallingCode()
 
 void BaseHttpRequest::appLog(const QString &text)
 {
-    qDebug().noquote() << text;
+    Logger::instance()->log(text, 1, 4);
 }
 
 } // namespace Tavrix

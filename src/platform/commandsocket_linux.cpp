@@ -1,7 +1,10 @@
 #include "platform/commandsocket.h"
 
 #include <cerrno>
+#include <csignal>
+#include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace Tavrix {
@@ -16,14 +19,30 @@ bool setCommandSocketBlocking(intptr_t fd)
 
 int sendCommandByte(intptr_t fd, char command)
 {
+    // The descriptor is a pipe: a write after the library closed its end would raise
+    // SIGPIPE and end the program. Hold the signal back for this write and swallow it.
+    sigset_t pipeSignal;
+    sigset_t previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+
+    int error = 0;
     for (;;) {
         const ssize_t written = write(int(fd), &command, 1);
         if (written == 1)
-            return 0;
+            break;
         if (written < 0 && errno == EINTR)
             continue;
-        return written < 0 ? errno : EIO;
+        error = written < 0 ? errno : EIO;
+        break;
     }
+    if (error == EPIPE) {
+        const timespec immediately{0, 0};
+        sigtimedwait(&pipeSignal, nullptr, &immediately);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return error;
 }
 
 const char *openConnectReportedOs()

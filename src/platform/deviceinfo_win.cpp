@@ -15,9 +15,9 @@ namespace {
 void logComError(HRESULT result)
 {
     const _com_error error(result);
-    Logger::log(QString::fromWCharArray(error.ErrorMessage()).trimmed(), 1, 4);
+    Logger::instance()->log(QString::fromWCharArray(error.ErrorMessage()).trimmed(), 1, 4);
     const _bstr_t description = error.Description();
-    Logger::log(description.length() ? QString::fromWCharArray(static_cast<const wchar_t *>(description)) : QString(), 1, 4);
+    Logger::instance()->log(description.length() ? QString::fromWCharArray(static_cast<const wchar_t *>(description)) : QString(), 1, 4);
 }
 
 QString readProperty(IWbemClassObject *object, const wchar_t *name)

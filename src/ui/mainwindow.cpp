@@ -1,12 +1,385 @@
 #include "ui/mainwindow.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QPalette>
+#include <QPixmap>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "api/apimanager.h"
+#include "app/fileopeneventfilter.h"
+#include "app/logger.h"
+#include "common/config.h"
+#include "common/user.h"
+#include "platform/paths.h"
+#include "ui/autologinpage.h"
+#include "ui/dbox.h"
+#include "ui/loginpage.h"
+#include "ui/serverpage.h"
+#include "ui/servers/serverselectionpage.h"
+
 namespace Tavrix {
 
-MainWindow::MainWindow(const QString &autoLoginFromLink, QWidget *parent)
+namespace {
+void appLog(const QString &text)
+{
+    Logger::instance()->log(text, 1, 4);
+}
+} // namespace
+
+MainWindow::MainWindow(const QString &startedFromLink, QWidget *parent)
     : QWidget(parent)
 {
-    Q_UNUSED(autoLoginFromLink)
-    setObjectName(QStringLiteral("MainWindow"));
+    buildForm();
+    m_apiManager = std::make_unique<APIManager>();
+    setWindowTitle(tr("TavrixVPN"));
+
+    setupTray();
+
+    if (startedFromLink == QLatin1String("Yes")) {
+        qDebug() << "start auto login";
+        Config::setJsonData(QString());
+    }
+
+    // Nothing runs before this window exists, so no tunnel can be up: a connection state
+    // left behind by a crash would otherwise ask "disconnect?" for a tunnel that is gone.
+    auto config = Config::instance();
+    config->load();
+    if (config->connectionState()) {
+        qWarning() << "Clearing a stale connection state from the last run";
+        config->setConnectionState(false);
+        config->save();
+    }
+
+    makeConnections();
+    m_fileOpenFilter = new FileOpenEventFilter(this);
+    qApp->installEventFilter(m_fileOpenFilter);
+    connect(m_fileOpenFilter, &FileOpenEventFilter::urlOpened, this, &MainWindow::handleUrlOpened);
+    connect(m_fileOpenFilter, &FileOpenEventFilter::fileOpened, this, &MainWindow::handleFileOpened);
+
+    startDecision();
+}
+
+MainWindow::~MainWindow()
+{
+    if (m_fileOpenFilter)
+        qApp->removeEventFilter(m_fileOpenFilter);
+}
+
+void MainWindow::buildForm()
+{
+    setObjectName(QStringLiteral("Tavrix__MainWindow"));
+    resize(768, 400);
+    setMaximumHeight(400);
+    setFocusPolicy(Qt::StrongFocus);
+    setWindowIcon(QIcon(QStringLiteral(":/flags/flags/flag_antarctica.png")));
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_stack = new QStackedWidget(this);
+    m_stack->setObjectName(QStringLiteral("stackedWidget"));
+    layout->addWidget(m_stack);
+
+    m_autoLoginPage = new AutoLoginPage(m_stack);
+    m_autoLoginPage->setObjectName(QStringLiteral("autoLoginPage"));
+    m_serverSelectionPage = new ServerSelectionPage(m_stack);
+    m_serverSelectionPage->setObjectName(QStringLiteral("serverSelectionPage"));
+    m_loginPage = new LoginPage(m_stack);
+    m_loginPage->setObjectName(QStringLiteral("loginPage"));
+    m_serverPage = new ServerPage(m_stack);
+    m_serverPage->setObjectName(QStringLiteral("serverPage"));
+    m_stack->addWidget(m_autoLoginPage);
+    m_stack->addWidget(m_serverSelectionPage);
+    m_stack->addWidget(m_loginPage);
+    m_stack->addWidget(m_serverPage);
+    m_stack->setCurrentIndex(AutoLoginPageIndex);
+
+    changeBackground(OpenConnectConnection::IDLE);
+}
+
+void MainWindow::setupTray()
+{
+    // The menu exists either way, so that its actions behave the same with or without a
+    // system tray to show them in.
+    m_trayMenu = new QMenu(this);
+    m_connectAction = m_trayMenu->addAction(tr("Connect"));
+    m_connectAction->setObjectName(QStringLiteral("trayConnectAction"));
+    m_quitAction = m_trayMenu->addAction(tr("Quit"));
+    m_quitAction->setObjectName(QStringLiteral("trayQuitAction"));
+    connect(m_connectAction, &QAction::triggered, this, &MainWindow::onTrayConnectTriggered);
+    connect(m_quitAction, &QAction::triggered, this, &MainWindow::onTrayQuitTriggered);
+
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        appLog(QStringLiteral("System doesn't support tray icon"));
+        return;
+    }
+    m_trayIcon = new QSystemTrayIcon(this);
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::onTrayActivated);
+    m_trayIcon->setContextMenu(m_trayMenu);
+    QIcon icon(QStringLiteral(":/assets/logo.png"));
+    icon.setIsMask(true);
+    m_trayIcon->setIcon(icon);
+    m_trayIcon->setVisible(true);
+}
+
+void MainWindow::onTrayConnectTriggered()
+{
+    if (Config::instance()->autoLogin())
+        emit connectClick();
+}
+
+void MainWindow::onTrayQuitTriggered()
+{
+    if (lastStatus != OpenConnectConnection::CONNECTED) {
+        QCoreApplication::quit();
+        return;
+    }
+    // Quits as soon as the tunnel reports it is down.
+    connect(this, &MainWindow::readyToShutdown, qApp, &QCoreApplication::quit, Qt::UniqueConnection);
+}
+
+void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::DoubleClick)
+        show();
+}
+
+void MainWindow::makeConnections()
+{
+    connect(m_autoLoginPage, &AutoLoginPage::loginSuccessfull, this, &MainWindow::onLoginSuccessfull);
+    connect(m_autoLoginPage, &AutoLoginPage::loginFailed, this, &MainWindow::onLoginFailed);
+    connect(m_autoLoginPage, &AutoLoginPage::apiManagerSuccess, this, &MainWindow::setLoginWoindow);
+    connect(m_autoLoginPage, &AutoLoginPage::apiManagerFailed, this, &MainWindow::setLoginWoindow);
+    connect(m_loginPage, &LoginPage::loginSuccessfull, this, &MainWindow::onLoginSuccessfull);
+    connect(m_loginPage, &LoginPage::googleButtonClicked, this, &QWidget::showMinimized);
+    auto connection = OpenConnectConnection::instance();
+    connect(connection.get(), &OpenConnectConnection::statusChanged, this, &MainWindow::onStatusChanged);
+    connect(connection.get(), &OpenConnectConnection::statusChanged, this, &MainWindow::changeBackground);
+    connect(m_serverSelectionPage, &ServerSelectionPage::connectUiAndConnect, this, &MainWindow::onConnectUiAndConnect);
+    connect(m_serverPage, &ServerPage::logout, this, &MainWindow::onLogout);
+    connect(this, &MainWindow::connectClick, m_serverPage, &ServerPage::connectButtonClick);
+    connect(m_serverPage, &ServerPage::refreshLogin, this, &MainWindow::refresh);
+}
+
+void MainWindow::startDecision()
+{
+    auto config = Config::instance();
+    config->load();
+    qDebug() << "is auto liggedin::" << (config->autoLogin() ? "true" : "false");
+    if (config->autoLogin()) {
+        qDebug() << "auto login started::::";
+        showPage(AutoLoginPageIndex);
+        return;
+    }
+    qDebug() << "no auto login::::";
+    const QString loginUrl = Config::loginUrl();
+    appLog(loginUrl.isEmpty() ? QStringLiteral("Login URL not found in settings")
+                              : QStringLiteral("Login URL: %1").arg(loginUrl));
+    if (!loginUrl.isEmpty()) {
+        showPage(LoginPageIndex);
+        return;
+    }
+    if (!m_fetchConnected) {
+        connect(m_apiManager.get(), &APIManager::fetchCompleted, this, &MainWindow::onApiFetchFinished);
+        m_fetchConnected = true;
+    }
+    m_apiManager->fetchAllDefaultConfig();
+}
+
+bool MainWindow::startDecisionPending() const
+{
+    // Later answers of the configuration services (the six-hourly refresh, a fetch started
+    // by another page) must not move a user who is already past the first page; neither
+    // may they interrupt an automatic sign-in, which reports its own outcome.
+    return m_stack->currentIndex() == AutoLoginPageIndex && !m_signedIn && !m_autoLoginPage->isSigningIn();
+}
+
+void MainWindow::showPage(int index)
+{
+    m_stack->setCurrentIndex(index);
+}
+
+void MainWindow::onStatusChanged(int state)
+{
+    lastStatus = state;
+    // A quit asked for while connected waits for this, with or without a tray.
+    if (state == OpenConnectConnection::IDLE)
+        emit readyToShutdown();
+    if (!m_connectAction || !m_trayIcon) {
+        qWarning() << "Error: m_connectAction or m_trayIcon is not initialized!";
+        return;
+    }
+    switch (state) {
+    case OpenConnectConnection::IDLE:
+        m_connectAction->setText(tr("Connect"));
+        m_trayIcon->setIcon(QIcon(QStringLiteral(":/assets/200.png")));
+        break;
+    case OpenConnectConnection::CONNECTING:
+        m_trayIcon->setIcon(QIcon(QStringLiteral(":/assets/200.png")));
+        break;
+    case OpenConnectConnection::CONNECTED: {
+        m_connectAction->setText(tr("Disconnect"));
+        m_trayIcon->setIcon(QIcon(QStringLiteral(":/assets/200.png")));
+        const auto bundle = User::instance()->activeBundle();
+        m_trayIcon->showMessage(tr("TavrixVPN"), tr("You are connected to ") + (bundle ? bundle->ipName() : QString()),
+                                QSystemTrayIcon::Information, 3000);
+        break;
+    }
+    default:
+        qWarning() << "Unknown state:" << state;
+        break;
+    }
+}
+
+void MainWindow::changeBackground(OpenConnectConnection::Status status)
+{
+    m_background = status;
+    const QString path = status == OpenConnectConnection::CONNECTED ? QStringLiteral(":/assets/background.png")
+                                                                    : QStringLiteral(":/assets/white_background.png");
+    QPalette palette = this->palette();
+    const QPixmap picture(path);
+    const QBrush brush = picture.isNull() ? QBrush(Qt::white)
+                                          : QBrush(picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    palette.setBrush(QPalette::All, QPalette::Window, brush);
+    setPalette(palette);
+    setAutoFillBackground(true);
+    update();
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    changeBackground(m_background);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    auto config = Config::instance();
+    if (!config->connectionState()) {
+        event->accept();
+        return;
+    }
+    DBox box(this);
+    box.setSubmitText(QStringLiteral("Yes"));
+    box.setCancelText(QStringLiteral("No"));
+    box.setTitle(QStringLiteral("Are you sure you want to disconnect?"));
+    bool disconnect = false;
+    connect(&box, &DBox::submit, this, [&disconnect] { disconnect = true; });
+    box.exec();
+    if (!disconnect) {
+        event->ignore();
+        return;
+    }
+    OpenConnectConnection::instance()->disconnectVpn();
+    event->accept();
+}
+
+void MainWindow::onLogout()
+{
+    auto *box = new DBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setSubmitText(QStringLiteral("Yes"));
+    box->setCancelText(QStringLiteral("No"));
+    box->setTitle(QStringLiteral("Would you like to log out?"));
+    connect(box, &DBox::submit, this, &MainWindow::refresh);
+    box->exec();
+}
+
+void MainWindow::refresh()
+{
+    auto config = Config::instance();
+    config->load();
+    if (config->connectionState())
+        OpenConnectConnection::instance()->disconnectVpn();
+
+    config->setAutoLogin(false);
+    config->setAutoConncet(false);
+    config->save();
+
+    Config::setJsonData(QString());
+    Config::setUserDefault(QStringLiteral("adminPassword"), QString());
+    Config::saveState(0, 0);
+
+    const bool killSwitchWasOn = config->killSwitch();
+    config->setKillSwitch(false);
+    config->save();
+
+    m_signedIn = false;
+    showPage(LoginPageIndex);
+    deleteBannerImages();
+    if (killSwitchWasOn)
+        qDebug() << "Kill switch turned off at log-out";
+
+    startDecision();
+}
+
+void MainWindow::deleteBannerImages()
+{
+    QDir folder(bannerFolder());
+    const QFileInfoList files = folder.entryInfoList({QStringLiteral("banner_*.png")}, QDir::Files, QDir::NoSort);
+    for (const QFileInfo &file : files) {
+        const QString path = file.absoluteFilePath();
+        if (QFile::remove(path))
+            qDebug() << "Deleted:" << path;
+        else
+            qWarning() << "Failed to delete:" << path;
+    }
+}
+
+void MainWindow::onLoginSuccessfull()
+{
+    m_signedIn = true;
+    m_serverPage->restorePanels();
+    showPage(ServerPageIndex);
+}
+
+void MainWindow::onLoginFailed()
+{
+    showPage(LoginPageIndex);
+}
+
+void MainWindow::setLoginWoindow()
+{
+    if (startDecisionPending())
+        showPage(LoginPageIndex);
+}
+
+void MainWindow::onApiFetchFinished()
+{
+    if (startDecisionPending())
+        showPage(LoginPageIndex);
+}
+
+void MainWindow::setSplashWoindow()
+{
+    showPage(ServerSelectionPageIndex);
+}
+
+void MainWindow::onConnectUiAndConnect()
+{
+    qDebug() << "onConnectUiAndConnect";
+    showPage(AutoLoginPageIndex);
+}
+
+void MainWindow::setWindowHide()
+{
+    showMinimized();
+}
+
+void MainWindow::handleUrlOpened(QString url)
+{
+    qDebug() << "URL opened: " << url;
+}
+
+void MainWindow::handleFileOpened(QString file)
+{
+    qDebug() << "File opened: " << file;
 }
 
 } // namespace Tavrix

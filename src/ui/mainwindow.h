@@ -1,16 +1,95 @@
 #pragma once
 
+#include <QSystemTrayIcon>
 #include <QWidget>
+
+#include <memory>
+
+#include "vpn/openconnectconnection.h"
+
+class QAction;
+class QMenu;
+class QStackedWidget;
 
 namespace Tavrix {
 
-// The main window: four pages and the tray. Start-up hands it "Yes" when a login link
-// was accepted, "Not" otherwise.
+class APIManager;
+class AutoLoginPage;
+class FileOpenEventFilter;
+class LoginPage;
+class ServerPage;
+class ServerSelectionPage;
+
+// The main window: four pages (automatic sign-in, server list, sign-in, signed-in hub),
+// the tray icon, the connection status mirror and the log-out reset. Start-up hands it
+// "Yes" when a login link was accepted, "Not" otherwise.
 class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit MainWindow(const QString &autoLoginFromLink, QWidget *parent = nullptr);
+    enum Page { AutoLoginPageIndex = 0, ServerSelectionPageIndex, LoginPageIndex, ServerPageIndex };
+
+    explicit MainWindow(const QString &startedFromLink, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    QStackedWidget *stack() const { return m_stack; }
+    int lastConnectionStatus() const { return lastStatus; }
+
+signals:
+    void readyToShutdown();
+    void favouriteClick();
+    void connectClick();
+
+public slots:
+    void onStatusChanged(int state);
+    void changeBackground(Tavrix::OpenConnectConnection::Status status);
+    void onLoginSuccessfull();
+    void onLoginFailed();
+    void onLogout();
+    void onConnectUiAndConnect();
+    void deleteBannerImages();
+    void refresh();
+    void setWindowHide();
+    void setLoginWoindow();
+    void setSplashWoindow();
+    void onApiFetchFinished();
+    void handleUrlOpened(QString url);
+    void handleFileOpened(QString file);
+
+    // The tray menu and icon; public so that they work the same without a system tray.
+    void onTrayConnectTriggered();
+    void onTrayQuitTriggered();
+    void onTrayActivated(QSystemTrayIcon::ActivationReason reason);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void buildForm();
+    void setupTray();
+    void makeConnections();
+    void startDecision();
+    // True while the window still waits to know which page to show first.
+    bool startDecisionPending() const;
+    void showPage(int index);
+
+    QStackedWidget *m_stack = nullptr;
+    AutoLoginPage *m_autoLoginPage = nullptr;
+    ServerSelectionPage *m_serverSelectionPage = nullptr;
+    LoginPage *m_loginPage = nullptr;
+    ServerPage *m_serverPage = nullptr;
+
+    QSystemTrayIcon *m_trayIcon = nullptr;
+    QMenu *m_trayMenu = nullptr;
+    QAction *m_connectAction = nullptr;
+    QAction *m_quitAction = nullptr;
+    FileOpenEventFilter *m_fileOpenFilter = nullptr;
+    int lastStatus = OpenConnectConnection::IDLE;
+    std::unique_ptr<APIManager> m_apiManager;
+    bool m_fetchConnected = false;
+    bool m_signedIn = false;
+    OpenConnectConnection::Status m_background = OpenConnectConnection::IDLE;
 };
 
 } // namespace Tavrix

@@ -1,12 +1,12 @@
 #include "vpn/enginelog.h"
 
-#include <QDebug>
+#include "app/logger.h"
 
 namespace Tavrix {
 
 void engineLog(const QString &text)
 {
-    qInfo().noquote() << text;
+    Logger::instance()->log(text, 1, 4);
 }
 
 } // namespace Tavrix

@@ -417,7 +417,10 @@ void OpenConnectConnection::startSession()
         openconnect_vpninfo_free(vpninfo);
         vpninfo = nullptr;
     }
-    const QByteArray agent = QStringLiteral("TavrixVPN").toLatin1();
+    QString name = QCoreApplication::applicationName();
+    if (name.isEmpty())
+        name = QStringLiteral("TavrixVPN");
+    const QByteArray agent = name.toLatin1();
     vpninfo = openconnect_vpninfo_new(agent.constData(), &OpenConnectSession::validatePeerCert, nullptr,
                                       &OpenConnectSession::processAuthForm, &OpenConnectSession::progress, this);
     if (!vpninfo) {
@@ -477,7 +480,10 @@ void OpenConnectConnection::runSession(quint64 generation)
             m_dns = dnsText;
         }
 
-        emit statusChanged(CONNECTED);
+        // CONNECTED follows from the tunnel set-up (OpenConnectSession::setupTun), which
+        // the main loop runs once the tunnel is ready: before it, traffic would still leave
+        // outside the tunnel.
+        m_tunnelReported = false;
         while (openconnect_mainloop(vpninfo, 300, 10) == 0) {
         }
         importEngineLog();

@@ -117,6 +117,8 @@ private:
     QPointer<Wireguard> wireguard;
     QPointer<XrayShadosocks> xrayShadowsocks;
     QString m_dns;
+    // Session thread only: CONNECTED has been reported for this session.
+    bool m_tunnelReported = false;
     openconnect_info *vpninfo = nullptr;
     int authFormAnswered = 0;
     int usernameRejected = 0;

@@ -171,7 +171,7 @@ QString OpenConnectSession::maskSecrets(const QString &text, const QByteArray &c
     // Cookies the library prints before it knows them as the session's: headers and
     // name=value pairs of the session cookies.
     static const QRegularExpression cookiePattern(
-        QStringLiteral("((?:set-)?cookie:\\s*[^=;\\s]+=|webvpn[a-z_]*=|COOKIE=|session[a-z_-]*=)([^;\\s\"'<>&]+)"),
+        QStringLiteral("((?:set-)?cookie:\\s*[^=;\\s]+=|webvpn[a-z_]*=|COOKIE=[\"']?|session[a-z_-]*=)([^;\\s\"'<>&]+)"),
         QRegularExpression::CaseInsensitiveOption);
     masked.replace(cookiePattern, QStringLiteral("\\1") + hidden);
     return masked;
@@ -190,6 +190,10 @@ void OpenConnectSession::setupTun(void *privdata)
                                   .toUtf8();
     openconnect_setup_tun_device(conn->vpninfo, script.constData(), nullptr);
     OpenConnectConnection::importEngineLog();
+    if (!conn->m_tunnelReported) {
+        conn->m_tunnelReported = true;
+        emit conn->statusChanged(OpenConnectConnection::CONNECTED);
+    }
 }
 
 } // namespace Tavrix

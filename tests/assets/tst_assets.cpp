@@ -17,6 +17,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include "common/countryflags.h"
 #include "testmain_gui.h"
 
 namespace {
@@ -47,7 +48,7 @@ private slots:
     void animationsPlay();
     void fontsLoad();
     void everyFlagHasAPicture();
-    void flagLoadsWithoutSuffix();
+    void iconPathsLoad();
     void callingCodeMapParses();
     void callingCodeMapCoversTimeZoneCountries();
     void styleSheetParses();
@@ -161,35 +162,46 @@ void TestAssets::fontsLoad()
 
 void TestAssets::everyFlagHasAPicture()
 {
-    QFile table(sourceFile(QStringLiteral("assets/flags/countries.txt")));
-    QVERIFY(table.open(QIODevice::ReadOnly | QIODevice::Text));
-    QSet<int> codes;
-    QSet<QString> names;
-    while (!table.atEnd()) {
-        const QString line = QString::fromUtf8(table.readLine()).trimmed();
+    // The build reads its own copy of the table; both must name the same pictures.
+    QFile file(sourceFile(QStringLiteral("assets/flags/countries.txt")));
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    QHash<QString, QString> buildTable; // name -> alpha-2 of the source picture
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         const QStringList fields = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         QCOMPARE(fields.size(), 3);
-        QVERIFY2(!codes.contains(fields[0].toInt()), qPrintable(line));
-        codes.insert(fields[0].toInt());
-        names.insert(fields[2]);
-        const QString path = QStringLiteral(":/assets/flags/flag_%1.png").arg(fields[2]);
+        QVERIFY2(!buildTable.contains(fields[2]), qPrintable(line));
+        buildTable.insert(QStringLiteral("flag_") + fields[2], fields[1]);
+    }
+
+    QSet<QString> names;
+    for (const Tavrix::CountryFlag &flag : Tavrix::countryFlags()) {
+        const QString name = QString::fromLatin1(flag.name);
+        QCOMPARE(Tavrix::flagName(flag.code), name);
+        names.insert(name);
+        QVERIFY2(buildTable.contains(name), qPrintable(name));
+        QCOMPARE(buildTable.value(name), QString::fromLatin1(flag.picture).toLower());
+        const QString path = QStringLiteral(":/assets/flags/%1.png").arg(name);
         const QImage image(path);
         QVERIFY2(!image.isNull(), qPrintable(path));
         QVERIFY(image.width() >= 48);
     }
-    // 221 codes: Mayotte borrows the picture of Martinique, so it has no line of its own.
-    QCOMPARE(names.size(), 220);
-    QVERIFY(names.contains(QStringLiteral("martinique")));
-    QVERIFY(!codes.contains(175));
+    QCOMPARE(Tavrix::countryFlags().size(), 221);
+    QCOMPARE(names.size(), 220); // Mayotte borrows the picture of Martinique
+    QCOMPARE(buildTable.size(), names.size());
 }
 
-void TestAssets::flagLoadsWithoutSuffix()
+void TestAssets::iconPathsLoad()
 {
     // Server rows name flags without ".png" and rely on the reader trying the suffixes.
-    QVERIFY(!QImage(QStringLiteral(":/assets/flags/flag_canada")).isNull());
-    QVERIFY(QImage(QStringLiteral(":/assets/flags/")).isNull());
+    QVERIFY(!QImage(Tavrix::iconPath(124)).isNull());
+    QVERIFY(!QImage(Tavrix::iconPath(175)).isNull());
+    QVERIFY(QImage(Tavrix::iconPath(999)).isNull());
+    for (int category = 1000; category <= 1006; ++category)
+        QVERIFY2(!QImage(Tavrix::iconPath(category)).isNull(), qPrintable(Tavrix::iconPath(category)));
+    QVERIFY(!QImage(Tavrix::iconPath(-1)).isNull());
 }
 
 void TestAssets::callingCodeMapParses()

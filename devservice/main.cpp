@@ -1,0 +1,109 @@
+// tavrix-devservice: the VPN service's backend on loopback, for the demo and the tests.
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <chrono>
+#include <thread>
+#include <unistd.h>
+
+#include "certificate.h"
+#include "devserver.h"
+
+using Tavrix::Dev::DevServer;
+
+int main(int argc, char *argv[])
+{
+    // Signals are taken by one waiting thread; a dropped connection must not kill us.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tavrix-devservice"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Local development service of the TavrixVPN client"));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("host"), QStringLiteral("Address to listen on."), QStringLiteral("host"),
+                      QStringLiteral("127.0.0.1")});
+    parser.addOption({QStringLiteral("port"), QStringLiteral("Port; 0 picks a free one."), QStringLiteral("port"),
+                      QStringLiteral("8443")});
+    parser.addOption({QStringLiteral("cert-dir"), QStringLiteral("Folder of cert.pem and key.pem (made when missing)."),
+                      QStringLiteral("dir")});
+    parser.addOption({QStringLiteral("openconnect-server"), QStringLiteral("Address of the OpenConnect servers."),
+                      QStringLiteral("host[:port]")});
+    parser.addOption({QStringLiteral("openconnect-user"), QStringLiteral("Adds a premium account with this user name."),
+                      QStringLiteral("user")});
+    parser.addOption({QStringLiteral("openconnect-password"), QStringLiteral("Password of that account."),
+                      QStringLiteral("password")});
+    parser.process(app);
+
+    bool portOk = false;
+    const int port = parser.value(QStringLiteral("port")).toInt(&portOk);
+    if (!portOk || port < 0 || port > 65535) {
+        std::fprintf(stderr, "tavrix-devservice: invalid port\n");
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("openconnect-user")) != parser.isSet(QStringLiteral("openconnect-password"))) {
+        std::fprintf(stderr, "tavrix-devservice: --openconnect-user and --openconnect-password go together\n");
+        return 2;
+    }
+
+    QTemporaryDir tempCertDir;  // removed at exit when no --cert-dir is given
+    const QString certDir = parser.isSet(QStringLiteral("cert-dir")) ? parser.value(QStringLiteral("cert-dir"))
+                                                                      : tempCertDir.path();
+    DevServer::Options options;
+    QString error;
+    if (!Tavrix::Dev::ensureCertificate(QDir(certDir).absolutePath(), &options.certificate, &error)) {
+        std::fprintf(stderr, "tavrix-devservice: %s\n", qPrintable(error));
+        return 1;
+    }
+    options.host = parser.value(QStringLiteral("host"));
+    options.port = port;
+    options.openConnectServer = parser.value(QStringLiteral("openconnect-server"));
+    options.openConnectUser = parser.value(QStringLiteral("openconnect-user"));
+    options.openConnectPassword = parser.value(QStringLiteral("openconnect-password"));
+
+    DevServer server(options);
+    if (!server.bind(&error)) {
+        std::fprintf(stderr, "tavrix-devservice: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    std::printf("LISTENING %s\n", qPrintable(server.origin()));
+    std::printf("CA %s\n", qPrintable(options.certificate.certPath));
+    std::printf("Demo accounts (e-mail / password):\n");
+    for (const Tavrix::Dev::Account &a : server.accounts().demoAccounts())
+        std::printf("  %-26s %-16s %s\n", a.email.toUtf8().constData(), a.password.toUtf8().constData(),
+                    a.note.toUtf8().constData());
+    std::printf("Vouchers: TAVRIX-30DAYS, TAVRIX-1YEAR (TAVRIX-USED is spent)\n");
+    std::printf("Clients: TAVRIXVPN_SERVICE_URL=%s TAVRIXVPN_SERVICE_CA=%s\n", qPrintable(server.origin()),
+                qPrintable(options.certificate.certPath));
+    std::fflush(stdout);
+
+    // Open keep-alive connections would hold the server's threads for seconds after stop();
+    // nothing is kept on disk, so the waiter ends the process once the server has had a
+    // moment to finish answering.
+    std::thread waiter([&server, &tempCertDir, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        server.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        tempCertDir.remove();
+        std::fflush(stdout);
+        ::_exit(0);
+    });
+    waiter.detach();
+    server.run();
+    tempCertDir.remove();
+    return 0;
+}

@@ -1,0 +1,82 @@
+#include "ui/account/menucard.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QVBoxLayout>
+
+#include "ui/brand.h"
+
+namespace Tavrix {
+
+MenuCard::MenuCard(QWidget *parent)
+    : QFrame(parent)
+{
+    setCursor(Qt::PointingHandCursor);
+    setMinimumHeight(78);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(18, 12, 18, 12);
+    row->setSpacing(14);
+
+    auto *texts = new QVBoxLayout;
+    texts->setSpacing(4);
+    m_title = new QLabel(this);
+    m_title->setObjectName(QStringLiteral("lblTitle"));
+    m_title->setStyleSheet(Brand::labelStyle(16, 700));
+    m_text = new QLabel(this);
+    m_text->setObjectName(QStringLiteral("lblText"));
+    m_text->setStyleSheet(Brand::labelStyle(13, 500));
+    texts->addWidget(m_title);
+    texts->addWidget(m_text);
+
+    m_logo = new QLabel(this);
+    m_logo->setObjectName(QStringLiteral("lblLogo"));
+    m_logo->setFixedSize(48, 48);
+    m_logo->setStyleSheet(QStringLiteral("border-image: none; background: transparent;"));
+
+    row->addLayout(texts, 1);
+    row->addWidget(m_logo);
+}
+
+void MenuCard::setTitle(const QString &title)
+{
+    m_title->setText(title);
+}
+
+void MenuCard::setText(const QString &text)
+{
+    m_text->setText(text);
+}
+
+void MenuCard::setLogo(const QString &path)
+{
+    m_logoPath = path;
+    m_logo->setPixmap(QPixmap(path).scaled(48, 48, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+void MenuCard::setBackground(const QString &styleSheet)
+{
+    setStyleSheet(QStringLiteral("Tavrix--MenuCard { border-radius: 14px; %1 }").arg(styleSheet));
+}
+
+QString MenuCard::title() const
+{
+    return m_title->text();
+}
+
+QString MenuCard::text() const
+{
+    return m_text->text();
+}
+
+void MenuCard::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && isEnabled())
+        emit clicked();
+    QFrame::mousePressEvent(event);
+}
+
+} // namespace Tavrix

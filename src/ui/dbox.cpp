@@ -1,0 +1,145 @@
+#include "ui/dbox.h"
+
+#include <QDebug>
+#include <QFrame>
+#include <QGraphicsDropShadowEffect>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/brand.h"
+
+namespace Tavrix {
+
+QPointer<QWidget> DBox::s_parentWindow;
+
+DBox::DBox(QWidget *parent)
+    : QDialog(parent ? parent : s_parentWindow.data())
+{
+    setObjectName(QStringLiteral("Tavrix__DBox"));
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(24, 24, 24, 24);
+
+    auto *frame = new QFrame(this);
+    frame->setObjectName(QStringLiteral("frame"));
+    frame->setStyleSheet(QStringLiteral("QFrame#frame { background: white; border-radius: 20px; }"));
+    outer->addWidget(frame);
+
+    auto *shadow = new QGraphicsDropShadowEffect(this);
+    shadow->setBlurRadius(20);
+    shadow->setOffset(1.0, 1.0);
+    frame->setGraphicsEffect(shadow);
+
+    auto *column = new QVBoxLayout(frame);
+    column->setContentsMargins(28, 26, 28, 22);
+    column->setSpacing(14);
+
+    m_title = new QLabel(frame);
+    m_title->setObjectName(QStringLiteral("lblTitle"));
+    m_title->setStyleSheet(Brand::labelStyle(16, 600));
+    m_title->setAlignment(Qt::AlignCenter);
+
+    m_text = new QLabel(frame);
+    m_text->setObjectName(QStringLiteral("lblText"));
+    m_text->setStyleSheet(Brand::labelStyle(14, 500));
+    m_text->setAlignment(Qt::AlignCenter);
+
+    for (QLabel *label : {m_title, m_text}) {
+        label->setWordWrap(true);
+        label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+        label->setMinimumWidth(280);
+        label->hide();
+        column->addWidget(label);
+    }
+
+    m_submit = new QPushButton(frame);
+    m_submit->setObjectName(QStringLiteral("btnSubmit"));
+    m_submit->setStyleSheet(Brand::filledButtonStyle());
+    m_cancel = new QPushButton(frame);
+    m_cancel->setObjectName(QStringLiteral("btnCancel"));
+    m_cancel->setStyleSheet(Brand::outlinedButtonStyle());
+
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(12);
+    buttons->addStretch();
+    for (QPushButton *button : {m_cancel, m_submit}) {
+        // Return must not press a button: only the buttons themselves end the dialog.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->setCursor(Qt::PointingHandCursor);
+        button->setMinimumSize(110, 38);
+        button->hide();
+        buttons->addWidget(button);
+    }
+    buttons->addStretch();
+    column->addSpacing(4);
+    column->addLayout(buttons);
+
+    QMetaObject::connectSlotsByName(this);
+}
+
+void DBox::setTitle(const QString &title)
+{
+    m_title->setText(title);
+    m_title->show();
+}
+
+void DBox::setText(const QString &text)
+{
+    m_text->setText(text);
+    m_text->show();
+}
+
+void DBox::setSubmitText(const QString &text)
+{
+    m_submit->setText(text);
+    m_submit->show();
+}
+
+void DBox::setCancelText(const QString &text)
+{
+    m_cancel->setText(text);
+    m_cancel->show();
+}
+
+void DBox::setParentWindow(QWidget *window)
+{
+    s_parentWindow = window;
+}
+
+QWidget *DBox::parentWindow()
+{
+    return s_parentWindow.data();
+}
+
+void DBox::on_btnSubmit_pressed()
+{
+    emit submit();
+    close();
+}
+
+void DBox::on_btnCancel_pressed()
+{
+    emit cancel();
+    close();
+}
+
+void DBox::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        qDebug() << "enter button press";
+    event->accept();
+}
+
+void DBox::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    m_submit->setFocus();
+}
+
+} // namespace Tavrix

@@ -1,0 +1,138 @@
+#include "ui/menupage.h"
+
+#include <QDebug>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "common/config.h"
+#include "ui/account/myaccout.h"
+#include "ui/account/premiumbutton.h"
+#include "ui/brand.h"
+#include "ui/menuitems.h"
+#include "ui/webaddresses.h"
+
+namespace Tavrix {
+
+MenuPage::MenuPage(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Tavrix__MenuPage"));
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 16, 12, 16);
+    column->setSpacing(12);
+
+    auto *header = new QHBoxLayout;
+    auto *back = Brand::makeBackButton(this);
+    auto *title = Brand::makeTitle(QStringLiteral("Menu"), this);
+    title->setObjectName(QStringLiteral("lblServerMenu"));
+    header->addWidget(back);
+    header->addWidget(title, 1);
+    header->addSpacing(back->sizeHint().width());
+    column->addLayout(header);
+
+    m_scrollArea = new QScrollArea(this);
+    m_scrollArea->setObjectName(QStringLiteral("scrollArea"));
+    m_scrollArea->setWidgetResizable(true);
+    m_scrollArea->setFrameShape(QFrame::NoFrame);
+    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scrollArea->verticalScrollBar()->setFixedHeight(80);
+    m_scrollArea->setStyleSheet(QStringLiteral(
+        "QScrollArea { background: transparent; }"
+        "QScrollBar:vertical { width: 6px; background: transparent; margin: 0; }"
+        "QScrollBar::handle:vertical { background: #D5D5D5; border-radius: 3px; min-height: 24px; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"));
+
+    auto *content = new QWidget(m_scrollArea);
+    content->setObjectName(QStringLiteral("scrollAreaWidgetContents"));
+    content->setStyleSheet(QStringLiteral("#scrollAreaWidgetContents { background: transparent; }"));
+    auto *items = new QVBoxLayout(content);
+    items->setContentsMargins(0, 0, 8, 0);
+    items->setSpacing(10);
+
+    auto place = [&](QWidget *item, const char *name) {
+        item->setObjectName(QLatin1String(name));
+        items->addWidget(item);
+    };
+    auto *account = new MyAccout(content);
+    place(account, "myaccountButton");
+    auto *premium = new PremiumButton(content);
+    place(premium, "premimumButton");
+    auto *support = new SupportButton(content);
+    place(support, "supportButton");
+    auto *setting = new SettingButton(content);
+    place(setting, "settingButton");
+    auto *friends = new PurchaseFoFriends(content);
+    place(friends, "purchaseForFriend");
+    auto *devices = new Devices(content);
+    place(devices, "deviceButton");
+    auto *about = new AboutUs(content);
+    place(about, "aboutUsButton");
+    auto *more = new TavrixMoreButton(content);
+    place(more, "tavrixMoreButton");
+    more->hide();
+    auto *refer = new Refer(content);
+    place(refer, "referButton");
+    auto *browser = new PrivateBrowser(content);
+    place(browser, "privateBrowser");
+    browser->hide();
+    auto *voucher = new RedeemVoucherButton(content);
+    place(voucher, "redeemVoucherButton");
+    auto *rateUs = new RateUsButton(content);
+    place(rateUs, "rateUsButton");
+    auto *logout = new LogoutButton(content);
+    place(logout, "logoutButton");
+    items->addStretch();
+
+    m_scrollArea->setWidget(content);
+    column->addWidget(m_scrollArea, 1);
+
+    connect(account, &MenuCard::clicked, this, &MenuPage::myAccountButtonClick);
+    connect(premium, &MenuCard::clicked, this, &MenuPage::premiumButtonClick);
+    connect(support, &MenuItem::clicked, this, &MenuPage::supportButtonClick);
+    connect(setting, &MenuItem::clicked, this, &MenuPage::settingButtonClick);
+    connect(friends, &MenuItem::clicked, this, [] { QDesktopServices::openUrl(WebAddress::purchaseForFriends()); });
+    connect(devices, &MenuItem::clicked, this, &MenuPage::deviceButtonClick);
+    connect(about, &MenuItem::clicked, this, &MenuPage::aboutUsButtonClick);
+    connect(more, &MenuItem::clicked, this, &MenuPage::tavrixMoreButtonClick);
+    connect(refer, &MenuItem::clicked, this, &MenuPage::referButtonClick);
+    connect(voucher, &MenuItem::clicked, this, &MenuPage::redeemVoucherButtonClick);
+    connect(rateUs, &MenuItem::clicked, this, &MenuPage::openRateUs);
+    connect(logout, &MenuItem::clicked, this, &MenuPage::logoutButtonClick);
+
+    QMetaObject::connectSlotsByName(this);
+}
+
+void MenuPage::on_btnBack_pressed()
+{
+    emit backClick();
+}
+
+void MenuPage::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    QTimer::singleShot(0, this, [this] {
+        if (!isVisible())
+            return;
+        Config::saveState(1, 0);
+        m_scrollArea->verticalScrollBar()->setValue(0);
+    });
+}
+
+void MenuPage::openRateUs()
+{
+    const QString address = Config::rateUsUrl();
+    if (address.isEmpty()) {
+        qWarning() << "Rate Us address not configured";
+        return;
+    }
+    QDesktopServices::openUrl(QUrl(address));
+}
+
+} // namespace Tavrix

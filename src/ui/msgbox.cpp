@@ -1,0 +1,40 @@
+#include "ui/msgbox.h"
+
+#include "ui/brand.h"
+
+namespace Tavrix {
+
+QPointer<QWidget> MsgBox::s_parentWindow;
+
+MsgBox::MsgBox(QWidget *parent)
+    : QMessageBox(parent ? parent : s_parentWindow.data())
+{
+    setStyleSheet(QStringLiteral("QMessageBox { background: white; }"
+                                 "QLabel { font-family: Montserrat; font-size: 14px; color: %1; }"
+                                 "QPushButton { min-width: 80px; }")
+                      .arg(QLatin1String(Brand::text)));
+}
+
+void MsgBox::setParentWindow(QWidget *window)
+{
+    s_parentWindow = window;
+}
+
+QWidget *MsgBox::parentWindow()
+{
+    return s_parentWindow.data();
+}
+
+void MsgBox::warning(const QString &title, const QString &text, const QString &informativeText)
+{
+    MsgBox box;
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(title);
+    box.setText(text);
+    if (!informativeText.isEmpty())
+        box.setInformativeText(informativeText);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+} // namespace Tavrix

@@ -1,0 +1,157 @@
+// The client side of the OpenConnect tests and benchmark, run inside the client namespace:
+// it drives the real controller and reports on standard output, one line each:
+//   STATUS <n> <ms>       statusChanged (ms since the last "connect" command)
+//   STATS <tx> <rx>       statsChanged
+//   RESULT <n> <ms>       what connect() returned
+//   PROBE ok|fail <text>  a TCP round trip to an address
+//   LOG <text>            every message of the client (library progress, controller log)
+// Commands on standard input, one per line: connect, disconnect, stats, user U, pass P,
+// group G, host H, probe ADDR PORT, quit.
+//
+// With "--echo-server ADDR PORT" it is instead a TCP echo server (run in the server
+// namespace on the inside address).
+
+#include "vpn/openconnectconnection.h"
+#include "vpn/openconnectserver.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTextStream>
+
+#include <cstdio>
+#include <unistd.h>
+
+using Tavrix::OpenConnectConnection;
+
+namespace {
+
+QElapsedTimer sinceConnect;
+
+void emitLine(const QString &line)
+{
+    static QMutex lock;
+    QMutexLocker locker(&lock);
+    QByteArray bytes = line.toUtf8();
+    bytes.replace('\n', ' ');
+    bytes += '\n';
+    fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    fflush(stdout);
+}
+
+void messageHandler(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    emitLine(QStringLiteral("LOG ") + text);
+}
+
+QString probe(const QString &address, quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(address, port);
+    if (!socket.waitForConnected(3000))
+        return QStringLiteral("fail ") + socket.errorString();
+    const QByteArray payload = "tavrix-probe-" + QByteArray::number(qint64(getpid()));
+    socket.write(payload);
+    QByteArray echo;
+    while (echo.size() < payload.size() && socket.waitForReadyRead(3000))
+        echo += socket.readAll();
+    return echo == payload ? QStringLiteral("ok") : QStringLiteral("fail no echo");
+}
+
+int echoServer(const QString &address, quint16 port)
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress(address), port)) {
+        fprintf(stderr, "listen: %s\n", qPrintable(server.errorString()));
+        return 1;
+    }
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [&server] {
+        while (QTcpSocket *socket = server.nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->write(socket->readAll()); });
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+    return QCoreApplication::exec();
+}
+
+void handleCommand(const QString &line)
+{
+    const auto controller = OpenConnectConnection::instance();
+    const QString command = line.section(QLatin1Char(' '), 0, 0);
+    const QString argument = line.section(QLatin1Char(' '), 1);
+    if (command == QLatin1String("connect")) {
+        sinceConnect.restart();
+        const int result = controller->connect();
+        emitLine(QStringLiteral("RESULT %1 %2").arg(result).arg(sinceConnect.elapsed()));
+    } else if (command == QLatin1String("disconnect")) {
+        sinceConnect.restart();
+        controller->disconnectVpn();
+    } else if (command == QLatin1String("stats")) {
+        emitLine(QStringLiteral("UPDATE %1").arg(controller->update_stats()));
+    } else if (command == QLatin1String("user")) {
+        controller->setUsername(argument);
+    } else if (command == QLatin1String("pass")) {
+        controller->setPassword(argument);
+    } else if (command == QLatin1String("group")) {
+        controller->getServer()->setAuthGroup(argument);
+    } else if (command == QLatin1String("host")) {
+        controller->getServer()->setHost(argument);
+    } else if (command == QLatin1String("probe")) {
+        emitLine(QStringLiteral("PROBE ") + probe(argument.section(QLatin1Char(' '), 0, 0),
+                                                  quint16(argument.section(QLatin1Char(' '), 1, 1).toUInt())));
+    } else if (command == QLatin1String("quit")) {
+        QCoreApplication::quit();
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("TavrixVPN"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Quennark"));
+    const QStringList arguments = app.arguments();
+    if (arguments.size() == 4 && arguments.at(1) == QLatin1String("--echo-server"))
+        return echoServer(arguments.at(2), quint16(arguments.at(3).toUInt()));
+
+    qInstallMessageHandler(messageHandler);
+    sinceConnect.start();
+    OpenConnectConnection::initTls();
+    const auto controller = OpenConnectConnection::instance();
+    controller->setType(OpenConnectConnection::OPENCONNECT);
+    controller->setServer(std::make_shared<Tavrix::OpenConnectServer>());
+    QObject::connect(controller.get(), &OpenConnectConnection::statusChanged, &app,
+                     [](OpenConnectConnection::Status status) {
+                         emitLine(QStringLiteral("STATUS %1 %2").arg(int(status)).arg(sinceConnect.elapsed()));
+                     });
+    QObject::connect(controller.get(), &OpenConnectConnection::statsChanged, &app,
+                     [](uint64_t tx, uint64_t rx) { emitLine(QStringLiteral("STATS %1 %2").arg(tx).arg(rx)); });
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray pending;
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&input, &pending] {
+        char buffer[4096];
+        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0) {
+            input.setEnabled(false);
+            QCoreApplication::quit();
+            return;
+        }
+        pending.append(buffer, int(got));
+        int newline;
+        while ((newline = pending.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(pending.left(newline)).trimmed();
+            pending.remove(0, newline + 1);
+            if (!line.isEmpty())
+                handleCommand(line);
+        }
+    });
+    emitLine(QStringLiteral("READY"));
+    const int code = QCoreApplication::exec();
+    emitLine(QStringLiteral("EXIT"));
+    return code;
+}

@@ -1,0 +1,249 @@
+// The OpenConnect engine against a real AnyConnect server: ocserv in one network namespace,
+// the client (our controller, in a small program) in another.
+
+#include "netns.h"
+#include "sessionclient.h"
+#include "testmain.h"
+
+#include <QRegularExpression>
+#include <QtTest>
+
+using TavrixTest::NetnsLab;
+using TavrixTest::OcservServer;
+
+namespace {
+
+constexpr int echoPort = 7001;
+const QString inside = QString::fromLatin1(NetnsLab::insideAddress);
+const QList<int> connected{1, 2};
+const QList<int> refused{1, 0};
+const QList<int> disconnected{3, 0};
+
+} // namespace
+
+using TavrixTest::SessionClient;
+
+class TestOpenConnectE2e : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void connectCarriesTraffic();
+    void disconnectRemovesTunnel();
+    void serverVariants_data();
+    void serverVariants();
+    void blockedDtlsStaysOnTls();
+    void changedServerKeyIsAccepted();
+    void quitWhileConnected();
+
+private:
+    void startServer(OcservServer::Groups groups);
+    void expectTunnelDevice(bool present);
+    void checkNoSecrets(const SessionClient &client, const QString &password);
+
+    NetnsLab m_lab;
+    std::unique_ptr<OcservServer> m_server;
+    std::unique_ptr<SessionClient> m_client;
+    OcservServer::Groups m_groups = OcservServer::NoGroups;
+    bool m_serverRunning = false;
+};
+
+void TestOpenConnectE2e::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_lab.up(&error), qPrintable(error));
+    m_server = std::make_unique<OcservServer>(m_lab);
+    QVERIFY2(m_server->makeCredentials(&error), qPrintable(error));
+    startServer(OcservServer::NoGroups);
+    const QString echo = SessionClient::programPath();
+    QVERIFY(m_lab.start(m_lab.serverNs(),
+                        {echo, "--echo-server", QString::fromLatin1(NetnsLab::insideAddress), QString::number(echoPort)},
+                        m_lab.dir() + QStringLiteral("/echo.log")));
+    QVERIFY(m_lab.waitForListener(m_lab.serverNs(), echoPort));
+}
+
+void TestOpenConnectE2e::cleanupTestCase()
+{
+    m_client.reset();
+    m_server.reset();
+    m_lab.down();
+}
+
+void TestOpenConnectE2e::startServer(OcservServer::Groups groups)
+{
+    if (m_serverRunning && m_groups == groups)
+        return;
+    QString error;
+    m_serverRunning = m_server->start(groups, &error);
+    m_groups = groups;
+    QVERIFY2(m_serverRunning, qPrintable(error));
+}
+
+void TestOpenConnectE2e::expectTunnelDevice(bool present)
+{
+    const QString links = m_lab.clientIp({"-o", "link", "show"});
+    const QString routes = m_lab.clientIp({"route", "show"});
+    const bool hasTun = links.contains(QRegularExpression(QStringLiteral("^\\d+: tun\\d+"),
+                                                          QRegularExpression::MultilineOption));
+    const bool hasRoute = routes.contains(QString::fromLatin1(NetnsLab::insideNetwork));
+    QVERIFY2(hasTun == present, qPrintable(links));
+    QVERIFY2(hasRoute == present, qPrintable(routes));
+}
+
+void TestOpenConnectE2e::checkNoSecrets(const SessionClient &client, const QString &password)
+{
+    const QString log = client.logDump();
+    QVERIFY2(!log.contains(password), "the password reached the log");
+    const QRegularExpression cookie(QStringLiteral("webvpn=(?!<hidden>|<elided>)[^;\\s]+"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch leak = cookie.match(log);
+    QVERIFY2(!leak.hasMatch(), qPrintable(log.mid(qMax(0, leak.capturedStart() - 200), 400)));
+}
+
+void TestOpenConnectE2e::connectCarriesTraffic()
+{
+    startServer(OcservServer::NoGroups);
+    m_client = std::make_unique<SessionClient>(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
+    QVERIFY(m_client->isRunning());
+
+    // Nothing reaches the inside address without the tunnel.
+    QVERIFY(m_client->probe(inside, echoPort).startsWith(QLatin1String("PROBE fail")));
+
+    QVERIFY2(m_client->connectVpn() == connected, qPrintable(m_client->logDump()));
+    QVERIFY(m_client->logged(QStringLiteral("peer is unknown")));
+
+    QCOMPARE(m_client->probe(inside, echoPort), QStringLiteral("PROBE ok"));
+
+    m_client->send(QStringLiteral("stats"));
+    QCOMPARE(m_client->waitFor(QStringLiteral("UPDATE ")), QStringLiteral("UPDATE 0"));
+    const QString stats = m_client->waitFor(QStringLiteral("STATS "));
+    QVERIFY2(!stats.isEmpty(), "no statsChanged after a statistics request");
+    QVERIFY(stats.section(' ', 1, 1).toULongLong() > 0);
+    QVERIFY(stats.section(' ', 2, 2).toULongLong() > 0);
+
+    expectTunnelDevice(true);
+    // The tunnel script's output reached the client's log, and its file was removed.
+    QVERIFY2(m_client->logged(QStringLiteral("vpnc-script: connect tun")), qPrintable(m_client->logDump().right(2000)));
+    QVERIFY(!QFileInfo::exists(m_client->tmpDir() + QStringLiteral("/vpnc.log")));
+}
+
+void TestOpenConnectE2e::disconnectRemovesTunnel()
+{
+    QVERIFY(m_client && m_client->isRunning());
+    QCOMPARE(m_client->disconnectVpn(), disconnected);
+    // The library takes the device down as the session thread ends, just before IDLE.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String(": tun")), 5000);
+    expectTunnelDevice(false);
+    checkNoSecrets(*m_client, QStringLiteral("testpass"));
+    m_client.reset();
+}
+
+void TestOpenConnectE2e::serverVariants_data()
+{
+    QTest::addColumn<int>("groups");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("connects");
+
+    QTest::newRow("wrong password") << int(OcservServer::NoGroups) << "testuser" << "wrong-password" << false;
+    QTest::newRow("one group") << int(OcservServer::OneGroup) << "guser" << "testpass2" << true;
+    // No group is configured on our side: a choice between two is declined.
+    QTest::newRow("two groups") << int(OcservServer::TwoGroups) << "guser" << "testpass2" << false;
+}
+
+void TestOpenConnectE2e::serverVariants()
+{
+    QFETCH(int, groups);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(bool, connects);
+
+    startServer(OcservServer::Groups(groups));
+    SessionClient client(m_lab, user, password);
+    QVERIFY(client.isRunning());
+    QVERIFY2(client.connectVpn() == (connects ? connected : refused), qPrintable(client.logDump()));
+    if (connects) {
+        QCOMPARE(client.probe(inside, echoPort), QStringLiteral("PROBE ok"));
+        QCOMPARE(client.disconnectVpn(), disconnected);
+    } else {
+        // The session is over: a disconnect has nothing to stop.
+        client.send(QStringLiteral("stats"));
+        QCOMPARE(client.waitFor(QStringLiteral("UPDATE ")), QStringLiteral("UPDATE -1"));
+    }
+    checkNoSecrets(client, password);
+}
+
+void TestOpenConnectE2e::blockedDtlsStaysOnTls()
+{
+    startServer(OcservServer::NoGroups);
+    const QString table = QStringLiteral("tavrix_nodtls");
+    QByteArray output;
+    QCOMPARE(m_lab.exec(m_lab.serverNs(), {"nft", "-f", "-"}, &output, 10000,
+                        QStringLiteral("table inet %1 {\n chain block_udp {\n  type filter hook input priority 0;\n"
+                                       "  udp dport %2 drop\n }\n}\n")
+                            .arg(table)
+                            .arg(OcservServer::port)
+                            .toLatin1()),
+             0);
+
+    SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
+    QCOMPARE(client.connectVpn(), connected);
+    QCOMPARE(client.probe(inside, echoPort), QStringLiteral("PROBE ok"));
+    QVERIFY2(!client.logged(QStringLiteral("Established DTLS connection")), qPrintable(client.logDump()));
+    QCOMPARE(client.disconnectVpn(), disconnected);
+    m_lab.exec(m_lab.serverNs(), {"nft", "delete", "table", "inet", table});
+}
+
+void TestOpenConnectE2e::changedServerKeyIsAccepted()
+{
+    startServer(OcservServer::NoGroups);
+    SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
+    QCOMPARE(client.connectVpn(), connected);
+    QCOMPARE(client.disconnectVpn(), disconnected);
+    QVERIFY(!client.logged(QStringLiteral("peer's key has changed!")));
+
+    QString error;
+    QVERIFY2(m_server->renewServerKey(&error), qPrintable(error));
+    m_serverRunning = false;
+    startServer(OcservServer::NoGroups);
+
+    QCOMPARE(client.connectVpn(), connected);
+    QVERIFY2(client.logged(QStringLiteral("peer's key has changed!")), qPrintable(client.logDump()));
+    QCOMPARE(client.probe(inside, echoPort), QStringLiteral("PROBE ok"));
+    QCOMPARE(client.disconnectVpn(), disconnected);
+}
+
+void TestOpenConnectE2e::quitWhileConnected()
+{
+    startServer(OcservServer::NoGroups);
+    SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
+    QCOMPARE(client.connectVpn(), connected);
+    expectTunnelDevice(true);
+    // The program ends with the tunnel up: the controller stops the session on the way out.
+    QElapsedTimer timer;
+    timer.start();
+    client.send(QStringLiteral("quit"));
+    QVERIFY(!client.waitFor(QStringLiteral("EXIT")).isEmpty());
+    QVERIFY(client.waitForExit(10000));
+    QVERIFY2(timer.elapsed() < 8000, qPrintable(QString::number(timer.elapsed())));
+    expectTunnelDevice(false);
+}
+
+int main(int argc, char *argv[])
+{
+    const QString reason = TavrixTest::tunnelSkipReason({QStringLiteral("ocserv"), QStringLiteral("ocpasswd"),
+                                                         QStringLiteral("certtool"), QStringLiteral("nft"),
+                                                         QStringLiteral("ss")});
+    if (!reason.isEmpty()) {
+        fprintf(stderr, "SKIP: OpenConnect end-to-end test %s\n", qPrintable(reason));
+        return 77;
+    }
+    TavrixTest::isolateXdg();
+    TavrixTest::setIdentity();
+    QCoreApplication app(argc, argv);
+    TestOpenConnectE2e test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_e2e_openconnect.moc"
