@@ -329,9 +329,12 @@ void ConnectPage::showProtection(bool store)
         m_lblProtectedText->setText(QStringLiteral("Protected Now"));
     } else {
         // An address looked up while the tunnel was up is the tunnel's, not the user's own.
-        m_lblSelectionIp->setText(!m_publicIp.isEmpty() && !m_publicIpThroughTunnel
-                                      ? m_publicIp
-                                      : QStringLiteral("Checking your IP address..."));
+        if (!m_publicIp.isEmpty() && !m_publicIpThroughTunnel)
+            m_lblSelectionIp->setText(m_publicIp);
+        else if (m_ipLookup.isRunning())
+            m_lblSelectionIp->setText(QStringLiteral("Checking your IP address..."));
+        else
+            m_lblSelectionIp->setText(QStringLiteral("IP address unavailable"));
         m_lblProtectedLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/not-protected.png")));
         m_lblIPLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/ip-icon.png")));
         m_lblProtectedText->setText(QStringLiteral("Not Protected"));
@@ -350,6 +353,14 @@ void ConnectPage::lookUpPublicIp()
 {
     if (!m_api)
         return;
+    // Without a lookup address the account service would start a whole configuration fetch
+    // on every show and status change; the configuration is fetched at start and refreshed
+    // on its own schedule, so wait for it.
+    if (Config::publicIpUrl().isEmpty()) {
+        m_publicIp.clear();
+        m_publicIpThroughTunnel = false;
+        return;
+    }
     if (m_ipLookup.isRunning()) {
         m_ipLookupAgain = true;
         return;
