@@ -5,6 +5,8 @@
 
 #include <gnutls/crypto.h>
 
+#include <cstring>
+
 namespace Tavrix {
 
 namespace {
