@@ -11,7 +11,9 @@
 #include "api/serviceurl.h"
 #include "common/config.h"
 #include "platform/quitsignal.h"
+#include "ui/dbox.h"
 #include "ui/mainwindow.h"
+#include "ui/msgbox.h"
 #include "vpn/openconnectconnection.h"
 
 #include <QDebug>
@@ -167,8 +169,8 @@ int runApplication(int &argc, char **argv)
     window->setGeometry(placement.x, placement.y, placement.width, placement.height);
 
     app.setActivationWindow(window.get(), true);
-    // PLACE FOR THE DIALOG PARENT: MsgBox and DBox get window.get() as their parent window
-    // here, once those classes offer it.
+    MsgBox::setParentWindow(window.get());
+    DBox::setParentWindow(window.get());
 
     QWidget *windowPtr = window.get();
     QObject::connect(&app, &QtSingleApplication::messageReceived, windowPtr, [windowPtr](const QString &) {

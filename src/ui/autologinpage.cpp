@@ -9,6 +9,7 @@
 #include "api/apimanager.h"
 #include "api/apirequest.h"
 #include "common/config.h"
+#include "ui/brand.h"
 #include "ui/configurationwait.h"
 #include "ui/dbox.h"
 #include "vpn/openconnectconnection.h"
@@ -59,7 +60,16 @@ AutoLoginPage::AutoLoginPage(QWidget *parent)
     m_wait->setService(m_apiManager);
 }
 
-AutoLoginPage::~AutoLoginPage() = default;
+AutoLoginPage::~AutoLoginPage()
+{
+    // The continuation of a running wait belongs to this page, which is going away.
+    m_wait->abandon();
+}
+
+void AutoLoginPage::paintEvent(QPaintEvent *)
+{
+    Brand::paintPlainBackground(this);
+}
 
 void AutoLoginPage::showEvent(QShowEvent *event)
 {

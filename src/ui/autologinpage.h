@@ -37,6 +37,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void startAutoLogin();

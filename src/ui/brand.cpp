@@ -2,6 +2,8 @@
 
 #include <QIcon>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 
 namespace Tavrix {
@@ -57,6 +59,15 @@ QString lineEditStyle()
                " font-family: Montserrat; font-size: 14px; font-weight: 500; }"
                "QLineEdit:disabled { color: %2; }")
         .arg(QLatin1String(text), QLatin1String(mutedText));
+}
+
+void paintPlainBackground(QWidget *widget)
+{
+    static const QPixmap picture(QStringLiteral(":/assets/white_background.png"));
+    QPainter painter(widget);
+    painter.fillRect(widget->rect(), Qt::white);
+    if (!picture.isNull())
+        painter.drawPixmap(widget->rect(), picture);
 }
 
 QPushButton *makeBackButton(QWidget *parent)

@@ -23,6 +23,10 @@ QString outlinedButtonStyle();
 QString linkButtonStyle();
 QString lineEditStyle();
 
+// Paints the window's plain background picture over `widget` (white when it is missing),
+// so that a page looks the same whatever the window's own background shows.
+void paintPlainBackground(QWidget *widget);
+
 // A page header: "Back" on the left, the title in the middle.
 QPushButton *makeBackButton(QWidget *parent);
 QLabel *makeTitle(const QString &text, QWidget *parent);

@@ -13,6 +13,8 @@ ConfigurationWait::ConfigurationWait(const Texts &texts, QObject *parent)
     , m_texts(texts)
 {
     m_timer.setSingleShot(true);
+    // A coarse timer may end the wait up to 5 % early.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] { finish(false, true); });
 }
 
@@ -94,6 +96,14 @@ void ConfigurationWait::start(int timeoutMs, const std::function<bool()> &isRead
 void ConfigurationWait::cancel()
 {
     finish(false, false);
+}
+
+void ConfigurationWait::abandon()
+{
+    m_timer.stop();
+    disconnect(m_updated);
+    disconnect(m_failed);
+    m_done = nullptr;
 }
 
 void ConfigurationWait::finish(bool result, bool timedOut)

@@ -40,6 +40,8 @@ public:
     bool isWaiting() const { return static_cast<bool>(m_done); }
     // Ends a running wait at once with a failure.
     void cancel();
+    // Ends a running wait without reporting anything (its owner is going away).
+    void abandon();
 
     // "isConfigExist" set and a sign-in address stored. Logs the outcome in the page's words.
     static bool isConfigurationAvailable(const QString &availableText, const QString &unavailableText);

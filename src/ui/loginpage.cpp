@@ -115,7 +115,8 @@ LoginPage::LoginPage(QWidget *parent)
     connect(m_signUpButton, &SignUpGmailButton::signUpButtonPress, this, &LoginPage::on_btnSignup_pressed);
     connect(m_google, &GoogleAuthButton::googleSignInButtonPress, this, &LoginPage::googleButtonClicked);
 
-    QMetaObject::connectSlotsByName(this);
+    connect(m_btnLogin, &QPushButton::pressed, this, &LoginPage::on_btnLogin_pressed);
+    connect(m_btnForgotPassword, &QPushButton::pressed, this, &LoginPage::on_btnForgotPassword_pressed);
     updateLoginWidgets();
 }
 
@@ -134,8 +135,7 @@ void LoginPage::buildForm()
 {
     setObjectName(QStringLiteral("Tavrix__LoginPage"));
     setAttribute(Qt::WA_StyledBackground);
-    setStyleSheet(QStringLiteral("#Tavrix__LoginPage { background: white; }"
-                                 "QCheckBox { font-family: Montserrat; font-size: 12px; color: %1; }"
+    setStyleSheet(QStringLiteral("QCheckBox { font-family: Montserrat; font-size: 12px; color: %1; }"
                                  "QCheckBox::indicator:checked { background: %2; border: 1px solid %2; border-radius: 3px; }"
                                  "QCheckBox::indicator:unchecked { background: white; border: 1px solid #BDBDBD; border-radius: 3px; }")
                       .arg(QLatin1String(Brand::text), QLatin1String(Brand::red)));
@@ -146,14 +146,14 @@ void LoginPage::buildForm()
 
     m_sideImage = new QLabel(this);
     m_sideImage->setObjectName(QStringLiteral("lblLoginSideImage"));
-    m_sideImage->setPixmap(QPixmap(QStringLiteral(":/assets/loginSideImage.png"))
-                               .scaled(320, 380, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     m_sideImage->setAlignment(Qt::AlignCenter);
+    m_sideImage->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    scaleSideImage(QSize(320, 380));
     outer->addWidget(m_sideImage, 0, Qt::AlignVCenter);
 
     auto *formHolder = new QWidget(this);
     formHolder->setObjectName(QStringLiteral("formWidget"));
-    formHolder->setMaximumWidth(420);
+    formHolder->setMaximumWidth(440);
     auto *form = new QVBoxLayout(formHolder);
     form->setContentsMargins(0, 0, 0, 0);
     form->setSpacing(10);
@@ -206,6 +206,8 @@ void LoginPage::buildForm()
     m_subscriptionCodeWidget = inputRow("subscriptionCodeWidget", formHolder);
     m_editSubscription = lineEdit("editSubscription", QStringLiteral("Subscription Code (Optional)"), false,
                                   m_subscriptionCodeWidget);
+    // Lines the text up with the fields that have an icon.
+    m_subscriptionCodeWidget->layout()->setContentsMargins(44, 0, 16, 0);
     m_subscriptionCodeWidget->layout()->addWidget(m_editSubscription);
     form->addWidget(m_subscriptionCodeWidget);
 
@@ -269,6 +271,31 @@ void LoginPage::buildForm()
 
     m_passwordSuffix->installEventFilter(this);
     m_confirmSuffix->installEventFilter(this);
+}
+
+void LoginPage::scaleSideImage(const QSize &box)
+{
+    const QPixmap picture(QStringLiteral(":/assets/loginSideImage.png"));
+    if (picture.isNull())
+        return;
+    m_sideImage->setPixmap(picture.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    m_sideImage->setFixedSize(m_sideImage->pixmap(Qt::ReturnByValue).size());
+}
+
+void LoginPage::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // The picture gives way to the form on small windows: the form keeps about 440 px.
+    const QMargins margins = layout()->contentsMargins();
+    const int spare = width() - margins.left() - margins.right() - layout()->spacing() - 440;
+    const int imageWidth = qMin(320, spare);
+    if (imageWidth < 160) {
+        m_sideImage->hide();
+        return;
+    }
+    const int imageHeight = qMin(imageWidth * 380 / 320, height() - margins.top() - margins.bottom());
+    scaleSideImage(QSize(imageWidth, imageHeight));
+    m_sideImage->show();
 }
 
 QString LoginPage::cleaned(const QString &text)
@@ -346,6 +373,11 @@ void LoginPage::updateLoginWidgets(bool fill)
         break;
     }
     m_apple->hide();
+}
+
+void LoginPage::paintEvent(QPaintEvent *)
+{
+    Brand::paintPlainBackground(this);
 }
 
 void LoginPage::showEvent(QShowEvent *event)

@@ -65,7 +65,9 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -79,6 +81,7 @@ private:
     };
 
     void buildForm();
+    void scaleSideImage(const QSize &box);
     void updateLoginWidgets(bool fillFromConfig = true);
     void fillFromConfig();
     void setBusy(bool busy);

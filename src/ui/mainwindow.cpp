@@ -141,7 +141,7 @@ void MainWindow::onTrayQuitTriggered()
         return;
     }
     // Quits as soon as the tunnel reports it is down.
-    connect(this, &MainWindow::readyToShutdown, qApp, &QCoreApplication::quit, Qt::UniqueConnection);
+    connect(this, &MainWindow::readyToShutdown, qApp, &QCoreApplication::quit);
 }
 
 void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)

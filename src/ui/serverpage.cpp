@@ -165,6 +165,8 @@ void ServerPage::makeConnections()
     QObject::connect(serverList, &ServerSelectionPage::menueButtonClick, this, go(SideMenu, Keep));
     QObject::connect(menu, &MenuPage::logoutButtonClick, this, &ServerPage::logoutClick);
     QObject::connect(serverList, &ServerSelectionPage::connectUiAndConnect, this, connectAfterChoice);
+    // The connect page's "Selected Location" asks for the server list.
+    QObject::connect(connect, &ConnectPage::requestServerSelection, this, go(SideServerList, Keep));
     QObject::connect(connect, &ConnectPage::connectToStreamingServer, this, connectAfterChoice);
     QObject::connect(connect, &ConnectPage::connectToGammingServer, this, connectAfterChoice);
     QObject::connect(connect, &ConnectPage::ConnectToFastestServer, this, connectAfterChoice);

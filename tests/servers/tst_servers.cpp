@@ -153,6 +153,7 @@ private slots:
     void favouriteStoredTwiceIsRemovedAtOnce();
     void searchWaitsForTypingToPause();
     void rebuildForgetsOldRowsAndHeaders();
+    void scrollingKeepsRowsInPlace();
     void menuButtonClearsSearch();
     void messageBoxClosesItself();
 
@@ -487,6 +488,46 @@ void ServersTest::rebuildForgetsOldRowsAndHeaders()
     QCOMPARE(m_page->lastExpandedHeader(), nullptr);
     // The remembered server is gone: the first one is the active server now.
     QCOMPARE(m_page->currentRow(), row(*m_page, "Canada", "Toronto"));
+}
+
+void ServersTest::scrollingKeepsRowsInPlace()
+{
+    // Rows get their widgets as they come into view and give them back far from it: every row
+    // on screen must have its widget, in its place, and a long group must not pile them up.
+    QVector<IPBundlePtr> account;
+    for (int i = 1; i <= 300; ++i)
+        account.append(server(i, "Canada", 124, QStringLiteral("Town %1").arg(i), {{"ip", i % 50 ? "10.1.1.1" : "8.8.8.8"}}));
+    User::instance()->setBundles(account);
+    Config::instance()->addFavourite(150);
+    m_page->onFilter();
+    QTreeWidget *tree = m_page->tree();
+    QTest::mousePress(m_page->itemWidget(header(*m_page, "Canada")), Qt::LeftButton, {}, QPoint(20, 20));
+
+    QScrollBar *bar = tree->verticalScrollBar();
+    int pages = 0;
+    do {
+        bar->setValue(bar->value() + tree->viewport()->height() / 2);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ++pages;
+        int withWidget = 0;
+        for (QTreeWidgetItemIterator it(tree); *it; ++it)
+            withWidget += tree->itemWidget(*it, 0) != nullptr;
+        QVERIFY2(withWidget < 100, qPrintable(QString::number(withWidget)));
+        for (QTreeWidgetItem *item = tree->itemAt(1, 0); item; item = tree->itemBelow(item)) {
+            const QRect place = tree->visualItemRect(item);
+            if (place.top() >= tree->viewport()->height())
+                break;
+            QWidget *widget = tree->itemWidget(item, 0);
+            QVERIFY(widget);
+            QCOMPARE(widget->geometry(), place);
+            if (auto *row = qobject_cast<TreeChildItem *>(widget)) {
+                const int id = row->bundle()->ip_id();
+                QCOMPARE(row->findChild<QLabel *>(QStringLiteral("lblLock"))->isVisible(), id % 50 == 0);
+                QCOMPARE(row->findChild<QPushButton *>(QStringLiteral("btnFavorite"))->property("favourite").toBool(), id == 150);
+            }
+        }
+    } while (bar->value() < bar->maximum());
+    QVERIFY(pages > 20);
 }
 
 void ServersTest::menuButtonClearsSearch()

@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 
+#include "app/fonts.h"
+#include "app/stylesheet.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "platform/paths.h"
@@ -25,6 +27,8 @@
 #include "ui/mainwindow.h"
 #include "ui/menuitems.h"
 #include "ui/menupage.h"
+#include "ui/msgbox.h"
+#include "ui/overlay.h"
 #include "ui/serverpage.h"
 #include "vpn/openconnectconnection.h"
 
@@ -64,6 +68,7 @@ private slots:
     void dboxIgnoresKeys();
     void dboxButtons_data();
     void dboxButtons();
+    void overlayFollowsItsPopup();
 
     void loginModeWidgets_data();
     void loginModeWidgets();
@@ -109,6 +114,9 @@ private slots:
     void logout_data();
     void logout();
     void signInAgainRestoresPanels();
+
+    void signInPageFits_data();
+    void signInPageFits();
 
 private:
     TavrixTest::UrlCatcher *m_urls = nullptr;
@@ -196,6 +204,35 @@ void UiTest::dboxButtons()
     QCOMPARE(submit.count(), submits);
     QCOMPARE(cancel.count(), cancels);
     QVERIFY(!box.isVisible());
+}
+
+void UiTest::overlayFollowsItsPopup()
+{
+    QTest::ignoreMessage(QtDebugMsg, "Instance is null");
+    showWithOverlay(nullptr);
+
+    QWidget window;
+    window.resize(640, 400);
+    window.show();
+    MsgBox::setParentWindow(&window);
+    auto *popup = new DBox(&window);
+    popup->setSubmitText(QStringLiteral("Ok"));
+    showWithOverlay(popup);
+    auto *overlay = window.findChild<Overlay *>();
+    QVERIFY(overlay);
+    QVERIFY(overlay->isVisible());
+    QCOMPARE(overlay->geometry(), window.rect());
+    QVERIFY(popup->isVisible());
+    // Covering the window must end with the popup, or the window stays blocked.
+    QTest::mouseClick(popup->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
+    QTRY_VERIFY(!window.findChild<Overlay *>());
+    delete popup;
+    MsgBox::setParentWindow(nullptr);
+
+    // Without a registered window only the popup shows.
+    QWidget lone;
+    showWithOverlay(&lone);
+    QVERIFY(lone.isVisible());
 }
 
 // ---- Sign-in page ----
@@ -453,6 +490,7 @@ void UiTest::hubNavigation_data()
     row("serverSelectionPage", "menueButtonClick", 1, keep);
     row("menuPage", "logoutButtonClick", keep, keep, "logout");
     row("serverSelectionPage", "connectUiAndConnect", keep, 0);
+    row("connectPage", "requestServerSelection", 0, keep);
     row("connectPage", "connectToStreamingServer", keep, 0);
     row("connectPage", "connectToGammingServer", keep, 0);
     row("connectPage", "ConnectToFastestServer", keep, 0);
@@ -1021,6 +1059,72 @@ void UiTest::signInAgainRestoresPanels()
     window.onLoginSuccessfull();
     QCOMPARE(hub->sideStack()->currentIndex(), 0);
     QCOMPARE(hub->mainStack()->currentIndex(), 0);
+}
+
+// The window is 58 % x 68 % of the screen: the form must fit every mode on a small laptop
+// screen as well as on a full-HD one. TAVRIX_SCREENSHOT_DIR keeps a picture of each.
+void UiTest::signInPageFits_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QSize>("size");
+    const QSize fullHd(1113, 734);
+    const QSize laptop(792, 522);
+    QTest::newRow("sign-in full HD") << 0 << fullHd;
+    QTest::newRow("sign-up full HD") << 1 << fullHd;
+    QTest::newRow("reset full HD") << 2 << fullHd;
+    QTest::newRow("sign-in laptop") << 0 << laptop;
+    QTest::newRow("sign-up laptop") << 1 << laptop;
+    QTest::newRow("reset laptop") << 2 << laptop;
+}
+
+void UiTest::signInPageFits()
+{
+    QFETCH(int, mode);
+    QFETCH(QSize, size);
+    static bool styled = false;
+    if (!styled) {
+        loadApplicationFonts();
+        QString sheet;
+        if (loadStyleSheet(&sheet))
+            qApp->setStyleSheet(sheet);
+        styled = true;
+    }
+    auto config = Config::instance();
+    config->setUserName(QStringLiteral("premium@tavrixvpn.test"), true);
+    config->setPassword(QStringLiteral("premiumpass1"), true);
+    config->save();
+
+    MainWindow window(QStringLiteral("Not"));
+    window.setFixedSize(size);
+    auto *page = window.findChild<LoginPage *>(QStringLiteral("loginPage"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (mode == 1)
+        page->on_btnSignup_pressed();
+    if (mode == 2)
+        page->on_btnForgotPassword_pressed();
+    QTest::qWait(30);
+
+    QVERIFY2(page->minimumSizeHint().height() <= size.height(),
+             qPrintable(QStringLiteral("needs %1 px").arg(page->minimumSizeHint().height())));
+    // The rows of the form neither leave the page nor run into each other.
+    auto *form = page->findChild<QWidget *>(QStringLiteral("formWidget"));
+    QList<QRect> rows;
+    for (QObject *child : form->children()) {
+        auto *widget = qobject_cast<QWidget *>(child);
+        if (!widget || !widget->isVisible())
+            continue;
+        const QRect onPage(widget->mapTo(page, QPoint(0, 0)), widget->size());
+        QVERIFY2(page->rect().contains(onPage), qPrintable(widget->objectName()));
+        for (const QRect &other : rows)
+            QVERIFY2(!other.intersects(onPage), qPrintable(widget->objectName()));
+        rows.append(onPage);
+    }
+    const QString folder = qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR");
+    if (!folder.isEmpty()) {
+        QDir().mkpath(folder);
+        window.grab().save(folder + QStringLiteral("/signin-%1-%2x%3.png").arg(mode).arg(size.width()).arg(size.height()));
+    }
 }
 
 TAVRIX_TEST_MAIN_GUI(UiTest)

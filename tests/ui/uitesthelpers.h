@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -49,38 +50,71 @@ inline QString buttonText(QWidget *box, const char *name)
     return button && !button->isHidden() ? button->text() : QString();
 }
 
-// Presses `buttonName` ("btnSubmit" or "btnCancel") of the next visible DBox. Polls from a
-// timer, so it also works while the dialog runs its own nested event loop.
-inline std::shared_ptr<DBoxAnswer> answerNextDBox(const char *buttonName, int timeoutMs = 10000)
+// Answers the next visible DBoxes one after the other, pressing the given buttons ("btnSubmit"
+// or "btnCancel") in order; answer i describes the i-th dialog. Polls from a timer, so it
+// also works while a dialog runs its own nested event loop. Set it up before the first
+// dialog can open.
+inline QVector<std::shared_ptr<DBoxAnswer>> answerDBoxes(const QStringList &buttons, int timeoutMs = 20000)
 {
-    auto answer = std::make_shared<DBoxAnswer>();
+    QVector<std::shared_ptr<DBoxAnswer>> answers;
+    for (int i = 0; i < buttons.size(); ++i)
+        answers.append(std::make_shared<DBoxAnswer>());
+    auto next = std::make_shared<int>(0);
     auto *timer = new QTimer;
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
-    const QString name = QLatin1String(buttonName);
     QObject::connect(timer, &QTimer::timeout, [=] {
-        if (clock->elapsed() > timeoutMs) {
+        if (clock->elapsed() > timeoutMs || *next >= buttons.size()) {
+            timer->stop();
             timer->deleteLater();
             return;
         }
         Tavrix::DBox *box = visibleDBox();
         if (!box)
             return;
-        auto *button = box->findChild<QPushButton *>(name);
+        auto *button = box->findChild<QPushButton *>(buttons.at(*next));
         if (!button || button->isHidden())
             return;
-        answer->title = labelText(box, "lblTitle");
-        answer->text = labelText(box, "lblText");
-        answer->submitText = buttonText(box, "btnSubmit");
-        answer->cancelText = buttonText(box, "btnCancel");
-        timer->stop();
-        timer->deleteLater();
-        answer->answered = true;
+        DBoxAnswer &answer = *answers.at((*next)++);
+        answer.title = labelText(box, "lblTitle");
+        answer.text = labelText(box, "lblText");
+        answer.submitText = buttonText(box, "btnSubmit");
+        answer.cancelText = buttonText(box, "btnCancel");
+        answer.answered = true;
         QTest::mouseClick(button, Qt::LeftButton);
     });
     timer->start(20);
-    return answer;
+    return answers;
 }
+
+// The same for one dialog.
+inline std::shared_ptr<DBoxAnswer> answerNextDBox(const char *buttonName, int timeoutMs = 20000)
+{
+    return answerDBoxes({QLatin1String(buttonName)}, timeoutMs).first();
+}
+
+// Records the title of every DBox that becomes visible, also while nested event loops run
+// (a configuration fetch, a modal dialog).
+class DBoxWatcher : public QObject
+{
+public:
+    DBoxWatcher()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            Tavrix::DBox *box = visibleDBox();
+            if (box && !m_seen.contains(box)) {
+                m_seen.append(box);
+                titles.append(labelText(box, "lblTitle"));
+            }
+        });
+        m_timer.start(10);
+    }
+    QStringList titles;
+
+private:
+    QTimer m_timer;
+    QList<QPointer<Tavrix::DBox>> m_seen;
+};
 
 // Receives what the window would open in the browser.
 class UrlCatcher : public QObject

@@ -62,6 +62,12 @@ void MenuCard::setBackground(const QString &styleSheet)
     setStyleSheet(QStringLiteral("Tavrix--MenuCard { border-radius: 14px; %1 }").arg(styleSheet));
 }
 
+void MenuCard::setTextColour(const char *colour)
+{
+    m_title->setStyleSheet(Brand::labelStyle(16, 700, colour));
+    m_text->setStyleSheet(Brand::labelStyle(13, 500, colour));
+}
+
 QString MenuCard::title() const
 {
     return m_title->text();

@@ -9,6 +9,7 @@ PremiumButton::PremiumButton(QWidget *parent)
 {
     setTitle(QStringLiteral("Premuim"));
     setLogo(QStringLiteral(":/assets/FreeUsercrown.png"));
+    setTextColour("white");
     refresh();
 }
 

@@ -33,6 +33,10 @@ const int PlaceLast = 2;
 const int rebuildDelayMs = 100;
 // Rows made beyond the bottom edge, so a scroll step shows finished rows.
 const int overscanPixels = 240;
+// Widgets further than this from the visible area are given back, so that a long scroll
+// through a big group keeps a screenful of row widgets rather than a thousand (the view moves
+// every one of them on each scroll step).
+const int keepPixels = 600;
 
 struct Category {
     const char *name;
@@ -111,6 +115,7 @@ void ServerSelectionPage::configureTree()
 
     connect(tree, &QTreeWidget::pressed, this, &ServerSelectionPage::onExpandItem);
     connect(tree, &QTreeWidget::itemExpanded, this, [this] { createVisibleWidgets(); });
+    connect(tree, &QTreeWidget::itemCollapsed, this, [this] { createVisibleWidgets(); });
     connect(tree->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { createVisibleWidgets(); });
     tree->viewport()->installEventFilter(this);
 }
@@ -159,6 +164,22 @@ QWidget *ServerSelectionPage::itemWidget(QTreeWidgetItem *item)
         return nullptr;
     if (QWidget *existing = tree->itemWidget(item, 0))
         return existing;
+    QWidget *made = makeWidget(item);
+    placeWidgets();
+    return made;
+}
+
+// A position query runs the view's pending layout, which puts new item widgets in place.
+void ServerSelectionPage::placeWidgets()
+{
+    QTreeWidget *tree = ui->treeServerList;
+    if (tree->topLevelItemCount() > 0)
+        tree->visualItemRect(tree->topLevelItem(0));
+}
+
+QWidget *ServerSelectionPage::makeWidget(QTreeWidgetItem *item)
+{
+    QTreeWidget *tree = ui->treeServerList;
 
     QWidget *widget = nullptr;
     if (item->data(0, KindRole).toInt() == ServerKind) {
@@ -176,6 +197,7 @@ QWidget *ServerSelectionPage::itemWidget(QTreeWidgetItem *item)
         widget = header;
     }
     tree->setItemWidget(item, 0, widget);
+    m_withWidgets.append(item);
     return widget;
 }
 
@@ -185,11 +207,37 @@ void ServerSelectionPage::createVisibleWidgets()
     QTreeWidgetItem *item = tree->itemAt(QPoint(1, 0));
     if (!item)
         return;
-    const int bottom = tree->viewport()->height() + overscanPixels;
-    for (int y = tree->visualItemRect(item).top(); item && y < bottom; item = tree->itemBelow(item)) {
-        itemWidget(item);
+
+    // Walk first, make afterwards: every new item widget makes the view lay out all its rows
+    // again at the next position query, which must not happen once per row.
+    const int height = tree->viewport()->height();
+    QVector<QTreeWidgetItem *> wanted;
+    for (int y = tree->visualItemRect(item).top(); item && y < height + overscanPixels; item = tree->itemBelow(item)) {
+        wanted.append(item);
         y += item->sizeHint(0).height();
     }
+
+    if (m_withWidgets.size() > 3 * wanted.size() + 8) {
+        QVector<QTreeWidgetItem *> kept;
+        for (QTreeWidgetItem *made : qAsConst(m_withWidgets)) {
+            const QRect place = tree->visualItemRect(made);
+            const bool near = place.isValid() && place.bottom() >= -keepPixels && place.top() <= height + keepPixels;
+            auto *row = qobject_cast<TreeChildItem *>(tree->itemWidget(made, 0));
+            if (near || (row && row->popup() && row->popup()->isVisible()))
+                kept.append(made);
+            else
+                tree->removeItemWidget(made, 0);
+        }
+        m_withWidgets = kept;
+    }
+
+    bool made = false;
+    for (QTreeWidgetItem *shown : qAsConst(wanted)) {
+        if (!tree->itemWidget(shown, 0))
+            made |= makeWidget(shown) != nullptr;
+    }
+    if (made)
+        placeWidgets();
 }
 
 bool ServerSelectionPage::eventFilter(QObject *watched, QEvent *event)
@@ -205,6 +253,7 @@ void ServerSelectionPage::clearTree()
     // The items (and with them the row widgets) go away: nothing may point at them.
     m_currentRow = nullptr;
     m_lastExpandedHeader = nullptr;
+    m_withWidgets.clear();
     ui->treeServerList->clear();
     m_rowBundles.clear();
 }

@@ -45,8 +45,8 @@ public:
     QString filterText() const { return m_filterText; }
     // The bundle shown by a server row, null for a header.
     IPBundlePtr bundleOf(const QTreeWidgetItem *item) const;
-    // The item's widget (TreeParentItem or TreeChildItem), made now if the item has not been
-    // in view yet.
+    // The item's widget (TreeParentItem or TreeChildItem), made now if the item is not in view
+    // (widgets far from view are given back when the list scrolls).
     QWidget *itemWidget(QTreeWidgetItem *item);
     // The row of the active server; null when it is not listed.
     QTreeWidgetItem *currentRow() const { return m_currentRow; }
@@ -83,6 +83,8 @@ private:
                                const IPBundle *active);
     void setHeaderExpanded(QTreeWidgetItem *header, bool expanded);
     void createVisibleWidgets();
+    QWidget *makeWidget(QTreeWidgetItem *item);
+    void placeWidgets();
     // Stores the page's position in the hub and the settings after a rebuild.
     void persistSoon();
     void pickServer(QTreeWidgetItem *item);
@@ -96,6 +98,8 @@ private:
     QTreeWidgetItem *m_lastExpandedHeader = nullptr;
     // The bundles of the rows; a row holds its index in item data.
     QVector<IPBundlePtr> m_rowBundles;
+    // Items that have their widget now.
+    QVector<QTreeWidgetItem *> m_withWidgets;
     bool m_persistPending = false;
 };
 

@@ -1,0 +1,472 @@
+// The window against the development service: the start decision's fetch, signing in,
+// up and out, and the configuration waits with their time-outs.
+
+#include "devservice.h"
+#include "testmain_gui.h"
+#include "uitesthelpers.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStackedWidget>
+
+#include "api/apimanager.h"
+#include "api/apirequest.h"
+#include "common/config.h"
+#include "common/user.h"
+#include "ui/autologinpage.h"
+#include "ui/loginpage.h"
+#include "ui/mainwindow.h"
+#include "ui/serverpage.h"
+#include "vpn/openconnectconnection.h"
+
+using namespace Tavrix;
+using TavrixTest::answerNextDBox;
+
+namespace {
+
+// Paths of the six configuration requests, in fetch order.
+QStringList configPaths()
+{
+    QStringList paths;
+    for (const QUrl &url : APIManager::sourceUrls())
+        paths.append(url.path());
+    return paths;
+}
+
+void fill(LoginPage &page, const QString &user, const QString &password, const QString &confirmation = {})
+{
+    page.findChild<QLineEdit *>(QStringLiteral("editUsername"))->setText(user);
+    page.findChild<QLineEdit *>(QStringLiteral("editPassword"))->setText(password);
+    page.findChild<QLineEdit *>(QStringLiteral("editConfirmPassword"))->setText(confirmation);
+}
+
+void press(LoginPage &page)
+{
+    QTest::mouseClick(page.findChild<QPushButton *>(QStringLiteral("btnLogin")), Qt::LeftButton);
+}
+
+} // namespace
+
+class UiServiceTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void startDecisionFetches_data();
+    void startDecisionFetches();
+    void signIn_data();
+    void signIn();
+    void signInWaitsForConfiguration();
+    void configurationWaitTimesOut();
+    void signUp_data();
+    void signUp();
+    void resetPassword();
+    void autoSignIn_data();
+    void autoSignIn();
+    void autoSignInRefreshesOldConfiguration_data();
+    void autoSignInRefreshesOldConfiguration();
+    void autoSignInWaitTimesOut();
+
+private:
+    void fetchConfiguration();
+    QList<QJsonObject> requestsTo(const QString &path);
+    int configRequests();
+
+    TavrixTest::DevService m_service;
+};
+
+void UiServiceTest::initTestCase()
+{
+    qApp->setQuitOnLastWindowClosed(false);
+    if (!m_service.start())
+        QSKIP("the development service did not start");
+    m_service.exportEnvironment();
+}
+
+void UiServiceTest::init()
+{
+    QVERIFY(m_service.reset());
+    QSettings().clear();
+    for (const QString &group : {QStringLiteral("UserDefaults"), QStringLiteral("ConfigCache")})
+        Config::removeGroup(group);
+    Config::instance()->load();
+    *User::instance() = User();
+}
+
+void UiServiceTest::fetchConfiguration()
+{
+    APIManager manager;
+    QSignalSpy updated(&manager, &APIManager::configUpdated);
+    manager.fetchAllDefaultConfig();
+    QCOMPARE(updated.count(), 1);
+    QVERIFY(!Config::loginUrl().isEmpty());
+    QVERIFY(m_service.reset());
+}
+
+QList<QJsonObject> UiServiceTest::requestsTo(const QString &path)
+{
+    QList<QJsonObject> found;
+    for (const QJsonValue &value : m_service.requests()) {
+        const QJsonObject request = value.toObject();
+        if (request.value(QStringLiteral("path")).toString() == path)
+            found.append(request);
+    }
+    return found;
+}
+
+int UiServiceTest::configRequests()
+{
+    int count = 0;
+    for (const QJsonValue &value : m_service.requests()) {
+        const QString path = value.toObject().value(QStringLiteral("path")).toString();
+        if (configPaths().contains(path))
+            ++count;
+    }
+    return count;
+}
+
+void UiServiceTest::startDecisionFetches_data()
+{
+    QTest::addColumn<bool>("sourcesUp");
+    QTest::newRow("configuration found") << true;
+    QTest::newRow("no source answers") << false;
+}
+
+void UiServiceTest::startDecisionFetches()
+{
+    QFETCH(bool, sourcesUp);
+    if (!sourcesUp) {
+        for (const QString &path : configPaths())
+            QVERIFY(m_service.set(path, QStringLiteral("status"), 500));
+    }
+    // No automatic sign-in and no sign-in address: the window fetches, then shows the form
+    // whatever the fetch found.
+    MainWindow window(QStringLiteral("Not"));
+    QCOMPARE(window.stack()->currentIndex(), 2);
+    QVERIFY(configRequests() >= 6);
+    QCOMPARE(Config::loginUrl().isEmpty(), !sourcesUp);
+}
+
+void UiServiceTest::signIn_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("success");
+    QTest::newRow("premium") << "premium@tavrixvpn.test" << "premiumpass1" << true;
+    QTest::newRow("blanks are dropped") << " premium@tavrixvpn.test " << "premium pass1" << true;
+    QTest::newRow("wrong password") << "premium@tavrixvpn.test" << "nottheone" << false;
+}
+
+void UiServiceTest::signIn()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(bool, success);
+    fetchConfiguration();
+    MainWindow window(QStringLiteral("Not"));
+    QCOMPARE(window.stack()->currentIndex(), 2);
+    window.show();
+    auto *page = window.findChild<LoginPage *>(QStringLiteral("loginPage"));
+    QTest::qWait(20);
+    fill(*page, user, password);
+    QSignalSpy signedIn(page, &LoginPage::loginSuccessfull);
+
+    std::shared_ptr<TavrixTest::DBoxAnswer> refusal;
+    if (!success)
+        refusal = answerNextDBox("btnSubmit");
+    QTest::keyClick(page->findChild<QLineEdit *>(QStringLiteral("editPassword")), Qt::Key_Return);
+    QVERIFY(QTest::qWaitFor([&] { return !page->isActionRunning(); }, 20000));
+
+    const auto logins = requestsTo(QStringLiteral("/api/v2/login"));
+    QCOMPARE(logins.size(), 1);
+    const QJsonObject form = logins.first().value(QStringLiteral("form")).toObject();
+    QCOMPARE(form.value(QStringLiteral("username")).toString(), QStringLiteral("premium@tavrixvpn.test"));
+
+    auto config = Config::instance();
+    if (success) {
+        QCOMPARE(signedIn.count(), 1);
+        QCOMPARE(window.stack()->currentIndex(), 3);
+        config->load();
+        QVERIFY(config->autoLogin());
+        QCOMPARE(config->userName(), QStringLiteral("premium@tavrixvpn.test"));
+        QCOMPARE(config->password(), QStringLiteral("premiumpass1"));
+        QVERIFY(!User::instance()->bundles().isEmpty());
+    } else {
+        QTRY_VERIFY(refusal->answered);
+        QVERIFY(!refusal->title.isEmpty());
+        QCOMPARE(refusal->title, ApiRequest::instance()->errorMessage());
+        QCOMPARE(signedIn.count(), 0);
+        QCOMPARE(window.stack()->currentIndex(), 2);
+        config->load();
+        QVERIFY(!config->autoLogin());
+        QCOMPARE(page->findChild<QLineEdit *>(QStringLiteral("editPassword"))->text(), QStringLiteral("nottheone"));
+    }
+    QVERIFY(!page->isBusy());
+}
+
+void UiServiceTest::signInWaitsForConfiguration()
+{
+    // Nothing stored yet: the page fetches first, with a notice, and then signs in.
+    LoginPage page;
+    page.show();
+    QTest::qWait(20);
+    fill(page, QStringLiteral("free@tavrixvpn.test"), QStringLiteral("freepass1"));
+    QSignalSpy signedIn(&page, &LoginPage::loginSuccessfull);
+    TavrixTest::DBoxWatcher dialogs;
+    press(page);
+    QVERIFY(QTest::qWaitFor([&] { return !page.isActionRunning(); }, 20000));
+    QCOMPARE(dialogs.titles, QStringList{QStringLiteral("Loading configuration, please wait...")});
+    QCOMPARE(signedIn.count(), 1);
+    // The notice went away with the wait.
+    QTRY_VERIFY(!TavrixTest::visibleDBox());
+    QVERIFY(configRequests() >= 6);
+    QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 1);
+}
+
+void UiServiceTest::configurationWaitTimesOut()
+{
+    // The first source answers only after 7 s: the page gives up after its 5 s.
+    QVERIFY(m_service.set(configPaths().first(), QStringLiteral("slow"), 0, 7000));
+    LoginPage page;
+    page.show();
+    QTest::qWait(20);
+    fill(page, QStringLiteral("free@tavrixvpn.test"), QStringLiteral("freepass1"));
+    QSignalSpy signedIn(&page, &LoginPage::loginSuccessfull);
+    QSignalSpy dialogs(&page, &LoginPage::showDialog);
+
+    QElapsedTimer clock;
+    clock.start();
+    qint64 failedAt = -1;
+    auto failure = std::make_shared<TavrixTest::DBoxAnswer>();
+    // Answers the failure message (not the notice) as soon as it shows.
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *box = qobject_cast<DBox *>(widget);
+            if (!box || !box->isVisible() || failedAt >= 0)
+                continue;
+            const QString title = TavrixTest::labelText(box, "lblTitle");
+            if (title.startsWith(QLatin1String("Failed to load configuration"))) {
+                failedAt = clock.elapsed();
+                failure->title = title;
+                QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
+            }
+        }
+    });
+    poll.start(20);
+    // A second press while the action runs changes nothing. (A timer, because the fetch
+    // keeps the event loop nested until its slow source answers.)
+    bool runningAtSecondPress = false;
+    QTimer::singleShot(300, this, [&] {
+        runningAtSecondPress = page.isActionRunning();
+        QTest::keyClick(&page, Qt::Key_Return);
+    });
+    press(page);
+    QVERIFY(QTest::qWaitFor([&] { return failedAt >= 0 && !page.isActionRunning(); }, 20000));
+    poll.stop();
+
+    QVERIFY(runningAtSecondPress);
+    QVERIFY2(failedAt >= 4900 && failedAt < 6900, qPrintable(QString::number(failedAt)));
+    QCOMPARE(failure->title,
+             QStringLiteral("Failed to load configuration. Please check your internet connection and try again."));
+    QCOMPARE(dialogs.count(), 1);
+    QCOMPARE(signedIn.count(), 0);
+    QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 0);
+    QVERIFY(!page.isBusy());
+}
+
+void UiServiceTest::signUp_data()
+{
+    QTest::addColumn<QString>("email");
+    QTest::addColumn<bool>("consent");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("sentCode");
+    QTest::addColumn<bool>("success");
+    QTest::newRow("new account with offers") << "new.user@tavrixvpn.test" << true << "" << "" << true;
+    QTest::newRow("any form of e-mail goes to the server") << "not-an-address" << false << " AB 12 " << "AB12" << false;
+}
+
+void UiServiceTest::signUp()
+{
+    QFETCH(QString, email);
+    QFETCH(bool, consent);
+    QFETCH(QString, code);
+    QFETCH(QString, sentCode);
+    QFETCH(bool, success);
+    fetchConfiguration();
+    LoginPage page;
+    page.show();
+    page.on_btnSignup_pressed();
+    fill(page, email, QStringLiteral("secret12"), QStringLiteral("secret12"));
+    page.findChild<QCheckBox *>(QStringLiteral("cbUserConsent"))->setChecked(consent);
+    page.findChild<QLineEdit *>(QStringLiteral("editSubscription"))->setText(code);
+
+    auto answer = answerNextDBox("btnSubmit");
+    press(page);
+    QTRY_VERIFY_WITH_TIMEOUT(answer->answered, 20000);
+    QVERIFY(QTest::qWaitFor([&] { return !page.isActionRunning(); }, 20000));
+
+    const auto signUps = requestsTo(QStringLiteral("/api/v2/signup"));
+    QCOMPARE(signUps.size(), 1);
+    const QJsonObject form = signUps.first().value(QStringLiteral("form")).toObject();
+    QCOMPARE(form.value(QStringLiteral("username")).toString(), email);
+    QCOMPARE(form.value(QStringLiteral("should_receive_promotion")).toString(), consent ? "1" : "0");
+    QCOMPARE(form.value(QStringLiteral("subscription_code")).toString(), sentCode);
+    if (success) {
+        QCOMPARE(answer->submitText, QStringLiteral("Got It!"));
+        QCOMPARE(page.mode(), 0);
+        QCOMPARE(Config::instance()->userName(), email);
+        QCOMPARE(page.findChild<QLineEdit *>(QStringLiteral("editUsername"))->text(), email);
+    } else {
+        QCOMPARE(answer->title, ApiRequest::instance()->errorMessage());
+        QCOMPARE(page.mode(), 1);
+    }
+}
+
+void UiServiceTest::resetPassword()
+{
+    fetchConfiguration();
+    auto config = Config::instance();
+    config->setUserName(QStringLiteral("premium@tavrixvpn.test"), true);
+    config->setPassword(QStringLiteral("premiumpass1"), true);
+    config->save();
+    LoginPage page;
+    page.show();
+    page.on_btnForgotPassword_pressed();
+    page.findChild<QLineEdit *>(QStringLiteral("editUsername"))->setText(QStringLiteral("premium@tavrixvpn.test"));
+
+    // "Resend" asks again; "Ok" ends it.
+    const auto answers = TavrixTest::answerDBoxes({QStringLiteral("btnCancel"), QStringLiteral("btnSubmit")});
+    press(page);
+    QTRY_VERIFY_WITH_TIMEOUT(answers.at(1)->answered, 20000);
+    for (const auto &answer : answers) {
+        QCOMPARE(answer->title, QStringLiteral("Password reset link sent."));
+        QCOMPARE(answer->text, QStringLiteral("Kindly verify your email \nfor the reset link."));
+        QCOMPARE(answer->submitText, QStringLiteral("Ok"));
+        QCOMPARE(answer->cancelText, QStringLiteral("Resend"));
+    }
+    QVERIFY(QTest::qWaitFor([&] { return !page.isActionRunning(); }, 20000));
+    QCOMPARE(requestsTo(QStringLiteral("/api/v2/forgot-password")).size(), 2);
+    // The stored credentials are no longer valid.
+    config->load();
+    QVERIFY(config->userName().isEmpty());
+    QVERIFY(config->password().isEmpty());
+}
+
+void UiServiceTest::autoSignIn_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("configured");
+    QTest::addColumn<int>("page");
+    QTest::newRow("stored account") << "loyalpass1" << true << 3;
+    QTest::newRow("stored account, configuration fetched first") << "loyalpass1" << false << 3;
+    QTest::newRow("password changed meanwhile") << "oldpass99" << true << 2;
+}
+
+void UiServiceTest::autoSignIn()
+{
+    QFETCH(QString, password);
+    QFETCH(bool, configured);
+    QFETCH(int, page);
+    if (configured)
+        fetchConfiguration();
+    auto config = Config::instance();
+    config->setUserName(QStringLiteral("loyal@tavrixvpn.test"), true);
+    config->setPassword(password, true);
+    config->setAutoLogin(true);
+    config->save();
+    Config::saveState(9, 0);
+
+    MainWindow window(QStringLiteral("Not"));
+    QCOMPARE(window.stack()->currentIndex(), 0);
+    auto *autoPage = window.findChild<AutoLoginPage *>(QStringLiteral("autoLoginPage"));
+    QSignalSpy done(autoPage, &AutoLoginPage::loginSuccessfull);
+    QSignalSpy failed(autoPage, &AutoLoginPage::loginFailed);
+    window.show();
+    QVERIFY(QTest::qWaitFor([&] { return done.count() + failed.count() > 0; }, 20000));
+    QCOMPARE(window.stack()->currentIndex(), page);
+    if (page == 3) {
+        QCOMPARE(OpenConnectConnection::instance()->status(), OpenConnectConnection::IDLE);
+        QCOMPARE(window.findChild<ServerPage *>(QStringLiteral("serverPage"))->sideStack()->currentIndex(), 9);
+        QVERIFY(User::instance()->is_loyal_user() != 0);
+    } else {
+        // The reason is told without blocking the window.
+        QTRY_VERIFY(TavrixTest::visibleDBox());
+        DBox *box = TavrixTest::visibleDBox();
+        QCOMPARE(TavrixTest::labelText(box, "lblTitle"), ApiRequest::instance()->errorMessage());
+        QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
+        QTRY_VERIFY(!TavrixTest::visibleDBox());
+    }
+}
+
+void UiServiceTest::autoSignInRefreshesOldConfiguration_data()
+{
+    QTest::addColumn<int>("ageMinutes");
+    QTest::addColumn<bool>("fetches");
+    QTest::newRow("24 hours old") << 24 * 60 + 30 << false;
+    QTest::newRow("25 hours old") << 25 * 60 << true;
+}
+
+void UiServiceTest::autoSignInRefreshesOldConfiguration()
+{
+    QFETCH(int, ageMinutes);
+    QFETCH(bool, fetches);
+    fetchConfiguration();
+    const QString active = Config::activeConfig();
+    QVERIFY(!active.isEmpty());
+    Config::setValue(QStringLiteral("ConfigCache"), active + QStringLiteral("_timestamp"),
+                     QDateTime::currentDateTime().addSecs(-60 * ageMinutes).toString(Qt::ISODate));
+    auto config = Config::instance();
+    config->setUserName(QStringLiteral("premium@tavrixvpn.test"), true);
+    config->setPassword(QStringLiteral("premiumpass1"), true);
+    config->setAutoLogin(true);
+    config->save();
+
+    AutoLoginPage page;
+    QSignalSpy done(&page, &AutoLoginPage::loginSuccessfull);
+    page.show();
+    QTRY_VERIFY_WITH_TIMEOUT(done.count() == 1, 20000);
+    QCOMPARE(configRequests() > 0, fetches);
+    QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 1);
+}
+
+void UiServiceTest::autoSignInWaitTimesOut()
+{
+    QVERIFY(m_service.set(configPaths().first(), QStringLiteral("slow"), 0, 9500));
+    auto config = Config::instance();
+    config->setUserName(QStringLiteral("premium@tavrixvpn.test"), true);
+    config->setPassword(QStringLiteral("premiumpass1"), true);
+    config->setAutoLogin(true);
+    config->save();
+
+    MainWindow window(QStringLiteral("Not"));
+    auto *autoPage = window.findChild<AutoLoginPage *>(QStringLiteral("autoLoginPage"));
+    QSignalSpy failed(autoPage, &AutoLoginPage::loginFailed);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 failedAt = -1;
+    connect(autoPage, &AutoLoginPage::loginFailed, this, [&] { failedAt = clock.elapsed(); });
+    window.show();
+    QVERIFY(QTest::qWaitFor([&] { return failedAt >= 0; }, 20000));
+    QVERIFY2(failedAt >= 7900 && failedAt < 9400, qPrintable(QString::number(failedAt)));
+    QCOMPARE(window.stack()->currentIndex(), 2);
+    DBox *box = TavrixTest::visibleDBox();
+    QVERIFY(box);
+    QCOMPARE(TavrixTest::labelText(box, "lblTitle"),
+             QStringLiteral("Failed to load configuration. Please check your internet connection."));
+    box->close();
+    QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 0);
+    // The fetch that outlived the wait does not move the user again.
+    QTest::qWait(100);
+    QCOMPARE(window.stack()->currentIndex(), 2);
+}
+
+TAVRIX_TEST_MAIN_GUI(UiServiceTest)
+#include "tst_uiservice.moc"
