@@ -188,11 +188,6 @@ bool APIManager::isValidEmail(const QString &text)
     return pattern.match(text).hasMatch();
 }
 
-QString APIManager::systemCountryCode() const
-{
-    return m_timeZoneMap.value(QString::fromUtf8(QTimeZone::systemTimeZoneId()));
-}
-
 APIManager::RequestResult APIManager::performGetRequestWithRetry(const QUrl &url, int attempt)
 {
     const QString urlText = url.toString();
@@ -289,8 +284,7 @@ void APIManager::fetchAllDefaultConfig()
         ~FlagGuard() { fetchFlag().store(false); }
     } guard;
 
-    QSettings settings;
-    const bool configExists = settings.value(QStringLiteral("UserDefaults/isConfigExist"), false).toBool();
+    const bool configExists = QSettings().value(QStringLiteral("UserDefaults/isConfigExist"), false).toBool();
     if (configExists && loadCachedConfiguration()) {
         qDebug().noquote() << "✅ Using valid cached configuration";
         logState();

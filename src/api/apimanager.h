@@ -70,8 +70,6 @@ public:
 
     // IANA time-zone name to ISO 3166 alpha-2 country code.
     const QMap<QString, QString> &timeZoneMap() const { return m_timeZoneMap; }
-    // Country code of the system time zone, empty when the zone is not in the map.
-    QString systemCountryCode() const;
 
     const ConfigSource &firebase() const { return m_firebase; }
     const ConfigSource &proxy() const { return m_proxy; }

@@ -15,7 +15,7 @@
 #include <QSysInfo>
 #include <QThread>
 #include <QTimer>
-#include <QUrlQuery>
+#include <QUrl>
 
 #include "api/apimanager.h"
 #include "common/config.h"
@@ -131,12 +131,16 @@ QString ApiRequest::utcOffsetText(int offsetSeconds)
 
 QByteArray ApiRequest::formBody(const QStringList &namesAndValues) const
 {
-    QUrlQuery query;
-    for (int i = 0; i + 1 < namesAndValues.size(); i += 2)
-        query.addQueryItem(namesAndValues.at(i), namesAndValues.at(i + 1));
-    // In a form body "+" stands for a space: send it encoded, or a password or the "+06:00"
-    // time zone would arrive altered.
-    return query.toString(QUrl::FullyEncoded).replace(QLatin1Char('+'), QLatin1String("%2B")).toUtf8();
+    // Every byte but the unreserved ones is percent-encoded. A query builder would leave "+"
+    // (a space in a form body) and read "%41" in a value as an already encoded "A": either
+    // way a password or the "+06:00" time zone would arrive altered.
+    QByteArray body;
+    for (int i = 0; i + 1 < namesAndValues.size(); i += 2) {
+        if (!body.isEmpty())
+            body += '&';
+        body += QUrl::toPercentEncoding(namesAndValues.at(i)) + '=' + QUrl::toPercentEncoding(namesAndValues.at(i + 1));
+    }
+    return body;
 }
 
 QStringList ApiRequest::credentials(const char *passwordName) const
@@ -399,9 +403,7 @@ int ApiRequest::runOperation(const Operation &operation, const QStringList &para
     case 200: {
         QJsonDocument document;
         if (operation.decoded) {
-            const int nul = response.body.indexOf('\0');
-            const QString plain = decode(QString::fromUtf8(nul < 0 ? response.body : response.body.left(nul)),
-                                         responseKey);
+            const QString plain = decodeText(response.body, responseKey);
             if (operation.decodedDebug)
                 qDebug().noquote() << operation.decodedDebug << plain;
             if (operation.dataLog)
@@ -542,6 +544,12 @@ QString ApiRequest::wireGuardConfig(int vpnserverId, int ipId, int connectionTyp
                                                           QStringLiteral("connection_type"),
                                                           QString::number(connectionType)}),
                                    Headers());
+    // Only a 200 carries a configuration. A refusal (403/422 with a JSON message) decoded
+    // with the response key is noise that would end up in the tunnel's configuration file.
+    if (response.status != 200) {
+        qWarning().noquote() << "❌ WireGuard configuration request failed, HTTP code:" << response.status;
+        return QString();
+    }
     return decode(QString::fromUtf8(response.body), responseKey);
 }
 

@@ -54,7 +54,7 @@ public:
     int darkWebCheck(const QString &email);
     int purchaseHistory();
 
-    // Decoded WireGuard configuration text, whatever the status (empty without a body).
+    // Decoded WireGuard configuration text; empty when the service refused or did not answer.
     QString wireGuardConfig(int vpnserverId, int ipId, int connectionType);
     // Public IPv4 address of this machine as the service sees it; empty on failure.
     QString publicIp();

@@ -167,11 +167,15 @@ BaseHttpRequest::Headers BaseHttpRequest::requestHeaders() const
     return headers;
 }
 
-QJsonDocument BaseHttpRequest::decodeResponse(const QByteArray &bytes, const QString &key, bool *parseError)
+QString BaseHttpRequest::decodeText(const QByteArray &bytes, const QString &key)
 {
     const int nul = bytes.indexOf('\0');
-    const QString text = QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
-    const QString plain = decode(text, key);
+    return decode(QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul)), key);
+}
+
+QJsonDocument BaseHttpRequest::decodeResponse(const QByteArray &bytes, const QString &key, bool *parseError)
+{
+    const QString plain = decodeText(bytes, key);
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(plain.toUtf8(), &error);
     if (parseError)

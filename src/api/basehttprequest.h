@@ -42,7 +42,9 @@ public:
     // Content-Type.
     Headers requestHeaders() const;
 
-    // Parses a protected reply: the bytes up to the first NUL, decoded with key, as JSON.
+    // Plain text of a protected reply: the bytes up to the first NUL, decoded with key.
+    static QString decodeText(const QByteArray &bytes, const QString &key);
+    // Parses a protected reply (decodeText) as JSON.
     // parseError is set when the text is not JSON or the document is null.
     static QJsonDocument decodeResponse(const QByteArray &bytes, const QString &key, bool *parseError);
 

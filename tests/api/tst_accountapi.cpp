@@ -67,6 +67,7 @@ private slots:
     void accountOperations();
     void publicIp();
     void publicIpGetIsBounded();
+    void wireGuardConfig_data();
     void wireGuardConfig();
 
 private:
@@ -285,6 +286,9 @@ void TestAccountApi::signUp_data()
 
     QTest::newRow("new account") << "new.user@example.com" << "secret+12" << "normal" << 0 << 0
                                  << "Account created. We have sent a verification link to your email address.";
+    QTest::newRow("percent, ampersand and equals in the password")
+        << "new.user@example.com" << QStringLiteral("50%41off&a=b#ñ") << "normal" << 0 << 0
+        << "Account created. We have sent a verification link to your email address.";
     QTest::newRow("taken") << "free@tavrixvpn.test" << "whatever1" << "normal" << 0 << 3 << "The email has already been taken.";
     QTest::newRow("validation 422") << "short@example.com" << "abc" << "normal" << 0 << 3
                                     << "The password must be at least 6 characters.";
@@ -495,21 +499,50 @@ void TestAccountApi::publicIpGetIsBounded()
     QVERIFY(m_capture->contains("Failed to fetch IP. HTTP code: -2"));
 }
 
+void TestAccountApi::wireGuardConfig_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("wireGuardEntry");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("configured");
+    QTest::newRow("premium") << "premium@tavrixvpn.test" << "premiumpass1" << true << "normal" << 0 << true;
+    // The service refuses these with a JSON message (422 / 403): nothing may come back.
+    QTest::newRow("free account: 422") << "free@tavrixvpn.test" << "freepass1" << true << "normal" << 0 << false;
+    QTest::newRow("not a WireGuard entry: 422") << "premium@tavrixvpn.test" << "premiumpass1" << false << "normal" << 0
+                                                << false;
+    QTest::newRow("wrong password: 403") << "premium@tavrixvpn.test" << "nope12" << true << "normal" << 0 << false;
+    QTest::newRow("server error") << "premium@tavrixvpn.test" << "premiumpass1" << true << "status" << 500 << false;
+    QTest::newRow("connection dropped") << "premium@tavrixvpn.test" << "premiumpass1" << true << "down" << 0 << false;
+}
+
 void TestAccountApi::wireGuardConfig()
 {
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(bool, wireGuardEntry);
+    QFETCH(QString, mode);
+    QFETCH(int, status);
+    QFETCH(bool, configured);
+
     auto api = ApiRequest::instance();
     QCOMPARE(api->login("premium@tavrixvpn.test", "premiumpass1"), 1);
-    IPBundlePtr wireGuard;
+    IPBundlePtr entry;
     for (const IPBundlePtr &bundle : User::instance()->bundles()) {
-        if (bundle->type() == 5 && !wireGuard)
-            wireGuard = bundle;
+        if ((bundle->type() == 5) == wireGuardEntry && !entry)
+            entry = bundle;
     }
-    QVERIFY2(wireGuard, "the premium account has no WireGuard server");
-    const QString config = api->wireGuardConfig(wireGuard->vpn_server_id(), wireGuard->ip_id(), wireGuard->connection_type());
-    QVERIFY2(config.contains("[Interface]") && config.contains("[Peer]"), qPrintable(config));
+    QVERIFY2(entry, "the premium account has no such server");
+    setCredentials(user, password);
+    setMode("wgURL", mode, status);
 
-    QVERIFY(m_service.set(pathOf("wgURL"), "down"));
-    QCOMPARE(api->wireGuardConfig(wireGuard->vpn_server_id(), wireGuard->ip_id(), wireGuard->connection_type()), QString());
+    const QString config = api->wireGuardConfig(entry->vpn_server_id(), entry->ip_id(), entry->connection_type());
+    if (configured)
+        QVERIFY2(config.contains("[Interface]") && config.contains("[Peer]"), qPrintable(config));
+    else
+        QVERIFY2(config.isEmpty(), qPrintable(config));
+    QVERIFY(!requestsTo(pathOf("wgURL")).isEmpty());
 }
 
 TAVRIX_TEST_MAIN_CORE(TestAccountApi)
