@@ -11,6 +11,8 @@ namespace DeviceInfo {
 
 namespace {
 
+constexpr long kQueryTimeoutMs = 10000;
+
 // A failed COM call is logged with the system's text for its result and its description.
 void logComError(HRESULT result)
 {
@@ -61,7 +63,8 @@ ComputerSystem queryComputerSystem()
             } else {
                 IWbemClassObject *object = nullptr;
                 ULONG returned = 0;
-                if (SUCCEEDED(enumerator->Next(WBEM_INFINITE, 1, &object, &returned)) && returned == 1) {
+                // WMI can stall for minutes on a sick machine; the caller may be the GUI thread.
+                if (SUCCEEDED(enumerator->Next(kQueryTimeoutMs, 1, &object, &returned)) && returned == 1) {
                     system.manufacturer = readProperty(object, L"Manufacturer");
                     system.model = readProperty(object, L"Model");
                     object->Release();
