@@ -8,6 +8,7 @@
 #include "app/urlschemeregistration.h"
 #include "app/versiontracking.h"
 #include "app/windowplacement.h"
+#include "api/serviceurl.h"
 #include "common/config.h"
 #include "platform/quitsignal.h"
 #include "ui/dbox.h"
@@ -136,6 +137,9 @@ int runApplication(int &argc, char **argv)
     std::shared_ptr<OpenConnectConnection> controller = OpenConnectConnection::instance();
     OpenConnectConnection::initTls();
     Config::instance()->load();
+    // Before any page makes its own network manager: a development service's CA
+    // (TAVRIXVPN_SERVICE_CA) must be in the default TLS configuration they copy.
+    ServiceUrl::trustServiceCertificate();
 
     trackAppVersion(appVersion);
     registerUrlScheme();
