@@ -17,7 +17,6 @@ namespace {
 
 struct FileLogState
 {
-    QString path;
     std::unique_ptr<QFile> file;
     std::unique_ptr<QTextStream> stream;
     bool rotationEnabled = true;
@@ -124,7 +123,6 @@ bool initFileLogging(const QString &path)
     std::lock_guard<std::mutex> guard(s.lock);
     s.stream.reset();
     s.file.reset();
-    s.path = path;
 
     fprintf(stderr, "\n========================================\n");
     fprintf(stderr, "LOG FILE LOCATION:\n");
@@ -214,13 +212,6 @@ void setLogRotationEnabled(bool enabled)
     FileLogState &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     s.rotationEnabled = enabled;
-}
-
-QString fileLogPath()
-{
-    FileLogState &s = state();
-    std::lock_guard<std::mutex> guard(s.lock);
-    return s.path;
 }
 
 } // namespace Tavrix

@@ -28,9 +28,6 @@ void closeFileLogging();
 // it under the running instance. On by default.
 void setLogRotationEnabled(bool enabled);
 
-// Path of the open (or last opened) log file; empty before the first open.
-QString fileLogPath();
-
 // Size limits, exposed for tests: a file of more than rotationThreshold bytes is cut to at
 // most keptTailSize bytes.
 constexpr qint64 logRotationThreshold = 0xFFFFF;

@@ -22,7 +22,9 @@ QString loginLinkParameter(const QString &text, const QString &name)
     if (!match.hasMatch())
         return QString();
     const QString value = match.captured(1);
-    qDebug().noquote() << "  Found parameter" << name << "=" << (name == secretParameter ? maskedValue : value);
+    // Without an "&" before it, the password runs into the value of the parameter in front.
+    qDebug().noquote() << "  Found parameter" << name << "="
+                       << (name == secretParameter ? maskedValue : maskLoginLinkSecrets(value));
     return value;
 }
 

@@ -77,11 +77,6 @@ bool QtSingleApplication::isRunning() const
     return m_running;
 }
 
-QString QtSingleApplication::serverName() const
-{
-    return m_serverName;
-}
-
 void QtSingleApplication::startServer()
 {
     // We hold the lock, so a socket file left here belongs to a crashed instance.

@@ -36,9 +36,6 @@ public:
     void setActivationWindow(QWidget *window, bool activateOnMessage = true);
     QWidget *activationWindow() const;
 
-    // Path of the local socket, for diagnostics.
-    QString serverName() const;
-
 public slots:
     void activateWindow();
 

@@ -8,11 +8,13 @@
 #include "app/urlschemeregistration.h"
 #include "app/versiontracking.h"
 #include "app/windowplacement.h"
+#include "api/serviceurl.h"
 #include "common/config.h"
 #include "platform/quitsignal.h"
 #include "ui/dbox.h"
 #include "ui/mainwindow.h"
 #include "ui/msgbox.h"
+#include "ui/servers/connectpage.h"
 #include "vpn/openconnectconnection.h"
 
 #include <QDebug>
@@ -135,6 +137,9 @@ int runApplication(int &argc, char **argv)
     std::shared_ptr<OpenConnectConnection> controller = OpenConnectConnection::instance();
     OpenConnectConnection::initTls();
     Config::instance()->load();
+    // Before any page makes its own network manager: a development service's CA
+    // (TAVRIXVPN_SERVICE_CA) must be in the default TLS configuration they copy.
+    ServiceUrl::trustServiceCertificate();
 
     trackAppVersion(appVersion);
     registerUrlScheme();
@@ -173,9 +178,10 @@ int runApplication(int &argc, char **argv)
         wakeUpWindow(windowPtr);
     });
 
-    // PLACE FOR THE CONNECT PAGE: one ConnectPage without a parent, installed as an event
-    // filter on the application object (it passes every event on), never shown, and
-    // destroyed together with the window after shutdown.
+    // One connect page object without a parent, installed as an event filter on the
+    // application; it passes every event on, is never shown and makes no connections.
+    auto detachedConnectPage = std::make_unique<ConnectPage>(nullptr, ConnectPage::Role::Detached);
+    app.installEventFilter(detachedConnectPage.get());
 
     QApplication::setQuitOnLastWindowClosed(true);
     quitOnTerminationRequest();
@@ -195,6 +201,7 @@ int runApplication(int &argc, char **argv)
     qDebug().noquote() << "Configuration saved";
     qDebug().noquote() << "Exit code:" << code;
     closeFileLogging();
+    detachedConnectPage.reset();
     window.reset();
     // The controller stops a running session when the last reference goes at exit.
     controller.reset();

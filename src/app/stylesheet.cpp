@@ -69,7 +69,7 @@ bool loadStyleSheet(QString *sheet)
     }
     const QByteArray bytes = file.readAll();
     *sheet = QString::fromUtf8(scaleStyleSheetFonts(bytes));
-    qDebug().noquote() << QStringLiteral("Styles loaded successfully (%1 bytes)").arg(bytes.size());
+    qDebug().noquote() << "Styles loaded successfully (" << bytes.size() << "bytes)";
     return true;
 }
 

@@ -35,14 +35,6 @@ QString favouritesText(const QVector<int> &ids)
 
 } // namespace
 
-QStringList endpointKeys()
-{
-    using namespace SettingsKey;
-    return {LoginURL,      SignUpURL,  ForgotPasswordURL, pricingOnline, freeVSpaid,
-            loggedDevice,  emailSubsUrl, redeemVoucherURL, ReferURL,     RererInfoURL,
-            darkWebURL,    publicIPURL, purchaseHistoryURL, rateUsURL,   wgURL};
-}
-
 std::shared_ptr<Config> Config::instance()
 {
     static const std::shared_ptr<Config> config(new Config);

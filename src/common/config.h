@@ -87,9 +87,6 @@ inline constexpr char secoundState[] = "secoundState";
 inline constexpr char Favourites[] = "Favourites";
 } // namespace SettingsKey
 
-// The endpoint keys of "UserDefaults" in the order the bootstrap stores them.
-QStringList endpointKeys();
-
 // The process-wide copy of the user's persisted choices, and the one door to the settings
 // store. No settings object is kept open: each access opens the store, uses it and drops it.
 // Setters never save; callers call save().

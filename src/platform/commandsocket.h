@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace Tavrix {
 
@@ -19,5 +20,9 @@ const char *openConnectReportedOs();
 // File name of the script the OpenConnect library runs to configure the tunnel device; it
 // lives in the application directory.
 const char *tunScriptName();
+
+// What the library is given to run that script (UTF-8 path in). The library hands it to the
+// system's command interpreter, so it must stay one word whatever folder the client is in.
+std::string tunScriptCommand(const std::string &scriptPath);
 
 } // namespace Tavrix

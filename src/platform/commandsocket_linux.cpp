@@ -55,4 +55,19 @@ const char *tunScriptName()
     return "vpnc-script";
 }
 
+std::string tunScriptCommand(const std::string &scriptPath)
+{
+    // The library runs "/bin/sh -c <command>": quote the path so that spaces and shell
+    // characters in the installation folder are taken literally.
+    std::string quoted = "'";
+    for (const char c : scriptPath) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    quoted += '\'';
+    return quoted;
+}
+
 } // namespace Tavrix

@@ -27,4 +27,10 @@ const char *tunScriptName()
     return "vpnc-script.js";
 }
 
+std::string tunScriptCommand(const std::string &scriptPath)
+{
+    // The library quotes the script itself when it hands it to the script host.
+    return scriptPath;
+}
+
 } // namespace Tavrix

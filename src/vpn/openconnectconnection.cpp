@@ -26,6 +26,8 @@
 #include <gnutls/gnutls.h>
 #include <openconnect.h>
 
+#include <utility>
+
 namespace Tavrix {
 
 namespace {
@@ -89,10 +91,8 @@ OpenConnectConnection::~OpenConnectConnection()
     stopSessionAndWait(sessionStopWaitMs);
     waitForEngineSteps(engineStepWaitMs);
     delete v2ray.data();
-    if (vpninfo && !watcher.isRunning()) {
-        openconnect_vpninfo_free(vpninfo);
-        vpninfo = nullptr;
-    }
+    if (!watcher.isRunning())
+        releaseHandle();
 }
 
 bool OpenConnectConnection::stopSessionAndWait(int timeoutMs)
@@ -314,6 +314,8 @@ void OpenConnectConnection::disconnectVpn()
             QThread::msleep(200);
         }
         break;
+    // The runner's disconnected signal is wired since its connect and turns into IDLE once;
+    // wiring it again here would report IDLE twice, and once more at every later stop.
     case XRAY_SHADOWSOCKS:
         if (!xrayShadowsocks) {
             emit statusChanged(IDLE);
@@ -413,10 +415,7 @@ void OpenConnectConnection::startSession()
     };
 
     // The previous session has ended and its command socket is no longer used.
-    if (vpninfo) {
-        openconnect_vpninfo_free(vpninfo);
-        vpninfo = nullptr;
-    }
+    releaseHandle();
     QString name = QCoreApplication::applicationName();
     if (name.isEmpty())
         name = QStringLiteral("TavrixVPN");
@@ -433,8 +432,7 @@ void OpenConnectConnection::startSession()
     const auto fd = openconnect_setup_cmd_pipe(vpninfo);
     if (intptr_t(fd) == -1) {
         engineLog(QStringLiteral("invalid socket"));
-        openconnect_vpninfo_free(vpninfo);
-        vpninfo = nullptr;
+        releaseHandle();
         failSetup(QStringLiteral("pipe setup fails"));
         return;
     }
@@ -450,6 +448,14 @@ void OpenConnectConnection::startSession()
     const quint64 generation = ++m_sessionGeneration;
     m_sessionRunning = true;
     watcher.setFuture(QtConcurrent::run([this, generation] { runSession(generation); }));
+}
+
+void OpenConnectConnection::releaseHandle()
+{
+    // Cleared first: the library may still report progress while it releases the handle,
+    // and the progress callback must not read the half-released one.
+    if (openconnect_info *handle = std::exchange(vpninfo, nullptr))
+        openconnect_vpninfo_free(handle);
 }
 
 void OpenConnectConnection::runSession(quint64 generation)

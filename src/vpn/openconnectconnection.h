@@ -96,6 +96,7 @@ private:
     void disconnectOpenVpn();
     void sendStop();
     void startSession();
+    void releaseHandle();
     void runSession(quint64 generation);
     void sessionEnded(quint64 generation);
     void waitForEngineSteps(int timeoutMs);

@@ -188,7 +188,8 @@ void OpenConnectSession::setupTun(void *privdata)
     const QByteArray script = (QCoreApplication::applicationDirPath() + QDir::separator()
                                + QString::fromLatin1(tunScriptName()))
                                   .toUtf8();
-    openconnect_setup_tun_device(conn->vpninfo, script.constData(), nullptr);
+    const std::string command = tunScriptCommand(script.toStdString());
+    openconnect_setup_tun_device(conn->vpninfo, command.c_str(), nullptr);
     OpenConnectConnection::importEngineLog();
     if (!conn->m_tunnelReported) {
         conn->m_tunnelReported = true;

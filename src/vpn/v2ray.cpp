@@ -2,11 +2,22 @@
 
 #include "vpn/enginelog.h"
 
+#include <QProcess>
+
 namespace Tavrix {
 
 V2ray::V2ray(QObject *parent)
     : QObject(parent)
 {
+}
+
+V2ray::~V2ray()
+{
+    if (process && process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (!process->waitForFinished(3000))
+            process->kill();
+    }
 }
 
 bool V2ray::connectServer()

@@ -13,6 +13,8 @@ class V2ray : public QObject
     Q_OBJECT
 public:
     explicit V2ray(QObject *parent = nullptr);
+    // Stops the attached engine program if it still runs.
+    ~V2ray() override;
 
 signals:
     void connected();

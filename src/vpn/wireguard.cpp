@@ -9,6 +9,11 @@ Wireguard::Wireguard(QObject *parent)
 {
 }
 
+Wireguard::~Wireguard()
+{
+    disconnectServer();
+}
+
 bool Wireguard::connectServer()
 {
     emit connectingServer();

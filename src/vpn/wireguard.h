@@ -14,6 +14,8 @@ class Wireguard : public QObject
     Q_OBJECT
 public:
     explicit Wireguard(QObject *parent = nullptr);
+    // Stops the WireGuard client program, as a user disconnect does.
+    ~Wireguard() override;
 
 signals:
     void connected();

@@ -147,6 +147,8 @@ private slots:
                                                << invalid << "someone" << "secret1";
         QTest::newRow("one-letter top-level domain") << "tavrixvpn://login?authenticate=a@b.c&value=secret1"
                                                      << invalid << "a@b.c" << "secret1";
+        QTest::newRow("password inside the user name") << "tavrixvpn://login?authenticate=a@b.co?value=secret1"
+                                                       << invalid << "a@b.co?value=secret1" << "secret1";
         QTest::newRow("no parameters") << "tavrixvpn://login" << invalid << "" << "";
         QTest::newRow("percent escapes stay") << "tavrixvpn://login?authenticate=a%40b.co&value=secret1"
                                               << invalid << "a%40b.co" << "secret1";

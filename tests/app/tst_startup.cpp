@@ -11,6 +11,18 @@
 namespace {
 
 const QString localKey = QStringLiteral("4A7D2C91E05B38F6A1D4C7E2095B3F68");
+// A self-signed certificate standing for the development service's.
+const QByteArray serviceCertificate = "-----BEGIN CERTIFICATE-----\n"
+    "MIIBgDCCASWgAwIBAgIUSIW94SAwjYo1bxEEuruu7Jd8OLUwCgYIKoZIzj0EAwIw\n"
+    "FDESMBAGA1UEAwwJMTI3LjAuMC4xMCAXDTI2MTIwOTA5NDQ0MFoYDzIxMjYxMTE1\n"
+    "MDk0NDQwWjAUMRIwEAYDVQQDDAkxMjcuMC4wLjEwWTATBgcqhkjOPQIBBggqhkjO\n"
+    "PQMBBwNCAAS+mr0502TcoqLB/y6Oe5XOusQqo2iAuS7vLx36ac7ihiuPwUcT+5xB\n"
+    "AWdO09l3e7mLI4S0aEpEqgLPLDAQd3M3o1MwUTAdBgNVHQ4EFgQUrWM7Ih+1vqjP\n"
+    "9FyuOUQgh4868J0wHwYDVR0jBBgwFoAUrWM7Ih+1vqjP9FyuOUQgh4868J0wDwYD\n"
+    "VR0TAQH/BAUwAwEB/zAKBggqhkjOPQQDAgNJADBGAiEA/tgFbkS+FXgX7HWx5sS+\n"
+    "kuQFqHOr/hxkKYsTngd0b/wCIQCR6BPR0qpEyl42iKx8kkve52CoqaR/T7hc0Bb/\n"
+    "SsAQAA==\n"
+    "-----END CERTIFICATE-----\n";
 const QString loginLink = QStringLiteral("tavrixvpn://login?authenticate=a.user@example.com&value=abc/defg");
 
 QString readFile(const QString &path)
@@ -170,6 +182,36 @@ private slots:
         next.terminate();
         QVERIFY(next.waitForFinished(10000));
         QCOMPARE(next.exitCode(), 0);
+    }
+
+    // Pages make their own network managers later on; the development service's CA must be
+    // trusted before any of them exists, right after the settings are loaded.
+    void trustsTheServiceCertificateAtStart()
+    {
+        const QString ca = m_root.filePath(QStringLiteral("service-ca.pem"));
+        QFile pem(ca);
+        QVERIFY(pem.open(QIODevice::WriteOnly));
+        pem.write(serviceCertificate);
+        pem.close();
+
+        const QProcessEnvironment plain = m_env;
+        m_env.insert(QStringLiteral("TAVRIXVPN_SERVICE_URL"), QStringLiteral("https://127.0.0.1:9"));
+        m_env.insert(QStringLiteral("TAVRIXVPN_SERVICE_CA"), ca);
+        QProcess process;
+        const int from = log().size();
+        start(process, {});
+        m_env = plain;
+        const bool started = waitForLine(QStringLiteral("[DEBUG] Application initialized successfully"), from);
+        // Only start-up matters here; the unreachable service is not waited for.
+        process.kill();
+        process.waitForFinished(5000);
+        QVERIFY2(started, qPrintable(log().mid(from)));
+
+        const QString text = log().mid(from);
+        const int loaded = text.indexOf(QStringLiteral("--- Configuration Management ---"));
+        const int trusted = text.indexOf(QStringLiteral("Trusting the service certificate"));
+        const int registration = text.indexOf(QStringLiteral("Checking URL scheme registration..."));
+        QVERIFY2(loaded >= 0 && trusted > loaded && trusted < registration, qPrintable(text));
     }
 
     void wakeUpRestoresAMinimisedWindow()

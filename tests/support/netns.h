@@ -115,6 +115,7 @@ public:
     {
         down();
         m_up = true;
+        m_createdNetnsDir = !QFileInfo::exists(QStringLiteral("/etc/netns"));
         // resolv.conf first: a tunnel script rewrites the bind-mounted copy, never the host's.
         for (const QString &ns : {m_serverNs, m_clientNs}) {
             QDir().mkpath(QStringLiteral("/etc/netns/") + ns);
@@ -163,7 +164,9 @@ public:
             runProgram(QStringLiteral("ip"), {"netns", "del", ns});
             QDir(QStringLiteral("/etc/netns/") + ns).removeRecursively();
         }
-        QDir().rmdir(QStringLiteral("/etc/netns")); // only when no other run uses it
+        // Only a folder this run made, and only when no other run uses it.
+        if (m_createdNetnsDir)
+            QDir().rmdir(QStringLiteral("/etc/netns"));
         m_up = false;
     }
 
@@ -276,6 +279,7 @@ private:
     QString m_clientLink;
     QList<QProcess *> m_processes;
     bool m_up = false;
+    bool m_createdNetnsDir = false;
 };
 
 // An AnyConnect server in the lab's server namespace, on 10.231.0.1:4443 (TCP and UDP),

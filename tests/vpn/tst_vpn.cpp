@@ -5,12 +5,14 @@
 #include "testmain.h"
 
 #include "app/logger.h"
+#include "platform/commandsocket.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/openconnectserver.h"
 #include "vpn/openconnectsession.h"
 #include "vpn/openvpnrunner.h"
 #include "vpn/trustdatabase.h"
 
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -168,6 +170,8 @@ private slots:
     void progressText_data();
     void progressText();
     void engineLogImport();
+    void tunScriptRunsFromAnyFolder_data();
+    void tunScriptRunsFromAnyFolder();
 
 private:
     std::shared_ptr<OpenConnectConnection> controller;
@@ -277,6 +281,9 @@ void TestVpn::sessionGuards()
     QSignalSpy statuses(controller.get(), &OpenConnectConnection::statusChanged);
     QCOMPARE(controller->connect(), 0);
     QCOMPARE(controller->connect(), 1); // the command socket of the first session is open
+    controller->setPassword(QString());
+    QCOMPARE(controller->connect(), 3); // credentials come before the session checks
+    controller->setPassword(QStringLiteral("s3cret-pass"));
     QTRY_VERIFY(!held.isEmpty());
 
     controller->disconnectVpn();
@@ -562,6 +569,42 @@ void TestVpn::engineLogImport()
     before = lastSequence();
     OpenConnectConnection::importEngineLog();
     QCOMPARE(logSince(before), (QStringList{QStringLiteral("Could not open ") + path + QStringLiteral(": 5")}));
+}
+
+void TestVpn::tunScriptRunsFromAnyFolder_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("plain") << "bin";
+    QTest::newRow("space") << "Tavrix VPN";
+    QTest::newRow("quote") << "it's here";
+    QTest::newRow("shell characters") << "a;b$(touch injected)`touch injected`&c";
+}
+
+void TestVpn::tunScriptRunsFromAnyFolder()
+{
+    // The library hands the script to "/bin/sh -c": the client must run from any folder.
+    QFETCH(QString, folder);
+    QTemporaryDir root;
+    const QString dir = root.path() + QLatin1Char('/') + folder;
+    QVERIFY(QDir().mkpath(dir));
+    const QString script = dir + QStringLiteral("/vpnc-script");
+    QFile file(script);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\necho \"ran $reason\"\n");
+    file.close();
+    QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+
+    QProcess shell;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("reason"), QStringLiteral("connect"));
+    shell.setProcessEnvironment(environment);
+    shell.setWorkingDirectory(root.path());
+    shell.setProcessChannelMode(QProcess::MergedChannels);
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"), QString::fromStdString(tunScriptCommand(script.toStdString()))});
+    QVERIFY(shell.waitForFinished(5000));
+    QCOMPARE(QString::fromUtf8(shell.readAll()), QStringLiteral("ran connect\n"));
+    QVERIFY(!QFile::exists(root.path() + QStringLiteral("/injected")));
 }
 
 int main(int argc, char *argv[])

@@ -1,23 +1,39 @@
 #include "ui/servers/connectpage.h"
 
 #include <QConicalGradient>
+#include <QDebug>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QPainter>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 
+#include "api/apirequest.h"
+#include "common/config.h"
+#include "common/user.h"
+#include "platform/firewallscripts.h"
+#include "ui/dbox.h"
+#include "ui/servers/fastestserverbutton.h"
+#include "ui/servers/gammingserverbutton.h"
+#include "ui/servers/serverbutton.h"
+#include "ui/servers/serverbuttoncustomwidget.h"
 #include "ui/servers/statsindicator.h"
+#include "ui/servers/streamingserverbutton.h"
+#include "vpn/openconnectserver.h"
 
 namespace Tavrix {
 
 namespace {
 
 const QColor kBrandRed(191, 30, 46);
-const QString kTextGrey = QStringLiteral("#434343");
+const char *const kPlaceholderAddress = "8.8.8.8";
+// A firewall script that never ends must not freeze the window for good.
+const int kScriptWaitMs = 30000;
 
 QLabel *makeLabel(const QString &name, QWidget *parent)
 {
@@ -26,19 +42,49 @@ QLabel *makeLabel(const QString &name, QWidget *parent)
     return label;
 }
 
+QPixmap scaledPicture(const QString &path)
+{
+    return QPixmap(path).scaledToHeight(30, Qt::SmoothTransformation);
+}
+
 } // namespace
 
-ConnectPage::ConnectPage(QWidget *parent)
+ConnectPage::ConnectPage(QWidget *parent, Role role)
     : QWidget(parent)
+    , m_role(role)
 {
     setObjectName(QStringLiteral("connectPage"));
+    if (m_role == Role::Detached)
+        return;
+
+    m_api = ApiRequest::instance();
     buildUi();
 
     m_statsTimer.setInterval(1500);
     m_animationTimer.setInterval(10);
     connect(&m_statsTimer, &QTimer::timeout, this, &ConnectPage::onStatsTimeout);
     connect(&m_animationTimer, &QTimer::timeout, this, &ConnectPage::onAnimationTimeout);
+    connect(&m_ipLookup, &QFutureWatcher<QString>::finished, this, &ConnectPage::onPublicIpFound);
     connect(m_btnConnect, &QPushButton::pressed, this, &ConnectPage::btnConnect_clicked);
+    connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::statusChanged, this,
+            &ConnectPage::onStatusChanged);
+
+    connect(m_serverSelectWidget, &ServerButton::clicked, this, &ConnectPage::requestServerSelection);
+    connect(m_fastServer, &FastestServerButton::fastestServerClicked, this, &ConnectPage::ConnectToFastestServer);
+    connect(m_gammingServer, &GammingServerButton::GammingServerClicked, this, &ConnectPage::connectToGammingServer);
+    connect(m_stremmingServer, &StreamingServerButton::StreamingServerButtonClicked, this,
+            &ConnectPage::connectToStreamingServer);
+
+    setServerButton();
+    showProtection(false);
+}
+
+ConnectPage::~ConnectPage() = default;
+
+bool ConnectPage::eventFilter(QObject *watched, QEvent *event)
+{
+    // Start-up installs one of these on the application; every event passes on.
+    return QWidget::eventFilter(watched, event);
 }
 
 void ConnectPage::buildUi()
@@ -57,20 +103,27 @@ void ConnectPage::buildUi()
     m_btnConnect->setCursor(Qt::PointingHandCursor);
     m_btnConnect->setFlat(true);
     m_btnConnect->setFocusPolicy(Qt::NoFocus);
-    m_btnConnect->setStyleSheet(QStringLiteral(
-        "QPushButton { border: none; background: transparent; }"));
+    m_btnConnect->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
 
     m_lblProtectedLogo = makeLabel(QStringLiteral("lblProtectedLogo"), this);
     m_lblProtectedText = makeLabel(QStringLiteral("lblProtectedText"), this);
     m_lblIPLogo = makeLabel(QStringLiteral("lblIPLogo"), this);
     m_lblSelectionIp = makeLabel(QStringLiteral("lblSelectionIp"), this);
-    m_lblProtectedLogo->setPixmap(QPixmap(QStringLiteral(":/assets/not-protected.png")).scaledToHeight(30, Qt::SmoothTransformation));
-    m_lblIPLogo->setPixmap(QPixmap(QStringLiteral(":/assets/ip-icon.png")).scaledToHeight(30, Qt::SmoothTransformation));
-    m_lblProtectedText->setText(QStringLiteral("Not Protected"));
-    m_lblSelectionIp->setText(QStringLiteral("Checking your address..."));
+    m_lblSelectionIp->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    m_serverButton = new QWidget(this);
+    m_serverSelectWidget = new ServerButton(this);
+
+    m_serverButton = new ServerButtonCustomWidget(this);
     m_serverButton->setObjectName(QStringLiteral("serverButton"));
+    m_fastServer = new FastestServerButton(m_serverButton);
+    m_stremmingServer = new StreamingServerButton(m_serverButton);
+    m_gammingServer = new GammingServerButton(m_serverButton);
+    auto *quickRow = new QHBoxLayout(m_serverButton);
+    quickRow->setContentsMargins(0, 0, 0, 0);
+    quickRow->setSpacing(8);
+    quickRow->addWidget(m_fastServer);
+    quickRow->addWidget(m_stremmingServer);
+    quickRow->addWidget(m_gammingServer);
 
     m_statsWidget = new StatsIndicator(this);
     // Hidden while not connected, but the layout keeps its place so nothing jumps.
@@ -103,15 +156,16 @@ void ConnectPage::buildUi()
     buttonRow->addStretch();
 
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 16, 28, 10);
+    layout->setContentsMargins(18, 16, 18, 10);
     layout->setSpacing(10);
     layout->addWidget(m_homeImageWidget);
     layout->addStretch(1);
     layout->addLayout(buttonRow);
-    layout->addSpacing(6);
+    layout->addSpacing(8);
     layout->addLayout(protectedRow);
     layout->addLayout(ipRow);
     layout->addStretch(1);
+    layout->addWidget(m_serverSelectWidget);
     layout->addWidget(m_serverButton);
     layout->addWidget(m_statsWidget);
     layout->addWidget(m_lblVersion);
@@ -126,6 +180,227 @@ void ConnectPage::requestConnect(bool switchServer)
 
 void ConnectPage::btnConnect_clicked()
 {
+    if (m_role == Role::Detached)
+        return;
+    auto controller = OpenConnectConnection::instance();
+    if (m_pageStatus != 0) {
+        controller->disconnectVpn();
+        return;
+    }
+
+    const IPBundlePtr bundle = User::instance()->activeBundle();
+    if (!bundle) {
+        showMessage(QStringLiteral("Empty Server!"), QStringLiteral("OK"));
+        return;
+    }
+    const QString ip = bundle->ip();
+    const QString serverConfig = bundle->config();
+    const int type = bundle->type();
+    if (ip.isEmpty() || (type == OpenConnectConnection::OPENVPN && serverConfig.isEmpty()))
+        return;
+    if (ip == QLatin1String(kPlaceholderAddress)) {
+        offerUpgrade();
+        return;
+    }
+
+    auto config = Config::instance();
+    config->setLastServerType(type);
+    if (type == OpenConnectConnection::XRAY_SHADOWSOCKS) {
+        config->setShadowsocksConfig(serverConfig);
+        config->setShadowsocksAddress(ip);
+    }
+    config->setActiveServer(bundle->ip_id());
+    controller->setType(type);
+    controller->setConfig(serverConfig, ip);
+    config->save();
+    if (auto server = controller->getServer()) {
+        qDebug() << "server:::" << ip;
+        server->setHost(ip);
+    } else {
+        controller->setServer(std::make_shared<OpenConnectServer>(ip));
+    }
+
+    config->load();
+    if (config->killSwitch())
+        runKillSwitchScript(false);
+
+    switch (controller->connect()) {
+    case OpenConnectConnection::ALREADY_ACTIVE:
+        showMessage(QStringLiteral("Connection already active"));
+        break;
+    case OpenConnectConnection::ALREADY_RUNNING:
+        showMessage(QStringLiteral("VPN already running"));
+        controller->disconnectVpn();
+        break;
+    case OpenConnectConnection::INVALID_CREDENTIALS:
+        showMessage(QStringLiteral("Invalid credentials"));
+        break;
+    case OpenConnectConnection::INVALID_SERVER:
+        showMessage(QStringLiteral("Invalid server"));
+        break;
+    default:
+        break;
+    }
+}
+
+void ConnectPage::showMessage(const QString &title, const QString &submitText)
+{
+    auto *box = new DBox(this);
+    box->setTitle(title);
+    box->setSubmitText(submitText);
+    connect(box, &DBox::submit, box, &QDialog::accept);
+    box->exec();
+    box->deleteLater();
+}
+
+void ConnectPage::offerUpgrade()
+{
+    auto *box = new DBox(this);
+    box->setSubmitText(QStringLiteral("Yes"));
+    box->setCancelText(QStringLiteral("No"));
+    box->setTitle(QStringLiteral("You are using free version of Tavrix VPN.\nBuy now to unlock all server?"));
+    connect(box, &DBox::submit, this, &ConnectPage::paymentPageRequest);
+    connect(box, &DBox::submit, box, &QDialog::accept);
+    connect(box, &DBox::cancel, box, &QDialog::reject);
+    box->exec();
+    box->deleteLater();
+}
+
+void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
+{
+    switch (status) {
+    case OpenConnectConnection::CONNECTING:
+        m_pageStatus = 1;
+        m_btnConnect->setIcon(QIcon(QStringLiteral(":/assets/disconnected.png")));
+        m_animationTimer.start();
+        break;
+    case OpenConnectConnection::IDLE: {
+        m_pageStatus = 0;
+        m_btnConnect->setIcon(QIcon(QStringLiteral(":/assets/disconnected.png")));
+        m_statsWidget->hide();
+        m_statsTimer.stop();
+        m_animationTimer.stop();
+        auto config = Config::instance();
+        config->load();
+        if (config->killSwitch())
+            runKillSwitchScript(true);
+        if (m_reconnectPending) {
+            m_reconnectPending = false;
+            QTimer::singleShot(100, this, &ConnectPage::btnConnect_clicked);
+        }
+        break;
+    }
+    case OpenConnectConnection::CONNECTED:
+        m_pageStatus = 2;
+        m_btnConnect->setIcon(QIcon(QStringLiteral(":/assets/connected.png")));
+        m_statsWidget->show();
+        m_statsTimer.start();
+        m_animationTimer.stop();
+        if (QSettings(QStringLiteral("Quennark"), QStringLiteral("TavrixVPN"))
+                .value(QStringLiteral("UserDefaults/isSplitTunnelEnabled"), false)
+                .toBool())
+            emit coonnectToSplitTunnel();
+        break;
+    default:
+        break;
+    }
+    update();
+    refreshInformation();
+}
+
+void ConnectPage::refreshInformation()
+{
+    lookUpPublicIp();
+    showProtection(true);
+}
+
+void ConnectPage::showProtection(bool store)
+{
+    auto config = Config::instance();
+    const bool connected = m_pageStatus == 2;
+    if (connected) {
+        const IPBundlePtr bundle = User::instance()->activeBundle();
+        if (bundle)
+            m_lblSelectionIp->setText(bundle->ip().section(QLatin1Char(':'), 0, 0));
+        else
+            qCritical() << "Exception occurred: " << "Active bundle is null";
+        m_lblProtectedLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/protected.png")));
+        m_lblIPLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/ip.png")));
+        m_lblProtectedText->setText(QStringLiteral("Protected Now"));
+    } else {
+        // An address looked up while the tunnel was up is the tunnel's, not the user's own.
+        if (!m_publicIp.isEmpty() && !m_publicIpThroughTunnel)
+            m_lblSelectionIp->setText(m_publicIp);
+        else if (m_ipLookup.isRunning())
+            m_lblSelectionIp->setText(QStringLiteral("Checking your IP address..."));
+        else
+            m_lblSelectionIp->setText(QStringLiteral("IP address unavailable"));
+        m_lblProtectedLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/not-protected.png")));
+        m_lblIPLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/ip-icon.png")));
+        m_lblProtectedText->setText(QStringLiteral("Not Protected"));
+    }
+    const QString colour = connected ? QStringLiteral("#FFFFFF") : QStringLiteral("#434343");
+    m_lblSelectionIp->setStyleSheet(QStringLiteral("color: %1; font-size: 15px; font-weight: 500;").arg(colour));
+    m_lblProtectedText->setStyleSheet(QStringLiteral("color: %1; font-size: 16px; font-weight: 700;").arg(colour));
+    m_lblVersion->setStyleSheet(QStringLiteral("color: %1; font-size: 14px;").arg(colour));
+    if (store) {
+        config->setConnectionState(connected);
+        config->save();
+    }
+}
+
+void ConnectPage::lookUpPublicIp()
+{
+    if (!m_api)
+        return;
+    // Without a lookup address the account service would start a whole configuration fetch
+    // on every show and status change; the configuration is fetched at start and refreshed
+    // on its own schedule, so wait for it.
+    if (Config::publicIpUrl().isEmpty()) {
+        m_publicIp.clear();
+        m_publicIpThroughTunnel = false;
+        return;
+    }
+    if (m_ipLookup.isRunning()) {
+        m_ipLookupAgain = true;
+        return;
+    }
+    m_lookupThroughTunnel = m_pageStatus == 2;
+    // The lookup waits on the network: keep it off the GUI thread.
+    std::shared_ptr<ApiRequest> api = m_api;
+    m_ipLookup.setFuture(QtConcurrent::run([api] { return api->publicIp(); }));
+}
+
+void ConnectPage::onPublicIpFound()
+{
+    m_publicIp = m_ipLookup.result();
+    m_publicIpThroughTunnel = m_lookupThroughTunnel;
+    if (m_ipLookupAgain) {
+        m_ipLookupAgain = false;
+        lookUpPublicIp();
+    }
+    if (m_pageStatus != 2) {
+        if (m_publicIp.isEmpty())
+            m_lblSelectionIp->setText(QStringLiteral("IP address unavailable"));
+        else if (!m_publicIpThroughTunnel)
+            m_lblSelectionIp->setText(m_publicIp);
+    }
+}
+
+void ConnectPage::runKillSwitchScript(bool block)
+{
+    const QString script = firewallScriptPath(block);
+    QProcess process;
+    process.start(script, QStringList(), QIODevice::ReadWrite);
+    if (process.waitForFinished(kScriptWaitMs)) {
+        qDebug() << "bat file finished with exit code:" << process.exitCode();
+    } else {
+        qDebug() << "Error: bat file execution timed out or encountered an error.";
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(2000);
+        }
+    }
 }
 
 void ConnectPage::on_btnLogout_clicked()
@@ -135,6 +410,7 @@ void ConnectPage::on_btnLogout_clicked()
 
 void ConnectPage::onStatsTimeout()
 {
+    OpenConnectConnection::instance()->update_stats();
 }
 
 void ConnectPage::onAnimationTimeout()
@@ -148,12 +424,24 @@ void ConnectPage::onAnimationTimeout()
 
 void ConnectPage::setServerButton()
 {
+    if (m_role == Role::Detached)
+        return;
+    auto config = Config::instance();
+    config->load();
+    m_serverButton->setVisible(config->serverButton());
 }
 
 void ConnectPage::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    QTimer::singleShot(0, this, &ConnectPage::refreshVersion);
+    if (m_role == Role::Detached)
+        return;
+    QTimer::singleShot(0, this, [this] {
+        refreshInformation();
+        refreshVersion();
+        // The automatic connect also when the quick choices are hidden.
+        m_fastServer->autoConnectOnce();
+    });
 }
 
 void ConnectPage::refreshVersion()
@@ -186,8 +474,9 @@ void ConnectPage::paintEvent(QPaintEvent *event)
         square = QRectF(x - 2, y - 4, h + 8, h + 8);
         gradient = QConicalGradient(square.center(), m_ringAngle);
         gradient.setColorAt(0, kBrandRed);
-        gradient.setColorAt(0.6, Qt::transparent);
-        gradient.setColorAt(1, Qt::transparent);
+        const QColor clear(kBrandRed.red(), kBrandRed.green(), kBrandRed.blue(), 0);
+        gradient.setColorAt(0.6, clear);
+        gradient.setColorAt(1, clear);
         width = 3;
         start = -1440;
         span = 5760;

@@ -1,14 +1,25 @@
 #pragma once
 
+#include <QFutureWatcher>
 #include <QTimer>
 #include <QWidget>
+
+#include <memory>
+
+#include "vpn/openconnectconnection.h"
 
 class QLabel;
 class QPushButton;
 
 namespace Tavrix {
 
+class ApiRequest;
+class FastestServerButton;
+class GammingServerButton;
+class ServerButton;
+class ServerButtonCustomWidget;
 class StatsIndicator;
+class StreamingServerButton;
 
 // The main screen after sign-in: the connect button with its status ring, the protection
 // line, the address, the selected location with the quick choices, live traffic while
@@ -17,7 +28,12 @@ class ConnectPage : public QWidget
 {
     Q_OBJECT
 public:
-    explicit ConnectPage(QWidget *parent = nullptr);
+    // Detached: an inert object (no widgets, no links to the controller or the account
+    // service), as start-up keeps one beside the window.
+    enum class Role { Page, Detached };
+
+    explicit ConnectPage(QWidget *parent = nullptr, Role role = Role::Page);
+    ~ConnectPage() override;
 
     // Called by the hub after a server was chosen; reconnects when a tunnel is up.
     void requestConnect(bool switchServer);
@@ -26,6 +42,8 @@ public:
     bool reconnectPending() const { return m_reconnectPending; }
     double ringAngle() const { return m_ringAngle; }
     QString publicIpText() const { return m_publicIp; }
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 signals:
     void logout();
@@ -39,6 +57,7 @@ signals:
 
 public slots:
     void btnConnect_clicked();
+    void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
     void on_btnLogout_clicked();
     void onStatsTimeout();
     void onAnimationTimeout();
@@ -50,14 +69,29 @@ protected:
 
 private:
     void buildUi();
+    void refreshInformation();
+    // store: also record the state in the settings (not while the page is being built).
+    void showProtection(bool store);
+    void lookUpPublicIp();
+    void onPublicIpFound();
     void refreshVersion();
+    void showMessage(const QString &title, const QString &submitText = QStringLiteral("Ok"));
+    void offerUpgrade();
+    void runKillSwitchScript(bool block);
 
+    const Role m_role;
     int m_pageStatus = 0;
     bool m_reconnectPending = false;
     double m_ringAngle = 360.0;
     QString m_publicIp;
     QTimer m_statsTimer;
     QTimer m_animationTimer;
+    std::shared_ptr<ApiRequest> m_api;
+    // One address lookup at a time; a refresh asked meanwhile runs once it ends.
+    QFutureWatcher<QString> m_ipLookup;
+    bool m_ipLookupAgain = false;
+    bool m_lookupThroughTunnel = false;
+    bool m_publicIpThroughTunnel = false;
 
     QWidget *m_homeImageWidget = nullptr;
     QPushButton *m_btnConnect = nullptr;
@@ -65,7 +99,11 @@ private:
     QLabel *m_lblProtectedText = nullptr;
     QLabel *m_lblIPLogo = nullptr;
     QLabel *m_lblSelectionIp = nullptr;
-    QWidget *m_serverButton = nullptr;
+    ServerButton *m_serverSelectWidget = nullptr;
+    ServerButtonCustomWidget *m_serverButton = nullptr;
+    FastestServerButton *m_fastServer = nullptr;
+    StreamingServerButton *m_stremmingServer = nullptr;
+    GammingServerButton *m_gammingServer = nullptr;
     StatsIndicator *m_statsWidget = nullptr;
     QLabel *m_lblVersion = nullptr;
 };

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QPixmap>
 
+#include "common/config.h"
+#include "common/user.h"
 #include "platform/ping.h"
 
 namespace Tavrix {
@@ -75,6 +77,10 @@ StatsIndicator::StatsIndicator(QWidget *parent)
     connect(&m_download, &QProcess::readyReadStandardOutput, this, &StatsIndicator::readProcessDownload);
     connect(&m_upload, &QProcess::readyReadStandardOutput, this, &StatsIndicator::readProcessUpload);
     connect(&m_ping, &QProcess::readyReadStandardOutput, this, &StatsIndicator::readProcessPing);
+
+    auto *controller = OpenConnectConnection::instance().get();
+    connect(controller, &OpenConnectConnection::statusChanged, this, &StatsIndicator::onStatusChanged);
+    connect(controller, &OpenConnectConnection::statsChanged, this, &StatsIndicator::onStatsChanged);
 }
 
 StatsIndicator::~StatsIndicator()
@@ -100,6 +106,23 @@ QString StatsIndicator::normalizeByteSize(uint64_t bytes)
     for (int i = 0; i < exponent; ++i)
         value /= 1024.0;
     return QStringLiteral("%1 %2B").arg(value, 0, 'f', 1).arg(QLatin1Char("KMGTPE"[exponent - 1]));
+}
+
+void StatsIndicator::onStatusChanged(OpenConnectConnection::Status status)
+{
+    if (status == OpenConnectConnection::CONNECTED) {
+        const IPBundlePtr bundle = User::instance()->activeBundle();
+        if (bundle)
+            startMeasuring(bundle->ip().section(QLatin1Char(':'), 0, 0), Config::instance()->lastServerType());
+    } else if (status == OpenConnectConnection::IDLE) {
+        stopMeasuring();
+    }
+}
+
+void StatsIndicator::onStatsChanged(uint64_t tx, uint64_t rx)
+{
+    m_lblDownload->setText(normalizeByteSize(rx));
+    m_lblUpload->setText(normalizeByteSize(tx));
 }
 
 void StatsIndicator::startMeasuring(const QString &host, int serverType)

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "vpn/openconnectconnection.h"
+
 class QLabel;
 
 namespace Tavrix {
@@ -23,17 +25,16 @@ public:
     static QString normalizeByteSize(uint64_t bytes);
 
 public slots:
+    void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
     void ServerSpeed();
     void readProcessDownload();
     void readProcessUpload();
     void readProcessPing();
 
-protected:
-    // Measuring starts and stops with the connection (host without port, server type).
+private:
     void startMeasuring(const QString &host, int serverType);
     void stopMeasuring();
-
-private:
+    void onStatsChanged(uint64_t tx, uint64_t rx);
     void showRate(QProcess &process, QByteArray &pending, QLabel *label);
     void stopProcess(QProcess &process);
 

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "ui/servers/quickserverbutton.h"
+
+namespace Tavrix {
+
+// Connects to the account's high-speed servers in turn; also makes the automatic connect
+// after start when the user asked for it.
+class FastestServerButton : public QuickServerButton
+{
+    Q_OBJECT
+public:
+    explicit FastestServerButton(QWidget *parent = nullptr);
+
+    int pressCount() const { return m_counter; }
+
+    // The automatic connect: once, when the page first appears, if the user enabled it and
+    // no tunnel is up or being set up.
+    void autoConnectOnce();
+
+    // The country name as the tile shows it (at most 10 characters).
+    static QString shortCountryName(const QString &name);
+
+signals:
+    void fastestServerClicked();
+    void updateData();
+    void selectData();
+
+public slots:
+    void selectRandomBundil();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void pressed() override;
+
+private:
+    int m_counter = 0;
+    bool m_autoConnectDone = false;
+};
+
+} // namespace Tavrix

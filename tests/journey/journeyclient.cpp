@@ -1,0 +1,244 @@
+// A user's first session, driven through the real window: the development service is
+// started, the window shows the sign-in page, the account signs in, the hub shows the connect
+// page, and (with --connect) the connect button brings a tunnel up, traffic crosses it, and a
+// second press takes it down again. One line per step on standard output:
+//   STEP <name>          a step reached (SIGNED_OUT, SIGNED_IN, CONNECTED, PROBE_OK, IDLE)
+//   SHOT <file>          a screenshot saved
+//   FAIL <text>          the journey stopped here (exit code 1)
+// Options: --user U --password P, --connect, --probe ADDR PORT, --screenshots DIR, and
+// --service-arg ARG (repeatable) passed to the development service.
+
+#include "devservice.h"
+#include "testmain.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+#include "api/serviceurl.h"
+#include "app/fonts.h"
+#include "app/stylesheet.h"
+#include "common/config.h"
+#include "common/user.h"
+#include "ui/dbox.h"
+#include "ui/mainwindow.h"
+#include "ui/servers/connectpage.h"
+#include "vpn/openconnectconnection.h"
+
+using namespace Tavrix;
+
+namespace {
+
+void say(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    fflush(stdout);
+}
+
+bool waitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    return QTest::qWaitFor(done, timeoutMs);
+}
+
+struct Options {
+    QString user = QStringLiteral("premium@tavrixvpn.test");
+    QString password = QStringLiteral("premiumpass1");
+    bool connect = false;
+    QString probeAddress;
+    quint16 probePort = 0;
+    QString screenshots;
+    QStringList serviceArguments;
+};
+
+Options parse(const QStringList &arguments)
+{
+    Options options;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        const QString next = i + 1 < arguments.size() ? arguments.at(i + 1) : QString();
+        if (a == QLatin1String("--user"))
+            options.user = arguments.value(++i);
+        else if (a == QLatin1String("--password"))
+            options.password = arguments.value(++i);
+        else if (a == QLatin1String("--connect"))
+            options.connect = true;
+        else if (a == QLatin1String("--probe")) {
+            options.probeAddress = arguments.value(++i);
+            options.probePort = quint16(arguments.value(++i).toUInt());
+        } else if (a == QLatin1String("--screenshots"))
+            options.screenshots = arguments.value(++i);
+        else if (a == QLatin1String("--service-arg"))
+            options.serviceArguments << arguments.value(++i);
+        Q_UNUSED(next)
+    }
+    return options;
+}
+
+// Any dialog that pops up is an answer the journey did not expect: note it and close it.
+void watchDialogs(QObject *context)
+{
+    auto *timer = new QTimer(context);
+    QObject::connect(timer, &QTimer::timeout, context, [] {
+        auto *box = qobject_cast<DBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        say(QStringLiteral("DIALOG ") + box->findChild<QLabel *>(QStringLiteral("lblTitle"))->text());
+        QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
+    });
+    timer->start(100);
+}
+
+bool probe(const QString &address, quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(address, port);
+    if (!socket.waitForConnected(3000))
+        return false;
+    const QByteArray payload = "tavrix-journey";
+    socket.write(payload);
+    QByteArray echo;
+    while (echo.size() < payload.size() && socket.waitForReadyRead(3000))
+        echo += socket.readAll();
+    return echo == payload;
+}
+
+class Journey
+{
+public:
+    explicit Journey(const Options &options) : m_options(options) {}
+
+    int run()
+    {
+        if (!m_service.start(m_options.serviceArguments))
+            return fail(QStringLiteral("the development service did not start"));
+        m_service.exportEnvironment();
+        ServiceUrl::trustServiceCertificate();
+
+        MainWindow window(QStringLiteral("Not"));
+        window.setFixedSize(1113, 734);
+        window.show();
+        watchDialogs(&window);
+        if (!waitFor([&] { return window.stack()->currentIndex() == 2; }, 30000))
+            return fail(QStringLiteral("no sign-in page"));
+        say(QStringLiteral("STEP SIGNED_OUT"));
+        QTest::qWait(300);
+        shot(window, QStringLiteral("sign-in.png"));
+
+        auto *user = window.findChild<QLineEdit *>(QStringLiteral("editUsername"));
+        auto *password = window.findChild<QLineEdit *>(QStringLiteral("editPassword"));
+        if (!user || !password)
+            return fail(QStringLiteral("no sign-in fields"));
+        user->setText(m_options.user);
+        password->setText(m_options.password);
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("btnLogin")), Qt::LeftButton);
+        if (!waitFor([&] { return window.stack()->currentIndex() == 3; }, 30000))
+            return fail(QStringLiteral("not signed in"));
+        say(QStringLiteral("STEP SIGNED_IN"));
+
+        auto *page = window.findChild<ConnectPage *>(QStringLiteral("connectPage"));
+        auto *address = page ? page->findChild<QLabel *>(QStringLiteral("lblSelectionIp")) : nullptr;
+        if (!page || !address || !waitFor([&] { return page->isVisible(); }, 5000))
+            return fail(QStringLiteral("no connect page"));
+        waitFor([&] { return address->text().contains(QLatin1Char('.')) && address->text().at(0).isDigit(); }, 10000);
+        QTest::qWait(300);
+        shot(window, QStringLiteral("connect-page-idle.png"));
+
+        if (!m_options.connect)
+            return 0;
+        return connectAndDisconnect(window, *page);
+    }
+
+private:
+    int connectAndDisconnect(MainWindow &window, ConnectPage &page)
+    {
+        // The service points every OpenConnect entry at our server: pick the first one.
+        IPBundlePtr chosen;
+        for (const IPBundlePtr &bundle : User::instance()->bundles()) {
+            if (bundle->type() == OpenConnectConnection::OPENCONNECT && !bundle->isPlaceholderAddress()) {
+                chosen = bundle;
+                break;
+            }
+        }
+        if (!chosen)
+            return fail(QStringLiteral("the account has no OpenConnect server"));
+        auto config = Config::instance();
+        config->setActiveServer(chosen->ip_id());
+        config->save();
+
+        auto controller = OpenConnectConnection::instance();
+        auto *button = page.findChild<QPushButton *>(QStringLiteral("btnConnect"));
+        QTest::mouseClick(button, Qt::LeftButton);
+        if (!waitFor([&] { return controller->status() == OpenConnectConnection::CONNECTED && page.pageStatus() == 2; }, 45000))
+            return fail(QStringLiteral("no tunnel, status %1").arg(int(controller->status())));
+        say(QStringLiteral("STEP CONNECTED"));
+
+        if (!m_options.probeAddress.isEmpty()) {
+            if (!probe(m_options.probeAddress, m_options.probePort))
+                return fail(QStringLiteral("no traffic through the tunnel"));
+            say(QStringLiteral("STEP PROBE_OK"));
+        }
+        // Let the round trip and the counters show before the picture.
+        auto *ping = page.findChild<QLabel *>(QStringLiteral("lblPing"));
+        waitFor([&] { return ping && ping->text().at(0).isDigit(); }, 5000);
+        QTest::qWait(1600);
+        shot(window, QStringLiteral("connect-page-connected.png"));
+
+        QTest::mouseClick(button, Qt::LeftButton);
+        if (!waitFor([&] { return controller->status() == OpenConnectConnection::IDLE && page.pageStatus() == 0; }, 20000))
+            return fail(QStringLiteral("the tunnel did not go down"));
+        say(QStringLiteral("STEP IDLE"));
+        return 0;
+    }
+
+    void shot(QWidget &window, const QString &name)
+    {
+        if (m_options.screenshots.isEmpty())
+            return;
+        QDir().mkpath(m_options.screenshots);
+        const QString file = QDir(m_options.screenshots).filePath(name);
+        if (window.grab().save(file))
+            say(QStringLiteral("SHOT ") + file);
+    }
+
+    int fail(const QString &why)
+    {
+        say(QStringLiteral("FAIL ") + why);
+        return 1;
+    }
+
+    Options m_options;
+    TavrixTest::DevService m_service;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    TavrixTest::isolateXdg();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TavrixTest::setIdentity();
+    QApplication app(argc, argv);
+    const Options options = parse(app.arguments());
+
+    loadApplicationFonts();
+    QString sheet;
+    if (loadStyleSheet(&sheet))
+        app.setStyleSheet(sheet);
+    Config::setAppVersion(QCoreApplication::applicationVersion());
+    OpenConnectConnection::initTls();
+    Config::instance()->load();
+
+    int code = Journey(options).run();
+    // The controller's own shutdown stops a session that is still up.
+    return code;
+}

@@ -1,0 +1,111 @@
+// The whole way a user goes: the development service up, sign-in with an account, the hub,
+// the connect button, a real tunnel to an AnyConnect server in a network namespace with
+// traffic through it, and the way back to idle. The client runs as its own program inside
+// the client namespace (tavrix-journey), with the service beside it on that namespace's
+// loopback.
+
+#include "netns.h"
+#include "testmain.h"
+
+#include <QProcess>
+#include <QtTest>
+
+using TavrixTest::NetnsLab;
+using TavrixTest::OcservServer;
+
+namespace {
+
+constexpr int echoPort = 7002;
+
+QString binProgram(const QString &name)
+{
+    return qEnvironmentVariable("TAVRIX_BIN_DIR") + QLatin1Char('/') + name;
+}
+
+} // namespace
+
+class JourneyTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void signInConnectAndDisconnect();
+
+private:
+    NetnsLab m_lab;
+    std::unique_ptr<OcservServer> m_server;
+};
+
+void JourneyTest::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_lab.up(&error), qPrintable(error));
+    m_server = std::make_unique<OcservServer>(m_lab);
+    QVERIFY2(m_server->makeCredentials(&error), qPrintable(error));
+    QVERIFY2(m_server->start(OcservServer::NoGroups, &error), qPrintable(error));
+    QVERIFY(m_lab.start(m_lab.serverNs(),
+                        {binProgram(QStringLiteral("tavrix-session-client")), QStringLiteral("--echo-server"),
+                         QString::fromLatin1(NetnsLab::insideAddress), QString::number(echoPort)},
+                        m_lab.dir() + QStringLiteral("/echo.log")));
+    QVERIFY(m_lab.waitForListener(m_lab.serverNs(), echoPort));
+}
+
+void JourneyTest::cleanupTestCase()
+{
+    m_server.reset();
+    m_lab.down();
+}
+
+void JourneyTest::signInConnectAndDisconnect()
+{
+    QStringList command{binProgram(QStringLiteral("tavrix-journey")),
+                        QStringLiteral("--user"), QStringLiteral("testuser"),
+                        QStringLiteral("--password"), QStringLiteral("testpass"),
+                        QStringLiteral("--connect"),
+                        QStringLiteral("--probe"), QString::fromLatin1(NetnsLab::insideAddress), QString::number(echoPort),
+                        QStringLiteral("--service-arg"), QStringLiteral("--openconnect-server"),
+                        QStringLiteral("--service-arg"), QStringLiteral("%1:%2").arg(NetnsLab::serverAddress).arg(OcservServer::port),
+                        QStringLiteral("--service-arg"), QStringLiteral("--openconnect-user"),
+                        QStringLiteral("--service-arg"), QStringLiteral("testuser"),
+                        QStringLiteral("--service-arg"), QStringLiteral("--openconnect-password"),
+                        QStringLiteral("--service-arg"), QStringLiteral("testpass")};
+    const QString shots = qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR");
+    if (!shots.isEmpty())
+        command << QStringLiteral("--screenshots") << shots;
+
+    QByteArray output;
+    const int code = m_lab.exec(m_lab.clientNs(), command, &output, 150000);
+    const QString text = QString::fromUtf8(output);
+    QStringList steps;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("STEP ")))
+            steps << line.mid(5);
+    }
+    if (code != 0) {
+        m_lab.keepFiles();
+        qWarning().noquote() << text.right(6000);
+    }
+    QCOMPARE(steps, (QStringList{"SIGNED_OUT", "SIGNED_IN", "CONNECTED", "PROBE_OK", "IDLE"}));
+    QCOMPARE(code, 0);
+    QVERIFY2(!text.contains(QLatin1String("\nDIALOG ")), qPrintable(text.section(QLatin1String("\nDIALOG "), 1).left(200)));
+    // The tunnel is gone again.
+    QVERIFY(!m_lab.clientIp({QStringLiteral("link")}).contains(QLatin1String("tun")));
+}
+
+int main(int argc, char *argv[])
+{
+    const QString reason = TavrixTest::tunnelSkipReason({QStringLiteral("ocserv"), QStringLiteral("ocpasswd"),
+                                                         QStringLiteral("certtool")});
+    if (!reason.isEmpty()) {
+        fprintf(stderr, "SKIP: journey test %s\n", qPrintable(reason));
+        return 77;
+    }
+    TavrixTest::isolateXdg();
+    TavrixTest::setIdentity();
+    QCoreApplication app(argc, argv);
+    JourneyTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_journey.moc"
