@@ -21,6 +21,7 @@
 #include "platform/paths.h"
 #include "ui/autologinpage.h"
 #include "ui/dbox.h"
+#include "ui/killswitchscript.h"
 #include "ui/loginpage.h"
 #include "ui/serverpage.h"
 #include "ui/servers/serverselectionpage.h"
@@ -321,8 +322,9 @@ void MainWindow::refresh()
     m_signedIn = false;
     showPage(LoginPageIndex);
     deleteBannerImages();
+    // The firewall must not keep blocking a machine whose user has signed out.
     if (killSwitchWasOn)
-        qDebug() << "Kill switch turned off at log-out";
+        runKillSwitchScript(false);
 
     startDecision();
 }

@@ -1039,15 +1039,29 @@ void UiTest::closeWhileConnected()
 void UiTest::logout_data()
 {
     QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("killSwitch");
     QTest::addColumn<bool>("reset");
-    QTest::newRow("Yes resets") << "btnSubmit" << true;
-    QTest::newRow("No keeps everything") << "btnCancel" << false;
+    QTest::addColumn<int>("firewallResets");
+    QTest::newRow("Yes resets, firewall too") << "btnSubmit" << true << true << 1;
+    QTest::newRow("Yes, kill switch off") << "btnSubmit" << false << true << 0;
+    QTest::newRow("No keeps everything") << "btnCancel" << true << false << 0;
 }
 
 void UiTest::logout()
 {
     QFETCH(QString, answer);
+    QFETCH(bool, killSwitch);
     QFETCH(bool, reset);
+    QFETCH(int, firewallResets);
+    // A stand-in reset script that notes each run.
+    const QString runs = engineFolder() + QStringLiteral("firewall-resets.txt");
+    QFile::remove(runs);
+    QFile script(engineFolder() + QStringLiteral("reset_firewall_rules.sh"));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\necho reset >> '%1'\n").arg(runs).toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
     auto config = Config::instance();
     config->setAutoLogin(true);
     config->setUserName(QStringLiteral("me@tavrixvpn.test"), true);
@@ -1057,7 +1071,7 @@ void UiTest::logout()
     QCOMPARE(window.stack()->currentIndex(), 3);
 
     config->setAutoConncet(true);
-    config->setKillSwitch(true);
+    config->setKillSwitch(killSwitch);
     config->setConnectionState(true);
     config->save();
     Config::setJsonData(QStringLiteral("{}"));
@@ -1092,7 +1106,9 @@ void UiTest::logout()
     QCOMPARE(window.stack()->currentIndex(), reset ? 2 : 3);
     QCOMPARE(config->autoLogin(), !reset);
     QCOMPARE(config->autoConncet(), !reset);
-    QCOMPARE(config->killSwitch(), !reset);
+    QCOMPARE(config->killSwitch(), killSwitch && !reset);
+    QFile noted(runs);
+    QCOMPARE(noted.open(QIODevice::ReadOnly) ? noted.readAll().count("reset") : 0, firewallResets);
     QCOMPARE(Config::jsonData().isEmpty(), reset);
     QCOMPARE(Config::userDefault(QStringLiteral("adminPassword")).isEmpty(), reset);
     QCOMPARE(Config::loadState(), reset ? qMakePair(0, 0) : qMakePair(9, 0));
