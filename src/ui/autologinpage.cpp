@@ -187,8 +187,21 @@ void AutoLoginPage::signIn()
     emit loginFailed();
 }
 
+void AutoLoginPage::setWaiting(bool waiting)
+{
+    m_waiting = waiting;
+    if (waiting) {
+        m_busy->show();
+        m_movie->start();
+    } else if (!m_running) {
+        stopBusy();
+    }
+}
+
 void AutoLoginPage::stopBusy()
 {
+    if (m_waiting)
+        return;
     m_movie->stop();
     m_busy->hide();
 }

@@ -22,6 +22,10 @@ public:
     // True from the start of an automatic sign-in until its result is reported.
     bool isSigningIn() const { return m_running; }
 
+    // Shows the busy animation while the window waits for something else (its first
+    // configuration fetch), whatever the automatic sign-in does meanwhile.
+    void setWaiting(bool waiting);
+
     static constexpr int ConfigurationTimeoutMs = 8000;
 
 signals:
@@ -54,6 +58,7 @@ private:
     APIManager *m_apiManager;
     ConfigurationWait *m_wait;
     bool m_running = false;
+    bool m_waiting = false;
     QString m_userName;
     QString m_password;
 };

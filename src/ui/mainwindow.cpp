@@ -10,6 +10,7 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "api/apimanager.h"
@@ -198,7 +199,22 @@ void MainWindow::startDecision()
         connect(m_apiManager.get(), &APIManager::fetchCompleted, this, &MainWindow::onApiFetchFinished);
         m_fetchConnected = true;
     }
+    // Fetched once the window is up: without a network the sources take many seconds to
+    // give up, and the user must see the client start meanwhile.
+    m_startFetchPending = true;
+    QTimer::singleShot(0, this, &MainWindow::runStartFetch);
+}
+
+void MainWindow::runStartFetch()
+{
+    if (!m_startFetchPending)
+        return;
+    m_autoLoginPage->setWaiting(true);
     m_apiManager->fetchAllDefaultConfig();
+    // A fetch already running elsewhere makes this one return at once without an answer;
+    // the sign-in page then waits for the configuration itself.
+    if (m_startFetchPending)
+        onApiFetchFinished();
 }
 
 bool MainWindow::startDecisionPending() const
@@ -351,6 +367,10 @@ void MainWindow::onLoginSuccessfull()
 
 void MainWindow::onLoginFailed()
 {
+    // Before the first configuration the automatic page has nothing to sign in with: the
+    // fetch decides when the sign-in page comes.
+    if (m_startFetchPending)
+        return;
     showPage(LoginPageIndex);
 }
 
@@ -362,6 +382,10 @@ void MainWindow::setLoginWoindow()
 
 void MainWindow::onApiFetchFinished()
 {
+    if (m_startFetchPending) {
+        m_startFetchPending = false;
+        m_autoLoginPage->setWaiting(false);
+    }
     if (startDecisionPending())
         showPage(LoginPageIndex);
 }

@@ -70,6 +70,7 @@ private:
     void setupTray();
     void makeConnections();
     void startDecision();
+    void runStartFetch();
     // True while the window still waits to know which page to show first.
     bool startDecisionPending() const;
     void showPage(int index);
@@ -88,6 +89,8 @@ private:
     int lastStatus = OpenConnectConnection::IDLE;
     std::unique_ptr<APIManager> m_apiManager;
     bool m_fetchConnected = false;
+    // The start decision's configuration fetch is scheduled or running.
+    bool m_startFetchPending = false;
     bool m_signedIn = false;
     OpenConnectConnection::Status m_background = OpenConnectConnection::IDLE;
 };

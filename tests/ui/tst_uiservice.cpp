@@ -135,23 +135,41 @@ int UiServiceTest::configRequests()
 void UiServiceTest::startDecisionFetches_data()
 {
     QTest::addColumn<bool>("sourcesUp");
-    QTest::newRow("configuration found") << true;
-    QTest::newRow("no source answers") << false;
+    QTest::addColumn<int>("slowMs");
+    QTest::newRow("configuration found") << true << 0;
+    QTest::newRow("no source answers") << false << 0;
+    QTest::newRow("slow first source") << true << 1500;
 }
 
 void UiServiceTest::startDecisionFetches()
 {
     QFETCH(bool, sourcesUp);
+    QFETCH(int, slowMs);
     if (!sourcesUp) {
         for (const QString &path : configPaths())
             QVERIFY(m_service.set(path, QStringLiteral("status"), 500));
     }
+    if (slowMs)
+        QVERIFY(m_service.set(configPaths().first(), QStringLiteral("slow"), 0, slowMs));
     // No automatic sign-in and no sign-in address: the window fetches, then shows the form
-    // whatever the fetch found.
+    // whatever the fetch found. It is up at once and shows its splash meanwhile.
+    QElapsedTimer clock;
+    clock.start();
     MainWindow window(QStringLiteral("Not"));
-    QCOMPARE(window.stack()->currentIndex(), 2);
+    QVERIFY(clock.elapsed() < 1000);
+    window.show();
+    QCOMPARE(window.stack()->currentIndex(), 0);
+    auto *busy = window.findChild<QWidget *>(QStringLiteral("lblBusy"));
+    bool busyWhileFetching = false;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, this, [&] { busyWhileFetching |= configRequests() > 0 && busy->isVisible(); });
+    probe.start(100);
+    QTRY_COMPARE_WITH_TIMEOUT(window.stack()->currentIndex(), 2, 20000);
     QVERIFY(configRequests() >= 6);
     QCOMPARE(Config::loginUrl().isEmpty(), !sourcesUp);
+    if (slowMs)
+        QVERIFY(busyWhileFetching);
+    QVERIFY(!busy->isVisible());
 }
 
 void UiServiceTest::signIn_data()
