@@ -3,6 +3,7 @@
 #include <QString>
 
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QWidget;
 
@@ -17,11 +18,16 @@ extern const char *const text;       // #434343
 extern const char *const mutedText;  // #7A7A7A
 extern const char *const line;       // #E4E4E4
 
+// "font-weight: N" for a CSS weight (100-900) that picks that face under Qt 5.
+QString fontWeight(int cssWeight);
 QString labelStyle(int pixelSize, int weight, const char *colour = text);
 QString filledButtonStyle();
 QString outlinedButtonStyle();
 QString linkButtonStyle();
 QString lineEditStyle();
+// Keeps the field's placeholder in the muted grey: style sheets that set a text colour give
+// the placeholder that colour too, and an empty form would then look filled in.
+void mutePlaceholder(QLineEdit *edit);
 
 // Paints the window's plain background picture over `widget` (white when it is missing),
 // so that a page looks the same whatever the window's own background shows.

@@ -48,6 +48,7 @@ QLineEdit *lineEdit(const char *name, const QString &placeholder, bool secret, Q
     edit->setObjectName(QLatin1String(name));
     edit->setPlaceholderText(placeholder);
     edit->setStyleSheet(Brand::lineEditStyle());
+    Brand::mutePlaceholder(edit);
     if (secret)
         edit->setEchoMode(QLineEdit::Password);
     return edit;
@@ -540,7 +541,7 @@ bool LoginPage::waitForConfiguration(int timeoutMs)
     return result;
 }
 
-bool LoginPage::ensureConfiguration(const char *unavailableLog, const char *failedLog)
+bool LoginPage::ensureConfiguration(const char *unavailableLog, const char *failedLog, const char *loadedLog)
 {
     if (ConfigurationWait::isConfigurationAvailable(QStringLiteral("✅ Configuration is available"),
                                                     QStringLiteral("⚠️ Configuration not available")))
@@ -566,6 +567,8 @@ bool LoginPage::ensureConfiguration(const char *unavailableLog, const char *fail
         tell(QStringLiteral("Failed to load configuration. Please check your internet connection and try again."));
         return false;
     }
+    if (loadedLog)
+        qDebug().noquote() << loadedLog;
     return true;
 }
 
@@ -581,9 +584,9 @@ void LoginPage::signInAction(const Entered &entered)
         tell(QStringLiteral("Invalid credentials. Please enter both username and password."));
         return;
     }
-    if (!ensureConfiguration("⚠️ Configuration not available, loading...", "❌ Failed to load configuration"))
+    if (!ensureConfiguration("⚠️ Configuration not available, loading...", "❌ Failed to load configuration",
+                             "✅ Configuration loaded, proceeding with login"))
         return;
-    qDebug() << "✅ Configuration loaded, proceeding with login";
 
     int code = 0;
     QString error;

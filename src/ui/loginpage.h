@@ -94,7 +94,7 @@ private:
     void signInAction(const Entered &entered);
     void signUpAction(const Entered &entered);
     void resetPasswordAction(const Entered &entered);
-    bool ensureConfiguration(const char *unavailableLog, const char *failedLog);
+    bool ensureConfiguration(const char *unavailableLog, const char *failedLog, const char *loadedLog = nullptr);
     bool waitForConfiguration(int timeoutMs);
     void tell(const QString &text);
     template<typename F>

@@ -15,6 +15,7 @@
 #include "api/apimanager.h"
 #include "app/fileopeneventfilter.h"
 #include "app/logger.h"
+#include "app/loginlink.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "platform/paths.h"
@@ -146,8 +147,15 @@ void MainWindow::onTrayQuitTriggered()
 
 void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
 {
-    if (reason == QSystemTrayIcon::DoubleClick)
+    if (reason != QSystemTrayIcon::DoubleClick)
+        return;
+    // Also brings back a window minimised by the social sign-in or by the user.
+    if (isMinimized())
+        showNormal();
+    else
         show();
+    raise();
+    activateWindow();
 }
 
 void MainWindow::makeConnections()
@@ -374,7 +382,8 @@ void MainWindow::setWindowHide()
 
 void MainWindow::handleUrlOpened(QString url)
 {
-    qDebug() << "URL opened: " << url;
+    // A login link carries the account password.
+    qDebug().noquote() << "URL opened: " + maskLoginLinkSecrets(url);
 }
 
 void MainWindow::handleFileOpened(QString file)

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileOpenEvent>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
@@ -82,6 +83,8 @@ private slots:
     void passwordReveal_data();
     void passwordReveal();
     void socialSignInOpensTheBrowser();
+    void faces_data();
+    void faces();
 
     void hubNavigation_data();
     void hubNavigation();
@@ -108,6 +111,7 @@ private slots:
     void trayConnect();
     void trayActivation_data();
     void trayActivation();
+    void loginLinkPasswordNeverLogged();
     void trayQuit_data();
     void trayQuit();
     void closeWhileConnected_data();
@@ -475,6 +479,31 @@ void UiTest::socialSignInOpensTheBrowser()
     QCOMPARE(m_urls->opened.size(), 1);
     QCOMPARE(m_urls->opened.first().path(), QStringLiteral("/social-auth-attempt"));
     QCOMPARE(m_urls->opened.first().query(), QStringLiteral("source=tavrix-desktop"));
+}
+
+// Qt 5 reads a numeric style-sheet weight divided by 8: a title asking for 700 must get the
+// bold face, not the black one; and an empty field must not look filled in.
+void UiTest::faces_data()
+{
+    QTest::addColumn<QString>("widget");
+    QTest::addColumn<int>("weight");
+    QTest::newRow("page title") << "lbltitle" << int(QFont::Bold);
+    QTest::newRow("sign-in button") << "btnLogin" << int(QFont::DemiBold);
+    QTest::newRow("user field") << "editUsername" << int(QFont::Medium);
+    QTest::newRow("forgotten password link") << "btnForgotPassword" << int(QFont::DemiBold);
+}
+
+void UiTest::faces()
+{
+    QFETCH(QString, widget);
+    QFETCH(int, weight);
+    LoginPage page;
+    page.show();
+    auto *target = page.findChild<QWidget *>(widget);
+    QVERIFY(target);
+    QCOMPARE(target->font().weight(), weight);
+    auto *field = page.findChild<QLineEdit *>(QStringLiteral("editUsername"));
+    QVERIFY(field->palette().color(QPalette::PlaceholderText) != field->palette().color(QPalette::Text));
 }
 
 // ---- Hub ----
@@ -881,21 +910,55 @@ void UiTest::trayConnect()
 void UiTest::trayActivation_data()
 {
     QTest::addColumn<int>("reason");
+    QTest::addColumn<bool>("minimised");
     QTest::addColumn<bool>("shown");
-    QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
-    QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << false;
-    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
-    QTest::newRow("context menu") << int(QSystemTrayIcon::Context) << false;
+    QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << false << true;
+    QTest::newRow("single click") << int(QSystemTrayIcon::Trigger) << false << false;
+    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false << false;
+    QTest::newRow("context menu") << int(QSystemTrayIcon::Context) << false << false;
+    // Social sign-in minimises the window; the tray must bring it back.
+    QTest::newRow("double click, minimised") << int(QSystemTrayIcon::DoubleClick) << true << true;
+    QTest::newRow("single click, minimised") << int(QSystemTrayIcon::Trigger) << true << false;
 }
 
 void UiTest::trayActivation()
 {
     QFETCH(int, reason);
+    QFETCH(bool, minimised);
     QFETCH(bool, shown);
     MainWindow window(QStringLiteral("Not"));
-    QVERIFY(!window.isVisible());
+    if (minimised)
+        window.showMinimized();
+    QCOMPARE(window.isVisible(), minimised);
     window.onTrayActivated(QSystemTrayIcon::ActivationReason(reason));
-    QCOMPARE(window.isVisible(), shown);
+    QCOMPARE(window.isVisible() && !window.isMinimized(), shown);
+}
+
+namespace {
+QStringList *capturedLog = nullptr;
+QtMessageHandler previousHandler = nullptr;
+void captureMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (capturedLog)
+        capturedLog->append(text);
+    previousHandler(type, context, text);
+}
+} // namespace
+
+void UiTest::loginLinkPasswordNeverLogged()
+{
+    MainWindow window(QStringLiteral("Not"));
+    QStringList log;
+    capturedLog = &log;
+    previousHandler = qInstallMessageHandler(captureMessage);
+    QFileOpenEvent event(QUrl(QStringLiteral("tavrixvpn://login?authenticate=me@tavrixvpn.test&value=Hunter2pass")));
+    QCoreApplication::sendEvent(qApp, &event);
+    qInstallMessageHandler(previousHandler);
+    capturedLog = nullptr;
+    const QString all = log.join(QLatin1Char('\n'));
+    QVERIFY2(all.contains(QLatin1String("URL opened: tavrixvpn://login?authenticate=me@tavrixvpn.test&value=")),
+             qPrintable(all));
+    QVERIFY2(!all.contains(QLatin1String("Hunter2pass")), qPrintable(all));
 }
 
 void UiTest::trayQuit_data()

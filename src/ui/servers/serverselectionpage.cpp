@@ -302,10 +302,16 @@ void ServerSelectionPage::onFilter()
             add(QLatin1String(category.name), category.code, members);
             if (category.code == HighSpeedCategory) {
                 // The quick "fastest" choice follows the first high-speed server, whatever
-                // the list shows. Saved with the rest of the state after the rebuild.
+                // the list shows. A change is saved at once: the quick buttons reload the
+                // settings when they are shown, which may happen before the deferred save
+                // below and would put the old choice back.
                 const IPBundlePtr &fastest = members.constFirst();
-                config->setFastestServer(fastest->countryName());
-                config->setFastestCountryCode(fastest->countryCode());
+                if (config->fastestServer() != fastest->countryName()
+                    || config->fastestCountryCode() != fastest->countryCode()) {
+                    config->setFastestServer(fastest->countryName());
+                    config->setFastestCountryCode(fastest->countryCode());
+                    config->save();
+                }
                 emit updateHighspeedButton();
             }
         }
@@ -350,6 +356,8 @@ QTreeWidgetItem *ServerSelectionPage::makeGroup(const QString &name, int code, c
     header->setData(0, GroupCodeRole, code);
     header->setSizeHint(0, QSize(0, TreeParentItem::rowHeight));
 
+    // First and last are counted among the rows shown: a group cut down by a search or the
+    // protocol still gets its rounded ends and the gap below it.
     QList<QTreeWidgetItem *> rows;
     rows.reserve(shown.size());
     for (int i = 0; i < shown.size(); ++i) {
