@@ -23,6 +23,7 @@
 #include "platform/paths.h"
 #include "ui/dbox.h"
 #include "ui/servers/connectpage.h"
+#include "ui/servers/elidedlabel.h"
 #include "ui/servers/fastestserverbutton.h"
 #include "ui/servers/statsindicator.h"
 #include "vpn/openconnectconnection.h"
@@ -167,6 +168,8 @@ private slots:
     void quickButtons_data();
     void quickButtons();
     void fastestButtonWalksHighSpeedServers();
+    void longNamesFitTheirTiles_data();
+    void longNamesFitTheirTiles();
     void autoConnectOnFirstShowOnly();
     void quickAccessSwitch();
     void detachedObjectIsInert();
@@ -577,7 +580,7 @@ void ConnectPageTest::fastestButtonWalksHighSpeedServers()
     QSignalSpy clicked(&page, &ConnectPage::ConnectToFastestServer);
 
     const QList<int> expected = {11, 12, 13, 11};
-    const QStringList titles = {"Netherland", "Canada", "Bosnia and", "Netherland"};
+    const QStringList titles = {"Netherlands", "Canada", "Bosnia and Herzegovina", "Netherlands"};
     for (int i = 0; i < expected.size(); ++i) {
         QTest::mousePress(button, Qt::LeftButton);
         Config::instance()->load();
@@ -594,6 +597,62 @@ void ConnectPageTest::fastestButtonWalksHighSpeedServers()
     QTest::mousePress(button, Qt::LeftButton);
     Config::instance()->load();
     QCOMPARE(Config::instance()->activeServer(), 13); // sixth press: index 5 % 3
+}
+
+void ConnectPageTest::longNamesFitTheirTiles_data()
+{
+    QTest::addColumn<QString>("country");
+    QTest::addColumn<int>("pageWidth");
+
+    // The narrowest the page gets, and its width in the window.
+    for (int width : {560, 668}) {
+        for (const char *country : {"Peru", "United States", "United Arab Emirates", "Bosnia And Herzegovina"})
+            QTest::addRow("%s, %d", country, width) << QString::fromLatin1(country) << width;
+    }
+}
+
+// Country and city names are never cut off without a sign, never stretch the page, and short
+// ones are shown whole.
+void ConnectPageTest::longNamesFitTheirTiles()
+{
+    QFETCH(QString, country);
+    QFETCH(int, pageWidth);
+
+    QJsonObject fast = bundle(5, "10.0.0.5", 2, QString(), country);
+    fast["is_fast_server"] = 1;
+    setBundles({fast});
+    setActiveServer(5);
+    ConnectPage page;
+    page.resize(pageWidth, 560);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QTest::mousePress(page.findChild<QWidget *>(QStringLiteral("fastServer")), Qt::LeftButton);
+    QTest::qWait(20);
+    QCOMPARE(page.width(), pageWidth);
+
+    const QList<QPair<QString, QString>> labels = {{QStringLiteral("fastServer"), QStringLiteral("lblTitle")},
+                                                   {QStringLiteral("serverSelectWidget"), QStringLiteral("lblCountry")},
+                                                   {QStringLiteral("serverSelectWidget"), QStringLiteral("lblCity")}};
+    for (const auto &names : labels) {
+        auto *tile = page.findChild<QWidget *>(names.first);
+        auto *label = tile->findChild<ElidedLabel *>(names.second);
+        QVERIFY2(label, qPrintable(names.second));
+        QVERIFY(label->text().startsWith(country));
+        const QRect inTile(label->mapTo(tile, QPoint(0, 0)), label->size());
+        QVERIFY2(tile->rect().contains(inTile), qPrintable(names.second));
+        QVERIFY(tile->geometry().right() < page.width());
+        const QString shown = label->displayedText();
+        QVERIFY2(label->fontMetrics().horizontalAdvance(shown) <= label->contentsRect().width(), qPrintable(shown));
+        if (shown != label->text())
+            QVERIFY2(shown.endsWith(QChar(0x2026)) && shown.size() > 1, qPrintable(shown));
+    }
+    // Fixed titles and short names always have room.
+    for (const char *tile : {"stremmingServer", "gammingServer"}) {
+        auto *title = page.findChild<QWidget *>(QLatin1String(tile))->findChild<ElidedLabel *>(QStringLiteral("lblTitle"));
+        QCOMPARE(title->displayedText(), title->text());
+    }
+    if (country.size() <= 4)
+        QCOMPARE(page.findChild<QWidget *>(QStringLiteral("fastServer"))->findChild<ElidedLabel *>(QStringLiteral("lblTitle"))->displayedText(), country);
 }
 
 void ConnectPageTest::autoConnectOnFirstShowOnly()

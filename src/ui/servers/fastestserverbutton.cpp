@@ -23,11 +23,6 @@ FastestServerButton::FastestServerButton(QWidget *parent)
                              .scaled(36, 36, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
-QString FastestServerButton::shortCountryName(const QString &name)
-{
-    return name.size() <= 10 ? name : name.left(10);
-}
-
 void FastestServerButton::pressed()
 {
     const QVector<IPBundlePtr> list = candidates([](const IPBundle &b) { return b.is_fast_server() != 0; });
@@ -35,7 +30,7 @@ void FastestServerButton::pressed()
         const IPBundlePtr bundle = list.at(m_counter % list.size());
         makeActive(bundle);
         m_lblSubtitle->setText(QStringLiteral("Fastest Server"));
-        m_lblTitle->setText(shortCountryName(bundle->countryName()));
+        m_lblTitle->setText(bundle->countryName());
         const QPixmap flag = circularFlag(bundle->countryCode(), kFlagHeight);
         if (!flag.isNull())
             m_lblLogo->setPixmap(flag);
@@ -48,7 +43,7 @@ void FastestServerButton::selectRandomBundil()
 {
     auto config = Config::instance();
     if (!config->fastestServer().isEmpty())
-        m_lblTitle->setText(shortCountryName(config->fastestServer()));
+        m_lblTitle->setText(config->fastestServer());
     const QPixmap flag = circularFlag(config->fastestCountryCode(), kFlagHeight);
     if (!flag.isNull())
         m_lblLogo->setPixmap(flag);

@@ -18,9 +18,6 @@ public:
     // no tunnel is up or being set up.
     void autoConnectOnce();
 
-    // The country name as the tile shows it (at most 10 characters).
-    static QString shortCountryName(const QString &name);
-
 signals:
     void fastestServerClicked();
     void updateData();

@@ -8,6 +8,7 @@
 
 #include "common/config.h"
 #include "common/user.h"
+#include "ui/servers/elidedlabel.h"
 
 namespace Tavrix {
 
@@ -22,7 +23,7 @@ QuickServerButton::QuickServerButton(const QString &subtitleName, QWidget *paren
     m_lblLogo->setObjectName(QStringLiteral("lblLogo"));
     m_lblLogo->setFixedSize(40, 40);
     m_lblLogo->setAlignment(Qt::AlignCenter);
-    m_lblTitle = new QLabel(this);
+    m_lblTitle = new ElidedLabel(this);
     m_lblTitle->setObjectName(QStringLiteral("lblTitle"));
     m_lblSubtitle = new QLabel(this);
     m_lblSubtitle->setObjectName(subtitleName);

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "common/user.h"
+#include "ui/servers/elidedlabel.h"
 #include "ui/servers/circularflag.h"
 
 namespace Tavrix {
@@ -33,9 +34,9 @@ ServerButton::ServerButton(QWidget *parent)
                              .scaled(kFlagHeight, kFlagHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     m_lblChangeLocation = new QLabel(QStringLiteral("Selected Location"), this);
     m_lblChangeLocation->setObjectName(QStringLiteral("lblChangeLocation"));
-    m_lblCountry = new QLabel(QStringLiteral("No server selected"), this);
+    m_lblCountry = new ElidedLabel(QStringLiteral("No server selected"), this);
     m_lblCountry->setObjectName(QStringLiteral("lblCountry"));
-    m_lblCity = new QLabel(this);
+    m_lblCity = new ElidedLabel(this);
     m_lblCity->setObjectName(QStringLiteral("lblCity"));
     m_lblArrow = new QLabel(QStringLiteral("\u203A"), this);
 
