@@ -6,7 +6,6 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPainter>
-#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QShowEvent>
@@ -16,8 +15,8 @@
 #include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
-#include "platform/firewallscripts.h"
 #include "ui/dbox.h"
+#include "ui/killswitchscript.h"
 #include "ui/servers/fastestserverbutton.h"
 #include "ui/servers/gammingserverbutton.h"
 #include "ui/servers/serverbutton.h"
@@ -32,8 +31,6 @@ namespace {
 
 const QColor kBrandRed(191, 30, 46);
 const char *const kPlaceholderAddress = "8.8.8.8";
-// A firewall script that never ends must not freeze the window for good.
-const int kScriptWaitMs = 30000;
 
 QLabel *makeLabel(const QString &name, QWidget *parent)
 {
@@ -384,22 +381,6 @@ void ConnectPage::onPublicIpFound()
             m_lblSelectionIp->setText(QStringLiteral("IP address unavailable"));
         else if (!m_publicIpThroughTunnel)
             m_lblSelectionIp->setText(m_publicIp);
-    }
-}
-
-void ConnectPage::runKillSwitchScript(bool block)
-{
-    const QString script = firewallScriptPath(block);
-    QProcess process;
-    process.start(script, QStringList(), QIODevice::ReadWrite);
-    if (process.waitForFinished(kScriptWaitMs)) {
-        qDebug() << "bat file finished with exit code:" << process.exitCode();
-    } else {
-        qDebug() << "Error: bat file execution timed out or encountered an error.";
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(2000);
-        }
     }
 }
 

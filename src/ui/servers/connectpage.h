@@ -77,7 +77,6 @@ private:
     void refreshVersion();
     void showMessage(const QString &title, const QString &submitText = QStringLiteral("Ok"));
     void offerUpgrade();
-    void runKillSwitchScript(bool block);
 
     const Role m_role;
     int m_pageStatus = 0;
