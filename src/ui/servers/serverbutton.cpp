@@ -53,7 +53,8 @@ ServerButton::ServerButton(QWidget *parent)
     layout->addLayout(texts, 1);
     layout->addWidget(m_lblArrow);
 
-    refresh();
+    // The initial texts stay until the first show or status change: no account is signed in yet.
+    applyColours();
     connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::statusChanged, this,
             &ServerButton::onStatusChanged);
 }
@@ -64,7 +65,7 @@ void ServerButton::onStatusChanged(OpenConnectConnection::Status status)
     refresh();
 }
 
-void ServerButton::refresh()
+void ServerButton::applyColours()
 {
     const bool linked = m_status != OpenConnectConnection::IDLE;
     const QString plain = linked ? QStringLiteral("#FFFFFF") : QStringLiteral("#000000");
@@ -73,9 +74,13 @@ void ServerButton::refresh()
     m_lblCountry->setStyleSheet(QStringLiteral("color: %1; font-size: 18px; font-weight: 700; background: transparent;").arg(country));
     m_lblCity->setStyleSheet(QStringLiteral("color: %1; font-size: 13px; background: transparent;").arg(plain));
     m_lblArrow->setStyleSheet(QStringLiteral("color: %1; font-size: 30px; background: transparent;").arg(country));
-    m_lblChangeLocation->setText(QStringLiteral("Selected Location"));
     update();
+}
 
+void ServerButton::refresh()
+{
+    applyColours();
+    m_lblChangeLocation->setText(QStringLiteral("Selected Location"));
     const IPBundlePtr bundle = User::instance()->activeBundle();
     if (!bundle) {
         qCritical() << "An unknown error occurred";

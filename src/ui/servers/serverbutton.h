@@ -29,6 +29,7 @@ protected:
 
 private:
     void refresh();
+    void applyColours();
 
     OpenConnectConnection::Status m_status = OpenConnectConnection::IDLE;
     QLabel *m_lblFlag = nullptr;
