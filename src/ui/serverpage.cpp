@@ -16,6 +16,7 @@
 #include "ui/account/referralredeem.h"
 #include "ui/menupage.h"
 #include "ui/servers/connectpage.h"
+#include "ui/servers/fastestserverbutton.h"
 #include "ui/servers/serverselectionpage.h"
 #include "ui/servers/toolspage.h"
 #include "ui/settingpage.h"
@@ -167,6 +168,11 @@ void ServerPage::makeConnections()
     QObject::connect(serverList, &ServerSelectionPage::connectUiAndConnect, this, connectAfterChoice);
     // The connect page's "Selected Location" asks for the server list.
     QObject::connect(connect, &ConnectPage::requestServerSelection, this, go(SideServerList, Keep));
+    // A rebuilt list may name another fastest server: the quick button beside it shows it now,
+    // not only at its next show.
+    if (auto *fastest = connect->findChild<FastestServerButton *>(QStringLiteral("fastServer")))
+        QObject::connect(serverList, &ServerSelectionPage::updateHighspeedButton, fastest,
+                         &FastestServerButton::selectRandomBundil);
     QObject::connect(connect, &ConnectPage::connectToStreamingServer, this, connectAfterChoice);
     QObject::connect(connect, &ConnectPage::connectToGammingServer, this, connectAfterChoice);
     QObject::connect(connect, &ConnectPage::ConnectToFastestServer, this, connectAfterChoice);

@@ -88,6 +88,7 @@ private slots:
 
     void hubNavigation_data();
     void hubNavigation();
+    void hubFastestButtonFollowsServerList();
     void hubSplitTunnelItem_data();
     void hubSplitTunnelItem();
     void restorePanels_data();
@@ -599,6 +600,19 @@ void UiTest::hubNavigation()
     QCOMPARE(hub.mainStack()->currentIndex(), main == -1 ? startMain : main);
     if (spy)
         QCOMPARE(spy->count(), 1);
+}
+
+void UiTest::hubFastestButtonFollowsServerList()
+{
+    ServerPage hub;
+    auto *title = hub.findChild<QWidget *>(QStringLiteral("fastServer"))->findChild<QLabel *>(QStringLiteral("lblTitle"));
+    QVERIFY(title);
+    auto config = Config::instance();
+    config->setFastestServer(QStringLiteral("Netherlands"));
+    config->setFastestCountryCode(528);
+    QVERIFY(QMetaObject::invokeMethod(hub.findChild<QObject *>(QStringLiteral("serverSelectionPage")),
+                                      "updateHighspeedButton"));
+    QCOMPARE(title->text(), QStringLiteral("Netherlands"));
 }
 
 void UiTest::hubSplitTunnelItem_data()
