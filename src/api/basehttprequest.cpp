@@ -18,7 +18,7 @@
 #include <memory>
 
 #include "api/serviceurl.h"
-#include "app/logger.h"
+#include "log/logger.h"
 #include "common/crypto.h"
 #include "platform/deviceinfo.h"
 

@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "app/filelogger.h"
+#include "log/filelogger.h"
 #include "app/fonts.h"
 #include "app/loginlink.h"
 #include "app/qtsingleapplication.h"

@@ -4,7 +4,7 @@
 #include <wbemidl.h>
 #include <windows.h>
 
-#include "app/logger.h"
+#include "log/logger.h"
 
 namespace Tavrix {
 namespace DeviceInfo {

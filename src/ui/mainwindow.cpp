@@ -15,7 +15,7 @@
 
 #include "api/apimanager.h"
 #include "app/fileopeneventfilter.h"
-#include "app/logger.h"
+#include "log/logger.h"
 #include "app/loginlink.h"
 #include "common/config.h"
 #include "common/user.h"

@@ -1,6 +1,6 @@
 #include "vpn/enginelog.h"
 
-#include "app/logger.h"
+#include "log/logger.h"
 
 namespace Tavrix {
 

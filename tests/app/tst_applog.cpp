@@ -1,7 +1,7 @@
 #include "testmain.h"
 
-#include "app/filelogger.h"
-#include "app/logger.h"
+#include "log/filelogger.h"
+#include "log/logger.h"
 
 #include <QFile>
 #include <QRegularExpression>

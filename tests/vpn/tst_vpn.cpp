@@ -4,7 +4,7 @@
 
 #include "testmain.h"
 
-#include "app/logger.h"
+#include "log/logger.h"
 #include "platform/commandsocket.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/openconnectserver.h"

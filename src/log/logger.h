@@ -33,6 +33,10 @@ public:
 
     // Copy of the kept records, oldest first.
     QVector<Message> messages() const;
+    // The kept records whose sequence number is above `sequence`, oldest first; 0 gives all.
+    QVector<Message> messagesSince(int sequence) const;
+    // Sequence number of the newest record, 0 before the first.
+    int lastSequence() const;
 
 signals:
     void newLogMessage(const Tavrix::Logger::Message &message);
@@ -42,7 +46,9 @@ private:
 
     mutable QReadWriteLock m_lock;
     int m_counter = 0;
+    // Ring buffer: once full, m_first is the oldest record and the slot the next one replaces.
     QVector<Message> m_messages;
+    int m_first = 0;
 };
 
 } // namespace Tavrix

@@ -1,4 +1,4 @@
-#include "app/filelogger.h"
+#include "log/filelogger.h"
 
 #include "platform/paths.h"
 

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace Tavrix {
+
+// The engine programs and scripts that ship beside the client, and the "taskkill" /
+// "tasklist" style look-ups by image name. Only processes started from our own engine files
+// ever match: another program of the same name is never touched.
+namespace EngineProcesses {
+
+// Full path of a shipped engine file, given its Windows name relative to the program folder
+// ("openvpn.exe", "Xray/xray.exe", "wireguard/wireguard-client.exe", "route-config.bat").
+// On Linux ".exe" is dropped and ".bat" becomes ".sh".
+QString enginePath(const QString &windowsName);
+
+// Process ids of running processes started from the engine file `windowsName`.
+QList<qint64> find(const QString &windowsName);
+
+// One line per match, "<pid> <command line>", for the "is it running" checks; empty when none.
+QString describe(const QString &windowsName);
+
+// "taskkill /F /IM": stops every process started from the engine file (SIGTERM, then SIGKILL
+// for those still running after graceMs). Returns 0 when something was stopped, 128 when
+// nothing matched, as taskkill does. Blocks for at most graceMs plus a moment.
+int stop(const QString &windowsName, int graceMs = 5000);
+
+} // namespace EngineProcesses
+} // namespace Tavrix

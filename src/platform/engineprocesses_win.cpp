@@ -1,0 +1,64 @@
+#include "platform/engineprocesses.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStringList>
+
+namespace Tavrix {
+namespace EngineProcesses {
+
+namespace {
+
+QString imageName(const QString &windowsName)
+{
+    return QFileInfo(windowsName).fileName();
+}
+
+} // namespace
+
+QString enginePath(const QString &windowsName)
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(windowsName);
+}
+
+QList<qint64> find(const QString &windowsName)
+{
+    QProcess tasklist;
+    tasklist.start(QStringLiteral("tasklist"),
+                   {QStringLiteral("/FI"), QStringLiteral("IMAGENAME eq %1").arg(imageName(windowsName)),
+                    QStringLiteral("/FO"), QStringLiteral("CSV"), QStringLiteral("/NH")});
+    QList<qint64> found;
+    if (!tasklist.waitForFinished(30000))
+        return found;
+    const QStringList lines = QString::fromLocal8Bit(tasklist.readAllStandardOutput()).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QStringList fields = line.split(QStringLiteral("\",\""));
+        if (fields.size() > 1)
+            found.append(fields.at(1).toLongLong());
+    }
+    return found;
+}
+
+QString describe(const QString &windowsName)
+{
+    QString lines;
+    for (qint64 pid : find(windowsName))
+        lines += QString::number(pid) + QLatin1Char(' ') + imageName(windowsName) + QLatin1Char('\n');
+    return lines;
+}
+
+int stop(const QString &windowsName, int graceMs)
+{
+    Q_UNUSED(graceMs)
+    QProcess taskkill;
+    taskkill.start(QStringLiteral("taskkill"),
+                   {QStringLiteral("/F"), QStringLiteral("/IM"), imageName(windowsName)});
+    if (!taskkill.waitForFinished(30000))
+        return -1;
+    return taskkill.exitCode();
+}
+
+} // namespace EngineProcesses
+} // namespace Tavrix
