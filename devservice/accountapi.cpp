@@ -77,8 +77,8 @@ bool notInteger(const Call &call, const QString &name, Reply *reply)
 bool signedIn(const AccountStore &accounts, const Call &call, const QString &passwordField, Account *account,
               Reply *reply)
 {
-    if (missing(call, {QStringLiteral("username"), passwordField, QStringLiteral("udid")}, reply)
-        || emptyValue(call, {QStringLiteral("udid")}, reply))
+    if (missing(call, {QStringLiteral("username"), passwordField, QStringLiteral("udid")}, reply) ||
+        emptyValue(call, {QStringLiteral("udid")}, reply))
         return false;
     if (!accounts.authenticate(call.form.value(QStringLiteral("username")), call.form.value(passwordField), account)) {
         *reply = refusal(403, QStringLiteral("Your session has expired. Please sign in again."));
@@ -104,23 +104,25 @@ Reply AccountApi::login(const Call &call) const
 {
     Reply reply;
     const QStringList required = {
-        QStringLiteral("username"), QStringLiteral("pass"),        QStringLiteral("udid"),
-        QStringLiteral("vpnAppVersion"), QStringLiteral("brand"),  QStringLiteral("osName"),
-        QStringLiteral("osVersion"), QStringLiteral("bundle"),     QStringLiteral("bundle2"),
-        QStringLiteral("isRooted"),  QStringLiteral("device_type"), QStringLiteral("app_id"),
+        QStringLiteral("username"),      QStringLiteral("pass"),        QStringLiteral("udid"),
+        QStringLiteral("vpnAppVersion"), QStringLiteral("brand"),       QStringLiteral("osName"),
+        QStringLiteral("osVersion"),     QStringLiteral("bundle"),      QStringLiteral("bundle2"),
+        QStringLiteral("isRooted"),      QStringLiteral("device_type"), QStringLiteral("app_id"),
         QStringLiteral("player_id")};
-    if (missing(call, required, &reply)
-        || emptyValue(call, {QStringLiteral("username"), QStringLiteral("pass")}, &reply)
-        || notOneOf(call, QStringLiteral("isRooted"), {QStringLiteral("0"), QStringLiteral("1")}, &reply)
-        || notOneOf(call, QStringLiteral("device_type"), {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}, &reply)
-        || notInteger(call, QStringLiteral("app_id"), &reply))
+    if (missing(call, required, &reply) ||
+        emptyValue(call, {QStringLiteral("username"), QStringLiteral("pass")}, &reply) ||
+        notOneOf(call, QStringLiteral("isRooted"), {QStringLiteral("0"), QStringLiteral("1")}, &reply) ||
+        notOneOf(call, QStringLiteral("device_type"), {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")},
+                 &reply) ||
+        notInteger(call, QStringLiteral("app_id"), &reply))
         return reply;
     static const QRegularExpression deviceId(QStringLiteral("^[0-9a-f]{64}$"));
     if (!deviceId.match(call.form.value(QStringLiteral("udid"))).hasMatch())
         return refusal(422, QStringLiteral("The udid must be 64 hexadecimal digits."));
 
     Account account;
-    if (!m_accounts.authenticate(call.form.value(QStringLiteral("username")), call.form.value(QStringLiteral("pass")), &account))
+    if (!m_accounts.authenticate(call.form.value(QStringLiteral("username")), call.form.value(QStringLiteral("pass")),
+                                 &account))
         return protectedJson(outcome(2, QStringLiteral("Invalid email or password.")));
     if (account.kind == Account::Suspended)
         return refusal(403, QStringLiteral("This account has been suspended. Please contact support."));
@@ -128,22 +130,25 @@ Reply AccountApi::login(const Call &call) const
     QString model = call.headers.value(QStringLiteral("model"));
     if (model.isEmpty() || model == QLatin1String("Unknown"))
         model = call.form.value(QStringLiteral("brand"));
-    m_accounts.rememberDevice(account.email, QJsonObject{
-        {QStringLiteral("os_name"), call.form.value(QStringLiteral("osName"))},
-        {QStringLiteral("model"), model},
-        {QStringLiteral("brand"), call.form.value(QStringLiteral("brand"))},
-        {QStringLiteral("os_version"), call.form.value(QStringLiteral("osVersion"))},
-        {QStringLiteral("vpn_app_version"), call.form.value(QStringLiteral("vpnAppVersion"))},
-        {QStringLiteral("udid"), call.form.value(QStringLiteral("udid"))}});
+    m_accounts.rememberDevice(
+        account.email,
+        QJsonObject{{QStringLiteral("os_name"), call.form.value(QStringLiteral("osName"))},
+                    {QStringLiteral("model"), model},
+                    {QStringLiteral("brand"), call.form.value(QStringLiteral("brand"))},
+                    {QStringLiteral("os_version"), call.form.value(QStringLiteral("osVersion"))},
+                    {QStringLiteral("vpn_app_version"), call.form.value(QStringLiteral("vpnAppVersion"))},
+                    {QStringLiteral("udid"), call.form.value(QStringLiteral("udid"))}});
     return protectedJson(AccountReplies(m_catalog, call.origin).signIn(account));
 }
 
 Reply AccountApi::signUp(const Call &call) const
 {
     Reply reply;
-    if (missing(call, {QStringLiteral("username"), QStringLiteral("password"), QStringLiteral("should_receive_promotion"),
-                       QStringLiteral("timezone"), QStringLiteral("subscription_code")}, &reply)
-        || notOneOf(call, QStringLiteral("should_receive_promotion"), {QStringLiteral("0"), QStringLiteral("1")}, &reply))
+    if (missing(call,
+                {QStringLiteral("username"), QStringLiteral("password"), QStringLiteral("should_receive_promotion"),
+                 QStringLiteral("timezone"), QStringLiteral("subscription_code")},
+                &reply) ||
+        notOneOf(call, QStringLiteral("should_receive_promotion"), {QStringLiteral("0"), QStringLiteral("1")}, &reply))
         return reply;
     const QString email = call.form.value(QStringLiteral("username"));
     if (!isEmail(email))
@@ -194,10 +199,10 @@ Reply AccountApi::redeemVoucher(const Call &call) const
 {
     Reply reply;
     Account account;
-    if (!signedIn(m_accounts, call, QStringLiteral("password"), &account, &reply)
-        || missing(call, {QStringLiteral("subscription_code"), QStringLiteral("noEncrypted")}, &reply)
-        || notOneOf(call, QStringLiteral("noEncrypted"), {QStringLiteral("0"), QStringLiteral("1")}, &reply)
-        || emptyValue(call, {QStringLiteral("subscription_code")}, &reply))
+    if (!signedIn(m_accounts, call, QStringLiteral("password"), &account, &reply) ||
+        missing(call, {QStringLiteral("subscription_code"), QStringLiteral("noEncrypted")}, &reply) ||
+        notOneOf(call, QStringLiteral("noEncrypted"), {QStringLiteral("0"), QStringLiteral("1")}, &reply) ||
+        emptyValue(call, {QStringLiteral("subscription_code")}, &reply))
         return reply;
     int days = 0;
     QJsonObject answer;
@@ -239,9 +244,9 @@ Reply AccountApi::referSubmit(const Call &call) const
 {
     Reply reply;
     Account account;
-    if (!signedIn(m_accounts, call, QStringLiteral("password"), &account, &reply)
-        || missing(call, {QStringLiteral("referral_code")}, &reply)
-        || emptyValue(call, {QStringLiteral("referral_code")}, &reply))
+    if (!signedIn(m_accounts, call, QStringLiteral("password"), &account, &reply) ||
+        missing(call, {QStringLiteral("referral_code")}, &reply) ||
+        emptyValue(call, {QStringLiteral("referral_code")}, &reply))
         return reply;
     switch (m_accounts.redeemReferral(account.email, call.form.value(QStringLiteral("referral_code")))) {
     case AccountStore::Refer::Done:
@@ -260,22 +265,23 @@ Reply AccountApi::darkWeb(const Call &call) const
 {
     Reply reply;
     Account account;
-    if (!signedIn(m_accounts, call, QStringLiteral("password"), &account, &reply)
-        || missing(call, {QStringLiteral("request_type"), QStringLiteral("requested_value")}, &reply)
-        || notOneOf(call, QStringLiteral("request_type"), {QStringLiteral("1")}, &reply))
+    if (!signedIn(m_accounts, call, QStringLiteral("password"), &account, &reply) ||
+        missing(call, {QStringLiteral("request_type"), QStringLiteral("requested_value")}, &reply) ||
+        notOneOf(call, QStringLiteral("request_type"), {QStringLiteral("1")}, &reply))
         return reply;
     if (!isEmail(call.form.value(QStringLiteral("requested_value"))))
         return refusal(422, QStringLiteral("The requested value must be a valid email address."));
-    return protectedJson(outcome(1, QStringLiteral("Your request has been received. The report will be sent to your email.")));
+    return protectedJson(
+        outcome(1, QStringLiteral("Your request has been received. The report will be sent to your email.")));
 }
 
 Reply AccountApi::purchaseHistory(const Call &call) const
 {
     Reply reply;
     Account account;
-    if (!signedIn(m_accounts, call, QStringLiteral("pass"), &account, &reply)
-        || missing(call, {QStringLiteral("noEncrypted")}, &reply)
-        || notOneOf(call, QStringLiteral("noEncrypted"), {QStringLiteral("0"), QStringLiteral("1")}, &reply))
+    if (!signedIn(m_accounts, call, QStringLiteral("pass"), &account, &reply) ||
+        missing(call, {QStringLiteral("noEncrypted")}, &reply) ||
+        notOneOf(call, QStringLiteral("noEncrypted"), {QStringLiteral("0"), QStringLiteral("1")}, &reply))
         return reply;
     QJsonObject answer = outcome(1, QStringLiteral("Purchase history"));
     answer.insert(QStringLiteral("data"), AccountReplies(m_catalog, call.origin).purchaseHistory(account));
@@ -286,10 +292,11 @@ Reply AccountApi::wireGuard(const Call &call) const
 {
     Reply reply;
     Account account;
-    if (!signedIn(m_accounts, call, QStringLiteral("pass"), &account, &reply)
-        || missing(call, {QStringLiteral("vpnserverId"), QStringLiteral("ipId"), QStringLiteral("connection_type")}, &reply)
-        || notInteger(call, QStringLiteral("vpnserverId"), &reply) || notInteger(call, QStringLiteral("ipId"), &reply)
-        || notInteger(call, QStringLiteral("connection_type"), &reply))
+    if (!signedIn(m_accounts, call, QStringLiteral("pass"), &account, &reply) ||
+        missing(call, {QStringLiteral("vpnserverId"), QStringLiteral("ipId"), QStringLiteral("connection_type")},
+                &reply) ||
+        notInteger(call, QStringLiteral("vpnserverId"), &reply) || notInteger(call, QStringLiteral("ipId"), &reply) ||
+        notInteger(call, QStringLiteral("connection_type"), &reply))
         return reply;
     const QString config = AccountReplies(m_catalog, call.origin)
                                .wireGuardConfig(account, call.form.value(QStringLiteral("ipId")).toInt(),

@@ -12,15 +12,17 @@ class AccountStore;
 class ServerCatalog;
 
 // One account call as the service sees it: the form fields and headers of the request.
-struct Call {
+struct Call
+{
     QString path;
     QMap<QString, QString> form;
-    QMap<QString, QString> headers;  // names in lower case
-    QString origin;                  // https://host:port the caller used
+    QMap<QString, QString> headers; // names in lower case
+    QString origin;                 // https://host:port the caller used
     QString remoteAddress;
 };
 
-struct Reply {
+struct Reply
+{
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/json";
@@ -33,7 +35,10 @@ class AccountApi
 {
 public:
     AccountApi(AccountStore &accounts, const ServerCatalog &catalog)
-        : m_accounts(accounts), m_catalog(catalog) {}
+        : m_accounts(accounts)
+        , m_catalog(catalog)
+    {
+    }
 
     Reply login(const Call &call) const;
     Reply signUp(const Call &call) const;

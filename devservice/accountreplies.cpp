@@ -15,10 +15,13 @@ namespace {
 int userType(Account::Kind kind)
 {
     switch (kind) {
-    case Account::ScratchCard: return 1;
+    case Account::ScratchCard:
+        return 1;
     case Account::Premium:
-    case Account::Loyal: return 2;
-    default: return 3;
+    case Account::Loyal:
+        return 2;
+    default:
+        return 3;
     }
 }
 
@@ -27,8 +30,8 @@ bool isPremium(Account::Kind kind)
     return kind == Account::Premium || kind == Account::Loyal || kind == Account::ScratchCard;
 }
 
-QJsonObject package(int id, const char *name, const char *price, const char *subTitle,
-                    const char *highlighted, bool show)
+QJsonObject package(int id, const char *name, const char *price, const char *subTitle, const char *highlighted,
+                    bool show)
 {
     return QJsonObject{{QStringLiteral("id"), id},
                        {QStringLiteral("name"), QLatin1String(name)},
@@ -57,16 +60,16 @@ int AccountReplies::bannerCount()
 QJsonObject AccountReplies::paymentPageData() const
 {
     return QJsonObject{
-        {QStringLiteral("features_img_block"), QJsonObject{
-             {QStringLiteral("img_url"), m_origin + QLatin1String(Path::features)},
-             {QStringLiteral("href_com"), m_origin + QStringLiteral("/features?ref=desktop")}}},
+        {QStringLiteral("features_img_block"),
+         QJsonObject{{QStringLiteral("img_url"), m_origin + QLatin1String(Path::features)},
+                     {QStringLiteral("href_com"), m_origin + QStringLiteral("/features?ref=desktop")}}},
         // Four offers in the grid, the fifth (not in the grid) as the wide offer below it.
-        {QStringLiteral("card_payment_packages"), QJsonArray{
-             package(1, "1 Month", "11.99", "Billed every month", "Most Flexible", true),
-             package(6, "6 Months", "41.99", "Billed every 6 months", "42% Save", true),
-             package(12, "1 Year", "59.99", "Billed every year", "58% Save", true),
-             package(24, "2 Years", "89.99", "Billed every 2 years", "69% Save", true),
-             package(36, "3 Years + 3 Months", "99.99", "Billed once", "Best Value of the year", false)}},
+        {QStringLiteral("card_payment_packages"),
+         QJsonArray{package(1, "1 Month", "11.99", "Billed every month", "Most Flexible", true),
+                    package(6, "6 Months", "41.99", "Billed every 6 months", "42% Save", true),
+                    package(12, "1 Year", "59.99", "Billed every year", "58% Save", true),
+                    package(24, "2 Years", "89.99", "Billed every 2 years", "69% Save", true),
+                    package(36, "3 Years + 3 Months", "99.99", "Billed once", "Best Value of the year", false)}},
         {QStringLiteral("web_payment_portal_url"), m_origin + QLatin1String(Path::shop)},
     };
 }
@@ -78,14 +81,13 @@ QJsonObject AccountReplies::bannerData() const
     const char *const targets[] = {"/offers/spring-sale", "/offers/refer-a-friend", "/offers/loyalty"};
     QJsonArray slides;
     for (int i = 0; i < bannerCount(); ++i) {
-        slides.append(QJsonObject{
-            {QStringLiteral("img"), m_origin + QLatin1String(Path::banners) + QStringLiteral("banner-%1.png").arg(i + 1)},
-            {QStringLiteral("onclick_url"), m_origin + QLatin1String(targets[i])},
-            {QStringLiteral("priority_slider_img_priority"), priorities[i]},
-            {QStringLiteral("title"), QStringLiteral("Slide %1").arg(i + 1)}});
+        slides.append(QJsonObject{{QStringLiteral("img"), m_origin + QLatin1String(Path::banners) +
+                                                              QStringLiteral("banner-%1.png").arg(i + 1)},
+                                  {QStringLiteral("onclick_url"), m_origin + QLatin1String(targets[i])},
+                                  {QStringLiteral("priority_slider_img_priority"), priorities[i]},
+                                  {QStringLiteral("title"), QStringLiteral("Slide %1").arg(i + 1)}});
     }
-    return QJsonObject{{QStringLiteral("slider_images"), slides},
-                       {QStringLiteral("full_screen_image"), QString()}};
+    return QJsonObject{{QStringLiteral("slider_images"), slides}, {QStringLiteral("full_screen_image"), QString()}};
 }
 
 QJsonObject AccountReplies::signIn(const Account &account) const
@@ -98,7 +100,8 @@ QJsonObject AccountReplies::signIn(const Account &account) const
         {QStringLiteral("username"), account.email},
         {QStringLiteral("user_type"), userType(account.kind)},
         {QStringLiteral("expire_in_days"), account.expireInDays},
-        {QStringLiteral("validity_date"), premium ? QLocale::c().toString(validity, QStringLiteral("dd-MMM-yyyy")) : QString()},
+        {QStringLiteral("validity_date"),
+         premium ? QLocale::c().toString(validity, QStringLiteral("dd-MMM-yyyy")) : QString()},
         {QStringLiteral("is_loyal_user"), account.kind == Account::Loyal ? 1 : 0},
         {QStringLiteral("user_status"), QStringLiteral("1")},
         {QStringLiteral("server_ip"), QStringLiteral("198.18.250.1")},
@@ -121,13 +124,14 @@ QJsonObject AccountReplies::referInfo(const Account &account) const
     return QJsonObject{
         {QStringLiteral("response_code"), 1},
         {QStringLiteral("message"), QStringLiteral("Referral information")},
-        {QStringLiteral("user_referral"), QJsonObject{
-             {QStringLiteral("referral_code"), account.referralCode},
-             {QStringLiteral("referred_count"), 2},
-             {QStringLiteral("pageContent"), QJsonObject{
-                  {QStringLiteral("title"), QStringLiteral("Give 3 days, get 3 days")},
-                  {QStringLiteral("message"), QStringLiteral("Share your code with a friend. When they redeem it, "
-                                                             "you both get 3 days of Premium VPN for free.")}}}}},
+        {QStringLiteral("user_referral"),
+         QJsonObject{{QStringLiteral("referral_code"), account.referralCode},
+                     {QStringLiteral("referred_count"), 2},
+                     {QStringLiteral("pageContent"),
+                      QJsonObject{{QStringLiteral("title"), QStringLiteral("Give 3 days, get 3 days")},
+                                  {QStringLiteral("message"),
+                                   QStringLiteral("Share your code with a friend. When they redeem it, "
+                                                  "you both get 3 days of Premium VPN for free.")}}}}},
     };
 }
 
@@ -137,11 +141,12 @@ QJsonArray AccountReplies::purchaseHistory(const Account &account) const
         return QJsonArray();
     const QDate today = QDate::currentDate();
     auto entry = [&](const char *plan, int daysAgo, const char *id) {
-        return QJsonObject{{QStringLiteral("plan_name"), QLatin1String(plan)},
-                           {QStringLiteral("tnx_date"), QLocale::c().toString(today.addDays(-daysAgo), QStringLiteral("dd MMM yyyy"))},
-                           {QStringLiteral("tnx_id"), QLatin1String(id)},
-                           {QStringLiteral("amount"), QStringLiteral("59.99")},
-                           {QStringLiteral("currency"), QStringLiteral("USD")}};
+        return QJsonObject{
+            {QStringLiteral("plan_name"), QLatin1String(plan)},
+            {QStringLiteral("tnx_date"), QLocale::c().toString(today.addDays(-daysAgo), QStringLiteral("dd MMM yyyy"))},
+            {QStringLiteral("tnx_id"), QLatin1String(id)},
+            {QStringLiteral("amount"), QStringLiteral("59.99")},
+            {QStringLiteral("currency"), QStringLiteral("USD")}};
     };
     if (account.kind == Account::ScratchCard)
         return QJsonArray{entry("Scratch Card 30 Days", 3, "SC-20251103-88412")};
@@ -160,18 +165,17 @@ QString AccountReplies::wireGuardConfig(const Account &account, int ipId, const 
         return QString();
     const QByteArray digest = QCryptographicHash::hash((account.email + udid).toUtf8(), QCryptographicHash::Sha256);
     const QString address = QStringLiteral("10.66.%1.%2/32").arg(uchar(digest[0])).arg(uchar(digest[1]) % 253 + 2);
-    return QStringLiteral(
-               "[Interface]\n"
-               "PrivateKey = %1\n"
-               "Address = %2\n"
-               "DNS = 10.66.0.1\n"
-               "MTU = 1420\n"
-               "\n"
-               "[Peer]\n"
-               "PublicKey = %3\n"
-               "AllowedIPs = 0.0.0.0/0\n"
-               "Endpoint = %4:51820\n"
-               "PersistentKeepalive = 25\n")
+    return QStringLiteral("[Interface]\n"
+                          "PrivateKey = %1\n"
+                          "Address = %2\n"
+                          "DNS = 10.66.0.1\n"
+                          "MTU = 1420\n"
+                          "\n"
+                          "[Peer]\n"
+                          "PublicKey = %3\n"
+                          "AllowedIPs = 0.0.0.0/0\n"
+                          "Endpoint = %4:51820\n"
+                          "PersistentKeepalive = 25\n")
         .arg(keyFrom(QStringLiteral("client-") + account.email + udid), address,
              keyFrom(QStringLiteral("server-%1").arg(ipId)), entry.value(QStringLiteral("ip")).toString());
 }

@@ -16,7 +16,10 @@ class AccountReplies
 {
 public:
     AccountReplies(const ServerCatalog &catalog, const QString &origin)
-        : m_catalog(catalog), m_origin(origin) {}
+        : m_catalog(catalog)
+        , m_origin(origin)
+    {
+    }
 
     // The whole sign-in document: account, offers, banners and the server list.
     QJsonObject signIn(const Account &account) const;

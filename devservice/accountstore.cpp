@@ -10,8 +10,7 @@ QString keyOf(const QString &email)
     return email.trimmed().toLower();
 }
 
-QJsonObject device(const char *os, const char *model, const char *brand, const char *osVersion,
-                   const char *appVersion)
+QJsonObject device(const char *os, const char *model, const char *brand, const char *osVersion, const char *appVersion)
 {
     return QJsonObject{{QStringLiteral("os_name"), QLatin1String(os)},
                        {QStringLiteral("model"), QLatin1String(model)},
@@ -25,7 +24,7 @@ const QMap<QString, int> &vouchers()
     static const QMap<QString, int> codes = {
         {QStringLiteral("TAVRIX-30DAYS"), 30},
         {QStringLiteral("TAVRIX-1YEAR"), 365},
-        {QStringLiteral("TAVRIX-USED"), 30},  // marked as used at start
+        {QStringLiteral("TAVRIX-USED"), 30}, // marked as used at start
     };
     return codes;
 }
@@ -46,16 +45,16 @@ void AccountStore::seed()
     m_subscribers = {QStringLiteral("premium@tavrixvpn.test")};
 
     const QList<Account> seeds = {
-        {QStringLiteral("free@tavrixvpn.test"), QStringLiteral("freepass1"), Account::Free,
-         QStringLiteral("FREE7Q2K"), 0, QStringLiteral("free account, premium servers locked")},
+        {QStringLiteral("free@tavrixvpn.test"), QStringLiteral("freepass1"), Account::Free, QStringLiteral("FREE7Q2K"),
+         0, QStringLiteral("free account, premium servers locked")},
         {QStringLiteral("premium@tavrixvpn.test"), QStringLiteral("premiumpass1"), Account::Premium,
          QStringLiteral("PREM4X9T"), 214, QStringLiteral("premium account")},
         {QStringLiteral("loyal@tavrixvpn.test"), QStringLiteral("loyalpass1"), Account::Loyal,
          QStringLiteral("LOYL8M3D"), 365, QStringLiteral("loyalty member, loyalty servers")},
         {QStringLiteral("jose@tavrixvpn.test"), QStringLiteral("contrase\u00f1a1"), Account::ScratchCard,
          QStringLiteral("JOSE5R1W"), 27, QStringLiteral("scratch-card account, non-ASCII password")},
-        {QStringLiteral("blocked@tavrixvpn.test"), QStringLiteral("blockedpass1"), Account::Suspended,
-         QString(), 0, QStringLiteral("suspended: sign-in answers 403")},
+        {QStringLiteral("blocked@tavrixvpn.test"), QStringLiteral("blockedpass1"), Account::Suspended, QString(), 0,
+         QStringLiteral("suspended: sign-in answers 403")},
     };
     for (const Account &a : seeds)
         m_accounts.insert(keyOf(a.email), a);
@@ -71,8 +70,7 @@ void AccountStore::seed()
         if (it->kind == Account::Premium || it->kind == Account::Loyal)
             m_devices.insert(it.key(), usual);
     }
-    m_devices[keyOf(QStringLiteral("loyal@tavrixvpn.test"))].append(
-        device("huawei", "", "HUAWEI", "12", "5.2.7"));
+    m_devices[keyOf(QStringLiteral("loyal@tavrixvpn.test"))].append(device("huawei", "", "HUAWEI", "12", "5.2.7"));
 }
 
 void AccountStore::addPremium(const QString &email, const QString &password, const QString &note)

@@ -12,14 +12,15 @@
 namespace Tavrix {
 namespace Dev {
 
-struct Account {
+struct Account
+{
     enum Kind { Free, Premium, Loyal, ScratchCard, Suspended };
     QString email;
-    QString password;      // as typed, UTF-8 on the wire
+    QString password; // as typed, UTF-8 on the wire
     Kind kind = Free;
     QString referralCode;
     int expireInDays = 0;
-    QString note;          // shown in the start-up listing
+    QString note; // shown in the start-up listing
 };
 
 // The accounts of the service, with what the account calls change at run time (devices seen
@@ -47,7 +48,7 @@ public:
     Redeem redeemVoucher(const QString &email, const QString &code, int *days);
     enum class Refer { Done, Own, Used, Unknown };
     Refer redeemReferral(const QString &email, const QString &code);
-    bool subscribeNewsletter(const QString &email);  // false when already subscribed
+    bool subscribeNewsletter(const QString &email); // false when already subscribed
 
     // Forgets everything the calls changed, keeping the demo accounts.
     void reset();
@@ -56,12 +57,12 @@ private:
     void seed();
 
     mutable std::mutex m_mutex;
-    QMap<QString, Account> m_accounts;           // by lower-case e-mail
-    QMap<QString, QJsonArray> m_devices;          // by lower-case e-mail
+    QMap<QString, Account> m_accounts;   // by lower-case e-mail
+    QMap<QString, QJsonArray> m_devices; // by lower-case e-mail
     QSet<QString> m_usedVouchers;
-    QSet<QString> m_referralsUsed;                // e-mail addresses that redeemed one
+    QSet<QString> m_referralsUsed; // e-mail addresses that redeemed one
     QSet<QString> m_subscribers;
-    QList<Account> m_extra;                       // added from the command line, kept on reset
+    QList<Account> m_extra; // added from the command line, kept on reset
 };
 
 } // namespace Dev

@@ -3,14 +3,13 @@
 #include <QDir>
 #include <QFile>
 
+#include <memory>
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
-
-#include <memory>
 
 namespace Tavrix {
 namespace Dev {
@@ -111,15 +110,16 @@ bool makeCertificate(QByteArray *certPem, QByteArray *keyPem)
     X509_NAME *name = X509_get_subject_name(cert.get());
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char *>("TavrixVPN development service"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("127.0.0.1"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("127.0.0.1"), -1, -1,
+                               0);
     X509_set_issuer_name(cert.get(), name);
 
     // Self-signed and used directly as the trust anchor, so it is marked as a CA too.
-    if (!addExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE")
-        || !addExtension(cert.get(), NID_key_usage, "critical,digitalSignature,keyCertSign")
-        || !addExtension(cert.get(), NID_ext_key_usage, "serverAuth")
-        || !addExtension(cert.get(), NID_subject_key_identifier, "hash")
-        || !addExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1,IP:::1,DNS:localhost"))
+    if (!addExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE") ||
+        !addExtension(cert.get(), NID_key_usage, "critical,digitalSignature,keyCertSign") ||
+        !addExtension(cert.get(), NID_ext_key_usage, "serverAuth") ||
+        !addExtension(cert.get(), NID_subject_key_identifier, "hash") ||
+        !addExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1,IP:::1,DNS:localhost"))
         return false;
     if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0)
         return false;
@@ -157,9 +157,10 @@ bool ensureCertificate(const QString &dir, Certificate *out, QString *error)
             return false;
         }
         // The key first and owner-only: a reader never sees a certificate without its key.
-        if (!writeFile(out->keyPath, keyPem, QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-            || !writeFile(out->certPath, certPem, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                      | QFileDevice::ReadGroup | QFileDevice::ReadOther)) {
+        if (!writeFile(out->keyPath, keyPem, QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+            !writeFile(out->certPath, certPem,
+                       QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                           QFileDevice::ReadOther)) {
             *error = QStringLiteral("cannot write the certificate into %1").arg(dir);
             return false;
         }

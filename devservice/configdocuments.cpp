@@ -18,15 +18,14 @@ QJsonObject stringValue(const QString &text)
 const char *const updateTime = "2025-11-03T09:12:44.317215Z";
 
 // Feature ~~ free ~~ premium, rows separated by commas (the plans page splits on both).
-const char *const freeVersusPaid =
-    "Servers~~10 locations~~100+ servers in 55 countries,"
-    "Speed~~Standard~~Up to 10 Gbps,"
-    "Simultaneous devices~~1~~6,"
-    "Streaming servers~~No~~Yes,"
-    "Gaming servers~~No~~Yes,"
-    "Ad blocking~~No~~Yes,"
-    "Kill switch~~Yes~~Yes,"
-    "Support~~E-mail~~24/7 live chat";
+const char *const freeVersusPaid = "Servers~~10 locations~~100+ servers in 55 countries,"
+                                   "Speed~~Standard~~Up to 10 Gbps,"
+                                   "Simultaneous devices~~1~~6,"
+                                   "Streaming servers~~No~~Yes,"
+                                   "Gaming servers~~No~~Yes,"
+                                   "Ad blocking~~No~~Yes,"
+                                   "Kill switch~~Yes~~Yes,"
+                                   "Support~~E-mail~~24/7 live chat";
 
 } // namespace
 
@@ -71,10 +70,10 @@ QJsonObject ConfigDocuments::countryDocument(const QString &parent, const QStrin
     auto protect = [](const QString &text) { return stringValue(protectEndpoint(text)); };
     return QJsonObject{
         {QStringLiteral("name"), parent + QStringLiteral("/apis/") + code},
-        {QStringLiteral("fields"), QJsonObject{
-             {QStringLiteral("login_url"), protect(url(Path::login) + QLatin1Char('/') + lower)},
-             {QStringLiteral("signup_url"), protect(url(Path::signUp) + QLatin1Char('/') + lower)},
-             {QStringLiteral("social_auth_url"), protect(m_origin + QStringLiteral("/social-auth-attempt"))}}},
+        {QStringLiteral("fields"),
+         QJsonObject{{QStringLiteral("login_url"), protect(url(Path::login) + QLatin1Char('/') + lower)},
+                     {QStringLiteral("signup_url"), protect(url(Path::signUp) + QLatin1Char('/') + lower)},
+                     {QStringLiteral("social_auth_url"), protect(m_origin + QStringLiteral("/social-auth-attempt"))}}},
         {QStringLiteral("createTime"), QLatin1String(updateTime)},
         {QStringLiteral("updateTime"), QLatin1String(updateTime)},
     };
@@ -83,7 +82,8 @@ QJsonObject ConfigDocuments::countryDocument(const QString &parent, const QStrin
 QJsonObject ConfigDocuments::firestoreDocument(const QString &project, const QString &document) const
 {
     return QJsonObject{
-        {QStringLiteral("name"), QStringLiteral("projects/%1/databases/(default)/documents/global/%2").arg(project, document)},
+        {QStringLiteral("name"),
+         QStringLiteral("projects/%1/databases/(default)/documents/global/%2").arg(project, document)},
         {QStringLiteral("fields"), fields()},
         {QStringLiteral("createTime"), QStringLiteral("2023-04-18T06:30:02.114842Z")},
         {QStringLiteral("updateTime"), QLatin1String(updateTime)},

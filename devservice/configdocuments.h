@@ -11,7 +11,10 @@ namespace Dev {
 class ConfigDocuments
 {
 public:
-    explicit ConfigDocuments(const QString &origin) : m_origin(origin) {}
+    explicit ConfigDocuments(const QString &origin)
+        : m_origin(origin)
+    {
+    }
 
     // Firestore REST: the document, and the listing of its "apis" sub-collection.
     QJsonObject firestoreDocument(const QString &project, const QString &document) const;

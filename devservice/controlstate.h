@@ -19,12 +19,13 @@ class ControlState
 public:
     enum class Mode { Normal, Down, Slow, Never, Empty, Malformed, Status, Body };
 
-    struct Behaviour {
+    struct Behaviour
+    {
         Mode mode = Mode::Normal;
         int status = 0;
         int delayMs = 0;
         QString message;
-        QByteArray body;  // Body: the reply, sent as it is
+        QByteArray body; // Body: the reply, sent as it is
     };
 
     static bool parseMode(const QString &text, Mode *mode);
@@ -41,8 +42,7 @@ public:
 
     // Waits up to the given time; returns early (false) when the service is stopping or
     // the predicate says so.
-    template <class Predicate>
-    bool sleepFor(std::chrono::milliseconds duration, Predicate stopEarly)
+    template<class Predicate> bool sleepFor(std::chrono::milliseconds duration, Predicate stopEarly)
     {
         const auto end = std::chrono::steady_clock::now() + duration;
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -54,7 +54,8 @@ public:
             if (stopEarly())
                 return false;
             lock.lock();
-            m_wake.wait_for(lock, std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(100)));
+            m_wake.wait_for(lock,
+                            std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(100)));
         }
         return false;
     }

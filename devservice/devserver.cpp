@@ -98,14 +98,22 @@ bool peerGone(const httplib::Request &req)
 QString defaultMessage(int status)
 {
     switch (status) {
-    case 401: return QStringLiteral("Unauthenticated.");
-    case 403: return QStringLiteral("Access denied.");
-    case 404: return QStringLiteral("Not found.");
-    case 422: return QStringLiteral("The given data was invalid.");
-    case 429: return QStringLiteral("Too many requests.");
-    case 500: return QStringLiteral("Server error.");
-    case 502: return QStringLiteral("Bad gateway.");
-    case 503: return QStringLiteral("Service temporarily unavailable.");
+    case 401:
+        return QStringLiteral("Unauthenticated.");
+    case 403:
+        return QStringLiteral("Access denied.");
+    case 404:
+        return QStringLiteral("Not found.");
+    case 422:
+        return QStringLiteral("The given data was invalid.");
+    case 429:
+        return QStringLiteral("Too many requests.");
+    case 500:
+        return QStringLiteral("Server error.");
+    case 502:
+        return QStringLiteral("Bad gateway.");
+    case 503:
+        return QStringLiteral("Service temporarily unavailable.");
     }
     return QStringLiteral("Error %1").arg(status);
 }
@@ -125,11 +133,10 @@ void sendJson(httplib::Response &res, const QJsonObject &object)
 // A small page for every address the client opens in the browser.
 QString page(const QString &title, const QString &bodyHtml)
 {
-    return QStringLiteral(
-               "<!doctype html><html><head><meta charset=\"utf-8\"><title>%1 - TavrixVPN</title>"
-               "<style>body{font-family:sans-serif;max-width:40em;margin:3em auto;color:#222}"
-               "h1{color:#be1e2d}code{background:#eee;padding:0 .3em}</style></head>"
-               "<body><h1>%1</h1>%2<p><small>TavrixVPN development service</small></p></body></html>")
+    return QStringLiteral("<!doctype html><html><head><meta charset=\"utf-8\"><title>%1 - TavrixVPN</title>"
+                          "<style>body{font-family:sans-serif;max-width:40em;margin:3em auto;color:#222}"
+                          "h1{color:#be1e2d}code{background:#eee;padding:0 .3em}</style></head>"
+                          "<body><h1>%1</h1>%2<p><small>TavrixVPN development service</small></p></body></html>")
         .arg(title.toHtmlEscaped(), bodyHtml);
 }
 
@@ -347,18 +354,21 @@ void DevServer::routes()
 
     // Web pages the client opens in the browser.
     get(R"(/shop/checkout/([0-9.e+]+))", [](const httplib::Request &req, httplib::Response &res) {
-        res.set_content(page(QStringLiteral("Checkout"),
-                             QStringLiteral("<p>Package %1.</p>").arg(qs(req.matches[1]).toHtmlEscaped()) + tokenSummary(req))
-                            .toStdString(),
-                        "text/html; charset=utf-8");
+        res.set_content(
+            page(QStringLiteral("Checkout"),
+                 QStringLiteral("<p>Package %1.</p>").arg(qs(req.matches[1]).toHtmlEscaped()) + tokenSummary(req))
+                .toStdString(),
+            "text/html; charset=utf-8");
     });
     get("/social-auth-attempt", [](const httplib::Request &, httplib::Response &res) {
-        res.set_content(page(QStringLiteral("Sign in with Google"),
-                             QStringLiteral("<p>Development sign-in: "
-                                            "<a href=\"tavrixvpn://login?authenticate=premium@tavrixvpn.test&amp;value=premium/pass1\">"
-                                            "continue as premium@tavrixvpn.test</a></p>"))
-                            .toStdString(),
-                        "text/html; charset=utf-8");
+        res.set_content(
+            page(QStringLiteral("Sign in with Google"),
+                 QStringLiteral(
+                     "<p>Development sign-in: "
+                     "<a href=\"tavrixvpn://login?authenticate=premium@tavrixvpn.test&amp;value=premium/pass1\">"
+                     "continue as premium@tavrixvpn.test</a></p>"))
+                .toStdString(),
+            "text/html; charset=utf-8");
     });
     get(R"(/(offers/[a-z-]+|features|loyalty-member/?|buy-vpn-for-friends-and-family/?|download|pricing|rate-us|)?)",
         [](const httplib::Request &req, httplib::Response &res) {
@@ -382,19 +392,23 @@ void DevServer::controlRoutes()
         const QMap<QString, QString> form = formOf(req);
         ControlState::Behaviour b;
         const QString path = form.value(QStringLiteral("path"));
-        if (path.isEmpty() || !ControlState::parseMode(form.value(QStringLiteral("mode"), QStringLiteral("normal")), &b.mode)) {
+        if (path.isEmpty() ||
+            !ControlState::parseMode(form.value(QStringLiteral("mode"), QStringLiteral("normal")), &b.mode)) {
             res.status = 422;
-            res.set_content(messageBody(QStringLiteral("path and a known mode are required")).toStdString(), "application/json");
+            res.set_content(messageBody(QStringLiteral("path and a known mode are required")).toStdString(),
+                            "application/json");
             return;
         }
         b.status = form.value(QStringLiteral("status")).toInt();
         b.delayMs = form.value(QStringLiteral("delay_ms")).toInt();
         b.message = form.value(QStringLiteral("message"));
         b.body = form.value(QStringLiteral("body")).toUtf8();
-        const bool needsStatus = b.mode == ControlState::Mode::Status || (b.mode == ControlState::Mode::Body && b.status);
+        const bool needsStatus =
+            b.mode == ControlState::Mode::Status || (b.mode == ControlState::Mode::Body && b.status);
         if (needsStatus && (b.status < 100 || b.status > 599)) {
             res.status = 422;
-            res.set_content(messageBody(QStringLiteral("status must be an HTTP status")).toStdString(), "application/json");
+            res.set_content(messageBody(QStringLiteral("status must be an HTTP status")).toStdString(),
+                            "application/json");
             return;
         }
         m_control.set(path, b);

@@ -25,9 +25,10 @@ namespace Dev {
 class DevServer
 {
 public:
-    struct Options {
+    struct Options
+    {
         QString host = QStringLiteral("127.0.0.1");
-        int port = 8443;  // 0: any free port
+        int port = 8443; // 0: any free port
         Certificate certificate;
         QString openConnectServer;
         QString openConnectUser;
@@ -42,8 +43,8 @@ public:
     QString origin() const;
     AccountStore &accounts() { return m_accounts; }
 
-    void run();   // blocks until stop()
-    void stop();  // from any thread
+    void run();  // blocks until stop()
+    void stop(); // from any thread
 
 private:
     using Handler = std::function<void(const httplib::Request &, httplib::Response &)>;

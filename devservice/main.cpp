@@ -5,10 +5,10 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
-#include <chrono>
 #include <thread>
 #include <unistd.h>
 
@@ -58,9 +58,9 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    QTemporaryDir tempCertDir;  // removed at exit when no --cert-dir is given
-    const QString certDir = parser.isSet(QStringLiteral("cert-dir")) ? parser.value(QStringLiteral("cert-dir"))
-                                                                      : tempCertDir.path();
+    QTemporaryDir tempCertDir; // removed at exit when no --cert-dir is given
+    const QString certDir =
+        parser.isSet(QStringLiteral("cert-dir")) ? parser.value(QStringLiteral("cert-dir")) : tempCertDir.path();
     DevServer::Options options;
     QString error;
     if (!Tavrix::Dev::ensureCertificate(QDir(certDir).absolutePath(), &options.certificate, &error)) {

@@ -9,8 +9,9 @@ namespace Dev {
 
 namespace {
 
-struct Country {
-    int code;  // ISO 3166-1 numeric
+struct Country
+{
+    int code; // ISO 3166-1 numeric
     const char *name;
     const char *alpha2;
     QStringList cities;
@@ -83,13 +84,20 @@ const QVector<Country> &countries()
 const char *typeText(int type)
 {
     switch (type) {
-    case 1: return "OpenVPN";
-    case 2: return "OpenConnect";
-    case 3: return "IKEv2";
-    case 4: return "Shadowsocks";
-    case 5: return "WireGuard";
-    case 6: return "V2Ray";
-    case 7: return "Outline";
+    case 1:
+        return "OpenVPN";
+    case 2:
+        return "OpenConnect";
+    case 3:
+        return "IKEv2";
+    case 4:
+        return "Shadowsocks";
+    case 5:
+        return "WireGuard";
+    case 6:
+        return "V2Ray";
+    case 7:
+        return "Outline";
     }
     return "Unknown";
 }
@@ -97,28 +105,27 @@ const char *typeText(int type)
 QString openVpnProfile(bool udp, const QString &caPem)
 {
     // remoteIP / remotePort are filled in by the client from the entry's address.
-    QString profile = QStringLiteral(
-        "client\n"
-        "dev tun\n"
-        "proto %1\n"
-        "remote remoteIP remotePort\n"
-        "resolv-retry infinite\n"
-        "nobind\n"
-        "persist-key\n"
-        "persist-tun\n"
-        "remote-cert-tls server\n"
-        "auth-user-pass\n"
-        "data-ciphers AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305\n"
-        "auth SHA256\n"
-        "verb 3\n"
-        "<ca>\n%2</ca>\n").arg(udp ? QStringLiteral("udp") : QStringLiteral("tcp-client"), caPem);
+    QString profile = QStringLiteral("client\n"
+                                     "dev tun\n"
+                                     "proto %1\n"
+                                     "remote remoteIP remotePort\n"
+                                     "resolv-retry infinite\n"
+                                     "nobind\n"
+                                     "persist-key\n"
+                                     "persist-tun\n"
+                                     "remote-cert-tls server\n"
+                                     "auth-user-pass\n"
+                                     "data-ciphers AES-256-GCM:AES-128-GCM:CHACHA20-POLY1305\n"
+                                     "auth SHA256\n"
+                                     "verb 3\n"
+                                     "<ca>\n%2</ca>\n")
+                          .arg(udp ? QStringLiteral("udp") : QStringLiteral("tcp-client"), caPem);
     return QString::fromLatin1(profile.toUtf8().toBase64());
 }
 
 QString secretFor(const QString &seed)
 {
-    return QString::fromLatin1(
-        QCryptographicHash::hash(seed.toUtf8(), QCryptographicHash::Sha256).toBase64().left(22));
+    return QString::fromLatin1(QCryptographicHash::hash(seed.toUtf8(), QCryptographicHash::Sha256).toBase64().left(22));
 }
 
 QString v2rayConfig(const QString &host, const QString &seed)
@@ -127,7 +134,8 @@ QString v2rayConfig(const QString &host, const QString &seed)
                            .toString(QUuid::WithoutBraces);
     const QJsonObject config{
         {QStringLiteral("log"), QJsonObject{{QStringLiteral("loglevel"), QStringLiteral("warning")}}},
-        {QStringLiteral("inbounds"), QJsonArray{
+        {QStringLiteral("inbounds"),
+         QJsonArray{
              QJsonObject{{QStringLiteral("tag"), QStringLiteral("socks")},
                          {QStringLiteral("port"), 10808},
                          {QStringLiteral("listen"), QStringLiteral("127.0.0.1")},
@@ -139,19 +147,23 @@ QString v2rayConfig(const QString &host, const QString &seed)
                          {QStringLiteral("listen"), QStringLiteral("127.0.0.1")},
                          {QStringLiteral("protocol"), QStringLiteral("http")},
                          {QStringLiteral("settings"), QJsonObject{}}}}},
-        {QStringLiteral("outbounds"), QJsonArray{
+        {QStringLiteral("outbounds"),
+         QJsonArray{
              QJsonObject{{QStringLiteral("tag"), QStringLiteral("proxy")},
                          {QStringLiteral("protocol"), QStringLiteral("vmess")},
-                         {QStringLiteral("settings"), QJsonObject{{QStringLiteral("vnext"), QJsonArray{QJsonObject{
-                              {QStringLiteral("address"), host},
-                              {QStringLiteral("port"), 443},
-                              {QStringLiteral("users"), QJsonArray{QJsonObject{
-                                   {QStringLiteral("id"), id},
-                                   {QStringLiteral("alterId"), 0},
-                                   {QStringLiteral("security"), QStringLiteral("auto")}}}}}}}}},
-                         {QStringLiteral("streamSettings"), QJsonObject{
-                              {QStringLiteral("network"), QStringLiteral("ws")},
-                              {QStringLiteral("wsSettings"), QJsonObject{{QStringLiteral("path"), QStringLiteral("/tv")}}}}}},
+                         {QStringLiteral("settings"),
+                          QJsonObject{{QStringLiteral("vnext"),
+                                       QJsonArray{QJsonObject{{QStringLiteral("address"), host},
+                                                              {QStringLiteral("port"), 443},
+                                                              {QStringLiteral("users"),
+                                                               QJsonArray{QJsonObject{{QStringLiteral("id"), id},
+                                                                                      {QStringLiteral("alterId"), 0},
+                                                                                      {QStringLiteral("security"),
+                                                                                       QStringLiteral("auto")}}}}}}}}},
+                         {QStringLiteral("streamSettings"),
+                          QJsonObject{{QStringLiteral("network"), QStringLiteral("ws")},
+                                      {QStringLiteral("wsSettings"),
+                                       QJsonObject{{QStringLiteral("path"), QStringLiteral("/tv")}}}}}},
              QJsonObject{{QStringLiteral("tag"), QStringLiteral("direct")},
                          {QStringLiteral("protocol"), QStringLiteral("freedom")},
                          {QStringLiteral("settings"), QJsonObject{}}}}},
@@ -181,9 +193,9 @@ ServerCatalog::ServerCatalog(const Options &options)
     for (int index : loyal) {
         const Country &c = list[index];
         for (int type : {5, 1}) {
-            QJsonObject entry = makeEntry(type, QStringLiteral("UDP"),
-                                          200 + index, 10 + type, c.code, QString::fromUtf8(c.name),
-                                          QString::fromLatin1(c.alpha2), c.cities.first(), 90 + type);
+            QJsonObject entry =
+                makeEntry(type, QStringLiteral("UDP"), 200 + index, 10 + type, c.code, QString::fromUtf8(c.name),
+                          QString::fromLatin1(c.alpha2), c.cities.first(), 90 + type);
             entry[QStringLiteral("is_loyal_user_server")] = 1;
             entry[QStringLiteral("is_fast_server")] = 1;
             entry[QStringLiteral("ipName")] = c.cities.first() + QStringLiteral(" Loyalty");
@@ -195,7 +207,11 @@ ServerCatalog::ServerCatalog(const Options &options)
 void ServerCatalog::addCountry(int index, int code, const QString &name, const QString &alpha2,
                                const QStringList &cities, bool big)
 {
-    struct Slot { int type; const char *protocol; };
+    struct Slot
+    {
+        int type;
+        const char *protocol;
+    };
     static const QVector<Slot> bigSlots = {{1, "UDP"}, {1, "TCP"}, {2, "TCP"}, {4, "TCP"}, {5, "UDP"}, {6, "TCP"}};
     static const QVector<QVector<Slot>> smallSlots = {
         {{1, "UDP"}, {2, "TCP"}, {5, "UDP"}, {6, "TCP"}},
@@ -206,8 +222,8 @@ void ServerCatalog::addCountry(int index, int code, const QString &name, const Q
     for (int c = 0; c < cities.size(); ++c) {
         const QVector<Slot> &plan = big ? bigSlots : smallSlots[(index + c) % smallSlots.size()];
         for (int s = 0; s < plan.size(); ++s) {
-            QJsonObject entry = makeEntry(plan[s].type, QString::fromLatin1(plan[s].protocol), index, host,
-                                          code, name, alpha2, cities[c], s + 1);
+            QJsonObject entry = makeEntry(plan[s].type, QString::fromLatin1(plan[s].protocol), index, host, code, name,
+                                          alpha2, cities[c], s + 1);
             ++host;
             // Categories: the first server of each big market is fast; gaming and streaming
             // sit in well-connected cities; ad blocking on the privacy-minded countries.
@@ -218,18 +234,18 @@ void ServerCatalog::addCountry(int index, int code, const QString &name, const Q
                 entry[QStringLiteral("is_gaming")] = 1;
             if ((type == 1 || type == 6) && big && c < 2)
                 entry[QStringLiteral("is_online_stream")] = 1;
-            if ((type == 4 || type == 5) && (alpha2 == QLatin1String("NL") || alpha2 == QLatin1String("SE")
-                                             || alpha2 == QLatin1String("CH") || alpha2 == QLatin1String("IS")
-                                             || alpha2 == QLatin1String("DE")))
+            if ((type == 4 || type == 5) &&
+                (alpha2 == QLatin1String("NL") || alpha2 == QLatin1String("SE") || alpha2 == QLatin1String("CH") ||
+                 alpha2 == QLatin1String("IS") || alpha2 == QLatin1String("DE")))
                 entry[QStringLiteral("is_adblocker")] = 1;
             // A Windows-only build of some servers; the rest serve every platform.
             if (index % 5 == 1 && s == 0)
                 entry[QStringLiteral("platform")] = QStringLiteral("windows");
             m_servers.append(entry);
 
-            const bool freeServer = c == 0 && s < 2
-                && (alpha2 == QLatin1String("US") || alpha2 == QLatin1String("DE")
-                    || alpha2 == QLatin1String("NL") || alpha2 == QLatin1String("SG"));
+            const bool freeServer = c == 0 && s < 2 &&
+                                    (alpha2 == QLatin1String("US") || alpha2 == QLatin1String("DE") ||
+                                     alpha2 == QLatin1String("NL") || alpha2 == QLatin1String("SG"));
             if (freeServer)
                 m_freeIds.append(entry.value(QStringLiteral("ip_id")).toInt());
         }
@@ -237,15 +253,15 @@ void ServerCatalog::addCountry(int index, int code, const QString &name, const Q
 
     // Entries meant for other apps or engines this client does not run.
     if (index % 6 == 0) {
-        QJsonObject mobile = makeEntry(5, QStringLiteral("UDP"), index, host++, code, name, alpha2,
-                                       cities.first(), 20);
+        QJsonObject mobile = makeEntry(5, QStringLiteral("UDP"), index, host++, code, name, alpha2, cities.first(), 20);
         mobile[QStringLiteral("platform")] = index % 12 == 0 ? QStringLiteral("android") : QStringLiteral("ios");
         m_servers.append(mobile);
         m_servers.append(makeEntry(7, QStringLiteral("TCP"), index, host++, code, name, alpha2, cities.first(), 21));
         QJsonObject ssl = makeEntry(2, QStringLiteral("TCP"), index, host++, code, name, alpha2, cities.first(), 22);
         ssl[QStringLiteral("connection_type")] = 2;
         m_servers.append(ssl);
-        QJsonObject capital = makeEntry(1, QStringLiteral("UDP"), index, host++, code, name, alpha2, cities.first(), 23);
+        QJsonObject capital =
+            makeEntry(1, QStringLiteral("UDP"), index, host++, code, name, alpha2, cities.first(), 23);
         capital[QStringLiteral("platform")] = QStringLiteral("Windows");
         m_servers.append(capital);
     }
@@ -253,14 +269,12 @@ void ServerCatalog::addCountry(int index, int code, const QString &name, const Q
         m_servers.append(makeEntry(3, QStringLiteral("UDP"), index, host++, code, name, alpha2, cities.first(), 24));
 }
 
-QJsonObject ServerCatalog::makeEntry(int type, const QString &protocol, int countryIndex, int hostIndex,
-                                     int code, const QString &name, const QString &alpha2,
-                                     const QString &city, int serial)
+QJsonObject ServerCatalog::makeEntry(int type, const QString &protocol, int countryIndex, int hostIndex, int code,
+                                     const QString &name, const QString &alpha2, const QString &city, int serial)
 {
     const int ipId = m_nextIpId++;
-    const QString host = countryIndex < 200
-        ? QStringLiteral("198.18.%1.%2").arg(countryIndex + 1).arg(hostIndex)
-        : QStringLiteral("198.19.%1.%2").arg(countryIndex - 199).arg(hostIndex);
+    const QString host = countryIndex < 200 ? QStringLiteral("198.18.%1.%2").arg(countryIndex + 1).arg(hostIndex)
+                                            : QStringLiteral("198.19.%1.%2").arg(countryIndex - 199).arg(hostIndex);
     const QString seed = QStringLiteral("%1-%2").arg(alpha2).arg(ipId);
 
     QString ip = host;

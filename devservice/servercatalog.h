@@ -15,9 +15,10 @@ namespace Dev {
 class ServerCatalog
 {
 public:
-    struct Options {
-        QString openConnectServer;  // HOST[:PORT] for every type-2 entry; empty: benchmarking range
-        QString caPem;              // CA block of the OpenVPN profiles
+    struct Options
+    {
+        QString openConnectServer; // HOST[:PORT] for every type-2 entry; empty: benchmarking range
+        QString caPem;             // CA block of the OpenVPN profiles
     };
 
     explicit ServerCatalog(const Options &options);
@@ -30,15 +31,14 @@ public:
     int premiumCount() const { return m_servers.size(); }
 
 private:
-    void addCountry(int index, int code, const QString &name, const QString &alpha2,
-                    const QStringList &cities, bool big);
-    QJsonObject makeEntry(int type, const QString &protocol, int countryIndex, int hostIndex,
-                          int code, const QString &name, const QString &alpha2, const QString &city,
-                          int serial);
+    void addCountry(int index, int code, const QString &name, const QString &alpha2, const QStringList &cities,
+                    bool big);
+    QJsonObject makeEntry(int type, const QString &protocol, int countryIndex, int hostIndex, int code,
+                          const QString &name, const QString &alpha2, const QString &city, int serial);
 
     Options m_options;
-    QVector<QJsonObject> m_servers;  // premium view, in the order the service lists them
-    QVector<int> m_freeIds;          // ip_id of the servers a free account may use
+    QVector<QJsonObject> m_servers; // premium view, in the order the service lists them
+    QVector<int> m_freeIds;         // ip_id of the servers a free account may use
     int m_nextIpId = 101;
     int m_nextServerId = 1;
 };

@@ -5,9 +5,6 @@
 //   - throughput: iperf3 through the tunnel, upload and download
 // Run as root: bench_openconnect [--reps N] [--seconds T] [--out FILE]
 
-#include "netns.h"
-#include "sessionclient.h"
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,6 +15,9 @@
 
 #include <algorithm>
 #include <cstdio>
+
+#include "netns.h"
+#include "sessionclient.h"
 
 using TavrixTest::NetnsLab;
 using TavrixTest::OcservServer;
@@ -49,21 +49,28 @@ QString join(const QList<double> &values)
 // Mbit/s received by the far end of an iperf3 run from the client namespace; 0 on failure.
 double iperf(NetnsLab &lab, bool download, int seconds)
 {
-    QStringList command{"iperf3", "-c", QString::fromLatin1(NetnsLab::insideAddress), "-p", QString::number(iperfPort),
-                        "-t", QString::number(seconds), "-J"};
+    QStringList command{"iperf3",
+                        "-c",
+                        QString::fromLatin1(NetnsLab::insideAddress),
+                        "-p",
+                        QString::number(iperfPort),
+                        "-t",
+                        QString::number(seconds),
+                        "-J"};
     if (download)
         command << "-R";
     QByteArray output;
     if (lab.exec(lab.clientNs(), command, &output, (seconds + 20) * 1000) != 0)
         return 0;
     const QJsonObject end = QJsonDocument::fromJson(output).object().value(QStringLiteral("end")).toObject();
-    return end.value(QStringLiteral("sum_received")).toObject().value(QStringLiteral("bits_per_second")).toDouble() / 1e6;
+    return end.value(QStringLiteral("sum_received")).toObject().value(QStringLiteral("bits_per_second")).toDouble() /
+           1e6;
 }
 
 bool tunnelUp(NetnsLab &lab, const QString &device)
 {
-    return lab.clientIp({"-4", "addr", "show", "dev", device}).contains(QLatin1String("inet "))
-        && lab.clientIp({"route", "show", NetnsLab::insideNetwork}).contains(device);
+    return lab.clientIp({"-4", "addr", "show", "dev", device}).contains(QLatin1String("inet ")) &&
+           lab.clientIp({"route", "show", NetnsLab::insideNetwork}).contains(device);
 }
 
 bool tunnelGone(NetnsLab &lab)
@@ -119,8 +126,8 @@ bool runCli(NetnsLab &lab, OcservServer &server, const QString &pin, bool measur
     timer.start();
     QProcess *cli = lab.start(lab.clientNs(),
                               {"openconnect", "--protocol=anyconnect", "--user=testuser", "--passwd-on-stdin",
-                               "--non-inter", "--servercert", pin, "--interface", device,
-                               "--script", "/usr/share/vpnc-scripts/vpnc-script", server.url()},
+                               "--non-inter", "--servercert", pin, "--interface", device, "--script",
+                               "/usr/share/vpnc-scripts/vpnc-script", server.url()},
                               log);
     if (!cli)
         return false;
@@ -166,13 +173,14 @@ int main(int argc, char *argv[])
                       QStringLiteral("3")});
     parser.addOption({QStringLiteral("seconds"), QStringLiteral("Length of each iperf3 run (default 5)."),
                       QStringLiteral("s"), QStringLiteral("5")});
-    parser.addOption({QStringLiteral("out"), QStringLiteral("Also write the summary to this file."),
-                      QStringLiteral("file")});
+    parser.addOption(
+        {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
     parser.process(app);
     const int reps = qMax(1, parser.value(QStringLiteral("reps")).toInt());
     const int seconds = qMax(1, parser.value(QStringLiteral("seconds")).toInt());
 
-    const QString reason = TavrixTest::tunnelSkipReason({"ocserv", "ocpasswd", "certtool", "openconnect", "iperf3", "ss"});
+    const QString reason =
+        TavrixTest::tunnelSkipReason({"ocserv", "ocpasswd", "certtool", "openconnect", "iperf3", "ss"});
     if (!reason.isEmpty()) {
         fprintf(stderr, "bench_openconnect %s\n", qPrintable(reason));
         return 77;
@@ -185,10 +193,11 @@ int main(int argc, char *argv[])
         fprintf(stderr, "set-up failed: %s\n", qPrintable(error));
         return 1;
     }
-    if (!lab.start(lab.serverNs(), {"iperf3", "-s", "-B", QString::fromLatin1(NetnsLab::insideAddress), "-p",
-                                    QString::number(iperfPort)},
-                   lab.dir() + QStringLiteral("/iperf3.log"))
-        || !lab.waitForListener(lab.serverNs(), iperfPort)) {
+    if (!lab.start(
+            lab.serverNs(),
+            {"iperf3", "-s", "-B", QString::fromLatin1(NetnsLab::insideAddress), "-p", QString::number(iperfPort)},
+            lab.dir() + QStringLiteral("/iperf3.log")) ||
+        !lab.waitForListener(lab.serverNs(), iperfPort)) {
         fprintf(stderr, "iperf3 server did not start\n");
         return 1;
     }

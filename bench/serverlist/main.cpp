@@ -26,7 +26,8 @@ using namespace Tavrix;
 
 namespace {
 
-struct Country {
+struct Country
+{
     int code;
     const char *name;
     QStringList cities;
@@ -37,7 +38,9 @@ struct Country {
 const QVector<Country> &bigCountries()
 {
     static const QVector<Country> list = {
-        {840, "United States", {"New York", "Los Angeles", "Chicago", "Dallas", "Miami", "Seattle", "Atlanta", "Denver"}},
+        {840,
+         "United States",
+         {"New York", "Los Angeles", "Chicago", "Dallas", "Miami", "Seattle", "Atlanta", "Denver"}},
         {826, "United Kingdom", {"London", "Manchester", "Edinburgh"}},
         {276, "Germany", {"Frankfurt", "Berlin", "Munich"}},
         {250, "France", {"Paris", "Marseille"}},
@@ -68,7 +71,8 @@ QJsonObject bundleJson(int id, int countryCode, const QString &country, const QS
     const int type = types[id % 5];
     return QJsonObject{
         {"ipName", city},
-        {"ip", id % 23 == 0 ? QStringLiteral("8.8.8.8") : QStringLiteral("10.%1.%2.%3").arg(id / 65536 % 256).arg(id / 256 % 256).arg(id % 256)},
+        {"ip", id % 23 == 0 ? QStringLiteral("8.8.8.8")
+                            : QStringLiteral("10.%1.%2.%3").arg(id / 65536 % 256).arg(id / 256 % 256).arg(id % 256)},
         {"type", type},
         {"connection_type", 1},
         {"countryCode", QString::number(countryCode)},
@@ -113,7 +117,8 @@ QVector<IPBundlePtr> makeAccount(int count)
     return User::usableBundles(array);
 }
 
-struct Sample {
+struct Sample
+{
     double wall; // ms
     double cpu;  // ms of this thread
 };
@@ -129,7 +134,11 @@ double threadCpuMs()
 class Stopwatch
 {
 public:
-    Stopwatch() { m_wall.start(); m_cpu = threadCpuMs(); }
+    Stopwatch()
+    {
+        m_wall.start();
+        m_cpu = threadCpuMs();
+    }
     // Time since the start.
     Sample lap() const { return {m_wall.nsecsElapsed() / 1e6, threadCpuMs() - m_cpu}; }
 
@@ -253,8 +262,9 @@ int main(int argc, char *argv[])
                 if (const IPBundlePtr bundle = page.bundleOf(item))
                     tree->setItemWidget(item, 0, new TreeChildItem(false, false, bundle, tree, &page));
                 else
-                    tree->setItemWidget(item, 0, new TreeParentItem(item->data(0, Qt::UserRole + 3).toString(),
-                                                                    item->data(0, Qt::UserRole + 4).toInt(), tree));
+                    tree->setItemWidget(item, 0,
+                                        new TreeParentItem(item->data(0, Qt::UserRole + 3).toString(),
+                                                           item->data(0, Qt::UserRole + 4).toInt(), tree));
             }
             QApplication::processEvents();
             eager.append(watch.lap());
@@ -280,7 +290,8 @@ int main(int argc, char *argv[])
             steps.append(watch.lap());
         }
         scrollSteps.append(QStringLiteral("%1 rows, %2 pages: wall median %3 ms, slowest %4 ms; cpu median %5 ms")
-                               .arg(largest->childCount()).arg(steps.size())
+                               .arg(largest->childCount())
+                               .arg(steps.size())
                                .arg(median(steps, &Sample::wall), 0, 'f', 1)
                                .arg(slowest(steps, &Sample::wall), 0, 'f', 1)
                                .arg(median(steps, &Sample::cpu), 0, 'f', 1));

@@ -163,9 +163,10 @@ void APIManager::logSslSupport() const
 
 QVector<QUrl> APIManager::sourceUrls()
 {
-    const QString firestore = QString::fromLatin1(ServiceUrl::firestoreOrigin)
-        + QStringLiteral("/v1/projects/%1/databases/(default)/documents/global/%2")
-              .arg(QLatin1String(ServiceUrl::firestoreProjectId), QLatin1String(ServiceUrl::firestoreDocumentId));
+    const QString firestore =
+        QString::fromLatin1(ServiceUrl::firestoreOrigin) +
+        QStringLiteral("/v1/projects/%1/databases/(default)/documents/global/%2")
+            .arg(QLatin1String(ServiceUrl::firestoreProjectId), QLatin1String(ServiceUrl::firestoreDocumentId));
     const QStringList addresses = {
         firestore,
         QLatin1String(ServiceUrl::proxyOrigin) + QStringLiteral("/apis/getfirebasedata.php"),
@@ -310,7 +311,8 @@ void APIManager::fetchAllDefaultConfig()
             result.url = urls.at(index).toString();
             result.error = QString::fromLocal8Bit(exception.what());
         } catch (...) {
-            qCritical().noquote() << "💥 Exception for" << urls.at(index).toString() << ":" << "unknown exception";
+            qCritical().noquote() << "💥 Exception for" << urls.at(index).toString() << ":"
+                                  << "unknown exception";
             result.url = urls.at(index).toString();
             result.error = QStringLiteral("unknown exception");
         }
@@ -374,7 +376,8 @@ bool APIManager::validateResponse(const QString &text, const QString &key) const
         return true;
     }
     qWarning().noquote() << "❌ Missing expected key:" << key;
-    qWarning().noquote() << "    Available keys:" << "(" + object.keys().join(QStringLiteral(", ")) + ")";
+    qWarning().noquote() << "    Available keys:"
+                         << "(" + object.keys().join(QStringLiteral(", ")) + ")";
     return false;
 }
 
@@ -395,9 +398,9 @@ void APIManager::processConfigResults(const QVector<RequestResult> &results)
         ConfigSource *source;
         int mainIndex;
         int countryIndex;
-        const char *title;  // as in "Processing Firebase Configuration"
-        const char *name;   // as in "Firebase main config available"
-        const char *label;  // as in "Firebase disabled"
+        const char *title; // as in "Processing Firebase Configuration"
+        const char *name;  // as in "Firebase main config available"
+        const char *label; // as in "Firebase disabled"
         const char *countryKey;
     };
     const Step steps[] = {
@@ -416,8 +419,8 @@ void APIManager::processConfigResults(const QVector<RequestResult> &results)
     for (const Step &step : steps) {
         qDebug().noquote() << QStringLiteral("\n📦 Processing %1 Configuration...").arg(QLatin1String(step.title));
         const bool hasMain = step.mainIndex < results.size();
-        if (hasMain && results.at(step.mainIndex).success
-            && validateResponse(results.at(step.mainIndex).data, QStringLiteral("fields"))) {
+        if (hasMain && results.at(step.mainIndex).success &&
+            validateResponse(results.at(step.mainIndex).data, QStringLiteral("fields"))) {
             step.source->mainConfig = results.at(step.mainIndex).data;
             step.source->available = true;
             qDebug().noquote() << QStringLiteral("  ✅ %1 main config available").arg(QLatin1String(step.name));
@@ -427,8 +430,8 @@ void APIManager::processConfigResults(const QVector<RequestResult> &results)
         }
 
         const bool hasCountry = step.countryIndex < results.size();
-        if (hasCountry && results.at(step.countryIndex).success
-            && validateResponse(results.at(step.countryIndex).data, QLatin1String(step.countryKey))) {
+        if (hasCountry && results.at(step.countryIndex).success &&
+            validateResponse(results.at(step.countryIndex).data, QLatin1String(step.countryKey))) {
             step.source->countryConfig = results.at(step.countryIndex).data;
             if (step.source->available)
                 qDebug().noquote() << QStringLiteral("  ✅ %1 country config available").arg(QLatin1String(step.name));

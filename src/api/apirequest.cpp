@@ -70,21 +70,21 @@ const QString ApiRequest::responseKey = QStringLiteral("Hyxp3(lte");
 struct ApiRequest::Operation
 {
     const char *urlKey;
-    const char *label;        // logged before the address; nullptr: nothing logged
-    bool decoded;             // protected answer (response key) or plain JSON
-    const char *dataLog;      // application-log pattern for the decoded text, or nullptr
-    int refused;              // 200 with response_code 2 or more
+    const char *label;   // logged before the address; nullptr: nothing logged
+    bool decoded;        // protected answer (response key) or plain JSON
+    const char *dataLog; // application-log pattern for the decoded text, or nullptr
+    int refused;         // 200 with response_code 2 or more
     // 200 whose text is not a JSON object. Only the plain-text voucher answer counts as
     // success; for the protected answers it means the reply was not the service's.
     int notJson;
     enum { InvalidFormat, BodyAsMessage, SimplifiedBodyAsMessage } notJsonMessage;
-    int forbidden;            // 403 / 422
-    int noNetwork;            // -2
-    int invalidUrl;           // -1
-    int other;                // any other status
+    int forbidden;  // 403 / 422
+    int noNetwork;  // -2
+    int invalidUrl; // -1
+    int other;      // any other status
     const char *invalidUrlLog;
-    const char *statusLog;    // debug line followed by the status, or nullptr
-    const char *decodedDebug; // debug line followed by the decoded answer, or nullptr
+    const char *statusLog;                    // debug line followed by the status, or nullptr
+    const char *decodedDebug;                 // debug line followed by the decoded answer, or nullptr
     void (*store)(const QJsonObject &answer); // on success, or nullptr
 };
 
@@ -147,8 +147,8 @@ QStringList ApiRequest::credentials(const char *passwordName) const
 {
     // The same account the sign-in pages handed to the connection controller.
     const std::shared_ptr<Config> config = Config::instance();
-    return {QStringLiteral("username"), config->userName(), QLatin1String(passwordName), config->password(),
-            QStringLiteral("udid"), DeviceInfo::machineId()};
+    return {QStringLiteral("username"), config->userName(),     QLatin1String(passwordName),
+            config->password(),         QStringLiteral("udid"), DeviceInfo::machineId()};
 }
 
 QString ApiRequest::loginUrl()
@@ -220,19 +220,19 @@ int ApiRequest::login(const QString &user, const QString &password)
         version = QStringLiteral("0.0.0");
     const QString brand = DeviceInfo::computerSystem().manufacturer;
     const QByteArray body = formBody({
-        QStringLiteral("username"), user,
-        QStringLiteral("pass"), password,
-        QStringLiteral("udid"), deviceId(),
+        QStringLiteral("username"),      user,
+        QStringLiteral("pass"),          password,
+        QStringLiteral("udid"),          deviceId(),
         QStringLiteral("vpnAppVersion"), version,
-        QStringLiteral("brand"), brand,
-        QStringLiteral("osName"), QSysInfo::productType(),
-        QStringLiteral("osVersion"), QSysInfo::productVersion(),
-        QStringLiteral("bundle"), brand,
-        QStringLiteral("bundle2"), QStringLiteral("1"),
-        QStringLiteral("isRooted"), QStringLiteral("0"),
-        QStringLiteral("device_type"), QStringLiteral("3"),
-        QStringLiteral("app_id"), QStringLiteral("1"),
-        QStringLiteral("player_id"), QStringLiteral("0"),
+        QStringLiteral("brand"),         brand,
+        QStringLiteral("osName"),        QSysInfo::productType(),
+        QStringLiteral("osVersion"),     QSysInfo::productVersion(),
+        QStringLiteral("bundle"),        brand,
+        QStringLiteral("bundle2"),       QStringLiteral("1"),
+        QStringLiteral("isRooted"),      QStringLiteral("0"),
+        QStringLiteral("device_type"),   QStringLiteral("3"),
+        QStringLiteral("app_id"),        QStringLiteral("1"),
+        QStringLiteral("player_id"),     QStringLiteral("0"),
     });
     const Response response = post(url, body, requestHeaders());
 
@@ -261,8 +261,8 @@ int ApiRequest::login(const QString &user, const QString &password)
     case 422: {
         bool isObject = false;
         const QJsonObject object = plainObject(response.body, &isObject);
-        message = isObject ? object.value(QStringLiteral("message")).toString()
-                           : QStringLiteral("Authentication failed");
+        message =
+            isObject ? object.value(QStringLiteral("message")).toString() : QStringLiteral("Authentication failed");
         appLog(QStringLiteral("Login failed: %1").arg(message));
         break;
     }
@@ -304,11 +304,16 @@ int ApiRequest::signUp(const QString &user, const QString &password, const QStri
 {
     const QString url = userDefault("SignUpURL");
     const QByteArray body = formBody({
-        QStringLiteral("username"), user,
-        QStringLiteral("password"), password,
-        QStringLiteral("should_receive_promotion"), receivePromotion,
-        QStringLiteral("timezone"), utcOffsetText(QDateTime::currentDateTime().offsetFromUtc()),
-        QStringLiteral("subscription_code"), subscriptionCode,
+        QStringLiteral("username"),
+        user,
+        QStringLiteral("password"),
+        password,
+        QStringLiteral("should_receive_promotion"),
+        receivePromotion,
+        QStringLiteral("timezone"),
+        utcOffsetText(QDateTime::currentDateTime().offsetFromUtc()),
+        QStringLiteral("subscription_code"),
+        subscriptionCode,
     });
     const Response response = post(url, body, Headers());
 
@@ -370,8 +375,8 @@ int ApiRequest::forgotPassword(const QString &email)
     case 401:
     case 422: {
         const QJsonObject object = plainObject(response.body, &isObject);
-        m_errorMessage = isObject ? object.value(QStringLiteral("message")).toString()
-                                  : QStringLiteral("User Not Found!");
+        m_errorMessage =
+            isObject ? object.value(QStringLiteral("message")).toString() : QStringLiteral("User Not Found!");
         return ForgotPasswordRefused;
     }
     case 403:
@@ -452,9 +457,21 @@ int ApiRequest::subscribe(const QString &email)
         m_errorMessage = QStringLiteral("Type  Email to Get Updates!");
         return 1;
     }
-    static const Operation operation = {"emailSubsUrl", "email sub url:::", false, nullptr, 4, 4,
-                                        Operation::SimplifiedBodyAsMessage, 4, 3, 2, 4, "Invalid Subscribe URL",
-                                        "subscribe response code::", nullptr, nullptr};
+    static const Operation operation = {"emailSubsUrl",
+                                        "email sub url:::",
+                                        false,
+                                        nullptr,
+                                        4,
+                                        4,
+                                        Operation::SimplifiedBodyAsMessage,
+                                        4,
+                                        3,
+                                        2,
+                                        4,
+                                        "Invalid Subscribe URL",
+                                        "subscribe response code::",
+                                        nullptr,
+                                        nullptr};
     Headers headers;
     headers.insert(QStringLiteral("email"), email);
     return runOperation(operation, {QStringLiteral("email"), email}, headers);
@@ -466,29 +483,66 @@ int ApiRequest::redeemVoucher(const QString &code)
         m_errorMessage = QStringLiteral("Empty Subscription Code!");
         return 1;
     }
-    static const Operation operation = {"redeemVoucherURL", "readeemvoucher  url:::", false, nullptr, 4, 0,
-                                        Operation::BodyAsMessage, 4, 3, 2, 4, "Invalid Subscribe URL",
-                                        "subscribe response code::", nullptr, nullptr};
+    static const Operation operation = {"redeemVoucherURL",
+                                        "readeemvoucher  url:::",
+                                        false,
+                                        nullptr,
+                                        4,
+                                        0,
+                                        Operation::BodyAsMessage,
+                                        4,
+                                        3,
+                                        2,
+                                        4,
+                                        "Invalid Subscribe URL",
+                                        "subscribe response code::",
+                                        nullptr,
+                                        nullptr};
     return runOperation(operation,
-                        credentials("password")
-                            + QStringList{QStringLiteral("subscription_code"), code, QStringLiteral("noEncrypted"),
-                                          QStringLiteral("1")},
+                        credentials("password") + QStringList{QStringLiteral("subscription_code"), code,
+                                                              QStringLiteral("noEncrypted"), QStringLiteral("1")},
                         Headers());
 }
 
 int ApiRequest::loggedDevices()
 {
-    static const Operation operation = {
-        "loggedDevice", "device url::::::::::::::::::", true, nullptr, 4, 4, Operation::InvalidFormat, 4, 3, 1, 4,
-        "Invalid Subscribe URL", nullptr, nullptr,
-        [](const QJsonObject &answer) { User::instance()->setDevices(answer.value(QStringLiteral("data")).toArray()); }};
+    static const Operation operation = {"loggedDevice",
+                                        "device url::::::::::::::::::",
+                                        true,
+                                        nullptr,
+                                        4,
+                                        4,
+                                        Operation::InvalidFormat,
+                                        4,
+                                        3,
+                                        1,
+                                        4,
+                                        "Invalid Subscribe URL",
+                                        nullptr,
+                                        nullptr,
+                                        [](const QJsonObject &answer) {
+                                            User::instance()->setDevices(
+                                                answer.value(QStringLiteral("data")).toArray());
+                                        }};
     return runOperation(operation, credentials("pass"), Headers());
 }
 
 int ApiRequest::referInfo()
 {
-    static const Operation operation = {"RererInfoURL", "url for referInfo:::", true, "referInfo Data :  %1", 4, 4,
-                                        Operation::InvalidFormat, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr, nullptr,
+    static const Operation operation = {"RererInfoURL",
+                                        "url for referInfo:::",
+                                        true,
+                                        "referInfo Data :  %1",
+                                        4,
+                                        4,
+                                        Operation::InvalidFormat,
+                                        4,
+                                        3,
+                                        1,
+                                        4,
+                                        "Invalid Subscribe URL",
+                                        nullptr,
+                                        nullptr,
                                         [](const QJsonObject &answer) { User::instance()->setReferInfo(answer); }};
     return runOperation(operation, credentials("password"), Headers());
 }
@@ -500,8 +554,20 @@ int ApiRequest::referSubmit(const QString &code)
         m_errorMessage = QStringLiteral("Redeem Code Invalid!");
         return 5;
     }
-    static const Operation operation = {"ReferURL", "refer URl:::", true, "referSubmit Data :  %1", 4, 4,
-                                        Operation::InvalidFormat, 4, 3, 1, 4, "Invalid Subscribe URL", nullptr, nullptr,
+    static const Operation operation = {"ReferURL",
+                                        "refer URl:::",
+                                        true,
+                                        "referSubmit Data :  %1",
+                                        4,
+                                        4,
+                                        Operation::InvalidFormat,
+                                        4,
+                                        3,
+                                        1,
+                                        4,
+                                        "Invalid Subscribe URL",
+                                        nullptr,
+                                        nullptr,
                                         nullptr};
     return runOperation(operation, credentials("password") + QStringList{QStringLiteral("referral_code"), code},
                         Headers());
@@ -513,37 +579,60 @@ int ApiRequest::darkWebCheck(const QString &email)
         m_errorMessage = QStringLiteral("*Email Address not valid!");
         return 4;
     }
-    static const Operation operation = {"darkWebURL", "darweb url:::", true, "darkWeb Data :  %1", 3, 3,
-                                        Operation::InvalidFormat, 3, 5, 1, 3, "Invalid Subscribe URL",
-                                        "dark web response code::::", "decryptedResponse", nullptr};
+    static const Operation operation = {"darkWebURL",
+                                        "darweb url:::",
+                                        true,
+                                        "darkWeb Data :  %1",
+                                        3,
+                                        3,
+                                        Operation::InvalidFormat,
+                                        3,
+                                        5,
+                                        1,
+                                        3,
+                                        "Invalid Subscribe URL",
+                                        "dark web response code::::",
+                                        "decryptedResponse",
+                                        nullptr};
     return runOperation(operation,
-                        credentials("password")
-                            + QStringList{QStringLiteral("request_type"), QStringLiteral("1"),
-                                          QStringLiteral("requested_value"), email},
+                        credentials("password") + QStringList{QStringLiteral("request_type"), QStringLiteral("1"),
+                                                              QStringLiteral("requested_value"), email},
                         Headers());
 }
 
 int ApiRequest::purchaseHistory()
 {
-    static const Operation operation = {
-        "purchaseHistoryURL", nullptr, true, "purchaseHistory Data :  %1", 3, 3, Operation::InvalidFormat, 3, 5, 1, 3,
-        "Invalid purchaseHistory URL", nullptr, nullptr, [](const QJsonObject &answer) {
-            User::instance()->setPurchaseHistory(answer.value(QStringLiteral("data")).toArray());
-        }};
-    return runOperation(operation, credentials("pass") + QStringList{QStringLiteral("noEncrypted"), QStringLiteral("0")},
-                        Headers());
+    static const Operation operation = {"purchaseHistoryURL",
+                                        nullptr,
+                                        true,
+                                        "purchaseHistory Data :  %1",
+                                        3,
+                                        3,
+                                        Operation::InvalidFormat,
+                                        3,
+                                        5,
+                                        1,
+                                        3,
+                                        "Invalid purchaseHistory URL",
+                                        nullptr,
+                                        nullptr,
+                                        [](const QJsonObject &answer) {
+                                            User::instance()->setPurchaseHistory(
+                                                answer.value(QStringLiteral("data")).toArray());
+                                        }};
+    return runOperation(
+        operation, credentials("pass") + QStringList{QStringLiteral("noEncrypted"), QStringLiteral("0")}, Headers());
 }
 
 QString ApiRequest::wireGuardConfig(int vpnserverId, int ipId, int connectionType)
 {
     const QString url = userDefault("wgURL");
-    const Response response = post(url,
-                                   formBody(credentials("pass")
-                                            + QStringList{QStringLiteral("vpnserverId"), QString::number(vpnserverId),
-                                                          QStringLiteral("ipId"), QString::number(ipId),
-                                                          QStringLiteral("connection_type"),
-                                                          QString::number(connectionType)}),
-                                   Headers());
+    const Response response = post(
+        url,
+        formBody(credentials("pass") + QStringList{QStringLiteral("vpnserverId"), QString::number(vpnserverId),
+                                                   QStringLiteral("ipId"), QString::number(ipId),
+                                                   QStringLiteral("connection_type"), QString::number(connectionType)}),
+        Headers());
     // Only a 200 carries a configuration. A refusal (403/422 with a JSON message) decoded
     // with the response key is noise that would end up in the tunnel's configuration file.
     if (response.status != 200) {

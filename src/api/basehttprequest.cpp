@@ -10,16 +10,16 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSysInfo>
+#include <QThread>
 #include <QTimeZone>
 #include <QTimer>
-#include <QThread>
 #include <QUrl>
 
 #include <memory>
 
 #include "api/serviceurl.h"
-#include "log/logger.h"
 #include "common/crypto.h"
+#include "log/logger.h"
 #include "platform/deviceinfo.h"
 
 namespace Tavrix {

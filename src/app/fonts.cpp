@@ -8,9 +8,9 @@ namespace Tavrix {
 QStringList applicationFontPaths()
 {
     static const char *const styles[] = {
-        "Black", "BlackItalic", "Bold", "BoldItalic", "ExtraBold", "ExtraBoldItalic",
-        "ExtraLight", "ExtraLightItalic", "Italic", "Light", "LightItalic", "Medium",
-        "MediumItalic", "Regular", "SemiBold", "SemiBoldItalic", "Thin", "ThinItalic",
+        "Black",        "BlackItalic",      "Bold",     "BoldItalic",     "ExtraBold",   "ExtraBoldItalic",
+        "ExtraLight",   "ExtraLightItalic", "Italic",   "Light",          "LightItalic", "Medium",
+        "MediumItalic", "Regular",          "SemiBold", "SemiBoldItalic", "Thin",        "ThinItalic",
     };
     QStringList paths;
     for (const char *style : styles)

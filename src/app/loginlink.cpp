@@ -1,9 +1,9 @@
 #include "app/loginlink.h"
 
-#include "common/config.h"
-
 #include <QDebug>
 #include <QRegularExpression>
+
+#include "common/config.h"
 
 namespace Tavrix {
 
@@ -52,8 +52,7 @@ LoginLink parseLoginLink(const QString &text)
     link.userName = loginLinkParameter(text, QStringLiteral("authenticate"));
     link.password = loginLinkParameter(text, secretParameter).remove(QLatin1Char('/'));
 
-    static const QRegularExpression email(
-        QStringLiteral("^[a-zA-Z0-9._%+-]+@[a-zA-Z0-9.-]+\\.[a-zA-Z]{2,}$"));
+    static const QRegularExpression email(QStringLiteral("^[a-zA-Z0-9._%+-]+@[a-zA-Z0-9.-]+\\.[a-zA-Z]{2,}$"));
     link.userNameValid = !link.userName.isEmpty() && email.match(link.userName).hasMatch();
     link.passwordValid = link.password.size() >= minimumPasswordLength;
 
@@ -61,8 +60,7 @@ LoginLink parseLoginLink(const QString &text)
     qDebug().noquote() << "  Username valid:" << (link.userNameValid ? "true" : "false");
     qDebug().noquote() << "  Password valid:" << (link.passwordValid ? "true" : "false");
 
-    link.kind = link.userNameValid && link.passwordValid ? LoginLink::Kind::Valid
-                                                         : LoginLink::Kind::InvalidCredentials;
+    link.kind = link.userNameValid && link.passwordValid ? LoginLink::Kind::Valid : LoginLink::Kind::InvalidCredentials;
     return link;
 }
 

@@ -9,15 +9,15 @@ namespace Tavrix {
 struct LoginLink
 {
     enum class Kind {
-        Empty,               // no text: nothing to do
-        NotALoginLink,       // another scheme: ignored with a warning
-        InvalidCredentials,  // the user must sign in by hand
+        Empty,              // no text: nothing to do
+        NotALoginLink,      // another scheme: ignored with a warning
+        InvalidCredentials, // the user must sign in by hand
         Valid,
     };
 
     Kind kind = Kind::Empty;
     QString userName;
-    QString password;  // with every "/" removed
+    QString password; // with every "/" removed
     bool userNameValid = false;
     bool passwordValid = false;
 };

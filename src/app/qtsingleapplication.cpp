@@ -49,9 +49,8 @@ QtSingleApplication::QtSingleApplication(int &argc, char **argv, bool guiEnabled
     // Kept for the familiar signature; this client always has a GUI.
     Q_UNUSED(guiEnabled)
     // One identity per executable path; the runtime folder makes it per user session.
-    const QByteArray hash = QCryptographicHash::hash(applicationFilePath().toUtf8(), QCryptographicHash::Sha1)
-                                .toHex()
-                                .left(16);
+    const QByteArray hash =
+        QCryptographicHash::hash(applicationFilePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
     const QString base = runtimeFolder() + QStringLiteral("/tavrixvpn-") + QString::fromLatin1(hash);
     m_serverName = base + QStringLiteral(".sock");
 

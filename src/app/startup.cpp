@@ -1,22 +1,5 @@
 #include "app/startup.h"
 
-#include "log/filelogger.h"
-#include "app/fonts.h"
-#include "app/loginlink.h"
-#include "app/qtsingleapplication.h"
-#include "app/stylesheet.h"
-#include "app/urlschemeregistration.h"
-#include "app/versiontracking.h"
-#include "app/windowplacement.h"
-#include "api/serviceurl.h"
-#include "common/config.h"
-#include "platform/quitsignal.h"
-#include "ui/dbox.h"
-#include "ui/mainwindow.h"
-#include "ui/msgbox.h"
-#include "ui/servers/connectpage.h"
-#include "vpn/openconnectconnection.h"
-
 #include <QDebug>
 #include <QIcon>
 #include <QMessageBox>
@@ -24,6 +7,23 @@
 
 #include <cstdio>
 #include <memory>
+
+#include "api/serviceurl.h"
+#include "app/fonts.h"
+#include "app/loginlink.h"
+#include "app/qtsingleapplication.h"
+#include "app/stylesheet.h"
+#include "app/urlschemeregistration.h"
+#include "app/versiontracking.h"
+#include "app/windowplacement.h"
+#include "common/config.h"
+#include "log/filelogger.h"
+#include "platform/quitsignal.h"
+#include "ui/dbox.h"
+#include "ui/mainwindow.h"
+#include "ui/msgbox.h"
+#include "ui/servers/connectpage.h"
+#include "vpn/openconnectconnection.h"
 
 namespace Tavrix {
 
@@ -155,8 +155,8 @@ int runApplication(int &argc, char **argv)
 
     qDebug().noquote() << "\n--- Initializing Main Window ---";
     auto window = std::make_unique<MainWindow>(loginFromLink ? QStringLiteral("Yes") : QStringLiteral("Not"));
-    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/logo.png")));
 
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -174,9 +174,8 @@ int runApplication(int &argc, char **argv)
     DBox::setParentWindow(window.get());
 
     QWidget *windowPtr = window.get();
-    QObject::connect(&app, &QtSingleApplication::messageReceived, windowPtr, [windowPtr](const QString &) {
-        wakeUpWindow(windowPtr);
-    });
+    QObject::connect(&app, &QtSingleApplication::messageReceived, windowPtr,
+                     [windowPtr](const QString &) { wakeUpWindow(windowPtr); });
 
     // One connect page object without a parent, installed as an event filter on the
     // application; it passes every event on, is never shown and makes no connections.

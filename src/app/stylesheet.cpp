@@ -9,8 +9,8 @@ namespace Tavrix {
 
 namespace {
 
-constexpr int smallSize = 14;  // replaces 16 px
-constexpr int largeSize = 22;  // replaces 24 px
+constexpr int smallSize = 14; // replaces 16 px
+constexpr int largeSize = 22; // replaces 24 px
 constexpr int fontWeight = 500;
 
 // Distinct numbers captured by pattern in the sheet with its blanks removed, in order of

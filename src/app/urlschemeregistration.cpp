@@ -1,11 +1,11 @@
 #include "app/urlschemeregistration.h"
 
-#include "common/config.h"
-#include "platform/urlscheme.h"
-
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+
+#include "common/config.h"
+#include "platform/urlscheme.h"
 
 namespace Tavrix {
 

@@ -1,9 +1,9 @@
 #include "app/versiontracking.h"
 
-#include "common/config.h"
-
 #include <QDebug>
 #include <QStringList>
+
+#include "common/config.h"
 
 namespace Tavrix {
 

@@ -18,8 +18,7 @@ const char Application[] = "TavrixVPN";
 // before anything is written to it.
 std::unique_ptr<QSettings> openStore(bool forWriting)
 {
-    auto settings = std::make_unique<QSettings>(QString::fromLatin1(Organisation),
-                                                QString::fromLatin1(Application));
+    auto settings = std::make_unique<QSettings>(QString::fromLatin1(Organisation), QString::fromLatin1(Application));
     if (forWriting)
         restrictSettingsFile(settings->fileName());
     return settings;
@@ -169,22 +168,70 @@ void Config::removeFavourite(int ipId)
         writeFavourites();
 }
 
-void Config::setActiveServer(int ipId) { m_activeServer = ipId; }
-void Config::setNotify(bool on) { m_notify = on; }
-void Config::setProtocol(int protocol) { m_protocol = protocol; }
-void Config::setKillSwitch(bool on) { m_killSwitch = on; }
-void Config::setCountry(const QString &country) { m_country = country; }
-void Config::setCity(const QString &city) { m_city = city; }
-void Config::setFlag(int flag) { m_flag = flag; }
-void Config::setConnectionState(bool connected) { m_connectionState = connected; }
-void Config::setServerButton(bool quickAccess) { m_serverButton = quickAccess; }
-void Config::setAutoConncet(bool on) { m_autoConncet = on; }
-void Config::setRefresh(bool on) { m_refresh = on; }
-void Config::setFastestServer(const QString &countryName) { m_fastestServer = countryName; }
-void Config::setFastestCountryCode(int code) { m_fastestCountryCode = code; }
-void Config::setLastServerType(int type) { m_lastServerType = type; }
-void Config::setShadowsocksMethod(const QString &method) { m_shadowsocksMethod = method; }
-void Config::setShadowsocksPassword(const QString &password) { m_shadowsocksPassword = password; }
+void Config::setActiveServer(int ipId)
+{
+    m_activeServer = ipId;
+}
+void Config::setNotify(bool on)
+{
+    m_notify = on;
+}
+void Config::setProtocol(int protocol)
+{
+    m_protocol = protocol;
+}
+void Config::setKillSwitch(bool on)
+{
+    m_killSwitch = on;
+}
+void Config::setCountry(const QString &country)
+{
+    m_country = country;
+}
+void Config::setCity(const QString &city)
+{
+    m_city = city;
+}
+void Config::setFlag(int flag)
+{
+    m_flag = flag;
+}
+void Config::setConnectionState(bool connected)
+{
+    m_connectionState = connected;
+}
+void Config::setServerButton(bool quickAccess)
+{
+    m_serverButton = quickAccess;
+}
+void Config::setAutoConncet(bool on)
+{
+    m_autoConncet = on;
+}
+void Config::setRefresh(bool on)
+{
+    m_refresh = on;
+}
+void Config::setFastestServer(const QString &countryName)
+{
+    m_fastestServer = countryName;
+}
+void Config::setFastestCountryCode(int code)
+{
+    m_fastestCountryCode = code;
+}
+void Config::setLastServerType(int type)
+{
+    m_lastServerType = type;
+}
+void Config::setShadowsocksMethod(const QString &method)
+{
+    m_shadowsocksMethod = method;
+}
+void Config::setShadowsocksPassword(const QString &password)
+{
+    m_shadowsocksPassword = password;
+}
 
 void Config::setShadowsocksConfig(const QString &json)
 {
@@ -274,71 +321,191 @@ void Config::setUserDefault(const QString &key, const QVariant &v)
     setValue(SettingsGroup::UserDefaults, key, v);
 }
 
-QString Config::loginUrl() { return userDefault(SettingsKey::LoginURL); }
-void Config::setLoginUrl(const QString &url) { setUserDefault(SettingsKey::LoginURL, url); }
-QString Config::signUpUrl() { return userDefault(SettingsKey::SignUpURL); }
-void Config::setSignUpUrl(const QString &url) { setUserDefault(SettingsKey::SignUpURL, url); }
-QString Config::forgotPasswordUrl() { return userDefault(SettingsKey::ForgotPasswordURL); }
-void Config::setForgotPasswordUrl(const QString &url) { setUserDefault(SettingsKey::ForgotPasswordURL, url); }
-QString Config::pricingOnline() { return userDefault(SettingsKey::pricingOnline); }
-void Config::setPricingOnline(const QString &url) { setUserDefault(SettingsKey::pricingOnline, url); }
-QString Config::freeVsPaid() { return userDefault(SettingsKey::freeVSpaid); }
-void Config::setFreeVsPaid(const QString &json) { setUserDefault(SettingsKey::freeVSpaid, json); }
-QString Config::loggedDeviceUrl() { return userDefault(SettingsKey::loggedDevice); }
-void Config::setLoggedDeviceUrl(const QString &url) { setUserDefault(SettingsKey::loggedDevice, url); }
-QString Config::emailSubsUrl() { return userDefault(SettingsKey::emailSubsUrl); }
-void Config::setEmailSubsUrl(const QString &url) { setUserDefault(SettingsKey::emailSubsUrl, url); }
-QString Config::redeemVoucherUrl() { return userDefault(SettingsKey::redeemVoucherURL); }
-void Config::setRedeemVoucherUrl(const QString &url) { setUserDefault(SettingsKey::redeemVoucherURL, url); }
-QString Config::referUrl() { return userDefault(SettingsKey::ReferURL); }
-void Config::setReferUrl(const QString &url) { setUserDefault(SettingsKey::ReferURL, url); }
-QString Config::referInfoUrl() { return userDefault(SettingsKey::RererInfoURL); }
-void Config::setReferInfoUrl(const QString &url) { setUserDefault(SettingsKey::RererInfoURL, url); }
-QString Config::darkWebUrl() { return userDefault(SettingsKey::darkWebURL); }
-void Config::setDarkWebUrl(const QString &url) { setUserDefault(SettingsKey::darkWebURL, url); }
-QString Config::publicIpUrl() { return userDefault(SettingsKey::publicIPURL); }
-void Config::setPublicIpUrl(const QString &url) { setUserDefault(SettingsKey::publicIPURL, url); }
-QString Config::purchaseHistoryUrl() { return userDefault(SettingsKey::purchaseHistoryURL); }
-void Config::setPurchaseHistoryUrl(const QString &url) { setUserDefault(SettingsKey::purchaseHistoryURL, url); }
-QString Config::rateUsUrl() { return userDefault(SettingsKey::rateUsURL); }
-void Config::setRateUsUrl(const QString &url) { setUserDefault(SettingsKey::rateUsURL, url); }
-QString Config::wgUrl() { return userDefault(SettingsKey::wgURL); }
-void Config::setWgUrl(const QString &url) { setUserDefault(SettingsKey::wgURL, url); }
+QString Config::loginUrl()
+{
+    return userDefault(SettingsKey::LoginURL);
+}
+void Config::setLoginUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::LoginURL, url);
+}
+QString Config::signUpUrl()
+{
+    return userDefault(SettingsKey::SignUpURL);
+}
+void Config::setSignUpUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::SignUpURL, url);
+}
+QString Config::forgotPasswordUrl()
+{
+    return userDefault(SettingsKey::ForgotPasswordURL);
+}
+void Config::setForgotPasswordUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::ForgotPasswordURL, url);
+}
+QString Config::pricingOnline()
+{
+    return userDefault(SettingsKey::pricingOnline);
+}
+void Config::setPricingOnline(const QString &url)
+{
+    setUserDefault(SettingsKey::pricingOnline, url);
+}
+QString Config::freeVsPaid()
+{
+    return userDefault(SettingsKey::freeVSpaid);
+}
+void Config::setFreeVsPaid(const QString &json)
+{
+    setUserDefault(SettingsKey::freeVSpaid, json);
+}
+QString Config::loggedDeviceUrl()
+{
+    return userDefault(SettingsKey::loggedDevice);
+}
+void Config::setLoggedDeviceUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::loggedDevice, url);
+}
+QString Config::emailSubsUrl()
+{
+    return userDefault(SettingsKey::emailSubsUrl);
+}
+void Config::setEmailSubsUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::emailSubsUrl, url);
+}
+QString Config::redeemVoucherUrl()
+{
+    return userDefault(SettingsKey::redeemVoucherURL);
+}
+void Config::setRedeemVoucherUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::redeemVoucherURL, url);
+}
+QString Config::referUrl()
+{
+    return userDefault(SettingsKey::ReferURL);
+}
+void Config::setReferUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::ReferURL, url);
+}
+QString Config::referInfoUrl()
+{
+    return userDefault(SettingsKey::RererInfoURL);
+}
+void Config::setReferInfoUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::RererInfoURL, url);
+}
+QString Config::darkWebUrl()
+{
+    return userDefault(SettingsKey::darkWebURL);
+}
+void Config::setDarkWebUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::darkWebURL, url);
+}
+QString Config::publicIpUrl()
+{
+    return userDefault(SettingsKey::publicIPURL);
+}
+void Config::setPublicIpUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::publicIPURL, url);
+}
+QString Config::purchaseHistoryUrl()
+{
+    return userDefault(SettingsKey::purchaseHistoryURL);
+}
+void Config::setPurchaseHistoryUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::purchaseHistoryURL, url);
+}
+QString Config::rateUsUrl()
+{
+    return userDefault(SettingsKey::rateUsURL);
+}
+void Config::setRateUsUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::rateUsURL, url);
+}
+QString Config::wgUrl()
+{
+    return userDefault(SettingsKey::wgURL);
+}
+void Config::setWgUrl(const QString &url)
+{
+    setUserDefault(SettingsKey::wgURL, url);
+}
 
-QString Config::activeConfig() { return userDefault(SettingsKey::activeConfig); }
-void Config::setActiveConfig(const QString &source) { setUserDefault(SettingsKey::activeConfig, source); }
+QString Config::activeConfig()
+{
+    return userDefault(SettingsKey::activeConfig);
+}
+void Config::setActiveConfig(const QString &source)
+{
+    setUserDefault(SettingsKey::activeConfig, source);
+}
 
 bool Config::isConfigExist()
 {
     return value(SettingsGroup::UserDefaults, SettingsKey::isConfigExist, false).toBool();
 }
 
-void Config::setConfigExist(bool exists) { setUserDefault(SettingsKey::isConfigExist, exists); }
-QString Config::jsonData() { return userDefault(SettingsKey::jsonData); }
-void Config::setJsonData(const QString &json) { setUserDefault(SettingsKey::jsonData, json); }
-QString Config::userLoggedInAt() { return userDefault(SettingsKey::userLoggedInAt); }
-void Config::setUserLoggedInAt(const QString &when) { setUserDefault(SettingsKey::userLoggedInAt, when); }
+void Config::setConfigExist(bool exists)
+{
+    setUserDefault(SettingsKey::isConfigExist, exists);
+}
+QString Config::jsonData()
+{
+    return userDefault(SettingsKey::jsonData);
+}
+void Config::setJsonData(const QString &json)
+{
+    setUserDefault(SettingsKey::jsonData, json);
+}
+QString Config::userLoggedInAt()
+{
+    return userDefault(SettingsKey::userLoggedInAt);
+}
+void Config::setUserLoggedInAt(const QString &when)
+{
+    setUserDefault(SettingsKey::userLoggedInAt, when);
+}
 
 bool Config::isSplitTunnelEnabled()
 {
     return value(SettingsGroup::UserDefaults, SettingsKey::isSplitTunnelEnabled, false).toBool();
 }
 
-void Config::setSplitTunnelEnabled(bool on) { setUserDefault(SettingsKey::isSplitTunnelEnabled, on); }
+void Config::setSplitTunnelEnabled(bool on)
+{
+    setUserDefault(SettingsKey::isSplitTunnelEnabled, on);
+}
 
 QStringList Config::clickedProcesses()
 {
     return value(SettingsGroup::UserDefaults, SettingsKey::ClickedProcesses, QStringList()).toStringList();
 }
 
-void Config::setClickedProcesses(const QStringList &paths) { setUserDefault(SettingsKey::ClickedProcesses, paths); }
+void Config::setClickedProcesses(const QStringList &paths)
+{
+    setUserDefault(SettingsKey::ClickedProcesses, paths);
+}
 
 bool Config::splitTunnelApp(const QString &baseName)
 {
     return value(SettingsGroup::UserDefaults, baseName, false).toBool();
 }
 
-void Config::setSplitTunnelApp(const QString &baseName, bool chosen) { setUserDefault(baseName, chosen); }
+void Config::setSplitTunnelApp(const QString &baseName, bool chosen)
+{
+    setUserDefault(baseName, chosen);
+}
 
 QString Config::configCache(const QString &source, const QString &suffix)
 {
@@ -350,10 +517,19 @@ void Config::setConfigCache(const QString &source, const QString &suffix, const 
     setValue(SettingsGroup::ConfigCache, source + suffix, v);
 }
 
-void Config::clearConfigCache() { removeGroup(SettingsGroup::ConfigCache); }
+void Config::clearConfigCache()
+{
+    removeGroup(SettingsGroup::ConfigCache);
+}
 
-QString Config::appVersion() { return value(QString(), SettingsKey::AppVersion, QString()).toString(); }
-void Config::setAppVersion(const QString &version) { setValue(QString(), SettingsKey::AppVersion, version); }
+QString Config::appVersion()
+{
+    return value(QString(), SettingsKey::AppVersion, QString()).toString();
+}
+void Config::setAppVersion(const QString &version)
+{
+    setValue(QString(), SettingsKey::AppVersion, version);
+}
 
 QString Config::lastAppVersion()
 {

@@ -172,8 +172,7 @@ public:
 
     // Direct access to the store, for the keys that Config does not hold in memory.
     // An empty group means the root. Writers make sure the store file is owner-only.
-    static QVariant value(const QString &group, const QString &key,
-                          const QVariant &defaultValue = QVariant());
+    static QVariant value(const QString &group, const QString &key, const QVariant &defaultValue = QVariant());
     static void setValue(const QString &group, const QString &key, const QVariant &value);
     static void remove(const QString &group, const QString &key);
     static void removeGroup(const QString &group);

@@ -6,10 +6,11 @@
 namespace Tavrix {
 
 // One country of the flag table.
-struct CountryFlag {
-    int code;             // ISO 3166-1 numeric
-    const char *picture;  // ISO 3166-1 alpha-2 of the country whose flag the picture shows
-    const char *name;     // resource name under ":/assets/flags/" (without ".png")
+struct CountryFlag
+{
+    int code;            // ISO 3166-1 numeric
+    const char *picture; // ISO 3166-1 alpha-2 of the country whose flag the picture shows
+    const char *name;    // resource name under ":/assets/flags/" (without ".png")
 };
 
 // The whole table, ordered by code. The resource build makes one picture per name from it.

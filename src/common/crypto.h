@@ -7,13 +7,25 @@ namespace Tavrix {
 // The four keys of the value codec. They are used as characters, not as bytes.
 namespace CodecKey {
 // Stored user name and password.
-inline const QString local() { return QStringLiteral("4A7D2C91E05B38F6A1D4C7E2095B3F68"); }
+inline const QString local()
+{
+    return QStringLiteral("4A7D2C91E05B38F6A1D4C7E2095B3F68");
+}
 // Replies of the account service.
-inline const QString response() { return QStringLiteral("Hyxp3(lte"); }
+inline const QString response()
+{
+    return QStringLiteral("Hyxp3(lte");
+}
 // Endpoint values of the configuration documents.
-inline const QString endpoint() { return QStringLiteral("Rk(Vbnwqeo"); }
+inline const QString endpoint()
+{
+    return QStringLiteral("Rk(Vbnwqeo");
+}
 // The "authToken" parameter of web-shop and banner links.
-inline const QString link() { return QStringLiteral("shield3OrUn7shieldFor2Values"); }
+inline const QString link()
+{
+    return QStringLiteral("shield3OrUn7shieldFor2Values");
+}
 } // namespace CodecKey
 
 // Repeating-key XOR over the UTF-8 bytes of text, then standard Base64 (padded, no line

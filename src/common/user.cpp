@@ -131,25 +131,85 @@ void User::setSliderImages(const QJsonArray &value)
     m_sliderImages = sorted;
 }
 
-void User::setUser_type(int value) { m_user_type = value; }
-void User::setExpire_in_days(int value) { m_expire_in_days = value; }
-void User::setValidity_date(const QDate &value) { m_validity_date = value; }
-void User::setIs_loyal_user(int value) { m_is_loyal_user = value; }
-void User::setUser_status(int value) { m_user_status = value; }
-void User::setServer_ip(const QString &value) { m_server_ip = value; }
-void User::setServer_ip_du(const QString &value) { m_server_ip_du = value; }
-void User::setContact_email(const QString &value) { m_contact_email = value; }
-void User::setFree_minutes(int value) { m_free_minutes = value; }
-void User::setShow_banner(int value) { m_show_banner = value; }
-void User::setShow_full_screen(int value) { m_show_full_screen = value; }
-void User::setFeaturesImageUrl(const QString &value) { m_featuresImageUrl = value; }
-void User::setFeaturesLink(const QString &value) { m_featuresLink = value; }
-void User::setCardPaymentPackages(const QJsonArray &value) { m_cardPaymentPackages = value; }
-void User::setWebPaymentPortalUrl(const QString &value) { m_webPaymentPortalUrl = value; }
-void User::setBundles(const QVector<IPBundlePtr> &value) { m_bundles = value; }
-void User::setDevices(const QJsonArray &value) { m_devices = value; }
-void User::setReferInfo(const QJsonObject &value) { m_referInfo = value; }
-void User::setPurchaseHistory(const QJsonArray &value) { m_purchaseHistory = value; }
-void User::setReferralCode(const QString &value) { m_referralCode = value; }
+void User::setUser_type(int value)
+{
+    m_user_type = value;
+}
+void User::setExpire_in_days(int value)
+{
+    m_expire_in_days = value;
+}
+void User::setValidity_date(const QDate &value)
+{
+    m_validity_date = value;
+}
+void User::setIs_loyal_user(int value)
+{
+    m_is_loyal_user = value;
+}
+void User::setUser_status(int value)
+{
+    m_user_status = value;
+}
+void User::setServer_ip(const QString &value)
+{
+    m_server_ip = value;
+}
+void User::setServer_ip_du(const QString &value)
+{
+    m_server_ip_du = value;
+}
+void User::setContact_email(const QString &value)
+{
+    m_contact_email = value;
+}
+void User::setFree_minutes(int value)
+{
+    m_free_minutes = value;
+}
+void User::setShow_banner(int value)
+{
+    m_show_banner = value;
+}
+void User::setShow_full_screen(int value)
+{
+    m_show_full_screen = value;
+}
+void User::setFeaturesImageUrl(const QString &value)
+{
+    m_featuresImageUrl = value;
+}
+void User::setFeaturesLink(const QString &value)
+{
+    m_featuresLink = value;
+}
+void User::setCardPaymentPackages(const QJsonArray &value)
+{
+    m_cardPaymentPackages = value;
+}
+void User::setWebPaymentPortalUrl(const QString &value)
+{
+    m_webPaymentPortalUrl = value;
+}
+void User::setBundles(const QVector<IPBundlePtr> &value)
+{
+    m_bundles = value;
+}
+void User::setDevices(const QJsonArray &value)
+{
+    m_devices = value;
+}
+void User::setReferInfo(const QJsonObject &value)
+{
+    m_referInfo = value;
+}
+void User::setPurchaseHistory(const QJsonArray &value)
+{
+    m_purchaseHistory = value;
+}
+void User::setReferralCode(const QString &value)
+{
+    m_referralCode = value;
+}
 
 } // namespace Tavrix

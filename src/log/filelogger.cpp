@@ -1,7 +1,5 @@
 #include "log/filelogger.h"
 
-#include "platform/paths.h"
-
 #include <QDateTime>
 #include <QFile>
 #include <QTextStream>
@@ -10,6 +8,8 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+
+#include "platform/paths.h"
 
 namespace Tavrix {
 
@@ -54,11 +54,16 @@ void makeStream(FileLogState &s)
 const char *levelName(QtMsgType type)
 {
     switch (type) {
-    case QtDebugMsg: return "DEBUG";
-    case QtInfoMsg: return "INFO";
-    case QtWarningMsg: return "WARNING";
-    case QtCriticalMsg: return "CRITICAL";
-    case QtFatalMsg: return "FATAL";
+    case QtDebugMsg:
+        return "DEBUG";
+    case QtInfoMsg:
+        return "INFO";
+    case QtWarningMsg:
+        return "WARNING";
+    case QtCriticalMsg:
+        return "CRITICAL";
+    case QtFatalMsg:
+        return "FATAL";
     }
     return "";
 }
@@ -163,9 +168,9 @@ void fileMessageHandler(QtMsgType type, const QMessageLogContext &context, const
     FileLogState &s = state();
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        QString line = QStringLiteral("[%1] [%2] %3")
-                           .arg(QDateTime::currentDateTime().toString(lineTimeFormat),
-                                QLatin1String(levelName(type)), message);
+        QString line =
+            QStringLiteral("[%1] [%2] %3")
+                .arg(QDateTime::currentDateTime().toString(lineTimeFormat), QLatin1String(levelName(type)), message);
         const bool withSource = type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg;
         if (withSource && context.file && context.line > 0)
             line += QStringLiteral(" (%1:%2)").arg(QString::fromUtf8(context.file)).arg(context.line);

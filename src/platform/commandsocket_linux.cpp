@@ -1,11 +1,11 @@
-#include "platform/commandsocket.h"
-
 #include <cerrno>
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
+
+#include "platform/commandsocket.h"
 
 namespace Tavrix {
 

@@ -1,6 +1,6 @@
-#include "platform/commandsocket.h"
-
 #include <winsock2.h>
+
+#include "platform/commandsocket.h"
 
 namespace Tavrix {
 

@@ -1,8 +1,8 @@
-#include "platform/deviceinfo.h"
-
 #include <QSettings>
 #include <QSysInfo>
 #include <QUuid>
+
+#include "platform/deviceinfo.h"
 
 namespace Tavrix {
 namespace DeviceInfo {

@@ -1,6 +1,6 @@
-#include "platform/deviceinfo.h"
-
 #include <QFile>
+
+#include "platform/deviceinfo.h"
 
 namespace Tavrix {
 namespace DeviceInfo {

@@ -1,10 +1,9 @@
-#include "platform/deviceinfo.h"
-
 #include <comdef.h>
 #include <wbemidl.h>
 #include <windows.h>
 
 #include "log/logger.h"
+#include "platform/deviceinfo.h"
 
 namespace Tavrix {
 namespace DeviceInfo {
@@ -19,7 +18,8 @@ void logComError(HRESULT result)
     const _com_error error(result);
     Logger::instance()->log(QString::fromWCharArray(error.ErrorMessage()).trimmed(), 1, 4);
     const _bstr_t description = error.Description();
-    Logger::instance()->log(description.length() ? QString::fromWCharArray(static_cast<const wchar_t *>(description)) : QString(), 1, 4);
+    Logger::instance()->log(
+        description.length() ? QString::fromWCharArray(static_cast<const wchar_t *>(description)) : QString(), 1, 4);
 }
 
 QString readProperty(IWbemClassObject *object, const wchar_t *name)
@@ -50,7 +50,8 @@ ComputerSystem queryComputerSystem()
     if (FAILED(result)) {
         logComError(result);
     } else {
-        result = locator->ConnectServer(_bstr_t(L"ROOT\\CIMV2"), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
+        result =
+            locator->ConnectServer(_bstr_t(L"ROOT\\CIMV2"), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
         if (FAILED(result)) {
             logComError(result);
         } else {

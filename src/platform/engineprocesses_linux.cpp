@@ -1,5 +1,3 @@
-#include "platform/engineprocesses.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,6 +9,8 @@
 #include <csignal>
 #include <sys/types.h>
 #include <unistd.h>
+
+#include "platform/engineprocesses.h"
 
 namespace Tavrix {
 namespace EngineProcesses {
@@ -92,8 +92,8 @@ QString describe(const QString &windowsName)
 {
     QString lines;
     for (qint64 pid : find(windowsName)) {
-        lines += QString::number(pid) + QLatin1Char(' ')
-                 + commandLine(QStringLiteral("/proc/%1").arg(pid)).join(QLatin1Char(' ')) + QLatin1Char('\n');
+        lines += QString::number(pid) + QLatin1Char(' ') +
+                 commandLine(QStringLiteral("/proc/%1").arg(pid)).join(QLatin1Char(' ')) + QLatin1Char('\n');
     }
     return lines;
 }

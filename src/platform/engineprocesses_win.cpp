@@ -1,10 +1,10 @@
-#include "platform/engineprocesses.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
+
+#include "platform/engineprocesses.h"
 
 namespace Tavrix {
 namespace EngineProcesses {
@@ -53,8 +53,7 @@ int stop(const QString &windowsName, int graceMs)
 {
     Q_UNUSED(graceMs)
     QProcess taskkill;
-    taskkill.start(QStringLiteral("taskkill"),
-                   {QStringLiteral("/F"), QStringLiteral("/IM"), imageName(windowsName)});
+    taskkill.start(QStringLiteral("taskkill"), {QStringLiteral("/F"), QStringLiteral("/IM"), imageName(windowsName)});
     if (!taskkill.waitForFinished(30000))
         return -1;
     return taskkill.exitCode();

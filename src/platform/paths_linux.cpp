@@ -1,9 +1,9 @@
-#include "platform/paths.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include "platform/paths.h"
 
 namespace Tavrix {
 
@@ -20,14 +20,14 @@ QString ensureFolder(const QString &path)
 QString engineFolder()
 {
     // $XDG_DATA_HOME/TavrixVPN/ (default ~/.local/share/TavrixVPN/).
-    return ensureFolder(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                        + QStringLiteral("/TavrixVPN"));
+    return ensureFolder(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                        QStringLiteral("/TavrixVPN"));
 }
 
 QString bannerFolder()
 {
-    return ensureFolder(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
-                        + QStringLiteral("/TavrixVPN/banners"));
+    return ensureFolder(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                        QStringLiteral("/TavrixVPN/banners"));
 }
 
 QString logFilePath()

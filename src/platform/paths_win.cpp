@@ -1,7 +1,7 @@
-#include "platform/paths.h"
-
 #include <QCoreApplication>
 #include <QDir>
+
+#include "platform/paths.h"
 
 namespace Tavrix {
 

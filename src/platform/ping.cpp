@@ -21,8 +21,8 @@ int averageMs(const QString &output)
         return windowsMatch.captured(1).toInt();
 
     // "rtt" on iputils, "round-trip" on busybox and the BSDs; mdev may be "stddev".
-    static const QRegularExpression unixForm(QStringLiteral(
-        "(?:rtt|round-trip) min/avg/max(?:/\\w+)? = ([0-9.]+)/([0-9.]+)/([0-9.]+)(?:/[0-9.]+)? ms"));
+    static const QRegularExpression unixForm(
+        QStringLiteral("(?:rtt|round-trip) min/avg/max(?:/\\w+)? = ([0-9.]+)/([0-9.]+)/([0-9.]+)(?:/[0-9.]+)? ms"));
     const QRegularExpressionMatch unixMatch = unixForm.match(output);
     if (unixMatch.hasMatch()) {
         bool ok = false;

@@ -1,5 +1,3 @@
-#include "platform/quitsignal.h"
-
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
@@ -7,6 +5,8 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "platform/quitsignal.h"
 
 namespace Tavrix {
 

@@ -1,11 +1,11 @@
-#include "platform/settingsfile.h"
-
 #include <QDir>
 #include <QFileInfo>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/settingsfile.h"
 
 namespace Tavrix {
 

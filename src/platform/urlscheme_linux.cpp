@@ -1,10 +1,10 @@
-#include "platform/urlscheme.h"
-
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
+
+#include "platform/urlscheme.h"
 
 namespace Tavrix {
 
@@ -40,8 +40,8 @@ bool writeFile(const QString &path, const QByteArray &content)
 
 bool writeDesktopEntry(const QString &executable)
 {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                           + QStringLiteral("/applications");
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/applications");
     if (!QDir().mkpath(folder))
         return false;
     const QString entry = QStringLiteral("[Desktop Entry]\n"

@@ -1,6 +1,6 @@
-#include "platform/urlscheme.h"
-
 #include <QSettings>
+
+#include "platform/urlscheme.h"
 
 namespace Tavrix {
 

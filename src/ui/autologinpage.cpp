@@ -134,16 +134,17 @@ void AutoLoginPage::startAutoLogin()
     }
     if (!available)
         qWarning() << "⚠️ Configuration not available for auto-login, loading...";
-    m_wait->start(ConfigurationTimeoutMs,
-                  [] {
-                      if (!ConfigurationWait::isConfigurationAvailable(
-                              QStringLiteral("✅ Configuration is available for auto-login"),
-                              QStringLiteral("⚠️ Configuration not available for auto-login")))
-                          return false;
-                      qDebug() << "✅ Configuration already available";
-                      return cacheIsFresh(true);
-                  },
-                  [this](bool loaded) { continueAfterConfiguration(loaded); });
+    m_wait->start(
+        ConfigurationTimeoutMs,
+        [] {
+            if (!ConfigurationWait::isConfigurationAvailable(
+                    QStringLiteral("✅ Configuration is available for auto-login"),
+                    QStringLiteral("⚠️ Configuration not available for auto-login")))
+                return false;
+            qDebug() << "✅ Configuration already available";
+            return cacheIsFresh(true);
+        },
+        [this](bool loaded) { continueAfterConfiguration(loaded); });
 }
 
 void AutoLoginPage::continueAfterConfiguration(bool loaded)

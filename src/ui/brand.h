@@ -12,11 +12,11 @@ namespace Tavrix {
 // The house look shared by the window's pages: colours, fonts and the few button styles.
 namespace Brand {
 
-extern const char *const red;        // #BF1E2E
-extern const char *const redHover;   // #ED1C24
-extern const char *const text;       // #434343
-extern const char *const mutedText;  // #7A7A7A
-extern const char *const line;       // #E4E4E4
+extern const char *const red;       // #BF1E2E
+extern const char *const redHover;  // #ED1C24
+extern const char *const text;      // #434343
+extern const char *const mutedText; // #7A7A7A
+extern const char *const line;      // #E4E4E4
 
 // "font-weight: N" for a CSS weight (100-900) that picks that face under Qt 5.
 QString fontWeight(int cssWeight);

@@ -53,9 +53,9 @@ qint64 ConfigurationWait::activeCacheAgeHours(bool *hasActiveSource)
         *hasActiveSource = !active.isEmpty();
     if (active.isEmpty())
         return -1;
-    const QString stamp = Config::value(QLatin1String(SettingsGroup::ConfigCache),
-                                        active + QLatin1String(SettingsKey::TimestampSuffix))
-                              .toString();
+    const QString stamp =
+        Config::value(QLatin1String(SettingsGroup::ConfigCache), active + QLatin1String(SettingsKey::TimestampSuffix))
+            .toString();
     const QDateTime written = QDateTime::fromString(stamp, Qt::ISODate);
     if (stamp.isEmpty() || !written.isValid())
         return -1;

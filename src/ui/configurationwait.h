@@ -21,11 +21,11 @@ public:
     // The page's own wording of the log lines.
     struct Texts
     {
-        QString waiting;      // "⏳ ... (timeout:"
-        QString fetching;     // "📡 Fetching configuration..."
-        QString timedOut;     // "⏱️ Configuration load timeout"
-        QString loaded;       // "✅ Configuration loaded successfully"
-        QString failed;       // "❌ Failed to load configuration"
+        QString waiting;  // "⏳ ... (timeout:"
+        QString fetching; // "📡 Fetching configuration..."
+        QString timedOut; // "⏱️ Configuration load timeout"
+        QString loaded;   // "✅ Configuration loaded successfully"
+        QString failed;   // "❌ Failed to load configuration"
     };
     using Done = std::function<void(bool)>;
 

@@ -60,8 +60,9 @@ QFrame *inputRow(const char *name, QWidget *parent)
     auto *row = new QFrame(parent);
     row->setObjectName(QLatin1String(name));
     row->setFixedHeight(44);
-    row->setStyleSheet(QStringLiteral("QFrame#%1 { background: white; border: 1px solid #D6D6D6; border-radius: 22px; }")
-                           .arg(QLatin1String(name)));
+    row->setStyleSheet(
+        QStringLiteral("QFrame#%1 { background: white; border: 1px solid #D6D6D6; border-radius: 22px; }")
+            .arg(QLatin1String(name)));
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(16, 0, 16, 0);
     layout->setSpacing(10);
@@ -85,16 +86,15 @@ LoginPage::LoginPage(QWidget *parent)
     m_movie = new QMovie(QStringLiteral(":/assets/busy.gif"), QByteArray(), this);
     connect(m_movie, &QMovie::frameChanged, this, [this] {
         const int side = m_btnLogin->height() > 0 ? m_btnLogin->height() : 26;
-        m_btnLogin->setIcon(QIcon(m_movie->currentPixmap().scaled(side, side, Qt::KeepAspectRatio,
-                                                                  Qt::SmoothTransformation)));
+        m_btnLogin->setIcon(
+            QIcon(m_movie->currentPixmap().scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     });
 
-    m_wait = new ConfigurationWait({QStringLiteral("⏳ Waiting for configuration (timeout:"),
-                                    QStringLiteral("📡 Fetching configuration..."),
-                                    QStringLiteral("⏱️ Configuration load timeout"),
-                                    QStringLiteral("✅ Configuration loaded successfully"),
-                                    QStringLiteral("❌ Failed to load configuration")},
-                                   this);
+    m_wait = new ConfigurationWait(
+        {QStringLiteral("⏳ Waiting for configuration (timeout:"), QStringLiteral("📡 Fetching configuration..."),
+         QStringLiteral("⏱️ Configuration load timeout"), QStringLiteral("✅ Configuration loaded successfully"),
+         QStringLiteral("❌ Failed to load configuration")},
+        this);
     if (!m_api) {
         qWarning() << "⚠️ ApiRequest not available";
     } else if (!m_api->apiManager()) {
@@ -136,10 +136,12 @@ void LoginPage::buildForm()
 {
     setObjectName(QStringLiteral("Tavrix__LoginPage"));
     setAttribute(Qt::WA_StyledBackground);
-    setStyleSheet(QStringLiteral("QCheckBox { font-family: Montserrat; font-size: 12px; color: %1; }"
-                                 "QCheckBox::indicator:checked { background: %2; border: 1px solid %2; border-radius: 3px; }"
-                                 "QCheckBox::indicator:unchecked { background: white; border: 1px solid #BDBDBD; border-radius: 3px; }")
-                      .arg(QLatin1String(Brand::text), QLatin1String(Brand::red)));
+    setStyleSheet(
+        QStringLiteral(
+            "QCheckBox { font-family: Montserrat; font-size: 12px; color: %1; }"
+            "QCheckBox::indicator:checked { background: %2; border: 1px solid %2; border-radius: 3px; }"
+            "QCheckBox::indicator:unchecked { background: white; border: 1px solid #BDBDBD; border-radius: 3px; }")
+            .arg(QLatin1String(Brand::text), QLatin1String(Brand::red)));
 
     auto *outer = new QHBoxLayout(this);
     outer->setContentsMargins(28, 18, 36, 14);
@@ -170,7 +172,8 @@ void LoginPage::buildForm()
     form->addWidget(m_topLabelWidget);
 
     auto *userRow = inputRow("usernameWidget", formHolder);
-    userRow->layout()->addWidget(iconLabel("lblUsernamePrefixIcon", QStringLiteral(":/assets/icon_profile.png"), userRow));
+    userRow->layout()->addWidget(
+        iconLabel("lblUsernamePrefixIcon", QStringLiteral(":/assets/icon_profile.png"), userRow));
     m_editUsername = lineEdit("editUsername", QStringLiteral("Your User ID"), false, userRow);
     userRow->layout()->addWidget(m_editUsername);
     form->addWidget(userRow);
@@ -187,9 +190,12 @@ void LoginPage::buildForm()
     form->addWidget(m_passwordWidget);
 
     m_confirmPasswordWidget = inputRow("confirmPasswordWidget", formHolder);
-    m_confirmPrefix = iconLabel("lblConfirmPasswordPrefixIcon", QStringLiteral(":/assets/key.png"), m_confirmPasswordWidget);
-    m_editConfirmPassword = lineEdit("editConfirmPassword", QStringLiteral("Confirm Password"), true, m_confirmPasswordWidget);
-    m_confirmSuffix = iconLabel("lblPasswordSuffixIcon_2", QStringLiteral(":/assets/show.png"), m_confirmPasswordWidget);
+    m_confirmPrefix =
+        iconLabel("lblConfirmPasswordPrefixIcon", QStringLiteral(":/assets/key.png"), m_confirmPasswordWidget);
+    m_editConfirmPassword =
+        lineEdit("editConfirmPassword", QStringLiteral("Confirm Password"), true, m_confirmPasswordWidget);
+    m_confirmSuffix =
+        iconLabel("lblPasswordSuffixIcon_2", QStringLiteral(":/assets/show.png"), m_confirmPasswordWidget);
     m_confirmSuffix->setCursor(Qt::PointingHandCursor);
     m_confirmSuffix->setToolTip(QStringLiteral("Hold to show the password"));
     m_confirmPasswordWidget->layout()->addWidget(m_confirmPrefix);
@@ -205,14 +211,15 @@ void LoginPage::buildForm()
     form->addWidget(m_divider);
 
     m_subscriptionCodeWidget = inputRow("subscriptionCodeWidget", formHolder);
-    m_editSubscription = lineEdit("editSubscription", QStringLiteral("Subscription Code (Optional)"), false,
-                                  m_subscriptionCodeWidget);
+    m_editSubscription =
+        lineEdit("editSubscription", QStringLiteral("Subscription Code (Optional)"), false, m_subscriptionCodeWidget);
     // Lines the text up with the fields that have an icon.
     m_subscriptionCodeWidget->layout()->setContentsMargins(44, 0, 16, 0);
     m_subscriptionCodeWidget->layout()->addWidget(m_editSubscription);
     form->addWidget(m_subscriptionCodeWidget);
 
-    m_cbUserConsent = new QCheckBox(QStringLiteral("Yes, please keep me updated on Tavrix VPN's latest offer"), formHolder);
+    m_cbUserConsent =
+        new QCheckBox(QStringLiteral("Yes, please keep me updated on Tavrix VPN's latest offer"), formHolder);
     m_cbUserConsent->setObjectName(QStringLiteral("cbUserConsent"));
     m_cbUserConsent->setCursor(Qt::PointingHandCursor);
     form->addWidget(m_cbUserConsent);
@@ -362,7 +369,8 @@ void LoginPage::updateLoginWidgets(bool fill)
         m_signUpButton->hide();
         break;
     case ResetPassword:
-        m_header->setTexts(QStringLiteral("Reset Your Password"), QStringLiteral("Submit your registered email to find"),
+        m_header->setTexts(QStringLiteral("Reset Your Password"),
+                           QStringLiteral("Submit your registered email to find"),
                            QStringLiteral("you easily. Back to"));
         setButtonText(tr("Submit"));
         showPassword(false);
@@ -406,7 +414,7 @@ void LoginPage::keyPressEvent(QKeyEvent *event)
 
 bool LoginPage::eventFilter(QObject *watched, QEvent *event)
 {
-    QLineEdit *field = watched == m_passwordSuffix ? m_editPassword
+    QLineEdit *field = watched == m_passwordSuffix  ? m_editPassword
                        : watched == m_confirmSuffix ? m_editConfirmPassword
                                                     : nullptr;
     if (field) {
@@ -427,7 +435,7 @@ void LoginPage::setBusy(bool busy)
 {
     m_busy = busy;
     for (QWidget *widget : std::initializer_list<QWidget *>{m_btnLogin, m_btnForgotPassword, m_passwordSuffix,
-                                                           m_editPassword, m_editUsername, m_editConfirmPassword})
+                                                            m_editPassword, m_editUsername, m_editConfirmPassword})
         widget->setEnabled(!busy);
     if (busy) {
         m_btnLogin->setText(QString());
@@ -490,8 +498,7 @@ void LoginPage::startAction()
     }));
 }
 
-template<typename F>
-void LoginPage::onGui(F &&work)
+template<typename F> void LoginPage::onGui(F &&work)
 {
     Q_ASSERT(QThread::currentThread() != thread());
     QMetaObject::invokeMethod(
@@ -652,7 +659,8 @@ void LoginPage::signUpAction(const Entered &entered)
         tell(problem);
         return;
     }
-    if (!ensureConfiguration("⚠️ Configuration not available for signup", "❌ Failed to load configuration for signup"))
+    if (!ensureConfiguration("⚠️ Configuration not available for signup",
+                             "❌ Failed to load configuration for signup"))
         return;
 
     int result = 0;
@@ -680,7 +688,8 @@ void LoginPage::signUpAction(const Entered &entered)
         config->save();
     });
     // Queued: the confirmation opens after the action has ended.
-    QMetaObject::invokeMethod(this, [this] { emit successfullySignUp(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit successfullySignUp(); }, Qt::QueuedConnection);
 }
 
 void LoginPage::resetPasswordAction(const Entered &entered)
@@ -720,7 +729,8 @@ void LoginPage::resetPasswordAction(const Entered &entered)
         config->setPassword(QString(), true);
         config->save();
     });
-    QMetaObject::invokeMethod(this, [this] { emit forgetPassSuccessfull(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit forgetPassSuccessfull(); }, Qt::QueuedConnection);
 }
 
 void LoginPage::onSignUpSucceeded()

@@ -6,8 +6,7 @@
 
 #include <memory>
 
-template<typename T>
-class QFutureWatcher;
+template<typename T> class QFutureWatcher;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -97,8 +96,7 @@ private:
     bool ensureConfiguration(const char *unavailableLog, const char *failedLog, const char *loadedLog = nullptr);
     bool waitForConfiguration(int timeoutMs);
     void tell(const QString &text);
-    template<typename F>
-    void onGui(F &&work);
+    template<typename F> void onGui(F &&work);
 
     static QString cleaned(const QString &text);
 

@@ -15,10 +15,10 @@
 
 #include "api/apimanager.h"
 #include "app/fileopeneventfilter.h"
-#include "log/logger.h"
 #include "app/loginlink.h"
 #include "common/config.h"
 #include "common/user.h"
+#include "log/logger.h"
 #include "platform/paths.h"
 #include "ui/autologinpage.h"
 #include "ui/dbox.h"
@@ -269,8 +269,9 @@ void MainWindow::changeBackground(OpenConnectConnection::Status status)
                                                                     : QStringLiteral(":/assets/white_background.png");
     QPalette palette = this->palette();
     const QPixmap picture(path);
-    const QBrush brush = picture.isNull() ? QBrush(Qt::white)
-                                          : QBrush(picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    const QBrush brush = picture.isNull()
+                             ? QBrush(Qt::white)
+                             : QBrush(picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     palette.setBrush(QPalette::All, QPalette::Window, brush);
     setPalette(palette);
     setAutoFillBackground(true);

@@ -35,8 +35,8 @@ MenuItem::MenuItem(const QString &iconPath, const QString &text, QWidget *parent
     auto *arrow = new QLabel(this);
     arrow->setObjectName(QStringLiteral("lblArrow"));
     arrow->setFixedSize(14, 14);
-    arrow->setPixmap(QPixmap(QStringLiteral(":/assets/arrow.png"))
-                         .scaled(14, 14, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    arrow->setPixmap(
+        QPixmap(QStringLiteral(":/assets/arrow.png")).scaled(14, 14, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
     row->addWidget(icon);
     row->addWidget(m_text, 1);

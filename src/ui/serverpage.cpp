@@ -29,8 +29,7 @@ namespace Tavrix {
 namespace {
 constexpr int Keep = -1;
 
-template<typename Page>
-Page *addPage(QStackedWidget *stack, const char *name)
+template<typename Page> Page *addPage(QStackedWidget *stack, const char *name)
 {
     auto *page = new Page(stack);
     page->setObjectName(QLatin1String(name));
@@ -216,7 +215,8 @@ void ServerPage::makeConnections()
     QObject::connect(history, &PaymentHistory::btnBackPressed, this, go(SideMyAccount, MainConnect));
     QObject::connect(settings, &SettingPage::splitTunnelButtonClicked, this, &ServerPage::showSplitTunnel);
     QObject::connect(splitTunnel, &SplitTunnelPage::btnBackClick, this, go(SideSettings, MainConnect));
-    QObject::connect(settings, &SettingPage::splitTunnelButtonClicked, splitTunnel, &SplitTunnelPage::connectSplitTunnel);
+    QObject::connect(settings, &SettingPage::splitTunnelButtonClicked, splitTunnel,
+                     &SplitTunnelPage::connectSplitTunnel);
     QObject::connect(connect, &ConnectPage::coonnectToSplitTunnel, splitTunnel, &SplitTunnelPage::connectSplitTunnel);
 }
 

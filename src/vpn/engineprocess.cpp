@@ -44,8 +44,7 @@ bool EngineProcess::start(const QString &program, const QStringList &arguments, 
         m_process->setProcessEnvironment(env);
     }
     connect(m_process, &QProcess::readyRead, this, &EngineProcess::readLines);
-    connect(m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
-            &EngineProcess::onFinished);
+    connect(m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this, &EngineProcess::onFinished);
     m_process->start(program, arguments, QIODevice::ReadOnly);
     if (m_process->waitForStarted(startTimeoutMs))
         return true;

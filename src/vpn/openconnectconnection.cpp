@@ -1,18 +1,8 @@
 #include "vpn/openconnectconnection.h"
 
-#include "platform/commandsocket.h"
-#include "vpn/enginelog.h"
-#include "vpn/openconnectserver.h"
-#include "vpn/openconnectsession.h"
-#include "vpn/openvpnrunner.h"
-#include "vpn/outlineclient.h"
-#include "vpn/v2ray.h"
-#include "vpn/wireguard.h"
-#include "vpn/xrayshadosocks.h"
-
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QMutex>
@@ -25,8 +15,17 @@
 
 #include <gnutls/gnutls.h>
 #include <openconnect.h>
-
 #include <utility>
+
+#include "platform/commandsocket.h"
+#include "vpn/enginelog.h"
+#include "vpn/openconnectserver.h"
+#include "vpn/openconnectsession.h"
+#include "vpn/openvpnrunner.h"
+#include "vpn/outlineclient.h"
+#include "vpn/v2ray.h"
+#include "vpn/wireguard.h"
+#include "vpn/xrayshadosocks.h"
 
 namespace Tavrix {
 
@@ -81,8 +80,7 @@ OpenConnectConnection::OpenConnectConnection()
     // The pool is drained when the application object goes away; a session left running
     // would keep it waiting for ever.
     if (QCoreApplication *app = QCoreApplication::instance()) {
-        QObject::connect(app, &QCoreApplication::aboutToQuit, this,
-                         [this] { stopSessionAndWait(sessionStopWaitMs); });
+        QObject::connect(app, &QCoreApplication::aboutToQuit, this, [this] { stopSessionAndWait(sessionStopWaitMs); });
     }
 }
 
@@ -207,8 +205,7 @@ int OpenConnectConnection::connectOpenConnect()
     return CONNECT_STARTED;
 }
 
-template <typename Runner>
-void OpenConnectConnection::wireRunner(Runner *runner)
+template<typename Runner> void OpenConnectConnection::wireRunner(Runner *runner)
 {
     QObject::connect(runner, &Runner::connected, this, [this] {
         qDebug() << "Connected to server. Emitting CONNECTED status.";
@@ -496,7 +493,8 @@ void OpenConnectConnection::runSession(quint64 generation)
     }
 
     // Queued ahead of IDLE so that the status slot knows the session is over.
-    QMetaObject::invokeMethod(this, [this, generation] { sessionEnded(generation); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, generation] { sessionEnded(generation); }, Qt::QueuedConnection);
     emit statusChanged(IDLE);
 }
 

@@ -91,8 +91,7 @@ private:
     int connectOpenVpn();
     int connectOpenConnect();
     void connectRunner(int type);
-    template <typename Runner>
-    void wireRunner(Runner *runner);
+    template<typename Runner> void wireRunner(Runner *runner);
     void disconnectOpenVpn();
     void sendStop();
     void startSession();

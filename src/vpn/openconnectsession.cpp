@@ -1,11 +1,5 @@
 #include "vpn/openconnectsession.h"
 
-#include "platform/commandsocket.h"
-#include "vpn/enginelog.h"
-#include "vpn/openconnectconnection.h"
-#include "vpn/openconnectserver.h"
-#include "vpn/trustdatabase.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QRegularExpression>
@@ -13,8 +7,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-
 #include <openconnect.h>
+
+#include "platform/commandsocket.h"
+#include "vpn/enginelog.h"
+#include "vpn/openconnectconnection.h"
+#include "vpn/openconnectserver.h"
+#include "vpn/trustdatabase.h"
 
 namespace Tavrix {
 
@@ -171,7 +170,8 @@ QString OpenConnectSession::maskSecrets(const QString &text, const QByteArray &c
     // Cookies the library prints before it knows them as the session's: headers and
     // name=value pairs of the session cookies.
     static const QRegularExpression cookiePattern(
-        QStringLiteral("((?:set-)?cookie:\\s*[^=;\\s]+=|webvpn[a-z_]*=|COOKIE=[\"']?|session[a-z_-]*=)([^;\\s\"'<>&]+)"),
+        QStringLiteral(
+            "((?:set-)?cookie:\\s*[^=;\\s]+=|webvpn[a-z_]*=|COOKIE=[\"']?|session[a-z_-]*=)([^;\\s\"'<>&]+)"),
         QRegularExpression::CaseInsensitiveOption);
     masked.replace(cookiePattern, QStringLiteral("\\1") + hidden);
     return masked;
@@ -185,9 +185,8 @@ void OpenConnectSession::stats(void *privdata, const oc_stats *stats)
 void OpenConnectSession::setupTun(void *privdata)
 {
     OpenConnectConnection *conn = controller(privdata);
-    const QByteArray script = (QCoreApplication::applicationDirPath() + QDir::separator()
-                               + QString::fromLatin1(tunScriptName()))
-                                  .toUtf8();
+    const QByteArray script =
+        (QCoreApplication::applicationDirPath() + QDir::separator() + QString::fromLatin1(tunScriptName())).toUtf8();
     const std::string command = tunScriptCommand(script.toStdString());
     openconnect_setup_tun_device(conn->vpninfo, command.c_str(), nullptr);
     OpenConnectConnection::importEngineLog();

@@ -19,8 +19,7 @@ public:
     static int validatePeerCert(void *privdata, const char *reason);
     // Authentication form: OK (0), cancelled (1) or new group (2).
     static int processAuthForm(void *privdata, oc_auth_form *form);
-    static void progress(void *privdata, int level, const char *format, ...)
-        __attribute__((format(printf, 3, 4)));
+    static void progress(void *privdata, int level, const char *format, ...) __attribute__((format(printf, 3, 4)));
     static void stats(void *privdata, const oc_stats *stats);
     static void setupTun(void *privdata);
 

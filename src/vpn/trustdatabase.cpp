@@ -1,11 +1,10 @@
 #include "vpn/trustdatabase.h"
 
-#include "vpn/enginelog.h"
-#include "vpn/openconnectserver.h"
-
+#include <cstring>
 #include <gnutls/crypto.h>
 
-#include <cstring>
+#include "vpn/enginelog.h"
+#include "vpn/openconnectserver.h"
 
 namespace Tavrix {
 

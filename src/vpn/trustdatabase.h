@@ -2,9 +2,8 @@
 
 #include <QByteArray>
 
-#include <gnutls/gnutls.h>
-
 #include <ctime>
+#include <gnutls/gnutls.h>
 #include <memory>
 
 namespace Tavrix {
@@ -35,8 +34,7 @@ public:
 private:
     static int storeFunction(const char *dbName, const char *host, const char *service, time_t expiration,
                              const gnutls_datum_t *pubkey);
-    static int verifyFunction(const char *dbName, const char *host, const char *service,
-                              const gnutls_datum_t *pubkey);
+    static int verifyFunction(const char *dbName, const char *host, const char *service, const gnutls_datum_t *pubkey);
     const char *dbName() const { return reinterpret_cast<const char *>(this); }
 
     std::shared_ptr<OpenConnectServer> m_profile;

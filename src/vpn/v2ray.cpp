@@ -1,8 +1,8 @@
 #include "vpn/v2ray.h"
 
-#include "vpn/enginelog.h"
-
 #include <QProcess>
+
+#include "vpn/enginelog.h"
 
 namespace Tavrix {
 

@@ -1,8 +1,8 @@
 #include "vpn/xrayshadosocks.h"
 
-#include "vpn/enginelog.h"
-
 #include <QCoreApplication>
+
+#include "vpn/enginelog.h"
 
 namespace Tavrix {
 

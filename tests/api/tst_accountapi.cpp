@@ -1,12 +1,12 @@
 // The account API against the development service over HTTPS on loopback.
 
 #include <QElapsedTimer>
-#include <QtConcurrent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QtConcurrent>
 #include <QtTest>
 
 #include <functional>
@@ -136,9 +136,15 @@ void TestAccountApi::loginAccounts_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("typeText");
-    QTest::newRow("free") << "free@tavrixvpn.test" << "freepass1" << "Free";
-    QTest::newRow("premium") << "premium@tavrixvpn.test" << "premiumpass1" << "Premium";
-    QTest::newRow("loyal") << "loyal@tavrixvpn.test" << "loyalpass1" << "Loyal Premium";
+    QTest::newRow("free") << "free@tavrixvpn.test"
+                          << "freepass1"
+                          << "Free";
+    QTest::newRow("premium") << "premium@tavrixvpn.test"
+                             << "premiumpass1"
+                             << "Premium";
+    QTest::newRow("loyal") << "loyal@tavrixvpn.test"
+                           << "loyalpass1"
+                           << "Loyal Premium";
     QTest::newRow("non-ascii password") << "jose@tavrixvpn.test" << QStringLiteral("contraseña1") << "Scratch Card";
 }
 
@@ -182,16 +188,26 @@ void TestAccountApi::loginStatusPaths_data()
 
     const QString u = "free@tavrixvpn.test";
     const int none = ApiRequest::LoginNoResponse;
-    QTest::newRow("wrong password") << u << "nope" << "normal" << 0 << 2 << "Invalid email or password." << false;
-    QTest::newRow("suspended: 403 with message") << "blocked@tavrixvpn.test" << "blockedpass1" << "normal" << 0 << none
-                                                 << "This account has been suspended. Please contact support." << false;
-    QTest::newRow("forced 403") << u << "freepass1" << "status" << 403 << none << "Too many attempts" << false;
-    QTest::newRow("forced 422") << u << "freepass1" << "status" << 422 << none << "Too many attempts" << false;
-    QTest::newRow("server error") << u << "freepass1" << "status" << 500 << none << "Unknown error occurred" << false;
-    QTest::newRow("service unavailable") << u << "freepass1" << "status" << 503 << none << "Unknown error occurred" << false;
-    QTest::newRow("not protected JSON") << u << "freepass1" << "malformed" << 0 << none << kBadFormat << true;
-    QTest::newRow("empty body") << u << "freepass1" << "empty" << 0 << none << kBadFormat << true;
-    QTest::newRow("connection dropped") << u << "freepass1" << "down" << 0 << none << "No internet connection" << false;
+    QTest::newRow("wrong password") << u << "nope"
+                                    << "normal" << 0 << 2 << "Invalid email or password." << false;
+    QTest::newRow("suspended: 403 with message")
+        << "blocked@tavrixvpn.test"
+        << "blockedpass1"
+        << "normal" << 0 << none << "This account has been suspended. Please contact support." << false;
+    QTest::newRow("forced 403") << u << "freepass1"
+                                << "status" << 403 << none << "Too many attempts" << false;
+    QTest::newRow("forced 422") << u << "freepass1"
+                                << "status" << 422 << none << "Too many attempts" << false;
+    QTest::newRow("server error") << u << "freepass1"
+                                  << "status" << 500 << none << "Unknown error occurred" << false;
+    QTest::newRow("service unavailable") << u << "freepass1"
+                                         << "status" << 503 << none << "Unknown error occurred" << false;
+    QTest::newRow("not protected JSON") << u << "freepass1"
+                                        << "malformed" << 0 << none << kBadFormat << true;
+    QTest::newRow("empty body") << u << "freepass1"
+                                << "empty" << 0 << none << kBadFormat << true;
+    QTest::newRow("connection dropped") << u << "freepass1"
+                                        << "down" << 0 << none << "No internet connection" << false;
 }
 
 void TestAccountApi::loginStatusPaths()
@@ -236,7 +252,6 @@ void TestAccountApi::loginInvalidUrlSwitchesSource()
     QVERIFY(requestsTo(pathOf("LoginURL")).isEmpty());
 }
 
-
 void TestAccountApi::loginWithoutAnyConfiguration()
 {
     QSettings().remove("UserDefaults/LoginURL");
@@ -259,9 +274,8 @@ void TestAccountApi::loginFromWorkerThread()
     auto api = ApiRequest::instance();
     APIManager startup;
     QFuture<int> future;
-    QTimer::singleShot(300, [&] {
-        future = QtConcurrent::run([api] { return api->login("loyal@tavrixvpn.test", "loyalpass1"); });
-    });
+    QTimer::singleShot(
+        300, [&] { future = QtConcurrent::run([api] { return api->login("loyal@tavrixvpn.test", "loyalpass1"); }); });
     QElapsedTimer clock;
     clock.start();
     startup.fetchAllDefaultConfig();
@@ -284,19 +298,34 @@ void TestAccountApi::signUp_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("new account") << "new.user@example.com" << "secret+12" << "normal" << 0 << 0
+    QTest::newRow("new account") << "new.user@example.com"
+                                 << "secret+12"
+                                 << "normal" << 0 << 0
                                  << "Account created. We have sent a verification link to your email address.";
     QTest::newRow("percent, ampersand and equals in the password")
         << "new.user@example.com" << QStringLiteral("50%41off&a=b#ñ") << "normal" << 0 << 0
         << "Account created. We have sent a verification link to your email address.";
-    QTest::newRow("taken") << "free@tavrixvpn.test" << "whatever1" << "normal" << 0 << 3 << "The email has already been taken.";
-    QTest::newRow("validation 422") << "short@example.com" << "abc" << "normal" << 0 << 3
-                                    << "The password must be at least 6 characters.";
-    QTest::newRow("forced 403") << "a@example.com" << "secret12" << "status" << 403 << 3 << "Sign-ups are closed";
-    QTest::newRow("server error") << "a@example.com" << "secret12" << "status" << 500 << 1 << kSentinel;
-    QTest::newRow("not JSON") << "a@example.com" << "secret12" << "malformed" << 0 << 1 << kBadFormat;
-    QTest::newRow("connection dropped") << "a@example.com" << "secret12" << "down" << 0 << 4 << kNoInternet;
-    QTest::newRow("invalid address") << "a@example.com" << "secret12" << "invalid-url" << 0 << 1 << kNoConfig;
+    QTest::newRow("taken") << "free@tavrixvpn.test"
+                           << "whatever1"
+                           << "normal" << 0 << 3 << "The email has already been taken.";
+    QTest::newRow("validation 422") << "short@example.com"
+                                    << "abc"
+                                    << "normal" << 0 << 3 << "The password must be at least 6 characters.";
+    QTest::newRow("forced 403") << "a@example.com"
+                                << "secret12"
+                                << "status" << 403 << 3 << "Sign-ups are closed";
+    QTest::newRow("server error") << "a@example.com"
+                                  << "secret12"
+                                  << "status" << 500 << 1 << kSentinel;
+    QTest::newRow("not JSON") << "a@example.com"
+                              << "secret12"
+                              << "malformed" << 0 << 1 << kBadFormat;
+    QTest::newRow("connection dropped") << "a@example.com"
+                                        << "secret12"
+                                        << "down" << 0 << 4 << kNoInternet;
+    QTest::newRow("invalid address") << "a@example.com"
+                                     << "secret12"
+                                     << "invalid-url" << 0 << 1 << kNoConfig;
 }
 
 void TestAccountApi::signUp()
@@ -337,10 +366,11 @@ void TestAccountApi::forgotPassword_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("message");
     const QString known = "free@tavrixvpn.test";
-    QTest::newRow("malformed address") << "free@" << "normal" << 0 << 3 << "*Wrong email, Please submit correct email";
+    QTest::newRow("malformed address") << "free@"
+                                       << "normal" << 0 << 3 << "*Wrong email, Please submit correct email";
     QTest::newRow("known") << known << "normal" << 0 << 0 << "We have emailed your password reset link.";
-    QTest::newRow("unknown: 422") << "nobody@example.com" << "normal" << 0 << 3
-                                  << "We can't find a user with that email address.";
+    QTest::newRow("unknown: 422") << "nobody@example.com"
+                                  << "normal" << 0 << 3 << "We can't find a user with that email address.";
     QTest::newRow("forced 401") << known << "status" << 401 << 3 << "Not yours";
     QTest::newRow("forced 403") << known << "status" << 403 << 3 << "Not yours";
     QTest::newRow("not JSON") << known << "malformed" << 0 << 3 << "Email not found";
@@ -416,10 +446,18 @@ void TestAccountApi::accountOperations_data()
         add("dropped", row.argument, "down", 0, row.noNetwork, kNoInternet);
         add("invalid address", row.argument, "invalid-url", 0, row.invalidUrl, kNoConfig);
     }
-    QTest::newRow("subscribe empty") << "subscribe" << "" << "normal" << 0 << 1 << "Type  Email to Get Updates!";
-    QTest::newRow("redeemVoucher empty") << "redeemVoucher" << "" << "normal" << 0 << 1 << "Empty Subscription Code!";
-    QTest::newRow("referSubmit empty") << "referSubmit" << "" << "normal" << 0 << 5 << "Redeem Code Invalid!";
-    QTest::newRow("darkWebCheck bad address") << "darkWebCheck" << "me@" << "normal" << 0 << 4 << "*Email Address not valid!";
+    QTest::newRow("subscribe empty") << "subscribe"
+                                     << ""
+                                     << "normal" << 0 << 1 << "Type  Email to Get Updates!";
+    QTest::newRow("redeemVoucher empty") << "redeemVoucher"
+                                         << ""
+                                         << "normal" << 0 << 1 << "Empty Subscription Code!";
+    QTest::newRow("referSubmit empty") << "referSubmit"
+                                       << ""
+                                       << "normal" << 0 << 5 << "Redeem Code Invalid!";
+    QTest::newRow("darkWebCheck bad address") << "darkWebCheck"
+                                              << "me@"
+                                              << "normal" << 0 << 4 << "*Email Address not valid!";
 }
 
 void TestAccountApi::accountOperations()
@@ -468,12 +506,11 @@ void TestAccountApi::accountOperations()
         QVERIFY(!api->errorMessage().isEmpty());
     }
     const int sent = requestsTo(pathOf(key)).size();
-    const bool precheckFailed = (argument.isEmpty() && (operation == "subscribe" || operation == "redeemVoucher"))
-                                || (result == 5 && operation == "referSubmit")
-                                || (result == 4 && operation == "darkWebCheck");
+    const bool precheckFailed = (argument.isEmpty() && (operation == "subscribe" || operation == "redeemVoucher")) ||
+                                (result == 5 && operation == "referSubmit") ||
+                                (result == 4 && operation == "darkWebCheck");
     QCOMPARE(sent == 0, mode == "invalid-url" || precheckFailed);
 }
-
 
 void TestAccountApi::publicIp()
 {
@@ -507,14 +544,19 @@ void TestAccountApi::wireGuardConfig_data()
     QTest::addColumn<QString>("mode");
     QTest::addColumn<int>("status");
     QTest::addColumn<bool>("configured");
-    QTest::newRow("premium") << "premium@tavrixvpn.test" << "premiumpass1" << true << "normal" << 0 << true;
+    QTest::newRow("premium") << "premium@tavrixvpn.test"
+                             << "premiumpass1" << true << "normal" << 0 << true;
     // The service refuses these with a JSON message (422 / 403): nothing may come back.
-    QTest::newRow("free account: 422") << "free@tavrixvpn.test" << "freepass1" << true << "normal" << 0 << false;
-    QTest::newRow("not a WireGuard entry: 422") << "premium@tavrixvpn.test" << "premiumpass1" << false << "normal" << 0
-                                                << false;
-    QTest::newRow("wrong password: 403") << "premium@tavrixvpn.test" << "nope12" << true << "normal" << 0 << false;
-    QTest::newRow("server error") << "premium@tavrixvpn.test" << "premiumpass1" << true << "status" << 500 << false;
-    QTest::newRow("connection dropped") << "premium@tavrixvpn.test" << "premiumpass1" << true << "down" << 0 << false;
+    QTest::newRow("free account: 422") << "free@tavrixvpn.test"
+                                       << "freepass1" << true << "normal" << 0 << false;
+    QTest::newRow("not a WireGuard entry: 422") << "premium@tavrixvpn.test"
+                                                << "premiumpass1" << false << "normal" << 0 << false;
+    QTest::newRow("wrong password: 403") << "premium@tavrixvpn.test"
+                                         << "nope12" << true << "normal" << 0 << false;
+    QTest::newRow("server error") << "premium@tavrixvpn.test"
+                                  << "premiumpass1" << true << "status" << 500 << false;
+    QTest::newRow("connection dropped") << "premium@tavrixvpn.test"
+                                        << "premiumpass1" << true << "down" << 0 << false;
 }
 
 void TestAccountApi::wireGuardConfig()

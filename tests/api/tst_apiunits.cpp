@@ -42,10 +42,9 @@ void TestApiUnits::timeZoneMapByRegion_data()
 {
     QTest::addColumn<QString>("region");
     QTest::addColumn<int>("count");
-    const QList<QPair<const char *, int>> regions = {{"Africa", 52}, {"America", 143}, {"Antarctica", 11},
-                                                     {"Arctic", 1},  {"Asia", 82},     {"Atlantic", 10},
-                                                     {"Australia", 11}, {"Europe", 58}, {"Indian", 11},
-                                                     {"Pacific", 38}};
+    const QList<QPair<const char *, int>> regions = {
+        {"Africa", 52},   {"America", 143},  {"Antarctica", 11}, {"Arctic", 1},  {"Asia", 82},
+        {"Atlantic", 10}, {"Australia", 11}, {"Europe", 58},     {"Indian", 11}, {"Pacific", 38}};
     for (const auto &region : regions)
         QTest::newRow(region.first) << QString::fromLatin1(region.first) << region.second;
 }
@@ -71,14 +70,29 @@ void TestApiUnits::timeZoneMapRows_data()
     QTest::addColumn<QString>("zone");
     QTest::addColumn<QString>("country"); // empty: must not be in the map
     const QList<QPair<const char *, const char *>> rows = {
-        {"Africa/Abidjan", "CI"}, {"Africa/Ceuta", "ES"},     {"Africa/Lubumbashi", "CD"},
-        {"America/Adak", "US"},   {"Asia/Dhaka", "BD"},       {"Europe/Busingen", "DE"},
-        {"Atlantic/Canary", "ES"}, {"Pacific/Easter", "CL"},  {"Europe/Kyiv", "UA"},
-        {"Pacific/Kanton", "KI"}, {"America/Ciudad_Juarez", "MX"},
-        {"America/Nipigon", ""},  {"America/Thunder_Bay", ""}, {"America/Pangnirtung", ""},
-        {"America/Rainy_River", ""}, {"America/Yellowknife", ""}, {"Pacific/Enderbury", ""},
-        {"Asia/Choibalsan", ""},  {"Europe/Kiev", ""},        {"Europe/Uzhgorod", ""},
-        {"Europe/Zaporozhye", ""}, {"UTC", ""},               {"Pacific Standard Time", ""},
+        {"Africa/Abidjan", "CI"},
+        {"Africa/Ceuta", "ES"},
+        {"Africa/Lubumbashi", "CD"},
+        {"America/Adak", "US"},
+        {"Asia/Dhaka", "BD"},
+        {"Europe/Busingen", "DE"},
+        {"Atlantic/Canary", "ES"},
+        {"Pacific/Easter", "CL"},
+        {"Europe/Kyiv", "UA"},
+        {"Pacific/Kanton", "KI"},
+        {"America/Ciudad_Juarez", "MX"},
+        {"America/Nipigon", ""},
+        {"America/Thunder_Bay", ""},
+        {"America/Pangnirtung", ""},
+        {"America/Rainy_River", ""},
+        {"America/Yellowknife", ""},
+        {"Pacific/Enderbury", ""},
+        {"Asia/Choibalsan", ""},
+        {"Europe/Kiev", ""},
+        {"Europe/Uzhgorod", ""},
+        {"Europe/Zaporozhye", ""},
+        {"UTC", ""},
+        {"Pacific Standard Time", ""},
     };
     for (const auto &row : rows)
         QTest::newRow(row.first) << QString::fromLatin1(row.first) << QString::fromLatin1(row.second);
@@ -120,16 +134,25 @@ void TestApiUnits::serviceAddress_data()
     QTest::addColumn<QString>("origin");
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("no override") << "" << "https://relay.tavrixvpn.com/apis/x.php?a=1" << "https://relay.tavrixvpn.com/apis/x.php?a=1";
-    QTest::newRow("path and query kept") << "https://127.0.0.1:8443" << "https://relay.tavrixvpn.com/apis/x.php?a=1&b=%20"
+    QTest::newRow("no override") << ""
+                                 << "https://relay.tavrixvpn.com/apis/x.php?a=1"
+                                 << "https://relay.tavrixvpn.com/apis/x.php?a=1";
+    QTest::newRow("path and query kept") << "https://127.0.0.1:8443"
+                                         << "https://relay.tavrixvpn.com/apis/x.php?a=1&b=%20"
                                          << "https://127.0.0.1:8443/apis/x.php?a=1&b=%20";
-    QTest::newRow("port of the original dropped") << "https://localhost" << "https://shop.example:9000/buy#top"
+    QTest::newRow("port of the original dropped") << "https://localhost"
+                                                  << "https://shop.example:9000/buy#top"
                                                   << "https://localhost/buy#top";
-    QTest::newRow("firestore path") << "https://127.0.0.1:1"
-                                    << "https://firestore.googleapis.com/v1/projects/p/databases/(default)/documents/global/d/apis/"
-                                    << "https://127.0.0.1:1/v1/projects/p/databases/(default)/documents/global/d/apis/";
-    QTest::newRow("unusable override ignored") << "not a url" << "https://a.example/x" << "https://a.example/x";
-    QTest::newRow("relative address untouched") << "https://127.0.0.1:1" << "/only/a/path" << "/only/a/path";
+    QTest::newRow("firestore path")
+        << "https://127.0.0.1:1"
+        << "https://firestore.googleapis.com/v1/projects/p/databases/(default)/documents/global/d/apis/"
+        << "https://127.0.0.1:1/v1/projects/p/databases/(default)/documents/global/d/apis/";
+    QTest::newRow("unusable override ignored") << "not a url"
+                                               << "https://a.example/x"
+                                               << "https://a.example/x";
+    QTest::newRow("relative address untouched") << "https://127.0.0.1:1"
+                                                << "/only/a/path"
+                                                << "/only/a/path";
 }
 
 void TestApiUnits::serviceAddress()
@@ -143,7 +166,6 @@ void TestApiUnits::serviceAddress()
     qputenv("TAVRIXVPN_SERVICE_URL", saved);
     QCOMPARE(result, expected);
 }
-
 
 void TestApiUnits::utcOffset_data()
 {
@@ -173,7 +195,8 @@ void TestApiUnits::decodeResponse_data()
     QTest::newRow("protected object") << reply << false << "Welcome";
     QTest::newRow("text after a NUL ignored") << reply + QByteArray("\0garbage", 8) << false << "Welcome";
     QTest::newRow("escaped non-ascii survives")
-        << encode(QStringLiteral("{\"message\":\"Contrase\\u00f1a\"}"), key).toUtf8() << false << QStringLiteral("Contraseña");
+        << encode(QStringLiteral("{\"message\":\"Contrase\\u00f1a\"}"), key).toUtf8() << false
+        << QStringLiteral("Contraseña");
     QTest::newRow("plain JSON is not a protected reply") << QByteArray("{\"message\":\"x\"}") << true << "";
     QTest::newRow("empty") << QByteArray() << true << "";
     QTest::newRow("protected non-JSON") << encode(QStringLiteral("<html>"), key).toUtf8() << true << "";
@@ -236,7 +259,6 @@ void TestApiUnits::callingCode()
     QCOMPARE(result, code);
     QCOMPARE(header, QString::number(code));
 }
-
 
 TAVRIX_TEST_MAIN_CORE(TestApiUnits)
 #include "tst_apiunits.moc"

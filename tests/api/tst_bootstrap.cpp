@@ -132,13 +132,23 @@ void TestBootstrap::freshFetchStoresEndpoints()
     QCOMPARE(QSettings().value("UserDefaults/isConfigExist").toBool(), true);
 
     // Every endpoint of the main document arrives decoded (or as sent, for the two plain ones).
-    const QJsonObject fields = QJsonDocument::fromJson(manager.proxy().mainConfig.toUtf8()).object().value("fields").toObject();
-    const QList<QPair<QString, QString>> rows = {
-        {"app_id", "LoginURL"}, {"signup", "SignUpURL"}, {"forgot_url", "ForgotPasswordURL"},
-        {"pricing_online", "pricingOnline"}, {"free_vs_paid", "freeVSpaid"}, {"loggedDevice", "loggedDevice"},
-        {"email_subs_url", "emailSubsUrl"}, {"voucher_redeem", "redeemVoucherURL"}, {"refer_submit_v2", "ReferURL"},
-        {"refer_refresh", "RererInfoURL"}, {"darkweb_url", "darkWebURL"}, {"ip_check_url", "publicIPURL"},
-        {"purchase_history", "purchaseHistoryURL"}, {"rate_us", "rateUsURL"}, {"wg_con_v2", "wgURL"}};
+    const QJsonObject fields =
+        QJsonDocument::fromJson(manager.proxy().mainConfig.toUtf8()).object().value("fields").toObject();
+    const QList<QPair<QString, QString>> rows = {{"app_id", "LoginURL"},
+                                                 {"signup", "SignUpURL"},
+                                                 {"forgot_url", "ForgotPasswordURL"},
+                                                 {"pricing_online", "pricingOnline"},
+                                                 {"free_vs_paid", "freeVSpaid"},
+                                                 {"loggedDevice", "loggedDevice"},
+                                                 {"email_subs_url", "emailSubsUrl"},
+                                                 {"voucher_redeem", "redeemVoucherURL"},
+                                                 {"refer_submit_v2", "ReferURL"},
+                                                 {"refer_refresh", "RererInfoURL"},
+                                                 {"darkweb_url", "darkWebURL"},
+                                                 {"ip_check_url", "publicIPURL"},
+                                                 {"purchase_history", "purchaseHistoryURL"},
+                                                 {"rate_us", "rateUsURL"},
+                                                 {"wg_con_v2", "wgURL"}};
     for (const auto &row : rows) {
         const QString sent = fields.value(row.first).toObject().value("stringValue").toString();
         const bool plain = row.second == "ForgotPasswordURL" || row.second == "pricingOnline";
@@ -150,7 +160,8 @@ void TestBootstrap::freshFetchStoresEndpoints()
     QSettings settings;
     QCOMPARE(settings.value("ConfigCache/proxy_config").toString(), manager.proxy().mainConfig);
     QCOMPARE(settings.value("ConfigCache/proxy_country_config").toString(), manager.proxy().countryConfig);
-    const QDateTime cachedAt = QDateTime::fromString(settings.value("ConfigCache/proxy_timestamp").toString(), Qt::ISODate);
+    const QDateTime cachedAt =
+        QDateTime::fromString(settings.value("ConfigCache/proxy_timestamp").toString(), Qt::ISODate);
     QVERIFY(qAbs(cachedAt.secsTo(QDateTime::currentDateTime())) < 60);
 }
 
@@ -159,18 +170,27 @@ void TestBootstrap::decisionOrder_data()
     // Each broken request answers with the status (200: a JSON object without the key).
     QTest::addColumn<QList<int>>("broken");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("chosen"); // empty: none usable
+    QTest::addColumn<QString>("chosen");       // empty: none usable
     QTest::addColumn<QString>("availability"); // firebase, proxy, direct as 0/1
 
-    QTest::newRow("all usable") << QList<int>{} << 500 << "proxy" << "111";
-    QTest::newRow("proxy main fails") << QList<int>{1} << 500 << "direct" << "101";
-    QTest::newRow("proxy country fails") << QList<int>{4} << 500 << "direct" << "101";
-    QTest::newRow("proxy country lacks login_url") << QList<int>{4} << 200 << "direct" << "101";
-    QTest::newRow("direct country lacks login_url") << QList<int>{1, 5} << 200 << "firebase" << "100";
-    QTest::newRow("relays down") << QList<int>{1, 2} << 503 << "firebase" << "100";
-    QTest::newRow("firebase listing lacks documents") << QList<int>{1, 2, 3} << 200 << "" << "000";
-    QTest::newRow("firebase alone broken") << QList<int>{0} << 404 << "proxy" << "011";
-    QTest::newRow("every main fails") << QList<int>{0, 1, 2} << 500 << "" << "000";
+    QTest::newRow("all usable") << QList<int>{} << 500 << "proxy"
+                                << "111";
+    QTest::newRow("proxy main fails") << QList<int>{1} << 500 << "direct"
+                                      << "101";
+    QTest::newRow("proxy country fails") << QList<int>{4} << 500 << "direct"
+                                         << "101";
+    QTest::newRow("proxy country lacks login_url") << QList<int>{4} << 200 << "direct"
+                                                   << "101";
+    QTest::newRow("direct country lacks login_url") << QList<int>{1, 5} << 200 << "firebase"
+                                                    << "100";
+    QTest::newRow("relays down") << QList<int>{1, 2} << 503 << "firebase"
+                                 << "100";
+    QTest::newRow("firebase listing lacks documents") << QList<int>{1, 2, 3} << 200 << ""
+                                                      << "000";
+    QTest::newRow("firebase alone broken") << QList<int>{0} << 404 << "proxy"
+                                           << "011";
+    QTest::newRow("every main fails") << QList<int>{0, 1, 2} << 500 << ""
+                                      << "000";
 }
 
 void TestBootstrap::decisionOrder()
@@ -190,7 +210,9 @@ void TestBootstrap::decisionOrder()
     SignalLog log(manager);
     manager.fetchAllDefaultConfig();
 
-    QCOMPARE(QString("%1%2%3").arg(int(manager.firebase().available)).arg(int(manager.proxy().available))
+    QCOMPARE(QString("%1%2%3")
+                 .arg(int(manager.firebase().available))
+                 .arg(int(manager.proxy().available))
                  .arg(int(manager.direct().available)),
              availability);
     if (chosen.isEmpty()) {
@@ -215,9 +237,12 @@ void TestBootstrap::countryDocumentByTimeZone_data()
 {
     QTest::addColumn<QString>("zone");
     QTest::addColumn<QString>("code"); // the document used; empty: the main document's value
-    QTest::newRow("Dhaka has its own") << "Asia/Dhaka" << "BD";
-    QTest::newRow("mapped, no document") << "America/Ciudad_Juarez" << "";
-    QTest::newRow("not mapped") << "Etc/GMT+3" << "";
+    QTest::newRow("Dhaka has its own") << "Asia/Dhaka"
+                                       << "BD";
+    QTest::newRow("mapped, no document") << "America/Ciudad_Juarez"
+                                         << "";
+    QTest::newRow("not mapped") << "Etc/GMT+3"
+                                << "";
 }
 
 void TestBootstrap::countryDocumentByTimeZone()
@@ -231,13 +256,21 @@ void TestBootstrap::countryDocumentByTimeZone()
 
     const QString key = QStringLiteral("Rk(Vbnwqeo");
     QString expectedLogin = decode(QJsonDocument::fromJson(manager.proxy().mainConfig.toUtf8())
-                                       .object()["fields"].toObject()["app_id"].toObject()["stringValue"].toString(), key);
+                                       .object()["fields"]
+                                       .toObject()["app_id"]
+                                       .toObject()["stringValue"]
+                                       .toString(),
+                                   key);
     QString expectedSignup = decode(QJsonDocument::fromJson(manager.proxy().mainConfig.toUtf8())
-                                        .object()["fields"].toObject()["signup"].toObject()["stringValue"].toString(), key);
+                                        .object()["fields"]
+                                        .toObject()["signup"]
+                                        .toObject()["stringValue"]
+                                        .toString(),
+                                    key);
     if (!code.isEmpty()) {
         bool found = false;
-        const QJsonArray documents = QJsonDocument::fromJson(manager.proxy().countryConfig.toUtf8())
-                                         .object().value("documents").toArray();
+        const QJsonArray documents =
+            QJsonDocument::fromJson(manager.proxy().countryConfig.toUtf8()).object().value("documents").toArray();
         for (const QJsonValue &value : documents) {
             const QJsonObject document = value.toObject();
             if (!document.value("name").toString().endsWith("/" + code) || found)

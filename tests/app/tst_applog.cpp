@@ -1,8 +1,3 @@
-#include "testmain.h"
-
-#include "log/filelogger.h"
-#include "log/logger.h"
-
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -10,6 +5,10 @@
 #include <QThread>
 
 #include <atomic>
+
+#include "log/filelogger.h"
+#include "log/logger.h"
+#include "testmain.h"
 
 using namespace Tavrix;
 
@@ -146,10 +145,10 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("debug without source") << int(QtDebugMsg) << QByteArray("a.cpp") << 12 << "[DEBUG] hello";
         QTest::newRow("info without source") << int(QtInfoMsg) << QByteArray("a.cpp") << 12 << "[INFO] hello";
-        QTest::newRow("warning with source") << int(QtWarningMsg) << QByteArray("src/a.cpp") << 12
-                                             << "[WARNING] hello (src/a.cpp:12)";
-        QTest::newRow("critical with source") << int(QtCriticalMsg) << QByteArray("b.cpp") << 7
-                                              << "[CRITICAL] hello (b.cpp:7)";
+        QTest::newRow("warning with source")
+            << int(QtWarningMsg) << QByteArray("src/a.cpp") << 12 << "[WARNING] hello (src/a.cpp:12)";
+        QTest::newRow("critical with source")
+            << int(QtCriticalMsg) << QByteArray("b.cpp") << 7 << "[CRITICAL] hello (b.cpp:7)";
         QTest::newRow("warning, line 0") << int(QtWarningMsg) << QByteArray("a.cpp") << 0 << "[WARNING] hello";
         QTest::newRow("warning, no file") << int(QtWarningMsg) << QByteArray() << 5 << "[WARNING] hello";
         QTest::newRow("unknown type") << 42 << QByteArray() << 0 << "[] hello";
@@ -164,7 +163,8 @@ private slots:
         const QMessageLogContext context(file.isEmpty() ? nullptr : file.constData(), line, "f", "default");
         fileMessageHandler(QtMsgType(type), context, QStringLiteral("hello"));
         const QStringList lines = QString::fromUtf8(readAll(m_path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        const QRegularExpression shape(QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] (.*)$"));
+        const QRegularExpression shape(
+            QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] (.*)$"));
         const QRegularExpressionMatch match = shape.match(lines.last());
         QVERIFY2(match.hasMatch(), qPrintable(lines.last()));
         QCOMPARE(match.captured(1), expected);
@@ -234,7 +234,8 @@ private slots:
         QSignalSpy spy(logger, &Logger::newLogMessage);
         // Keep the 20,000 lines out of the file and off the terminal.
         closeFileLogging();
-        const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
         for (int i = 1; i <= 20000; ++i)
             logger->log(QStringLiteral("entry %1").arg(i), 1, 4);
         qInstallMessageHandler(previous);

@@ -1,4 +1,7 @@
-#include "testmain.h"
+#include <QFileOpenEvent>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
 
 #include "app/fileopeneventfilter.h"
 #include "app/loginlink.h"
@@ -8,11 +11,7 @@
 #include "app/windowplacement.h"
 #include "common/config.h"
 #include "common/crypto.h"
-
-#include <QFileOpenEvent>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QStandardPaths>
+#include "testmain.h"
 
 using namespace Tavrix;
 
@@ -25,9 +24,8 @@ public:
     LogCapture()
     {
         s_lines.clear();
-        m_previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
-            s_lines << text;
-        });
+        m_previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) { s_lines << text; });
     }
     ~LogCapture() { qInstallMessageHandler(m_previous); }
     QString text() const { return s_lines.join(QLatin1Char('\n')); }
@@ -67,17 +65,28 @@ private slots:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<bool>("older");
-        QTest::newRow("patch") << "5.5.9" << "5.6.0" << true;
-        QTest::newRow("same") << "5.6.0" << "5.6.0" << false;
-        QTest::newRow("newer major, fewer digits") << "10.0.0" << "5.6.0" << false;
-        QTest::newRow("numeric, not text") << "3.1.10" << "3.1.6" << false;
-        QTest::newRow("numeric, not text, reverse") << "3.1.6" << "3.1.10" << true;
-        QTest::newRow("missing part counts 0") << "5.6" << "5.6.1" << true;
-        QTest::newRow("missing part equals 0") << "5.6" << "5.6.0" << false;
-        QTest::newRow("non-numeric part counts 0") << "5.x.9" << "5.1.0" << true;
-        QTest::newRow("fourth part ignored") << "5.6.0.1" << "5.6.0.9" << false;
-        QTest::newRow("empty is never older") << "" << "5.6.0" << false;
-        QTest::newRow("nothing is older than empty") << "1.0.0" << "" << false;
+        QTest::newRow("patch") << "5.5.9"
+                               << "5.6.0" << true;
+        QTest::newRow("same") << "5.6.0"
+                              << "5.6.0" << false;
+        QTest::newRow("newer major, fewer digits") << "10.0.0"
+                                                   << "5.6.0" << false;
+        QTest::newRow("numeric, not text") << "3.1.10"
+                                           << "3.1.6" << false;
+        QTest::newRow("numeric, not text, reverse") << "3.1.6"
+                                                    << "3.1.10" << true;
+        QTest::newRow("missing part counts 0") << "5.6"
+                                               << "5.6.1" << true;
+        QTest::newRow("missing part equals 0") << "5.6"
+                                               << "5.6.0" << false;
+        QTest::newRow("non-numeric part counts 0") << "5.x.9"
+                                                   << "5.1.0" << true;
+        QTest::newRow("fourth part ignored") << "5.6.0.1"
+                                             << "5.6.0.9" << false;
+        QTest::newRow("empty is never older") << ""
+                                              << "5.6.0" << false;
+        QTest::newRow("nothing is older than empty") << "1.0.0"
+                                                     << "" << false;
     }
 
     void versionOlder()
@@ -94,12 +103,18 @@ private slots:
         QTest::addColumn<QString>("afterwards");
         QTest::addColumn<bool>("cacheCleared");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("first run") << "" << "5.6.0" << false << "First run detected, initializing version tracking";
-        QTest::newRow("upgrade from 3.1.5") << "3.1.5" << "5.6.0" << true << "Migrating to 3.1.6: Clearing old cache...";
-        QTest::newRow("upgrade from 3.1.10 (text order)") << "3.1.10" << "5.6.0" << true << "Migration completed successfully";
-        QTest::newRow("upgrade from 4.0.0") << "4.0.0" << "5.6.0" << false << "Version changed from 4.0.0 to 5.6.0";
-        QTest::newRow("same version") << "5.6.0" << "5.6.0" << false << "Version unchanged: 5.6.0";
-        QTest::newRow("downgrade from 10.0.0") << "10.0.0" << "10.0.0" << false << "Version unchanged: 5.6.0";
+        QTest::newRow("first run") << ""
+                                   << "5.6.0" << false << "First run detected, initializing version tracking";
+        QTest::newRow("upgrade from 3.1.5") << "3.1.5"
+                                            << "5.6.0" << true << "Migrating to 3.1.6: Clearing old cache...";
+        QTest::newRow("upgrade from 3.1.10 (text order)") << "3.1.10"
+                                                          << "5.6.0" << true << "Migration completed successfully";
+        QTest::newRow("upgrade from 4.0.0") << "4.0.0"
+                                            << "5.6.0" << false << "Version changed from 4.0.0 to 5.6.0";
+        QTest::newRow("same version") << "5.6.0"
+                                      << "5.6.0" << false << "Version unchanged: 5.6.0";
+        QTest::newRow("downgrade from 10.0.0") << "10.0.0"
+                                               << "10.0.0" << false << "Version unchanged: 5.6.0";
     }
 
     void versionTracking()
@@ -111,7 +126,8 @@ private slots:
 
         if (!stored.isEmpty())
             Config::setLastAppVersion(stored);
-        Config::setConfigCache(QStringLiteral("proxy"), QString::fromLatin1(SettingsKey::ConfigSuffix), QStringLiteral("{}"));
+        Config::setConfigCache(QStringLiteral("proxy"), QString::fromLatin1(SettingsKey::ConfigSuffix),
+                               QStringLiteral("{}"));
         Config::setConfigExist(true);
 
         LogCapture log;
@@ -133,27 +149,38 @@ private slots:
         const int valid = int(LoginLink::Kind::Valid);
         const int invalid = int(LoginLink::Kind::InvalidCredentials);
         const int foreign = int(LoginLink::Kind::NotALoginLink);
-        QTest::newRow("valid, slash removed") << "tavrixvpn://login?authenticate=a.user@example.com&value=abc/defg"
-                                              << valid << "a.user@example.com" << "abcdefg";
-        QTest::newRow("seven characters with one slash") << "tavrixvpn://x?authenticate=b_c+d@mail.example.org&value=ab/cdef"
-                                                         << valid << "b_c+d@mail.example.org" << "abcdef";
-        QTest::newRow("capital scheme") << "TAVRIXVPN://login?authenticate=a@b.co&value=secret1"
-                                        << valid << "a@b.co" << "secret1";
-        QTest::newRow("parameter order free") << "tavrixvpn://login?value=secret1&authenticate=a@b.co"
-                                              << valid << "a@b.co" << "secret1";
-        QTest::newRow("five characters left") << "tavrixvpn://login?authenticate=a@b.co&value=ab/c/de"
-                                              << invalid << "a@b.co" << "abcde";
-        QTest::newRow("not an e-mail address") << "tavrixvpn://login?authenticate=someone&value=secret1"
-                                               << invalid << "someone" << "secret1";
-        QTest::newRow("one-letter top-level domain") << "tavrixvpn://login?authenticate=a@b.c&value=secret1"
-                                                     << invalid << "a@b.c" << "secret1";
-        QTest::newRow("password inside the user name") << "tavrixvpn://login?authenticate=a@b.co?value=secret1"
-                                                       << invalid << "a@b.co?value=secret1" << "secret1";
-        QTest::newRow("no parameters") << "tavrixvpn://login" << invalid << "" << "";
-        QTest::newRow("percent escapes stay") << "tavrixvpn://login?authenticate=a%40b.co&value=secret1"
-                                              << invalid << "a%40b.co" << "secret1";
-        QTest::newRow("other scheme") << "https://login?authenticate=a@b.co&value=secret1" << foreign << "" << "";
-        QTest::newRow("empty") << "" << int(LoginLink::Kind::Empty) << "" << "";
+        QTest::newRow("valid, slash removed")
+            << "tavrixvpn://login?authenticate=a.user@example.com&value=abc/defg" << valid << "a.user@example.com"
+            << "abcdefg";
+        QTest::newRow("seven characters with one slash")
+            << "tavrixvpn://x?authenticate=b_c+d@mail.example.org&value=ab/cdef" << valid << "b_c+d@mail.example.org"
+            << "abcdef";
+        QTest::newRow("capital scheme") << "TAVRIXVPN://login?authenticate=a@b.co&value=secret1" << valid << "a@b.co"
+                                        << "secret1";
+        QTest::newRow("parameter order free")
+            << "tavrixvpn://login?value=secret1&authenticate=a@b.co" << valid << "a@b.co"
+            << "secret1";
+        QTest::newRow("five characters left")
+            << "tavrixvpn://login?authenticate=a@b.co&value=ab/c/de" << invalid << "a@b.co"
+            << "abcde";
+        QTest::newRow("not an e-mail address")
+            << "tavrixvpn://login?authenticate=someone&value=secret1" << invalid << "someone"
+            << "secret1";
+        QTest::newRow("one-letter top-level domain")
+            << "tavrixvpn://login?authenticate=a@b.c&value=secret1" << invalid << "a@b.c"
+            << "secret1";
+        QTest::newRow("password inside the user name")
+            << "tavrixvpn://login?authenticate=a@b.co?value=secret1" << invalid << "a@b.co?value=secret1"
+            << "secret1";
+        QTest::newRow("no parameters") << "tavrixvpn://login" << invalid << ""
+                                       << "";
+        QTest::newRow("percent escapes stay")
+            << "tavrixvpn://login?authenticate=a%40b.co&value=secret1" << invalid << "a%40b.co"
+            << "secret1";
+        QTest::newRow("other scheme") << "https://login?authenticate=a@b.co&value=secret1" << foreign << ""
+                                      << "";
+        QTest::newRow("empty") << "" << int(LoginLink::Kind::Empty) << ""
+                               << "";
     }
 
     void loginLink()
@@ -184,19 +211,22 @@ private slots:
     void validLinkIsCached()
     {
         Config::setLastAppVersion(QStringLiteral("5.6.0"));
-        const LoginLink link = parseLoginLink(QStringLiteral("tavrixvpn://login?authenticate=a.user@example.com&value=abc/defg"));
+        const LoginLink link =
+            parseLoginLink(QStringLiteral("tavrixvpn://login?authenticate=a.user@example.com&value=abc/defg"));
         cacheLoginLinkCredentials(link);
 
         QSettings store(QStringLiteral("Quennark"), QStringLiteral("TavrixVPN"));
         const QString storedUser = store.value(QStringLiteral("ServerHash")).toString();
         const QString storedPassword = store.value(QStringLiteral("ConnectionHash")).toString();
-        QCOMPARE(storedUser, encode(QStringLiteral("a.user@example.com"), QStringLiteral("4A7D2C91E05B38F6A1D4C7E2095B3F68")));
+        QCOMPARE(storedUser,
+                 encode(QStringLiteral("a.user@example.com"), QStringLiteral("4A7D2C91E05B38F6A1D4C7E2095B3F68")));
         QCOMPARE(storedPassword, encode(QStringLiteral("abcdefg"), QStringLiteral("4A7D2C91E05B38F6A1D4C7E2095B3F68")));
         QVERIFY(storedPassword != QStringLiteral("abcdefg"));
         QCOMPARE(store.value(QStringLiteral("AutoLogin")).toBool(), true);
         // Owner-only: the file holds the credentials.
-        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
-                                                | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                                QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                QFileDevice::WriteOther | QFileDevice::ExeOther;
         QCOMPARE(QFile::permissions(store.fileName()) & others, QFileDevice::Permissions());
     }
 
@@ -205,17 +235,20 @@ private slots:
         QTest::addColumn<QByteArray>("sheet");
         QTest::addColumn<QByteArray>("scaled");
         QTest::newRow("16 with blank") << QByteArray("a { font-size: 16px; }") << QByteArray("a { font-size: 14px; }");
-        QTest::newRow("16 without blank") << QByteArray("a { font-size:16px; }") << QByteArray("a { font-size: 14px; }");
+        QTest::newRow("16 without blank")
+            << QByteArray("a { font-size:16px; }") << QByteArray("a { font-size: 14px; }");
         QTest::newRow("24 both ways") << QByteArray("a{font-size:24px}\nb{font-size: 24px}")
                                       << QByteArray("a{font-size: 22px}\nb{font-size: 22px}");
-        QTest::newRow("18 gets its blank only") << QByteArray("a{font-size:18px;}") << QByteArray("a{font-size: 18px;}");
+        QTest::newRow("18 gets its blank only")
+            << QByteArray("a{font-size:18px;}") << QByteArray("a{font-size: 18px;}");
         QTest::newRow("160 is not 16") << QByteArray("a{font-size:160px;} b{font-size:16px;}")
                                        << QByteArray("a{font-size: 160px;} b{font-size: 14px;}");
         QTest::newRow("weights become 500") << QByteArray("a{font-weight: 700;} b{font-weight:300;}")
                                             << QByteArray("a{font-weight: 500;} b{font-weight: 500;}");
         QTest::newRow("weight 50 leaves 500 alone") << QByteArray("a{font-weight:50;} b{font-weight: 500;}")
                                                     << QByteArray("a{font-weight: 500;} b{font-weight: 500;}");
-        QTest::newRow("named weight untouched") << QByteArray("a{font-weight: bold;}") << QByteArray("a{font-weight: bold;}");
+        QTest::newRow("named weight untouched")
+            << QByteArray("a{font-weight: bold;}") << QByteArray("a{font-weight: bold;}");
         QTest::newRow("size and weight, non-ASCII comment")
             << QByteArray("/* Überschrift */ h{font-size:24px;font-weight:600;}")
             << QByteArray("/* Überschrift */ h{font-size: 22px;font-weight: 500;}");
@@ -289,7 +322,8 @@ private slots:
         QCOMPARE(Config::registeredExecutablePath(), exe);
 
         const QString desktop = readFile(entry);
-        QVERIFY2(desktop.contains(QStringLiteral("\nExec=\"/opt/Tavrix VPN/bin/tavrix\\\\$vpn\" %u\n")), qPrintable(desktop));
+        QVERIFY2(desktop.contains(QStringLiteral("\nExec=\"/opt/Tavrix VPN/bin/tavrix\\\\$vpn\" %u\n")),
+                 qPrintable(desktop));
         QVERIFY(desktop.contains(QStringLiteral("\nMimeType=x-scheme-handler/tavrixvpn;\n")));
         QCOMPARE(readFile(mimeapps),
                  QStringLiteral("[Added Associations]\ntext/plain=editor.desktop;\n\n"
@@ -309,8 +343,8 @@ private slots:
 
     void urlSchemeWithoutMimeapps()
     {
-        const QString mimeapps = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                                 + QStringLiteral("/mimeapps.list");
+        const QString mimeapps =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/mimeapps.list");
         writeFile(mimeapps, "[Added Associations]\ntext/plain=editor.desktop;\n");
         registerUrlScheme(QStringLiteral("/usr/bin/tavrixvpn"));
         QCOMPARE(readFile(mimeapps), QStringLiteral("[Added Associations]\ntext/plain=editor.desktop;\n\n"

@@ -1,28 +1,27 @@
-#include "testmain_gui.h"
-
-#include "app/startup.h"
-#include "common/crypto.h"
-
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
 #include <QWidget>
+
+#include "app/startup.h"
+#include "common/crypto.h"
+#include "testmain_gui.h"
 
 namespace {
 
 const QString localKey = QStringLiteral("4A7D2C91E05B38F6A1D4C7E2095B3F68");
 // A self-signed certificate standing for the development service's.
 const QByteArray serviceCertificate = "-----BEGIN CERTIFICATE-----\n"
-    "MIIBgDCCASWgAwIBAgIUSIW94SAwjYo1bxEEuruu7Jd8OLUwCgYIKoZIzj0EAwIw\n"
-    "FDESMBAGA1UEAwwJMTI3LjAuMC4xMCAXDTI2MTIwOTA5NDQ0MFoYDzIxMjYxMTE1\n"
-    "MDk0NDQwWjAUMRIwEAYDVQQDDAkxMjcuMC4wLjEwWTATBgcqhkjOPQIBBggqhkjO\n"
-    "PQMBBwNCAAS+mr0502TcoqLB/y6Oe5XOusQqo2iAuS7vLx36ac7ihiuPwUcT+5xB\n"
-    "AWdO09l3e7mLI4S0aEpEqgLPLDAQd3M3o1MwUTAdBgNVHQ4EFgQUrWM7Ih+1vqjP\n"
-    "9FyuOUQgh4868J0wHwYDVR0jBBgwFoAUrWM7Ih+1vqjP9FyuOUQgh4868J0wDwYD\n"
-    "VR0TAQH/BAUwAwEB/zAKBggqhkjOPQQDAgNJADBGAiEA/tgFbkS+FXgX7HWx5sS+\n"
-    "kuQFqHOr/hxkKYsTngd0b/wCIQCR6BPR0qpEyl42iKx8kkve52CoqaR/T7hc0Bb/\n"
-    "SsAQAA==\n"
-    "-----END CERTIFICATE-----\n";
+                                      "MIIBgDCCASWgAwIBAgIUSIW94SAwjYo1bxEEuruu7Jd8OLUwCgYIKoZIzj0EAwIw\n"
+                                      "FDESMBAGA1UEAwwJMTI3LjAuMC4xMCAXDTI2MTIwOTA5NDQ0MFoYDzIxMjYxMTE1\n"
+                                      "MDk0NDQwWjAUMRIwEAYDVQQDDAkxMjcuMC4wLjEwWTATBgcqhkjOPQIBBggqhkjO\n"
+                                      "PQMBBwNCAAS+mr0502TcoqLB/y6Oe5XOusQqo2iAuS7vLx36ac7ihiuPwUcT+5xB\n"
+                                      "AWdO09l3e7mLI4S0aEpEqgLPLDAQd3M3o1MwUTAdBgNVHQ4EFgQUrWM7Ih+1vqjP\n"
+                                      "9FyuOUQgh4868J0wHwYDVR0jBBgwFoAUrWM7Ih+1vqjP9FyuOUQgh4868J0wDwYD\n"
+                                      "VR0TAQH/BAUwAwEB/zAKBggqhkjOPQQDAgNJADBGAiEA/tgFbkS+FXgX7HWx5sS+\n"
+                                      "kuQFqHOr/hxkKYsTngd0b/wCIQCR6BPR0qpEyl42iKx8kkve52CoqaR/T7hc0Bb/\n"
+                                      "SsAQAA==\n"
+                                      "-----END CERTIFICATE-----\n";
 const QString loginLink = QStringLiteral("tavrixvpn://login?authenticate=a.user@example.com&value=abc/defg");
 
 QString readFile(const QString &path)
@@ -108,7 +107,8 @@ private slots:
         QVERIFY(second.waitForFinished(10000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
-        QVERIFY(log().indexOf(QStringLiteral("[DEBUG] Application is already running, waking existing instance"), secondFrom) > 0);
+        QVERIFY(log().indexOf(QStringLiteral("[DEBUG] Application is already running, waking existing instance"),
+                              secondFrom) > 0);
         QVERIFY(waitForLine(QStringLiteral("[DEBUG]   Window brought to front"), secondFrom));
         QCOMPARE(first.state(), QProcess::Running);
 
@@ -143,7 +143,8 @@ private slots:
         QCOMPARE(text.count(QStringLiteral("New Session Started: ")), 2);
         QCOMPARE(text.count(QStringLiteral("Session Ended: ")), 2);
         // Every message line has the file log's shape.
-        const QRegularExpression shape(QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] \\[[A-Z]+\\] "));
+        const QRegularExpression shape(
+            QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] \\[[A-Z]+\\] "));
         for (const QString &line : text.split(QLatin1Char('\n'))) {
             if (line.startsWith(QLatin1Char('[')))
                 QVERIFY2(shape.match(line).hasMatch(), qPrintable(line));
@@ -153,13 +154,15 @@ private slots:
                         QSettings::IniFormat);
         QCOMPARE(store.value(QStringLiteral("ServerHash")).toString(),
                  Tavrix::encode(QStringLiteral("a.user@example.com"), localKey));
-        QCOMPARE(store.value(QStringLiteral("ConnectionHash")).toString(), Tavrix::encode(QStringLiteral("abcdefg"), localKey));
+        QCOMPARE(store.value(QStringLiteral("ConnectionHash")).toString(),
+                 Tavrix::encode(QStringLiteral("abcdefg"), localKey));
         QCOMPARE(store.value(QStringLiteral("AutoLogin")).toBool(), true);
         QCOMPARE(store.value(QStringLiteral("app/version")).toString(), QStringLiteral("5.6.0"));
         QCOMPARE(store.value(QStringLiteral("Application/lastAppVersion")).toString(), QStringLiteral("5.6.0"));
         QCOMPARE(store.value(QStringLiteral("Application/URLSchemeRegistered")).toBool(), true);
         QCOMPARE(store.value(QStringLiteral("Application/RegisteredExecutablePath")).toString(), m_exe);
-        QVERIFY(readFile(m_env.value(QStringLiteral("XDG_DATA_HOME")) + QStringLiteral("/applications/tavrixvpn-url-handler.desktop"))
+        QVERIFY(readFile(m_env.value(QStringLiteral("XDG_DATA_HOME")) +
+                         QStringLiteral("/applications/tavrixvpn-url-handler.desktop"))
                     .contains(QStringLiteral("Exec=\"%1\" %u").arg(m_exe)));
     }
 
@@ -176,7 +179,8 @@ private slots:
         QProcess next;
         from = log().size();
         start(next, {});
-        QVERIFY2(waitForLine(QStringLiteral("[DEBUG] Application initialized successfully"), from), qPrintable(log().mid(from)));
+        QVERIFY2(waitForLine(QStringLiteral("[DEBUG] Application initialized successfully"), from),
+                 qPrintable(log().mid(from)));
         QVERIFY(log().indexOf(QStringLiteral("Version unchanged: 5.6.0"), from) > 0);
         QVERIFY(log().indexOf(QStringLiteral("URL scheme already registered"), from) > 0);
         next.terminate();

@@ -7,10 +7,10 @@
 #include <QHash>
 #include <QImage>
 #include <QImageReader>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMovie>
 #include <QPushButton>
-#include <QLineEdit>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTimeZone>
@@ -60,39 +60,107 @@ void TestAssets::pictureLoads_data()
     QTest::addColumn<int>("minimumSide");
 
     const QStringList icons = {
-        "0.png", "1.png", "120.png", "200.png", "About us.png", "Ellipse.png", "FreeUsercrown.png",
-        "Google.png", "Private-Browser.png", "Split Tunnel.png", "Star.png", "Transaction.svg",
-        "ad_blocker_server.png", "android.png", "app store.png", "appel.png", "arrow.png",
-        "auto connect.png", "back.png", "connected.png", "copy.png", "copy2.png", "cross.png",
-        "darkWeb.png", "device.png", "disconnected.png", "facebook.png", "favourit-server.png",
-        "favourit.png", "gamming-server.png", "gamming_white.png", "general.png",
-        "greenDownload.png", "greenPing.png", "greenUpload.png", "high-speed-server.png",
-        "huawei.png", "icon_hide.png", "icon_profile.png", "ip-icon.png", "ip.png", "key.png",
-        "kill switch.png", "linkden.png", "location icon.png", "lock.png", "log-out.png",
-        "login-logo.png", "logo.png", "loyal.png", "loyal_server.png", "mail.png",
-        "menu-hot-dog.png", "messenger.png", "my account card.png", "my account free.png",
-        "my account premium.png", "network protection.png", "not-protected.png", "protected.png",
-        "protocol.png", "purchase_for_friend.png", "rate_us.png", "redeem voucher.png", "refer.png",
-        "referWhite.png", "search.png", "setting.png", "share icon.png", "show.png",
-        "splitTunnel/black-cross.png", "splitTunnel/black_add.png", "splitTunnel/white_add.png",
-        "splitTunnel/white_cross.png", "streamming-server.png", "streamming_white.png",
-        "support.png", "tavrix-more.png", "tavrix-vpn-logo.png", "tavrix-white-logo.png",
-        "test.png", "toolsDownload.png", "toolsping.png", "toolsupload.png", "tw.png",
-        "v2rayLogo.jpeg", "whatsapp.png", "windows.png",
+        "0.png",
+        "1.png",
+        "120.png",
+        "200.png",
+        "About us.png",
+        "Ellipse.png",
+        "FreeUsercrown.png",
+        "Google.png",
+        "Private-Browser.png",
+        "Split Tunnel.png",
+        "Star.png",
+        "Transaction.svg",
+        "ad_blocker_server.png",
+        "android.png",
+        "app store.png",
+        "appel.png",
+        "arrow.png",
+        "auto connect.png",
+        "back.png",
+        "connected.png",
+        "copy.png",
+        "copy2.png",
+        "cross.png",
+        "darkWeb.png",
+        "device.png",
+        "disconnected.png",
+        "facebook.png",
+        "favourit-server.png",
+        "favourit.png",
+        "gamming-server.png",
+        "gamming_white.png",
+        "general.png",
+        "greenDownload.png",
+        "greenPing.png",
+        "greenUpload.png",
+        "high-speed-server.png",
+        "huawei.png",
+        "icon_hide.png",
+        "icon_profile.png",
+        "ip-icon.png",
+        "ip.png",
+        "key.png",
+        "kill switch.png",
+        "linkden.png",
+        "location icon.png",
+        "lock.png",
+        "log-out.png",
+        "login-logo.png",
+        "logo.png",
+        "loyal.png",
+        "loyal_server.png",
+        "mail.png",
+        "menu-hot-dog.png",
+        "messenger.png",
+        "my account card.png",
+        "my account free.png",
+        "my account premium.png",
+        "network protection.png",
+        "not-protected.png",
+        "protected.png",
+        "protocol.png",
+        "purchase_for_friend.png",
+        "rate_us.png",
+        "redeem voucher.png",
+        "refer.png",
+        "referWhite.png",
+        "search.png",
+        "setting.png",
+        "share icon.png",
+        "show.png",
+        "splitTunnel/black-cross.png",
+        "splitTunnel/black_add.png",
+        "splitTunnel/white_add.png",
+        "splitTunnel/white_cross.png",
+        "streamming-server.png",
+        "streamming_white.png",
+        "support.png",
+        "tavrix-more.png",
+        "tavrix-vpn-logo.png",
+        "tavrix-white-logo.png",
+        "test.png",
+        "toolsDownload.png",
+        "toolsping.png",
+        "toolsupload.png",
+        "tw.png",
+        "v2rayLogo.jpeg",
+        "whatsapp.png",
+        "windows.png",
     };
     for (const QString &name : icons)
         QTest::newRow(qPrintable(name)) << QStringLiteral(":/assets/") + name << 12;
 
     // Pictures that are stretched over a page, a card or a popup.
     const QStringList large = {
-        "background.png", "white_background.png", "loginSideImage.png", "CongratulationsPopup.png",
+        "background.png",    "white_background.png", "loginSideImage.png", "CongratulationsPopup.png",
         "freeUser_Back.png", "loyal_background.png", "PremiumBack.png",
     };
     for (const QString &name : large)
         QTest::newRow(qPrintable(name)) << QStringLiteral(":/assets/") + name << 160;
 
-    for (const char *alias : {":/flags/flags/flag_antarctica.png", ":/img/app crash.png",
-                              ":/img/no notifications.png"})
+    for (const char *alias : {":/flags/flags/flag_antarctica.png", ":/img/app crash.png", ":/img/no notifications.png"})
         QTest::newRow(alias) << QString::fromLatin1(alias) << 12;
 }
 
@@ -143,16 +211,15 @@ void TestAssets::animationsPlay()
 void TestAssets::fontsLoad()
 {
     const QStringList styles = {
-        "Black", "BlackItalic", "Bold", "BoldItalic", "ExtraBold", "ExtraBoldItalic",
-        "ExtraLight", "ExtraLightItalic", "Italic", "Light", "LightItalic", "Medium",
-        "MediumItalic", "Regular", "SemiBold", "SemiBoldItalic", "Thin", "ThinItalic",
+        "Black",        "BlackItalic",      "Bold",     "BoldItalic",     "ExtraBold",   "ExtraBoldItalic",
+        "ExtraLight",   "ExtraLightItalic", "Italic",   "Light",          "LightItalic", "Medium",
+        "MediumItalic", "Regular",          "SemiBold", "SemiBoldItalic", "Thin",        "ThinItalic",
     };
     for (const QString &style : styles) {
         const QString path = QStringLiteral(":/assets/fonts/Montserrat-%1.ttf").arg(style);
         const int id = QFontDatabase::addApplicationFont(path);
         QVERIFY2(id >= 0, qPrintable(path));
-        QVERIFY2(QFontDatabase::applicationFontFamilies(id).contains(QStringLiteral("Montserrat")),
-                 qPrintable(path));
+        QVERIFY2(QFontDatabase::applicationFontFamilies(id).contains(QStringLiteral("Montserrat")), qPrintable(path));
     }
     // Eighteen distinct cuts, not one file under eighteen names.
     QCOMPARE(QFontDatabase().styles(QStringLiteral("Montserrat")).size(), styles.size());
@@ -245,8 +312,8 @@ void TestAssets::callingCodeMapCoversTimeZoneCountries()
     QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
     QSet<QString> keys;
     while (!file.atEnd())
-        keys.insert(QString::fromUtf8(file.readLine()).section(QLatin1Char(','), 0, 0)
-                        .remove(QLatin1Char('"')).toLower());
+        keys.insert(
+            QString::fromUtf8(file.readLine()).section(QLatin1Char(','), 0, 0).remove(QLatin1Char('"')).toLower());
     // The header value comes from the English name Qt gives the time zone's country.
     QStringList missing;
     for (const QByteArray &id : QTimeZone::availableTimeZoneIds()) {

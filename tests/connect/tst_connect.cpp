@@ -1,5 +1,3 @@
-#include "testmain_gui.h"
-
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
@@ -8,6 +6,7 @@
 #include <limits>
 
 #include "platform/ping.h"
+#include "testmain_gui.h"
 #include "ui/servers/statsindicator.h"
 
 using namespace Tavrix;
@@ -72,11 +71,12 @@ void ConnectTest::pingAverage_data()
 {
     QTest::addColumn<QString>("output");
     QTest::addColumn<int>("ms");
-    QTest::newRow("windows") << "Reply from 10.0.0.1: bytes=32 time=23ms TTL=57\r\n\r\n"
-                                "Ping statistics for 10.0.0.1:\r\n    Packets: Sent = 1, Received = 1, Lost = 0 (0% loss),\r\n"
-                                "Approximate round trip times in milli-seconds:\r\n"
-                                "    Minimum = 23ms, Maximum = 23ms, Average = 23ms\r\n"
-                             << 23;
+    QTest::newRow("windows")
+        << "Reply from 10.0.0.1: bytes=32 time=23ms TTL=57\r\n\r\n"
+           "Ping statistics for 10.0.0.1:\r\n    Packets: Sent = 1, Received = 1, Lost = 0 (0% loss),\r\n"
+           "Approximate round trip times in milli-seconds:\r\n"
+           "    Minimum = 23ms, Maximum = 23ms, Average = 23ms\r\n"
+        << 23;
     QTest::newRow("linux rounds down") << "64 bytes from 10.0.0.1: icmp_seq=1 ttl=57 time=12.4 ms\n\n"
                                           "--- 10.0.0.1 ping statistics ---\n"
                                           "1 packets transmitted, 1 received, 0% packet loss, time 0ms\n"
@@ -110,7 +110,8 @@ void ConnectTest::pingRunsAgainstLoopback()
     QVERIFY(ping.waitForFinished(10000));
     const QString output = QString::fromLocal8Bit(ping.readAllStandardOutput());
     if (ping.exitCode() != 0)
-        QSKIP(qPrintable(QStringLiteral("ping may not run here: ") + QString::fromLocal8Bit(ping.readAllStandardError())));
+        QSKIP(qPrintable(QStringLiteral("ping may not run here: ") +
+                         QString::fromLocal8Bit(ping.readAllStandardError())));
     QVERIFY2(Ping::averageMs(output) >= 0, qPrintable(output));
 }
 
@@ -118,8 +119,10 @@ void ConnectTest::typeperfPrintsCsvSamples_data()
 {
     QTest::addColumn<QString>("counter");
     QTest::addColumn<QString>("label");
-    QTest::newRow("received") << "\\Network Interface(*)\\Bytes Received/sec" << "Bytes Received/sec";
-    QTest::newRow("sent") << "\\Network Interface(*)\\Bytes Sent/sec" << "Bytes Sent/sec";
+    QTest::newRow("received") << "\\Network Interface(*)\\Bytes Received/sec"
+                              << "Bytes Received/sec";
+    QTest::newRow("sent") << "\\Network Interface(*)\\Bytes Sent/sec"
+                          << "Bytes Sent/sec";
 }
 
 void ConnectTest::typeperfPrintsCsvSamples()
@@ -132,8 +135,8 @@ void ConnectTest::typeperfPrintsCsvSamples()
     QCOMPARE(typeperf.exitStatus(), QProcess::NormalExit);
     QCOMPARE(typeperf.exitCode(), 0);
 
-    const QStringList lines = QString::fromLocal8Bit(typeperf.readAllStandardOutput())
-                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines =
+        QString::fromLocal8Bit(typeperf.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QRegularExpression csvLine(QStringLiteral("^\".*\"$"));
     QStringList csv;
     for (const QString &line : lines) {
@@ -178,7 +181,7 @@ void ConnectTest::typeperfRejectsUnknownCounter()
 {
     QProcess typeperf;
     typeperf.start(binPath(QStringLiteral("typeperf")), {QStringLiteral("\\Processor(_Total)\\% Processor Time"),
-                                                        QStringLiteral("-sc"), QStringLiteral("1")});
+                                                         QStringLiteral("-sc"), QStringLiteral("1")});
     QVERIFY(typeperf.waitForFinished(5000));
     QVERIFY(typeperf.exitCode() != 0);
 }

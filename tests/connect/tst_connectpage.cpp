@@ -1,5 +1,3 @@
-#include "testmain_gui.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -7,20 +5,21 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMutex>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QMutex>
 #include <QThread>
-#include <QWaitCondition>
 #include <QVBoxLayout>
+#include <QWaitCondition>
 
 #include "app/fonts.h"
 #include "app/stylesheet.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "platform/paths.h"
+#include "testmain_gui.h"
 #include "ui/dbox.h"
 #include "ui/servers/connectpage.h"
 #include "ui/servers/elidedlabel.h"
@@ -127,8 +126,9 @@ protected:
                     if (!socket->property("request").toByteArray().contains("\r\n\r\n"))
                         return;
                     const QByteArray body = "Your address: 203.0.113.7\n";
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: "
-                                  + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                    socket->write(
+                        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " +
+                        QByteArray::number(body.size()) + "\r\n\r\n" + body);
                     socket->disconnectFromHost();
                 });
                 QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -204,8 +204,8 @@ void ConnectPageTest::initTestCase()
         m_boxAnswerer.stop();
         m_boxTitles << box->findChild<QLabel *>(QStringLiteral("lblTitle"))->text();
         m_boxSubmitTexts << box->findChild<QPushButton *>(QStringLiteral("btnSubmit"))->text();
-        auto *button = box->findChild<QPushButton *>(m_answerSubmit ? QStringLiteral("btnSubmit")
-                                                                    : QStringLiteral("btnCancel"));
+        auto *button =
+            box->findChild<QPushButton *>(m_answerSubmit ? QStringLiteral("btnSubmit") : QStringLiteral("btnCancel"));
         QTest::mouseClick(button, Qt::LeftButton);
     });
     prepareFirewallScripts();
@@ -263,8 +263,9 @@ void ConnectPageTest::answerNextBox(bool submit)
 void ConnectPageTest::prepareFirewallScripts()
 {
     m_firewallLog = QDir(engineFolder()).filePath(QStringLiteral("firewall-runs.log"));
-    const QList<QPair<QString, QString>> scripts = {{QStringLiteral("block_outbound_except_vpn.sh"), QStringLiteral("block")},
-                                                    {QStringLiteral("reset_firewall_rules.sh"), QStringLiteral("reset")}};
+    const QList<QPair<QString, QString>> scripts = {
+        {QStringLiteral("block_outbound_except_vpn.sh"), QStringLiteral("block")},
+        {QStringLiteral("reset_firewall_rules.sh"), QStringLiteral("reset")}};
     for (const auto &script : scripts) {
         QFile file(QDir(engineFolder()).filePath(script.first));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -293,25 +294,31 @@ void ConnectPageTest::connectButtonPaths_data()
     QTest::addColumn<bool>("killSwitch");
     QTest::addColumn<QStringList>("firewall");
 
-    const QString freeVersion = QStringLiteral("You are using free version of Tavrix VPN.\nBuy now to unlock all server?");
+    const QString freeVersion =
+        QStringLiteral("You are using free version of Tavrix VPN.\nBuy now to unlock all server?");
     // "AA==" decodes to a single NUL: an OpenVPN profile that is empty once read.
     const QString emptyProfile = QStringLiteral("AA==");
     const QString profile = QString::fromLatin1(QByteArray("client\nremote remoteIP remotePort\n").toBase64());
 
-    QTest::newRow("no server") << QList<QJsonObject>{} << true << "Empty Server!" << "OK" << 0 << -1 << false << QStringList();
-    QTest::newRow("placeholder, yes") << QList<QJsonObject>{bundle(7, "8.8.8.8", 2)} << true << freeVersion << "Yes" << 1 << -1
-                                      << true << QStringList();
-    QTest::newRow("placeholder, no") << QList<QJsonObject>{bundle(7, "8.8.8.8", 2)} << false << freeVersion << "Yes" << 0 << -1
-                                     << false << QStringList();
-    QTest::newRow("no address") << QList<QJsonObject>{bundle(7, "", 2)} << true << "" << "" << 0 << -1 << true << QStringList();
-    QTest::newRow("openvpn without profile") << QList<QJsonObject>{bundle(7, "10.0.0.1:1194", 1)} << true << "" << "" << 0 << -1
-                                             << false << QStringList();
-    QTest::newRow("result 3, openconnect") << QList<QJsonObject>{bundle(7, "10.0.0.1", 2)} << true << "Invalid credentials"
-                                           << "Ok" << 0 << 7 << true << QStringList{"reset"};
+    QTest::newRow("no server") << QList<QJsonObject>{} << true << "Empty Server!"
+                               << "OK" << 0 << -1 << false << QStringList();
+    QTest::newRow("placeholder, yes") << QList<QJsonObject>{bundle(7, "8.8.8.8", 2)} << true << freeVersion << "Yes"
+                                      << 1 << -1 << true << QStringList();
+    QTest::newRow("placeholder, no") << QList<QJsonObject>{bundle(7, "8.8.8.8", 2)} << false << freeVersion << "Yes"
+                                     << 0 << -1 << false << QStringList();
+    QTest::newRow("no address") << QList<QJsonObject>{bundle(7, "", 2)} << true << ""
+                                << "" << 0 << -1 << true << QStringList();
+    QTest::newRow("openvpn without profile") << QList<QJsonObject>{bundle(7, "10.0.0.1:1194", 1)} << true << ""
+                                             << "" << 0 << -1 << false << QStringList();
+    QTest::newRow("result 3, openconnect")
+        << QList<QJsonObject>{bundle(7, "10.0.0.1", 2)} << true << "Invalid credentials"
+        << "Ok" << 0 << 7 << true << QStringList{"reset"};
     QTest::newRow("result 3, openvpn") << QList<QJsonObject>{bundle(8, "10.0.0.1:1194", 1, profile)} << true
-                                       << "Invalid credentials" << "Ok" << 0 << 8 << false << QStringList();
+                                       << "Invalid credentials"
+                                       << "Ok" << 0 << 8 << false << QStringList();
     QTest::newRow("result 4, openvpn") << QList<QJsonObject>{bundle(9, "10.0.0.1:1194", 1, emptyProfile)} << true
-                                       << "Invalid server" << "Ok" << 0 << 9 << true << QStringList{"reset"};
+                                       << "Invalid server"
+                                       << "Ok" << 0 << 9 << true << QStringList{"reset"};
 }
 
 void ConnectPageTest::connectButtonPaths()
@@ -389,7 +396,8 @@ void ConnectPageTest::sessionResults()
     QCOMPARE(m_boxTitles, QStringList{title});
     if (stopFirst) {
         // After the box the page stops the engine again: the session ends as IDLE.
-        QTRY_VERIFY_WITH_TIMEOUT(status.count() > 0 && status.last().first().value<Status>() == OpenConnectConnection::IDLE, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            status.count() > 0 && status.last().first().value<Status>() == OpenConnectConnection::IDLE, 5000);
     }
     waitForIdle(&server);
     QTRY_COMPARE(first.pageStatus(), 0);
@@ -648,11 +656,15 @@ void ConnectPageTest::longNamesFitTheirTiles()
     }
     // Fixed titles and short names always have room.
     for (const char *tile : {"stremmingServer", "gammingServer"}) {
-        auto *title = page.findChild<QWidget *>(QLatin1String(tile))->findChild<ElidedLabel *>(QStringLiteral("lblTitle"));
+        auto *title =
+            page.findChild<QWidget *>(QLatin1String(tile))->findChild<ElidedLabel *>(QStringLiteral("lblTitle"));
         QCOMPARE(title->displayedText(), title->text());
     }
     if (country.size() <= 4)
-        QCOMPARE(page.findChild<QWidget *>(QStringLiteral("fastServer"))->findChild<ElidedLabel *>(QStringLiteral("lblTitle"))->displayedText(), country);
+        QCOMPARE(page.findChild<QWidget *>(QStringLiteral("fastServer"))
+                     ->findChild<ElidedLabel *>(QStringLiteral("lblTitle"))
+                     ->displayedText(),
+                 country);
 }
 
 void ConnectPageTest::autoConnectOnFirstShowOnly()
@@ -730,7 +742,8 @@ static QImage grabPage(QWidget *frame, const QString &name)
 static void paintBackground(QWidget *frame, bool connected)
 {
     QPalette palette = frame->palette();
-    const QString picture = connected ? QStringLiteral(":/assets/background.png") : QStringLiteral(":/assets/white_background.png");
+    const QString picture =
+        connected ? QStringLiteral(":/assets/background.png") : QStringLiteral(":/assets/white_background.png");
     const QPixmap pixmap(picture);
     palette.setBrush(QPalette::Window, pixmap.isNull() ? QBrush(connected ? QColor(98, 27, 36) : QColor(Qt::white))
                                                        : QBrush(pixmap.scaled(frame->size())));

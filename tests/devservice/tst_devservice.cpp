@@ -34,9 +34,9 @@ QByteArray form(const QList<QPair<QString, QString>> &items, const QString &drop
 
 QList<QPair<QString, QString>> loginForm(const QString &user, const QString &password)
 {
-    return {{"username", user},  {"pass", password},   {"udid", udid64},    {"vpnAppVersion", "5.6.0"},
-            {"brand", "Dell"},   {"osName", "windows"}, {"osVersion", "11"}, {"bundle", "Dell"},
-            {"bundle2", "1"},    {"isRooted", "0"},     {"device_type", "3"}, {"app_id", "1"},
+    return {{"username", user}, {"pass", password},    {"udid", udid64},     {"vpnAppVersion", "5.6.0"},
+            {"brand", "Dell"},  {"osName", "windows"}, {"osVersion", "11"},  {"bundle", "Dell"},
+            {"bundle2", "1"},   {"isRooted", "0"},     {"device_type", "3"}, {"app_id", "1"},
             {"player_id", "0"}};
 }
 
@@ -88,13 +88,19 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("key");
-        const QString firestore = QStringLiteral("/v1/projects/tavrix-test/databases/(default)/documents/global/config");
+        const QString firestore =
+            QStringLiteral("/v1/projects/tavrix-test/databases/(default)/documents/global/config");
         QTest::newRow("firestore document") << firestore << "fields";
-        QTest::newRow("proxy main") << "/apis/getfirebasedata.php" << "fields";
-        QTest::newRow("direct main") << "/apis/getDomainData.php" << "fields";
-        QTest::newRow("firestore listing") << firestore + "/apis/" << "documents";
-        QTest::newRow("proxy country") << "/api/getCountryWiseLoginData.php" << "login_url";
-        QTest::newRow("direct country") << "/api/getCountryWiseLoginDataForDirectComm.php" << "login_url";
+        QTest::newRow("proxy main") << "/apis/getfirebasedata.php"
+                                    << "fields";
+        QTest::newRow("direct main") << "/apis/getDomainData.php"
+                                     << "fields";
+        QTest::newRow("firestore listing") << firestore + "/apis/"
+                                           << "documents";
+        QTest::newRow("proxy country") << "/api/getCountryWiseLoginData.php"
+                                       << "login_url";
+        QTest::newRow("direct country") << "/api/getCountryWiseLoginDataForDirectComm.php"
+                                        << "login_url";
     }
     void configurationSource()
     {
@@ -111,16 +117,17 @@ private slots:
         // endpoint key into addresses on the service itself.
         const QJsonObject fields = doc.value(QStringLiteral("fields")).toObject();
         const QStringList plainKeys = {"forgot_url", "pricing_online"};
-        const QStringList protectedUrls = {"app_id",         "signup",          "loggedDevice",
-                                           "email_subs_url", "voucher_redeem",  "refer_submit_v2",
-                                           "refer_refresh",  "darkweb_url",     "ip_check_url",
-                                           "purchase_history", "rate_us",       "wg_con_v2"};
+        const QStringList protectedUrls = {"app_id",         "signup",           "loggedDevice",  "email_subs_url",
+                                           "voucher_redeem", "refer_submit_v2",  "refer_refresh", "darkweb_url",
+                                           "ip_check_url",   "purchase_history", "rate_us",       "wg_con_v2"};
         for (const QString &k : plainKeys)
-            QVERIFY2(fields.value(k)[QStringLiteral("stringValue")].toString().startsWith(m_service.url()), qPrintable(k));
+            QVERIFY2(fields.value(k)[QStringLiteral("stringValue")].toString().startsWith(m_service.url()),
+                     qPrintable(k));
         for (const QString &k : protectedUrls) {
             const QString value = fields.value(k)[QStringLiteral("stringValue")].toString();
             QVERIFY2(!value.startsWith(QLatin1String("https")), qPrintable(k));
-            QVERIFY2(Tavrix::decode(value, Tavrix::CodecKey::endpoint()).startsWith(m_service.url() + "/"), qPrintable(k));
+            QVERIFY2(Tavrix::decode(value, Tavrix::CodecKey::endpoint()).startsWith(m_service.url() + "/"),
+                     qPrintable(k));
         }
         const QString table = Tavrix::decode(fields.value("free_vs_paid")[QStringLiteral("stringValue")].toString(),
                                              Tavrix::CodecKey::endpoint());
@@ -131,16 +138,20 @@ private slots:
 
     void countrySignInAddress()
     {
-        const QJsonObject listing = QJsonDocument::fromJson(m_service.request(QStringLiteral("/api/getCountryWiseLoginData.php")).body).object();
+        const QJsonObject listing =
+            QJsonDocument::fromJson(m_service.request(QStringLiteral("/api/getCountryWiseLoginData.php")).body)
+                .object();
         QString bd;
         for (const QJsonValue &d : listing.value(QStringLiteral("documents")).toArray()) {
             if (d[QStringLiteral("name")].toString().section(QLatin1Char('/'), -1) == QLatin1String("BD"))
-                bd = Tavrix::decode(d[QStringLiteral("fields")][QStringLiteral("login_url")][QStringLiteral("stringValue")].toString(),
-                                    Tavrix::CodecKey::endpoint());
+                bd = Tavrix::decode(
+                    d[QStringLiteral("fields")][QStringLiteral("login_url")][QStringLiteral("stringValue")].toString(),
+                    Tavrix::CodecKey::endpoint());
         }
         QVERIFY(bd.startsWith(m_service.url()));
         int status = 0;
-        const QByteArray body = post(QUrl(bd).path(), form(loginForm("premium@tavrixvpn.test", "premiumpass1")), &status);
+        const QByteArray body =
+            post(QUrl(bd).path(), form(loginForm("premium@tavrixvpn.test", "premiumpass1")), &status);
         QCOMPARE(status, 200);
         QCOMPARE(decodeProtected(body).value(QStringLiteral("response_code")).toInt(), 1);
     }
@@ -152,10 +163,14 @@ private slots:
         QTest::addColumn<int>("userType");
         QTest::addColumn<int>("loyal");
         QTest::addColumn<bool>("premium");
-        QTest::newRow("free") << "free@tavrixvpn.test" << "freepass1" << 3 << 0 << false;
-        QTest::newRow("premium") << "premium@tavrixvpn.test" << "premiumpass1" << 2 << 0 << true;
-        QTest::newRow("loyal") << "loyal@tavrixvpn.test" << "loyalpass1" << 2 << 1 << true;
-        QTest::newRow("non-ASCII password") << "jose@tavrixvpn.test" << QString::fromUtf8("contraseña1") << 1 << 0 << true;
+        QTest::newRow("free") << "free@tavrixvpn.test"
+                              << "freepass1" << 3 << 0 << false;
+        QTest::newRow("premium") << "premium@tavrixvpn.test"
+                                 << "premiumpass1" << 2 << 0 << true;
+        QTest::newRow("loyal") << "loyal@tavrixvpn.test"
+                               << "loyalpass1" << 2 << 1 << true;
+        QTest::newRow("non-ASCII password")
+            << "jose@tavrixvpn.test" << QString::fromUtf8("contraseña1") << 1 << 0 << true;
     }
     void signInReply()
     {
@@ -218,10 +233,14 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("code");
-        QTest::newRow("wrong password") << "premium@tavrixvpn.test" << "premiumpass2" << 200 << 2;
-        QTest::newRow("unknown account") << "nobody@tavrixvpn.test" << "whatever1" << 200 << 2;
-        QTest::newRow("'+' arrives as a space") << "free@tavrixvpn.test" << "free+pass1" << 200 << 2;
-        QTest::newRow("suspended") << "blocked@tavrixvpn.test" << "blockedpass1" << 403 << 0;
+        QTest::newRow("wrong password") << "premium@tavrixvpn.test"
+                                        << "premiumpass2" << 200 << 2;
+        QTest::newRow("unknown account") << "nobody@tavrixvpn.test"
+                                         << "whatever1" << 200 << 2;
+        QTest::newRow("'+' arrives as a space") << "free@tavrixvpn.test"
+                                                << "free+pass1" << 200 << 2;
+        QTest::newRow("suspended") << "blocked@tavrixvpn.test"
+                                   << "blockedpass1" << 403 << 0;
     }
     void signInRefused()
     {
@@ -252,31 +271,50 @@ private slots:
                     << path << form(items, item.first);
         };
         rows("login", "/api/v2/login", loginForm(u, p));
-        rows("signup", "/api/v2/signup", {{"username", "new@tavrixvpn.test"}, {"password", "secret12"},
-                                          {"should_receive_promotion", "1"}, {"timezone", "+06:00"},
-                                          {"subscription_code", ""}});
+        rows("signup", "/api/v2/signup",
+             {{"username", "new@tavrixvpn.test"},
+              {"password", "secret12"},
+              {"should_receive_promotion", "1"},
+              {"timezone", "+06:00"},
+              {"subscription_code", ""}});
         rows("forgot", "/api/v2/forgot-password", {{"username", u}});
         rows("newsletter", "/api/v2/newsletter", {{"email", "news@tavrixvpn.test"}});
-        rows("voucher", "/api/v2/voucher/redeem", {{"username", u}, {"password", p}, {"udid", d},
-                                                   {"subscription_code", "TAVRIX-30DAYS"}, {"noEncrypted", "1"}});
+        rows("voucher", "/api/v2/voucher/redeem",
+             {{"username", u},
+              {"password", p},
+              {"udid", d},
+              {"subscription_code", "TAVRIX-30DAYS"},
+              {"noEncrypted", "1"}});
         rows("devices", "/api/v2/devices", {{"username", u}, {"pass", p}, {"udid", d}});
         rows("refer info", "/api/v2/refer/info", {{"username", u}, {"password", p}, {"udid", d}});
-        rows("refer submit", "/api/v2/refer/submit", {{"username", u}, {"password", p}, {"udid", d}, {"referral_code", "FREE7Q2K"}});
-        rows("dark web", "/api/v2/darkweb", {{"username", u}, {"password", p}, {"udid", d}, {"request_type", "1"},
-                                             {"requested_value", "me@tavrixvpn.test"}});
+        rows("refer submit", "/api/v2/refer/submit",
+             {{"username", u}, {"password", p}, {"udid", d}, {"referral_code", "FREE7Q2K"}});
+        rows("dark web", "/api/v2/darkweb",
+             {{"username", u},
+              {"password", p},
+              {"udid", d},
+              {"request_type", "1"},
+              {"requested_value", "me@tavrixvpn.test"}});
         rows("history", "/api/v2/purchase-history", {{"username", u}, {"pass", p}, {"udid", d}, {"noEncrypted", "0"}});
-        rows("wireguard", "/api/v2/wireguard/config", {{"username", u}, {"pass", p}, {"udid", d}, {"vpnserverId", "1"},
-                                                       {"ipId", "105"}, {"connection_type", "1"}});
+        rows("wireguard", "/api/v2/wireguard/config",
+             {{"username", u},
+              {"pass", p},
+              {"udid", d},
+              {"vpnserverId", "1"},
+              {"ipId", "105"},
+              {"connection_type", "1"}});
         // Present but invalid.
-        QTest::newRow("login with a short udid") << "/api/v2/login"
-                                                 << form(loginForm(u, p)).replace(udid64.toLatin1(), "abc");
+        QTest::newRow("login with a short udid")
+            << "/api/v2/login" << form(loginForm(u, p)).replace(udid64.toLatin1(), "abc");
         QTest::newRow("signup with a bad offset") << "/api/v2/signup"
-                                                  << form({{"username", "n@tavrixvpn.test"}, {"password", "secret12"},
-                                                           {"should_receive_promotion", "1"}, {"timezone", "6"},
+                                                  << form({{"username", "n@tavrixvpn.test"},
+                                                           {"password", "secret12"},
+                                                           {"should_receive_promotion", "1"},
+                                                           {"timezone", "6"},
                                                            {"subscription_code", ""}});
-        QTest::newRow("dark web with a bad address") << "/api/v2/darkweb"
-                                                     << form({{"username", u}, {"password", p}, {"udid", d},
-                                                              {"request_type", "1"}, {"requested_value", "me@"}});
+        QTest::newRow("dark web with a bad address")
+            << "/api/v2/darkweb"
+            << form({{"username", u}, {"password", p}, {"udid", d}, {"request_type", "1"}, {"requested_value", "me@"}});
     }
     void missingParameter()
     {
@@ -285,7 +323,8 @@ private slots:
         int status = 0;
         const QByteArray reply = post(path, body, &status);
         QCOMPARE(status, 422);
-        QVERIFY2(!QJsonDocument::fromJson(reply).object().value(QStringLiteral("message")).toString().isEmpty(), reply.constData());
+        QVERIFY2(!QJsonDocument::fromJson(reply).object().value(QStringLiteral("message")).toString().isEmpty(),
+                 reply.constData());
     }
 
     void accountCalls_data()
@@ -293,19 +332,47 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
-        QTest::addColumn<int>("code");       // response_code of a JSON answer; -1: not JSON
+        QTest::addColumn<int>("code"); // response_code of a JSON answer; -1: not JSON
         QTest::addColumn<bool>("protectedReply");
         const QString u = "premium@tavrixvpn.test", p = "premiumpass1", d = "0123abcd";
-        QTest::newRow("devices") << "/api/v2/devices" << form({{"username", u}, {"pass", p}, {"udid", d}}) << 200 << 1 << true;
-        QTest::newRow("devices, wrong password") << "/api/v2/devices" << form({{"username", u}, {"pass", "x"}, {"udid", d}}) << 403 << -1 << false;
-        QTest::newRow("history") << "/api/v2/purchase-history" << form({{"username", u}, {"pass", p}, {"udid", d}, {"noEncrypted", "0"}}) << 200 << 1 << true;
-        QTest::newRow("voucher, plain") << "/api/v2/voucher/redeem" << form({{"username", u}, {"password", p}, {"udid", d}, {"subscription_code", "TAVRIX-30DAYS"}, {"noEncrypted", "1"}}) << 200 << 1 << false;
-        QTest::newRow("voucher, spent") << "/api/v2/voucher/redeem" << form({{"username", u}, {"password", p}, {"udid", d}, {"subscription_code", "TAVRIX-USED"}, {"noEncrypted", "0"}}) << 200 << 2 << true;
-        QTest::newRow("refer, own code") << "/api/v2/refer/submit" << form({{"username", u}, {"password", p}, {"udid", d}, {"referral_code", "PREM4X9T"}}) << 200 << 2 << true;
-        QTest::newRow("refer, friend's code") << "/api/v2/refer/submit" << form({{"username", u}, {"password", p}, {"udid", d}, {"referral_code", "FREE7Q2K"}}) << 200 << 1 << true;
-        QTest::newRow("forgot, unknown") << "/api/v2/forgot-password" << form({{"username", "ghost@tavrixvpn.test"}}) << 422 << -1 << false;
-        QTest::newRow("signup, taken") << "/api/v2/signup" << form({{"username", u}, {"password", "secret12"}, {"should_receive_promotion", "0"}, {"timezone", "-05:00"}, {"subscription_code", ""}}) << 200 << 2 << false;
-        QTest::newRow("newsletter") << "/api/v2/newsletter" << form({{"email", "reader@tavrixvpn.test"}}) << 200 << 1 << false;
+        QTest::newRow("devices") << "/api/v2/devices" << form({{"username", u}, {"pass", p}, {"udid", d}}) << 200 << 1
+                                 << true;
+        QTest::newRow("devices, wrong password")
+            << "/api/v2/devices" << form({{"username", u}, {"pass", "x"}, {"udid", d}}) << 403 << -1 << false;
+        QTest::newRow("history") << "/api/v2/purchase-history"
+                                 << form({{"username", u}, {"pass", p}, {"udid", d}, {"noEncrypted", "0"}}) << 200 << 1
+                                 << true;
+        QTest::newRow("voucher, plain") << "/api/v2/voucher/redeem"
+                                        << form({{"username", u},
+                                                 {"password", p},
+                                                 {"udid", d},
+                                                 {"subscription_code", "TAVRIX-30DAYS"},
+                                                 {"noEncrypted", "1"}})
+                                        << 200 << 1 << false;
+        QTest::newRow("voucher, spent") << "/api/v2/voucher/redeem"
+                                        << form({{"username", u},
+                                                 {"password", p},
+                                                 {"udid", d},
+                                                 {"subscription_code", "TAVRIX-USED"},
+                                                 {"noEncrypted", "0"}})
+                                        << 200 << 2 << true;
+        QTest::newRow("refer, own code")
+            << "/api/v2/refer/submit"
+            << form({{"username", u}, {"password", p}, {"udid", d}, {"referral_code", "PREM4X9T"}}) << 200 << 2 << true;
+        QTest::newRow("refer, friend's code")
+            << "/api/v2/refer/submit"
+            << form({{"username", u}, {"password", p}, {"udid", d}, {"referral_code", "FREE7Q2K"}}) << 200 << 1 << true;
+        QTest::newRow("forgot, unknown") << "/api/v2/forgot-password" << form({{"username", "ghost@tavrixvpn.test"}})
+                                         << 422 << -1 << false;
+        QTest::newRow("signup, taken") << "/api/v2/signup"
+                                       << form({{"username", u},
+                                                {"password", "secret12"},
+                                                {"should_receive_promotion", "0"},
+                                                {"timezone", "-05:00"},
+                                                {"subscription_code", ""}})
+                                       << 200 << 2 << false;
+        QTest::newRow("newsletter") << "/api/v2/newsletter" << form({{"email", "reader@tavrixvpn.test"}}) << 200 << 1
+                                    << false;
     }
     void accountCalls()
     {
@@ -329,7 +396,8 @@ private slots:
         const QJsonObject reply = signIn("premium@tavrixvpn.test", "premiumpass1");
         QJsonObject wg;
         for (const QJsonValue &v : reply.value(QStringLiteral("ip_bundle")).toArray()) {
-            if (v[QStringLiteral("type")].toInt() == 5 && v[QStringLiteral("platform")].toString() == QLatin1String("all")) {
+            if (v[QStringLiteral("type")].toInt() == 5 &&
+                v[QStringLiteral("platform")].toString() == QLatin1String("all")) {
                 wg = v.toObject();
                 break;
             }
@@ -337,9 +405,12 @@ private slots:
         QVERIFY(!wg.isEmpty());
         int status = 0;
         const QByteArray body = post("/api/v2/wireguard/config",
-                                     form({{"username", "premium@tavrixvpn.test"}, {"pass", "premiumpass1"}, {"udid", "m1"},
+                                     form({{"username", "premium@tavrixvpn.test"},
+                                           {"pass", "premiumpass1"},
+                                           {"udid", "m1"},
                                            {"vpnserverId", QString::number(wg.value("vpn_server_id").toInt())},
-                                           {"ipId", QString::number(wg.value("ip_id").toInt())}, {"connection_type", "1"}}),
+                                           {"ipId", QString::number(wg.value("ip_id").toInt())},
+                                           {"connection_type", "1"}}),
                                      &status);
         QCOMPARE(status, 200);
         const QString config = Tavrix::decode(QString::fromLatin1(body), Tavrix::CodecKey::response());
@@ -368,12 +439,13 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<int>("statusArg");
         QTest::addColumn<int>("delayMs");
-        QTest::addColumn<int>("expectStatus");   // -2: connection ended without a reply
+        QTest::addColumn<int>("expectStatus"); // -2: connection ended without a reply
         QTest::addColumn<QByteArray>("expectBody");
         QTest::addColumn<int>("minMs");
         QTest::newRow("down") << "down" << 0 << 0 << -2 << QByteArray() << 0;
         QTest::newRow("empty") << "empty" << 0 << 0 << 200 << QByteArray("") << 0;
-        QTest::newRow("status") << "status" << 503 << 0 << 503 << QByteArray("{\"message\":\"Service temporarily unavailable.\"}") << 0;
+        QTest::newRow("status") << "status" << 503 << 0 << 503
+                                << QByteArray("{\"message\":\"Service temporarily unavailable.\"}") << 0;
         QTest::newRow("slow") << "slow" << 0 << 700 << 200 << QByteArray() << 700;
         QTest::newRow("never") << "never" << 0 << 0 << -2 << QByteArray() << 1000;
     }
@@ -390,7 +462,7 @@ private slots:
 
         QElapsedTimer clock;
         clock.start();
-        const DevService::Answer a = m_service.request(path, nullptr, 1000);  // "never" is given up after 1 s
+        const DevService::Answer a = m_service.request(path, nullptr, 1000); // "never" is given up after 1 s
         QVERIFY2(clock.elapsed() >= minMs, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(a.status, expectStatus);
         if (!expectBody.isNull())
@@ -415,14 +487,15 @@ private slots:
     {
         QVERIFY(m_service.set(QStringLiteral("/api/v2/devices"), QStringLiteral("malformed")));
         int status = 0;
-        const QByteArray body = post("/api/v2/devices", form({{"username", "a@b.cd"}, {"pass", "p+q"}, {"udid", "u"}}), &status);
+        const QByteArray body =
+            post("/api/v2/devices", form({{"username", "a@b.cd"}, {"pass", "p+q"}, {"udid", "u"}}), &status);
         QCOMPARE(status, 200);
         QJsonParseError error;
         QJsonDocument::fromJson(body, &error);
         QVERIFY(error.error != QJsonParseError::NoError);
 
         const QJsonArray log = m_service.requests();
-        QCOMPARE(log.size(), 1);  // the control calls are not logged
+        QCOMPARE(log.size(), 1); // the control calls are not logged
         const QJsonObject entry = log.first().toObject();
         QCOMPARE(entry.value("method").toString(), QStringLiteral("POST"));
         QCOMPARE(entry.value("path").toString(), QStringLiteral("/api/v2/devices"));
@@ -445,8 +518,8 @@ private slots:
         first.stop();
 
         DevService second;
-        QVERIFY(second.start({"--cert-dir", dir.path(), "--openconnect-server", "10.200.0.1:4443",
-                              "--openconnect-user", "vpnuser", "--openconnect-password", "vpnpass1"}));
+        QVERIFY(second.start({"--cert-dir", dir.path(), "--openconnect-server", "10.200.0.1:4443", "--openconnect-user",
+                              "vpnuser", "--openconnect-password", "vpnpass1"}));
         QFile again(second.caFile());
         QVERIFY(again.open(QIODevice::ReadOnly));
         QCOMPARE(again.readAll(), certificate);

@@ -11,9 +11,6 @@
 // With "--echo-server ADDR PORT" it is instead a TCP echo server (run in the server
 // namespace on the inside address).
 
-#include "vpn/openconnectconnection.h"
-#include "vpn/openconnectserver.h"
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMutex>
@@ -24,6 +21,9 @@
 
 #include <cstdio>
 #include <unistd.h>
+
+#include "vpn/openconnectconnection.h"
+#include "vpn/openconnectserver.h"
 
 using Tavrix::OpenConnectConnection;
 

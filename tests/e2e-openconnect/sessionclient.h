@@ -4,12 +4,12 @@
 // of a NetnsLab, through its standard streams. Shared by the end-to-end test and the
 // benchmark.
 
-#include "netns.h"
-
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include "netns.h"
 
 namespace TavrixTest {
 
@@ -27,8 +27,8 @@ public:
         environment.insert(QStringLiteral("TMPDIR"), m_tmp.path());
         m_process = lab.start(lab.clientNs(), {programPath()}, QString(), environment);
         if (m_process && !waitFor(QStringLiteral("READY")).isEmpty()) {
-            send(QStringLiteral("host ") + QString::fromLatin1(NetnsLab::serverAddress) + QStringLiteral(":")
-                 + QString::number(OcservServer::port));
+            send(QStringLiteral("host ") + QString::fromLatin1(NetnsLab::serverAddress) + QStringLiteral(":") +
+                 QString::number(OcservServer::port));
             send(QStringLiteral("user ") + user);
             send(QStringLiteral("pass ") + password);
         }

@@ -1,12 +1,12 @@
 // The OpenConnect engine against a real AnyConnect server: ocserv in one network namespace,
 // the client (our controller, in a small program) in another.
 
+#include <QRegularExpression>
+#include <QtTest>
+
 #include "netns.h"
 #include "sessionclient.h"
 #include "testmain.h"
-
-#include <QRegularExpression>
-#include <QtTest>
 
 using TavrixTest::NetnsLab;
 using TavrixTest::OcservServer;
@@ -58,9 +58,10 @@ void TestOpenConnectE2e::initTestCase()
     QVERIFY2(m_server->makeCredentials(&error), qPrintable(error));
     startServer(OcservServer::NoGroups);
     const QString echo = SessionClient::programPath();
-    QVERIFY(m_lab.start(m_lab.serverNs(),
-                        {echo, "--echo-server", QString::fromLatin1(NetnsLab::insideAddress), QString::number(echoPort)},
-                        m_lab.dir() + QStringLiteral("/echo.log")));
+    QVERIFY(
+        m_lab.start(m_lab.serverNs(),
+                    {echo, "--echo-server", QString::fromLatin1(NetnsLab::insideAddress), QString::number(echoPort)},
+                    m_lab.dir() + QStringLiteral("/echo.log")));
     QVERIFY(m_lab.waitForListener(m_lab.serverNs(), echoPort));
 }
 
@@ -85,8 +86,8 @@ void TestOpenConnectE2e::expectTunnelDevice(bool present)
 {
     const QString links = m_lab.clientIp({"-o", "link", "show"});
     const QString routes = m_lab.clientIp({"route", "show"});
-    const bool hasTun = links.contains(QRegularExpression(QStringLiteral("^\\d+: tun\\d+"),
-                                                          QRegularExpression::MultilineOption));
+    const bool hasTun =
+        links.contains(QRegularExpression(QStringLiteral("^\\d+: tun\\d+"), QRegularExpression::MultilineOption));
     const bool hasRoute = routes.contains(QString::fromLatin1(NetnsLab::insideNetwork));
     QVERIFY2(hasTun == present, qPrintable(links));
     QVERIFY2(hasRoute == present, qPrintable(routes));
@@ -96,7 +97,8 @@ void TestOpenConnectE2e::checkNoSecrets(const SessionClient &client, const QStri
 {
     const QString log = client.logDump();
     QVERIFY2(!log.contains(password), "the password reached the log");
-    const QRegularExpression cookie(QStringLiteral("webvpn=(?!<hidden>|<elided>)[^;\\s]+"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpression cookie(QStringLiteral("webvpn=(?!<hidden>|<elided>)[^;\\s]+"),
+                                    QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch leak = cookie.match(log);
     QVERIFY2(!leak.hasMatch(), qPrintable(log.mid(qMax(0, leak.capturedStart() - 200), 400)));
 }
@@ -146,10 +148,13 @@ void TestOpenConnectE2e::serverVariants_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("connects");
 
-    QTest::newRow("wrong password") << int(OcservServer::NoGroups) << "testuser" << "wrong-password" << false;
-    QTest::newRow("one group") << int(OcservServer::OneGroup) << "guser" << "testpass2" << true;
+    QTest::newRow("wrong password") << int(OcservServer::NoGroups) << "testuser"
+                                    << "wrong-password" << false;
+    QTest::newRow("one group") << int(OcservServer::OneGroup) << "guser"
+                               << "testpass2" << true;
     // No group is configured on our side: a choice between two is declined.
-    QTest::newRow("two groups") << int(OcservServer::TwoGroups) << "guser" << "testpass2" << false;
+    QTest::newRow("two groups") << int(OcservServer::TwoGroups) << "guser"
+                                << "testpass2" << false;
 }
 
 void TestOpenConnectE2e::serverVariants()
@@ -232,9 +237,9 @@ void TestOpenConnectE2e::quitWhileConnected()
 
 int main(int argc, char *argv[])
 {
-    const QString reason = TavrixTest::tunnelSkipReason({QStringLiteral("ocserv"), QStringLiteral("ocpasswd"),
-                                                         QStringLiteral("certtool"), QStringLiteral("nft"),
-                                                         QStringLiteral("ss")});
+    const QString reason =
+        TavrixTest::tunnelSkipReason({QStringLiteral("ocserv"), QStringLiteral("ocpasswd"), QStringLiteral("certtool"),
+                                      QStringLiteral("nft"), QStringLiteral("ss")});
     if (!reason.isEmpty()) {
         fprintf(stderr, "SKIP: OpenConnect end-to-end test %s\n", qPrintable(reason));
         return 77;

@@ -6,12 +6,12 @@
 // Prints, flushed: "CLIENT_NS <name>", "OCSERV <address:port>", "OCUSER <user>", "OCPASS <password>"
 // and "READY"; or "UNAVAILABLE <reason>" and exits 3 when this machine cannot host it.
 
-#include "netns.h"
-
 #include <QCoreApplication>
 
 #include <csignal>
 #include <cstdio>
+
+#include "netns.h"
 
 using TavrixTest::NetnsLab;
 using TavrixTest::OcservServer;
@@ -26,8 +26,8 @@ int main(int argc, char *argv[])
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     QCoreApplication app(argc, argv);
-    const QString reason = TavrixTest::tunnelSkipReason({QStringLiteral("ocserv"), QStringLiteral("ocpasswd"),
-                                                         QStringLiteral("certtool")});
+    const QString reason = TavrixTest::tunnelSkipReason(
+        {QStringLiteral("ocserv"), QStringLiteral("ocpasswd"), QStringLiteral("certtool")});
     if (!reason.isEmpty()) {
         printf("UNAVAILABLE %s\n", qPrintable(reason));
         return 3;

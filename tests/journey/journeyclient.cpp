@@ -8,9 +8,6 @@
 // Options: --user U --password P, --connect, --probe ADDR PORT, --screenshots DIR, and
 // --service-arg ARG (repeatable) passed to the development service.
 
-#include "devservice.h"
-#include "testmain.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
@@ -28,6 +25,8 @@
 #include "app/stylesheet.h"
 #include "common/config.h"
 #include "common/user.h"
+#include "devservice.h"
+#include "testmain.h"
 #include "ui/dbox.h"
 #include "ui/mainwindow.h"
 #include "ui/servers/connectpage.h"
@@ -49,7 +48,8 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs)
     return QTest::qWaitFor(done, timeoutMs);
 }
 
-struct Options {
+struct Options
+{
     QString user = QStringLiteral("premium@tavrixvpn.test");
     QString password = QStringLiteral("premiumpass1");
     bool connect = false;
@@ -114,7 +114,10 @@ bool probe(const QString &address, quint16 port)
 class Journey
 {
 public:
-    explicit Journey(const Options &options) : m_options(options) {}
+    explicit Journey(const Options &options)
+        : m_options(options)
+    {
+    }
 
     int run()
     {
@@ -177,7 +180,8 @@ private:
         auto controller = OpenConnectConnection::instance();
         auto *button = page.findChild<QPushButton *>(QStringLiteral("btnConnect"));
         QTest::mouseClick(button, Qt::LeftButton);
-        if (!waitFor([&] { return controller->status() == OpenConnectConnection::CONNECTED && page.pageStatus() == 2; }, 45000))
+        if (!waitFor([&] { return controller->status() == OpenConnectConnection::CONNECTED && page.pageStatus() == 2; },
+                     45000))
             return fail(QStringLiteral("no tunnel, status %1").arg(int(controller->status())));
         say(QStringLiteral("STEP CONNECTED"));
 
@@ -193,7 +197,8 @@ private:
         shot(window, QStringLiteral("connect-page-connected.png"));
 
         QTest::mouseClick(button, Qt::LeftButton);
-        if (!waitFor([&] { return controller->status() == OpenConnectConnection::IDLE && page.pageStatus() == 0; }, 20000))
+        if (!waitFor([&] { return controller->status() == OpenConnectConnection::IDLE && page.pageStatus() == 0; },
+                     20000))
             return fail(QStringLiteral("the tunnel did not go down"));
         say(QStringLiteral("STEP IDLE"));
         return 0;

@@ -4,11 +4,11 @@
 // the client namespace (tavrix-journey), with the service beside it on that namespace's
 // loopback.
 
-#include "netns.h"
-#include "testmain.h"
-
 #include <QProcess>
 #include <QtTest>
+
+#include "netns.h"
+#include "testmain.h"
 
 using TavrixTest::NetnsLab;
 using TavrixTest::OcservServer;
@@ -60,16 +60,26 @@ void JourneyTest::cleanupTestCase()
 void JourneyTest::signInConnectAndDisconnect()
 {
     QStringList command{binProgram(QStringLiteral("tavrix-journey")),
-                        QStringLiteral("--user"), QStringLiteral("testuser"),
-                        QStringLiteral("--password"), QStringLiteral("testpass"),
+                        QStringLiteral("--user"),
+                        QStringLiteral("testuser"),
+                        QStringLiteral("--password"),
+                        QStringLiteral("testpass"),
                         QStringLiteral("--connect"),
-                        QStringLiteral("--probe"), QString::fromLatin1(NetnsLab::insideAddress), QString::number(echoPort),
-                        QStringLiteral("--service-arg"), QStringLiteral("--openconnect-server"),
-                        QStringLiteral("--service-arg"), QStringLiteral("%1:%2").arg(NetnsLab::serverAddress).arg(OcservServer::port),
-                        QStringLiteral("--service-arg"), QStringLiteral("--openconnect-user"),
-                        QStringLiteral("--service-arg"), QStringLiteral("testuser"),
-                        QStringLiteral("--service-arg"), QStringLiteral("--openconnect-password"),
-                        QStringLiteral("--service-arg"), QStringLiteral("testpass")};
+                        QStringLiteral("--probe"),
+                        QString::fromLatin1(NetnsLab::insideAddress),
+                        QString::number(echoPort),
+                        QStringLiteral("--service-arg"),
+                        QStringLiteral("--openconnect-server"),
+                        QStringLiteral("--service-arg"),
+                        QStringLiteral("%1:%2").arg(NetnsLab::serverAddress).arg(OcservServer::port),
+                        QStringLiteral("--service-arg"),
+                        QStringLiteral("--openconnect-user"),
+                        QStringLiteral("--service-arg"),
+                        QStringLiteral("testuser"),
+                        QStringLiteral("--service-arg"),
+                        QStringLiteral("--openconnect-password"),
+                        QStringLiteral("--service-arg"),
+                        QStringLiteral("testpass")};
     const QString shots = qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR");
     if (!shots.isEmpty())
         command << QStringLiteral("--screenshots") << shots;
@@ -88,15 +98,16 @@ void JourneyTest::signInConnectAndDisconnect()
     }
     QCOMPARE(steps, (QStringList{"SIGNED_OUT", "SIGNED_IN", "CONNECTED", "PROBE_OK", "IDLE"}));
     QCOMPARE(code, 0);
-    QVERIFY2(!text.contains(QLatin1String("\nDIALOG ")), qPrintable(text.section(QLatin1String("\nDIALOG "), 1).left(200)));
+    QVERIFY2(!text.contains(QLatin1String("\nDIALOG ")),
+             qPrintable(text.section(QLatin1String("\nDIALOG "), 1).left(200)));
     // The tunnel is gone again.
     QVERIFY(!m_lab.clientIp({QStringLiteral("link")}).contains(QLatin1String("tun")));
 }
 
 int main(int argc, char *argv[])
 {
-    const QString reason = TavrixTest::tunnelSkipReason({QStringLiteral("ocserv"), QStringLiteral("ocpasswd"),
-                                                         QStringLiteral("certtool")});
+    const QString reason = TavrixTest::tunnelSkipReason(
+        {QStringLiteral("ocserv"), QStringLiteral("ocpasswd"), QStringLiteral("certtool")});
     if (!reason.isEmpty()) {
         fprintf(stderr, "SKIP: journey test %s\n", qPrintable(reason));
         return 77;

@@ -1,5 +1,3 @@
-#include "testmain.h"
-
 #include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -12,6 +10,7 @@
 #include "common/countryflags.h"
 #include "common/crypto.h"
 #include "common/user.h"
+#include "testmain.h"
 
 using namespace Tavrix;
 
@@ -41,8 +40,7 @@ int fileMode(const QString &path)
 
 QJsonObject server(int ipId, const QString &platform, int type, int connectionType = 0)
 {
-    return QJsonObject{{"ip_id", ipId}, {"platform", platform}, {"type", type},
-                       {"connection_type", connectionType}};
+    return QJsonObject{{"ip_id", ipId}, {"platform", platform}, {"type", type}, {"connection_type", connectionType}};
 }
 
 } // namespace
@@ -60,8 +58,8 @@ private slots:
         config->load();
         QCOMPARE(config->activeServer(), 0);
         QVERIFY(config->serverButton());
-        QVERIFY(!config->autoLogin() && !config->killSwitch() && !config->autoConncet()
-                && !config->connectionState() && !config->notify() && !config->refresh());
+        QVERIFY(!config->autoLogin() && !config->killSwitch() && !config->autoConncet() && !config->connectionState() &&
+                !config->notify() && !config->refresh());
         QCOMPARE(config->userName(), QString());
         QCOMPARE(Config::loadState(), qMakePair(0, 0));
         // The store file exists before anything is written, and only its owner can read it.
@@ -74,18 +72,28 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("plain");
         QTest::addColumn<QString>("encoded");
-        QTest::newRow("local e-mail") << "local" << "a.user@example.com" << "VW9CN1cxeVQ9UVgyX11oVS5c";
-        QTest::newRow("local slash") << "local" << "abc/defg" << "VSNUa1YmX1Y=";
+        QTest::newRow("local e-mail") << "local"
+                                      << "a.user@example.com"
+                                      << "VW9CN1cxeVQ9UVgyX11oVS5c";
+        QTest::newRow("local slash") << "local"
+                                     << "abc/defg"
+                                     << "VSNUa1YmX1Y=";
         QTest::newRow("local longer than key")
-            << "local" << "P@ss w0rd!~ 0123456789 longer than the thirty-two character key"
+            << "local"
+            << "P@ss w0rd!~ 0123456789 longer than the thirty-two character key"
             << "ZAFENxI0CUMhEUtiAwl0BXUEcgN7DmVeX1dSJ0FmQlBVLxcwWiYZRS1ZRzZKFTJBLhEnXCJFJFFEXEdiWCNP";
-        QTest::newRow("response") << "response" << "{\"status\":1,\"message\":\"ok\"}"
+        QTest::newRow("response") << "response"
+                                  << "{\"status\":1,\"message\":\"ok\"}"
                                   << "M1sLBFJcGQdHckhUUl5NHwcELxxaShFHB1YY";
-        QTest::newRow("endpoint") << "endpoint" << "https://127.0.0.1:8443/api/login.php"
+        QTest::newRow("endpoint") << "endpoint"
+                                  << "https://127.0.0.1:8443/api/login.php"
                                   << "Oh9cJhFUWF5UXWVFGHhSQEZLXVtmWAc3EgdYHQoIOwUGJgoe";
-        QTest::newRow("link") << "link" << "premium@example.com|1700000000"
+        QTest::newRow("link") << "link"
+                              << "premium@example.com|1700000000"
                               << "AxoMCAURXg8XLQ9aAwQMSw8LKxNDBWZRXEVVQ0NY";
-        QTest::newRow("empty") << "local" << "" << "";
+        QTest::newRow("empty") << "local"
+                               << ""
+                               << "";
         // Non-ASCII text: the key runs over the UTF-8 bytes.
         QTest::newRow("utf-8 bytes") << "local" << QString::fromUtf8("Pässwörd€") << "ZIKTN0E0+oc3VNfAnw==";
     }
@@ -120,8 +128,10 @@ private slots:
     {
         QTest::addColumn<QString>("encoded");
         QTest::addColumn<QString>("plain");
-        QTest::newRow("no padding") << "VSNUa1YmX1Y" << "abc/defg";
-        QTest::newRow("line breaks") << "VSNU\na1Ym\r\nX1Y=" << "abc/defg";
+        QTest::newRow("no padding") << "VSNUa1YmX1Y"
+                                    << "abc/defg";
+        QTest::newRow("line breaks") << "VSNU\na1Ym\r\nX1Y="
+                                     << "abc/defg";
         // Written by earlier releases from "é": the bytes are not UTF-8 and are widened as
         // those releases did, instead of turning into replacement characters.
         QTest::newRow("legacy non-utf8") << "77+d" << QString(QChar(0xFFDB)) + QChar(0xFFFE) + QChar(0xFFAA);
@@ -167,8 +177,8 @@ private slots:
         QCOMPARE(config->userName(), QStringLiteral("a.user@example.com"));
         QCOMPARE(config->password(), QString::fromUtf8("pä$$ wörd"));
         QCOMPARE(config->activeServer(), 4711);
-        QVERIFY(config->notify() && config->killSwitch() && config->connectionState()
-                && config->autoConncet() && config->refresh() && !config->serverButton());
+        QVERIFY(config->notify() && config->killSwitch() && config->connectionState() && config->autoConncet() &&
+                config->refresh() && !config->serverButton());
         QCOMPARE(config->protocol(), 5);
         QCOMPARE(config->country(), QStringLiteral("Bangladesh"));
         QCOMPARE(config->city(), QStringLiteral("Dhaka"));
@@ -180,8 +190,8 @@ private slots:
     void storeStaysOwnerOnly()
     {
         const QString path = Config::storeLocation();
-        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                                        | QFileDevice::ReadOther);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                        QFileDevice::ReadOther);
         Config::setLoginUrl(QStringLiteral("https://127.0.0.1/login"));
         QCOMPARE(fileMode(path), 0600);
         // A plain QSettings writer replaces the file and must keep the mode.
@@ -196,9 +206,7 @@ private slots:
     {
         const auto config = Config::instance();
         config->setUserName(QStringLiteral("fav@example.com"));
-        const auto stored = [&] {
-            return Config::value(config->serverHash(), SettingsKey::Favourites).toString();
-        };
+        const auto stored = [&] { return Config::value(config->serverHash(), SettingsKey::Favourites).toString(); };
         config->addFavourite(12);
         config->addFavourite(7);
         config->addFavourite(12);
@@ -245,9 +253,15 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("port");
-        QTest::newRow("host:port") << "203.0.113.5:8388" << "203.0.113.5" << "8388";
-        QTest::newRow("no colon") << "ss.example.com" << "ss.example.com" << "ss.example.com";
-        QTest::newRow("many colons") << "a:b:c" << "a" << "c";
+        QTest::newRow("host:port") << "203.0.113.5:8388"
+                                   << "203.0.113.5"
+                                   << "8388";
+        QTest::newRow("no colon") << "ss.example.com"
+                                  << "ss.example.com"
+                                  << "ss.example.com";
+        QTest::newRow("many colons") << "a:b:c"
+                                     << "a"
+                                     << "c";
     }
     void shadowsocks()
     {

@@ -1,5 +1,3 @@
-#include "testmain_gui.h"
-
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +9,7 @@
 #include "common/config.h"
 #include "common/countryflags.h"
 #include "common/user.h"
+#include "testmain_gui.h"
 #include "ui/dbox.h"
 #include "ui/servers/dialog.h"
 #include "ui/servers/serverlisticons.h"
@@ -62,7 +61,8 @@ QString listing(ServerSelectionPage &page)
         QStringList rows;
         for (int r = 0; r < header->childCount(); ++r)
             rows << page.bundleOf(header->child(r))->ipName();
-        groups << (widget ? widget->name() : QStringLiteral("?")) + QStringLiteral(": ") + rows.join(QStringLiteral(", "));
+        groups << (widget ? widget->name() : QStringLiteral("?")) + QStringLiteral(": ") +
+                      rows.join(QStringLiteral(", "));
     }
     return groups.join(QStringLiteral(" | "));
 }
@@ -102,8 +102,7 @@ TreeChildItem *openRow(ServerSelectionPage &page, const QString &group, const QS
 
 // Runs action while a modal box of type Box is up: answer is called with the box as soon
 // as it shows. Fails the test when no box shows within two seconds.
-template <typename Box, typename Action, typename Answer>
-bool whileModal(Action action, Answer answer)
+template<typename Box, typename Action, typename Answer> bool whileModal(Action action, Answer answer)
 {
     bool seen = false;
     QTimer poll;
@@ -193,11 +192,9 @@ void ServersTest::rebuild_data()
            " | Gaming Server: Toronto | Streaming Server: Berlin"
            " | Canada: Montreal Germany Gate, Toronto | Germany: Berlin, Frankfurt | Zambia: Lusaka | bhutan: Thimphu";
     QTest::newRow("a search shows no category, matches city or country in any case")
-        << 0 << "GERMANY" << QList<int>{4}
-        << "Canada: Montreal Germany Gate | Germany: Berlin, Frankfurt";
+        << 0 << "GERMANY" << QList<int>{4} << "Canada: Montreal Germany Gate | Germany: Berlin, Frankfurt";
     QTest::newRow("a country search lists every row of it that passes the protocol")
-        << 1 << "germ" << QList<int>{}
-        << "Germany: Berlin";
+        << 1 << "germ" << QList<int>{} << "Germany: Berlin";
     QTest::newRow("protocol 3 keeps exact UDP only")
         << 3 << "" << QList<int>{3}
         << "High Speed Server: Berlin | Gaming Server: Toronto | Streaming Server: Berlin"
@@ -205,10 +202,8 @@ void ServersTest::rebuild_data()
     QTest::newRow("protocol 4 keeps exact TCP only")
         << 4 << "" << QList<int>{}
         << "High Speed Server: Frankfurt | Ad Blocking Server: Lusaka | Germany: Frankfurt | Zambia: Lusaka";
-    QTest::newRow("protocol 5 is type 4: nothing here")
-        << 5 << "" << QList<int>{} << "";
-    QTest::newRow("protocol 6 is type 5")
-        << 6 << "" << QList<int>{} << "Ad Blocking Server: Lusaka | Zambia: Lusaka";
+    QTest::newRow("protocol 5 is type 4: nothing here") << 5 << "" << QList<int>{} << "";
+    QTest::newRow("protocol 6 is type 5") << 6 << "" << QList<int>{} << "Ad Blocking Server: Lusaka | Zambia: Lusaka";
     QTest::newRow("protocol 7 is type 6")
         << 7 << "" << QList<int>{6} << "Favorite Server: Montreal Germany Gate | Canada: Montreal Germany Gate";
     QTest::newRow("protocol 2 is type 2")
@@ -262,11 +257,15 @@ void ServersTest::fastestServer_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("emitted");
 
-    QTest::newRow("first in account order") << 0 << "" << "Germany" << 276 << 1;
+    QTest::newRow("first in account order") << 0 << ""
+                                            << "Germany" << 276 << 1;
     // Frankfurt (type 2) is hidden by protocol 1, and still the fastest.
-    QTest::newRow("even when the protocol hides it") << 1 << "" << "Germany" << 276 << 1;
-    QTest::newRow("even when no row is left") << 5 << "" << "Germany" << 276 << 1;
-    QTest::newRow("not while searching") << 0 << "Toronto" << "" << 0 << 0;
+    QTest::newRow("even when the protocol hides it") << 1 << ""
+                                                     << "Germany" << 276 << 1;
+    QTest::newRow("even when no row is left") << 5 << ""
+                                              << "Germany" << 276 << 1;
+    QTest::newRow("not while searching") << 0 << "Toronto"
+                                         << "" << 0 << 0;
 }
 
 void ServersTest::fastestServer()
@@ -302,7 +301,7 @@ void ServersTest::lockedRows_data()
     QTest::addColumn<QJsonObject>("fields");
     QTest::addColumn<int>("loyalUser");
     QTest::addColumn<bool>("answerYes");
-    QTest::addColumn<QString>("question");  // empty: the pick connects
+    QTest::addColumn<QString>("question"); // empty: the pick connects
     QTest::addColumn<bool>("paymentPage");
     QTest::addColumn<QString>("openedUrl");
 
@@ -385,7 +384,8 @@ void ServersTest::favouriteToggleTwiceRestoresList()
     // Enough countries between Canada and Germany that Germany is found by scrolling.
     QVector<IPBundlePtr> account = sampleAccount();
     for (int i = 1; i <= 30; ++i)
-        account.append(server(100 + i, QStringLiteral("Country %1").arg(i, 2, 10, QLatin1Char('0')), 4, QStringLiteral("Town %1").arg(i)));
+        account.append(server(100 + i, QStringLiteral("Country %1").arg(i, 2, 10, QLatin1Char('0')), 4,
+                              QStringLiteral("Town %1").arg(i)));
     User::instance()->setBundles(account);
     m_page->onFilter();
     const QString before = listing(*m_page);
@@ -411,7 +411,9 @@ void ServersTest::favouriteToggleTwiceRestoresList()
     QVERIFY(toggle(berlin));
     QCOMPARE(Config::instance()->favourites(), QVector<int>{4});
     QVERIFY(listing(*m_page).contains("Favorite Server: Berlin | "));
-    QVERIFY(QSettings(QStringLiteral("Quennark Limited"), QStringLiteral("Tavrix")).value(QStringLiteral("FAVORITE")).toBool());
+    QVERIFY(QSettings(QStringLiteral("Quennark Limited"), QStringLiteral("Tavrix"))
+                .value(QStringLiteral("FAVORITE"))
+                .toBool());
     QTreeWidgetItem *germany = header(*m_page, "Germany");
     QVERIFY(germany->isExpanded());
     QVERIFY(qobject_cast<TreeParentItem *>(m_page->itemWidget(germany))->isExpanded());
@@ -498,7 +500,8 @@ void ServersTest::scrollingKeepsRowsInPlace()
     // on screen must have its widget, in its place, and a long group must not pile them up.
     QVector<IPBundlePtr> account;
     for (int i = 1; i <= 300; ++i)
-        account.append(server(i, "Canada", 124, QStringLiteral("Town %1").arg(i), {{"ip", i % 50 ? "10.1.1.1" : "8.8.8.8"}}));
+        account.append(
+            server(i, "Canada", 124, QStringLiteral("Town %1").arg(i), {{"ip", i % 50 ? "10.1.1.1" : "8.8.8.8"}}));
     User::instance()->setBundles(account);
     Config::instance()->addFavourite(150);
     m_page->onFilter();
@@ -525,7 +528,8 @@ void ServersTest::scrollingKeepsRowsInPlace()
             if (auto *row = qobject_cast<TreeChildItem *>(widget)) {
                 const int id = row->bundle()->ip_id();
                 QCOMPARE(row->findChild<QLabel *>(QStringLiteral("lblLock"))->isVisible(), id % 50 == 0);
-                QCOMPARE(row->findChild<QPushButton *>(QStringLiteral("btnFavorite"))->property("favourite").toBool(), id == 150);
+                QCOMPARE(row->findChild<QPushButton *>(QStringLiteral("btnFavorite"))->property("favourite").toBool(),
+                         id == 150);
             }
         }
     } while (bar->value() < bar->maximum());

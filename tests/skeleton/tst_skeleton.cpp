@@ -1,6 +1,6 @@
-#include "testmain.h"
-
 #include <QStandardPaths>
+
+#include "testmain.h"
 
 class SkeletonTest : public QObject
 {

@@ -55,7 +55,8 @@ public:
         }
         QDeadlineTimer deadline(10000);
         while (m_url.isEmpty() || m_caFile.isEmpty()) {
-            if (!m_process->canReadLine() && !m_process->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            if (!m_process->canReadLine() &&
+                !m_process->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
                 if (deadline.hasExpired() || m_process->state() != QProcess::Running)
                     break;
                 continue;
@@ -120,7 +121,8 @@ public:
     QJsonArray requests() { return QJsonDocument::fromJson(control(QStringLiteral("/__control/requests"))).array(); }
 
     // A plain request to the service, trusted through its CA; status -2 on a network error.
-    struct Answer {
+    struct Answer
+    {
         int status = -2;
         QByteArray body;
     };

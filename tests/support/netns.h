@@ -64,8 +64,8 @@ inline QString tunnelSkipReason(const QStringList &programs = {})
     if (!QFileInfo::exists(QStringLiteral("/dev/net/tun")))
         return QStringLiteral("needs /dev/net/tun");
     for (const QString &program : QStringList{QStringLiteral("ip")} + programs) {
-        if (QStandardPaths::findExecutable(program).isEmpty()
-            && QStandardPaths::findExecutable(program, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}).isEmpty())
+        if (QStandardPaths::findExecutable(program).isEmpty() &&
+            QStandardPaths::findExecutable(program, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}).isEmpty())
             return QStringLiteral("needs the program %1").arg(program);
     }
     // Root in a container may still be refused namespaces.
@@ -94,9 +94,9 @@ public:
         m_clientLink = QStringLiteral("tvx%1c").arg(id);
         m_dir.setAutoRemove(true);
         // Servers drop privileges; they must still reach their files here.
-        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                | QFileDevice::ReadGroup | QFileDevice::ExeGroup
-                                                | QFileDevice::ReadOther | QFileDevice::ExeOther);
+        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                                QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                                                QFileDevice::ReadOther | QFileDevice::ExeOther);
     }
 
     ~NetnsLab() { down(); }
@@ -127,8 +127,8 @@ public:
         const QList<QStringList> steps = {
             {"netns", "add", m_serverNs},
             {"netns", "add", m_clientNs},
-            {"link", "add", m_serverLink, "netns", m_serverNs, "type", "veth", "peer", "name", m_clientLink,
-             "netns", m_clientNs},
+            {"link", "add", m_serverLink, "netns", m_serverNs, "type", "veth", "peer", "name", m_clientLink, "netns",
+             m_clientNs},
             {"-n", m_serverNs, "addr", "add", QStringLiteral("%1/24").arg(serverAddress), "dev", m_serverLink},
             {"-n", m_clientNs, "addr", "add", QStringLiteral("%1/24").arg(clientAddress), "dev", m_clientLink},
             {"-n", m_serverNs, "link", "set", "lo", "up"},
@@ -309,16 +309,16 @@ public:
         QDir().mkpath(m_dir);
         writeFile(QStringLiteral("ca.tmpl"), "cn = \"Tavrix Test CA\"\norganization = \"Tavrix Test\"\nserial = 1\n"
                                              "expiration_days = 30\nca\nsigning_key\ncert_signing_key\n");
-        if (!certtool({"--generate-privkey", "--key-type=ecdsa", "--outfile", path("ca-key.pem")}, error)
-            || !certtool({"--generate-self-signed", "--load-privkey", path("ca-key.pem"), "--template", path("ca.tmpl"),
-                          "--outfile", path("ca-cert.pem")},
-                         error))
+        if (!certtool({"--generate-privkey", "--key-type=ecdsa", "--outfile", path("ca-key.pem")}, error) ||
+            !certtool({"--generate-self-signed", "--load-privkey", path("ca-key.pem"), "--template", path("ca.tmpl"),
+                       "--outfile", path("ca-cert.pem")},
+                      error))
             return false;
         if (!renewServerKey(error))
             return false;
         QFile::remove(path("ocpasswd"));
-        for (const QStringList &user : {QStringList{"testuser", "testpass", ""},
-                                        QStringList{"guser", "testpass2", "group1,group2"}}) {
+        for (const QStringList &user :
+             {QStringList{"testuser", "testpass", ""}, QStringList{"guser", "testpass2", "group1,group2"}}) {
             QStringList arguments{"-c", path("ocpasswd")};
             if (!user[2].isEmpty())
                 arguments << "-g" << user[2];
@@ -342,8 +342,8 @@ public:
                       .arg(NetnsLab::serverAddress)
                       .arg(++m_serial)
                       .toLatin1());
-        return certtool({"--generate-privkey", "--key-type=ecdsa", "--outfile", path("server-key.pem")}, error)
-            && certtool({"--generate-certificate", "--load-privkey", path("server-key.pem"), "--load-ca-certificate",
+        return certtool({"--generate-privkey", "--key-type=ecdsa", "--outfile", path("server-key.pem")}, error) &&
+               certtool({"--generate-certificate", "--load-privkey", path("server-key.pem"), "--load-ca-certificate",
                          path("ca-cert.pem"), "--load-ca-privkey", path("ca-key.pem"), "--template",
                          path("server.tmpl"), "--outfile", path("server-cert.pem")},
                         error);

@@ -38,18 +38,18 @@ inline void setIdentity()
 
 } // namespace TavrixTest
 
-#define TAVRIX_TEST_MAIN_IMPL(AppClass, TestObject)                                        \
-    int main(int argc, char *argv[])                                                       \
-    {                                                                                      \
-        TavrixTest::isolateXdg();                                                          \
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                \
-            qputenv("QT_QPA_PLATFORM", "offscreen");                                       \
-        TavrixTest::setIdentity();                                                         \
-        AppClass app(argc, argv);                                                          \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                           \
-        TestObject tc;                                                                     \
-        QTEST_SET_MAIN_SOURCE_PATH                                                         \
-        return QTest::qExec(&tc, argc, argv);                                              \
+#define TAVRIX_TEST_MAIN_IMPL(AppClass, TestObject)                                                                    \
+    int main(int argc, char *argv[])                                                                                   \
+    {                                                                                                                  \
+        TavrixTest::isolateXdg();                                                                                      \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                                            \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                                                                   \
+        TavrixTest::setIdentity();                                                                                     \
+        AppClass app(argc, argv);                                                                                      \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }
 
 // Core tests: no widgets. Widget tests include testmain_gui.h.

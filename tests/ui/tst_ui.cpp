@@ -1,9 +1,6 @@
 // Window, sign-in pages, hub and menu without a service: everything that is decided before
 // (or without) a network request.
 
-#include "testmain_gui.h"
-#include "uitesthelpers.h"
-
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
@@ -23,6 +20,7 @@
 #include "common/config.h"
 #include "common/user.h"
 #include "platform/paths.h"
+#include "testmain_gui.h"
 #include "ui/account/menucard.h"
 #include "ui/autologinpage.h"
 #include "ui/loginpage.h"
@@ -32,6 +30,7 @@
 #include "ui/msgbox.h"
 #include "ui/overlay.h"
 #include "ui/serverpage.h"
+#include "uitesthelpers.h"
 #include "vpn/openconnectconnection.h"
 
 using namespace Tavrix;
@@ -260,19 +259,25 @@ void UiTest::loginModeWidgets_data()
                                 "btnForgotPassword SignUpButton socalAuth googlSignInButton TopLebelWidget"
                              << "editConfirmPassword lblConfirmPasswordPrefixIcon confirmPasswordWidget "
                                 "subscriptionCodeWidget lblDivder cbUserConsent appleSignInButton lblSubTextOne"
-                             << "Log In to Your Account" << "" << "Log In";
+                             << "Log In to Your Account"
+                             << ""
+                             << "Log In";
     QTest::newRow("sign-up") << 1
                              << "editPassword passwordWidget editConfirmPassword lblConfirmPasswordPrefixIcon "
                                 "confirmPasswordWidget subscriptionCodeWidget lblDivder cbUserConsent TopLebelWidget "
                                 "socalAuth googlSignInButton lblSubTextOne lblSubTexttwo singButton"
                              << "appVersion btnForgotPassword SignUpButton appleSignInButton"
-                             << "Create Your Tavrix VPN ID" << "Buy one subsciription and use 5 devices" << "Sign Up";
+                             << "Create Your Tavrix VPN ID"
+                             << "Buy one subsciription and use 5 devices"
+                             << "Sign Up";
     QTest::newRow("reset") << 2 << "TopLebelWidget editUsername lblSubTextOne lblSubTexttwo singButton"
                            << "editPassword editPasswordPrefixIcon lblPasswordSuffixIcon passwordWidget "
                               "editConfirmPassword lblConfirmPasswordPrefixIcon confirmPasswordWidget "
                               "subscriptionCodeWidget lblDivder cbUserConsent appVersion btnForgotPassword "
                               "socalAuth appleSignInButton"
-                           << "Reset Your Password" << "Submit your registered email to find" << "Submit";
+                           << "Reset Your Password"
+                           << "Submit your registered email to find"
+                           << "Submit";
 }
 
 void UiTest::loginModeWidgets()
@@ -359,11 +364,16 @@ void UiTest::signInInputChecks_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("byReturn");
     const QString message = QStringLiteral("Invalid credentials. Please enter both username and password.");
-    QTest::newRow("both empty") << "" << "" << false;
-    QTest::newRow("no user") << "" << "secret1" << false;
-    QTest::newRow("spaces only user") << "   " << "secret1" << false;
-    QTest::newRow("spaces only password") << "me@tavrixvpn.test" << "  \t " << false;
-    QTest::newRow("by Return") << "me@tavrixvpn.test" << "" << true;
+    QTest::newRow("both empty") << ""
+                                << "" << false;
+    QTest::newRow("no user") << ""
+                             << "secret1" << false;
+    QTest::newRow("spaces only user") << "   "
+                                      << "secret1" << false;
+    QTest::newRow("spaces only password") << "me@tavrixvpn.test"
+                                          << "  \t " << false;
+    QTest::newRow("by Return") << "me@tavrixvpn.test"
+                               << "" << true;
 }
 
 void UiTest::signInInputChecks()
@@ -399,13 +409,34 @@ void UiTest::signUpInputChecks_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("confirmation");
     QTest::addColumn<QString>("message");
-    QTest::newRow("no e-mail, everything else wrong too") << "" << "abc" << "xyz" << "Please enter valid email address!";
-    QTest::newRow("e-mail of spaces") << "   " << "abcdef" << "abcdef" << "Please enter valid email address!";
-    QTest::newRow("no password") << "x" << "" << "abcdef" << "Invalid credentials";
-    QTest::newRow("no confirmation") << "x" << "abcdef" << " " << "Invalid credentials";
-    QTest::newRow("short before mismatch") << "x" << "abcde" << "zzzzzzzz" << "Password should be minimum 6 characters";
-    QTest::newRow("spaces do not count") << "x" << "ab c de" << "abcde" << "Password should be minimum 6 characters";
-    QTest::newRow("mismatch") << "x" << "abcdef" << "abcdeg" << "Passwords do not match";
+    QTest::newRow("no e-mail, everything else wrong too") << ""
+                                                          << "abc"
+                                                          << "xyz"
+                                                          << "Please enter valid email address!";
+    QTest::newRow("e-mail of spaces") << "   "
+                                      << "abcdef"
+                                      << "abcdef"
+                                      << "Please enter valid email address!";
+    QTest::newRow("no password") << "x"
+                                 << ""
+                                 << "abcdef"
+                                 << "Invalid credentials";
+    QTest::newRow("no confirmation") << "x"
+                                     << "abcdef"
+                                     << " "
+                                     << "Invalid credentials";
+    QTest::newRow("short before mismatch") << "x"
+                                           << "abcde"
+                                           << "zzzzzzzz"
+                                           << "Password should be minimum 6 characters";
+    QTest::newRow("spaces do not count") << "x"
+                                         << "ab c de"
+                                         << "abcde"
+                                         << "Password should be minimum 6 characters";
+    QTest::newRow("mismatch") << "x"
+                              << "abcdef"
+                              << "abcdeg"
+                              << "Passwords do not match";
 }
 
 void UiTest::signUpInputChecks()
@@ -450,8 +481,10 @@ void UiTest::passwordReveal_data()
 {
     QTest::addColumn<QString>("icon");
     QTest::addColumn<QString>("field");
-    QTest::newRow("password") << "lblPasswordSuffixIcon" << "editPassword";
-    QTest::newRow("confirmation") << "lblPasswordSuffixIcon_2" << "editConfirmPassword";
+    QTest::newRow("password") << "lblPasswordSuffixIcon"
+                              << "editPassword";
+    QTest::newRow("confirmation") << "lblPasswordSuffixIcon_2"
+                                  << "editConfirmPassword";
 }
 
 void UiTest::passwordReveal()
@@ -590,7 +623,8 @@ void UiTest::hubNavigation()
     QVERIFY2(source, qPrintable(sender));
     std::unique_ptr<QSignalSpy> spy;
     if (!forwarded.isEmpty()) {
-        const QByteArray signature = QMetaObject::normalizedSignature(qPrintable(QStringLiteral("2%1()").arg(forwarded)));
+        const QByteArray signature =
+            QMetaObject::normalizedSignature(qPrintable(QStringLiteral("2%1()").arg(forwarded)));
         spy = std::make_unique<QSignalSpy>(&hub, signature.constData());
         QVERIFY(spy->isValid());
     }
@@ -605,7 +639,8 @@ void UiTest::hubNavigation()
 void UiTest::hubFastestButtonFollowsServerList()
 {
     ServerPage hub;
-    auto *title = hub.findChild<QWidget *>(QStringLiteral("fastServer"))->findChild<QLabel *>(QStringLiteral("lblTitle"));
+    auto *title =
+        hub.findChild<QWidget *>(QStringLiteral("fastServer"))->findChild<QLabel *>(QStringLiteral("lblTitle"));
     QVERIFY(title);
     auto config = Config::instance();
     config->setFastestServer(QStringLiteral("Netherlands"));
@@ -633,7 +668,8 @@ void UiTest::hubSplitTunnelItem()
     ServerPage hub;
     hub.sideStack()->setCurrentIndex(1);
     hub.mainStack()->setCurrentIndex(1);
-    QVERIFY(QMetaObject::invokeMethod(hub.findChild<QObject *>(QStringLiteral("settingPage")), "splitTunnelButtonClicked"));
+    QVERIFY(
+        QMetaObject::invokeMethod(hub.findChild<QObject *>(QStringLiteral("settingPage")), "splitTunnelButtonClicked"));
     QCOMPARE(hub.sideStack()->currentIndex(), 9);
     QCOMPARE(hub.mainStack()->currentIndex(), main);
 }
@@ -772,7 +808,8 @@ void UiTest::menuOpensAddresses()
     Config::setRateUsUrl(QStringLiteral("https://rate.tavrixvpn.test/app"));
     MenuPage menu;
     menu.show();
-    QTest::mouseClick(menu.findChild<QWidget *>(QStringLiteral("purchaseForFriend")), Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseClick(menu.findChild<QWidget *>(QStringLiteral("purchaseForFriend")), Qt::LeftButton, {},
+                      QPoint(10, 10));
     QTest::mouseClick(menu.findChild<QWidget *>(QStringLiteral("rateUsButton")), Qt::LeftButton, {}, QPoint(10, 10));
     QCOMPARE(m_urls->opened.size(), 2);
     QCOMPARE(m_urls->opened.at(0).path(), QStringLiteral("/buy-vpn-for-friends-and-family/"));
@@ -801,10 +838,14 @@ void UiTest::accountCard_data()
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("picture");
-    QTest::newRow("free") << 0 << 0 << "Status: Free" << ":/assets/my account free.png";
-    QTest::newRow("scratch card") << 0 << 1 << "Status: Scratch Card" << ":/assets/my account card.png";
-    QTest::newRow("premium") << 0 << 2 << "Status: Premium" << ":/assets/my account premium.png";
-    QTest::newRow("loyal premium") << 1 << 2 << "Status: Loyal Premium" << ":/assets/loyal_server.png";
+    QTest::newRow("free") << 0 << 0 << "Status: Free"
+                          << ":/assets/my account free.png";
+    QTest::newRow("scratch card") << 0 << 1 << "Status: Scratch Card"
+                                  << ":/assets/my account card.png";
+    QTest::newRow("premium") << 0 << 2 << "Status: Premium"
+                             << ":/assets/my account premium.png";
+    QTest::newRow("loyal premium") << 1 << 2 << "Status: Loyal Premium"
+                                   << ":/assets/loyal_server.png";
 }
 
 void UiTest::accountCard()
@@ -1220,7 +1261,8 @@ void UiTest::signInPageFits()
     const QString folder = qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR");
     if (!folder.isEmpty()) {
         QDir().mkpath(folder);
-        window.grab().save(folder + QStringLiteral("/signin-%1-%2x%3.png").arg(mode).arg(size.width()).arg(size.height()));
+        window.grab().save(folder +
+                           QStringLiteral("/signin-%1-%2x%3.png").arg(mode).arg(size.width()).arg(size.height()));
     }
 }
 

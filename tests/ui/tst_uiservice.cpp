@@ -1,10 +1,6 @@
 // The window against the development service: the start decision's fetch, signing in,
 // up and out, and the configuration waits with their time-outs.
 
-#include "devservice.h"
-#include "testmain_gui.h"
-#include "uitesthelpers.h"
-
 #include <QCheckBox>
 #include <QDateTime>
 #include <QJsonObject>
@@ -17,10 +13,13 @@
 #include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
+#include "devservice.h"
+#include "testmain_gui.h"
 #include "ui/autologinpage.h"
 #include "ui/loginpage.h"
 #include "ui/mainwindow.h"
 #include "ui/serverpage.h"
+#include "uitesthelpers.h"
 #include "vpn/openconnectconnection.h"
 
 using namespace Tavrix;
@@ -177,9 +176,12 @@ void UiServiceTest::signIn_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("success");
-    QTest::newRow("premium") << "premium@tavrixvpn.test" << "premiumpass1" << true;
-    QTest::newRow("blanks are dropped") << " premium@tavrixvpn.test " << "premium pass1" << true;
-    QTest::newRow("wrong password") << "premium@tavrixvpn.test" << "nottheone" << false;
+    QTest::newRow("premium") << "premium@tavrixvpn.test"
+                             << "premiumpass1" << true;
+    QTest::newRow("blanks are dropped") << " premium@tavrixvpn.test "
+                                        << "premium pass1" << true;
+    QTest::newRow("wrong password") << "premium@tavrixvpn.test"
+                                    << "nottheone" << false;
 }
 
 void UiServiceTest::signIn()
@@ -307,8 +309,10 @@ void UiServiceTest::signUp_data()
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("sentCode");
     QTest::addColumn<bool>("success");
-    QTest::newRow("new account with offers") << "new.user@tavrixvpn.test" << true << "" << "" << true;
-    QTest::newRow("any form of e-mail goes to the server") << "not-an-address" << false << " AB 12 " << "AB12" << false;
+    QTest::newRow("new account with offers") << "new.user@tavrixvpn.test" << true << ""
+                                             << "" << true;
+    QTest::newRow("any form of e-mail goes to the server") << "not-an-address" << false << " AB 12 "
+                                                           << "AB12" << false;
 }
 
 void UiServiceTest::signUp()

@@ -2,16 +2,6 @@
 // template filling, connect results, status bookkeeping, the authentication form rules,
 // trust on first use of server keys and what reaches the log.
 
-#include "testmain.h"
-
-#include "log/logger.h"
-#include "platform/commandsocket.h"
-#include "vpn/openconnectconnection.h"
-#include "vpn/openconnectserver.h"
-#include "vpn/openconnectsession.h"
-#include "vpn/openvpnrunner.h"
-#include "vpn/trustdatabase.h"
-
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -20,6 +10,15 @@
 #include <gnutls/crypto.h>
 #include <gnutls/x509.h>
 #include <openconnect.h>
+
+#include "log/logger.h"
+#include "platform/commandsocket.h"
+#include "testmain.h"
+#include "vpn/openconnectconnection.h"
+#include "vpn/openconnectserver.h"
+#include "vpn/openconnectsession.h"
+#include "vpn/openvpnrunner.h"
+#include "vpn/trustdatabase.h"
 
 using namespace Tavrix;
 
@@ -201,15 +200,20 @@ void TestVpn::setConfigFillsTemplate_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("all three") << QByteArray("remote remoteIP remotePort\nverify-x509 remoteServerIP")
-                               << "10.0.0.1:1194" << "remote 10.0.0.1 1194\nverify-x509 10.0.0.1";
-    QTest::newRow("no port") << QByteArray("remote remoteIP remotePort") << "10.0.0.1" << "remote 10.0.0.1 ";
+                               << "10.0.0.1:1194"
+                               << "remote 10.0.0.1 1194\nverify-x509 10.0.0.1";
+    QTest::newRow("no port") << QByteArray("remote remoteIP remotePort") << "10.0.0.1"
+                             << "remote 10.0.0.1 ";
     QTest::newRow("first only") << QByteArray("remoteIP remoteIP remotePort remotePort") << "h:1"
                                 << "h remoteIP 1 remotePort";
-    QTest::newRow("placeholder missing") << QByteArray("proto udp\nremote remoteIP") << "h:1" << "proto udp\nremote h";
-    QTest::newRow("ends at NUL") << QByteArray("remote remoteIP\0trailing", 24) << "h:1" << "remote h";
+    QTest::newRow("placeholder missing") << QByteArray("proto udp\nremote remoteIP") << "h:1"
+                                         << "proto udp\nremote h";
+    QTest::newRow("ends at NUL") << QByteArray("remote remoteIP\0trailing", 24) << "h:1"
+                                 << "remote h";
     QTest::newRow("latin-1") << QByteArray("# caf\xe9\nremote remoteIP") << "h:1"
                              << QString::fromUtf8("# café\nremote h");
-    QTest::newRow("case-sensitive") << QByteArray("REMOTEIP remoteip") << "h:1" << "REMOTEIP remoteip";
+    QTest::newRow("case-sensitive") << QByteArray("REMOTEIP remoteip") << "h:1"
+                                    << "REMOTEIP remoteip";
 }
 
 void TestVpn::setConfigFillsTemplate()
@@ -231,13 +235,34 @@ void TestVpn::connectChecksInOrder_data()
     QTest::addColumn<int>("result");
 
     // The server is checked before the credentials.
-    QTest::newRow("openconnect, no host, no credentials") << 2 << "" << "" << "" << "" << 4;
-    QTest::newRow("openconnect, no user") << 2 << "127.0.0.1" << "" << "" << "pw" << 3;
-    QTest::newRow("openconnect, no password") << 2 << "127.0.0.1" << "" << "u" << "" << 3;
-    QTest::newRow("openvpn, no config, no credentials") << 1 << "" << "" << "" << "" << 4;
-    QTest::newRow("openvpn, no password") << 1 << "" << "cmVtb3Rl" << "u" << "" << 3;
-    QTest::newRow("no engine") << 3 << "" << "" << "" << "" << 0;
-    QTest::newRow("unknown type") << 42 << "" << "" << "" << "" << 0;
+    QTest::newRow("openconnect, no host, no credentials") << 2 << ""
+                                                          << ""
+                                                          << ""
+                                                          << "" << 4;
+    QTest::newRow("openconnect, no user") << 2 << "127.0.0.1"
+                                          << ""
+                                          << ""
+                                          << "pw" << 3;
+    QTest::newRow("openconnect, no password") << 2 << "127.0.0.1"
+                                              << ""
+                                              << "u"
+                                              << "" << 3;
+    QTest::newRow("openvpn, no config, no credentials") << 1 << ""
+                                                        << ""
+                                                        << ""
+                                                        << "" << 4;
+    QTest::newRow("openvpn, no password") << 1 << ""
+                                          << "cmVtb3Rl"
+                                          << "u"
+                                          << "" << 3;
+    QTest::newRow("no engine") << 3 << ""
+                               << ""
+                               << ""
+                               << "" << 0;
+    QTest::newRow("unknown type") << 42 << ""
+                                  << ""
+                                  << ""
+                                  << "" << 0;
 }
 
 void TestVpn::connectChecksInOrder()

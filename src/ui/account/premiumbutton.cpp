@@ -37,8 +37,8 @@ void PremiumButton::refresh()
         setBackground(QStringLiteral("border-image: url(:/assets/PremiumBack.png) stretch stretch;"));
     }
     if (user->expire_in_days() != 0) {
-        setText(QStringLiteral("Expiring in") + QLatin1Char(' ') + QString::number(user->expire_in_days())
-                + QLatin1Char(' ') + QStringLiteral("days"));
+        setText(QStringLiteral("Expiring in") + QLatin1Char(' ') + QString::number(user->expire_in_days()) +
+                QLatin1Char(' ') + QStringLiteral("days"));
         setEnabled(false);
     } else {
         setText(QStringLiteral("Subscription Expired"));

@@ -320,7 +320,8 @@ void ConnectPage::showProtection(bool store)
         if (bundle)
             m_lblSelectionIp->setText(bundle->ip().section(QLatin1Char(':'), 0, 0));
         else
-            qCritical() << "Exception occurred: " << "Active bundle is null";
+            qCritical() << "Exception occurred: "
+                        << "Active bundle is null";
         m_lblProtectedLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/protected.png")));
         m_lblIPLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/ip.png")));
         m_lblProtectedText->setText(QStringLiteral("Protected Now"));

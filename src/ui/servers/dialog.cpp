@@ -17,16 +17,16 @@ Dialog::Dialog(QWidget *parent)
 
     m_icon = new QLabel(this);
     m_icon->setObjectName(QStringLiteral("lblIcon"));
-    m_icon->setPixmap(QPixmap(QStringLiteral(":/assets/120.png"))
-                          .scaled(40, 40, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    m_icon->setPixmap(
+        QPixmap(QStringLiteral(":/assets/120.png")).scaled(40, 40, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     m_icon->setFixedSize(44, 44);
     m_icon->setAlignment(Qt::AlignCenter);
 
     m_text = new QLabel(this);
     m_text->setObjectName(QStringLiteral("lblText"));
     m_text->setWordWrap(true);
-    m_text->setStyleSheet(QStringLiteral(
-        "font-family: Montserrat; font-size: 14px; font-weight: 500; color: #434343;"));
+    m_text->setStyleSheet(
+        QStringLiteral("font-family: Montserrat; font-size: 14px; font-weight: 500; color: #434343;"));
 
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(16, 10, 16, 10);

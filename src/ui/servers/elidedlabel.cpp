@@ -53,8 +53,8 @@ void ElidedLabel::paintEvent(QPaintEvent *event)
     }
     QPainter painter(this);
     drawFrame(&painter);
-    style()->drawItemText(&painter, contentsRect(), QStyle::visualAlignment(layoutDirection(), alignment()),
-                          palette(), isEnabled(), displayedText(), foregroundRole());
+    style()->drawItemText(&painter, contentsRect(), QStyle::visualAlignment(layoutDirection(), alignment()), palette(),
+                          isEnabled(), displayedText(), foregroundRole());
 }
 
 } // namespace Tavrix

@@ -56,7 +56,8 @@ void QuickServerButton::onStatusChanged(OpenConnectConnection::Status status)
 void QuickServerButton::applyTextColours()
 {
     const QString colour = m_connected ? QStringLiteral("#FFFFFF") : QStringLiteral("#434343");
-    m_lblTitle->setStyleSheet(QStringLiteral("color: %1; font-size: 18px; font-weight: 600; background: transparent;").arg(colour));
+    m_lblTitle->setStyleSheet(
+        QStringLiteral("color: %1; font-size: 18px; font-weight: 600; background: transparent;").arg(colour));
     m_lblSubtitle->setStyleSheet(QStringLiteral("color: %1; font-size: 14px; background: transparent;").arg(colour));
 }
 

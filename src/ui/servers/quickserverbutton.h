@@ -2,10 +2,10 @@
 
 #include <QWidget>
 
+#include <functional>
+
 #include "common/ipbundle.h"
 #include "vpn/openconnectconnection.h"
-
-#include <functional>
 
 class QLabel;
 

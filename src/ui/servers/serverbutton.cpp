@@ -9,8 +9,8 @@
 #include <QVBoxLayout>
 
 #include "common/user.h"
-#include "ui/servers/elidedlabel.h"
 #include "ui/servers/circularflag.h"
+#include "ui/servers/elidedlabel.h"
 
 namespace Tavrix {
 
@@ -70,8 +70,10 @@ void ServerButton::applyColours()
     const bool linked = m_status != OpenConnectConnection::IDLE;
     const QString plain = linked ? QStringLiteral("#FFFFFF") : QStringLiteral("#000000");
     const QString country = linked ? QStringLiteral("#FFFFFF") : QStringLiteral("rgb(191, 30, 46)");
-    m_lblChangeLocation->setStyleSheet(QStringLiteral("color: %1; font-size: 12px; background: transparent;").arg(plain));
-    m_lblCountry->setStyleSheet(QStringLiteral("color: %1; font-size: 18px; font-weight: 700; background: transparent;").arg(country));
+    m_lblChangeLocation->setStyleSheet(
+        QStringLiteral("color: %1; font-size: 12px; background: transparent;").arg(plain));
+    m_lblCountry->setStyleSheet(
+        QStringLiteral("color: %1; font-size: 18px; font-weight: 700; background: transparent;").arg(country));
     m_lblCity->setStyleSheet(QStringLiteral("color: %1; font-size: 13px; background: transparent;").arg(plain));
     m_lblArrow->setStyleSheet(QStringLiteral("color: %1; font-size: 30px; background: transparent;").arg(country));
     update();

@@ -1,5 +1,4 @@
 #include "ui/servers/serverselectionpage.h"
-#include "ui_serverselectionpage.h"
 
 #include <QDesktopServices>
 #include <QMap>
@@ -13,10 +12,11 @@
 #include "common/countryflags.h"
 #include "common/user.h"
 #include "ui/dbox.h"
-#include "ui/webaddresses.h"
 #include "ui/servers/serverlisticons.h"
 #include "ui/servers/treechilditem.h"
 #include "ui/servers/treeparentitem.h"
+#include "ui/webaddresses.h"
+#include "ui_serverselectionpage.h"
 
 namespace Tavrix {
 
@@ -38,7 +38,8 @@ const int overscanPixels = 240;
 // every one of them on each scroll step).
 const int keepPixels = 600;
 
-struct Category {
+struct Category
+{
     const char *name;
     int code;
     bool (*isMember)(const IPBundle &bundle, const QSet<int> &favourites);
@@ -191,8 +192,8 @@ QWidget *ServerSelectionPage::makeWidget(QTreeWidgetItem *item)
         connect(row, &TreeChildItem::favoriteButtonClick, this, [this, row] { onRowFavoriteClicked(row); });
         widget = row;
     } else {
-        auto *header = new TreeParentItem(item->data(0, GroupNameRole).toString(),
-                                          item->data(0, GroupCodeRole).toInt(), tree);
+        auto *header =
+            new TreeParentItem(item->data(0, GroupNameRole).toString(), item->data(0, GroupCodeRole).toInt(), tree);
         header->setExpanded(item->isExpanded());
         widget = header;
     }
@@ -242,8 +243,7 @@ void ServerSelectionPage::createVisibleWidgets()
 
 bool ServerSelectionPage::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == ui->treeServerList->viewport()
-        && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+    if (watched == ui->treeServerList->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         createVisibleWidgets();
     return QWidget::eventFilter(watched, event);
 }
@@ -306,8 +306,8 @@ void ServerSelectionPage::onFilter()
                 // settings when they are shown, which may happen before the deferred save
                 // below and would put the old choice back.
                 const IPBundlePtr &fastest = members.constFirst();
-                if (config->fastestServer() != fastest->countryName()
-                    || config->fastestCountryCode() != fastest->countryCode()) {
+                if (config->fastestServer() != fastest->countryName() ||
+                    config->fastestCountryCode() != fastest->countryCode()) {
                     config->setFastestServer(fastest->countryName());
                     config->setFastestCountryCode(fastest->countryCode());
                     config->save();
@@ -342,8 +342,8 @@ QTreeWidgetItem *ServerSelectionPage::makeGroup(const QString &name, int code, c
     for (const IPBundlePtr &bundle : bundles) {
         if (!passesProtocol(*bundle, protocol))
             continue;
-        if (!m_filterText.isEmpty() && !bundle->ipName().contains(m_filterText, Qt::CaseInsensitive)
-            && !bundle->countryName().contains(m_filterText, Qt::CaseInsensitive))
+        if (!m_filterText.isEmpty() && !bundle->ipName().contains(m_filterText, Qt::CaseInsensitive) &&
+            !bundle->countryName().contains(m_filterText, Qt::CaseInsensitive))
             continue;
         shown.append(bundle);
     }

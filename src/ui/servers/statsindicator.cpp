@@ -49,7 +49,8 @@ StatsIndicator::StatsIndicator(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("statsWidget"));
-    m_lblDownloadIcon = iconLabel(QStringLiteral("lblDownloadIcon"), QStringLiteral(":/assets/greenDownload.png"), this);
+    m_lblDownloadIcon =
+        iconLabel(QStringLiteral("lblDownloadIcon"), QStringLiteral(":/assets/greenDownload.png"), this);
     m_lblDownload = valueLabel(QStringLiteral("lblDownload"), QStringLiteral("0 B"), this);
     m_lblUploadIcon = iconLabel(QStringLiteral("lblUploadIcon"), QStringLiteral(":/assets/greenUpload.png"), this);
     m_lblUpload = valueLabel(QStringLiteral("lblUpload"), QStringLiteral("0 B"), this);
@@ -60,9 +61,8 @@ StatsIndicator::StatsIndicator(QWidget *parent)
     layout->setContentsMargins(16, 6, 16, 6);
     layout->setSpacing(6);
     layout->addStretch();
-    const QList<QPair<QLabel *, QLabel *>> pairs = {{m_lblDownloadIcon, m_lblDownload},
-                                                     {m_lblUploadIcon, m_lblUpload},
-                                                     {m_lblPingIcon, m_lblPing}};
+    const QList<QPair<QLabel *, QLabel *>> pairs = {
+        {m_lblDownloadIcon, m_lblDownload}, {m_lblUploadIcon, m_lblUpload}, {m_lblPingIcon, m_lblPing}};
     for (int i = 0; i < pairs.size(); ++i) {
         if (i > 0)
             layout->addSpacing(18);
