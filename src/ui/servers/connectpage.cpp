@@ -15,6 +15,7 @@
 #include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
+#include "ui/account/homeimage.h"
 #include "ui/dbox.h"
 #include "ui/killswitchscript.h"
 #include "ui/servers/fastestserverbutton.h"
@@ -90,6 +91,7 @@ void ConnectPage::buildUi()
     m_homeImageWidget->setObjectName(QStringLiteral("homeImageWidget"));
     auto *bannerLayout = new QVBoxLayout(m_homeImageWidget);
     bannerLayout->setContentsMargins(0, 0, 0, 0);
+    bannerLayout->addWidget(new HomeImage(m_homeImageWidget));
 
     m_btnConnect = new QPushButton(this);
     m_btnConnect->setObjectName(QStringLiteral("btnConnect"));
