@@ -29,7 +29,13 @@
 #include "testmain.h"
 #include "ui/dbox.h"
 #include "ui/mainwindow.h"
+#include "ui/account/accoutbottombutton.h"
+#include "ui/account/homeimage.h"
+#include "ui/account/paymenthistory.h"
+#include "ui/account/purchasedwidget.h"
+#include "ui/serverpage.h"
 #include "ui/servers/connectpage.h"
+#include "ui/servers/toolspage.h"
 #include "vpn/openconnectconnection.h"
 
 using namespace Tavrix;
@@ -154,6 +160,8 @@ public:
         waitFor([&] { return address->text().contains(QLatin1Char('.')) && address->text().at(0).isDigit(); }, 10000);
         QTest::qWait(300);
         shot(window, QStringLiteral("connect-page-idle.png"));
+        if (!m_options.screenshots.isEmpty())
+            tourAccountPages(window, *page);
 
         if (!m_options.connect)
             return 0;
@@ -161,6 +169,54 @@ public:
     }
 
 private:
+    // Pictures of the banner slider, the purchase, account, history and tools pages, then
+    // back to the connect page as the user left it.
+    void tourAccountPages(MainWindow &window, ConnectPage &page)
+    {
+        auto *slider = page.findChild<HomeImage *>();
+        if (slider) {
+            waitFor([&] { return slider->pendingDownloads() == 0 && slider->bannerCount() > 0; }, 10000);
+            // The first picture arrives after the slider first looked; a dot shows it now.
+            if (auto *dot = slider->findChild<QPushButton *>(QStringLiteral("bannerDot")))
+                QTest::mouseClick(dot, Qt::LeftButton);
+            QTest::qWait(300);
+            shot(window, QStringLiteral("connect-page-banner.png"));
+        }
+        auto *hub = window.findChild<ServerPage *>();
+        if (!hub)
+            return;
+        hub->mainStack()->setCurrentIndex(ServerPage::MainPurchase);
+        auto *features = hub->findChild<AccoutBottomButton *>();
+        waitFor([&] { return features && features->hasPicture(); }, 5000);
+        QTest::qWait(300);
+        shot(window, QStringLiteral("purchase-page.png"));
+        hub->mainStack()->setCurrentIndex(ServerPage::MainConnect);
+
+        hub->sideStack()->setCurrentIndex(ServerPage::SideMyAccount);
+        QTest::qWait(300);
+        shot(window, QStringLiteral("account-page.png"));
+
+        auto *history = hub->findChild<PaymentHistory *>();
+        hub->sideStack()->setCurrentIndex(ServerPage::SidePaymentHistory);
+        waitFor([&] { return history && !history->isLoading() && !history->findChildren<PurchasedWidget *>().isEmpty(); },
+                10000);
+        QTest::qWait(300);
+        shot(window, QStringLiteral("history-page.png"));
+
+        auto *tools = hub->findChild<ToolsPage *>();
+        hub->sideStack()->setCurrentIndex(ServerPage::SideTools);
+        QTest::qWait(100);
+        if (tools) {
+            QTest::mouseClick(tools->findChild<QPushButton *>(QStringLiteral("btnTest")), Qt::LeftButton);
+            auto *ping = tools->findChild<QLabel *>(QStringLiteral("lblPing"));
+            waitFor([&] { return !tools->isTesting() && ping->text().endsWith(QLatin1String(" ms")); }, 15000);
+            QTest::qWait(300);
+            shot(window, QStringLiteral("tools-page.png"));
+        }
+        hub->sideStack()->setCurrentIndex(ServerPage::SideServerList);
+        QTest::qWait(200);
+    }
+
     int connectAndDisconnect(MainWindow &window, ConnectPage &page)
     {
         // The service points every OpenConnect entry at our server: pick the first one.
