@@ -20,12 +20,11 @@ QLabel *makeLabel(const char *name, const QString &text, QWidget *parent)
 } // namespace
 
 BottomPackage::BottomPackage(const QJsonObject &package, QWidget *parent)
-    : QFrame(parent)
+    : Card(parent)
     , m_idText(WebLink::packageIdText(package.value(QStringLiteral("id"))))
 {
     setObjectName(QStringLiteral("BottomPackage"));
     setCursor(Qt::PointingHandCursor);
-    setAttribute(Qt::WA_StyledBackground);
     setMinimumHeight(96);
 
     auto *title = makeLabel("lblOfferTitle", QStringLiteral("Offer For You"), this);
@@ -33,7 +32,8 @@ BottomPackage::BottomPackage(const QJsonObject &package, QWidget *parent)
     lblName->setWordWrap(true);
     const QString price = package.value(QStringLiteral("price")).toString();
     auto *lblPrice = makeLabel("lblPrice", price + QStringLiteral(" $"), this);
-    m_badge = makeLabel("lblhighlightedText", package.value(QStringLiteral("highlighted_text")).toString(), this);
+    m_badge = new Badge(package.value(QStringLiteral("highlighted_text")).toString(), this);
+    m_badge->setObjectName(QStringLiteral("lblhighlightedText"));
     m_badge->setAlignment(Qt::AlignCenter);
     m_badge->setWordWrap(true);
     m_badge->setMaximumWidth(180);
@@ -59,19 +59,19 @@ BottomPackage::BottomPackage(const QJsonObject &package, QWidget *parent)
 
 void BottomPackage::mousePressEvent(QMouseEvent *event)
 {
-    QFrame::mousePressEvent(event);
+    Card::mousePressEvent(event);
     Package::openCheckout(m_idText);
 }
 
 void BottomPackage::enterEvent(QEvent *event)
 {
-    QFrame::enterEvent(event);
+    Card::enterEvent(event);
     Package::setBadgeRed(m_badge, true);
 }
 
 void BottomPackage::leaveEvent(QEvent *event)
 {
-    QFrame::leaveEvent(event);
+    Card::leaveEvent(event);
     Package::setBadgeRed(m_badge, false);
 }
 

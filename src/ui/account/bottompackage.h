@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QFrame>
 #include <QJsonObject>
+
+#include "ui/card.h"
 
 class QLabel;
 
 namespace Tavrix {
 
 // The wide offer under the grid ("Offer For You"); a press opens its checkout.
-class BottomPackage : public QFrame
+class BottomPackage : public Card
 {
     Q_OBJECT
 public:

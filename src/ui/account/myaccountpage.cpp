@@ -11,6 +11,7 @@
 
 #include "common/config.h"
 #include "common/user.h"
+#include "ui/card.h"
 #include "ui/account/copypopup.h"
 #include "ui/account/myaccout.h"
 #include "vpn/openconnectconnection.h"
@@ -55,7 +56,7 @@ MyAccountPage::MyAccountPage(QWidget *parent)
 
 void MyAccountPage::buildForm()
 {
-    auto *card = new QFrame(this);
+    auto *card = new Card(this);
     card->setObjectName(QStringLiteral("accountCard"));
     m_lblMyAccountLogo = makeLabel("lblMyAccountLogo", QString(), card);
     m_lblMyAccountLogo->setFixedSize(48, 48);
@@ -94,7 +95,7 @@ void MyAccountPage::buildForm()
     cardColumn->addLayout(statusRow);
     cardColumn->addLayout(credentials);
 
-    m_packageBox = new QFrame(this);
+    m_packageBox = new Card(this);
     m_packageBox->setObjectName(QStringLiteral("packageBox"));
     m_lblPackgeTitle = makeLabel("lblPackgeTitle", QString(), m_packageBox);
     m_lblPackge = makeLabel("lblPackge", QString(), m_packageBox);

@@ -22,12 +22,11 @@ QLabel *makeLabel(const char *name, const QString &text, QWidget *parent)
 } // namespace
 
 Package::Package(const QJsonObject &package, QWidget *parent)
-    : QFrame(parent)
+    : Card(parent)
     , m_idText(WebLink::packageIdText(package.value(QStringLiteral("id"))))
 {
     setObjectName(QStringLiteral("Package"));
     setCursor(Qt::PointingHandCursor);
-    setAttribute(Qt::WA_StyledBackground);
     setMinimumSize(150, 120);
 
     const QString name = package.value(QStringLiteral("name")).toString();
@@ -36,8 +35,8 @@ Package::Package(const QJsonObject &package, QWidget *parent)
                                 this);
     auto *lblSubTitle = makeLabel("lblSubTitle", package.value(QStringLiteral("sub_title")).toString(), this);
     lblSubTitle->setWordWrap(true);
-    m_badge = makeLabel("lblHighlightedText",
-                        Offers::highlightLines(package.value(QStringLiteral("highlighted_text")).toString()), this);
+    m_badge = new Badge(Offers::highlightLines(package.value(QStringLiteral("highlighted_text")).toString()), this);
+    m_badge->setObjectName(QStringLiteral("lblHighlightedText"));
     m_badge->setAlignment(Qt::AlignCenter);
     m_badge->setMinimumWidth(64);
 
@@ -80,19 +79,19 @@ bool Package::openCheckout(const QString &idText)
 
 void Package::mousePressEvent(QMouseEvent *event)
 {
-    QFrame::mousePressEvent(event);
+    Card::mousePressEvent(event);
     openCheckout(m_idText);
 }
 
 void Package::enterEvent(QEvent *event)
 {
-    QFrame::enterEvent(event);
+    Card::enterEvent(event);
     setBadgeRed(m_badge, true);
 }
 
 void Package::leaveEvent(QEvent *event)
 {
-    QFrame::leaveEvent(event);
+    Card::leaveEvent(event);
     setBadgeRed(m_badge, false);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QFrame>
 #include <QJsonObject>
+
+#include "ui/card.h"
 
 class QLabel;
 
@@ -9,7 +10,7 @@ namespace Tavrix {
 
 // One offer of the purchase page's grid: name, price, subtitle and a highlight badge that
 // turns red under the pointer ("1 Year" starts red). A press opens the shop's checkout for it.
-class Package : public QFrame
+class Package : public Card
 {
     Q_OBJECT
 public:

@@ -21,10 +21,9 @@ QLabel *makeLabel(const char *name, const QString &text, QWidget *parent)
 
 PurchasedWidget::PurchasedWidget(const QString &planName, const QString &date, const QString &transactionId,
                                  QWidget *parent)
-    : QFrame(parent)
+    : Card(parent)
 {
     setObjectName(QStringLiteral("PurchasedWidget"));
-    setAttribute(Qt::WA_StyledBackground);
 
     auto *icon = makeLabel("lblTnxIcon", QString(), this);
     icon->setPixmap(QIcon(QStringLiteral(":/assets/Transaction.svg")).pixmap(32, 32));

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QFrame>
+#include "ui/card.h"
 
 class QLabel;
 
 namespace Tavrix {
 
 // One purchase of the history: plan, date and transaction id with a copy button.
-class PurchasedWidget : public QFrame
+class PurchasedWidget : public Card
 {
     Q_OBJECT
 public:

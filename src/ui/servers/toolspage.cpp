@@ -16,6 +16,7 @@
 #include "common/user.h"
 #include "platform/engineprocesses.h"
 #include "platform/ping.h"
+#include "ui/card.h"
 
 namespace Tavrix {
 
@@ -105,7 +106,7 @@ void ToolsPage::buildForm()
     m_btnTest->setMinimumHeight(44);
 
     // One card per measurement: icon, caption, value.
-    auto *results = new QWidget(page);
+    auto *results = new Card(page);
     results->setObjectName(QStringLiteral("toolsResults"));
     auto *grid = new QGridLayout(results);
     grid->setContentsMargins(16, 12, 16, 12);
