@@ -11,6 +11,7 @@
 
 #include "common/config.h"
 #include "common/user.h"
+#include "ui/brand.h"
 #include "ui/card.h"
 #include "ui/account/copypopup.h"
 #include "ui/account/myaccout.h"
@@ -109,6 +110,8 @@ void MyAccountPage::buildForm()
     m_byNowButton->setObjectName(QStringLiteral("byNowButton"));
     m_byNowButton->setCursor(Qt::PointingHandCursor);
     m_byNowButton->setMinimumHeight(40);
+    // The hub's transparent backgrounds outrank the application sheet.
+    m_byNowButton->setStyleSheet(Brand::filledButtonStyle());
     auto *packageTexts = new QVBoxLayout;
     packageTexts->setSpacing(2);
     packageTexts->addWidget(m_lblPackgeTitle);
@@ -125,11 +128,13 @@ void MyAccountPage::buildForm()
     m_pushButton->setCursor(Qt::PointingHandCursor);
     m_pushButton->setIconSize(QSize(20, 20));
     m_pushButton->setMinimumHeight(44);
+    m_pushButton->setStyleSheet(Brand::outlinedButtonStyle());
 
     body()->setSpacing(14);
     body()->addWidget(card);
     body()->addWidget(m_packageBox);
     body()->addWidget(m_pushButton);
+    body()->addStretch(1);
 }
 
 QString MyAccountPage::shownUserName(const QString &userName)

@@ -16,6 +16,7 @@
 #include "common/user.h"
 #include "platform/engineprocesses.h"
 #include "platform/ping.h"
+#include "ui/brand.h"
 #include "ui/card.h"
 
 namespace Tavrix {
@@ -104,6 +105,9 @@ void ToolsPage::buildForm()
     m_btnTest->setObjectName(QStringLiteral("btnTest"));
     m_btnTest->setCursor(Qt::PointingHandCursor);
     m_btnTest->setMinimumHeight(44);
+    // The hub's transparent backgrounds outrank the application sheet: the house button look
+    // goes on the button itself, as on the other hub pages.
+    m_btnTest->setStyleSheet(Brand::filledButtonStyle());
 
     // One card per measurement: icon, caption, value.
     auto *results = new Card(page);
@@ -149,6 +153,7 @@ void ToolsPage::buildForm()
     body()->addLayout(testRow);
     body()->addWidget(results);
     body()->addWidget(m_btnTest);
+    body()->addStretch(1);
 }
 
 void ToolsPage::showEvent(QShowEvent *event)
