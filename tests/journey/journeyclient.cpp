@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTcpSocket>
 #include <QTimer>
@@ -190,6 +192,11 @@ private:
         waitFor([&] { return features && features->hasPicture(); }, 5000);
         QTest::qWait(300);
         shot(window, QStringLiteral("purchase-page.png"));
+        if (auto *scroll = hub->findChild<QScrollArea *>(QStringLiteral("purchaseScroll"))) {
+            scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+            QTest::qWait(200);
+            shot(window, QStringLiteral("purchase-page-offers.png"));
+        }
         hub->mainStack()->setCurrentIndex(ServerPage::MainConnect);
 
         hub->sideStack()->setCurrentIndex(ServerPage::SideMyAccount);
