@@ -19,12 +19,13 @@
 #include <QTableWidget>
 #include <QUrlQuery>
 
+#include "../ui/uitesthelpers.h"
 #include "api/apimanager.h"
 #include "api/apirequest.h"
 #include "common/banners.h"
-#include "common/ipbundle.h"
 #include "common/config.h"
 #include "common/crypto.h"
+#include "common/ipbundle.h"
 #include "common/user.h"
 #include "common/weblink.h"
 #include "devservice.h"
@@ -41,7 +42,6 @@
 #include "ui/dbox.h"
 #include "ui/servers/toolspage.h"
 #include "ui/urlopener.h"
-#include "../ui/uitesthelpers.h"
 #include "vpn/openconnectconnection.h"
 
 using namespace Tavrix;
@@ -192,7 +192,8 @@ void AccountTest::bannerOrder_data()
     QTest::addColumn<QJsonArray>("priorities");
     QTest::addColumn<QStringList>("order");
     QTest::newRow("5,1,3") << QJsonArray{5, 1, 3} << QStringList{"1", "2", "0"};
-    QTest::newRow("equal priorities keep the reply's order") << QJsonArray{2, 1, 2, 2} << QStringList{"1", "0", "2", "3"};
+    QTest::newRow("equal priorities keep the reply's order")
+        << QJsonArray{2, 1, 2, 2} << QStringList{"1", "0", "2", "3"};
     QTest::newRow("string \"2\" counts as 0") << QJsonArray{1, QStringLiteral("2"), 0} << QStringList{"1", "2", "0"};
 }
 
@@ -223,15 +224,14 @@ void AccountTest::bannerFiles_data()
     QFile png(QStringLiteral(":/assets/Ellipse.png"));
     QVERIFY(png.open(QIODevice::ReadOnly));
     const QByteArray picture = png.readAll();
-    QTest::newRow("png") << "https://x.test/a/slide.png" << picture << qint64(picture.size()) << "banner_0.png"
-                         << true;
-    QTest::newRow("jpg is stored, never shown") << "https://x.test/slide.jpg" << picture << qint64(-1)
-                                                << "banner_0.jpg" << false;
+    QTest::newRow("png") << "https://x.test/a/slide.png" << picture << qint64(picture.size()) << "banner_0.png" << true;
+    QTest::newRow("jpg is stored, never shown")
+        << "https://x.test/slide.jpg" << picture << qint64(-1) << "banner_0.jpg" << false;
     QTest::newRow("cut short leaves no file") << "https://x.test/slide.png" << picture.left(picture.size() / 2)
                                               << qint64(picture.size()) << QString() << false;
     QTest::newRow("oversized leaves no file")
-        << "https://x.test/slide.png" << QByteArray(int(Banners::MaxPictureBytes) + 1, 'x') << qint64(-1)
-        << QString() << false;
+        << "https://x.test/slide.png" << QByteArray(int(Banners::MaxPictureBytes) + 1, 'x') << qint64(-1) << QString()
+        << false;
 }
 
 void AccountTest::bannerFiles()
@@ -264,7 +264,8 @@ void AccountTest::bannerSliderOpensSignedInAddress()
     holder.show();
     QVERIFY(stored.wait(15000));
     for (int i = 0; i < 3; ++i)
-        QVERIFY2(QFileInfo::exists(bannerFolder() + QStringLiteral("banner_%1.png").arg(i)), qPrintable(QString::number(i)));
+        QVERIFY2(QFileInfo::exists(bannerFolder() + QStringLiteral("banner_%1.png").arg(i)),
+                 qPrintable(QString::number(i)));
     QCOMPARE(slider->position(), 1);
 
     // The second dot shows the second picture; a press then opens the second banner.
@@ -306,9 +307,9 @@ void AccountTest::bannerPressWithoutValidAddressOpensNothing_data()
     QTest::addColumn<QJsonArray>("banners");
     QTest::addColumn<QString>("warning");
     QTest::newRow("no banners") << QJsonArray() << "Invalid clickURLS array or index.";
-    QTest::newRow("malformed address")
-        << QJsonArray{QJsonObject{{"img", "https://x.test/a.png"}, {"onclick_url", "http://exa mple.test/%zz"}}}
-        << "Malformed URL:";
+    QTest::newRow("malformed address") << QJsonArray{QJsonObject{{"img", "https://x.test/a.png"},
+                                                                 {"onclick_url", "http://exa mple.test/%zz"}}}
+                                       << "Malformed URL:";
 }
 
 void AccountTest::bannerPressWithoutValidAddressOpensNothing()
@@ -388,10 +389,14 @@ void AccountTest::accountPage_data()
     QTest::addColumn<QString>("typeText");
     QTest::addColumn<QString>("boxTitle");
     QTest::addColumn<bool>("buyNow");
-    QTest::newRow("loyal with user_type 1") << 1 << 1 << "Loyal Premium" << "Expire on" << false;
-    QTest::newRow("premium") << 0 << 2 << "Premium" << "Expire on" << false;
-    QTest::newRow("scratch card") << 0 << 1 << "Scratch Card" << "Unlock All" << true;
-    QTest::newRow("free") << 0 << 3 << "Free" << "Unlock All" << true;
+    QTest::newRow("loyal with user_type 1") << 1 << 1 << "Loyal Premium"
+                                            << "Expire on" << false;
+    QTest::newRow("premium") << 0 << 2 << "Premium"
+                             << "Expire on" << false;
+    QTest::newRow("scratch card") << 0 << 1 << "Scratch Card"
+                                  << "Unlock All" << true;
+    QTest::newRow("free") << 0 << 3 << "Free"
+                          << "Unlock All" << true;
 }
 
 void AccountTest::accountPage()
@@ -440,10 +445,12 @@ void AccountTest::purchaseHistory_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("failWith");
     QTest::addColumn<QStringList>("ids");
-    QTest::newRow("empty") << "free@tavrixvpn.test" << "freepass1" << 0 << QStringList();
-    QTest::newRow("filled") << "premium@tavrixvpn.test" << "premiumpass1" << 0
-                            << QStringList{"TX-7F3A91C20B", "TX-51E0D4A7FF"};
-    QTest::newRow("refused") << "premium@tavrixvpn.test" << "premiumpass1" << 403 << QStringList();
+    QTest::newRow("empty") << "free@tavrixvpn.test"
+                           << "freepass1" << 0 << QStringList();
+    QTest::newRow("filled") << "premium@tavrixvpn.test"
+                            << "premiumpass1" << 0 << QStringList{"TX-7F3A91C20B", "TX-51E0D4A7FF"};
+    QTest::newRow("refused") << "premium@tavrixvpn.test"
+                             << "premiumpass1" << 403 << QStringList();
 }
 
 void AccountTest::purchaseHistory()
@@ -527,8 +534,8 @@ void AccountTest::toolsPageLevelsAddressesAndSpeeds()
 
     // Protected: the active server's address without its port.
     Config::instance()->setConnectionState(true);
-    User::instance()->setBundles({IPBundle::fromJson(QJsonObject{
-        {"ip_id", 77}, {"ip", "127.0.0.2:4443"}, {"type", 2}, {"country", "Testland"}})});
+    User::instance()->setBundles({IPBundle::fromJson(
+        QJsonObject{{"ip_id", 77}, {"ip", "127.0.0.2:4443"}, {"type", 2}, {"country", "Testland"}})});
     Config::instance()->setActiveServer(77);
     QTest::mouseClick(test, Qt::LeftButton);
     QCOMPARE(level->text(), QStringLiteral("Secure"));

@@ -30,12 +30,12 @@
 #include "common/user.h"
 #include "devservice.h"
 #include "testmain.h"
-#include "ui/dbox.h"
-#include "ui/mainwindow.h"
 #include "ui/account/accoutbottombutton.h"
 #include "ui/account/homeimage.h"
 #include "ui/account/paymenthistory.h"
 #include "ui/account/purchasedwidget.h"
+#include "ui/dbox.h"
+#include "ui/mainwindow.h"
 #include "ui/serverpage.h"
 #include "ui/servers/connectpage.h"
 #include "ui/servers/toolspage.h"
@@ -217,8 +217,9 @@ private:
 
         auto *history = hub->findChild<PaymentHistory *>();
         hub->sideStack()->setCurrentIndex(ServerPage::SidePaymentHistory);
-        waitFor([&] { return history && !history->isLoading() && !history->findChildren<PurchasedWidget *>().isEmpty(); },
-                10000);
+        waitFor(
+            [&] { return history && !history->isLoading() && !history->findChildren<PurchasedWidget *>().isEmpty(); },
+            10000);
         QTest::qWait(300);
         shot(window, QStringLiteral("history-page.png"));
 

@@ -99,8 +99,7 @@ void HomeImage::rebuild()
             if (received > Banners::MaxPictureBytes || total > Banners::MaxPictureBytes)
                 reply->abort();
         });
-        connect(reply, &QNetworkReply::finished, this,
-                [this, reply, i, address] { storePicture(reply, i, address); });
+        connect(reply, &QNetworkReply::finished, this, [this, reply, i, address] { storePicture(reply, i, address); });
     }
 
     const QIcon dotIcon(QStringLiteral(":/assets/Ellipse.png"));

@@ -11,10 +11,10 @@
 
 #include "common/config.h"
 #include "common/user.h"
-#include "ui/brand.h"
-#include "ui/card.h"
 #include "ui/account/copypopup.h"
 #include "ui/account/myaccout.h"
+#include "ui/brand.h"
+#include "ui/card.h"
 #include "vpn/openconnectconnection.h"
 
 namespace Tavrix {
@@ -122,8 +122,8 @@ void MyAccountPage::buildForm()
     packageRow->addWidget(m_numberOfDays);
     packageRow->addWidget(m_byNowButton);
 
-    m_pushButton = new QPushButton(QIcon(QStringLiteral(":/assets/Transaction.svg")), QStringLiteral("Purchase History"),
-                                   this);
+    m_pushButton =
+        new QPushButton(QIcon(QStringLiteral(":/assets/Transaction.svg")), QStringLiteral("Purchase History"), this);
     m_pushButton->setObjectName(QStringLiteral("pushButton"));
     m_pushButton->setCursor(Qt::PointingHandCursor);
     m_pushButton->setIconSize(QSize(20, 20));

@@ -31,8 +31,8 @@ Package::Package(const QJsonObject &package, QWidget *parent)
 
     const QString name = package.value(QStringLiteral("name")).toString();
     auto *lblName = makeLabel("lblName", name, this);
-    auto *lbblPrice = makeLabel("lbblPrice", package.value(QStringLiteral("price")).toString() + QStringLiteral(" $"),
-                                this);
+    auto *lbblPrice =
+        makeLabel("lbblPrice", package.value(QStringLiteral("price")).toString() + QStringLiteral(" $"), this);
     auto *lblSubTitle = makeLabel("lblSubTitle", package.value(QStringLiteral("sub_title")).toString(), this);
     lblSubTitle->setWordWrap(true);
     m_badge = new Badge(Offers::highlightLines(package.value(QStringLiteral("highlighted_text")).toString()), this);

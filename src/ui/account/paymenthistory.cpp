@@ -119,9 +119,10 @@ void PaymentHistory::onLoaded()
         int row = 0;
         for (const QJsonValue &value : history) {
             const QJsonObject entry = value.toObject();
-            m_rows->insertWidget(row++, new PurchasedWidget(entry.value(QStringLiteral("plan_name")).toVariant().toString(),
-                                                            entry.value(QStringLiteral("tnx_date")).toVariant().toString(),
-                                                            entry.value(QStringLiteral("tnx_id")).toVariant().toString(), m_list));
+            m_rows->insertWidget(
+                row++, new PurchasedWidget(entry.value(QStringLiteral("plan_name")).toVariant().toString(),
+                                           entry.value(QStringLiteral("tnx_date")).toVariant().toString(),
+                                           entry.value(QStringLiteral("tnx_id")).toVariant().toString(), m_list));
         }
         m_list->show();
     }
