@@ -102,13 +102,17 @@ void PaymentHistory::onLoaded()
 {
     const QPair<int, QString> outcome = m_request.result();
     if (outcome.first != ApiRequest::OperationSuccess) {
-        DBox box(window());
-        box.setSubmitText(QStringLiteral("Ok"));
-        box.setTitle(outcome.second);
-        box.exec();
-        stopSpinner();
-        emit loaded();
-        emit btnBackPressed();
+        // Opened without a nested event loop: the page goes back once the box is closed.
+        auto *box = new DBox(window());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setSubmitText(QStringLiteral("Ok"));
+        box->setTitle(outcome.second);
+        connect(box, &QDialog::finished, this, [this] {
+            stopSpinner();
+            emit loaded();
+            emit btnBackPressed();
+        });
+        box->open();
         return;
     }
     const QJsonArray history = User::instance()->purchaseHistory();
