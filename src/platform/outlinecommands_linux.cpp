@@ -1,0 +1,97 @@
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include "platform/engineprocesses.h"
+#include "platform/outlinecommands.h"
+
+namespace Tavrix {
+namespace OutlineCommands {
+
+namespace {
+
+// The stand-ins beside the executable. The controller may be destroyed after the
+// application object (its last runner then still runs disconnect.sh), so the folder also
+// comes from the executable itself.
+QString enginePath(const QString &windowsName)
+{
+    if (QCoreApplication::instance())
+        return EngineProcesses::enginePath(windowsName);
+    const QString dir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    const QString relative = QFileInfo(EngineProcesses::enginePath(windowsName)).fileName();
+    return QFileInfo(dir).absolutePath() + QLatin1Char('/') + relative;
+}
+
+bool startDetached(const QString &program, const QStringList &arguments, const QString &logFile)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setWorkingDirectory(QStringLiteral("/"));
+    process.setStandardInputFile(QProcess::nullDevice());
+    const QString output = logFile.isEmpty() ? QProcess::nullDevice() : logFile;
+    process.setStandardOutputFile(output, QIODevice::Append);
+    process.setStandardErrorFile(output, QIODevice::Append);
+    return process.startDetached();
+}
+
+} // namespace
+
+bool startTunnelProgram(const QStringList &arguments, const QString &logFile)
+{
+    return startDetached(enginePath(QStringLiteral("tun2socks.exe")), arguments, logFile);
+}
+
+bool startScript(const QString &windowsName, const QStringList &arguments)
+{
+    return startDetached(enginePath(windowsName), arguments, QString());
+}
+
+Result runScript(const QString &windowsName, const QStringList &arguments, int timeoutMs)
+{
+    Result result;
+    QProcess process;
+    process.setWorkingDirectory(QStringLiteral("/"));
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(enginePath(windowsName), arguments, QIODevice::ReadOnly);
+    if (!process.waitForStarted(timeoutMs)) {
+        result.output = process.errorString().toLocal8Bit();
+        return result;
+    }
+    result.started = true;
+    result.finished = process.waitForFinished(timeoutMs);
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    result.output = process.readAll();
+    if (result.finished && process.exitStatus() == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
+    return result;
+}
+
+Result renewDhcpLease(int timeoutMs)
+{
+    Q_UNUSED(timeoutMs)
+    // The tunnel here needs no new lease: the addresses stay as they are.
+    Result result;
+    result.started = true;
+    result.finished = true;
+    result.exitCode = 0;
+    return result;
+}
+
+Result listTunnelPrograms(int timeoutMs)
+{
+    Q_UNUSED(timeoutMs)
+    Result result;
+    result.started = true;
+    result.finished = true;
+    result.exitCode = 0;
+    result.output = EngineProcesses::describe(QStringLiteral("tun2socks.exe")).toLocal8Bit();
+    return result;
+}
+
+} // namespace OutlineCommands
+} // namespace Tavrix
