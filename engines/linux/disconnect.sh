@@ -11,7 +11,7 @@ ours() {
     for dir in /proc/[0-9]*; do
         pid=${dir#/proc/}
         [ "$pid" = "$$" ] && continue
-        { IFS= read -r -d '' a0; IFS= read -r -d '' a1; } <"$dir/cmdline" 2>/dev/null
+        { IFS= read -r -d '' a0; IFS= read -r -d '' a1; } 2>/dev/null <"$dir/cmdline"
         [ "${a0:-}" = "$here/tun2socks" ] || [ "${a1:-}" = "$here/tun2socks" ] && echo "$pid"
         a0= a1=
     done 2>/dev/null

@@ -15,7 +15,8 @@ host=${1:-}
 tunnelRunning() {
     local dir
     for dir in /proc/[0-9]*; do
-        { IFS= read -r -d '' a0 && IFS= read -r -d '' a1; } <"$dir/cmdline" 2>/dev/null || continue
+        a0= a1=
+        { IFS= read -r -d '' a0; IFS= read -r -d '' a1; } 2>/dev/null <"$dir/cmdline"
         [ "$a0" = "$here/tun2socks" ] || [ "$a1" = "$here/tun2socks" ] && return 0
     done 2>/dev/null
     return 1

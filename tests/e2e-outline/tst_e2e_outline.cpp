@@ -55,7 +55,7 @@ void TestOutlineE2e::cleanupTestCase()
 void TestOutlineE2e::init()
 {
     QVERIFY(m_outline->setTunnelProgramPresent(true));
-    QVERIFY2(m_outline->leftovers().isEmpty(), qPrintable(m_outline->leftovers().join(' ')));
+    QVERIFY2(m_outline->waitForNoLeftovers(), qPrintable(m_outline->leftovers().join(' ')));
 }
 
 void TestOutlineE2e::connectCarriesTrafficAndDisconnectRestoresDirect()

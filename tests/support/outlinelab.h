@@ -7,8 +7,9 @@
 //                     server on 1.1.1.1:53 (the tunnel's first DNS server) that knows only
 //                     "inside.lab.test"; direct connections from the client to the inside
 //                     address are refused, so only the Shadowsocks server reaches it
-//   client namespace: a default route via the server, resolv.conf naming 10.231.0.1 (where no
-//                     DNS server listens: names resolve only through the tunnel)
+//   client namespace: a default route via the server, resolv.conf naming 10.231.53.53 (an
+//                     address of the server namespace where no DNS server listens: names
+//                     resolve only through the tunnel)
 //
 // The client runs as its own program (tavrix-outline-driver) from a private copy of the
 // program folder with the engine stand-ins, so that a test can leave one out.
@@ -33,6 +34,7 @@ public:
     static constexpr const char *method = "chacha20-ietf-poly1305";
     static constexpr const char *insideName = "inside.lab.test";
     static constexpr const char *dnsAddress = "1.1.1.1";
+    static constexpr const char *deadResolver = "10.231.53.53";
 
     explicit OutlineLab(NetnsLab &lab)
         : m_lab(lab)
@@ -58,10 +60,11 @@ public:
         writeFile(dir + QStringLiteral("/www/marker.txt"), marker());
         writeFile(dir + QStringLiteral("/dns.py"), dnsServer());
         writeFile(QStringLiteral("/etc/netns/%1/resolv.conf").arg(m_lab.clientNs()),
-                  QByteArray("nameserver ") + NetnsLab::serverAddress + "\n");
+                  QByteArray("nameserver ") + deadResolver + "\n");
         const QString server = m_lab.serverNs();
         const QString client = m_lab.clientNs();
         if (!step(error, {"ip", "-n", server, "addr", "add", QStringLiteral("%1/32").arg(dnsAddress), "dev", "lo"}) ||
+            !step(error, {"ip", "-n", server, "addr", "add", QStringLiteral("%1/32").arg(deadResolver), "dev", "lo"}) ||
             !step(error, {"ip", "-n", client, "route", "add", "default", "via", NetnsLab::serverAddress}))
             return false;
         QByteArray output;
@@ -353,10 +356,13 @@ public:
     }
 
 private:
+    // Takes in what the program has written by now (nothing reads its pipe in between).
     void drain()
     {
         if (!m_process)
             return;
+        while (m_process->state() == QProcess::Running && m_process->waitForReadyRead(100)) {
+        }
         while (m_process->canReadLine())
             m_lines.append(QString::fromUtf8(m_process->readLine()).trimmed());
     }
