@@ -86,10 +86,10 @@ public:
         if (!m_lab.start(server, {"ss-server", "-c", dir + QStringLiteral("/ss-server.json")},
                          dir + QStringLiteral("/ss-server.log")) ||
             !m_lab.start(server,
-                         {"python3", "-m", "http.server", "--bind", "0.0.0.0", "--directory",
+                         {python(), "-m", "http.server", "--bind", "0.0.0.0", "--directory",
                           dir + QStringLiteral("/www"), QString::number(httpPort)},
                          dir + QStringLiteral("/http.log")) ||
-            !m_lab.start(server, {"python3", dir + QStringLiteral("/dns.py"), dnsAddress, insideName,
+            !m_lab.start(server, {python(), dir + QStringLiteral("/dns.py"), dnsAddress, insideName,
                                   NetnsLab::insideAddress},
                          dir + QStringLiteral("/dns.log")))
             return fail(error, QStringLiteral("a server did not start"));
@@ -199,6 +199,13 @@ private:
                 return fail(error, QStringLiteral("cannot copy ") + source);
         }
         return true;
+    }
+
+    // Debian's own, which execs in place: the lab stops programs by the process id it started.
+    static QString python()
+    {
+        const QString system = QStandardPaths::findExecutable(QStringLiteral("python3"), {QStringLiteral("/usr/bin")});
+        return system.isEmpty() ? QStringLiteral("python3") : system;
     }
 
     bool step(QString *error, const QStringList &command)
