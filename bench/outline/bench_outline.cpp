@@ -122,8 +122,8 @@ int main(int argc, char *argv[])
         out << error << "\n";
         return 1;
     }
-    lab.start(lab.serverNs(), {"iperf3", "-s", "-B", QString::fromLatin1(NetnsLab::insideAddress), "-p",
-                               QString::number(iperfPort)},
+    lab.start(lab.serverNs(),
+              {"iperf3", "-s", "-B", QString::fromLatin1(NetnsLab::insideAddress), "-p", QString::number(iperfPort)},
               lab.dir() + QStringLiteral("/iperf3.log"));
     if (!lab.waitForListener(lab.serverNs(), iperfPort)) {
         out << "iperf3 server did not start\n";

@@ -66,24 +66,15 @@ OutlineClient::~OutlineClient()
 QStringList OutlineClient::tunnelArguments(const QString &host, const QString &port, const QString &password,
                                            const QString &method)
 {
-    return {QStringLiteral("-tunName"),
-            QStringLiteral("TavrixVPN"),
-            QStringLiteral("-tunDNS"),
-            QStringLiteral("1.1.1.1,9.9.9.9"),
-            QStringLiteral("-tunAddr"),
-            QStringLiteral("10.0.85.2"),
-            QStringLiteral("-tunGw"),
-            QStringLiteral("10.0.85.1"),
-            QStringLiteral("-tunMask"),
-            QStringLiteral("255.255.255.0"),
-            QStringLiteral("-proxyHost"),
-            host,
-            QStringLiteral("-proxyPort"),
-            port,
-            QStringLiteral("-proxyPassword"),
-            password,
-            QStringLiteral("-proxyCipher"),
-            method};
+    return {QStringLiteral("-tunName"),       QStringLiteral("TavrixVPN"),
+            QStringLiteral("-tunDNS"),        QStringLiteral("1.1.1.1,9.9.9.9"),
+            QStringLiteral("-tunAddr"),       QStringLiteral("10.0.85.2"),
+            QStringLiteral("-tunGw"),         QStringLiteral("10.0.85.1"),
+            QStringLiteral("-tunMask"),       QStringLiteral("255.255.255.0"),
+            QStringLiteral("-proxyHost"),     host,
+            QStringLiteral("-proxyPort"),     port,
+            QStringLiteral("-proxyPassword"), password,
+            QStringLiteral("-proxyCipher"),   method};
 }
 
 bool OutlineClient::tunnelProgramRunning(const QByteArray &processList)

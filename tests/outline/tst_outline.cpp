@@ -44,14 +44,12 @@ private slots:
 void TestOutline::argumentsKeepEveryValueWhole()
 {
     const QString password = QStringLiteral("p a\"ss -tunName x");
-    const QStringList arguments =
-        OutlineClient::tunnelArguments(QStringLiteral("ss.example.test"), QStringLiteral("8388"), password,
-                                       QStringLiteral("chacha20-ietf-poly1305"));
-    const QStringList expected{"-tunName",      "TavrixVPN",       "-tunDNS",    "1.1.1.1,9.9.9.9",
-                               "-tunAddr",      "10.0.85.2",       "-tunGw",     "10.0.85.1",
-                               "-tunMask",      "255.255.255.0",   "-proxyHost", "ss.example.test",
-                               "-proxyPort",    "8388",            "-proxyPassword", password,
-                               "-proxyCipher", "chacha20-ietf-poly1305"};
+    const QStringList arguments = OutlineClient::tunnelArguments(
+        QStringLiteral("ss.example.test"), QStringLiteral("8388"), password, QStringLiteral("chacha20-ietf-poly1305"));
+    const QStringList expected{
+        "-tunName",   "TavrixVPN", "-tunDNS",        "1.1.1.1,9.9.9.9", "-tunAddr",     "10.0.85.2",
+        "-tunGw",     "10.0.85.1", "-tunMask",       "255.255.255.0",   "-proxyHost",   "ss.example.test",
+        "-proxyPort", "8388",      "-proxyPassword", password,          "-proxyCipher", "chacha20-ietf-poly1305"};
     QCOMPARE(arguments, expected);
 }
 
@@ -85,8 +83,7 @@ void TestOutline::missingTunnelProgramEndsIdleWithoutPassword()
 {
     const QString password = QStringLiteral("s3cret-Outline-pw");
     auto config = Config::instance();
-    config->setShadowsocksConfig(
-        QStringLiteral("{\"method\":\"aes-256-gcm\",\"password\":\"%1\"}").arg(password));
+    config->setShadowsocksConfig(QStringLiteral("{\"method\":\"aes-256-gcm\",\"password\":\"%1\"}").arg(password));
     config->setShadowsocksAddress(QStringLiteral("192.0.2.7:8389"));
 
     const auto controller = OpenConnectConnection::instance();

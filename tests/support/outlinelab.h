@@ -89,8 +89,8 @@ public:
                          {python(), "-m", "http.server", "--bind", "0.0.0.0", "--directory",
                           dir + QStringLiteral("/www"), QString::number(httpPort)},
                          dir + QStringLiteral("/http.log")) ||
-            !m_lab.start(server, {python(), dir + QStringLiteral("/dns.py"), dnsAddress, insideName,
-                                  NetnsLab::insideAddress},
+            !m_lab.start(server,
+                         {python(), dir + QStringLiteral("/dns.py"), dnsAddress, insideName, NetnsLab::insideAddress},
                          dir + QStringLiteral("/dns.log")))
             return fail(error, QStringLiteral("a server did not start"));
         if (!m_lab.waitForListener(server, ssPort) || !m_lab.waitForListener(server, httpPort))
