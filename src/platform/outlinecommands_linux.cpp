@@ -18,9 +18,13 @@ QString enginePath(const QString &windowsName)
 {
     if (QCoreApplication::instance())
         return EngineProcesses::enginePath(windowsName);
-    const QString dir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-    const QString relative = QFileInfo(EngineProcesses::enginePath(windowsName)).fileName();
-    return QFileInfo(dir).absolutePath() + QLatin1Char('/') + relative;
+    QString name = windowsName;
+    if (name.endsWith(QLatin1String(".bat")))
+        name = name.left(name.size() - 4) + QStringLiteral(".sh");
+    else if (name.endsWith(QLatin1String(".exe")))
+        name.chop(4);
+    const QString program = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    return QFileInfo(program).absolutePath() + QLatin1Char('/') + name;
 }
 
 bool startDetached(const QString &program, const QStringList &arguments, const QString &logFile)
