@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the Outline tunnel down: stops our tun2socks (which removes its own table and interface
 # on the way out) and then removes whatever a killed one left behind: the nftables table
-# "inet tavrixvpn_outline", the interface "TavrixVPN" and our routes (protocol 85). Harmless when
+# "inet tavrixvpn_outline", the interface "TavrixVPN", our routes (protocol 85) and the UDP rule
+# with its table (85). Harmless when
 # nothing is up; always exits 0.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -31,6 +32,8 @@ if [ -n "$pids" ]; then
     [ -n "${left:-}" ] && kill -KILL $left 2>/dev/null
 fi
 nft delete table inet tavrixvpn_outline 2>/dev/null
+while ip rule del fwmark 0x5456 lookup 85 2>/dev/null; do :; done
+ip route flush table 85 2>/dev/null
 ip link del TavrixVPN 2>/dev/null
 ip route flush proto 85 2>/dev/null
 exit 0

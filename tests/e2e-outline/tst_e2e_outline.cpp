@@ -63,6 +63,7 @@ void TestOutlineE2e::connectCarriesTrafficAndDisconnectRestoresDirect()
     // Without the tunnel the inside address refuses the client, and its name does not resolve.
     QVERIFY(m_outline->curl(m_outline->insideUrl()) != 0);
     QVERIFY(m_outline->curl(m_outline->insideNameUrl()) != 0);
+    QVERIFY(!m_outline->udpRoundTrip());
 
     OutlineDriver driver(m_lab, *m_outline, QString::fromLatin1(OutlineLab::password));
     QVERIFY(driver.isRunning());
@@ -70,12 +71,13 @@ void TestOutlineE2e::connectCarriesTrafficAndDisconnectRestoresDirect()
     // No IDLE follows: the final check found the tunnel program running.
     QVERIFY(driver.statusesUntil({0}, 500).isEmpty());
 
-    // Plain programs, no proxy settings: TCP and DNS go through the server.
+    // Plain programs, no proxy settings: TCP, DNS and other UDP go through the server.
     QByteArray body;
     QCOMPARE(m_outline->curl(m_outline->insideUrl(), &body), 0);
     QCOMPARE(body, m_outline->marker());
     QCOMPARE(m_outline->curl(m_outline->insideNameUrl(), &body), 0);
     QCOMPARE(body, m_outline->marker());
+    QVERIFY(m_outline->udpRoundTrip());
     QVERIFY(m_outline->leftovers().contains(QStringLiteral("table")));
     QVERIFY(m_outline->leftovers().contains(QStringLiteral("interface")));
 
@@ -93,6 +95,7 @@ void TestOutlineE2e::connectCarriesTrafficAndDisconnectRestoresDirect()
     QCOMPARE(m_outline->curl(m_outline->directUrl(), &body), 0);
     QCOMPARE(body, m_outline->marker());
     QVERIFY(m_outline->curl(m_outline->insideUrl()) != 0);
+    QVERIFY(!m_outline->udpRoundTrip());
     QVERIFY2(!driver.logDump().contains(QString::fromLatin1(OutlineLab::password)), "the password reached the log");
 }
 

@@ -3,7 +3,8 @@
 // A Shadowsocks server for the Outline tests and benchmark, on top of a NetnsLab:
 //
 //   server namespace: ss-server on 10.231.0.1:8388 (TCP and UDP), an HTTP server on :8080 of
-//                     every address (the veth one and the inside 198.18.100.1), and a small DNS
+//                     every address (the veth one and the inside 198.18.100.1), a UDP echo on
+//                     198.18.100.1:7007, and a small DNS
 //                     server on 1.1.1.1:53 (the tunnel's first DNS server) that knows only
 //                     "inside.lab.test"; direct connections from the client to the inside
 //                     address are refused, so only the Shadowsocks server reaches it
@@ -30,6 +31,7 @@ class OutlineLab
 public:
     static constexpr int ssPort = 8388;
     static constexpr int httpPort = 8080;
+    static constexpr int udpEchoPort = 7007;
     static constexpr const char *password = "outline-lab-Secret-42";
     static constexpr const char *method = "chacha20-ietf-poly1305";
     static constexpr const char *insideName = "inside.lab.test";
@@ -59,6 +61,7 @@ public:
         QDir().mkpath(dir + QStringLiteral("/www"));
         writeFile(dir + QStringLiteral("/www/marker.txt"), marker());
         writeFile(dir + QStringLiteral("/dns.py"), dnsServer());
+        writeFile(dir + QStringLiteral("/udp.py"), udpScript());
         writeFile(QStringLiteral("/etc/netns/%1/resolv.conf").arg(m_lab.clientNs()),
                   QByteArray("nameserver ") + deadResolver + "\n");
         const QString server = m_lab.serverNs();
@@ -91,7 +94,11 @@ public:
                          dir + QStringLiteral("/http.log")) ||
             !m_lab.start(server,
                          {python(), dir + QStringLiteral("/dns.py"), dnsAddress, insideName, NetnsLab::insideAddress},
-                         dir + QStringLiteral("/dns.log")))
+                         dir + QStringLiteral("/dns.log")) ||
+            !m_lab.start(server,
+                         {python(), dir + QStringLiteral("/udp.py"), "serve", NetnsLab::insideAddress,
+                          QString::number(udpEchoPort)},
+                         dir + QStringLiteral("/udp.log")))
             return fail(error, QStringLiteral("a server did not start"));
         if (!m_lab.waitForListener(server, ssPort) || !m_lab.waitForListener(server, httpPort))
             return fail(error, QStringLiteral("ss-server or the HTTP server is not listening, see ") + dir);
@@ -119,6 +126,15 @@ public:
         return code;
     }
 
+    // One datagram to the inside UDP echo from the client namespace; true when it came back.
+    bool udpRoundTrip()
+    {
+        return m_lab.exec(m_lab.clientNs(),
+                          {python(), m_lab.dir() + QStringLiteral("/udp.py"), "ask", NetnsLab::insideAddress,
+                           QString::number(udpEchoPort)},
+                          nullptr, 10000) == 0;
+    }
+
     QString insideUrl() const
     {
         return QStringLiteral("http://%1:%2/marker.txt").arg(NetnsLab::insideAddress).arg(httpPort);
@@ -139,8 +155,12 @@ public:
             found << QStringLiteral("table");
         if (m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String("TavrixVPN")))
             found << QStringLiteral("interface");
-        if (!m_lab.clientIp({"route", "show", "proto", "85"}).trimmed().isEmpty())
+        // (A table that does not exist is reported on the merged error stream.)
+        if (m_lab.clientIp({"route", "show", "proto", "85"}).contains(QLatin1String(" dev ")) ||
+            m_lab.clientIp({"route", "show", "table", "85"}).contains(QLatin1String(" dev ")))
             found << QStringLiteral("routes");
+        if (m_lab.clientIp({"rule", "show"}).contains(QLatin1String("lookup 85")))
+            found << QStringLiteral("rule");
         if (!processesOfOurs().isEmpty())
             found << QStringLiteral("processes");
         return found;
@@ -228,6 +248,26 @@ private:
         QFile file(path);
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.write(content);
+    }
+
+    // "serve ADDR PORT" echoes datagrams; "ask ADDR PORT" sends one and exits 0 on its echo.
+    static QByteArray udpScript()
+    {
+        return "import socket, sys\n"
+               "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+               "address = (sys.argv[2], int(sys.argv[3]))\n"
+               "if sys.argv[1] == 'serve':\n"
+               "    s.bind(address)\n"
+               "    while True:\n"
+               "        data, peer = s.recvfrom(2048)\n"
+               "        s.sendto(data, peer)\n"
+               "s.settimeout(2)\n"
+               "payload = b'tavrix-udp-probe'\n"
+               "try:\n"
+               "    s.sendto(payload, address)\n"
+               "    sys.exit(0 if s.recvfrom(2048)[0] == payload else 1)\n"
+               "except OSError:\n"
+               "    sys.exit(1)\n";
     }
 
     // Answers A questions for one name; every other name does not exist.
