@@ -73,7 +73,7 @@ double byHand(NetnsLab &lab, int seconds)
                    .arg(NetnsLab::serverAddress)
                    .arg(OutlineLab::ssPort)
                    .arg(handPort)
-                   .arg(OutlineLab::password, OutlineLab::method)
+                   .arg(OutlineLab::jsonText(QString::fromLatin1(OutlineLab::password)), OutlineLab::method)
                    .toLatin1());
     file.close();
     QProcess *redir = lab.start(lab.clientNs(), {"ss-redir", "-c", config}, lab.dir() + QStringLiteral("/hand.log"));

@@ -32,7 +32,8 @@ public:
     static constexpr int ssPort = 8388;
     static constexpr int httpPort = 8080;
     static constexpr int udpEchoPort = 7007;
-    static constexpr const char *password = "outline-lab-Secret-42";
+    // Quotes, a backslash and spaces: it must reach the server intact through every file.
+    static constexpr const char *password = "outline lab \"Secret\" \\42";
     static constexpr const char *method = "chacha20-ietf-poly1305";
     static constexpr const char *insideName = "inside.lab.test";
     static constexpr const char *dnsAddress = "1.1.1.1";
@@ -84,7 +85,7 @@ public:
                                  "\"method\": \"%4\", \"mode\": \"tcp_and_udp\", \"timeout\": 60}\n")
                       .arg(NetnsLab::serverAddress)
                       .arg(ssPort)
-                      .arg(password, method)
+                      .arg(jsonText(QString::fromLatin1(password)), method)
                       .toLatin1());
         if (!m_lab.start(server, {"ss-server", "-c", dir + QStringLiteral("/ss-server.json")},
                          dir + QStringLiteral("/ss-server.log")) ||
@@ -103,6 +104,14 @@ public:
         if (!m_lab.waitForListener(server, ssPort) || !m_lab.waitForListener(server, httpPort))
             return fail(error, QStringLiteral("ss-server or the HTTP server is not listening, see ") + dir);
         return makeBinDir(error);
+    }
+
+    // A text as the inside of a JSON string.
+    static QString jsonText(const QString &text)
+    {
+        QString escaped = text;
+        return escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+            .replace(QLatin1Char('"'), QStringLiteral("\\\""));
     }
 
     // A private program folder: the driver and the stand-ins, tun2socks only when asked.
@@ -316,7 +325,8 @@ public:
                               environment);
         if (m_process && !waitFor(QStringLiteral("READY")).isEmpty()) {
             send(QStringLiteral("address %1:%2").arg(NetnsLab::serverAddress).arg(OutlineLab::ssPort));
-            send(QStringLiteral("config {\"method\":\"%1\",\"password\":\"%2\"}").arg(OutlineLab::method, password));
+            send(QStringLiteral("config {\"method\":\"%1\",\"password\":\"%2\"}")
+                     .arg(OutlineLab::method, OutlineLab::jsonText(password)));
         }
     }
 
