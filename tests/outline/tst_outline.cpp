@@ -1,7 +1,9 @@
 // The Outline runner without a server: its command line, the final check's decision, and a
 // connect whose tunnel program is missing (the test's folder has none beside it).
 
+#include <QFileInfo>
 #include <QMutex>
+#include <QProcess>
 #include <QSignalSpy>
 
 #include "common/config.h"
@@ -36,6 +38,8 @@ class TestOutline : public QObject
 private slots:
     void initTestCase() { previousHandler = qInstallMessageHandler(capture); }
     void argumentsKeepEveryValueWhole();
+    void standInRefusesBadArguments_data();
+    void standInRefusesBadArguments();
     void finalCheckDecision_data();
     void finalCheckDecision();
     void missingTunnelProgramEndsIdleWithoutPassword();
@@ -51,6 +55,48 @@ void TestOutline::argumentsKeepEveryValueWhole()
         "-tunGw",     "10.0.85.1", "-tunMask",       "255.255.255.0",   "-proxyHost",   "ss.example.test",
         "-proxyPort", "8388",      "-proxyPassword", password,          "-proxyCipher", "chacha20-ietf-poly1305"};
     QCOMPARE(arguments, expected);
+}
+
+// The stand-in checks its command line before it touches anything (no root needed to see it).
+void TestOutline::standInRefusesBadArguments_data()
+{
+    QTest::addColumn<int>("drop");
+    QTest::addColumn<QString>("replaceAt");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("no password") << 15 << QString() << QString() << "missing -proxyPassword";
+    QTest::newRow("port not a number") << -1 << "8388"
+                                       << "83a8"
+                                       << "-proxyPort is not a port number";
+    QTest::newRow("cipher with a quote") << -1 << "chacha20-ietf-poly1305"
+                                         << "x\"y"
+                                         << "characters that are not allowed";
+}
+
+void TestOutline::standInRefusesBadArguments()
+{
+    QFETCH(int, drop);
+    QFETCH(QString, replaceAt);
+    QFETCH(QString, value);
+    QFETCH(QString, message);
+    const QString program = qEnvironmentVariable("TAVRIX_BIN_DIR") + QStringLiteral("/tun2socks");
+    if (!QFileInfo::exists(program))
+        QSKIP("the tun2socks stand-in is not built");
+    QStringList arguments =
+        OutlineClient::tunnelArguments(QStringLiteral("192.0.2.7"), QStringLiteral("8388"), QStringLiteral("pw"),
+                                       QStringLiteral("chacha20-ietf-poly1305"));
+    if (drop >= 0)
+        arguments.erase(arguments.begin() + drop - 1, arguments.begin() + drop + 1);
+    if (!replaceAt.isEmpty())
+        arguments.replace(arguments.indexOf(replaceAt), value);
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 2);
+    const QString output = QString::fromLocal8Bit(process.readAll());
+    QVERIFY2(output.contains(message), qPrintable(output));
 }
 
 void TestOutline::finalCheckDecision_data()
