@@ -48,6 +48,8 @@ double download(NetnsLab &lab, int seconds)
            1e6;
 }
 
+QList<double> connectTimes;
+
 double throughClient(NetnsLab &lab, OutlineLab &outline, int seconds)
 {
     OutlineDriver driver(lab, outline, QString::fromLatin1(OutlineLab::password));
@@ -55,6 +57,7 @@ double throughClient(NetnsLab &lab, OutlineLab &outline, int seconds)
         out << "client connect failed\n" << driver.logDump() << "\n";
         return 0;
     }
+    connectTimes << driver.lastStatusMs();
     const double mbits = download(lab, seconds);
     driver.disconnectVpn();
     outline.waitForNoLeftovers();
@@ -144,12 +147,13 @@ int main(int argc, char *argv[])
     }
     const double ratio = median(hand) > 0 ? median(client) / median(hand) : 0;
     const QString summary = QStringLiteral("Outline download, median of %1 x %2 s: client %3 Mbit/s, ss-redir by hand "
-                                           "%4 Mbit/s, ratio %5\n")
+                                           "%4 Mbit/s, ratio %5; connect() to CONNECTED %6 ms\n")
                                 .arg(reps)
                                 .arg(seconds)
                                 .arg(median(client), 0, 'f', 1)
                                 .arg(median(hand), 0, 'f', 1)
-                                .arg(ratio, 0, 'f', 3);
+                                .arg(ratio, 0, 'f', 3)
+                                .arg(median(connectTimes), 0, 'f', 0);
     out << summary;
     if (parser.isSet("out")) {
         QFile file(parser.value("out"));

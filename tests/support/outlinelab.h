@@ -381,10 +381,14 @@ public:
             if (line.isEmpty())
                 return seen;
             seen.append(line.section(QLatin1Char(' '), 1, 1).toInt());
+            m_lastStatusMs = line.section(QLatin1Char(' '), 2, 2).toInt();
             if (final.contains(seen.last()))
                 return seen;
         }
     }
+
+    // Milliseconds from the last command to the last status seen.
+    int lastStatusMs() const { return m_lastStatusMs; }
 
     QString waitFor(const QString &prefix, int timeoutMs = 20000)
     {
@@ -437,6 +441,7 @@ private:
     QProcess *m_process = nullptr;
     QStringList m_lines;
     int m_next = 0;
+    int m_lastStatusMs = -1;
 };
 
 } // namespace TavrixTest
