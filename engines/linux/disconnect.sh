@@ -18,7 +18,7 @@ ours() {
     done 2>/dev/null
 }
 
-pids=$(ours)
+pids=$(ours | tr '\n' ' ')
 if [ -n "$pids" ]; then
     kill -TERM $pids 2>/dev/null
     for _ in $(seq 100); do
@@ -31,6 +31,14 @@ if [ -n "$pids" ]; then
     done
     [ -n "${left:-}" ] && kill -KILL $left 2>/dev/null
 fi
+# A tunnel started meanwhile (a switch of server reconnects at once) owns the table, the
+# interface and the routes now: they are not ours to remove.
+for pid in $(ours); do
+    case " $pids " in
+        *" $pid "*) ;;
+        *) exit 0 ;;
+    esac
+done
 nft delete table inet tavrixvpn_outline 2>/dev/null
 while ip rule del fwmark 0x5456 lookup 85 2>/dev/null; do :; done
 ip route flush table 85 2>/dev/null

@@ -26,6 +26,10 @@ bool startTunnelProgram(const QStringList &arguments, const QString &logFile);
 // `windowsName` is "route-config.bat" or "disconnect.bat".
 bool startScript(const QString &windowsName, const QStringList &arguments);
 
+// Waits at most timeoutMs for the scripts of that name started by startScript() to end; true
+// when none is left. A new tunnel must not be set up while the last one's clean-up still runs.
+bool waitForScripts(const QString &windowsName, int timeoutMs);
+
 // The same script run to its end, waiting at most timeoutMs (killed past that).
 Result runScript(const QString &windowsName, const QStringList &arguments, int timeoutMs);
 

@@ -1,7 +1,12 @@
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QList>
+#include <QMutex>
+#include <QPair>
 #include <QProcess>
+#include <QThread>
 
 #include "platform/engineprocesses.h"
 #include "platform/outlinecommands.h"
@@ -27,7 +32,17 @@ QString enginePath(const QString &windowsName)
     return QFileInfo(program).absolutePath() + QLatin1Char('/') + name;
 }
 
-bool startDetached(const QString &program, const QStringList &arguments, const QString &logFile)
+// Scripts started detached, by script name, for waitForScripts().
+QMutex startedLock;
+QList<QPair<QString, qint64>> started;
+
+// Ended (a detached program is reaped by init, so no zombie stays behind).
+bool ended(qint64 pid)
+{
+    return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid));
+}
+
+bool startDetached(const QString &program, const QStringList &arguments, const QString &logFile, qint64 *pid = nullptr)
 {
     QProcess process;
     process.setProgram(program);
@@ -37,7 +52,7 @@ bool startDetached(const QString &program, const QStringList &arguments, const Q
     const QString output = logFile.isEmpty() ? QProcess::nullDevice() : logFile;
     process.setStandardOutputFile(output, QIODevice::Append);
     process.setStandardErrorFile(output, QIODevice::Append);
-    return process.startDetached();
+    return process.startDetached(pid);
 }
 
 } // namespace
@@ -49,7 +64,33 @@ bool startTunnelProgram(const QStringList &arguments, const QString &logFile)
 
 bool startScript(const QString &windowsName, const QStringList &arguments)
 {
-    return startDetached(enginePath(windowsName), arguments, QString());
+    qint64 pid = 0;
+    if (!startDetached(enginePath(windowsName), arguments, QString(), &pid))
+        return false;
+    QMutexLocker locker(&startedLock);
+    started.append({windowsName, pid});
+    return true;
+}
+
+bool waitForScripts(const QString &windowsName, int timeoutMs)
+{
+    QList<qint64> pids;
+    {
+        QMutexLocker locker(&startedLock);
+        for (int i = started.size() - 1; i >= 0; --i) {
+            if (started.at(i).first == windowsName)
+                pids.append(started.takeAt(i).second);
+        }
+    }
+    QDeadlineTimer deadline(timeoutMs);
+    for (qint64 pid : pids) {
+        while (!ended(pid)) {
+            if (deadline.hasExpired())
+                return false;
+            QThread::msleep(20);
+        }
+    }
+    return true;
 }
 
 Result runScript(const QString &windowsName, const QStringList &arguments, int timeoutMs)

@@ -1,4 +1,9 @@
+#include <QDeadlineTimer>
+#include <QList>
+#include <QMutex>
 #include <QProcess>
+
+#include <windows.h>
 
 #include "platform/outlinecommands.h"
 
@@ -8,6 +13,10 @@ namespace OutlineCommands {
 namespace {
 
 const QString engineFolder = QStringLiteral("C:\\ProgramData\\TavrixVPN\\");
+
+// Command processors started for the scripts, by script name.
+QMutex startedLock;
+QList<QPair<QString, qint64>> started;
 
 // The scripts' paths with doubled backslashes, as the command processor has always been given.
 QString scriptPath(const QString &windowsName)
@@ -61,7 +70,35 @@ bool startScript(const QString &windowsName, const QStringList &arguments)
     process.setWorkingDirectory(QStringLiteral("C:\\"));
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
-    return process.startDetached();
+    qint64 pid = 0;
+    if (!process.startDetached(&pid))
+        return false;
+    QMutexLocker locker(&startedLock);
+    started.append({windowsName, pid});
+    return true;
+}
+
+bool waitForScripts(const QString &windowsName, int timeoutMs)
+{
+    QList<qint64> pids;
+    {
+        QMutexLocker locker(&startedLock);
+        for (int i = started.size() - 1; i >= 0; --i) {
+            if (started.at(i).first == windowsName)
+                pids.append(started.takeAt(i).second);
+        }
+    }
+    QDeadlineTimer deadline(timeoutMs);
+    bool allEnded = true;
+    for (qint64 pid : pids) {
+        HANDLE handle = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+        if (!handle)
+            continue; // already gone
+        if (WaitForSingleObject(handle, DWORD(qMax<qint64>(0, deadline.remainingTime()))) != WAIT_OBJECT_0)
+            allEnded = false;
+        CloseHandle(handle);
+    }
+    return allEnded;
 }
 
 Result runScript(const QString &windowsName, const QStringList &arguments, int timeoutMs)

@@ -16,6 +16,8 @@ namespace Tavrix {
 namespace {
 
 constexpr int commandWaitMs = 30000;
+// disconnect.sh gives the tunnel program 5 s to end before it kills it.
+constexpr int disconnectWaitMs = 10000;
 
 void renewDhcpLease()
 {
@@ -100,6 +102,11 @@ bool OutlineClient::connectServer()
     qDebug().noquote() << host << port << (password.isEmpty() ? QStringLiteral("(none)") : QStringLiteral("********"))
                        << method;
     m_host = host;
+
+    // A disconnect just before (a change of server) must have finished its clean-up, or it
+    // would take this tunnel's set-up along.
+    if (!OutlineCommands::waitForScripts(QStringLiteral("disconnect.bat"), disconnectWaitMs))
+        engineLog(QStringLiteral("disconnect.bat is still running; starting the tunnel anyway"));
 
     // A fresh log per tunnel: the final check copies it into the application log.
     QFile::remove(tunnelLogPath());

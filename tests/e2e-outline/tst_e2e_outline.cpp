@@ -27,6 +27,7 @@ private slots:
     void cleanupTestCase();
     void init();
     void connectCarriesTrafficAndDisconnectRestoresDirect();
+    void reconnectRightAfterDisconnectCarriesTraffic();
     void quitWhileConnectedTakesTunnelDown();
     void missingTunnelProgramEndsIdle();
     void wrongPasswordCarriesNothingAndSaysSo();
@@ -97,6 +98,22 @@ void TestOutlineE2e::connectCarriesTrafficAndDisconnectRestoresDirect()
     QVERIFY(m_outline->curl(m_outline->insideUrl()) != 0);
     QVERIFY(!m_outline->udpRoundTrip());
     QVERIFY2(!driver.logDump().contains(QString::fromLatin1(OutlineLab::password)), "the password reached the log");
+}
+
+// A change of server disconnects and connects again at once: the first tunnel's clean-up must
+// not take the second one's table, interface or routes along.
+void TestOutlineE2e::reconnectRightAfterDisconnectCarriesTraffic()
+{
+    OutlineDriver driver(m_lab, *m_outline, QString::fromLatin1(OutlineLab::password));
+    QCOMPARE(driver.connectVpn(), connected);
+    driver.send(QStringLiteral("disconnect"));
+    driver.send(QStringLiteral("connect"));
+    QCOMPARE(driver.statusesUntil({2}), (QList<int>{0, 1, 2}));
+    QVERIFY(driver.statusesUntil({0}, 1000).isEmpty());
+    QCOMPARE(m_outline->curl(m_outline->insideUrl()), 0);
+    QVERIFY(m_outline->udpRoundTrip());
+    QCOMPARE(driver.disconnectVpn(), idle);
+    QVERIFY2(m_outline->waitForNoLeftovers(), qPrintable(m_outline->leftovers().join(' ')));
 }
 
 void TestOutlineE2e::quitWhileConnectedTakesTunnelDown()
