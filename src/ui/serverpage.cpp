@@ -50,7 +50,9 @@ void ServerPage::buildForm()
 {
     setObjectName(QStringLiteral("Tavrix__ServerPage"));
     resize(847, 600);
-    setStyleSheet(QStringLiteral("background: transparent;\nborder-image:none;"));
+    // Scoped to the hub itself: a bare declaration would also clear the backgrounds that the
+    // application style sheet gives the pages inside it.
+    setStyleSheet(QStringLiteral("#Tavrix__ServerPage { background: transparent;\nborder-image:none; }"));
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -54,6 +54,7 @@ SupportPage::SupportPage(QWidget *parent)
     column->addWidget(m_email);
     column->addWidget(report);
     column->addWidget(logs);
+    column->addStretch(1);
 
     connect(backButton(), &QPushButton::pressed, this, &SupportPage::clickBack);
     connect(m_email, &QPushButton::clicked, this, [] {

@@ -25,6 +25,7 @@ TavrixMorePage::TavrixMorePage(QWidget *parent)
     column->addSpacing(12);
     auto *download = AccountForm::primaryButton(QStringLiteral("Get the apps"), "btnSubmit", this);
     column->addWidget(download);
+    column->addStretch(1);
     connect(download, &QPushButton::clicked, this, [] { openUrl(WebAddress::downloadPage()); });
     connect(backButton(), &QPushButton::pressed, this, &TavrixMorePage::clickBack);
 }

@@ -31,6 +31,7 @@ DarkWebMonitoringPage::DarkWebMonitoringPage(QWidget *parent)
     column->addSpacing(8);
     m_verify = AccountForm::primaryButton(QStringLiteral("Verify"), "btnVerify", this);
     column->addWidget(m_verify);
+    column->addStretch(1);
 
     connect(backButton(), &QPushButton::pressed, this, &DarkWebMonitoringPage::on_btnBack_pressed);
     connect(m_verify, &QPushButton::pressed, this, &DarkWebMonitoringPage::on_btnVerify_pressed);

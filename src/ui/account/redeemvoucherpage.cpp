@@ -31,6 +31,7 @@ RedeemVoucherPage::RedeemVoucherPage(QWidget *parent)
     column->addSpacing(8);
     m_submit = AccountForm::primaryButton(QStringLiteral("Subscribe"), "btnSubmit", this);
     column->addWidget(m_submit);
+    column->addStretch(1);
 
     connect(backButton(), &QPushButton::pressed, this, &RedeemVoucherPage::on_btnBack_pressed);
     connect(m_submit, &QPushButton::pressed, this, &RedeemVoucherPage::on_btnSubmit_pressed);

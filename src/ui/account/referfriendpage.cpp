@@ -80,6 +80,7 @@ ReferFriendPage::ReferFriendPage(QWidget *parent)
     controls->addWidget(redeem);
     m_controls->hide();
     column->addWidget(m_controls);
+    column->addStretch(1);
 
     m_share = new SocalMediaWidget(this);
     m_share->hide();
@@ -180,9 +181,13 @@ void ReferFriendPage::placeSharePopup()
     const int width = qMin(340, this->width() - 32);
     m_share->setFixedWidth(width);
     m_share->adjustSize();
-    const QPoint below = m_shareButton->mapTo(this, QPoint(m_shareButton->width(), m_shareButton->height() + 8));
-    const int x = qBound(16, below.x() - width, qMax(16, this->width() - width - 16));
-    m_share->move(x, below.y());
+    // Below the share button, or above it when the page ends too soon.
+    const QPoint corner = m_shareButton->mapTo(this, QPoint(m_shareButton->width(), 0));
+    const int x = qBound(16, corner.x() - width, qMax(16, this->width() - width - 16));
+    int y = corner.y() + m_shareButton->height() + 8;
+    if (y + m_share->height() > height() - 8)
+        y = qMax(8, corner.y() - 8 - m_share->height());
+    m_share->move(x, y);
 }
 
 } // namespace Tavrix

@@ -84,6 +84,7 @@ ReferralRedeem::ReferralRedeem(QWidget *parent)
     column->addSpacing(8);
     m_submit = AccountForm::primaryButton(QStringLiteral("Procced"), "btnSubmit", this);
     column->addWidget(m_submit);
+    column->addStretch(1);
 
     connect(backButton(), &QPushButton::pressed, this, &ReferralRedeem::on_btnBack_pressed);
     connect(m_submit, &QPushButton::pressed, this, &ReferralRedeem::on_btnSubmit_pressed);
