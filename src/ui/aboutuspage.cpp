@@ -23,6 +23,7 @@ AboutUsPage::AboutUsPage(QWidget *parent)
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
     auto *content = new QWidget(scroll);
     content->setObjectName(QStringLiteral("aboutContent"));
     auto *column = new QVBoxLayout(content);

@@ -56,6 +56,7 @@ DevicesPage::DevicesPage(QWidget *parent)
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
     auto *content = new QWidget(scroll);
     content->setObjectName(QStringLiteral("devicesContent"));
     auto *groups = new QVBoxLayout(content);
