@@ -63,6 +63,8 @@ AboutUsPage::AboutUsPage(QWidget *parent)
     column->addStretch();
 
     scroll->setWidget(content);
+    // setWidget() gives the content the window colour; the page shows through instead.
+    content->setAutoFillBackground(false);
     body()->addWidget(scroll, 1);
     connect(backButton(), &QPushButton::pressed, this, &AboutUsPage::clickBack);
 }

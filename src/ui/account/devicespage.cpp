@@ -73,6 +73,8 @@ DevicesPage::DevicesPage(QWidget *parent)
                                 &m_groups[int(DevicePlatform::Huawei)]));
     groups->addStretch();
     scroll->setWidget(content);
+    // setWidget() gives the content the window colour; the page shows through instead.
+    content->setAutoFillBackground(false);
     column->addWidget(scroll, 1);
 
     connect(backButton(), &QPushButton::pressed, this, &DevicesPage::on_btnBack_pressed);

@@ -178,12 +178,12 @@ void ReferFriendPage::placeSharePopup()
 {
     if (!m_share || !m_shareButton)
         return;
-    const int width = qMin(340, this->width() - 32);
+    const int width = qMin(340, this->width() - 16);
     m_share->setFixedWidth(width);
     m_share->adjustSize();
     // Below the share button, or above it when the page ends too soon.
     const QPoint corner = m_shareButton->mapTo(this, QPoint(m_shareButton->width(), 0));
-    const int x = qBound(16, corner.x() - width, qMax(16, this->width() - width - 16));
+    const int x = qBound(8, corner.x() - width, qMax(8, this->width() - width - 8));
     int y = corner.y() + m_shareButton->height() + 8;
     if (y + m_share->height() > height() - 8)
         y = qMax(8, corner.y() - 8 - m_share->height());

@@ -16,7 +16,7 @@ SocialPlatformWidget::SocialPlatformWidget(const QString &title, const QString &
     , m_title(title)
 {
     setObjectName(QStringLiteral("socialPlatformWidget"));
-    setIconSize(QSize(28, 28));
+    setIconSize(QSize(22, 22));
     setCursor(Qt::PointingHandCursor);
     setMinimumHeight(48);
     connect(this, &QPushButton::clicked, this, [this] { emit chosen(m_title); });
@@ -34,12 +34,12 @@ SocalMediaWidget::SocalMediaWidget(QWidget *parent)
     setGraphicsEffect(shadow);
 
     auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(16, 12, 16, 16);
+    column->setContentsMargins(10, 10, 10, 10);
     auto *caption = new QLabel(QStringLiteral("Share Via"), this);
     caption->setObjectName(QStringLiteral("lblShareVia"));
     column->addWidget(caption);
     auto *grid = new QGridLayout;
-    grid->setSpacing(8);
+    grid->setSpacing(6);
     const QStringList titles = ReferralShare::titles();
     for (int i = 0; i < titles.size(); ++i) {
         auto *entry = new SocialPlatformWidget(titles.at(i), ReferralShare::icon(titles.at(i)), this);
