@@ -25,8 +25,7 @@ QString build(const Facts &facts, const QStringList &logLines, const QStringList
     QStringList out;
     out << QStringLiteral("TavrixVPN diagnostic report")
         << QStringLiteral("Created: ") + QDateTime::currentDateTimeUtc().toString(Qt::ISODate)
-        << QStringLiteral("Version: ") + facts.version
-        << QStringLiteral("Operating system: ") + facts.operatingSystem
+        << QStringLiteral("Version: ") + facts.version << QStringLiteral("Operating system: ") + facts.operatingSystem
         << QStringLiteral("Status: ") + facts.status
         << QStringLiteral("Log file: ") + masked(facts.logFile, knownSecrets) << QString()
         << QStringLiteral("---- last %1 log lines ----").arg(logLines.size());

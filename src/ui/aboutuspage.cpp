@@ -39,8 +39,8 @@ AboutUsPage::AboutUsPage(QWidget *parent)
                                                        "switch and split tunnelling."),
                                         "lblMessage", content));
     const QUrl home = WebAddress::homePage();
-    auto *homeButton = new QPushButton(home.host() + (home.port() > 0 ? QStringLiteral(":%1").arg(home.port()) : QString()),
-                                       content);
+    auto *homeButton =
+        new QPushButton(home.host() + (home.port() > 0 ? QStringLiteral(":%1").arg(home.port()) : QString()), content);
     homeButton->setObjectName(QStringLiteral("btnHomePage"));
     homeButton->setCursor(Qt::PointingHandCursor);
     column->addWidget(homeButton, 0, Qt::AlignHCenter);
@@ -85,7 +85,7 @@ void AboutUsPage::showFontLicence()
 {
     QFile file(QStringLiteral(":/assets/fonts/OFL.txt"));
     QString text = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
-                                                   : QStringLiteral("SIL Open Font License 1.1");
+                                                  : QStringLiteral("SIL Open Font License 1.1");
     auto *dialog = new QDialog(window());
     dialog->setObjectName(QStringLiteral("licenceDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);

@@ -1,9 +1,9 @@
 #include "ui/supportpage.h"
 
-#include <QLabel>
 #include <QApplication>
 #include <QClipboard>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPushButton>
 #include <QSysInfo>
 #include <QUrl>
@@ -47,8 +47,8 @@ SupportPage::SupportPage(QWidget *parent)
                                         "lblMessage", this));
     column->addSpacing(12);
     m_email = actionButton(QString(), "btnEmailSupport", QStringLiteral(":/assets/mail.png"), this);
-    auto *report =
-        actionButton(QStringLiteral("Copy diagnostic report"), "btnCopyReport", QStringLiteral(":/assets/copy2.png"), this);
+    auto *report = actionButton(QStringLiteral("Copy diagnostic report"), "btnCopyReport",
+                                QStringLiteral(":/assets/copy2.png"), this);
     auto *logs = actionButton(QStringLiteral("Open log folder"), "btnOpenLogFolder",
                               QStringLiteral(":/assets/setting.png"), this);
     column->addWidget(m_email);

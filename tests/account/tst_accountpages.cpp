@@ -150,13 +150,15 @@ void AccountPagesTest::shareAddresses_data()
     QTest::addColumn<QByteArray>("address");
     QTest::newRow("Mail") << "Mail"
                           << "mailto:?subject=Tavrix%20VPN%20Refer%20Code&body=" +
-                                 QUrl::toPercentEncoding(kMessage + "AB12\nDownload Tavrix VPN: " + origin + "/download");
+                                 QUrl::toPercentEncoding(kMessage + "AB12\nDownload Tavrix VPN: " + origin +
+                                                         "/download");
     QTest::newRow("Facebook") << "Facebook" << origin + "/sharer.php?u=" + QUrl::toPercentEncoding(origin + "/");
     QTest::newRow("Twitter") << "Twitter" << origin + "/intent/tweet?url=" + download + "&text=" + text;
     QTest::newRow("Messenger") << "Messenger"
                                << "fb-messenger://share?link=" + download + "&app_id=?&quote=" + text;
     QTest::newRow("LinkedIn") << "LinkedIn"
-                              << origin + "/sharing/share-offsite/?url=" + QUrl::toPercentEncoding(origin + "/download") +
+                              << origin +
+                                     "/sharing/share-offsite/?url=" + QUrl::toPercentEncoding(origin + "/download") +
                                      "&summary=" + text;
     QTest::newRow("WhatsApp") << "WhatsApp"
                               << "whatsapp://send?text=" + text;
@@ -194,9 +196,13 @@ void AccountPagesTest::shareCodeCannotAddQueryItems_departsFromPlainMailBody()
             names << item.first;
         QVERIFY2(!names.contains("a") && names.count("text") <= 1, qPrintable(title + ": " + names.join(',')));
         // The code arrives whole in the item that carries the message.
-        const QString carrier = title == "Mail" ? "body" : title == "LinkedIn" ? "summary" : title == "Messenger" ? "quote" : "text";
+        const QString carrier = title == "Mail"        ? "body"
+                                : title == "LinkedIn"  ? "summary"
+                                : title == "Messenger" ? "quote"
+                                                       : "text";
         if (title != "Facebook")
-            QVERIFY2(query.queryItemValue(carrier, QUrl::FullyDecoded).contains("Refer Code:" + code), qPrintable(title));
+            QVERIFY2(query.queryItemValue(carrier, QUrl::FullyDecoded).contains("Refer Code:" + code),
+                     qPrintable(title));
     }
 }
 
@@ -209,7 +215,7 @@ void AccountPagesTest::deviceRows()
         {"os_name": "android", "model": "", "brand": "Samsung", "os_version": "14", "vpn_app_version": "5.4.1"},
         {"os_name": "IOS", "brand": "Apple"},
         {"os_name": "HUAWEI", "model": "P60"}])")
-                                     .array();
+                                   .array();
     const auto rows = AccountAnswers::deviceRows(devices);
     QCOMPARE(rows.size(), 4);
     QCOMPARE(int(rows[0].platform), int(AccountAnswers::DevicePlatform::Windows));
@@ -232,8 +238,11 @@ void AccountPagesTest::referralContentLastMemberWins_data()
     QTest::newRow("object last") << R"({"message": "ok", "response_code": 1, "user_referral": )" + member + "}"
                                  << "AB12"
                                  << "T";
-    QTest::newRow("number last") << R"({"a": )" + member + R"(, "zz": 5})" << "" << "";
-    QTest::newRow("no members") << QByteArray("{}") << "" << "";
+    QTest::newRow("number last") << R"({"a": )" + member + R"(, "zz": 5})"
+                                 << ""
+                                 << "";
+    QTest::newRow("no members") << QByteArray("{}") << ""
+                                << "";
 }
 
 void AccountPagesTest::referralContentLastMemberWins()
@@ -254,14 +263,13 @@ void AccountPagesTest::diagnosticReportHidesEverySecret()
     QVERIFY(file.open(QIODevice::WriteOnly));
     for (int i = 0; i < 500; ++i)
         file.write(QByteArray("[2026-01-01 10:00:00.000] [DEBUG] filler line ") + QByteArray::number(i) + "\n");
-    const QByteArray secrets[] = {
-        "[DEBUG] body username=a%40b.c&pass=Pa55word!&udid=1",
-        "[DEBUG] Set-Cookie: webvpn=C00K1E; Secure",
-        "[DEBUG] Opening URL: https://pay.example/checkout?authToken=T0KEN123&plan=1",
-        "[DEBUG] Processing URL scheme input: tavrixvpn://authenticate?value=L1NKPASS",
-        "[DEBUG] jsonData {\"password\":\"JS0NPASS\",\"token\": \"JS0NT0KEN\"}",
-        "[DEBUG] header Authorization: Bearer BEARERT0K",
-        "[DEBUG] engine said hunter2-stored"};
+    const QByteArray secrets[] = {"[DEBUG] body username=a%40b.c&pass=Pa55word!&udid=1",
+                                  "[DEBUG] Set-Cookie: webvpn=C00K1E; Secure",
+                                  "[DEBUG] Opening URL: https://pay.example/checkout?authToken=T0KEN123&plan=1",
+                                  "[DEBUG] Processing URL scheme input: tavrixvpn://authenticate?value=L1NKPASS",
+                                  "[DEBUG] jsonData {\"password\":\"JS0NPASS\",\"token\": \"JS0NT0KEN\"}",
+                                  "[DEBUG] header Authorization: Bearer BEARERT0K",
+                                  "[DEBUG] engine said hunter2-stored"};
     for (const QByteArray &line : secrets)
         file.write(line + "\r\n");
     file.close();
@@ -273,8 +281,8 @@ void AccountPagesTest::diagnosticReportHidesEverySecret()
     DiagnosticReport::Facts facts{"5.6.0", "Debian 12", DiagnosticReport::statusName(OpenConnectConnection::CONNECTED),
                                   path};
     const QString report = DiagnosticReport::build(facts, lines, {"hunter2-stored"});
-    for (const char *secret : {"Pa55word", "C00K1E", "T0KEN123", "L1NKPASS", "JS0NPASS", "JS0NT0KEN", "BEARERT0K",
-                               "hunter2-stored"})
+    for (const char *secret :
+         {"Pa55word", "C00K1E", "T0KEN123", "L1NKPASS", "JS0NPASS", "JS0NT0KEN", "BEARERT0K", "hunter2-stored"})
         QVERIFY2(!report.contains(secret), secret);
     QVERIFY(report.contains("Version: 5.6.0") && report.contains("Status: Connected"));
     QVERIFY(report.contains("filler line 499") && !report.contains("filler line 206\n"));
@@ -335,8 +343,10 @@ void AccountPagesTest::darkWeb_data()
     QTest::addColumn<QString>("email");
     QTest::addColumn<QString>("answer");
     QTest::addColumn<int>("requests");
-    QTest::newRow("empty") << "" << "Email is empty!" << 0;
-    QTest::newRow("malformed") << "not-an-address" << "Email Address not Valid" << 0;
+    QTest::newRow("empty") << ""
+                           << "Email is empty!" << 0;
+    QTest::newRow("malformed") << "not-an-address"
+                               << "Email Address not Valid" << 0;
     QTest::newRow("accepted") << "premium@tavrixvpn.test"
                               << "Dark web check request submitted successfully. \nThe result will be sent to your "
                                  "email soon!"

@@ -36,15 +36,20 @@ void shootAccountPages(MainWindow &window, const std::function<void(const QStrin
     if (!hub)
         return;
     QStackedWidget *side = hub->sideStack();
-    const Page pages[] = {{ServerPage::SideRedeemVoucher, "redeem-voucher"}, {ServerPage::SideReferFriend, "refer-friend"},
-                          {ServerPage::SideReferralRedeem, "referral-redeem"}, {ServerPage::SideDevices, "devices"},
-                          {ServerPage::SideDarkWeb, "dark-web"},          {ServerPage::SideSupport, "support"},
-                          {ServerPage::SideAboutUs, "about"},             {ServerPage::SideMore, "more"}};
+    const Page pages[] = {{ServerPage::SideRedeemVoucher, "redeem-voucher"},
+                          {ServerPage::SideReferFriend, "refer-friend"},
+                          {ServerPage::SideReferralRedeem, "referral-redeem"},
+                          {ServerPage::SideDevices, "devices"},
+                          {ServerPage::SideDarkWeb, "dark-web"},
+                          {ServerPage::SideSupport, "support"},
+                          {ServerPage::SideAboutUs, "about"},
+                          {ServerPage::SideMore, "more"}};
     const QSize original = window.size();
     const QSize sizes[] = {original, QSize(742, 696), QSize(594, 522)};
     for (const QSize &size : sizes) {
         window.setFixedSize(size);
-        const QString folder = size == original ? QString() : QStringLiteral("%1x%2/").arg(size.width()).arg(size.height());
+        const QString folder =
+            size == original ? QString() : QStringLiteral("%1x%2/").arg(size.width()).arg(size.height());
         for (const Page &page : pages) {
             side->setCurrentIndex(page.side);
             QWidget *current = side->currentWidget();

@@ -61,7 +61,8 @@ QString darkWebAnswer(const QString &email, int result, const QString &message)
     if (email.isEmpty())
         return QStringLiteral("Email is empty!");
     if (result == 0)
-        return QStringLiteral("Dark web check request submitted successfully. \nThe result will be sent to your email soon!");
+        return QStringLiteral(
+            "Dark web check request submitted successfully. \nThe result will be sent to your email soon!");
     if (result == 4)
         return QStringLiteral("Email Address not Valid");
     return message;

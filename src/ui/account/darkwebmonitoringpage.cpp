@@ -1,7 +1,7 @@
 #include "ui/account/darkwebmonitoringpage.h"
 
-#include <QLabel>
 #include <QDebug>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -53,13 +53,14 @@ void DarkWebMonitoringPage::on_btnVerify_pressed()
         showAnswerBox(AccountAnswers::darkWebAnswer(email, 0, QString()));
         return;
     }
-    m_request->start(m_verify, [email] { return ApiRequest::instance()->darkWebCheck(email); },
-                     [this, email](const AccountRequest::Outcome &outcome) {
-                         qDebug() << "response value:::" << outcome.result;
-                         m_verify->setText(QStringLiteral("Verify"));
-                         m_email->clear();
-                         showAnswerBox(AccountAnswers::darkWebAnswer(email, outcome.result, outcome.message));
-                     });
+    m_request->start(
+        m_verify, [email] { return ApiRequest::instance()->darkWebCheck(email); },
+        [this, email](const AccountRequest::Outcome &outcome) {
+            qDebug() << "response value:::" << outcome.result;
+            m_verify->setText(QStringLiteral("Verify"));
+            m_email->clear();
+            showAnswerBox(AccountAnswers::darkWebAnswer(email, outcome.result, outcome.message));
+        });
 }
 
 } // namespace Tavrix

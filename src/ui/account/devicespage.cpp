@@ -19,8 +19,7 @@ namespace Tavrix {
 
 using AccountAnswers::DevicePlatform;
 
-DeviceWidget::DeviceWidget(const QString &model, const QString &osVersion, const QString &appVersion,
-                           QWidget *parent)
+DeviceWidget::DeviceWidget(const QString &model, const QString &osVersion, const QString &appVersion, QWidget *parent)
     : QFrame(parent)
 {
     setObjectName(QStringLiteral("DeviceWidget"));
@@ -127,17 +126,18 @@ void DevicesPage::load()
     rebuild();
     m_empty->hide();
     m_loader->show();
-    m_request->start(m_loader->findChild<QPushButton *>(QStringLiteral("btnloader")),
-                     [] { return ApiRequest::instance()->loggedDevices(); },
-                     [this](const AccountRequest::Outcome &outcome) {
-                         qDebug() << "response::::" << outcome.result;
-                         m_loader->hide();
-                         if (outcome.result > 1 && isVisible()) {
-                             emit clickBack();
-                             showAnswerBox(outcome.message);
-                         }
-                         rebuild();
-                     });
+    m_request->start(
+        m_loader->findChild<QPushButton *>(QStringLiteral("btnloader")),
+        [] { return ApiRequest::instance()->loggedDevices(); },
+        [this](const AccountRequest::Outcome &outcome) {
+            qDebug() << "response::::" << outcome.result;
+            m_loader->hide();
+            if (outcome.result > 1 && isVisible()) {
+                emit clickBack();
+                showAnswerBox(outcome.message);
+            }
+            rebuild();
+        });
 }
 
 void DevicesPage::rebuild()

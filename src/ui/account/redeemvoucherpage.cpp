@@ -1,7 +1,7 @@
 #include "ui/account/redeemvoucherpage.h"
 
-#include <QLabel>
 #include <QDebug>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -22,9 +22,9 @@ RedeemVoucherPage::RedeemVoucherPage(QWidget *parent)
     column->addWidget(AccountForm::picture(QStringLiteral(":/assets/redeem voucher.png"), 88, this));
     column->addSpacing(8);
     column->addWidget(AccountForm::text(QStringLiteral("Redeem Your Voucher"), "lblTitle", this));
-    column->addWidget(AccountForm::text(
-        QStringLiteral("Enter the voucher code you received to add Premium time to your account."), "lblMessage",
-        this));
+    column->addWidget(
+        AccountForm::text(QStringLiteral("Enter the voucher code you received to add Premium time to your account."),
+                          "lblMessage", this));
     column->addSpacing(16);
     m_code = AccountForm::codeField(QStringLiteral("Enter Voucher Code"), this);
     column->addWidget(m_code);

@@ -134,7 +134,8 @@ void ReferFriendPage::load()
                     Config::saveState(8, 0);
             } else if (isVisible()) {
                 // Without the code there is nothing to show here.
-                showAnswerBox(outcome.message, [this] { emit clickBack(); }, true);
+                showAnswerBox(
+                    outcome.message, [this] { emit clickBack(); }, true);
             }
             m_share->close();
         });

@@ -105,23 +105,24 @@ void ReferralRedeem::on_btnSubmit_pressed()
         showAnswerBox(QStringLiteral("Refer code is empty!"));
         return;
     }
-    m_request->start(m_submit, [code] { return ApiRequest::instance()->referSubmit(code); },
-                     [this](const AccountRequest::Outcome &outcome) {
-                         m_submit->setText(QStringLiteral("Procced"));
-                         qDebug() << "response::::" << outcome.result;
-                         m_code->clear();
-                         if (outcome.result != 0) {
-                             showAnswerBox(outcome.message);
-                             return;
-                         }
-                         Config::saveState(5, 0);
-                         emit refresh();
-                         // Over the whole window: the refresh above may already have left
-                         // the signed-in pages.
-                         auto *popup = new CongratulationsPopup(DBox::parentWindow() ? DBox::parentWindow() : window());
-                         connect(popup, &CongratulationsPopup::connectToReferPage, this, &ReferralRedeem::clickBack);
-                         showWithOverlay(popup);
-                     });
+    m_request->start(
+        m_submit, [code] { return ApiRequest::instance()->referSubmit(code); },
+        [this](const AccountRequest::Outcome &outcome) {
+            m_submit->setText(QStringLiteral("Procced"));
+            qDebug() << "response::::" << outcome.result;
+            m_code->clear();
+            if (outcome.result != 0) {
+                showAnswerBox(outcome.message);
+                return;
+            }
+            Config::saveState(5, 0);
+            emit refresh();
+            // Over the whole window: the refresh above may already have left
+            // the signed-in pages.
+            auto *popup = new CongratulationsPopup(DBox::parentWindow() ? DBox::parentWindow() : window());
+            connect(popup, &CongratulationsPopup::connectToReferPage, this, &ReferralRedeem::clickBack);
+            showWithOverlay(popup);
+        });
 }
 
 } // namespace Tavrix

@@ -21,7 +21,7 @@ QUrl fromEncoded(const QByteArray &address)
 
 QStringList titles()
 {
-    return {QStringLiteral("Mail"),     QStringLiteral("Facebook"), QStringLiteral("Twitter"),
+    return {QStringLiteral("Mail"),      QStringLiteral("Facebook"), QStringLiteral("Twitter"),
             QStringLiteral("Messenger"), QStringLiteral("LinkedIn"), QStringLiteral("WhatsApp")};
 }
 
@@ -44,8 +44,7 @@ QString icon(const QString &title)
 
 QString message(const QString &referralCode)
 {
-    return QStringLiteral("Hey! Use my Tavrix VPN Refer Code and Purchase a Subscription \nRefer Code:") +
-           referralCode;
+    return QStringLiteral("Hey! Use my Tavrix VPN Refer Code and Purchase a Subscription \nRefer Code:") + referralCode;
 }
 
 QString downloadLine()
@@ -65,8 +64,8 @@ QUrl address(const QString &title, const QString &referralCode)
                            "&body=" + encoded(body));
     }
     if (title == QLatin1String("Facebook"))
-        return fromEncoded(WebAddress::facebookOrigin().toUtf8() + "/sharer.php?u=" +
-                           encoded(WebAddress::homePage().toString(QUrl::FullyEncoded)));
+        return fromEncoded(WebAddress::facebookOrigin().toUtf8() +
+                           "/sharer.php?u=" + encoded(WebAddress::homePage().toString(QUrl::FullyEncoded)));
     if (title == QLatin1String("Twitter"))
         return fromEncoded(WebAddress::twitterOrigin().toUtf8() + "/intent/tweet?url=" + encoded(download) +
                            "&text=" + encoded(text));
