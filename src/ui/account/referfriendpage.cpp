@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -134,8 +135,14 @@ void ReferFriendPage::load()
                     Config::saveState(8, 0);
             } else if (isVisible()) {
                 // Without the code there is nothing to show here.
+                QPointer<ReferFriendPage> self(this);
                 showAnswerBox(
-                    outcome.message, [this] { emit clickBack(); }, true);
+                    outcome.message,
+                    [self] {
+                        if (self)
+                            emit self->clickBack();
+                    },
+                    true);
             }
             m_share->close();
         });
