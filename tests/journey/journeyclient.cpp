@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "accountshots.h"
 #include "api/serviceurl.h"
 #include "app/fonts.h"
 #include "app/stylesheet.h"
@@ -167,9 +169,10 @@ public:
         QTest::qWait(300);
         shot(window, QStringLiteral("connect-page-idle.png"));
 
-        if (!m_options.connect)
-            return 0;
-        return connectAndDisconnect(window, *page);
+        const int code = m_options.connect ? connectAndDisconnect(window, *page) : 0;
+        if (code == 0 && !m_options.screenshots.isEmpty())
+            shootAccountPages(window, [this](const QString &name, QWidget *widget) { shot(*widget, name); });
+        return code;
     }
 
 private:
@@ -231,6 +234,7 @@ private:
             return;
         QDir().mkpath(m_options.screenshots);
         const QString file = QDir(m_options.screenshots).filePath(name);
+        QDir().mkpath(QFileInfo(file).absolutePath());
         if (window.grab().save(file))
             say(QStringLiteral("SHOT ") + file);
     }
