@@ -119,19 +119,25 @@ int runApplication(int &argc, char **argv)
     setIdentity();
 
     QtSingleApplication app(argc, argv, true);
-    // A second start only wakes the first one: it must not rewrite the shared log under it.
-    openFileLog(!app.isRunning());
+
+    if (app.isRunning()) {
+        // The running instance owns the log file: this process only talks on standard error.
+        // A login link (a sign-in coming back from the browser) is handed over; anything
+        // else only wakes the window.
+        const QString argument = argc > 1 ? QString::fromUtf8(argv[1]) : QString();
+        const bool forwardLink = isLoginLink(argument);
+        qDebug().noquote() << "Starting Tavrix VPN" << appVersion;
+        qDebug().noquote() << (forwardLink ? "Application is already running, handing the login link to it"
+                                           : "Application is already running, waking existing instance");
+        app.sendMessage(forwardLink ? argument : wakeUpMessage, wakeUpTimeoutMs);
+        return 0;
+    }
+
+    openFileLog(true);
 
     qDebug().noquote() << frameLine;
     qDebug().noquote() << "Starting Tavrix VPN" << appVersion;
     qDebug().noquote() << frameLine;
-
-    if (app.isRunning()) {
-        qDebug().noquote() << "Application is already running, waking existing instance";
-        app.sendMessage(wakeUpMessage, wakeUpTimeoutMs);
-        closeFileLogging();
-        return 0;
-    }
 
     qDebug().noquote() << "\n--- Configuration Management ---";
     std::shared_ptr<OpenConnectConnection> controller = OpenConnectConnection::instance();
@@ -173,9 +179,12 @@ int runApplication(int &argc, char **argv)
     MsgBox::setParentWindow(window.get());
     DBox::setParentWindow(window.get());
 
-    QWidget *windowPtr = window.get();
-    QObject::connect(&app, &QtSingleApplication::messageReceived, windowPtr,
-                     [windowPtr](const QString &) { wakeUpWindow(windowPtr); });
+    MainWindow *windowPtr = window.get();
+    QObject::connect(&app, &QtSingleApplication::messageReceived, windowPtr, [windowPtr](const QString &message) {
+        wakeUpWindow(windowPtr);
+        if (isLoginLink(message))
+            windowPtr->onLoginLinkReceived(message);
+    });
 
     // One connect page object without a parent, installed as an event filter on the
     // application; it passes every event on, is never shown and makes no connections.

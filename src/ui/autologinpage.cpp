@@ -77,6 +77,11 @@ void AutoLoginPage::showEvent(QShowEvent *event)
     QTimer::singleShot(0, this, &AutoLoginPage::startAutoLogin);
 }
 
+void AutoLoginPage::startAgain()
+{
+    QTimer::singleShot(0, this, &AutoLoginPage::startAutoLogin);
+}
+
 bool AutoLoginPage::cacheIsFresh(bool log)
 {
     bool hasSource = false;
@@ -182,6 +187,15 @@ void AutoLoginPage::signIn()
         return;
     }
     qWarning() << "❌ Auto-login failed:" << api->errorMessage();
+    if (ApiRequest::isCredentialRefusal(code)) {
+        // Trying them again at every start would only repeat the refusal; a network failure
+        // keeps them. The user name stays for the form.
+        qWarning() << "Stored credentials refused: automatic sign-in switched off";
+        auto config = Config::instance();
+        config->setAutoLogin(false);
+        config->setPassword(QString());
+        config->save();
+    }
     qDebug().noquote() << QLatin1String(frame) + "\n";
     showMessage(api->errorMessage());
     m_running = false;

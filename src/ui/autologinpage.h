@@ -26,6 +26,10 @@ public:
     // configuration fetch), whatever the automatic sign-in does meanwhile.
     void setWaiting(bool waiting);
 
+    // Runs the automatic sign-in again while the page is already shown (new credentials
+    // were stored meanwhile); nothing while one runs or while the page is hidden.
+    void startAgain();
+
     static constexpr int ConfigurationTimeoutMs = 8000;
 
 signals:

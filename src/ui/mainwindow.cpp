@@ -24,6 +24,7 @@
 #include "ui/dbox.h"
 #include "ui/killswitchscript.h"
 #include "ui/loginpage.h"
+#include "ui/msgbox.h"
 #include "ui/serverpage.h"
 #include "ui/servers/serverselectionpage.h"
 
@@ -411,6 +412,33 @@ void MainWindow::handleUrlOpened(QString url)
 {
     // A login link carries the account password.
     qDebug().noquote() << "URL opened: " + maskLoginLinkSecrets(url);
+}
+
+void MainWindow::onLoginLinkReceived(const QString &link)
+{
+    qDebug().noquote() << "Login link received from another instance";
+    if (m_signedIn || m_autoLoginPage->isSigningIn() || m_loginPage->isBusy()) {
+        qDebug().noquote() << "Login link ignored: a sign-in is already done or in progress";
+        return;
+    }
+    const LoginLink parsed = parseLoginLink(link);
+    if (parsed.kind == LoginLink::Kind::InvalidCredentials) {
+        qWarning().noquote() << "Invalid credentials from URL scheme";
+        MsgBox::warning(tr("Invalid Login Link"), tr("The login link contains invalid credentials."),
+                        tr("Please login manually using the application."));
+        return;
+    }
+    if (parsed.kind != LoginLink::Kind::Valid)
+        return;
+    qDebug().noquote() << "Valid credentials received, caching for login";
+    cacheLoginLinkCredentials(parsed);
+    qDebug().noquote() << "Credentials cached successfully";
+    // As at a start with a link: the stored reply of an earlier account must not be used.
+    Config::setJsonData(QString());
+    if (m_stack->currentIndex() == AutoLoginPageIndex)
+        m_autoLoginPage->startAgain();
+    else
+        showPage(AutoLoginPageIndex);
 }
 
 void MainWindow::handleFileOpened(QString file)

@@ -55,6 +55,9 @@ public slots:
     void onApiFetchFinished();
     void handleUrlOpened(QString url);
     void handleFileOpened(QString file);
+    // A login link handed over by a second start: signs in with it when nobody is signed
+    // in, as a link given at start-up does; otherwise the link is ignored (and logged).
+    void onLoginLinkReceived(const QString &link);
 
     // The tray menu and icon; public so that they work the same without a system tray.
     void onTrayConnectTriggered();

@@ -30,6 +30,7 @@
 #include "ui/msgbox.h"
 #include "ui/overlay.h"
 #include "ui/serverpage.h"
+#include "ui/servers/fastestserverbutton.h"
 #include "uitesthelpers.h"
 #include "vpn/openconnectconnection.h"
 
@@ -119,6 +120,7 @@ private slots:
     void logout_data();
     void logout();
     void signInAgainRestoresPanels();
+    void autoConnectOncePerSignIn();
 
     void signInPageFits_data();
     void signInPageFits();
@@ -1197,6 +1199,45 @@ void UiTest::signInAgainRestoresPanels()
     window.onLoginSuccessfull();
     QCOMPARE(hub->sideStack()->currentIndex(), 0);
     QCOMPARE(hub->mainStack()->currentIndex(), 0);
+}
+
+void UiTest::autoConnectOncePerSignIn()
+{
+    auto config = Config::instance();
+    config->setAutoConncet(true);
+    config->save();
+    MainWindow window(QStringLiteral("Not"));
+    auto *fastest = window.findChild<FastestServerButton *>(QStringLiteral("fastServer"));
+    QVERIFY(fastest);
+    // Counted, not followed: no tunnel in this test.
+    QObject::disconnect(fastest, &FastestServerButton::fastestServerClicked, nullptr, nullptr);
+    QSignalSpy automatic(fastest, &FastestServerButton::fastestServerClicked);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    window.onLoginSuccessfull();
+    QTRY_COMPARE(automatic.count(), 1);
+    // Back to the connect screen (after a manual disconnect, say): no second connect.
+    auto *hub = window.findChild<ServerPage *>(QStringLiteral("serverPage"));
+    hub->mainStack()->setCurrentIndex(ServerPage::MainPurchase);
+    hub->mainStack()->setCurrentIndex(ServerPage::MainConnect);
+    QTest::qWait(50);
+    QCOMPARE(automatic.count(), 1);
+
+    // Signing out switches it off; turned on again, the next sign-in connects again.
+    window.refresh();
+    config->load();
+    QVERIFY(!config->autoConncet());
+    config->setAutoConncet(true);
+    config->save();
+    window.onLoginSuccessfull();
+    QTRY_COMPARE(automatic.count(), 2);
+
+    // Turned off: a sign-in does not connect.
+    window.refresh();
+    window.onLoginSuccessfull();
+    QTest::qWait(50);
+    QCOMPARE(automatic.count(), 2);
 }
 
 // The window is 58 % x 68 % of the screen: the form must fit every mode on a small laptop

@@ -72,6 +72,7 @@ private slots:
     void autoSignInRefreshesOldConfiguration_data();
     void autoSignInRefreshesOldConfiguration();
     void autoSignInWaitTimesOut();
+    void loginLinkWhileRunning();
 
 private:
     void fetchConfiguration();
@@ -425,6 +426,11 @@ void UiServiceTest::autoSignIn()
         QCOMPARE(TavrixTest::labelText(box, "lblTitle"), ApiRequest::instance()->errorMessage());
         QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
         QTRY_VERIFY(!TavrixTest::visibleDBox());
+        // A refusal is not repeated at the next start; the user name stays for the form.
+        config->load();
+        QVERIFY(!config->autoLogin());
+        QVERIFY(config->password().isEmpty());
+        QCOMPARE(config->userName(), QStringLiteral("loyal@tavrixvpn.test"));
     }
 }
 
@@ -485,9 +491,44 @@ void UiServiceTest::autoSignInWaitTimesOut()
              QStringLiteral("Failed to load configuration. Please check your internet connection."));
     box->close();
     QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 0);
+    // No answer is no refusal: the next start tries again.
+    config->load();
+    QVERIFY(config->autoLogin());
+    QCOMPARE(config->password(), QStringLiteral("premiumpass1"));
     // The fetch that outlived the wait does not move the user again.
     QTest::qWait(100);
     QCOMPARE(window.stack()->currentIndex(), 2);
+}
+
+// A second start hands its link over; the running window signs in with it once, and only
+// while nobody is signed in.
+void UiServiceTest::loginLinkWhileRunning()
+{
+    fetchConfiguration();
+    MainWindow window(QStringLiteral("Not"));
+    window.show();
+    QTRY_COMPARE(window.stack()->currentIndex(), 2);
+    auto *autoPage = window.findChild<AutoLoginPage *>(QStringLiteral("autoLoginPage"));
+    QSignalSpy done(autoPage, &AutoLoginPage::loginSuccessfull);
+
+    window.onLoginLinkReceived(
+        QStringLiteral("tavrixvpn://login?authenticate=premium@tavrixvpn.test&value=premium/pass1"));
+    QTRY_VERIFY_WITH_TIMEOUT(done.count() == 1, 20000);
+    QCOMPARE(window.stack()->currentIndex(), 3);
+    auto config = Config::instance();
+    config->load();
+    QVERIFY(config->autoLogin());
+    QCOMPARE(config->userName(), QStringLiteral("premium@tavrixvpn.test"));
+    QCOMPARE(config->password(), QStringLiteral("premiumpass1"));
+    QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 1);
+
+    // Signed in: another account's link changes nothing.
+    window.onLoginLinkReceived(QStringLiteral("tavrixvpn://login?authenticate=loyal@tavrixvpn.test&value=loyalpass1"));
+    QTest::qWait(200);
+    config->load();
+    QCOMPARE(config->userName(), QStringLiteral("premium@tavrixvpn.test"));
+    QCOMPARE(window.stack()->currentIndex(), 3);
+    QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 1);
 }
 
 TAVRIX_TEST_MAIN_GUI(UiServiceTest)

@@ -175,6 +175,12 @@ void ConnectPage::requestConnect(bool switchServer)
     btnConnect_clicked();
 }
 
+void ConnectPage::rearmAutoConnect()
+{
+    if (m_fastServer)
+        m_fastServer->rearmAutoConnect();
+}
+
 void ConnectPage::btnConnect_clicked()
 {
     if (m_role == Role::Detached)

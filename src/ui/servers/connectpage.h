@@ -37,6 +37,8 @@ public:
 
     // Called by the hub after a server was chosen; reconnects when a tunnel is up.
     void requestConnect(bool switchServer);
+    // Called by the hub at each sign-in: the automatic connect may run once more.
+    void rearmAutoConnect();
 
     int pageStatus() const { return m_pageStatus; }
     bool reconnectPending() const { return m_reconnectPending; }

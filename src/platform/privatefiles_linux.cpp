@@ -1,0 +1,55 @@
+#include "platform/privatefiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Tavrix {
+
+bool openOwnerOnlyForAppend(QFile &file, QString *error)
+{
+    const QByteArray path = QFile::encodeName(file.fileName());
+    // O_NOFOLLOW: a link planted at the log's name must not redirect our writes.
+    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (error)
+            *error = qt_error_string(errno);
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (error)
+            *error = QStringLiteral("not a regular file");
+        ::close(fd);
+        return false;
+    }
+    if ((st.st_mode & 0777) != 0600)
+        ::fchmod(fd, 0600);
+    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text, QFileDevice::AutoCloseHandle)) {
+        if (error)
+            *error = file.errorString();
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+QString makePrivateFolder(const QString &prefix)
+{
+    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (base.isEmpty() || !QFileInfo(base).isDir())
+        base = QDir::tempPath();
+    QByteArray pattern = QFile::encodeName(base + QLatin1Char('/') + prefix + QStringLiteral("XXXXXX"));
+    // mkdtemp makes the folder 0700 and fails rather than reuse an existing name.
+    if (!::mkdtemp(pattern.data()))
+        return QString();
+    return QFile::decodeName(pattern);
+}
+
+} // namespace Tavrix
