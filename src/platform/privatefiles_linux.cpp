@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstdlib>
@@ -42,7 +41,9 @@ bool openOwnerOnlyForAppend(QFile &file, QString *error)
 
 QString makePrivateFolder(const QString &prefix)
 {
-    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // The runtime folder is the user's own; without one, mkdtemp's private folder in the
+    // shared temporary folder is just as safe.
+    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (base.isEmpty() || !QFileInfo(base).isDir())
         base = QDir::tempPath();
     QByteArray pattern = QFile::encodeName(base + QLatin1Char('/') + prefix + QStringLiteral("XXXXXX"));

@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "platform/commandsocket.h"
+#include "platform/privatefiles.h"
 #include "vpn/enginelog.h"
 #include "vpn/openconnectserver.h"
 #include "vpn/openconnectsession.h"
@@ -442,6 +443,12 @@ void OpenConnectConnection::startSession()
     openconnect_set_setup_tun_handler(vpninfo, &OpenConnectSession::setupTun);
     openconnect_parse_url(vpninfo, server->host().toLocal8Bit().constData());
 
+    // The tunnel script logs into a folder only this user can enter: a fixed name in the
+    // shared temporary folder could be planted or linked by another local user.
+    m_engineLogFolder = makePrivateFolder(QStringLiteral("tavrixvpn-session-"));
+    if (m_engineLogFolder.isEmpty())
+        engineLog(QStringLiteral("Could not make a private folder for the tunnel script's log"));
+
     const quint64 generation = ++m_sessionGeneration;
     m_sessionRunning = true;
     watcher.setFuture(QtConcurrent::run([this, generation] { runSession(generation); }));
@@ -489,7 +496,12 @@ void OpenConnectConnection::runSession(quint64 generation)
         m_tunnelReported = false;
         while (openconnect_mainloop(vpninfo, 300, 10) == 0) {
         }
-        importEngineLog();
+        importEngineLog(m_engineLogFolder);
+    }
+    // The script has run its last time (disconnect) once the main loop is over.
+    if (!m_engineLogFolder.isEmpty()) {
+        QDir(m_engineLogFolder).removeRecursively();
+        m_engineLogFolder.clear();
     }
 
     // Queued ahead of IDLE so that the status slot knows the session is over.
@@ -504,17 +516,29 @@ void OpenConnectConnection::sessionEnded(quint64 generation)
         m_sessionRunning = false;
 }
 
-void OpenConnectConnection::importEngineLog()
+void OpenConnectConnection::importEngineLog(const QString &folder)
 {
-    const QString path = QDir::tempPath() + QDir::separator() + QStringLiteral("vpnc.log");
+    if (folder.isEmpty())
+        return;
+    const QString path = folder + QLatin1Char('/') + QStringLiteral("vpnc.log");
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         engineLog(QStringLiteral("Could not open ") + path + QStringLiteral(": ") + QString::number(file.error()));
         return;
     }
-    QTextStream in(&file);
-    while (!in.atEnd())
-        engineLog(in.readLine());
+    const qint64 size = file.size();
+    if (size > engineLogImportLimit) {
+        // Newest part only, from a line start.
+        file.seek(size - engineLogImportLimit);
+        file.readLine();
+        engineLog(QStringLiteral("vpnc.log: %1 earlier bytes not imported").arg(file.pos()));
+    }
+    while (!file.atEnd()) {
+        QByteArray line = file.readLine(engineLogImportLimit);
+        if (line.endsWith('\n'))
+            line.chop(1);
+        engineLog(QString::fromUtf8(line));
+    }
     file.close();
     if (!file.remove())
         engineLog(QStringLiteral("Could not remove ") + path + QStringLiteral(": ") + QString::number(file.error()));

@@ -75,8 +75,13 @@ public:
     int update_stats();
     Status status() const { return m_status; }
 
-    // Reads "vpnc.log" from the temporary folder into the application log and deletes it.
-    static void importEngineLog();
+    // Reads "vpnc.log" from folder (the session's private folder the tunnel script logs in)
+    // into the application log and deletes it. Only the newest engineLogImportLimit bytes are
+    // imported: the script runs with network privileges and its log must not flood ours.
+    static void importEngineLog(const QString &folder);
+    static constexpr qint64 engineLogImportLimit = 64 * 1024;
+    // The private folder of the running OpenConnect session; empty when none.
+    QString engineLogFolder() const { return m_engineLogFolder; }
 
 signals:
     void statusChanged(Tavrix::OpenConnectConnection::Status status);
@@ -117,6 +122,8 @@ private:
     QPointer<Wireguard> wireguard;
     QPointer<XrayShadosocks> xrayShadowsocks;
     QString m_dns;
+    // Made when a session starts (owner-only), removed when it ends.
+    QString m_engineLogFolder;
     // Session thread only: CONNECTED has been reported for this session.
     bool m_tunnelReported = false;
     openconnect_info *vpninfo = nullptr;
