@@ -154,6 +154,7 @@ QString OpenConnectConnection::dns() const
 
 int OpenConnectConnection::connect()
 {
+    ++m_requestSerial;
     switch (type) {
     case OPENVPN:
         return connectOpenVpn();
@@ -168,6 +169,32 @@ int OpenConnectConnection::connect()
     default:
         return CONNECT_STARTED;
     }
+}
+
+QString OpenConnectConnection::engineFailureText(int type)
+{
+    QString engine;
+    switch (type) {
+    case OPENVPN:
+        engine = QStringLiteral("OpenVPN");
+        break;
+    case XRAY_SHADOWSOCKS:
+        engine = QStringLiteral("Shadowsocks");
+        break;
+    case WIREGUARD:
+        engine = QStringLiteral("WireGuard");
+        break;
+    case V2RAY:
+        engine = QStringLiteral("V2Ray");
+        break;
+    case OUTLINE:
+        engine = QStringLiteral("Outline");
+        break;
+    default:
+        engine = QStringLiteral("VPN");
+        break;
+    }
+    return QStringLiteral("The %1 connection could not be started. Please try another server.").arg(engine);
 }
 
 int OpenConnectConnection::connectOpenVpn()
@@ -188,6 +215,8 @@ int OpenConnectConnection::connectOpenVpn()
 
     const bool started = runner->connect(config, username, password);
     engineLog(started ? QStringLiteral("OpenVPN Connect Success") : QStringLiteral("OpenVPN Connect Failed"));
+    if (!started)
+        emit connectFailed(engineFailureText(OPENVPN));
     return CONNECT_STARTED;
 }
 
@@ -275,8 +304,11 @@ void OpenConnectConnection::connectRunner(int type)
     }
 
     auto *stepWatcher = new QFutureWatcher<bool>(this);
-    QObject::connect(stepWatcher, &QFutureWatcher<bool>::finished, this, [this, stepWatcher, success, failure] {
+    const quint64 serial = m_requestSerial;
+    QObject::connect(stepWatcher, &QFutureWatcher<bool>::finished, this, [this, stepWatcher, success, failure, serial, type] {
         engineLog(stepWatcher->result() ? success : failure);
+        if (!stepWatcher->result() && serial == m_requestSerial && m_status != CONNECTED)
+            emit connectFailed(engineFailureText(type));
         m_engineSteps.removeAll(stepWatcher->future());
         stepWatcher->deleteLater();
     });
@@ -296,6 +328,7 @@ void OpenConnectConnection::waitForEngineSteps(int timeoutMs)
 
 void OpenConnectConnection::disconnectVpn()
 {
+    ++m_requestSerial;
     switch (type) {
     case OPENVPN:
         qDebug() << "Disconnecting OpenVPN";

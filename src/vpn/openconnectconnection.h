@@ -75,6 +75,9 @@ public:
     int update_stats();
     Status status() const { return m_status; }
 
+    // What the user is told when the engine of a server type could not be started.
+    static QString engineFailureText(int type);
+
     // Reads "vpnc.log" from folder (the session's private folder the tunnel script logs in)
     // into the application log and deletes it. Only the newest engineLogImportLimit bytes are
     // imported: the script runs with network privileges and its log must not flood ours.
@@ -86,6 +89,9 @@ public:
 signals:
     void statusChanged(Tavrix::OpenConnectConnection::Status status);
     void statsChanged(uint64_t tx, uint64_t rx);
+    // An external engine could not be started (missing, or it gave up before connecting),
+    // and the user had not asked to stop meanwhile. message is for the user.
+    void connectFailed(const QString &message);
 
 private slots:
     void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
@@ -135,6 +141,9 @@ private:
     // so that a late IDLE of an old session never clears the command socket of a new one.
     quint64 m_sessionGeneration = 0;
     bool m_sessionRunning = false;
+    // Counts connect and disconnect requests: a failure reported after a later request
+    // belongs to an attempt the user already gave up.
+    quint64 m_requestSerial = 0;
     // Connect steps of the external engines still running on the pool.
     QList<QFuture<bool>> m_engineSteps;
 };

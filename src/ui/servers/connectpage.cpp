@@ -65,6 +65,8 @@ ConnectPage::ConnectPage(QWidget *parent, Role role)
     connect(m_btnConnect, &QPushButton::pressed, this, &ConnectPage::btnConnect_clicked);
     connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::statusChanged, this,
             &ConnectPage::onStatusChanged);
+    connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::connectFailed, this,
+            &ConnectPage::onConnectFailed);
 
     connect(m_serverSelectWidget, &ServerButton::clicked, this, &ConnectPage::requestServerSelection);
     connect(m_fastServer, &FastestServerButton::fastestServerClicked, this, &ConnectPage::ConnectToFastestServer);
@@ -254,6 +256,18 @@ void ConnectPage::showMessage(const QString &title, const QString &submitText)
     connect(box, &DBox::submit, box, &QDialog::accept);
     box->exec();
     box->deleteLater();
+}
+
+void ConnectPage::onConnectFailed(const QString &message)
+{
+    // Not modal: the status change that goes with it must still reach the page.
+    auto *box = new DBox(this);
+    box->setObjectName(QStringLiteral("connectFailedBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTitle(QStringLiteral("Connection failed"));
+    box->setText(message);
+    box->setSubmitText(QStringLiteral("Ok"));
+    box->show();
 }
 
 void ConnectPage::offerUpgrade()

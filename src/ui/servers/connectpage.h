@@ -60,6 +60,7 @@ signals:
 public slots:
     void btnConnect_clicked();
     void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
+    void onConnectFailed(const QString &message);
     void on_btnLogout_clicked();
     void onStatsTimeout();
     void onAnimationTimeout();
