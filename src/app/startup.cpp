@@ -112,8 +112,56 @@ void wakeUpWindow(QWidget *window)
     qDebug().noquote() << "  Window brought to front";
 }
 
+namespace {
+
+const char *const usageText =
+    "Usage: tavrixvpn [tavrixvpn://login?authenticate=EMAIL&value=PASSWORD]\n"
+    "The TavrixVPN client. With a login link it signs in with the link's account; when the\n"
+    "client already runs, the link is handed to it.\n"
+    "  --help     this text\n"
+    "  --version  the version\n"
+    "Qt's own options (-platform, -style, -display, ...) are accepted too.\n";
+
+// Options Qt's application object takes for itself.
+bool isQtOption(const QByteArray &option)
+{
+    static const QList<QByteArray> known = {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
+                                            "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-reverse",
+                                            "-session", "-style", "-stylesheet", "-widgetcount", "-display",
+                                            "-geometry", "-name", "-title", "-visual", "-nograb", "-dograb",
+                                            "-sync", "-qmljsdebugger"};
+    return known.contains(option.split('=').first());
+}
+
+// -1: go on; otherwise the exit code. Runs before any display is opened.
+int handleCommandLine(int argc, char **argv)
+{
+    if (argc < 2)
+        return -1;
+    const QByteArray first = argv[1];
+    if (first == "--help" || first == "-h" || first == "-?" || first == "/?") {
+        fputs(usageText, stdout);
+        return 0;
+    }
+    if (first == "--version" || first == "-v") {
+        printf("TavrixVPN %s\n", qPrintable(appVersion));
+        return 0;
+    }
+    if (first.startsWith('-') && !isQtOption(first)) {
+        fprintf(stderr, "tavrixvpn: unknown option %s\n%s", first.constData(), usageText);
+        return 2;
+    }
+    return -1;
+}
+
+} // namespace
+
 int runApplication(int &argc, char **argv)
 {
+    const int early = handleCommandLine(argc, argv);
+    if (early >= 0)
+        return early;
+
     QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     setIdentity();
