@@ -44,6 +44,13 @@ AutoLoginPage::AutoLoginPage(QWidget *parent)
     m_busy->hide();
     column->addSpacing(18);
     column->addWidget(m_busy, 0, Qt::AlignHCenter);
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("lblStartStatus"));
+    m_status->setAlignment(Qt::AlignCenter);
+    m_status->setStyleSheet(Brand::labelStyle(14, 500, Brand::mutedText));
+    m_status->hide();
+    column->addSpacing(10);
+    column->addWidget(m_status, 0, Qt::AlignHCenter);
     column->addStretch();
 
     m_apiManager = new APIManager(this);
@@ -205,6 +212,9 @@ void AutoLoginPage::signIn()
 void AutoLoginPage::setWaiting(bool waiting)
 {
     m_waiting = waiting;
+    // A first start may wait many seconds for the service: say so at once.
+    m_status->setText(QStringLiteral("Connecting to the service…"));
+    m_status->setVisible(waiting);
     if (waiting) {
         m_busy->show();
         m_movie->start();

@@ -58,6 +58,8 @@ private:
 
     QLabel *m_logo;
     QLabel *m_busy;
+    // What the splash is doing while the window waits for the first configuration.
+    QLabel *m_status;
     QMovie *m_movie;
     APIManager *m_apiManager;
     ConfigurationWait *m_wait;

@@ -169,6 +169,7 @@ void MainWindow::makeConnections()
     connect(m_autoLoginPage, &AutoLoginPage::apiManagerFailed, this, &MainWindow::setLoginWoindow);
     connect(m_loginPage, &LoginPage::loginSuccessfull, this, &MainWindow::onLoginSuccessfull);
     connect(m_loginPage, &LoginPage::googleButtonClicked, this, &QWidget::showMinimized);
+    connect(m_loginPage, &LoginPage::retryServiceClicked, this, &MainWindow::retryServiceConfiguration);
     auto connection = OpenConnectConnection::instance();
     connect(connection.get(), &OpenConnectConnection::statusChanged, this, &MainWindow::onStatusChanged);
     connect(connection.get(), &OpenConnectConnection::statusChanged, this, &MainWindow::changeBackground);
@@ -387,9 +388,29 @@ void MainWindow::onApiFetchFinished()
     if (m_startFetchPending) {
         m_startFetchPending = false;
         m_autoLoginPage->setWaiting(false);
+        reportServiceState();
     }
     if (startDecisionPending())
         showPage(LoginPageIndex);
+}
+
+void MainWindow::retryServiceConfiguration()
+{
+    m_loginPage->setServiceState(LoginPage::ServiceConnecting);
+    // Returns at once when another fetch runs; reportServiceState waits for that one.
+    m_apiManager->fetchAllDefaultConfig();
+    reportServiceState();
+}
+
+void MainWindow::reportServiceState()
+{
+    if (APIManager::isFetchInProgress()) {
+        m_loginPage->setServiceState(LoginPage::ServiceConnecting);
+        QTimer::singleShot(300, this, &MainWindow::reportServiceState);
+        return;
+    }
+    m_loginPage->setServiceState(Config::loginUrl().isEmpty() ? LoginPage::ServiceUnreachable
+                                                              : LoginPage::ServiceReachable);
 }
 
 void MainWindow::setSplashWoindow()

@@ -4,10 +4,12 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTimer>
 
 #include "api/apimanager.h"
 #include "api/apirequest.h"
@@ -62,8 +64,9 @@ private slots:
     void startDecisionFetches();
     void signIn_data();
     void signIn();
-    void signInWaitsForConfiguration();
-    void configurationWaitTimesOut();
+    void signInWaitsForConfigurationToldOnThePageNotInABox();
+    void configurationWaitTimesOutWithRetryOnThePage();
+    void firstStartWithoutServiceOffersRetry();
     void signUp_data();
     void signUp();
     void resetPassword();
@@ -232,26 +235,36 @@ void UiServiceTest::signIn()
     QVERIFY(!page->isBusy());
 }
 
-void UiServiceTest::signInWaitsForConfiguration()
+void UiServiceTest::signInWaitsForConfigurationToldOnThePageNotInABox()
 {
-    // Nothing stored yet: the page fetches first, with a notice, and then signs in.
+    // Nothing stored yet: the page fetches first, saying so on the page, and then signs in.
     LoginPage page;
     page.show();
     QTest::qWait(20);
     fill(page, QStringLiteral("free@tavrixvpn.test"), QStringLiteral("freepass1"));
     QSignalSpy signedIn(&page, &LoginPage::loginSuccessfull);
     TavrixTest::DBoxWatcher dialogs;
+    bool toldConnecting = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *notice = page.findChild<QWidget *>(QStringLiteral("serviceNotice"));
+        if (notice->isVisible() && TavrixTest::labelText(&page, "lblServiceNotice").startsWith(QLatin1String("Connecting")))
+            toldConnecting = true;
+    });
+    poll.start(5);
     press(page);
     QVERIFY(QTest::qWaitFor([&] { return !page.isActionRunning(); }, 20000));
-    QCOMPARE(dialogs.titles, QStringList{QStringLiteral("Loading configuration, please wait...")});
+    poll.stop();
+    QVERIFY(toldConnecting);
+    QVERIFY(dialogs.titles.isEmpty());
     QCOMPARE(signedIn.count(), 1);
-    // The notice went away with the wait.
-    QTRY_VERIFY(!TavrixTest::visibleDBox());
+    QCOMPARE(page.serviceState(), LoginPage::ServiceReachable);
+    QVERIFY(!page.findChild<QWidget *>(QStringLiteral("serviceNotice"))->isVisible());
     QVERIFY(configRequests() >= 6);
     QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 1);
 }
 
-void UiServiceTest::configurationWaitTimesOut()
+void UiServiceTest::configurationWaitTimesOutWithRetryOnThePage()
 {
     // The first source answers only after 7 s: the page gives up after its 5 s.
     QVERIFY(m_service.set(configPaths().first(), QStringLiteral("slow"), 0, 7000));
@@ -265,21 +278,10 @@ void UiServiceTest::configurationWaitTimesOut()
     QElapsedTimer clock;
     clock.start();
     qint64 failedAt = -1;
-    auto failure = std::make_shared<TavrixTest::DBoxAnswer>();
-    // Answers the failure message (not the notice) as soon as it shows.
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&] {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            auto *box = qobject_cast<DBox *>(widget);
-            if (!box || !box->isVisible() || failedAt >= 0)
-                continue;
-            const QString title = TavrixTest::labelText(box, "lblTitle");
-            if (title.startsWith(QLatin1String("Failed to load configuration"))) {
-                failedAt = clock.elapsed();
-                failure->title = title;
-                QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
-            }
-        }
+        if (failedAt < 0 && page.serviceState() == LoginPage::ServiceUnreachable)
+            failedAt = clock.elapsed();
     });
     poll.start(20);
     // A second press while the action runs changes nothing. (A timer, because the fetch
@@ -295,12 +297,39 @@ void UiServiceTest::configurationWaitTimesOut()
 
     QVERIFY(runningAtSecondPress);
     QVERIFY2(failedAt >= 4900 && failedAt < 6900, qPrintable(QString::number(failedAt)));
-    QCOMPARE(failure->title,
-             QStringLiteral("Failed to load configuration. Please check your internet connection and try again."));
-    QCOMPARE(dialogs.count(), 1);
+    // Said on the page with a Retry, not in a box.
+    QCOMPARE(dialogs.count(), 0);
+    QVERIFY(!TavrixTest::visibleDBox());
+    QVERIFY(page.findChild<QWidget *>(QStringLiteral("btnRetry"))->isVisible());
+    QVERIFY(TavrixTest::labelText(&page, "lblServiceNotice").startsWith(QLatin1String("Could not reach the service")));
+    QSignalSpy retry(&page, &LoginPage::retryServiceClicked);
+    QTest::mouseClick(page.findChild<QPushButton *>(QStringLiteral("btnRetry")), Qt::LeftButton);
+    QCOMPARE(retry.count(), 1);
     QCOMPARE(signedIn.count(), 0);
     QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 0);
     QVERIFY(!page.isBusy());
+}
+
+// A first start without the service: the splash says what it does, the sign-in page then
+// says the service was not reached, and Retry fetches again.
+void UiServiceTest::firstStartWithoutServiceOffersRetry()
+{
+    for (const QString &path : configPaths())
+        QVERIFY(m_service.set(path, QStringLiteral("down")));
+    MainWindow window(QStringLiteral("Not"));
+    window.show();
+    QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("lblStartStatus"))->isVisible());
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lblStartStatus"))->text(),
+             QStringLiteral("Connecting to the service…"));
+    QTRY_COMPARE_WITH_TIMEOUT(window.stack()->currentIndex(), 2, 60000);
+    auto *page = window.findChild<LoginPage *>(QStringLiteral("loginPage"));
+    QTRY_COMPARE(page->serviceState(), LoginPage::ServiceUnreachable);
+    QVERIFY(!TavrixTest::visibleDBox());
+
+    QVERIFY(m_service.reset());
+    QTest::mouseClick(page->findChild<QPushButton *>(QStringLiteral("btnRetry")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(page->serviceState(), LoginPage::ServiceReachable, 30000);
+    QVERIFY(!Config::loginUrl().isEmpty());
 }
 
 void UiServiceTest::signUp_data()
