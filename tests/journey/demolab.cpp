@@ -53,8 +53,9 @@ int main(int argc, char *argv[])
         printf("UNAVAILABLE %s\n", qPrintable(error));
         return 3;
     }
-    printf("CLIENT_NS %s\nOCSERV %s:%d\nOCUSER testuser\nOCPASS testpass\nREADY\n", qPrintable(lab.clientNs()),
-           NetnsLab::serverAddress, OcservServer::port);
+    // The account is an e-mail address, so that a login link can sign it in too.
+    printf("CLIENT_NS %s\nOCSERV %s:%d\nOCUSER %s\nOCPASS testpass\nREADY\n", qPrintable(lab.clientNs()),
+           NetnsLab::serverAddress, OcservServer::port, OcservServer::demoUser);
     fflush(stdout);
 
     int received = 0;
