@@ -31,16 +31,16 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("tavrix-devservice"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Local development service of the TavrixVPN client: the configuration documents and the\n"
-        "account API over HTTPS on loopback, with a self-signed certificate.\n"
-        "\n"
-        "Test switches (HTTP, on the same origin):\n"
-        "  POST /__control/set       path=P (exact, or a prefix ending in *) mode=M, where M is\n"
-        "                            normal, down, slow, never, empty, malformed, status or body;\n"
-        "                            status=N (status, body), delay_ms=N (slow), message=T, body=B\n"
-        "  POST /__control/reset     every path back to normal, accounts and request log reset\n"
-        "  GET  /__control/requests  the requests received so far, as JSON"));
+    parser.setApplicationDescription(
+        QStringLiteral("Local development service of the TavrixVPN client: the configuration documents and the\n"
+                       "account API over HTTPS on loopback, with a self-signed certificate.\n"
+                       "\n"
+                       "Test switches (HTTP, on the same origin):\n"
+                       "  POST /__control/set       path=P (exact, or a prefix ending in *) mode=M, where M is\n"
+                       "                            normal, down, slow, never, empty, malformed, status or body;\n"
+                       "                            status=N (status, body), delay_ms=N (slow), message=T, body=B\n"
+                       "  POST /__control/reset     every path back to normal, accounts and request log reset\n"
+                       "  GET  /__control/requests  the requests received so far, as JSON"));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("host"), QStringLiteral("Address to listen on."), QStringLiteral("host"),
                       QStringLiteral("127.0.0.1")});

@@ -114,22 +114,37 @@ void wakeUpWindow(QWidget *window)
 
 namespace {
 
-const char *const usageText =
-    "Usage: tavrixvpn [tavrixvpn://login?authenticate=EMAIL&value=PASSWORD]\n"
-    "The TavrixVPN client. With a login link it signs in with the link's account; when the\n"
-    "client already runs, the link is handed to it.\n"
-    "  --help     this text\n"
-    "  --version  the version\n"
-    "Qt's own options (-platform, -style, -display, ...) are accepted too.\n";
+const char *const usageText = "Usage: tavrixvpn [tavrixvpn://login?authenticate=EMAIL&value=PASSWORD]\n"
+                              "The TavrixVPN client. With a login link it signs in with the link's account; when the\n"
+                              "client already runs, the link is handed to it.\n"
+                              "  --help     this text\n"
+                              "  --version  the version\n"
+                              "Qt's own options (-platform, -style, -display, ...) are accepted too.\n";
 
 // Options Qt's application object takes for itself.
 bool isQtOption(const QByteArray &option)
 {
-    static const QList<QByteArray> known = {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
-                                            "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-reverse",
-                                            "-session", "-style", "-stylesheet", "-widgetcount", "-display",
-                                            "-geometry", "-name", "-title", "-visual", "-nograb", "-dograb",
-                                            "-sync", "-qmljsdebugger"};
+    static const QList<QByteArray> known = {"-platform",
+                                            "-platformpluginpath",
+                                            "-platformtheme",
+                                            "-plugin",
+                                            "-qwindowgeometry",
+                                            "-qwindowicon",
+                                            "-qwindowtitle",
+                                            "-reverse",
+                                            "-session",
+                                            "-style",
+                                            "-stylesheet",
+                                            "-widgetcount",
+                                            "-display",
+                                            "-geometry",
+                                            "-name",
+                                            "-title",
+                                            "-visual",
+                                            "-nograb",
+                                            "-dograb",
+                                            "-sync",
+                                            "-qmljsdebugger"};
     return known.contains(option.split('=').first());
 }
 

@@ -1,10 +1,10 @@
-#include "platform/compositing.h"
-
 #include <QByteArray>
 #include <QGuiApplication>
 
 #include <cstdlib>
 #include <xcb/xcb.h>
+
+#include "platform/compositing.h"
 
 namespace Tavrix {
 

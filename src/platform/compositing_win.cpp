@@ -1,7 +1,7 @@
-#include "platform/compositing.h"
-
-#include <windows.h>
 #include <dwmapi.h>
+#include <windows.h>
+
+#include "platform/compositing.h"
 
 namespace Tavrix {
 

@@ -1,10 +1,9 @@
 #include "platform/ping.h"
 
+#include <QDebug>
 #include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
-
-#include <QDebug>
 
 #include <cmath>
 
@@ -19,9 +18,8 @@ bool isValidHost(const QString &host)
     if (address.setAddress(host))
         return true;
     // Labels of letters, digits and inner hyphens, dot-separated, at most 253 characters.
-    static const QRegularExpression name(
-        QStringLiteral("^(?=.{1,253}$)[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
-                       "(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*\\.?$"));
+    static const QRegularExpression name(QStringLiteral("^(?=.{1,253}$)[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
+                                                        "(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*\\.?$"));
     return name.match(host).hasMatch();
 }
 

@@ -1,5 +1,3 @@
-#include "platform/privatefiles.h"
-
 #include <QDir>
 #include <QFileInfo>
 
@@ -8,6 +6,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/privatefiles.h"
 
 namespace Tavrix {
 

@@ -1,7 +1,7 @@
-#include "platform/privatefiles.h"
-
 #include <QDir>
 #include <QUuid>
+
+#include "platform/privatefiles.h"
 
 namespace Tavrix {
 

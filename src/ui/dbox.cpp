@@ -7,8 +7,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainterPath>
-#include <QResizeEvent>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 #include "platform/compositing.h"

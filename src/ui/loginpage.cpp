@@ -181,7 +181,8 @@ void LoginPage::buildForm()
     m_serviceText = new QLabel(m_serviceNotice);
     m_serviceText->setObjectName(QStringLiteral("lblServiceNotice"));
     m_serviceText->setWordWrap(true);
-    m_serviceText->setStyleSheet(Brand::labelStyle(12, 500) + QStringLiteral(" background: transparent; border: none;"));
+    m_serviceText->setStyleSheet(Brand::labelStyle(12, 500) +
+                                 QStringLiteral(" background: transparent; border: none;"));
     m_btnRetry = new QPushButton(QStringLiteral("Retry"), m_serviceNotice);
     m_btnRetry->setObjectName(QStringLiteral("btnRetry"));
     m_btnRetry->setCursor(Qt::PointingHandCursor);

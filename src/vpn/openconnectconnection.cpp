@@ -305,13 +305,14 @@ void OpenConnectConnection::connectRunner(int type)
 
     auto *stepWatcher = new QFutureWatcher<bool>(this);
     const quint64 serial = m_requestSerial;
-    QObject::connect(stepWatcher, &QFutureWatcher<bool>::finished, this, [this, stepWatcher, success, failure, serial, type] {
-        engineLog(stepWatcher->result() ? success : failure);
-        if (!stepWatcher->result() && serial == m_requestSerial && m_status != CONNECTED)
-            emit connectFailed(engineFailureText(type));
-        m_engineSteps.removeAll(stepWatcher->future());
-        stepWatcher->deleteLater();
-    });
+    QObject::connect(stepWatcher, &QFutureWatcher<bool>::finished, this,
+                     [this, stepWatcher, success, failure, serial, type] {
+                         engineLog(stepWatcher->result() ? success : failure);
+                         if (!stepWatcher->result() && serial == m_requestSerial && m_status != CONNECTED)
+                             emit connectFailed(engineFailureText(type));
+                         m_engineSteps.removeAll(stepWatcher->future());
+                         stepWatcher->deleteLater();
+                     });
     const QFuture<bool> future = QtConcurrent::run(step);
     m_engineSteps.append(future);
     stepWatcher->setFuture(future);

@@ -1,6 +1,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QWidget>
 
 #include "app/startup.h"
@@ -28,6 +29,14 @@ QString readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+QByteArray runOutput(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(5000);
+    return process.readAllStandardOutput();
 }
 
 bool waitFor(const std::function<bool()> &condition, int timeoutMs)
@@ -176,6 +185,60 @@ private slots:
         QVERIFY(readFile(m_env.value(QStringLiteral("XDG_DATA_HOME")) +
                          QStringLiteral("/applications/tavrixvpn-url-handler.desktop"))
                     .contains(QStringLiteral("Exec=\"%1\" %u").arg(m_exe)));
+    }
+
+    void everyProgramAnswersHelp_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("helpMentions");
+        QTest::newRow("client") << "tavrixvpn"
+                                << "tavrixvpn://login";
+        QTest::newRow("development service") << "tavrix-devservice"
+                                             << "/__control/set";
+        QTest::newRow("journey") << "tavrix-journey"
+                                 << "--screen WxH";
+        QTest::newRow("demo lab") << "tavrix-demo-lab"
+                                  << "UNAVAILABLE";
+        QTest::newRow("session client") << "tavrix-session-client"
+                                        << "--echo-server";
+    }
+
+    // Usage on --help (0) and on an unknown option (2), without a display and without
+    // starting anything: no files, no namespaces, no servers.
+    void everyProgramAnswersHelp()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, helpMentions);
+        const QString path = qEnvironmentVariable("TAVRIX_BIN_DIR") + QLatin1Char('/') + program;
+        if (!QFile::exists(path))
+            QSKIP("not built");
+        QTemporaryDir home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"})
+            env.insert(QString::fromLatin1(name), home.path());
+        const QByteArray namespacesBefore =
+            runOutput(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("list")});
+
+        for (const QString &option : {QStringLiteral("--help"), QStringLiteral("--no-such-option")}) {
+            QProcess process;
+            process.setProcessEnvironment(env);
+            process.setWorkingDirectory(home.path());
+            process.start(path, {option});
+            QVERIFY(process.waitForFinished(10000));
+            const bool help = option == QLatin1String("--help");
+            QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(process.exitCode(), help ? 0 : 2);
+            const QString text =
+                QString::fromUtf8(help ? process.readAllStandardOutput() : process.readAllStandardError());
+            QVERIFY2(text.contains(QStringLiteral("Usage"), Qt::CaseInsensitive), qPrintable(text));
+            if (help)
+                QVERIFY2(text.contains(helpMentions), qPrintable(text));
+        }
+        QVERIFY(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+        QCOMPARE(runOutput(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("list")}), namespacesBefore);
     }
 
     void restartAfterCrash()

@@ -24,8 +24,8 @@
 
 #include "api/serviceurl.h"
 #include "app/fonts.h"
-#include "app/windowplacement.h"
 #include "app/stylesheet.h"
+#include "app/windowplacement.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "devservice.h"
@@ -63,16 +63,15 @@ struct Options
     QStringList serviceArguments;
 };
 
-const char *const usage =
-    "Usage: tavrix-journey [options]\n"
-    "A user's first session through the real window, against a development service it starts.\n"
-    "  --user U --password P   the account (default premium@tavrixvpn.test / premiumpass1)\n"
-    "  --connect               also connect and disconnect with the first AnyConnect server\n"
-    "  --probe ADDR PORT       with --connect: a TCP echo through the tunnel\n"
-    "  --screenshots DIR       save the pages (and a dialog, on a real display) as PNG files\n"
-    "  --screen WxH            the screen the window is sized for (default 1920x1080)\n"
-    "  --service-arg ARG       passed to the development service (repeatable)\n"
-    "  --help                  this text\n";
+const char *const usage = "Usage: tavrix-journey [options]\n"
+                          "A user's first session through the real window, against a development service it starts.\n"
+                          "  --user U --password P   the account (default premium@tavrixvpn.test / premiumpass1)\n"
+                          "  --connect               also connect and disconnect with the first AnyConnect server\n"
+                          "  --probe ADDR PORT       with --connect: a TCP echo through the tunnel\n"
+                          "  --screenshots DIR       save the pages (and a dialog, on a real display) as PNG files\n"
+                          "  --screen WxH            the screen the window is sized for (default 1920x1080)\n"
+                          "  --service-arg ARG       passed to the development service (repeatable)\n"
+                          "  --help                  this text\n";
 
 // Returns -1 to go on, or the exit code (0 after --help, 2 for a bad command line).
 int parse(const QStringList &arguments, Options *options)
@@ -266,13 +265,13 @@ private:
         box.show();
         box.move(window.geometry().center() - box.rect().center());
         QTest::qWait(500);
-        const QPixmap picture = QGuiApplication::primaryScreen()->grabWindow(0, window.x(), window.y(), window.width(),
-                                                                              window.height());
+        const QPixmap picture =
+            QGuiApplication::primaryScreen()->grabWindow(0, window.x(), window.y(), window.width(), window.height());
         box.close();
-        const QString file = QDir(m_options.screenshots)
-                                 .filePath(QStringLiteral("dialog") + m_suffix +
-                                           (box.isTranslucent() ? QStringLiteral("-composited") : QString()) +
-                                           QStringLiteral(".png"));
+        const QString file =
+            QDir(m_options.screenshots)
+                .filePath(QStringLiteral("dialog") + m_suffix +
+                          (box.isTranslucent() ? QStringLiteral("-composited") : QString()) + QStringLiteral(".png"));
         if (picture.save(file))
             say(QStringLiteral("SHOT ") + file);
     }

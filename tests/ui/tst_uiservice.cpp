@@ -248,7 +248,8 @@ void UiServiceTest::signInWaitsForConfigurationToldOnThePageNotInABox()
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&] {
         auto *notice = page.findChild<QWidget *>(QStringLiteral("serviceNotice"));
-        if (notice->isVisible() && TavrixTest::labelText(&page, "lblServiceNotice").startsWith(QLatin1String("Connecting")))
+        if (notice->isVisible() &&
+            TavrixTest::labelText(&page, "lblServiceNotice").startsWith(QLatin1String("Connecting")))
             toldConnecting = true;
     });
     poll.start(5);

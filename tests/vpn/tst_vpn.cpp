@@ -583,8 +583,8 @@ void TestVpn::engineLogImport()
 {
     const QString folder = makePrivateFolder(QStringLiteral("tavrixvpn-test-"));
     QVERIFY(!folder.isEmpty());
-    QCOMPARE(QFileInfo(folder).permissions() & (QFileDevice::ReadOther | QFileDevice::ExeOther |
-                                                 QFileDevice::ReadGroup | QFileDevice::ExeGroup),
+    QCOMPARE(QFileInfo(folder).permissions() &
+                 (QFileDevice::ReadOther | QFileDevice::ExeOther | QFileDevice::ReadGroup | QFileDevice::ExeGroup),
              QFileDevice::Permissions());
     const QString path = folder + QStringLiteral("/vpnc.log");
     QFile file(path);
@@ -651,8 +651,9 @@ void TestVpn::tunScriptRunsFromAnyFolder()
     shell.setProcessChannelMode(QProcess::MergedChannels);
     // The session's log folder travels in the script's environment, as literally as the path.
     const QString logFolder = dir + QStringLiteral("/log");
-    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromStdString(tunScriptCommand(
-                                                                      script.toStdString(), logFolder.toStdString()))});
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"),
+                 QString::fromStdString(tunScriptCommand(script.toStdString(), logFolder.toStdString()))});
     QVERIFY(shell.waitForFinished(5000));
     QCOMPARE(QString::fromUtf8(shell.readAll()), QStringLiteral("ran connect in ") + logFolder + QLatin1Char('\n'));
     QVERIFY(!QFile::exists(root.path() + QStringLiteral("/injected")));
