@@ -21,19 +21,28 @@ bool openOwnerOnlyForAppend(QFile &file, QString *error)
             *error = qt_error_string(errno);
         return false;
     }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    struct stat created;
+    if (::fstat(fd, &created) != 0 || !S_ISREG(created.st_mode)) {
         if (error)
             *error = QStringLiteral("not a regular file");
         ::close(fd);
         return false;
     }
-    if ((st.st_mode & 0777) != 0600)
+    if ((created.st_mode & 0777) != 0600)
         ::fchmod(fd, 0600);
-    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    // Opened by name again, so that the file object can close and reopen it later (log
+    // rotation); it must still be the file checked above.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
         if (error)
             *error = file.errorString();
-        ::close(fd);
+        return false;
+    }
+    struct stat opened;
+    if (::fstat(file.handle(), &opened) != 0 || opened.st_dev != created.st_dev || opened.st_ino != created.st_ino) {
+        file.close();
+        if (error)
+            *error = QStringLiteral("the file was replaced while it was opened");
         return false;
     }
     return true;

@@ -23,7 +23,7 @@ constexpr int titleWeight = 600;
 constexpr int subtitleWeight = 400;
 constexpr int rowMargins = 8 + 6;
 constexpr int rowSpacing = 6;
-constexpr int columnMargins = 6 + 6;
+constexpr int columnMargins = 4 + 4;
 
 struct TypeSizes
 {
@@ -31,9 +31,42 @@ struct TypeSizes
     int subtitle;
 };
 
-// Tried in order: beside the picture first, then under it, each from large to small type.
+// Tried in order: beside the picture, then under it on one line, then under it on up to
+// two lines, each from large to small type; the smallest last.
 constexpr TypeSizes rowSizes[] = {{18, 14}, {16, 13}, {15, 12}};
-constexpr TypeSizes columnSizes[] = {{15, 12}, {14, 12}, {13, 11}, {12, 10}, {11, 10}};
+constexpr TypeSizes columnSizes[] = {{15, 12}, {14, 12}, {13, 11}};
+constexpr TypeSizes wrappedSizes[] = {{15, 12}, {14, 12}, {13, 11}, {12, 11}, {12, 10}};
+constexpr TypeSizes smallestSizes[] = {{12, 10}, {11, 10}};
+
+QFont textFont(const QLabel *label, int pixelSize, int weight)
+{
+    QFont font = label->font();
+    font.setPixelSize(pixelSize);
+    font.setWeight(weight >= 600 ? QFont::DemiBold : QFont::Normal);
+    return font;
+}
+
+// Lines text needs at room pixels: 1, 2 (broken between words), or 0 when it does not fit.
+int linesNeeded(const QString &text, const QFont &font, int room, bool twoLines)
+{
+    const QFontMetrics metrics(font);
+    if (metrics.horizontalAdvance(text) + 2 <= room)
+        return 1;
+    if (!twoLines)
+        return 0;
+    const QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QString first;
+    int used = 0;
+    for (; used < words.size(); ++used) {
+        const QString candidate = first.isEmpty() ? words.at(used) : first + QLatin1Char(' ') + words.at(used);
+        if (metrics.horizontalAdvance(candidate) + 2 > room)
+            break;
+        first = candidate;
+    }
+    if (used == 0 || used == words.size())
+        return 0;
+    return metrics.horizontalAdvance(words.mid(used).join(QLatin1Char(' '))) + 2 <= room ? 2 : 0;
+}
 
 } // namespace
 
@@ -92,51 +125,107 @@ void QuickServerButton::applyTextColours()
                                      .arg(subtitleWeight));
 }
 
-bool QuickServerButton::fits(const QString &text, int pixelSize, int weight, int room) const
+QList<QuickServerButton *> QuickServerButton::rowOfTiles()
 {
-    QFont font = m_lblTitle->font();
-    font.setPixelSize(pixelSize);
-    font.setWeight(weight >= 600 ? QFont::DemiBold : QFont::Normal);
-    return QFontMetrics(font).horizontalAdvance(text) + 2 <= room;
+    QList<QuickServerButton *> tiles;
+    if (QWidget *holder = parentWidget()) {
+        for (QObject *child : holder->children()) {
+            if (auto *tile = qobject_cast<QuickServerButton *>(child))
+                tiles.append(tile);
+        }
+    }
+    if (tiles.isEmpty())
+        tiles.append(this);
+    return tiles;
 }
 
 void QuickServerButton::fitTexts()
 {
-    const QString title = m_lblTitle->text();
-    const QString subtitle = m_lblSubtitle->text();
-    const int width = this->width();
+    // The tiles of a row share one look: the narrowest one and the longest texts decide it.
+    const QList<QuickServerButton *> tiles = rowOfTiles();
+    int width = this->width();
+    for (QuickServerButton *tile : tiles)
+        width = qMin(width, tile->width());
+
+    int titleLines = 1;
+    int subtitleLines = 1;
+    const auto allFit = [&](int room, const TypeSizes &sizes, bool twoLines) {
+        titleLines = subtitleLines = 1;
+        for (QuickServerButton *tile : tiles) {
+            const int t = linesNeeded(tile->m_lblTitle->text(), textFont(tile->m_lblTitle, sizes.title, titleWeight),
+                                      room, twoLines);
+            const int s = linesNeeded(tile->m_lblSubtitle->text(),
+                                      textFont(tile->m_lblSubtitle, sizes.subtitle, subtitleWeight), room, twoLines);
+            if (t == 0 || s == 0)
+                return false;
+            titleLines = qMax(titleLines, t);
+            subtitleLines = qMax(subtitleLines, s);
+        }
+        return true;
+    };
+
     bool above = true;
-    TypeSizes chosen = columnSizes[std::size(columnSizes) - 1];
+    bool wrapped = true;
+    TypeSizes chosen = smallestSizes[std::size(smallestSizes) - 1];
+    const int rowRoom = width - rowMargins - logoSize - rowSpacing;
+    const int columnRoom = width - columnMargins;
     bool found = false;
     for (const TypeSizes &sizes : rowSizes) {
-        const int room = width - rowMargins - logoSize - rowSpacing;
-        if (fits(title, sizes.title, titleWeight, room) && fits(subtitle, sizes.subtitle, subtitleWeight, room)) {
+        if (!found && allFit(rowRoom, sizes, false)) {
             chosen = sizes;
-            above = false;
-            found = true;
-            break;
-        }
-    }
-    for (int i = 0; !found && i < int(std::size(columnSizes)); ++i) {
-        const TypeSizes &sizes = columnSizes[i];
-        const int room = width - columnMargins;
-        if (fits(title, sizes.title, titleWeight, room) && fits(subtitle, sizes.subtitle, subtitleWeight, room)) {
-            chosen = sizes;
+            above = wrapped = false;
             found = true;
         }
     }
-    if (above == m_pictureAbove && chosen.title == m_titlePx && chosen.subtitle == m_subtitlePx)
+    for (const TypeSizes &sizes : columnSizes) {
+        if (!found && allFit(columnRoom, sizes, false)) {
+            chosen = sizes;
+            wrapped = false;
+            found = true;
+        }
+    }
+    for (const TypeSizes &sizes : wrappedSizes) {
+        if (!found && allFit(columnRoom, sizes, true)) {
+            chosen = sizes;
+            found = true;
+        }
+    }
+    for (const TypeSizes &sizes : smallestSizes) {
+        if (!found && allFit(columnRoom, sizes, true)) {
+            chosen = sizes;
+            found = true;
+        }
+    }
+    if (!found) {
+        // Nothing fits whole: the smallest type, cut where it must be.
+        titleLines = subtitleLines = 2;
+    }
+    for (QuickServerButton *tile : tiles)
+        tile->applyFit(above, wrapped, chosen.title, chosen.subtitle, titleLines, subtitleLines);
+}
+
+void QuickServerButton::applyFit(bool above, bool wrapped, int titlePx, int subtitlePx, int titleLines,
+                                 int subtitleLines)
+{
+    const bool changed = above != m_pictureAbove || titlePx != m_titlePx || subtitlePx != m_subtitlePx ||
+                         wrapped != static_cast<ElidedLabel *>(m_lblTitle)->twoLines() || titleLines != m_titleLines ||
+                         subtitleLines != m_subtitleLines;
+    if (!changed)
         return;
     m_pictureAbove = above;
-    m_titlePx = chosen.title;
-    m_subtitlePx = chosen.subtitle;
+    m_titlePx = titlePx;
+    m_subtitlePx = subtitlePx;
+    m_titleLines = titleLines;
+    m_subtitleLines = subtitleLines;
+    static_cast<ElidedLabel *>(m_lblTitle)->setTwoLines(wrapped);
+    static_cast<ElidedLabel *>(m_lblSubtitle)->setTwoLines(wrapped);
 
     const Qt::Alignment textAlign = (above ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter;
     m_lblTitle->setAlignment(textAlign);
     m_lblSubtitle->setAlignment(textAlign);
     if (above) {
         m_layout->setDirection(QBoxLayout::TopToBottom);
-        m_layout->setContentsMargins(6, 8, 6, 8);
+        m_layout->setContentsMargins(4, 8, 4, 8);
         m_layout->setSpacing(2);
         m_layout->setAlignment(m_lblLogo, Qt::AlignHCenter);
     } else {
@@ -147,11 +236,12 @@ void QuickServerButton::fitTexts()
     }
     applyTextColours();
     // Line heights of the chosen type decide the tile's height.
-    QFont titleFont = m_lblTitle->font();
-    titleFont.setPixelSize(m_titlePx);
-    QFont subtitleFont = m_lblSubtitle->font();
-    subtitleFont.setPixelSize(m_subtitlePx);
-    const int textHeight = QFontMetrics(titleFont).height() + QFontMetrics(subtitleFont).height();
+    const int titleHeight = QFontMetrics(textFont(m_lblTitle, m_titlePx, titleWeight)).height() * titleLines;
+    const int subtitleHeight =
+        QFontMetrics(textFont(m_lblSubtitle, m_subtitlePx, subtitleWeight)).height() * subtitleLines;
+    m_lblTitle->setMinimumHeight(titleHeight);
+    m_lblSubtitle->setMinimumHeight(subtitleHeight);
+    const int textHeight = titleHeight + subtitleHeight;
     setFixedHeight(above ? 8 + logoSize + 2 + textHeight + 8 : qMax(64, 8 + textHeight + 8));
 }
 
@@ -166,6 +256,12 @@ bool QuickServerButton::event(QEvent *event)
 void QuickServerButton::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    fitTexts();
+}
+
+void QuickServerButton::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
     fitTexts();
 }
 

@@ -33,6 +33,7 @@ public slots:
 protected:
     bool event(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
 
@@ -52,12 +53,16 @@ private:
     void applyTextColours();
     // Picks the arrangement and the largest type at which both texts fit the tile's width.
     void fitTexts();
-    bool fits(const QString &text, int pixelSize, int weight, int room) const;
+    void applyFit(bool above, bool wrapped, int titlePx, int subtitlePx, int titleLines, int subtitleLines);
+    // This tile and its siblings in the same row.
+    QList<QuickServerButton *> rowOfTiles();
 
     bool m_connected = false;
     bool m_pictureAbove = false;
     int m_titlePx = 18;
     int m_subtitlePx = 14;
+    int m_titleLines = 1;
+    int m_subtitleLines = 1;
     QBoxLayout *m_layout = nullptr;
     QVBoxLayout *m_texts = nullptr;
 };
