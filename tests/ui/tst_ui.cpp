@@ -1255,9 +1255,11 @@ void UiTest::quickButtonsReadWellAtDefaultSizes()
             QVERIFY2(!label->text().trimmed().isEmpty(), name);
             // Whole, on one line or broken between words over two.
             QVERIFY2(label->displayedText().replace(QLatin1Char('\n'), QLatin1Char(' ')) == label->text(),
-                     qPrintable(QStringLiteral("%1 shows \"%2\" of \"%3\" at %4 px")
+                     qPrintable(QStringLiteral("%1 shows \"%2\" of \"%3\" at %4 px (%5 px type, needs %6 px)")
                                     .arg(QLatin1String(name), label->displayedText(), label->text())
-                                    .arg(label->width())));
+                                    .arg(label->width())
+                                    .arg(label->font().pixelSize())
+                                    .arg(label->fontMetrics().horizontalAdvance(label->text()))));
             // Not shrunk to a whisper either.
             QVERIFY2(tile->titlePixelSize() >= 11, name);
         }

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QSettings>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -444,6 +445,20 @@ void ConnectPage::showEvent(QShowEvent *event)
         // The automatic connect also when the quick choices are hidden.
         m_fastServer->autoConnectOnce();
     });
+}
+
+void ConnectPage::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (m_role == Role::Detached)
+        return;
+    // A narrow page (the default window on a small screen) gives its width to the quick
+    // choices, so that their fixed texts stay whole.
+    const bool narrow = width() < 360;
+    const int side = narrow ? 8 : 18;
+    layout()->setContentsMargins(side, 16, side, 10);
+    if (QLayout *quickRow = m_serverButton->layout())
+        quickRow->setSpacing(narrow ? 4 : 8);
 }
 
 void ConnectPage::refreshVersion()

@@ -24,6 +24,8 @@ constexpr int subtitleWeight = 400;
 constexpr int rowMargins = 8 + 6;
 constexpr int rowSpacing = 6;
 constexpr int columnMargins = 4 + 4;
+// Pixels kept free beside a text: rounding of the text's width.
+constexpr int slack = 3;
 
 struct TypeSizes
 {
@@ -38,8 +40,10 @@ constexpr TypeSizes columnSizes[] = {{15, 12}, {14, 12}, {13, 11}};
 constexpr TypeSizes wrappedSizes[] = {{15, 12}, {14, 12}, {13, 11}, {12, 11}, {12, 10}};
 constexpr TypeSizes smallestSizes[] = {{12, 10}, {11, 10}};
 
-QFont textFont(const QLabel *label, int pixelSize, int weight)
+QFont textFont(QLabel *label, int pixelSize, int weight)
 {
+    // The family comes from the style sheet, which applies when the label is polished.
+    label->ensurePolished();
     QFont font = label->font();
     font.setPixelSize(pixelSize);
     font.setWeight(weight >= 600 ? QFont::DemiBold : QFont::Normal);
@@ -50,7 +54,7 @@ QFont textFont(const QLabel *label, int pixelSize, int weight)
 int linesNeeded(const QString &text, const QFont &font, int room, bool twoLines)
 {
     const QFontMetrics metrics(font);
-    if (metrics.horizontalAdvance(text) + 2 <= room)
+    if (metrics.horizontalAdvance(text) + slack <= room)
         return 1;
     if (!twoLines)
         return 0;
@@ -59,13 +63,13 @@ int linesNeeded(const QString &text, const QFont &font, int room, bool twoLines)
     int used = 0;
     for (; used < words.size(); ++used) {
         const QString candidate = first.isEmpty() ? words.at(used) : first + QLatin1Char(' ') + words.at(used);
-        if (metrics.horizontalAdvance(candidate) + 2 > room)
+        if (metrics.horizontalAdvance(candidate) + slack > room)
             break;
         first = candidate;
     }
     if (used == 0 || used == words.size())
         return 0;
-    return metrics.horizontalAdvance(words.mid(used).join(QLatin1Char(' '))) + 2 <= room ? 2 : 0;
+    return metrics.horizontalAdvance(words.mid(used).join(QLatin1Char(' '))) + slack <= room ? 2 : 0;
 }
 
 } // namespace
