@@ -151,6 +151,8 @@ void LoginPage::buildForm()
     m_sideImage->setAlignment(Qt::AlignCenter);
     m_sideImage->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     scaleSideImage(QSize(320, 380));
+    // Picture and form stay together in the middle of a large window.
+    outer->addStretch(1);
     outer->addWidget(m_sideImage, 0, Qt::AlignVCenter);
 
     auto *formHolder = new QWidget(this);
@@ -159,7 +161,9 @@ void LoginPage::buildForm()
     auto *form = new QVBoxLayout(formHolder);
     form->setContentsMargins(0, 0, 0, 0);
     form->setSpacing(10);
-    outer->addWidget(formHolder, 1, Qt::AlignVCenter);
+    outer->addWidget(formHolder, 0, Qt::AlignVCenter);
+    outer->addStretch(1);
+    m_formHolder = formHolder;
 
     m_topLabelWidget = new QWidget(formHolder);
     m_topLabelWidget->setObjectName(QStringLiteral("TopLebelWidget"));
@@ -340,13 +344,16 @@ void LoginPage::resizeEvent(QResizeEvent *event)
     const QMargins margins = layout()->contentsMargins();
     const int spare = width() - margins.left() - margins.right() - layout()->spacing() - 440;
     const int imageWidth = qMin(320, spare);
+    const int room = width() - margins.left() - margins.right();
     if (imageWidth < 160) {
         m_sideImage->hide();
+        m_formHolder->setFixedWidth(qBound(200, room, 440));
         return;
     }
     const int imageHeight = qMin(imageWidth * 380 / 320, height() - margins.top() - margins.bottom());
     scaleSideImage(QSize(imageWidth, imageHeight));
     m_sideImage->show();
+    m_formHolder->setFixedWidth(qBound(200, room - m_sideImage->width() - layout()->spacing(), 440));
 }
 
 QString LoginPage::cleaned(const QString &text)

@@ -141,6 +141,7 @@ private:
     QWidget *m_confirmPasswordWidget = nullptr;
     QWidget *m_passwordWidget = nullptr;
     QWidget *m_subscriptionCodeWidget = nullptr;
+    QWidget *m_formHolder = nullptr;
     QWidget *m_serviceNotice = nullptr;
     QLabel *m_serviceText = nullptr;
     QPushButton *m_btnRetry = nullptr;
