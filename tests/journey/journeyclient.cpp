@@ -6,8 +6,9 @@
 //   SHOT <file>          a screenshot saved
 //   FAIL <text>          the journey stopped here (exit code 1)
 // Options: --user U --password P, --connect, --probe ADDR PORT, --screenshots DIR,
-// --screen WxH (the window gets the default size start-up gives it on such a screen), and
-// --service-arg ARG (repeatable) passed to the development service.
+// --screen WxH (the window gets the default size start-up gives it on such a screen),
+// --service-arg ARG (repeatable) passed to the development service, and --expect-refusal TEXT:
+// the connect press must end in a dialog containing TEXT with nothing started (STEP REFUSED).
 
 #include <QApplication>
 #include <QDir>
@@ -61,7 +62,15 @@ struct Options
     QString screenshots;
     QSize screen{1920, 1080};
     QStringList serviceArguments;
+    QString expectRefusal;
 };
+
+// Title of the last dialog the watcher closed.
+QString &lastDialog()
+{
+    static QString text;
+    return text;
+}
 
 const char *const usage = "Usage: tavrix-journey [options]\n"
                           "A user's first session through the real window, against a development service it starts.\n"
@@ -71,6 +80,7 @@ const char *const usage = "Usage: tavrix-journey [options]\n"
                           "  --screenshots DIR       save the pages (and a dialog, on a real display) as PNG files\n"
                           "  --screen WxH            the screen the window is sized for (default 1920x1080)\n"
                           "  --service-arg ARG       passed to the development service (repeatable)\n"
+                          "  --expect-refusal TEXT   the connect press must end in a dialog containing TEXT\n"
                           "  --help                  this text\n";
 
 // Returns -1 to go on, or the exit code (0 after --help, 2 for a bad command line).
@@ -87,7 +97,7 @@ int parse(const QStringList &arguments, Options *options)
             options->connect = true;
         } else if ((a == QLatin1String("--user") || a == QLatin1String("--password") ||
                     a == QLatin1String("--screenshots") || a == QLatin1String("--service-arg") ||
-                    a == QLatin1String("--screen")) &&
+                    a == QLatin1String("--screen") || a == QLatin1String("--expect-refusal")) &&
                    value(1)) {
             const QString v = arguments.at(++i);
             if (a == QLatin1String("--user"))
@@ -98,6 +108,8 @@ int parse(const QStringList &arguments, Options *options)
                 options->screenshots = v;
             else if (a == QLatin1String("--service-arg"))
                 options->serviceArguments << v;
+            else if (a == QLatin1String("--expect-refusal"))
+                options->expectRefusal = v;
             else {
                 const QStringList parts = v.split(QLatin1Char('x'));
                 options->screen = parts.size() == 2 ? QSize(parts[0].toInt(), parts[1].toInt()) : QSize();
@@ -125,7 +137,8 @@ void watchDialogs(QObject *context)
         auto *box = qobject_cast<DBox *>(QApplication::activeModalWidget());
         if (!box)
             return;
-        say(QStringLiteral("DIALOG ") + box->findChild<QLabel *>(QStringLiteral("lblTitle"))->text());
+        lastDialog() = box->findChild<QLabel *>(QStringLiteral("lblTitle"))->text();
+        say(QStringLiteral("DIALOG ") + lastDialog());
         QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
     });
     timer->start(100);
@@ -218,6 +231,15 @@ private:
         auto controller = OpenConnectConnection::instance();
         auto *button = page.findChild<QPushButton *>(QStringLiteral("btnConnect"));
         QTest::mouseClick(button, Qt::LeftButton);
+        if (!m_options.expectRefusal.isEmpty()) {
+            if (!waitFor([&] { return lastDialog().contains(m_options.expectRefusal); }, 10000))
+                return fail(QStringLiteral("no refusal, status %1").arg(int(controller->status())));
+            QTest::qWait(500);
+            if (controller->status() != OpenConnectConnection::IDLE)
+                return fail(QStringLiteral("refused, but the controller left idle"));
+            say(QStringLiteral("STEP REFUSED"));
+            return 0;
+        }
         if (!waitFor([&] { return controller->status() == OpenConnectConnection::CONNECTED && page.pageStatus() == 2; },
                      45000))
             return fail(QStringLiteral("no tunnel, status %1").arg(int(controller->status())));
