@@ -103,6 +103,8 @@ void ServerPage::buildForm()
 
 void ServerPage::restorePanels()
 {
+    // Runs at every sign-in: the automatic connect is due once more.
+    m_connectPage->rearmAutoConnect();
     if (Config::instance()->autoConncet()) {
         showPanels(SideServerList, MainConnect);
         return;

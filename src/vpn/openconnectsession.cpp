@@ -174,9 +174,16 @@ void OpenConnectSession::setupTun(void *privdata)
     OpenConnectConnection *conn = controller(privdata);
     const QByteArray script =
         (QCoreApplication::applicationDirPath() + QDir::separator() + QString::fromLatin1(tunScriptName())).toUtf8();
-    const std::string command = tunScriptCommand(script.toStdString());
-    openconnect_setup_tun_device(conn->vpninfo, command.c_str(), nullptr);
-    OpenConnectConnection::importEngineLog();
+    const std::string command = tunScriptCommand(script.toStdString(), conn->m_engineLogFolder.toStdString());
+    const int result = openconnect_setup_tun_device(conn->vpninfo, command.c_str(), nullptr);
+    OpenConnectConnection::importEngineLog(conn->m_engineLogFolder);
+    if (result != 0) {
+        // Without the device no traffic is protected: never report CONNECTED for it. The
+        // cancel ends the main loop, and the session with IDLE.
+        engineLog(QStringLiteral("Setting up the tunnel device failed (%1); ending the session").arg(result));
+        conn->sendStop();
+        return;
+    }
     if (!conn->m_tunnelReported) {
         conn->m_tunnelReported = true;
         emit conn->statusChanged(OpenConnectConnection::CONNECTED);

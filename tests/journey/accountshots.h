@@ -11,7 +11,7 @@ class MainWindow;
 }
 
 // Visits the signed-in account and information pages of the hub and takes a picture of each
-// (also at the smaller default window sizes, into sub-folders), ending with a referral
+// at the window's size, ending with a referral
 // redemption and its congratulation popup, which signs the account out.
 // `shot(name, widget)` saves one picture.
 void shootAccountPages(Tavrix::MainWindow &window, const std::function<void(const QString &, QWidget *)> &shot);
