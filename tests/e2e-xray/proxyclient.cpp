@@ -3,17 +3,23 @@
 // line each:
 //   STATUS <n> <ms>     statusChanged (ms since the last "connect" command)
 //   ENGINE <pids>       the running engine processes started from our engine file
+//   INBOUND <ms>        the local HTTP inbound first accepted (ms since connect / handstart)
 //   LOG <text>          every message of the client
 // Commands on standard input, one per line: select TYPE IP BASE64-CONFIG, connect,
-// disconnect, engine, quit.
+// disconnect, engine, quit; for the benchmark also "handstart FILE" (the engine file started
+// by hand on a configuration, as a user would) and "handstop".
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QMutex>
+#include <QProcess>
 #include <QSocketNotifier>
+#include <QThread>
+#include <QTcpSocket>
 
 #include <cstdio>
+#include <thread>
 #include <unistd.h>
 
 #include "common/ipbundle.h"
@@ -44,6 +50,24 @@ void messageHandler(QtMsgType, const QMessageLogContext &, const QString &text)
     emitLine(QStringLiteral("LOG ") + text);
 }
 
+// Reports when the local HTTP inbound first accepts, measured on its own thread.
+void watchInbound()
+{
+    std::thread([] {
+        for (int i = 0; i < 30000; ++i) {
+            QTcpSocket socket;
+            socket.connectToHost(QStringLiteral("127.0.0.1"), Tavrix::Xray::httpPort);
+            if (socket.waitForConnected(100)) {
+                emitLine(QStringLiteral("INBOUND %1").arg(sinceConnect.elapsed()));
+                return;
+            }
+            QThread::msleep(1);
+        }
+    }).detach();
+}
+
+QProcess *handStarted = nullptr;
+
 void handleCommand(const QString &line)
 {
     const auto controller = OpenConnectConnection::instance();
@@ -60,6 +84,19 @@ void handleCommand(const QString &line)
     } else if (command == QLatin1String("connect")) {
         sinceConnect.restart();
         controller->connect();
+        watchInbound();
+    } else if (command == QLatin1String("handstart") && words.size() == 2) {
+        sinceConnect.restart();
+        handStarted = new QProcess;
+        handStarted->setProcessChannelMode(QProcess::ForwardedChannels);
+        handStarted->start(Tavrix::EngineProcesses::enginePath(Tavrix::Xray::engineName()),
+                           {QStringLiteral("-c"), words.at(1)});
+        watchInbound();
+    } else if (command == QLatin1String("handstop") && handStarted) {
+        handStarted->terminate();
+        handStarted->waitForFinished(5000);
+        delete handStarted;
+        handStarted = nullptr;
     } else if (command == QLatin1String("disconnect")) {
         sinceConnect.restart();
         controller->disconnectVpn();

@@ -246,6 +246,8 @@ public:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     bool proxyOn() const { return proxyRecord().contains("ProxyEnable=1"); }
+    // The engine configuration the client wrote.
+    QString configFile() const { return m_home.path() + QStringLiteral("/xdg_data_home/TavrixVPN/config.json"); }
 
     QString waitFor(const QString &prefix, int timeoutMs = defaultTimeoutMs)
     {
