@@ -64,11 +64,12 @@ bool measure(NetnsLab &lab, int type, const QString &ip, const QString &config, 
     ProxyClient client(lab);
     client.select(type, ip, config);
     qint64 connectedMs = 0;
+    const int mark = client.mark();
     if (client.connectVpn(&connectedMs) != QList<int>{1, 2}) {
         out << "client did not connect:\n" << client.logDump() << "\n";
         return false;
     }
-    const QString inbound = client.waitFor(QStringLiteral("INBOUND "), 5000);
+    const QString inbound = client.lineSince(mark, QStringLiteral("INBOUND "), 5000);
     f->clientInboundMs.append(inbound.section(' ', 1, 1).toDouble());
     f->clientConnectedMs.append(double(connectedMs));
     f->clientMbps.append(download(lab, path));
@@ -78,8 +79,9 @@ bool measure(NetnsLab &lab, int type, const QString &ip, const QString &config, 
     QFile::copy(client.configFile(), handConfig);
     client.disconnectVpn();
 
+    const int handMark = client.mark();
     client.send(QStringLiteral("handstart ") + handConfig);
-    const QString handInbound = client.waitFor(QStringLiteral("INBOUND "), 15000);
+    const QString handInbound = client.lineSince(handMark, QStringLiteral("INBOUND "), 15000);
     if (handInbound.isEmpty()) {
         out << "the engine started by hand did not listen\n";
         return false;

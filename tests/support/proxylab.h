@@ -263,6 +263,21 @@ public:
         }
     }
 
+    // Lines read so far; with lineSince, a line that may come before or after others.
+    int mark() const { return m_lines.size(); }
+    QString lineSince(int mark, const QString &prefix, int timeoutMs = defaultTimeoutMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        for (int i = mark;; ++i) {
+            while (i >= m_lines.size()) {
+                if (deadline.hasExpired() || !readMore(deadline))
+                    return QString();
+            }
+            if (m_lines.at(i).startsWith(prefix))
+                return m_lines.at(i);
+        }
+    }
+
     QList<int> statusesUntil(const QList<int> &final, int timeoutMs = defaultTimeoutMs, qint64 *ms = nullptr)
     {
         QList<int> seen;
