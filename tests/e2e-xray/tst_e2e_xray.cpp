@@ -108,6 +108,8 @@ void TestXrayE2e::connectCarriesTraffic()
     QCOMPARE(client.disconnectVpn(), idle);
     QVERIFY(!client.proxyOn());
     QCOMPARE(client.engines(), QString());
+    // The engine's end after the stop is not reported as a second IDLE.
+    QCOMPARE(client.statusesUntil({0, 1, 2}, 1500), QList<int>());
     QVERIFY(fetchInside(true).isEmpty());
     const QString log = client.logDump();
     QVERIFY2(log.contains("System proxy on (127.0.0.1:10809) in the record"), qPrintable(log));
