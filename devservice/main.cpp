@@ -49,8 +49,8 @@ int main(int argc, char *argv[])
                       QStringLiteral("Address of a real Shadowsocks server (chacha20-ietf-poly1305) for the "
                                      "Shadowsocks entries."),
                       QStringLiteral("host:port")});
-    parser.addOption(
-        {QStringLiteral("shadowsocks-password"), QStringLiteral("Password of that server."), QStringLiteral("password")});
+    parser.addOption({QStringLiteral("shadowsocks-password"), QStringLiteral("Password of that server."),
+                      QStringLiteral("password")});
     parser.addOption({QStringLiteral("vmess-server"),
                       QStringLiteral("Address of a real VMess server (TCP) for the V2Ray entries."),
                       QStringLiteral("host:port")});

@@ -188,11 +188,11 @@ QString vmessTcpConfig(const QString &server, const QString &id)
                             {QStringLiteral("port"), server.section(QLatin1Char(':'), 1, 1).toInt()},
                             {QStringLiteral("users"), QJsonArray{user}}};
     QJsonObject config = QJsonDocument::fromJson(v2rayConfig(QString(), QString()).toUtf8()).object();
-    const QJsonObject proxy{{QStringLiteral("tag"), QStringLiteral("proxy")},
-                            {QStringLiteral("protocol"), QStringLiteral("vmess")},
-                            {QStringLiteral("settings"), QJsonObject{{QStringLiteral("vnext"), QJsonArray{vnext}}}},
-                            {QStringLiteral("streamSettings"),
-                             QJsonObject{{QStringLiteral("network"), QStringLiteral("tcp")}}}};
+    const QJsonObject proxy{
+        {QStringLiteral("tag"), QStringLiteral("proxy")},
+        {QStringLiteral("protocol"), QStringLiteral("vmess")},
+        {QStringLiteral("settings"), QJsonObject{{QStringLiteral("vnext"), QJsonArray{vnext}}}},
+        {QStringLiteral("streamSettings"), QJsonObject{{QStringLiteral("network"), QStringLiteral("tcp")}}}};
     QJsonArray outbounds = config.value(QStringLiteral("outbounds")).toArray();
     outbounds.replace(0, proxy);
     config[QStringLiteral("outbounds")] = outbounds;

@@ -100,8 +100,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.addHelpOption();
     parser.addOption({QStringLiteral("reps"), QStringLiteral("Repetitions (default 3)."), QStringLiteral("n"), "3"});
-    parser.addOption(
-        {QStringLiteral("megabytes"), QStringLiteral("Download size in MiB (default 256)."), QStringLiteral("m"), "256"});
+    parser.addOption({QStringLiteral("megabytes"), QStringLiteral("Download size in MiB (default 256)."),
+                      QStringLiteral("m"), "256"});
     parser.addOption({QStringLiteral("out"), QStringLiteral("Also write the summary here."), QStringLiteral("file")});
     parser.process(app);
     const int reps = qMax(1, parser.value(QStringLiteral("reps")).toInt());
@@ -145,8 +145,8 @@ int main(int argc, char *argv[])
         const double clientMbps = median(f.clientMbps), handMbps = median(f.handMbps);
         const double clientMs = median(f.clientInboundMs), handMs = median(f.handInboundMs);
         text << kind.name << "\n";
-        text << "  download Mbit/s   client " << join(f.clientMbps) << "  by hand " << join(f.handMbps)
-             << "  ratio " << QString::number(handMbps > 0 ? clientMbps / handMbps : 0, 'f', 3) << "\n";
+        text << "  download Mbit/s   client " << join(f.clientMbps) << "  by hand " << join(f.handMbps) << "  ratio "
+             << QString::number(handMbps > 0 ? clientMbps / handMbps : 0, 'f', 3) << "\n";
         text << "  start to inbound  client " << join(f.clientInboundMs) << " ms  by hand " << join(f.handInboundMs)
              << " ms  ratio " << QString::number(handMs > 0 ? clientMs / handMs : 0, 'f', 3) << "\n";
         text << "  connect() to CONNECTED (after the check through the server) " << join(f.clientConnectedMs)

@@ -88,7 +88,8 @@ QString describe(bool desktop, bool recorded)
     if (desktop && recorded)
         return QStringLiteral("the desktop proxy settings (GNOME) and the record ") + recordPath();
     if (desktop)
-        return QStringLiteral("the desktop proxy settings (GNOME); the record %1 could not be written").arg(recordPath());
+        return QStringLiteral("the desktop proxy settings (GNOME); the record %1 could not be written")
+            .arg(recordPath());
     if (recorded)
         return QStringLiteral("the record %1 only (no desktop proxy settings here: set the proxy by hand where "
                               "applications need it)")

@@ -80,8 +80,7 @@ bool V2ray::connectServer()
     // The system proxy goes on only once the engine carries traffic: pointing it at a port
     // nothing listens on would cut the desktop off the network.
     const IPBundlePtr bundle = User::instance()->activeBundle();
-    const QJsonDocument document =
-        QJsonDocument::fromJson(bundle ? bundle->config().toUtf8() : QByteArray());
+    const QJsonDocument document = QJsonDocument::fromJson(bundle ? bundle->config().toUtf8() : QByteArray());
     if (!document.isObject())
         return fail(QStringLiteral("Invalid JSON configuration."));
     m_secrets.clear();
@@ -159,7 +158,6 @@ void V2ray::onEngineFinished()
 
 bool V2ray::fail(const QString &text)
 {
-    qDebug().noquote() << text;
     engineLog(text);
     if (m_engineRunning && !m_cancelled) {
         if (QThread::currentThread() == thread())
@@ -191,7 +189,8 @@ void V2ray::disconnectServer()
         qDebug() << "V2Ray process terminated successfully.";
     } else {
         qDebug() << "Failed to terminate the V2Ray process.";
-        qDebug() << "Error:" << "no running V2Ray process";
+        qDebug() << "Error:"
+                 << "no running V2Ray process";
     }
     resetNetworkProxy();
     if (!m_reported.exchange(true))

@@ -25,9 +25,8 @@ constexpr int watchIntervalMs = 1000;
 
 QJsonObject outbound(const QString &protocol, const QJsonObject &settings, const QString &tag)
 {
-    return QJsonObject{{QStringLiteral("protocol"), protocol},
-                       {QStringLiteral("settings"), settings},
-                       {QStringLiteral("tag"), tag}};
+    return QJsonObject{
+        {QStringLiteral("protocol"), protocol}, {QStringLiteral("settings"), settings}, {QStringLiteral("tag"), tag}};
 }
 
 QJsonObject rule(const QString &kind, const QJsonArray &values, const QString &outboundTag)
@@ -84,9 +83,8 @@ QJsonObject XrayShadosocks::configDocument(const QString &address, int port, con
     return QJsonObject{
         {QStringLiteral("outbounds"), outbounds},
         {QStringLiteral("inbounds"), inbounds},
-        {QStringLiteral("routing"),
-         QJsonObject{{QStringLiteral("domainStrategy"), QStringLiteral("IPIfNonMatch")},
-                     {QStringLiteral("rules"), rules}}},
+        {QStringLiteral("routing"), QJsonObject{{QStringLiteral("domainStrategy"), QStringLiteral("IPIfNonMatch")},
+                                                {QStringLiteral("rules"), rules}}},
         {QStringLiteral("log"), QJsonObject{{QStringLiteral("loglevel"), QStringLiteral("warning")}}},
     };
 }
@@ -174,7 +172,6 @@ void XrayShadosocks::watchEngine()
 
 bool XrayShadosocks::fail(const QString &text)
 {
-    qDebug().noquote() << text;
     engineLog(text);
     if (!m_cancelled && m_pid > 0)
         EngineProcesses::stop(Xray::engineName(), stopGraceMs);
@@ -198,8 +195,7 @@ void XrayShadosocks::setNetworkProxy()
     emit connected();
 }
 
-void XrayShadosocks::createConfigFile(const QString &address, int port, const QString &password,
-                                      const QString &method)
+void XrayShadosocks::createConfigFile(const QString &address, int port, const QString &password, const QString &method)
 {
     this->address = address;
     this->port = port;
@@ -230,7 +226,8 @@ void XrayShadosocks::disconnectServer()
         qDebug() << "V2Ray process terminated successfully.";
     } else {
         qDebug() << "Failed to terminate V2Ray process.";
-        qDebug() << "Error output:" << "no running Xray process";
+        qDebug() << "Error output:"
+                 << "no running Xray process";
     }
     m_pid = 0;
     Xray::switchProxyOff();

@@ -25,8 +25,7 @@ public:
 
     // The engine configuration for one Shadowsocks server: outbounds proxy, direct, block;
     // SOCKS and HTTP inbounds on loopback; the fixed routing rules.
-    static QJsonObject configDocument(const QString &address, int port, const QString &password,
-                                      const QString &method);
+    static QJsonObject configDocument(const QString &address, int port, const QString &password, const QString &method);
 
 signals:
     void connected();

@@ -543,7 +543,8 @@ private slots:
         DevService service;
         QVERIFY(service.start({"--openconnect-user", "vpnuser", "--openconnect-password", "vpnpass1",
                                "--shadowsocks-server", "10.231.0.1:8388", "--shadowsocks-password", "sspw",
-                               "--vmess-server", "10.231.0.1:10086", "--vmess-id", "a6a2e66d-0000-4000-8000-000000000001"}));
+                               "--vmess-server", "10.231.0.1:10086", "--vmess-id",
+                               "a6a2e66d-0000-4000-8000-000000000001"}));
         const QByteArray login = form(loginForm("vpnuser", "vpnpass1"));
         const DevService::Answer a = service.request(QStringLiteral("/api/v2/login"), &login);
         QCOMPARE(a.status, 200);

@@ -15,8 +15,8 @@
 #include <QMutex>
 #include <QProcess>
 #include <QSocketNotifier>
-#include <QThread>
 #include <QTcpSocket>
+#include <QThread>
 
 #include <cstdio>
 #include <thread>

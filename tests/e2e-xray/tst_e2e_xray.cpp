@@ -66,7 +66,8 @@ QByteArray TestXrayE2e::fetchInside(bool throughProxy)
 {
     QStringList command{"curl", "-s", "-m", "5"};
     if (throughProxy)
-        command << "-x" << "http://127.0.0.1:10809";
+        command << "-x"
+                << "http://127.0.0.1:10809";
     command << QStringLiteral("http://%1/inside.txt").arg(QLatin1String(ProxyServers::insideName));
     QByteArray output;
     m_lab.exec(m_lab.clientNs(), command, &output, 10000);
@@ -79,8 +80,7 @@ void TestXrayE2e::connectCarriesTraffic_data()
     QTest::addColumn<QString>("ip");
     QTest::addColumn<QString>("config");
     QTest::addColumn<QString>("secret");
-    QTest::newRow("Shadowsocks") << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig()
-                                 << ProxyServers::password;
+    QTest::newRow("Shadowsocks") << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig() << ProxyServers::password;
     QTest::newRow("V2Ray VMess") << 6 << serverIp << ProxyServers::vmessConfig() << ProxyServers::vmessId;
 }
 
@@ -127,16 +127,16 @@ void TestXrayE2e::failedConnectEndsIdleWithProxyOff_data()
                                                 << false << "No answer through the Shadowsocks server";
     QTest::newRow("Shadowsocks dead server") << 4 << shadowsocksIp(8399) << ProxyServers::shadowsocksConfig() << false
                                              << "No answer through the Shadowsocks server";
-    QTest::newRow("Shadowsocks engine missing") << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig() << true
-                                                << "Failed to start the process.";
+    QTest::newRow("Shadowsocks engine missing")
+        << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig() << true << "Failed to start the process.";
     QTest::newRow("V2Ray wrong id") << 6 << serverIp
                                     << ProxyServers::vmessConfig(QStringLiteral("00000000-0000-4000-8000-000000000000"))
                                     << false << "No answer through the V2Ray server";
     QTest::newRow("V2Ray dead server") << 6 << serverIp
                                        << ProxyServers::vmessConfig(QLatin1String(ProxyServers::vmessId), 10099)
                                        << false << "No answer through the V2Ray server";
-    QTest::newRow("V2Ray engine missing") << 6 << serverIp << ProxyServers::vmessConfig() << true
-                                          << "Failed to start V2Ray process.";
+    QTest::newRow("V2Ray engine missing")
+        << 6 << serverIp << ProxyServers::vmessConfig() << true << "Failed to start V2Ray process.";
 }
 
 void TestXrayE2e::failedConnectEndsIdleWithProxyOff()

@@ -81,12 +81,12 @@ public:
         const QJsonObject vmess{
             {"log", QJsonObject{{"loglevel", "warning"}}},
             {"inbounds",
-             QJsonArray{QJsonObject{{"listen", NetnsLab::serverAddress},
-                                    {"port", vmessPort},
-                                    {"protocol", "vmess"},
-                                    {"settings", QJsonObject{{"clients", QJsonArray{QJsonObject{{"id", vmessId},
-                                                                                                {"alterId", 0}}}}}},
-                                    {"streamSettings", QJsonObject{{"network", "tcp"}}}}}},
+             QJsonArray{QJsonObject{
+                 {"listen", NetnsLab::serverAddress},
+                 {"port", vmessPort},
+                 {"protocol", "vmess"},
+                 {"settings", QJsonObject{{"clients", QJsonArray{QJsonObject{{"id", vmessId}, {"alterId", 0}}}}}},
+                 {"streamSettings", QJsonObject{{"network", "tcp"}}}}}},
             {"outbounds", QJsonArray{QJsonObject{{"protocol", "freedom"}, {"settings", QJsonObject{}}}}}};
         write(path("v2ray-server.json"), QJsonDocument(vmess).toJson());
 
@@ -127,24 +127,23 @@ public:
         const QJsonObject user{{"id", id}, {"alterId", 0}, {"security", "auto"}};
         const QJsonObject config{
             {"log", QJsonObject{{"loglevel", "warning"}}},
-            {"inbounds",
-             QJsonArray{QJsonObject{{"tag", "socks-in"},
-                                    {"listen", "127.0.0.1"},
-                                    {"port", 10808},
-                                    {"protocol", "socks"},
-                                    {"settings", QJsonObject{{"auth", "noauth"}, {"udp", true}}}},
-                        QJsonObject{{"tag", "http-in"},
-                                    {"listen", "127.0.0.1"},
-                                    {"port", 10809},
-                                    {"protocol", "http"},
-                                    {"settings", QJsonObject{}}}}},
+            {"inbounds", QJsonArray{QJsonObject{{"tag", "socks-in"},
+                                                {"listen", "127.0.0.1"},
+                                                {"port", 10808},
+                                                {"protocol", "socks"},
+                                                {"settings", QJsonObject{{"auth", "noauth"}, {"udp", true}}}},
+                                    QJsonObject{{"tag", "http-in"},
+                                                {"listen", "127.0.0.1"},
+                                                {"port", 10809},
+                                                {"protocol", "http"},
+                                                {"settings", QJsonObject{}}}}},
             {"outbounds",
              QJsonArray{QJsonObject{{"tag", "proxy"},
                                     {"protocol", "vmess"},
-                                    {"settings", QJsonObject{{"vnext", QJsonArray{QJsonObject{
-                                                                           {"address", NetnsLab::serverAddress},
-                                                                           {"port", port},
-                                                                           {"users", QJsonArray{user}}}}}}},
+                                    {"settings",
+                                     QJsonObject{{"vnext", QJsonArray{QJsonObject{{"address", NetnsLab::serverAddress},
+                                                                                  {"port", port},
+                                                                                  {"users", QJsonArray{user}}}}}}},
                                     {"streamSettings", QJsonObject{{"network", "tcp"}}}},
                         QJsonObject{{"tag", "direct"}, {"protocol", "freedom"}, {"settings", QJsonObject{}}}}}};
         return QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact));
@@ -184,8 +183,7 @@ public:
             environment.insert(QString::fromLatin1(name), sub);
         }
         environment.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-        m_process =
-            lab.start(lab.clientNs(), {program.isEmpty() ? programPath() : program}, QString(), environment);
+        m_process = lab.start(lab.clientNs(), {program.isEmpty() ? programPath() : program}, QString(), environment);
         if (m_process)
             waitFor(QStringLiteral("READY"));
     }

@@ -51,8 +51,8 @@ QString logSince(int sequence)
 
 void selectServer(int type, const QString &ip, const QString &config)
 {
-    User::instance()->setBundles({IPBundle::fromJson(QJsonObject{
-        {"ip_id", 1}, {"type", type}, {"ip", ip}, {"config", config}, {"platform", "all"}})});
+    User::instance()->setBundles({IPBundle::fromJson(
+        QJsonObject{{"ip_id", 1}, {"type", type}, {"ip", ip}, {"config", config}, {"platform", "all"}})});
 }
 
 QJsonObject readConfigFile()
