@@ -23,6 +23,20 @@ QString enginePath(const QString &windowsName)
     return QDir(QCoreApplication::applicationDirPath()).filePath(windowsName);
 }
 
+bool startDetached(const QString &windowsName, const QStringList &arguments, const QString &outputFile, qint64 *pid,
+                   QString *error)
+{
+    QProcess engine;
+    engine.setProgram(enginePath(windowsName));
+    engine.setArguments(arguments);
+    engine.setStandardOutputFile(outputFile);
+    engine.setStandardErrorFile(outputFile, QIODevice::Append);
+    if (engine.startDetached(pid))
+        return true;
+    *error = engine.errorString();
+    return false;
+}
+
 QList<qint64> find(const QString &windowsName)
 {
     QProcess tasklist;

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QTimer>
 
 #include "common/user.h"
@@ -119,15 +118,14 @@ bool XrayShadosocks::conntShadosocksServer()
     if (!Xray::freeInboundPort(&error))
         return fail(error);
 
-    QProcess engine;
-    engine.setProgram(EngineProcesses::enginePath(Xray::engineName()));
-    engine.setArguments({QStringLiteral("run"), QStringLiteral("-c"), getCongigPath()});
     // Detached, its output would be lost: it goes to a file beside its configuration.
-    engine.setStandardOutputFile(engineFolder() + QStringLiteral("xray.log"));
-    engine.setStandardErrorFile(engineFolder() + QStringLiteral("xray.log"), QIODevice::Append);
     qint64 pid = 0;
-    if (!engine.startDetached(&pid) || pid <= 0)
+    if (!EngineProcesses::startDetached(Xray::engineName(),
+                                        {QStringLiteral("run"), QStringLiteral("-c"), getCongigPath()},
+                                        engineFolder() + QStringLiteral("xray.log"), &pid, &error)) {
+        engineLog(error);
         return fail(QStringLiteral("Failed to start the process."));
+    }
     m_pid = pid;
     QMetaObject::invokeMethod(m_watch, qOverload<>(&QTimer::start), Qt::QueuedConnection);
 
