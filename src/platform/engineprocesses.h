@@ -19,6 +19,9 @@ QString enginePath(const QString &windowsName);
 // Process ids of running processes started from the engine file `windowsName`.
 QList<qint64> find(const QString &windowsName);
 
+// Whether the process `pid` runs and was started from the engine file `windowsName`.
+bool isRunning(const QString &windowsName, qint64 pid);
+
 // One line per match, "<pid> <command line>", for the "is it running" checks; empty when none.
 QString describe(const QString &windowsName);
 

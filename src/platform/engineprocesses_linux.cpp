@@ -170,6 +170,12 @@ QList<qint64> find(const QString &windowsName)
     return found;
 }
 
+bool isRunning(const QString &windowsName, qint64 pid)
+{
+    const QString path = QFileInfo(enginePath(windowsName)).absoluteFilePath();
+    return pid > 0 && startedFrom(QStringLiteral("/proc/%1").arg(pid), path) && alive(pid);
+}
+
 QString describe(const QString &windowsName)
 {
     QString lines;

@@ -55,6 +55,11 @@ QList<qint64> find(const QString &windowsName)
     return found;
 }
 
+bool isRunning(const QString &windowsName, qint64 pid)
+{
+    return pid > 0 && find(windowsName).contains(pid);
+}
+
 QString describe(const QString &windowsName)
 {
     QString lines;

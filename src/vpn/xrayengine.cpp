@@ -69,6 +69,9 @@ WriteResult writeConfig(const QJsonObject &document)
 
 bool freeInboundPort(QString *error)
 {
+    // The look-up of leftovers reads every process's details: only when the port is taken.
+    if (!inboundAccepts(300))
+        return true;
     if (!EngineProcesses::find(engineName()).isEmpty()) {
         engineLog(QStringLiteral("Stopping the proxy engine left running by an earlier connection."));
         EngineProcesses::stop(engineName(), leftoverStopGraceMs);

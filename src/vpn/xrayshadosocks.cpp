@@ -154,7 +154,7 @@ bool XrayShadosocks::conntShadosocksServer()
 bool XrayShadosocks::engineAlive() const
 {
     const qint64 pid = m_pid;
-    return pid > 0 && EngineProcesses::find(Xray::engineName()).contains(pid);
+    return EngineProcesses::isRunning(Xray::engineName(), pid);
 }
 
 void XrayShadosocks::watchEngine()
