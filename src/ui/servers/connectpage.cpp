@@ -14,6 +14,7 @@
 #include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
+#include "platform/privileges.h"
 #include "ui/dbox.h"
 #include "ui/killswitchscript.h"
 #include "ui/servers/fastestserverbutton.h"
@@ -201,7 +202,9 @@ void ConnectPage::btnConnect_clicked()
 
     auto config = Config::instance();
     config->setLastServerType(type);
-    if (type == OpenConnectConnection::XRAY_SHADOWSOCKS) {
+    // Outline reads the same Shadowsocks values; without them it would start with the last
+    // Shadowsocks server's (or none at all).
+    if (type == OpenConnectConnection::XRAY_SHADOWSOCKS || type == OpenConnectConnection::OUTLINE) {
         config->setShadowsocksConfig(serverConfig);
         config->setShadowsocksAddress(ip);
     }
@@ -217,6 +220,11 @@ void ConnectPage::btnConnect_clicked()
     }
 
     config->load();
+    // Without the privilege nothing may half-start: not even the firewall reset.
+    if (OpenConnectConnection::needsNetworkPrivilege(type) && !Privileges::canManageNetwork()) {
+        showMessage(Privileges::missingMessage(), QStringLiteral("Ok"));
+        return;
+    }
     if (config->killSwitch())
         runKillSwitchScript(false);
 
@@ -233,6 +241,9 @@ void ConnectPage::btnConnect_clicked()
         break;
     case OpenConnectConnection::INVALID_SERVER:
         showMessage(QStringLiteral("Invalid server"));
+        break;
+    case OpenConnectConnection::MISSING_PRIVILEGE:
+        showMessage(Privileges::missingMessage(), QStringLiteral("Ok"));
         break;
     default:
         break;
