@@ -19,6 +19,12 @@ public:
     {
         QString openConnectServer; // HOST[:PORT] for every type-2 entry; empty: benchmarking range
         QString caPem;             // CA block of the OpenVPN profiles
+        // Real proxy servers for the type-4 (Shadowsocks) and type-6 (V2Ray VMess over TCP)
+        // entries; empty: benchmarking range with made-up secrets.
+        QString shadowsocksServer; // HOST:PORT
+        QString shadowsocksPassword;
+        QString vmessServer; // HOST:PORT
+        QString vmessId;
     };
 
     explicit ServerCatalog(const Options &options);

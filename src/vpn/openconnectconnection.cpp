@@ -377,6 +377,12 @@ void OpenConnectConnection::disconnectVpn()
         wireguard->disconnectServer();
         break;
     case V2RAY: {
+        // The runner that connected goes quiet: this stop stops its engine and reports IDLE
+        // once, and its late "engine ended" must not touch a later connection's proxy.
+        if (V2ray *previous = v2ray.data()) {
+            previous->cancel();
+            QObject::disconnect(previous, nullptr, this, nullptr);
+        }
         auto *runner = new V2ray(this);
         v2ray = runner;
         QObject::connect(runner, &V2ray::disconnected, this, [this] {
