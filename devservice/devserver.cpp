@@ -160,7 +160,7 @@ QString tokenSummary(const httplib::Request &req)
 
 DevServer::DevServer(const Options &options)
     : m_options(options)
-    , m_catalog(ServerCatalog::Options{options.openConnectServer, options.certificate.pem})
+    , m_catalog(ServerCatalog::Options{options.openConnectServer, options.certificate.pem, options.wireGuardConfig})
     , m_api(m_accounts, m_catalog)
 {
     if (!options.openConnectUser.isEmpty())

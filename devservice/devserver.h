@@ -33,6 +33,7 @@ public:
         QString openConnectServer;
         QString openConnectUser;
         QString openConnectPassword;
+        QString wireGuardConfig; // the text of --wireguard-config
     };
 
     explicit DevServer(const Options &options);

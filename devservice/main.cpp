@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -45,6 +46,9 @@ int main(int argc, char *argv[])
                       QStringLiteral("user")});
     parser.addOption({QStringLiteral("openconnect-password"), QStringLiteral("Password of that account."),
                       QStringLiteral("password")});
+    parser.addOption({QStringLiteral("wireguard-config"),
+                      QStringLiteral("WireGuard configuration handed out for every WireGuard server."),
+                      QStringLiteral("file")});
     parser.process(app);
 
     bool portOk = false;
@@ -72,6 +76,14 @@ int main(int argc, char *argv[])
     options.openConnectServer = parser.value(QStringLiteral("openconnect-server"));
     options.openConnectUser = parser.value(QStringLiteral("openconnect-user"));
     options.openConnectPassword = parser.value(QStringLiteral("openconnect-password"));
+    if (parser.isSet(QStringLiteral("wireguard-config"))) {
+        QFile file(parser.value(QStringLiteral("wireguard-config")));
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "tavrix-devservice: cannot read %s\n", qPrintable(file.fileName()));
+            return 2;
+        }
+        options.wireGuardConfig = QString::fromUtf8(file.readAll());
+    }
 
     DevServer server(options);
     if (!server.bind(&error)) {

@@ -238,6 +238,12 @@ void OpenConnectConnection::connectRunner(int type)
     }
     case WIREGUARD: {
         qDebug() << "ready to connct wireguard";
+        // The new connect stops the earlier client program itself; the earlier runner must
+        // neither report that nor take the new configuration file away.
+        if (Wireguard *previous = wireguard.data()) {
+            QObject::disconnect(previous, nullptr, this, nullptr);
+            previous->stopWatching();
+        }
         auto *runner = new Wireguard(this);
         wireguard = runner;
         wireRunner(runner);
