@@ -1,5 +1,6 @@
 #include "vpn/wireguard.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QFile>
@@ -48,11 +49,20 @@ bool isKey(const QString &value)
 Wireguard::Wireguard(QObject *parent)
     : QObject(parent)
 {
+    // The controller outlives the application object; the tunnel must not, and stopping it
+    // needs the application (paths, log) still there.
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        QObject::connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+            if (m_ownsClient)
+                disconnectServer();
+        });
+    }
 }
 
 Wireguard::~Wireguard()
 {
-    disconnectServer();
+    if (m_ownsClient && QCoreApplication::instance())
+        disconnectServer();
 }
 
 QString Wireguard::configFilePath()
@@ -216,6 +226,7 @@ bool Wireguard::startElevated(const QString &configFile, const QString &address)
         fail(QStringLiteral("Failed to start detached process. Error code: ") + QString::number(started.errorCode));
         return false;
     }
+    m_ownsClient = true;
     return waitForTunnel(address);
 }
 
@@ -258,6 +269,7 @@ bool Wireguard::waitForTunnel(const QString &address)
 
 void Wireguard::fail(const QString &text)
 {
+    m_ownsClient = false;
     engineLog(text);
     emit disconnected();
 }
@@ -300,6 +312,7 @@ void Wireguard::watchClient()
 void Wireguard::stopWatching()
 {
     m_cancelled = true;
+    m_ownsClient = false;
     if (m_watch)
         m_watch->stop();
 }
@@ -307,6 +320,7 @@ void Wireguard::stopWatching()
 void Wireguard::disconnectServer()
 {
     m_cancelled = true;
+    m_ownsClient = false;
     if (m_watch)
         m_watch->stop();
     killWindowsProcess();

@@ -19,7 +19,7 @@ class Wireguard : public QObject
     Q_OBJECT
 public:
     explicit Wireguard(QObject *parent = nullptr);
-    // Stops the WireGuard client program, as a user disconnect does.
+    // Stops the WireGuard client program this runner started, as a user disconnect does.
     ~Wireguard() override;
 
     // "wireguard.conf" in the engine folder.
@@ -69,6 +69,8 @@ private:
     QTimer *m_watch = nullptr;
     // Set by a user disconnect while the connect step still runs: it then ends quietly.
     std::atomic_bool m_cancelled{false};
+    // This runner started the client program that runs now; it stops it when it goes.
+    std::atomic_bool m_ownsClient{false};
 };
 
 } // namespace Tavrix
