@@ -15,7 +15,7 @@
 #include "testmain.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/wireguard.h"
-#include "wglab.h"
+#include "wglabclient.h"
 
 using namespace Tavrix;
 using TavrixTest::NetnsLab;

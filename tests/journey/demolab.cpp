@@ -5,6 +5,9 @@
 //
 // Prints, flushed: "CLIENT_NS <name>", "OCSERV <address:port>", "OCUSER <user>", "OCPASS <password>"
 // and "READY"; or "UNAVAILABLE <reason>" and exits 3 when this machine cannot host it.
+// With wireguard-go installed, a WireGuard peer runs beside the AnyConnect server, and
+// "WGCONFIG <file>" names the client configuration for it (the development service hands it
+// out for every WireGuard server).
 
 #include <QCoreApplication>
 
@@ -12,6 +15,7 @@
 #include <cstdio>
 
 #include "netns.h"
+#include "wglab.h"
 
 using TavrixTest::NetnsLab;
 using TavrixTest::OcservServer;
@@ -40,6 +44,18 @@ int main(int argc, char *argv[])
         printf("UNAVAILABLE %s\n", qPrintable(error));
         return 3;
     }
+    TavrixTest::WireGuardPeer wireGuard(lab);
+    if (!QStandardPaths::findExecutable(QStringLiteral("wireguard-go")).isEmpty() &&
+        !QStandardPaths::findExecutable(QStringLiteral("wg")).isEmpty() && wireGuard.start(&error)) {
+        const QString file = lab.dir() + QStringLiteral("/wireguard-client.conf");
+        QFile config(file);
+        if (config.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            config.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            config.write(wireGuard.clientConfig().toLatin1());
+            config.close();
+            printf("WGCONFIG %s\n", qPrintable(file));
+        }
+    }
     printf("CLIENT_NS %s\nOCSERV %s:%d\nOCUSER testuser\nOCPASS testpass\nREADY\n", qPrintable(lab.clientNs()),
            NetnsLab::serverAddress, OcservServer::port);
     fflush(stdout);
@@ -47,6 +63,7 @@ int main(int argc, char *argv[])
     int received = 0;
     sigwait(&stopSignals, &received);
     server.stop();
+    wireGuard.stop();
     lab.down();
     return 0;
 }
