@@ -80,6 +80,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void connectTrafficDisconnect();
+    void tunnelEndingOnItsOwnEndsIdle();
     void failuresEndIdle_data();
     void failuresEndIdle();
 
@@ -167,6 +168,10 @@ void TestE2eWireguard::connectTrafficDisconnect()
     QVERIFY2(links.count(QLatin1String("tvxwg")) == 1, qPrintable(links));
     QVERIFY2(reachable(inside), qPrintable(run({"ip", "route", "show", "table", "all"})));
     QVERIFY(run({"ip", "rule"}).contains(QLatin1String("51820")));
+    // Packets for the tunnel address that arrive on another interface are dropped.
+    const QString rules = run({"nft", "list", "ruleset"});
+    QVERIFY2(rules.contains(QStringLiteral("ip daddr %1 fib saddr type != local drop").arg(WireGuardPeer::clientAddress)),
+             qPrintable(rules));
 
     // Disconnect: the interface, its routes and rules, the configuration and the program go.
     QSignalSpy statuses(m_controller.get(), &OpenConnectConnection::statusChanged);
@@ -179,6 +184,26 @@ void TestE2eWireguard::connectTrafficDisconnect()
     QVERIFY(!QFileInfo::exists(config));
     QVERIFY(EngineProcesses::find(clientName).isEmpty());
     QVERIFY(!reachable(inside, 1));
+}
+
+void TestE2eWireguard::tunnelEndingOnItsOwnEndsIdle()
+{
+    QCOMPARE(connectAndWait(), (QList<int>{OpenConnectConnection::CONNECTING, OpenConnectConnection::CONNECTED}));
+    const QString link = run({"ip", "-o", "link"}).section(QLatin1String("tvxwg"), 1).section(QLatin1Char(':'), 0, 0);
+    QVERIFY(!link.isEmpty());
+
+    // The tunnel goes away under the client (the userspace engine died, say).
+    QSignalSpy statuses(m_controller.get(), &OpenConnectConnection::statusChanged);
+    const int before = lastSequence();
+    run({"ip", "link", "delete", QStringLiteral("tvxwg") + link});
+    QTRY_COMPARE_WITH_TIMEOUT(statusValues(statuses), (QList<int>{OpenConnectConnection::IDLE}), 10000);
+    QVERIFY2(logSince(before).contains(QLatin1String("has ended; the tunnel is down.")), qPrintable(logSince(before)));
+    QVERIFY(!QFileInfo::exists(Wireguard::configFilePath()));
+    QVERIFY(EngineProcesses::find(clientName).isEmpty());
+
+    // A disconnect after that finds nothing left to stop.
+    m_controller->disconnectVpn();
+    QTRY_COMPARE(m_controller->status(), OpenConnectConnection::IDLE);
 }
 
 void TestE2eWireguard::failuresEndIdle_data()
