@@ -55,8 +55,10 @@ QString join(const QList<double> &values)
 // Mbit/s received by the far end of an iperf3 run; 0 on failure.
 double iperf(bool download, int seconds)
 {
-    QStringList arguments{"-c", QString::fromLatin1(NetnsLab::insideAddress), "-p", QString::number(iperfPort), "-t",
-                          QString::number(seconds), "-J"};
+    QStringList arguments{"-c", QString::fromLatin1(NetnsLab::insideAddress),
+                          "-p", QString::number(iperfPort),
+                          "-t", QString::number(seconds),
+                          "-J"};
     if (download)
         arguments << "-R";
     QByteArray output;
@@ -158,7 +160,8 @@ int inside(int reps, int seconds, const QString &outFile)
         const bool clientFirst = rep % 2 == 0;
         for (int turn = 0; turn < 2; ++turn) {
             const bool isClient = (turn == 0) == clientFirst;
-            const bool ok = isClient ? runClient(*controller, seconds, &client) : runByHand(configText, seconds, &byHand);
+            const bool ok =
+                isClient ? runClient(*controller, seconds, &client) : runByHand(configText, seconds, &byHand);
             if (!ok) {
                 fprintf(stderr, "%s failed (rep %d)\n", isClient ? "the client's tunnel" : "wg-quick by hand", rep + 1);
                 return 1;

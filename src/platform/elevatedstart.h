@@ -21,8 +21,7 @@ struct Result
 // Starts `program` with `arguments` elevated and hidden, then waits at most idleWaitMs for it to
 // settle. Output goes to `outputFile` (appended) where the platform can redirect it, so that
 // the reason of an early end can be read back. A declined elevation prompt is a failed start.
-Result start(const QString &program, const QStringList &arguments, const QString &outputFile,
-             int idleWaitMs = 5000);
+Result start(const QString &program, const QStringList &arguments, const QString &outputFile, int idleWaitMs = 5000);
 
 // True when programs started by this process already have the rights (no prompt needed).
 bool hasNetworkRights();

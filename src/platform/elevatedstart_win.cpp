@@ -1,7 +1,8 @@
 #include <QDir>
 
-#include <windows.h>
+// windows.h first: shellapi.h builds on its types.
 #include <shellapi.h>
+#include <windows.h>
 
 #include "platform/elevatedstart.h"
 

@@ -155,7 +155,8 @@ bool Wireguard::isConfiguration(const QString &text, QString *reason)
 QString Wireguard::tunnelAddress(const QString &text)
 {
     static const QRegularExpression line(QStringLiteral("^\\s*Address\\s*=\\s*([^#\\n]*)"),
-                                         QRegularExpression::MultilineOption | QRegularExpression::CaseInsensitiveOption);
+                                         QRegularExpression::MultilineOption |
+                                             QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = line.match(text);
     if (!match.hasMatch())
         return QString();
@@ -205,7 +206,8 @@ bool Wireguard::connectServer()
     }
     QString reason;
     if (!isConfiguration(text, &reason)) {
-        fail(QStringLiteral("The service's reply is not a WireGuard configuration (%1). Unable to proceed.").arg(reason));
+        fail(QStringLiteral("The service's reply is not a WireGuard configuration (%1). Unable to proceed.")
+                 .arg(reason));
         return false;
     }
 

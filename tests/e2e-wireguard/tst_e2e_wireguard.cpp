@@ -142,8 +142,7 @@ void TestE2eWireguard::connectTrafficDisconnect()
     const int before = lastSequence();
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(connectAndWait(),
-             (QList<int>{OpenConnectConnection::CONNECTING, OpenConnectConnection::CONNECTED}));
+    QCOMPARE(connectAndWait(), (QList<int>{OpenConnectConnection::CONNECTING, OpenConnectConnection::CONNECTED}));
     qInfo("connect to CONNECTED: %lld ms", timer.elapsed());
     const QString log = logSince(before);
     QVERIFY2(log.contains(QLatin1String("wireguard-client.exe was running and has been killed.")), qPrintable(log));
@@ -170,8 +169,9 @@ void TestE2eWireguard::connectTrafficDisconnect()
     QVERIFY(run({"ip", "rule"}).contains(QLatin1String("51820")));
     // Packets for the tunnel address that arrive on another interface are dropped.
     const QString rules = run({"nft", "list", "ruleset"});
-    QVERIFY2(rules.contains(QStringLiteral("ip daddr %1 fib saddr type != local drop").arg(WireGuardPeer::clientAddress)),
-             qPrintable(rules));
+    QVERIFY2(
+        rules.contains(QStringLiteral("ip daddr %1 fib saddr type != local drop").arg(WireGuardPeer::clientAddress)),
+        qPrintable(rules));
 
     // Disconnect: the interface, its routes and rules, the configuration and the program go.
     QSignalSpy statuses(m_controller.get(), &OpenConnectConnection::statusChanged);
@@ -216,8 +216,7 @@ void TestE2eWireguard::failuresEndIdle_data()
                                          << "Configuration is empty. Unable to proceed.";
     QTest::newRow("service error") << "status" << QByteArray() << 422 << "Configuration is empty. Unable to proceed.";
     QTest::newRow("html page instead of a configuration, refused")
-        << "body" << QByteArray("<html><body>Maintenance</body></html>") << 200
-        << "is not a WireGuard configuration";
+        << "body" << QByteArray("<html><body>Maintenance</body></html>") << 200 << "is not a WireGuard configuration";
     QTest::newRow("wireguard-go missing") << "normal" << QByteArray() << 0 << "wireguard-go is not installed";
 }
 

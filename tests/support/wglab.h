@@ -44,9 +44,8 @@ public:
             return false;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("LOG_LEVEL"), QStringLiteral("error"));
-        m_process =
-            m_lab.start(m_lab.serverNs(), {QStringLiteral("wireguard-go"), QStringLiteral("-f"), m_interface}, logFile(),
-                        environment);
+        m_process = m_lab.start(m_lab.serverNs(), {QStringLiteral("wireguard-go"), QStringLiteral("-f"), m_interface},
+                                logFile(), environment);
         QDeadlineTimer deadline(10000);
         while (m_process && !deadline.hasExpired() &&
                runProgram(QStringLiteral("ip"), {"-n", m_lab.serverNs(), "link", "show", "dev", m_interface}) != 0)

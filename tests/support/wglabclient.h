@@ -37,8 +37,8 @@ inline int runInsideClientNs(NetnsLab &lab, const WireGuardPeer &peer, const QSt
     qputenv(wgInsideVariable, lab.serverNs().toLocal8Bit());
     qputenv(wgConfigVariable, configFile.toLocal8Bit());
     QByteArray output;
-    const int code = lab.exec(lab.clientNs(), QStringList{QCoreApplication::applicationFilePath()} + arguments,
-                              &output, timeoutMs);
+    const int code =
+        lab.exec(lab.clientNs(), QStringList{QCoreApplication::applicationFilePath()} + arguments, &output, timeoutMs);
     fwrite(output.constData(), 1, size_t(output.size()), stdout);
     fflush(stdout);
     qunsetenv(wgInsideVariable);

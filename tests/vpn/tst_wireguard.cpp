@@ -91,10 +91,14 @@ void TestWireguard::tunnelAddress_data()
 {
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("ipv4 with prefix") << "10.66.1.2/32" << "10.66.1.2";
-    QTest::newRow("ipv6 listed first") << "fd00::2/128, 10.66.1.2/32" << "10.66.1.2";
-    QTest::newRow("ipv6 only") << "fd00::2/128" << "fd00::2";
-    QTest::newRow("garbage") << "nowhere" << "";
+    QTest::newRow("ipv4 with prefix") << "10.66.1.2/32"
+                                      << "10.66.1.2";
+    QTest::newRow("ipv6 listed first") << "fd00::2/128, 10.66.1.2/32"
+                                       << "10.66.1.2";
+    QTest::newRow("ipv6 only") << "fd00::2/128"
+                               << "fd00::2";
+    QTest::newRow("garbage") << "nowhere"
+                             << "";
 }
 
 void TestWireguard::tunnelAddress()
@@ -139,9 +143,8 @@ void TestWireguard::keyFileIsOwnerOnlyFromTheStart()
 void TestWireguard::rememberedServerAndNothingWrittenOnEmptyReply()
 {
     // A signed-in account with one WireGuard server; the service cannot be reached.
-    QJsonObject entry{{"ip_id", 4711},         {"vpn_server_id", 815}, {"connection_type", 2},
-                      {"type", 5},             {"ip", "198.18.3.4"},   {"ip_name", "Test"},
-                      {"platform", "windows"}, {"country_name", "Test"}};
+    QJsonObject entry{{"ip_id", 4711},      {"vpn_server_id", 815}, {"connection_type", 2},  {"type", 5},
+                      {"ip", "198.18.3.4"}, {"ip_name", "Test"},    {"platform", "windows"}, {"country_name", "Test"}};
     User::instance()->fromLoginResponse(QJsonObject{{"ip_bundle", QJsonArray{entry}}});
     Config::instance()->setActiveServer(4711);
     Config::setWgUrl(QStringLiteral("https://127.0.0.1:9/api/v2/wireguard/config"));
