@@ -1,8 +1,10 @@
 #include <QDir>
 
 // windows.h first: shellapi.h builds on its types.
-#include <shellapi.h>
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 
 #include "platform/elevatedstart.h"
 
