@@ -156,7 +156,9 @@ QString OpenConnectConnection::dns() const
 bool OpenConnectConnection::needsNetworkPrivilege(int type)
 {
     // The proxy engines only listen on loopback; every other engine makes a tunnel device.
-    return type != XRAY_SHADOWSOCKS && type != V2RAY;
+    // The WireGuard client program is started with administrator rights of its own (an
+    // authentication prompt when the client lacks the privilege).
+    return type != XRAY_SHADOWSOCKS && type != V2RAY && type != WIREGUARD;
 }
 
 int OpenConnectConnection::connect()

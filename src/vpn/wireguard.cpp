@@ -180,6 +180,8 @@ bool Wireguard::connectServer()
 {
     m_cancelled = false;
     emit connectingServer();
+    // An earlier client program ends when its file goes, even one we may not signal.
+    removeConfiguration();
     killWindowsProcess();
 
     const IPBundlePtr entry = User::instance()->activeBundle();
@@ -327,8 +329,10 @@ void Wireguard::disconnectServer()
     m_ownsClient = false;
     if (m_watch)
         m_watch->stop();
-    killWindowsProcess();
+    // The file goes first: a client program started through an authentication prompt runs
+    // as another user, which a signal from us may not reach; it ends when its file goes.
     removeConfiguration();
+    killWindowsProcess();
     emit disconnected();
 }
 

@@ -81,6 +81,7 @@ private slots:
     void cleanupTestCase();
     void connectTrafficDisconnect();
     void tunnelEndingOnItsOwnEndsIdle();
+    void clientProgramEndsWhenItsFileGoes();
     void failuresEndIdle_data();
     void failuresEndIdle();
 
@@ -204,6 +205,22 @@ void TestE2eWireguard::tunnelEndingOnItsOwnEndsIdle()
     // A disconnect after that finds nothing left to stop.
     m_controller->disconnectVpn();
     QTRY_COMPARE(m_controller->status(), OpenConnectConnection::IDLE);
+}
+
+void TestE2eWireguard::clientProgramEndsWhenItsFileGoes()
+{
+    // Started through an authentication prompt it runs as another user and may be beyond our
+    // signals: removing its configuration file is enough to stop it.
+    const QString file = QDir::temp().filePath(QStringLiteral("tavrix-stop-%1.conf").arg(getpid()));
+    QVERIFY(QFile::copy(qEnvironmentVariable(TavrixTest::wgConfigVariable), file));
+    QProcess program;
+    program.start(EngineProcesses::enginePath(clientName), {QStringLiteral("run"), file});
+    QTRY_VERIFY_WITH_TIMEOUT(run({"ip", "-o", "addr"}).contains(QLatin1String(WireGuardPeer::clientAddress)), 10000);
+    QVERIFY(QFile::remove(file));
+    QVERIFY(program.waitForFinished(5000));
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(!run({"ip", "-o", "link"}).contains(QLatin1String("tvxwg")));
+    QVERIFY(!run({"ip", "rule"}).contains(QLatin1String("51820")));
 }
 
 void TestE2eWireguard::failuresEndIdle_data()
