@@ -66,14 +66,22 @@ double iperf(bool download, int seconds)
         fprintf(stderr, "iperf3 %s: %s\n", qPrintable(arguments.join(' ')), output.right(600).constData());
         return 0;
     }
-    const QJsonObject end = QJsonDocument::fromJson(output).object().value(QStringLiteral("end")).toObject();
+    const QJsonObject result = QJsonDocument::fromJson(output).object();
+    if (result.contains(QStringLiteral("error")))
+        fprintf(stderr, "iperf3: %s\n", qPrintable(result.value(QStringLiteral("error")).toString()));
+    const QJsonObject end = result.value(QStringLiteral("end")).toObject();
     return end.value(QStringLiteral("sum_received")).toObject().value(QStringLiteral("bits_per_second")).toDouble() /
            1e6;
 }
 
 bool measure(bool download, int seconds, QList<double> *into)
 {
-    const double value = iperf(download, seconds);
+    double value = iperf(download, seconds);
+    if (value <= 0) {
+        // The server may still be closing the last run ("busy"): one more try.
+        QThread::msleep(1000);
+        value = iperf(download, seconds);
+    }
     into->append(value);
     return value > 0;
 }
