@@ -23,7 +23,8 @@ struct Result
 // the reason of an early end can be read back. A declined elevation prompt is a failed start.
 Result start(const QString &program, const QStringList &arguments, const QString &outputFile, int idleWaitMs = 5000);
 
-// True when programs started by this process already have the rights (no prompt needed).
+// True when programs started by this process already have the rights (no prompt needed):
+// an elevated (Windows) or root (Linux) client.
 bool hasNetworkRights();
 
 } // namespace ElevatedStart

@@ -3,9 +3,6 @@
 #include <QStandardPaths>
 
 #include <cerrno>
-#include <linux/capability.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "platform/elevatedstart.h"
@@ -13,38 +10,11 @@
 namespace Tavrix {
 namespace ElevatedStart {
 
-namespace {
-
-bool capabilities(__user_cap_data_struct (&data)[2])
-{
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    return syscall(SYS_capget, &header, data) == 0;
-}
-
-bool holdsNetAdmin()
-{
-    __user_cap_data_struct data[2] = {};
-    return capabilities(data) && (data[0].effective & (1u << CAP_NET_ADMIN)) != 0;
-}
-
-// A capability the client got from its file is not passed on by exec on its own: it must be
-// inheritable and ambient in the starting thread (the fork happens on this thread).
-void passNetAdminToChildren()
-{
-    __user_cap_data_struct data[2] = {};
-    if (!capabilities(data) || !(data[0].permitted & (1u << CAP_NET_ADMIN)))
-        return;
-    data[0].inheritable |= 1u << CAP_NET_ADMIN;
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    if (syscall(SYS_capset, &header, data) == 0)
-        prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_NET_ADMIN, 0, 0);
-}
-
-} // namespace
-
 bool hasNetworkRights()
 {
-    return geteuid() == 0 || holdsNetAdmin();
+    // The capability alone is not enough here: wg-quick insists on root (it turns to sudo
+    // otherwise), and wireguard-go's control sockets live in a folder only root may write.
+    return geteuid() == 0;
 }
 
 Result start(const QString &program, const QStringList &arguments, const QString &outputFile, int idleWaitMs)
@@ -64,8 +34,6 @@ Result start(const QString &program, const QStringList &arguments, const QString
 
     QProcess process;
     if (hasNetworkRights()) {
-        if (geteuid() != 0)
-            passNetAdminToChildren();
         process.setProgram(program);
         process.setArguments(arguments);
     } else {
