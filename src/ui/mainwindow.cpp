@@ -20,6 +20,7 @@
 #include "common/user.h"
 #include "log/logger.h"
 #include "platform/paths.h"
+#include "protection/splittunnelcontrol.h"
 #include "ui/autologinpage.h"
 #include "ui/dbox.h"
 #include "ui/killswitchscript.h"
@@ -342,6 +343,8 @@ void MainWindow::refresh()
     // The firewall must not keep blocking a machine whose user has signed out.
     if (killSwitchWasOn)
         runKillSwitchScript(false);
+    // Nor may any application of the signed-out account keep bypassing the tunnel.
+    SplitTunnelControl::shutdown();
 
     startDecision();
 }
