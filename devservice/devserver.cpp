@@ -165,6 +165,7 @@ ServerCatalog::Options catalogOptions(const DevServer::Options &options)
     catalog.shadowsocksPassword = options.shadowsocksPassword;
     catalog.vmessServer = options.vmessServer;
     catalog.vmessId = options.vmessId;
+    catalog.wireGuardConfig = options.wireGuardConfig;
     return catalog;
 }
 

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -54,6 +55,9 @@ int main(int argc, char *argv[])
                       QStringLiteral("user")});
     parser.addOption({QStringLiteral("openconnect-password"), QStringLiteral("Password of that account."),
                       QStringLiteral("password")});
+    parser.addOption({QStringLiteral("wireguard-config"),
+                      QStringLiteral("WireGuard configuration handed out for every WireGuard server."),
+                      QStringLiteral("file")});
     parser.addOption({QStringLiteral("shadowsocks-server"),
                       QStringLiteral("Address of a real Shadowsocks server (chacha20-ietf-poly1305) for the "
                                      "Shadowsocks entries."),
@@ -109,6 +113,14 @@ int main(int argc, char *argv[])
     options.shadowsocksPassword = parser.value(QStringLiteral("shadowsocks-password"));
     options.vmessServer = parser.value(QStringLiteral("vmess-server"));
     options.vmessId = parser.value(QStringLiteral("vmess-id"));
+    if (parser.isSet(QStringLiteral("wireguard-config"))) {
+        QFile file(parser.value(QStringLiteral("wireguard-config")));
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "tavrix-devservice: cannot read %s\n", qPrintable(file.fileName()));
+            return 2;
+        }
+        options.wireGuardConfig = QString::fromUtf8(file.readAll());
+    }
 
     DevServer server(options);
     if (!server.bind(&error)) {
