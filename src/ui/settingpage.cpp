@@ -248,6 +248,9 @@ void SettingPage::chooseProtocol(int protocol)
         config->setProtocol(protocol);
         config->save();
     }
+    // The dialog took the mouse release: no button may stay pressed down.
+    for (QRadioButton *button : m_protocolButtons)
+        button->setDown(false);
     showStoredChoices();
 }
 
