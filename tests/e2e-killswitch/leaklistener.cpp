@@ -4,7 +4,8 @@
 // answer was blocked. On standard output, one line per probe seen:
 //   SEEN <tcp|udp|dns|icmp> <probe id> <source address>
 // Probes carry "tvxprobe<id>;" (TCP, UDP, ICMP echo payloads) or a first DNS label
-// "p<id>". Serves TCP and UDP on the port given, DNS on UDP 53, both address families.
+// "p<id>". Serves TCP on the port given (any address), UDP on that port and DNS on UDP 53
+// on each address given.
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -27,7 +28,8 @@ namespace {
 void seen(const char *kind, const QByteArray &payload, const QHostAddress &from)
 {
     static const QRegularExpression marker(QStringLiteral("tvxprobe(\\d+);"));
-    const auto match = marker.match(QString::fromLatin1(payload));
+    // With its size: the payload may hold NUL bytes before the marker.
+    const auto match = marker.match(QString::fromLatin1(payload.constData(), payload.size()));
     if (!match.hasMatch())
         return;
     bool isV4 = false;
@@ -102,7 +104,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const quint16 port = quint16(app.arguments().value(1).toUInt());
     if (port == 0) {
-        std::fprintf(stderr, "usage: tavrix-leak-listener PORT\n");
+        std::fprintf(stderr, "usage: tavrix-leak-listener PORT ADDRESS...\n");
         return 2;
     }
 
@@ -124,33 +126,39 @@ int main(int argc, char *argv[])
         }
     });
 
-    QUdpSocket udp;
-    QUdpSocket dns;
-    if (!udp.bind(QHostAddress::Any, port) || !dns.bind(QHostAddress::Any, 53)) {
-        std::fprintf(stderr, "udp: %s %s\n", qPrintable(udp.errorString()), qPrintable(dns.errorString()));
-        return 1;
+    // Datagrams are answered from the address they were sent to (a socket bound to any
+    // address would answer from the outgoing interface's, which the probe does not accept).
+    for (const QString &text : app.arguments().mid(2)) {
+        const QHostAddress address(text);
+        auto *udp = new QUdpSocket(&app);
+        auto *dns = new QUdpSocket(&app);
+        if (!udp->bind(address, port) || !dns->bind(address, 53)) {
+            std::fprintf(stderr, "udp %s: %s %s\n", qPrintable(text), qPrintable(udp->errorString()),
+                         qPrintable(dns->errorString()));
+            return 1;
+        }
+        QObject::connect(udp, &QUdpSocket::readyRead, &app, [udp] {
+            while (udp->hasPendingDatagrams()) {
+                QByteArray datagram(int(udp->pendingDatagramSize()), 0);
+                QHostAddress from;
+                quint16 fromPort = 0;
+                udp->readDatagram(datagram.data(), datagram.size(), &from, &fromPort);
+                seen("udp", datagram, from);
+                udp->writeDatagram("ok " + sourceText(from).toLatin1() + "\n", from, fromPort);
+            }
+        });
+        QObject::connect(dns, &QUdpSocket::readyRead, &app, [dns] {
+            while (dns->hasPendingDatagrams()) {
+                QByteArray datagram(int(dns->pendingDatagramSize()), 0);
+                QHostAddress from;
+                quint16 fromPort = 0;
+                dns->readDatagram(datagram.data(), datagram.size(), &from, &fromPort);
+                const QByteArray reply = answerDns(datagram, from);
+                if (!reply.isEmpty())
+                    dns->writeDatagram(reply, from, fromPort);
+            }
+        });
     }
-    QObject::connect(&udp, &QUdpSocket::readyRead, &app, [&udp] {
-        while (udp.hasPendingDatagrams()) {
-            QByteArray datagram(int(udp.pendingDatagramSize()), 0);
-            QHostAddress from;
-            quint16 fromPort = 0;
-            udp.readDatagram(datagram.data(), datagram.size(), &from, &fromPort);
-            seen("udp", datagram, from);
-            udp.writeDatagram("ok " + sourceText(from).toLatin1() + "\n", from, fromPort);
-        }
-    });
-    QObject::connect(&dns, &QUdpSocket::readyRead, &app, [&dns] {
-        while (dns.hasPendingDatagrams()) {
-            QByteArray datagram(int(dns.pendingDatagramSize()), 0);
-            QHostAddress from;
-            quint16 fromPort = 0;
-            dns.readDatagram(datagram.data(), datagram.size(), &from, &fromPort);
-            const QByteArray reply = answerDns(datagram, from);
-            if (!reply.isEmpty())
-                dns.writeDatagram(reply, from, fromPort);
-        }
-    });
     watchIcmp(AF_INET, &app);
     watchIcmp(AF_INET6, &app);
     std::printf("LISTENING %u\n", port);

@@ -177,7 +177,8 @@ ProbeResult icmp(const QString &address, int id)
             continue;
         const quint8 type = quint8(buffer[offset]);
         const quint16 replyIdent = quint16((quint8(buffer[offset + 4]) << 8) | quint8(buffer[offset + 5]));
-        if (type == (v6 ? ICMP6_ECHO_REPLY : ICMP_ECHOREPLY) && replyIdent == ident)
+        const int echoReply = v6 ? int(ICMP6_ECHO_REPLY) : int(ICMP_ECHOREPLY);
+        if (type == echoReply && replyIdent == ident)
             return {true, QStringLiteral("echo reply")};
     }
     return {false, QStringLiteral("no reply")};

@@ -29,6 +29,7 @@
 #include "testmain.h"
 #include "ui/dbox.h"
 #include "ui/mainwindow.h"
+#include "ui/serverpage.h"
 #include "ui/servers/connectpage.h"
 #include "vpn/openconnectconnection.h"
 
@@ -154,6 +155,7 @@ public:
         waitFor([&] { return address->text().contains(QLatin1Char('.')) && address->text().at(0).isDigit(); }, 10000);
         QTest::qWait(300);
         shot(window, QStringLiteral("connect-page-idle.png"));
+        settingsShots(window);
 
         if (!m_options.connect)
             return 0;
@@ -202,6 +204,35 @@ private:
             return fail(QStringLiteral("the tunnel did not go down"));
         say(QStringLiteral("STEP IDLE"));
         return 0;
+    }
+
+    // The settings page with both expanders open, at the window's default sizes (58 % x 68 %
+    // of 1024x768, 1280x1024 and 1920x1080); then back to the server list.
+    void settingsShots(MainWindow &window)
+    {
+        auto *hub = window.findChild<ServerPage *>(QStringLiteral("serverPage"));
+        if (m_options.screenshots.isEmpty() || !hub)
+            return;
+        hub->sideStack()->setCurrentIndex(ServerPage::SideSettings);
+        QTest::qWait(100);
+        const QStringList expanders{QStringLiteral("protocolWidget"), QStringLiteral("generalButton")};
+        for (const QString &name : expanders) {
+            if (auto *expander = window.findChild<QWidget *>(name))
+                QTest::mousePress(expander, Qt::LeftButton, {}, QPoint(10, 10));
+        }
+        const QSize original = window.size();
+        for (const QSize &size : {QSize(594, 522), QSize(742, 696), QSize(1113, 734)}) {
+            window.setFixedSize(size);
+            QTest::qWait(300);
+            shot(window, QStringLiteral("settings-page-%1x%2.png").arg(size.width()).arg(size.height()));
+        }
+        window.setFixedSize(original);
+        for (const QString &name : expanders) {
+            if (auto *expander = window.findChild<QWidget *>(name))
+                QTest::mousePress(expander, Qt::LeftButton, {}, QPoint(10, 10));
+        }
+        hub->sideStack()->setCurrentIndex(ServerPage::SideServerList);
+        QTest::qWait(100);
     }
 
     void shot(QWidget &window, const QString &name)
