@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <sys/socket.h>
 #include <functional>
 
 #include "api/serviceurl.h"
@@ -124,9 +125,16 @@ public:
             return fail(QStringLiteral("no hub"));
 
         probePhase(QStringLiteral("clear-start"));
+        // A flow opened in the clear before the switch goes on must not go on afterwards.
+        QTcpSocket earlier;
+        earlier.connectToHost(m_options.v4, m_options.port);
+        const bool earlierOpen = earlier.waitForConnected(3000);
+        say(QStringLiteral("FLOW clear-open %1").arg(earlierOpen ? QStringLiteral("ok") : QStringLiteral("fail")));
 
         if (!pressKillSwitch(window, *hub, true))
             return false;
+        if (earlierOpen)
+            useFlowAgain(earlier, QStringLiteral("clear-after-block"), 9998);
         probePhase(QStringLiteral("blocked-idle"));
 
         if (!chooseServer())
@@ -150,15 +158,8 @@ public:
                      20000))
             return fail(QStringLiteral("the tunnel did not go down"));
         say(QStringLiteral("STEP IDLE"));
-        if (flowOpen) {
-            // The old flow must not go on in the clear: its bytes must never arrive.
-            flow.write("tvxprobe9999;\n");
-            flow.waitForBytesWritten(1000);
-            QTest::qWait(1500);
-            say(QStringLiteral("FLOW after-drop %1").arg(flow.bytesAvailable() > 0 ? QStringLiteral("answered")
-                                                                                     : QStringLiteral("silent")));
-            flow.abort();
-        }
+        if (flowOpen)
+            useFlowAgain(flow, QStringLiteral("tunnel-after-drop"), 9999);
         probePhase(QStringLiteral("blocked-after-disconnect"));
 
         if (!pressKillSwitch(window, *hub, false))
@@ -231,6 +232,22 @@ private:
             return fail(QStringLiteral("the kill switch did not turn %1").arg(wantOn ? "on" : "off"));
         say(QStringLiteral("STEP KILLSWITCH_%1").arg(wantOn ? "ON" : "OFF"));
         return true;
+    }
+
+    // Sends a probe on a flow opened earlier: its bytes must never arrive (the listener would
+    // note the id) and no answer may come back.
+    void useFlowAgain(QTcpSocket &flow, const QString &name, int id)
+    {
+        flow.write("tvxprobe" + QByteArray::number(id) + ";\n");
+        flow.waitForBytesWritten(1000);
+        QTest::qWait(1500);
+        say(QStringLiteral("FLOW %1 %2").arg(name, flow.bytesAvailable() > 0 ? QStringLiteral("answered")
+                                                                               : QStringLiteral("silent")));
+        // Drop what the kernel still holds for it: otherwise it retransmits the probe once the
+        // firewall opens for the next connect, and the listener would count that.
+        const linger drop{1, 0};
+        ::setsockopt(int(flow.socketDescriptor()), SOL_SOCKET, SO_LINGER, &drop, sizeof drop);
+        flow.abort();
     }
 
     void probePhase(const QString &phase)
