@@ -143,8 +143,9 @@ QWidget *SettingPage::makeProtocolTools(QWidget *parent)
 {
     auto *tools = new QWidget(parent);
     auto *grid = new QGridLayout(tools);
-    grid->setContentsMargins(56, 0, 14, 4);
-    grid->setHorizontalSpacing(16);
+    // Narrow enough for the side panel of the smallest window (about 250 px wide).
+    grid->setContentsMargins(20, 0, 4, 4);
+    grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(8);
     for (int value = 0; value < ProtocolCount; ++value) {
         auto *button = new QRadioButton(
@@ -161,7 +162,7 @@ QWidget *SettingPage::makeGeneralTools(QWidget *parent)
 {
     auto *tools = new QWidget(parent);
     auto *list = new QVBoxLayout(tools);
-    list->setContentsMargins(56, 0, 14, 4);
+    list->setContentsMargins(20, 0, 4, 4);
     list->setSpacing(8);
     m_quickAccess = new QRadioButton(QStringLiteral("Quick Access"), tools);
     m_quickAccess->setObjectName(QStringLiteral("quickAccessradioButton"));
