@@ -148,8 +148,8 @@ QWidget *SettingPage::makeProtocolTools(QWidget *parent)
     grid->setHorizontalSpacing(8);
     grid->setVerticalSpacing(8);
     for (int value = 0; value < ProtocolCount; ++value) {
-        auto *button = new QRadioButton(
-            value == 0 ? QStringLiteral("All") : QStringLiteral("Protocol %1").arg(value), tools);
+        auto *button =
+            new QRadioButton(value == 0 ? QStringLiteral("All") : QStringLiteral("Protocol %1").arg(value), tools);
         button->setObjectName(value == 0 ? QStringLiteral("radioButtonAll")
                                          : QStringLiteral("radioButtonProtocol%1").arg(value));
         grid->addWidget(button, value / 2, value % 2);

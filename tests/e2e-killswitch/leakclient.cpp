@@ -21,8 +21,8 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <sys/socket.h>
 #include <functional>
+#include <sys/socket.h>
 
 #include "api/serviceurl.h"
 #include "app/fonts.h"
@@ -142,8 +142,9 @@ public:
         auto controller = OpenConnectConnection::instance();
         auto *button = page->findChild<QPushButton *>(QStringLiteral("btnConnect"));
         QTest::mouseClick(button, Qt::LeftButton);
-        if (!waitFor([&] { return controller->status() == OpenConnectConnection::CONNECTED && page->pageStatus() == 2; },
-                     45000))
+        if (!waitFor(
+                [&] { return controller->status() == OpenConnectConnection::CONNECTED && page->pageStatus() == 2; },
+                45000))
             return fail(QStringLiteral("no tunnel, status %1").arg(int(controller->status())));
         say(QStringLiteral("STEP CONNECTED"));
         probePhase(QStringLiteral("tunnel"));
@@ -241,8 +242,8 @@ private:
         flow.write("tvxprobe" + QByteArray::number(id) + ";\n");
         flow.waitForBytesWritten(1000);
         QTest::qWait(1500);
-        say(QStringLiteral("FLOW %1 %2").arg(name, flow.bytesAvailable() > 0 ? QStringLiteral("answered")
-                                                                               : QStringLiteral("silent")));
+        say(QStringLiteral("FLOW %1 %2")
+                .arg(name, flow.bytesAvailable() > 0 ? QStringLiteral("answered") : QStringLiteral("silent")));
         // Drop what the kernel still holds for it: otherwise it retransmits the probe once the
         // firewall opens for the next connect, and the listener would count that.
         const linger drop{1, 0};
@@ -257,22 +258,24 @@ private:
         for (const QString &family : {QStringLiteral("v4"), QStringLiteral("v6")}) {
             for (ProbeKind kind : kinds) {
                 const int id = ++m_nextId;
-                const auto result = TavrixTest::sendProbe(kind, family == QLatin1String("v4") ? m_options.v4 : m_options.v6,
-                                                          m_options.port, id);
+                const auto result = TavrixTest::sendProbe(
+                    kind, family == QLatin1String("v4") ? m_options.v4 : m_options.v6, m_options.port, id);
                 say(QStringLiteral("PROBE %1 %2 %3 %4 %5 %6")
                         .arg(phase, TavrixTest::probeKindName(kind), family)
                         .arg(id)
                         .arg(result.answered ? QStringLiteral("ok") : QStringLiteral("fail"), result.detail));
             }
         }
-        const CommandResult tables = runCommand(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("tables")}, 10000);
+        const CommandResult tables =
+            runCommand(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("tables")}, 10000);
         static const QRegularExpression ours(QStringLiteral("^table inet tavrixvpn$"),
                                              QRegularExpression::MultilineOption);
         say(QStringLiteral("TABLE %1 %2")
                 .arg(phase, tables.output.contains(ours) ? QStringLiteral("present") : QStringLiteral("absent")));
         QFile status(KillSwitch::statusFilePath());
         say(QStringLiteral("STATUSFILE %1 %2")
-                .arg(phase, status.open(QIODevice::ReadOnly) ? QString::fromUtf8(status.readAll()) : QStringLiteral("-")));
+                .arg(phase,
+                     status.open(QIODevice::ReadOnly) ? QString::fromUtf8(status.readAll()) : QStringLiteral("-")));
     }
 
     bool fail(const QString &why)

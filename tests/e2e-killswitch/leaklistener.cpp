@@ -70,8 +70,8 @@ QByteArray answerDns(const QByteArray &query, const QHostAddress &from)
 
 void watchIcmp(int family, QObject *parent)
 {
-    const int fd = family == AF_INET ? ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP)
-                                     : ::socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6);
+    const int fd =
+        family == AF_INET ? ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) : ::socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6);
     if (fd < 0) {
         std::perror("raw socket");
         return;

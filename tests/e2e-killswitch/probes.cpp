@@ -126,8 +126,8 @@ ProbeResult dns(const QString &address, int id)
     ProbeResult result = datagram(address, 53, query, &reply);
     if (!result.answered)
         return result;
-    const bool answered = reply.size() > 12 && reply.left(2) == query.left(2) && (reply.at(3) & 0x0f) == 0 &&
-                          reply.at(7) > 0;
+    const bool answered =
+        reply.size() > 12 && reply.left(2) == query.left(2) && (reply.at(3) & 0x0f) == 0 && reply.at(7) > 0;
     return {answered, answered ? QStringLiteral("answer") : QStringLiteral("bad answer")};
 }
 

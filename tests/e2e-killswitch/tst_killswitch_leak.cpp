@@ -99,8 +99,9 @@ void KillSwitchLeakTest::initTestCase()
     QVERIFY2(m_server->start(OcservServer::NoGroups, &error, QStringLiteral("198.18.100.0/24")), qPrintable(error));
 
     m_listenerLog = m_lab.dir() + QStringLiteral("/listener.log");
-    QVERIFY(m_lab.start(srv, {binProgram(QStringLiteral("tavrix-leak-listener")), QString::number(probePort), insideV4, insideV6},
-                        m_listenerLog));
+    QVERIFY(m_lab.start(
+        srv, {binProgram(QStringLiteral("tavrix-leak-listener")), QString::number(probePort), insideV4, insideV6},
+        m_listenerLog));
     QVERIFY(m_lab.waitForListener(srv, probePort));
 }
 
@@ -163,7 +164,8 @@ void KillSwitchLeakTest::nothingLeaksWhileBlocked()
     for (const QString &line : text.split(QLatin1Char('\n'))) {
         const QStringList parts = line.split(QLatin1Char(' '));
         if (parts.first() == QLatin1String("PROBE") && parts.size() >= 6) {
-            Probe probe{parts.at(1), parts.at(2), parts.at(3), parts.at(5) == QLatin1String("ok"), seen.value(parts.at(4))};
+            Probe probe{parts.at(1), parts.at(2), parts.at(3), parts.at(5) == QLatin1String("ok"),
+                        seen.value(parts.at(4))};
             probes << probe;
         } else if (parts.first() == QLatin1String("TABLE") && parts.size() == 3) {
             tableIn[parts.at(1)] = parts.at(2);
@@ -205,8 +207,10 @@ void KillSwitchLeakTest::nothingLeaksWhileBlocked()
                                      .arg(c.answered)
                                      .arg(c.clear)
                                      .arg(c.tunnel)
-                                     .arg(blocked ? QStringLiteral(" -> %1 leaks of %2").arg(c.clear + c.tunnel).arg(c.total)
-                                                  : QString());
+                                     .arg(
+                                         blocked
+                                             ? QStringLiteral(" -> %1 leaks of %2").arg(c.clear + c.tunnel).arg(c.total)
+                                             : QString());
         }
     }
     qInfo().noquote() << "earlier flows used again while blocked:" << flow.join(", ") << "- seen by the listener:"
@@ -218,8 +222,9 @@ void KillSwitchLeakTest::nothingLeaksWhileBlocked()
                                  "STEP KILLSWITCH_OFF", "STEP KILLSWITCH_ON", "STEP SIGNED_OUT"}));
     QCOMPARE(code, 0);
 
-    const QStringList phases{"clear-start",      "blocked-idle",  "tunnel",
-                             "blocked-after-disconnect", "clear-switch-off", "blocked-again", "clear-after-logout"};
+    const QStringList phases{
+        "clear-start",   "blocked-idle",      "tunnel", "blocked-after-disconnect", "clear-switch-off",
+        "blocked-again", "clear-after-logout"};
     QCOMPARE(order, phases);
     for (const Probe &probe : probes) {
         const QString what = QStringLiteral("%1 %2 %3 seen from [%4]")
@@ -246,8 +251,8 @@ void KillSwitchLeakTest::nothingLeaksWhileBlocked()
     QVERIFY(seen.value(QStringLiteral("9999")).isEmpty());
 
     for (const QString &phase : phases)
-        QCOMPARE(tableIn.value(phase), phase.startsWith(QLatin1String("blocked")) ? QStringLiteral("present")
-                                                                                 : QStringLiteral("absent"));
+        QCOMPARE(tableIn.value(phase),
+                 phase.startsWith(QLatin1String("blocked")) ? QStringLiteral("present") : QStringLiteral("absent"));
     QCOMPARE(statusIn.value("blocked-idle"), QStringLiteral("KillSwith:ON"));
     QCOMPARE(statusIn.value("clear-switch-off"), QStringLiteral("KillSwith:OFF"));
     QCOMPARE(statusIn.value("clear-after-logout"), QStringLiteral("KillSwith:OFF"));
