@@ -148,12 +148,12 @@ ProbeResult icmp(const QString &address, int id)
     sockaddr_storage to;
     const socklen_t length = fillAddress(address, 0, &to);
     const bool v6 = to.ss_family == AF_INET6;
-    Fd fd(::socket(to.ss_family, SOCK_RAW, v6 ? IPPROTO_ICMPV6 : IPPROTO_ICMP));
+    Fd fd(::socket(to.ss_family, SOCK_RAW, v6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP)));
     if (fd.get() < 0)
         return failure("socket");
     const quint16 ident = quint16(0x7000 + (id & 0xfff));
     QByteArray packet(8, 0);
-    packet[0] = char(v6 ? ICMP6_ECHO_REQUEST : ICMP_ECHO);
+    packet[0] = char(v6 ? int(ICMP6_ECHO_REQUEST) : int(ICMP_ECHO));
     packet[4] = char(ident >> 8);
     packet[5] = char(ident & 0xff);
     packet[7] = 1;
