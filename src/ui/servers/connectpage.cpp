@@ -14,6 +14,7 @@
 #include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
+#include "platform/privileges.h"
 #include "ui/dbox.h"
 #include "ui/killswitchscript.h"
 #include "ui/servers/fastestserverbutton.h"
@@ -217,6 +218,11 @@ void ConnectPage::btnConnect_clicked()
     }
 
     config->load();
+    // Without the privilege nothing may half-start: not even the firewall reset.
+    if (OpenConnectConnection::needsNetworkPrivilege(type) && !Privileges::canManageNetwork()) {
+        showMessage(Privileges::missingMessage(), QStringLiteral("Ok"));
+        return;
+    }
     if (config->killSwitch())
         runKillSwitchScript(false);
 
@@ -235,6 +241,9 @@ void ConnectPage::btnConnect_clicked()
     case OpenConnectConnection::INVALID_SERVER:
         reblockAfterRefusal();
         showMessage(QStringLiteral("Invalid server"));
+        break;
+    case OpenConnectConnection::MISSING_PRIVILEGE:
+        showMessage(Privileges::missingMessage(), QStringLiteral("Ok"));
         break;
     default:
         break;
