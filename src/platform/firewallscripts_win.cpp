@@ -23,10 +23,6 @@ QString firewallScriptPath(bool block)
     return QDir::toNativeSeparators(folder + QLatin1Char('/') + name);
 }
 
-// Windows has no per-thread capabilities: the scripts run with the client's own rights.
-NetworkPrivilegeForChildren::NetworkPrivilegeForChildren() = default;
-NetworkPrivilegeForChildren::~NetworkPrivilegeForChildren() = default;
-
 void setFirewallScriptFolderForTesting(const QString &folder)
 {
     testFolder() = folder;

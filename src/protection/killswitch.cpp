@@ -43,12 +43,8 @@ bool KillSwitch::runScript(bool block)
         qDebug() << "Error: bat file execution timed out or encountered an error.";
         return false;
     }
-    CommandResult result;
-    {
-        // The script changes the firewall: it alone gets the client's network privilege.
-        NetworkPrivilegeForChildren privilege;
-        result = runCommand(script, {}, ScriptWaitMs);
-    }
+    // The runner hands the script the client's network privilege.
+    const CommandResult result = runCommand(script, {}, ScriptWaitMs);
     if (!result.started || result.timedOut) {
         qDebug() << "Error: bat file execution timed out or encountered an error.";
         if (!result.output.trimmed().isEmpty())

@@ -243,6 +243,7 @@ void ConnectPage::btnConnect_clicked()
         showMessage(QStringLiteral("Invalid server"));
         break;
     case OpenConnectConnection::MISSING_PRIVILEGE:
+        reblockAfterRefusal();
         showMessage(Privileges::missingMessage(), QStringLiteral("Ok"));
         break;
     default:
