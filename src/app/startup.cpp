@@ -19,6 +19,7 @@
 #include "common/config.h"
 #include "log/filelogger.h"
 #include "platform/quitsignal.h"
+#include "protection/splittunnelcontrol.h"
 #include "ui/dbox.h"
 #include "ui/mainwindow.h"
 #include "ui/msgbox.h"
@@ -204,6 +205,8 @@ int runApplication(int &argc, char **argv)
     Config::instance()->save();
     qDebug().noquote() << "Configuration saved";
     qDebug().noquote() << "Exit code:" << code;
+    // Applications chosen to bypass the tunnel go back into it when the client ends.
+    SplitTunnelControl::shutdown();
     closeFileLogging();
     detachedConnectPage.reset();
     window.reset();

@@ -21,6 +21,7 @@
 #include "log/logger.h"
 #include "platform/paths.h"
 #include "protection/killswitch.h"
+#include "protection/splittunnelcontrol.h"
 #include "ui/autologinpage.h"
 #include "ui/dbox.h"
 #include "ui/killswitchscript.h"
@@ -346,6 +347,8 @@ void MainWindow::refresh()
         KillSwitch::writeStatusFile(false);
         runKillSwitchScript(false);
     }
+    // Nor may any application of the signed-out account keep bypassing the tunnel.
+    SplitTunnelControl::shutdown();
 
     startDecision();
 }

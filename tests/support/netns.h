@@ -150,9 +150,10 @@ public:
 
     void down()
     {
-        for (QProcess *process : m_processes)
+        // stop() takes each out of the list: walk a copy.
+        const QList<QProcess *> processes = m_processes;
+        for (QProcess *process : processes)
             stop(process);
-        m_processes.clear();
         if (!m_up)
             return;
         // Anything still inside was started by this run.

@@ -202,7 +202,9 @@ void ConnectPage::btnConnect_clicked()
 
     auto config = Config::instance();
     config->setLastServerType(type);
-    if (type == OpenConnectConnection::XRAY_SHADOWSOCKS) {
+    // Outline reads the same Shadowsocks values; without them it would start with the last
+    // Shadowsocks server's (or none at all).
+    if (type == OpenConnectConnection::XRAY_SHADOWSOCKS || type == OpenConnectConnection::OUTLINE) {
         config->setShadowsocksConfig(serverConfig);
         config->setShadowsocksAddress(ip);
     }
