@@ -27,6 +27,17 @@ QPixmap arrowPicture(bool open)
                         .scaled(ArrowSize, ArrowSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     return open ? arrow.transformed(QTransform().rotate(90), Qt::SmoothTransformation) : arrow;
 }
+
+void paintCard(QWidget *widget, bool hovered)
+{
+    QPainter painter(widget);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(widget->rect()).adjusted(1, 1, -1, -1), 12, 12);
+    painter.fillPath(path, hovered ? QColor(0xFB, 0xEC, 0xED) : QColor(Qt::white));
+    painter.setPen(QColor(QLatin1String(Brand::line)));
+    painter.drawPath(path);
+}
 } // namespace
 
 SettingItem::SettingItem(const QString &iconPath, const QString &title, const QString &subtitle, Trailing trailing,
@@ -102,13 +113,29 @@ void SettingItem::mousePressEvent(QMouseEvent *event)
 
 void SettingItem::paintEvent(QPaintEvent *)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 12, 12);
-    painter.fillPath(path, underMouse() ? QColor(0xFB, 0xEC, 0xED) : QColor(Qt::white));
-    painter.setPen(QColor(QLatin1String(Brand::line)));
-    painter.drawPath(path);
+    paintCard(this, underMouse());
+}
+
+SettingCard::SettingCard(const QString &iconPath, QWidget *content, QWidget *parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_Hover);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(14, 6, 14, 6);
+    row->setSpacing(12);
+    auto *icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("lblIcon"));
+    icon->setFixedSize(IconSize, IconSize);
+    icon->setPixmap(QPixmap(iconPath).scaled(IconSize, IconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    content->setParent(this);
+    row->addWidget(icon, 0, Qt::AlignVCenter);
+    row->addWidget(content, 1);
+}
+
+void SettingCard::paintEvent(QPaintEvent *)
+{
+    paintCard(this, underMouse());
 }
 
 SettingExpander::SettingExpander(const QString &iconPath, const QString &title, const QString &subtitle,
@@ -124,12 +151,6 @@ void SettingExpander::mousePressEvent(QMouseEvent *event)
         showArrowOpen(m_open);
     }
     SettingItem::mousePressEvent(event);
-}
-
-SplitTunnel::SplitTunnel(QWidget *parent)
-    : SettingItem(QStringLiteral(":/assets/Split Tunnel.png"), QStringLiteral("Split Tunnel"),
-                  QStringLiteral("Disable VPN for selected apps"), Arrow, parent)
-{
 }
 
 SettingProtocolButton::SettingProtocolButton(QWidget *parent)

@@ -37,6 +37,18 @@ private:
     bool m_switchOn = false;
 };
 
+// A row of the settings page's look around a widget of another feature (the split-tunnel
+// switch): the icon on the left, the widget beside it.
+class SettingCard : public QWidget
+{
+    Q_OBJECT
+public:
+    SettingCard(const QString &iconPath, QWidget *content, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
 // An item that opens and closes a tool area below it; the arrow follows its own open flag.
 class SettingExpander : public SettingItem
 {
@@ -50,13 +62,6 @@ protected:
 
 private:
     bool m_open = false;
-};
-
-class SplitTunnel : public SettingItem
-{
-    Q_OBJECT
-public:
-    explicit SplitTunnel(QWidget *parent = nullptr);
 };
 
 class SettingProtocolButton : public SettingExpander

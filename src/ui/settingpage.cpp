@@ -14,6 +14,7 @@
 #include "ui/brand.h"
 #include "ui/dbox.h"
 #include "ui/settingitems.h"
+#include "ui/splittunnel.h"
 
 namespace Tavrix {
 
@@ -67,7 +68,7 @@ SettingPage::SettingPage(QWidget *parent)
             &SettingPage::onStatusChanged);
     connect(findChild<DarkWebMonitor *>(QStringLiteral("DarkWebMonitoring")), &SettingItem::clicked, this,
             &SettingPage::DarkWebButtonClicked);
-    connect(findChild<SplitTunnel *>(QStringLiteral("splitTunnel")), &SettingItem::clicked, this,
+    connect(findChild<SplitTunnel *>(QStringLiteral("splitTunnel")), &SplitTunnel::clicked, this,
             &SettingPage::splitTunnelButtonClicked);
 
     // A click ends with the button checking itself; the stored choice decides what shows
@@ -117,7 +118,8 @@ void SettingPage::buildForm()
     };
     items->addWidget(sectionTitle(QStringLiteral("VPN Setting"), content));
     items->addWidget(sectionSubtitle(QStringLiteral("Set your security"), content));
-    place(new SplitTunnel(content), "splitTunnel");
+    // The split-tunnel switch is that feature's own widget, shown in this page's card.
+    items->addWidget(new SettingCard(QStringLiteral(":/assets/Split Tunnel.png"), new SplitTunnel, content));
     place(new SettingProtocolButton(content), "protocolWidget");
     m_protocolTools = makeProtocolTools(content);
     place(m_protocolTools, "protocolToolWidget");
