@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     using namespace Tavrix;
     const QByteArray input = TavrixFuzz::bytes(data, size);
-    for (const QJsonDocument &document :
-         {BaseHttpRequest::decodeResponse(input, QStringLiteral("Rk(Vbnwqeo"), nullptr), QJsonDocument::fromJson(input)}) {
+    for (const QJsonDocument &document : {BaseHttpRequest::decodeResponse(input, QStringLiteral("Rk(Vbnwqeo"), nullptr),
+                                          QJsonDocument::fromJson(input)}) {
         const QJsonObject object = document.object();
         const auto country = EndpointDocuments::countryEndpoints(object, QStringLiteral("DE"));
         const QJsonObject fields = object.value(QStringLiteral("fields")).toObject();

@@ -40,7 +40,7 @@ inline QByteArray bytes(const uint8_t *data, size_t size)
 } // namespace TavrixFuzz
 
 #define TAVRIX_FUZZ_INIT                                                                                               \
-    extern "C" int LLVMFuzzerInitialize(int *, char ***)                                                              \
+    extern "C" int LLVMFuzzerInitialize(int *, char ***)                                                               \
     {                                                                                                                  \
         TavrixFuzz::setUp();                                                                                           \
         return 0;                                                                                                      \

@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include "netns.h"
 
@@ -18,6 +19,18 @@ using TavrixTest::OcservServer;
 
 int main(int argc, char *argv[])
 {
+    // Nothing is started for --help or a bad command line.
+    if (argc > 1) {
+        const bool help = !strcmp(argv[1], "--help") || !strcmp(argv[1], "-h");
+        fprintf(help ? stdout : stderr,
+                "%sUsage: tavrix-demo-lab\n"
+                "Runs the demo's AnyConnect server in a network namespace of its own (root only) until\n"
+                "SIGTERM, SIGINT or SIGHUP, and prints CLIENT_NS, OCSERV, OCUSER, OCPASS and READY,\n"
+                "or UNAVAILABLE <reason> (exit 3). It takes no options.\n",
+                help ? "" : "tavrix-demo-lab: takes no arguments\n");
+        return help ? 0 : 2;
+    }
+
     // Block the stop signals before any thread exists, then wait for one of them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -40,8 +53,9 @@ int main(int argc, char *argv[])
         printf("UNAVAILABLE %s\n", qPrintable(error));
         return 3;
     }
-    printf("CLIENT_NS %s\nOCSERV %s:%d\nOCUSER testuser\nOCPASS testpass\nREADY\n", qPrintable(lab.clientNs()),
-           NetnsLab::serverAddress, OcservServer::port);
+    // The account is an e-mail address, so that a login link can sign it in too.
+    printf("CLIENT_NS %s\nOCSERV %s:%d\nOCUSER %s\nOCPASS testpass\nREADY\n", qPrintable(lab.clientNs()),
+           NetnsLab::serverAddress, OcservServer::port, OcservServer::demoUser);
     fflush(stdout);
 
     int received = 0;
