@@ -33,6 +33,11 @@ public:
         QString openConnectServer;
         QString openConnectUser;
         QString openConnectPassword;
+        QString shadowsocksServer; // HOST:PORT of a real ss-server (chacha20-ietf-poly1305)
+        QString shadowsocksPassword;
+        QString vmessServer; // HOST:PORT of a real VMess server (TCP)
+        QString vmessId;
+        QString wireGuardConfig; // the text of --wireguard-config
     };
 
     explicit DevServer(const Options &options);

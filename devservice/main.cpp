@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -54,6 +55,19 @@ int main(int argc, char *argv[])
                       QStringLiteral("user")});
     parser.addOption({QStringLiteral("openconnect-password"), QStringLiteral("Password of that account."),
                       QStringLiteral("password")});
+    parser.addOption({QStringLiteral("wireguard-config"),
+                      QStringLiteral("WireGuard configuration handed out for every WireGuard server."),
+                      QStringLiteral("file")});
+    parser.addOption({QStringLiteral("shadowsocks-server"),
+                      QStringLiteral("Address of a real Shadowsocks server (chacha20-ietf-poly1305) for the "
+                                     "Shadowsocks entries."),
+                      QStringLiteral("host:port")});
+    parser.addOption({QStringLiteral("shadowsocks-password"), QStringLiteral("Password of that server."),
+                      QStringLiteral("password")});
+    parser.addOption({QStringLiteral("vmess-server"),
+                      QStringLiteral("Address of a real VMess server (TCP) for the V2Ray entries."),
+                      QStringLiteral("host:port")});
+    parser.addOption({QStringLiteral("vmess-id"), QStringLiteral("User id on that server."), QStringLiteral("uuid")});
     // Unknown options are a usage error (2), not a start with defaults.
     if (!parser.parse(app.arguments())) {
         std::fprintf(stderr, "tavrix-devservice: %s\n\n%s", qPrintable(parser.errorText()),
@@ -95,6 +109,18 @@ int main(int argc, char *argv[])
     options.openConnectServer = parser.value(QStringLiteral("openconnect-server"));
     options.openConnectUser = parser.value(QStringLiteral("openconnect-user"));
     options.openConnectPassword = parser.value(QStringLiteral("openconnect-password"));
+    options.shadowsocksServer = parser.value(QStringLiteral("shadowsocks-server"));
+    options.shadowsocksPassword = parser.value(QStringLiteral("shadowsocks-password"));
+    options.vmessServer = parser.value(QStringLiteral("vmess-server"));
+    options.vmessId = parser.value(QStringLiteral("vmess-id"));
+    if (parser.isSet(QStringLiteral("wireguard-config"))) {
+        QFile file(parser.value(QStringLiteral("wireguard-config")));
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "tavrix-devservice: cannot read %s\n", qPrintable(file.fileName()));
+            return 2;
+        }
+        options.wireGuardConfig = QString::fromUtf8(file.readAll());
+    }
 
     DevServer server(options);
     if (!server.bind(&error)) {

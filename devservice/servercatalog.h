@@ -19,6 +19,13 @@ public:
     {
         QString openConnectServer; // HOST[:PORT] for every type-2 entry; empty: benchmarking range
         QString caPem;             // CA block of the OpenVPN profiles
+        // Real proxy servers for the type-4 (Shadowsocks) and type-6 (V2Ray VMess over TCP)
+        // entries; empty: benchmarking range with made-up secrets.
+        QString shadowsocksServer; // HOST:PORT
+        QString shadowsocksPassword;
+        QString vmessServer; // HOST:PORT
+        QString vmessId;
+        QString wireGuardConfig; // handed out for every WireGuard entry; empty: made per account
     };
 
     explicit ServerCatalog(const Options &options);
@@ -29,6 +36,7 @@ public:
     // An entry by ip_id (premium view), empty when unknown.
     QJsonObject server(int ipId) const;
     int premiumCount() const { return m_servers.size(); }
+    QString wireGuardConfig() const { return m_options.wireGuardConfig; }
 
 private:
     void addCountry(int index, int code, const QString &name, const QString &alpha2, const QStringList &cities,

@@ -25,6 +25,7 @@
 #include "ui/msgbox.h"
 #include "ui/servers/connectpage.h"
 #include "vpn/openconnectconnection.h"
+#include "vpn/xrayengine.h"
 
 namespace Tavrix {
 
@@ -212,6 +213,7 @@ int runApplication(int &argc, char **argv)
     std::shared_ptr<OpenConnectConnection> controller = OpenConnectConnection::instance();
     OpenConnectConnection::initTls();
     Config::instance()->load();
+    Xray::clearStaleSystemProxy();
     // Before any page makes its own network manager: a development service's CA
     // (TAVRIXVPN_SERVICE_CA) must be in the default TLS configuration they copy.
     ServiceUrl::trustServiceCertificate();

@@ -157,7 +157,9 @@ QString OpenConnectConnection::dns() const
 bool OpenConnectConnection::needsNetworkPrivilege(int type)
 {
     // The proxy engines only listen on loopback; every other engine makes a tunnel device.
-    return type != XRAY_SHADOWSOCKS && type != V2RAY;
+    // The WireGuard client program is started with administrator rights of its own (an
+    // authentication prompt when the client lacks the privilege).
+    return type != XRAY_SHADOWSOCKS && type != V2RAY && type != WIREGUARD;
 }
 
 int OpenConnectConnection::connect()
@@ -280,6 +282,12 @@ void OpenConnectConnection::connectRunner(int type)
     }
     case WIREGUARD: {
         qDebug() << "ready to connct wireguard";
+        // The new connect stops the earlier client program itself; the earlier runner must
+        // neither report that nor take the new configuration file away.
+        if (Wireguard *previous = wireguard.data()) {
+            QObject::disconnect(previous, nullptr, this, nullptr);
+            previous->stopWatching();
+        }
         auto *runner = new Wireguard(this);
         wireguard = runner;
         wireRunner(runner);
@@ -377,6 +385,12 @@ void OpenConnectConnection::disconnectVpn()
         wireguard->disconnectServer();
         break;
     case V2RAY: {
+        // The runner that connected goes quiet: this stop stops its engine and reports IDLE
+        // once, and its late "engine ended" must not touch a later connection's proxy.
+        if (V2ray *previous = v2ray.data()) {
+            previous->cancel();
+            QObject::disconnect(previous, nullptr, this, nullptr);
+        }
         auto *runner = new V2ray(this);
         v2ray = runner;
         QObject::connect(runner, &V2ray::disconnected, this, [this] {

@@ -3,8 +3,11 @@
 // the development service and the client inside the client namespace, so that Connect reaches a
 // real server without touching the host's own network.
 //
-// Prints, flushed: "CLIENT_NS <name>", "OCSERV <address:port>", "OCUSER <user>", "OCPASS <password>"
-// and "READY"; or "UNAVAILABLE <reason>" and exits 3 when this machine cannot host it.
+// Prints, flushed: "CLIENT_NS <name>", "OCSERV <address:port>", "OCUSER <user>", "OCPASS <password>",
+// when the proxy servers run "SSSERVER <address:port>", "SSPASS <password>", "VMESS <address:port>",
+// "VMESSID <id>", when a WireGuard peer runs "WGCONFIG <file>" (the client configuration for it,
+// which the development service hands out for every WireGuard server), and "READY"; or
+// "UNAVAILABLE <reason>" and exits 3 when this machine cannot host it.
 
 #include <QCoreApplication>
 
@@ -13,6 +16,8 @@
 #include <cstring>
 
 #include "netns.h"
+#include "proxylab.h"
+#include "wglab.h"
 
 using TavrixTest::NetnsLab;
 using TavrixTest::OcservServer;
@@ -54,13 +59,37 @@ int main(int argc, char *argv[])
         return 3;
     }
     // The account is an e-mail address, so that a login link can sign it in too.
-    printf("CLIENT_NS %s\nOCSERV %s:%d\nOCUSER %s\nOCPASS testpass\nREADY\n", qPrintable(lab.clientNs()),
+    printf("CLIENT_NS %s\nOCSERV %s:%d\nOCUSER %s\nOCPASS testpass\n", qPrintable(lab.clientNs()),
            NetnsLab::serverAddress, OcservServer::port, OcservServer::demoUser);
+    // Shadowsocks and VMess servers for the proxy entries, where this machine has them.
+    TavrixTest::ProxyServers proxies(lab);
+    if (TavrixTest::tunnelSkipReason({QStringLiteral("ss-server"), QStringLiteral("v2ray"), QStringLiteral("python3")})
+            .isEmpty() &&
+        proxies.start(&error)) {
+        printf("SSSERVER %s:%d\nSSPASS %s\nVMESS %s:%d\nVMESSID %s\n", NetnsLab::serverAddress,
+               TavrixTest::ProxyServers::shadowsocksPort, TavrixTest::ProxyServers::password, NetnsLab::serverAddress,
+               TavrixTest::ProxyServers::vmessPort, TavrixTest::ProxyServers::vmessId);
+    }
+    TavrixTest::WireGuardPeer wireGuard(lab);
+    if (!QStandardPaths::findExecutable(QStringLiteral("wireguard-go")).isEmpty() &&
+        !QStandardPaths::findExecutable(QStringLiteral("wg")).isEmpty() && wireGuard.start(&error)) {
+        const QString file = lab.dir() + QStringLiteral("/wireguard-client.conf");
+        QFile config(file);
+        if (config.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            config.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            config.write(wireGuard.clientConfig().toLatin1());
+            config.close();
+            printf("WGCONFIG %s\n", qPrintable(file));
+        }
+    }
+    printf("READY\n");
     fflush(stdout);
 
     int received = 0;
     sigwait(&stopSignals, &received);
+    proxies.stop();
     server.stop();
+    wireGuard.stop();
     lab.down();
     return 0;
 }
