@@ -215,6 +215,7 @@ public:
         waitFor([&] { return address->text().contains(QLatin1Char('.')) && address->text().at(0).isDigit(); }, 10000);
         QTest::qWait(300);
         shot(window, QStringLiteral("connect-page-idle"));
+        settingsShot(window);
 
         const int code = m_options.connect ? connectAndDisconnect(window, *page) : 0;
         if (code == 0 && !m_options.screenshots.isEmpty()) {
@@ -329,6 +330,29 @@ private:
             return fail(QStringLiteral("the tunnel did not go down"));
         say(QStringLiteral("STEP IDLE"));
         return 0;
+    }
+
+    // The settings page with both expanders open; then back to the server list.
+    void settingsShot(MainWindow &window)
+    {
+        auto *hub = window.findChild<ServerPage *>(QStringLiteral("serverPage"));
+        if (m_options.screenshots.isEmpty() || !hub)
+            return;
+        hub->sideStack()->setCurrentIndex(ServerPage::SideSettings);
+        QTest::qWait(100);
+        const QStringList expanders{QStringLiteral("protocolWidget"), QStringLiteral("generalButton")};
+        for (const QString &name : expanders) {
+            if (auto *expander = window.findChild<QWidget *>(name))
+                QTest::mousePress(expander, Qt::LeftButton, {}, QPoint(10, 10));
+        }
+        QTest::qWait(300);
+        shot(window, QStringLiteral("settings-page"));
+        for (const QString &name : expanders) {
+            if (auto *expander = window.findChild<QWidget *>(name))
+                QTest::mousePress(expander, Qt::LeftButton, {}, QPoint(10, 10));
+        }
+        hub->sideStack()->setCurrentIndex(ServerPage::SideServerList);
+        QTest::qWait(100);
     }
 
     void shot(QWidget &window, const QString &name)

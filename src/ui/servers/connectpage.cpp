@@ -248,17 +248,30 @@ void ConnectPage::btnConnect_clicked()
         controller->disconnectVpn();
         break;
     case OpenConnectConnection::INVALID_CREDENTIALS:
+        reblockAfterRefusal();
         showMessage(QStringLiteral("Invalid credentials"));
         break;
     case OpenConnectConnection::INVALID_SERVER:
+        reblockAfterRefusal();
         showMessage(QStringLiteral("Invalid server"));
         break;
     case OpenConnectConnection::MISSING_PRIVILEGE:
+        reblockAfterRefusal();
         showMessage(Privileges::missingMessage(), QStringLiteral("Ok"));
         break;
     default:
         break;
     }
+}
+
+// A refused connect never starts a session, so no IDLE follows to close the firewall that was
+// opened for it: close it here.
+void ConnectPage::reblockAfterRefusal()
+{
+    auto config = Config::instance();
+    config->load();
+    if (config->killSwitch())
+        runKillSwitchScript(true);
 }
 
 void ConnectPage::showMessage(const QString &title, const QString &submitText)
