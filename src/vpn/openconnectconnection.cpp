@@ -181,7 +181,10 @@ int OpenConnectConnection::connect()
         connectRunner(type);
         return CONNECT_STARTED;
     default:
-        return CONNECT_STARTED;
+        // Nothing would start and no status would ever follow: say so instead of "started",
+        // so that the caller's failure path (the kill switch's block among it) runs.
+        engineLog(QStringLiteral("No engine for server type %1: nothing to connect to.").arg(type));
+        return INVALID_SERVER;
     }
 }
 
