@@ -39,7 +39,11 @@
 #include "ui/account/homeimage.h"
 #include "ui/account/paymenthistory.h"
 #include "ui/account/purchasedwidget.h"
+#include "platform/splitter.h"
+#include "protection/splittunnelcontrol.h"
 #include "ui/dbox.h"
+#include "ui/splittunnelpage.h"
+#include "ui/splittunnelwidget.h"
 #include "ui/mainwindow.h"
 #include "ui/serverpage.h"
 #include "ui/servers/connectpage.h"
@@ -332,6 +336,35 @@ private:
         return 0;
     }
 
+    // The split-tunnel page with both lists filled: the running programs, one of them chosen.
+    // The choice goes to an observer, so the pictures change nothing on the machine.
+    void splitTunnelShots(MainWindow &window, ServerPage &hub)
+    {
+        SplitTunnelControl::setApplyObserver([](const QStringList &) {});
+        SplitTunnelPage::setProgramSource([] {
+            QStringList programs = Splitter::runningExecutables();
+            programs << QStringLiteral("/usr/bin/firefox-esr") << QStringLiteral("/usr/bin/thunderbird")
+                     << QStringLiteral("/opt/zoom/zoom") << QStringLiteral("/usr/lib/chromium/chromium");
+            return programs;
+        });
+        Config::setSplitTunnelApp(QStringLiteral("thunderbird"), true);
+        Config::setSplitTunnelApp(QStringLiteral("zoom"), true);
+        Config::setClickedProcesses({QStringLiteral("thunderbird"), QStringLiteral("zoom")});
+        hub.mainStack()->setCurrentIndex(ServerPage::MainSplitTunnel);
+        auto *page = hub.mainStack()->currentWidget();
+        waitFor([&] { return !page->findChildren<SplitTunnelWidget *>().isEmpty(); }, 10000);
+        QTest::qWait(300);
+        shot(window, QStringLiteral("split-tunnel-allowed"));
+        if (auto *tab = page->findChild<QPushButton *>(QStringLiteral("disalledAppButton")))
+            QTest::mousePress(tab, Qt::LeftButton);
+        QTest::qWait(300);
+        shot(window, QStringLiteral("split-tunnel-disallowed"));
+        hub.mainStack()->setCurrentIndex(ServerPage::MainConnect);
+        SplitTunnelPage::setProgramSource(nullptr);
+        SplitTunnelControl::setApplyObserver(nullptr);
+        QTest::qWait(100);
+    }
+
     // The settings page with both expanders open; then back to the server list.
     void settingsShot(MainWindow &window)
     {
@@ -347,6 +380,9 @@ private:
         }
         QTest::qWait(300);
         shot(window, QStringLiteral("settings-page"));
+        splitTunnelShots(window, *hub);
+        hub->sideStack()->setCurrentIndex(ServerPage::SideSettings);
+        QTest::qWait(100);
         for (const QString &name : expanders) {
             if (auto *expander = window.findChild<QWidget *>(name))
                 QTest::mousePress(expander, Qt::LeftButton, {}, QPoint(10, 10));
