@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/engineprocesses.h"
+#include "platform/privileges.h"
 
 namespace Tavrix {
 namespace EngineProcesses {
@@ -108,6 +109,7 @@ bool startDetached(const QString &windowsName, const QStringList &arguments, con
         const pid_t engine = ::fork();
         if (engine == 0) {
             ::setpgid(0, 0);
+            Privileges::prepareEngineChild();
             sigset_t none;
             sigemptyset(&none);
             ::sigprocmask(SIG_SETMASK, &none, nullptr);

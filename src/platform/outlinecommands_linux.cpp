@@ -10,6 +10,7 @@
 
 #include "platform/engineprocesses.h"
 #include "platform/outlinecommands.h"
+#include "platform/privileges.h"
 
 namespace Tavrix {
 namespace OutlineCommands {
@@ -52,7 +53,12 @@ bool startDetached(const QString &program, const QStringList &arguments, const Q
     const QString output = logFile.isEmpty() ? QProcess::nullDevice() : logFile;
     process.setStandardOutputFile(output, QIODevice::Append);
     process.setStandardErrorFile(output, QIODevice::Append);
-    return process.startDetached(pid);
+    // The tunnel program and its scripts make the tunnel device, routes and firewall table:
+    // they inherit the client's network privilege from this thread while it forks them.
+    Privileges::passToChildrenOfThisThread();
+    const bool started = process.startDetached(pid);
+    Privileges::stopPassingToChildrenOfThisThread();
+    return started;
 }
 
 } // namespace
@@ -99,7 +105,9 @@ Result runScript(const QString &windowsName, const QStringList &arguments, int t
     QProcess process;
     process.setWorkingDirectory(QStringLiteral("/"));
     process.setProcessChannelMode(QProcess::MergedChannels);
+    Privileges::passToChildrenOfThisThread();
     process.start(enginePath(windowsName), arguments, QIODevice::ReadOnly);
+    Privileges::stopPassingToChildrenOfThisThread();
     if (!process.waitForStarted(timeoutMs)) {
         result.output = process.errorString().toLocal8Bit();
         return result;
