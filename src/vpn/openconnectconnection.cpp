@@ -370,8 +370,9 @@ void OpenConnectConnection::disconnectOpenVpn()
         runner->setDisconnectReported(true);
         emit statusChanged(IDLE);
     }
-    if (QProcess *process = runner->process(); process && process->state() != QProcess::NotRunning)
-        process->close();
+    // SIGTERM rather than an outright kill: OpenVPN then removes its routes; the runner deletes
+    // itself once the program has ended.
+    runner->stopProgram();
 }
 
 void OpenConnectConnection::sendStop()
