@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -99,6 +100,14 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
 
 bool OpenVpnRunner::writeProfile(const QString &config)
 {
+    // Qt gives an empty temporary path when the folder is missing, and the profile would then
+    // land in the working folder (or "/"): refuse that instead.
+    const QString tempDir = QDir::tempPath();
+    if (tempDir.isEmpty() || !QFileInfo(tempDir).isDir()) {
+        qCritical().noquote() << QStringLiteral("Config File Write Error:")
+                              << QStringLiteral("the temporary folder does not exist.");
+        return false;
+    }
     m_configFile = new QTemporaryFile(this);
     m_configFile->setAutoRemove(true);
     if (!m_configFile->open()) {
