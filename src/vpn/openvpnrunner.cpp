@@ -9,8 +9,8 @@
 #include <QTemporaryFile>
 
 #include "platform/engineprocesses.h"
-#include "vpn/engineprocess.h"
 #include "vpn/enginelog.h"
+#include "vpn/engineprocess.h"
 
 namespace {
 
@@ -194,6 +194,10 @@ void OpenVpnRunner::managmentReadLine()
             sendCommand(QStringLiteral("username Auth %1\n").arg(quoted(m_username)).toLocal8Bit());
             sendCommand(QStringLiteral("password Auth %1\n").arg(quoted(m_password)).toLocal8Bit());
             Tavrix::engineLog(QStringLiteral("OpenVPN: user name and password sent"));
+        } else if (line.startsWith(QLatin1String(">HOLD:"))) {
+            // With --management-hold OpenVPN holds again before every reconnect; the opening
+            // release covers only the first start, and unanswered it would never come back.
+            sendCommand("hold release\n");
         } else if (line.startsWith(QLatin1String(">PASSWORD:Verification Failed:"))) {
             Tavrix::engineLog(QStringLiteral("OpenVPN: the server refused the user name or password"));
             disconnect();

@@ -10,8 +10,10 @@
 
 #include <csignal>
 
+#include "log/logger.h"
 #include "testmain.h"
 #include "vpn/engineprocess.h"
+#include "vpn/openconnectconnection.h"
 #include "vpn/openvpnrunner.h"
 
 namespace {
@@ -50,6 +52,7 @@ private slots:
     void profileAndManagementLifecycle();
     void failedStartEndsIdle_data();
     void failedStartEndsIdle();
+    void controllerWithoutEngineEndsIdle();
 
 private:
     // Starts a runner on the stand-in and connects to its management port as OpenVPN would;
@@ -83,7 +86,8 @@ void TestOpenVpn::init()
 {
     capturedLog().clear();
     m_events.clear();
-    for (const QString &name : {QStringLiteral("openvpn.args"), QStringLiteral("openvpn.mode"), QStringLiteral("openvpn.profile")})
+    for (const QString &name :
+         {QStringLiteral("openvpn.args"), QStringLiteral("openvpn.mode"), QStringLiteral("openvpn.profile")})
         QFile::remove(m_dir.filePath(name));
 }
 
@@ -135,17 +139,21 @@ void TestOpenVpn::credentialQuoting_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QByteArray>("sent");
 
-    QTest::newRow("plain") << "alice" << "secret" << QByteArray("username Auth \"alice\"\npassword Auth \"secret\"\n");
-    QTest::newRow("quote") << "al\"ice" << "se\"cr\"et"
+    QTest::newRow("plain") << "alice"
+                           << "secret" << QByteArray("username Auth \"alice\"\npassword Auth \"secret\"\n");
+    QTest::newRow("quote") << "al\"ice"
+                           << "se\"cr\"et"
                            << QByteArray("username Auth \"al\\\"ice\"\npassword Auth \"se\\\"cr\\\"et\"\n");
-    QTest::newRow("backslash") << "dom\\alice" << "a\\\\b"
+    QTest::newRow("backslash") << "dom\\alice"
+                               << "a\\\\b"
                                << QByteArray("username Auth \"dom\\\\alice\"\npassword Auth \"a\\\\\\\\b\"\n");
     // A backslash before a quote: doubled first, so the quote's escape is not eaten.
     QTest::newRow("backslash then quote")
-        << "x" << "a\\\"b" << QByteArray("username Auth \"x\"\npassword Auth \"a\\\\\\\"b\"\n");
-    QTest::newRow("spaces and non-ASCII") << QString::fromUtf8("jürgen m") << QString::fromUtf8("pä ss€")
-                                          << (QString::fromUtf8("username Auth \"jürgen m\"\npassword Auth \"pä ss€\"\n")
-                                                  .toLocal8Bit());
+        << "x"
+        << "a\\\"b" << QByteArray("username Auth \"x\"\npassword Auth \"a\\\\\\\"b\"\n");
+    QTest::newRow("spaces and non-ASCII")
+        << QString::fromUtf8("jürgen m") << QString::fromUtf8("pä ss€")
+        << (QString::fromUtf8("username Auth \"jürgen m\"\npassword Auth \"pä ss€\"\n").toLocal8Bit());
 }
 
 void TestOpenVpn::credentialQuoting()
@@ -176,40 +184,50 @@ void TestOpenVpn::managementDispatch_data()
 {
     QTest::addColumn<QByteArray>("lines");
     QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QByteArray>("answer");
 
     QTest::newRow("connected") << QByteArray(">STATE:1765280000,CONNECTED,SUCCESS,10.8.0.2,192.0.2.1,1194,,\n")
-                               << QStringList{"connected"};
-    QTest::newRow("reconnecting is not connected")
-        << QByteArray(">STATE:1765280000,RECONNECTING,ping-restart,,,,,\n") << QStringList{"connecting"};
-    QTest::newRow("connecting") << QByteArray(">STATE:1765280000,CONNECTING,,,,,,\n") << QStringList{"connecting"};
-    QTest::newRow("other states") << QByteArray(">STATE:1,WAIT,,,,,,\n>STATE:1,AUTH,,,,,,\n>STATE:1,ASSIGN_IP,,10.8.0.2,,,,\n")
-                                  << QStringList{};
+                               << QStringList{"connected"} << QByteArray();
+    QTest::newRow("reconnecting is not connected") << QByteArray(">STATE:1765280000,RECONNECTING,ping-restart,,,,,\n")
+                                                   << QStringList{"connecting"} << QByteArray();
+    QTest::newRow("connecting") << QByteArray(">STATE:1765280000,CONNECTING,,,,,,\n") << QStringList{"connecting"}
+                                << QByteArray();
+    QTest::newRow("other states") << QByteArray(
+                                         ">STATE:1,WAIT,,,,,,\n>STATE:1,AUTH,,,,,,\n>STATE:1,ASSIGN_IP,,10.8.0.2,,,,\n")
+                                  << QStringList{} << QByteArray();
     // The answer to "state" lacks the ">STATE:" prefix: it is no notification.
     QTest::newRow("state reply") << QByteArray("1765280000,CONNECTED,SUCCESS,10.8.0.2,192.0.2.1,1194,,\nEND\n")
-                                 << QStringList{};
-    QTest::newRow("byte count") << QByteArray(">BYTECOUNT:12,34\n") << QStringList{"transfer 12 34"};
-    QTest::newRow("byte count beyond 32 bits")
-        << QByteArray(">BYTECOUNT:5000000000,6000000001\n") << QStringList{"transfer 5000000000 6000000001"};
-    QTest::newRow("byte count, one number") << QByteArray(">BYTECOUNT:12\n") << QStringList{};
-    QTest::newRow("byte count, three numbers") << QByteArray(">BYTECOUNT:1,2,3\n") << QStringList{};
-    QTest::newRow("byte count, not numbers") << QByteArray(">BYTECOUNT:a,b\n") << QStringList{};
-    QTest::newRow("CRLF and NUL") << (QByteArray(">STATE:1,CONNECTED,SUCCESS,a,b,,,\r\n") + QByteArray(">BYTECOUNT:7,8\0junk\r\n", 21))
-                                  << QStringList{"connected", "transfer 7 8"};
+                                 << QStringList{} << QByteArray();
+    QTest::newRow("byte count") << QByteArray(">BYTECOUNT:12,34\n") << QStringList{"transfer 12 34"} << QByteArray();
+    QTest::newRow("byte count beyond 32 bits") << QByteArray(">BYTECOUNT:5000000000,6000000001\n")
+                                               << QStringList{"transfer 5000000000 6000000001"} << QByteArray();
+    QTest::newRow("byte count, one number") << QByteArray(">BYTECOUNT:12\n") << QStringList{} << QByteArray();
+    QTest::newRow("byte count, three numbers") << QByteArray(">BYTECOUNT:1,2,3\n") << QStringList{} << QByteArray();
+    QTest::newRow("byte count, not numbers") << QByteArray(">BYTECOUNT:a,b\n") << QStringList{} << QByteArray();
+    QTest::newRow("CRLF and NUL") << (QByteArray(">STATE:1,CONNECTED,SUCCESS,a,b,,,\r\n") +
+                                      QByteArray(">BYTECOUNT:7,8\0junk\r\n", 21))
+                                  << QStringList{"connected", "transfer 7 8"} << QByteArray();
     QTest::newRow("unrelated lines")
         << QByteArray(">INFO:OpenVPN Management Interface Version 5 -- type 'help' for more info\n"
-                      "SUCCESS: real-time state notification set to ON\n>HOLD:Waiting for hold release:0\n"
+                      "SUCCESS: real-time state notification set to ON\n>PASSWORD:Need 'Private Key' password\n"
                       ">LOG:1,I,CONNECTED,SUCCESS,\n")
-        << QStringList{};
+        << QStringList{} << QByteArray();
     QTest::newRow("sequence") << QByteArray(">STATE:1,CONNECTING,,,,,,\n>STATE:2,CONNECTED,SUCCESS,a,b,,,\n"
                                             ">BYTECOUNT:100,50\n>STATE:3,RECONNECTING,SIGUSR1,,,,,\n"
                                             ">STATE:4,CONNECTED,SUCCESS,a,b,,,\n")
-                              << QStringList{"connecting", "connected", "transfer 100 50", "connecting", "connected"};
+                              << QStringList{"connecting", "connected", "transfer 100 50", "connecting", "connected"}
+                              << QByteArray();
+    // Departs from the plain table: OpenVPN holds again before every reconnect, and without
+    // a release it would never reconnect.
+    QTest::newRow("hold before a reconnect is released (departure)")
+        << QByteArray(">HOLD:Waiting for hold release:2\n") << QStringList{} << QByteArray("hold release\n");
 }
 
 void TestOpenVpn::managementDispatch()
 {
     QFETCH(QByteArray, lines);
     QFETCH(QStringList, events);
+    QFETCH(QByteArray, answer);
 
     QTcpSocket management;
     OpenVpnRunner *runner = startRunner(QStringLiteral("u"), QStringLiteral("p"), &management);
@@ -221,6 +239,8 @@ void TestOpenVpn::managementDispatch()
     QTest::qWait(50);
     management.write(all.right(5));
     QTRY_COMPARE_WITH_TIMEOUT(m_events, events + QStringList{"transfer 999 999"}, 5000);
+    QTest::qWait(20);
+    QCOMPARE(management.readAll(), answer);
     endRunner(runner);
     QCOMPARE(m_events.count(QStringLiteral("disconnected")), 1);
 }
@@ -276,8 +296,9 @@ void TestOpenVpn::failedStartEndsIdle_data()
     QTest::addColumn<bool>("engineMissing");
     QTest::addColumn<QString>("logged");
 
-    QTest::newRow("temporary folder missing") << "/nonexistent/tavrix" << "client\n" << false
-                                              << "Config File Write Error:";
+    QTest::newRow("temporary folder missing") << "/nonexistent/tavrix"
+                                              << "client\n"
+                                              << false << "Config File Write Error:";
     // The length check counts characters against bytes: a multi-byte character fails it.
     QTest::newRow("short write") << QString() << QString::fromUtf8("client\n# Zürich\n") << false
                                  << "Config File Write Error: Short write.";
@@ -314,6 +335,35 @@ void TestOpenVpn::failedStartEndsIdle()
     // No profile, whole or half written, stays behind.
     QCOMPARE(tempFiles(), filesBefore);
     QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("openvpn.args"))));
+}
+
+// No openvpn beside this test: the controller's type 1 path meets a missing engine.
+void TestOpenVpn::controllerWithoutEngineEndsIdle()
+{
+    using Tavrix::OpenConnectConnection;
+    auto controller = OpenConnectConnection::instance();
+    QList<OpenConnectConnection::Status> statuses;
+    QObject::connect(controller.get(), &OpenConnectConnection::statusChanged, this,
+                     [&statuses](OpenConnectConnection::Status status) { statuses << status; });
+    const int logStart = Tavrix::Logger::instance()->lastSequence();
+    controller->setType(OpenConnectConnection::OPENVPN);
+    controller->setUsername(QStringLiteral("u"));
+    controller->setPassword(QStringLiteral("p"));
+    controller->setConfig(QString::fromLatin1(QByteArray("client\nremote remoteIP remotePort\n").toBase64()),
+                          QStringLiteral("192.0.2.1:1194"));
+    QCOMPARE(controller->connect(), int(OpenConnectConnection::CONNECT_STARTED));
+    QCOMPARE(statuses,
+             (QList<OpenConnectConnection::Status>{OpenConnectConnection::CONNECTING, OpenConnectConnection::IDLE}));
+    QTRY_COMPARE(controller->status(), OpenConnectConnection::IDLE);
+    QTRY_VERIFY(!controller->findChild<OpenVpnRunner *>());
+    QStringList log;
+    for (const auto &message : Tavrix::Logger::instance()->messagesSince(logStart))
+        log << message.text;
+    QVERIFY2(log.contains(QStringLiteral("OpenVPN Connect Failed")), qPrintable(log.join('\n')));
+    QVERIFY(capturedLog().join('\n').contains(QStringLiteral("OpenVPN Process Error:")));
+    // A later disconnect finds the runner gone and touches nothing deleted.
+    controller->disconnectVpn();
+    QObject::disconnect(controller.get(), nullptr, this, nullptr);
 }
 
 int main(int argc, char *argv[])
