@@ -160,7 +160,8 @@ QString tokenSummary(const httplib::Request &req)
 
 DevServer::DevServer(const Options &options)
     : m_options(options)
-    , m_catalog(ServerCatalog::Options{options.openConnectServer, options.certificate.pem})
+    , m_catalog(ServerCatalog::Options{options.openConnectServer, options.certificate.pem, options.openVpnServer,
+                                       options.openVpnCaPem})
     , m_api(m_accounts, m_catalog)
 {
     if (!options.openConnectUser.isEmpty())

@@ -33,6 +33,8 @@ public:
         QString openConnectServer;
         QString openConnectUser;
         QString openConnectPassword;
+        QString openVpnServer;
+        QString openVpnCaPem;
     };
 
     explicit DevServer(const Options &options);

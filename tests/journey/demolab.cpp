@@ -3,7 +3,8 @@
 // the development service and the client inside the client namespace, so that Connect reaches a
 // real server without touching the host's own network.
 //
-// Prints, flushed: "CLIENT_NS <name>", "OCSERV <address:port>", "OCUSER <user>", "OCPASS <password>"
+// Prints, flushed: "OVPN_SERVER <address:port>" and "OVPN_CA <file>" (or "OVPN_UNAVAILABLE
+// <reason>"), "CLIENT_NS <name>", "OCSERV <address:port>", "OCUSER <user>", "OCPASS <password>"
 // and "READY"; or "UNAVAILABLE <reason>" and exits 3 when this machine cannot host it.
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <cstdio>
 
 #include "netns.h"
+#include "openvpnlab.h"
 
 using TavrixTest::NetnsLab;
 using TavrixTest::OcservServer;
@@ -40,12 +42,25 @@ int main(int argc, char *argv[])
         printf("UNAVAILABLE %s\n", qPrintable(error));
         return 3;
     }
+    // OpenVPN beside it, accepting the same user; the demo goes on without it when it cannot start.
+    std::unique_ptr<TavrixTest::OpenVpnServer> openVpn;
+    if (!TavrixTest::tunnelSkipReason({QStringLiteral("openvpn")}).isEmpty()) {
+        printf("OVPN_UNAVAILABLE openvpn is not installed\n");
+    } else {
+        openVpn = std::make_unique<TavrixTest::OpenVpnServer>(lab);
+        if (openVpn->makeCredentials({{QStringLiteral("testuser"), QStringLiteral("testpass")}}, &error) &&
+            openVpn->start(&error))
+            printf("OVPN_SERVER %s\nOVPN_CA %s\n", qPrintable(openVpn->address()), qPrintable(openVpn->caFile()));
+        else
+            printf("OVPN_UNAVAILABLE %s\n", qPrintable(error.simplified()));
+    }
     printf("CLIENT_NS %s\nOCSERV %s:%d\nOCUSER testuser\nOCPASS testpass\nREADY\n", qPrintable(lab.clientNs()),
            NetnsLab::serverAddress, OcservServer::port);
     fflush(stdout);
 
     int received = 0;
     sigwait(&stopSignals, &received);
+    openVpn.reset();
     server.stop();
     lab.down();
     return 0;

@@ -5,7 +5,8 @@
 //   STEP <name>          a step reached (SIGNED_OUT, SIGNED_IN, CONNECTED, PROBE_OK, IDLE)
 //   SHOT <file>          a screenshot saved
 //   FAIL <text>          the journey stopped here (exit code 1)
-// Options: --user U --password P, --connect, --probe ADDR PORT, --screenshots DIR, and
+// Options: --user U --password P, --connect, --type N (server type, 2 by default), --probe ADDR PORT, --screenshots
+// DIR, and
 // --service-arg ARG (repeatable) passed to the development service.
 
 #include <QApplication>
@@ -57,6 +58,7 @@ struct Options
     quint16 probePort = 0;
     QString screenshots;
     QStringList serviceArguments;
+    int type = 2; // server type to connect to (--type N)
 };
 
 Options parse(const QStringList &arguments)
@@ -76,6 +78,8 @@ Options parse(const QStringList &arguments)
             options.probePort = quint16(arguments.value(++i).toUInt());
         } else if (a == QLatin1String("--screenshots"))
             options.screenshots = arguments.value(++i);
+        else if (a == QLatin1String("--type"))
+            options.type = arguments.value(++i).toInt();
         else if (a == QLatin1String("--service-arg"))
             options.serviceArguments << arguments.value(++i);
         Q_UNUSED(next)
@@ -166,13 +170,13 @@ private:
         // The service points every OpenConnect entry at our server: pick the first one.
         IPBundlePtr chosen;
         for (const IPBundlePtr &bundle : User::instance()->bundles()) {
-            if (bundle->type() == OpenConnectConnection::OPENCONNECT && !bundle->isPlaceholderAddress()) {
+            if (bundle->type() == m_options.type && !bundle->isPlaceholderAddress()) {
                 chosen = bundle;
                 break;
             }
         }
         if (!chosen)
-            return fail(QStringLiteral("the account has no OpenConnect server"));
+            return fail(QStringLiteral("the account has no server of type %1").arg(m_options.type));
         auto config = Config::instance();
         config->setActiveServer(chosen->ip_id());
         config->save();
