@@ -17,8 +17,8 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <functional>
 #include <cstdio>
+#include <functional>
 
 #include "netns.h"
 #include "openvpnlab.h"
@@ -97,14 +97,18 @@ double iperfOnce(bool download, int seconds)
     return mbits;
 }
 
-// The iperf3 server takes one test at a time and may still be closing the last: one retry.
-double iperf(bool download, int seconds)
+// A fresh one-off iperf3 server for every measurement: a server left with a broken test
+// answers "busy" to every later one.
+double iperf(NetnsLab &lab, bool download, int seconds)
 {
-    double mbits = iperfOnce(download, seconds);
-    if (mbits <= 0) {
-        waitFor([] { return false; }, 1000);
-        mbits = iperfOnce(download, seconds);
+    QProcess *server = lab.start(
+        lab.serverNs(), {"iperf3", "-s", "-1", "-B", NetnsLab::insideAddress, "-p", QString::number(iperfPort)});
+    if (!server || !lab.waitForListener(lab.serverNs(), iperfPort)) {
+        lab.stop(server);
+        return 0;
     }
+    const double mbits = iperfOnce(download, seconds);
+    lab.stop(server);
     return mbits;
 }
 
@@ -143,8 +147,8 @@ bool runClient(NetnsLab &lab, OpenVpnServer &server, bool measureThroughput, int
     } else {
         figures->connectMs.append(double(connectedAfter));
         if (measureThroughput) {
-            figures->up.append(iperf(false, seconds));
-            figures->down.append(iperf(true, seconds));
+            figures->up.append(iperf(lab, false, seconds));
+            figures->down.append(iperf(lab, true, seconds));
         }
     }
     controller->disconnectVpn();
@@ -179,8 +183,8 @@ bool runCli(NetnsLab &lab, OpenVpnServer &server, bool measureThroughput, int se
     } else {
         figures->connectMs.append(double(timer.elapsed()));
         if (measureThroughput) {
-            figures->up.append(iperf(false, seconds));
-            figures->down.append(iperf(true, seconds));
+            figures->up.append(iperf(lab, false, seconds));
+            figures->down.append(iperf(lab, true, seconds));
         }
     }
     cli.terminate();
@@ -231,10 +235,8 @@ int main(int argc, char *argv[])
         fprintf(stderr, "bench_openvpn: %s\n", qPrintable(error));
         return 1;
     }
-    if (!lab.start(lab.serverNs(), {"iperf3", "-s", "-B", NetnsLab::insideAddress, "-p", QString::number(iperfPort)},
-                   lab.dir() + QStringLiteral("/iperf3.log")) ||
-        !lab.waitForListener(lab.serverNs(), iperfPort) || !inClient.enter(lab.clientNs())) {
-        fprintf(stderr, "bench_openvpn: iperf3 server or client namespace not ready\n");
+    if (!inClient.enter(lab.clientNs())) {
+        fprintf(stderr, "bench_openvpn: cannot enter the client namespace\n");
         return 1;
     }
 
