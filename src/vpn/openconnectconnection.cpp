@@ -177,6 +177,12 @@ int OpenConnectConnection::connectOpenVpn()
     if (username.isEmpty() || password.isEmpty())
         return INVALID_CREDENTIALS;
 
+    // A runner still alive from an earlier connect would keep its tunnel beside the new one:
+    // end it quietly, its status no longer counts.
+    if (OpenVpnRunner *previous = openVpnRunner.data()) {
+        QObject::disconnect(previous, nullptr, this, nullptr);
+        previous->disconnect();
+    }
     auto *runner = new OpenVpnRunner(this);
     openVpnRunner = runner;
     QObject::connect(runner, &OpenVpnRunner::connected, this, [this] { emit statusChanged(CONNECTED); });

@@ -38,6 +38,7 @@ private slots:
     void connectCarriesTrafficAndDisconnects();
     void wrongPasswordEndsIdleWithoutRetry();
     void serverLossReconnectsAndUserDisconnectEnds();
+    void connectAgainReplacesTheRunningTunnel();
 
 private:
     void connectController(const QString &pass);
@@ -208,6 +209,28 @@ void TestOpenVpnE2e::serverLossReconnectsAndUserDisconnectEnds()
     QCOMPARE(count(OpenConnectConnection::IDLE), 1);
     QCOMPARE(m_statuses.last(), OpenConnectConnection::IDLE);
     QVERIFY2(m_server->start(&error), qPrintable(error));
+}
+
+void TestOpenVpnE2e::connectAgainReplacesTheRunningTunnel()
+{
+    connectController(password);
+    QTRY_VERIFY_WITH_TIMEOUT(m_statuses.contains(OpenConnectConnection::CONNECTED), 30000);
+    const QList<qint64> first = Tavrix::EngineProcesses::find(QStringLiteral("openvpn.exe"));
+    QCOMPARE(first.size(), 1);
+
+    m_statuses.clear();
+    connectController(password);
+    QTRY_VERIFY_WITH_TIMEOUT(m_statuses.contains(OpenConnectConnection::CONNECTED), 30000);
+    // One tunnel, the new one; the old one ended without an IDLE in between.
+    QTRY_COMPARE_WITH_TIMEOUT(Tavrix::EngineProcesses::find(QStringLiteral("openvpn.exe")).size(), 1, 10000);
+    QVERIFY(!Tavrix::EngineProcesses::find(QStringLiteral("openvpn.exe")).contains(first.first()));
+    QVERIFY(!m_statuses.contains(OpenConnectConnection::IDLE));
+    QVERIFY(pingInside());
+
+    m_controller->disconnectVpn();
+    expectEngineGone();
+    QTest::qWait(300);
+    QCOMPARE(count(OpenConnectConnection::IDLE), 1);
 }
 
 int main(int argc, char *argv[])
