@@ -9,7 +9,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QSslSocket>
 #include <QThread>
 #include <QTimeZone>
@@ -19,8 +18,10 @@
 #include <exception>
 #include <memory>
 
+#include "api/endpointdocuments.h"
 #include "api/serviceurl.h"
 #include "api/timezonecountries.h"
+#include "common/config.h"
 #include "common/crypto.h"
 
 namespace Tavrix {
@@ -33,38 +34,6 @@ std::atomic<bool> &fetchFlag()
 {
     static std::atomic<bool> flag(false);
     return flag;
-}
-
-// One row of the endpoint table: where the value comes from and where it goes.
-struct Endpoint
-{
-    const char *field;
-    const char *settingsKey;
-    bool decoded;
-    const char *savedText;
-};
-
-const Endpoint kEndpoints[] = {
-    {"app_id", "LoginURL", true, "Login URL saved"},
-    {"signup", "SignUpURL", true, "Signup URL saved"},
-    {"forgot_url", "ForgotPasswordURL", false, "Forgot Password URL saved"},
-    {"pricing_online", "pricingOnline", false, "Pricing Online saved"},
-    {"free_vs_paid", "freeVSpaid", true, "Free vs Paid data saved"},
-    {"loggedDevice", "loggedDevice", true, "Logged Device URL saved"},
-    {"email_subs_url", "emailSubsUrl", true, "Email Subscription URL saved"},
-    {"voucher_redeem", "redeemVoucherURL", true, "Redeem Voucher URL saved"},
-    {"refer_submit_v2", "ReferURL", true, "Refer URL saved"},
-    {"refer_refresh", "RererInfoURL", true, "Refer Info URL saved"},
-    {"darkweb_url", "darkWebURL", true, "Dark Web URL saved"},
-    {"ip_check_url", "publicIPURL", true, "Public IP URL saved"},
-    {"purchase_history", "purchaseHistoryURL", true, "Purchase History URL saved"},
-    {"rate_us", "rateUsURL", true, "Rate Us URL saved"},
-    {"wg_con_v2", "wgURL", true, "WireGuard URL saved"},
-};
-
-QString stringValue(const QJsonObject &fields, const QString &key)
-{
-    return fields.value(key).toObject().value(QStringLiteral("stringValue")).toString();
 }
 
 QString availability(const APIManager::ConfigSource &source, bool withMark)
@@ -95,11 +64,9 @@ void wait(int ms)
     loop.exec();
 }
 
-QString userDefault(const char *key, const QVariant &fallback = QString())
+QString userDefault(const char *key, const QString &fallback = QString())
 {
-    QSettings settings;
-    settings.beginGroup(QStringLiteral("UserDefaults"));
-    return settings.value(QLatin1String(key), fallback).toString();
+    return Config::userDefault(QLatin1String(key), fallback);
 }
 
 } // namespace
@@ -285,7 +252,7 @@ void APIManager::fetchAllDefaultConfig()
         ~FlagGuard() { fetchFlag().store(false); }
     } guard;
 
-    const bool configExists = QSettings().value(QStringLiteral("UserDefaults/isConfigExist"), false).toBool();
+    const bool configExists = Config::isConfigExist();
     if (configExists && loadCachedConfiguration()) {
         qDebug().noquote() << "✅ Using valid cached configuration";
         logState();
@@ -484,18 +451,15 @@ void APIManager::makeConfigDecision()
         qCritical().noquote() << "   Firebase: " + availability(m_firebase, false);
         qCritical().noquote() << "   Proxy: " + availability(m_proxy, false);
         qCritical().noquote() << "   Direct Link: " + availability(m_direct, false);
-        QSettings().setValue(QStringLiteral("UserDefaults/isConfigExist"), false);
+        Config::setConfigExist(false);
         emit configUpdateFailed();
         return;
     }
 
     saveConfiguration(chosen->mainConfig, chosen->countryConfig);
     cacheConfiguration(chosen->mainConfig, chosen->countryConfig, name);
-    {
-        QSettings settings;
-        settings.setValue(QStringLiteral("UserDefaults/activeConfig"), name);
-        settings.setValue(QStringLiteral("UserDefaults/isConfigExist"), true);
-    }
+    Config::setActiveConfig(name);
+    Config::setConfigExist(true);
     if (!previous.isEmpty() && previous != name)
         qDebug().noquote() << "🔄 Configuration changed from" << previous << "to" << name;
     qDebug().noquote() << kLine + QLatin1Char('\n');
@@ -517,37 +481,24 @@ void APIManager::saveConfiguration(const QString &mainConfig, const QString &cou
     else
         qWarning().noquote() << "⚠️  Time zone not mapped, using default configuration";
 
-    QString countryLogin;
-    QString countrySignup;
+    EndpointDocuments::CountryEndpoints country;
     QJsonParseError countryError;
-    const QJsonDocument country = QJsonDocument::fromJson(countryConfig.toUtf8(), &countryError);
-    if (country.isNull() || !country.isObject()) {
+    const QJsonDocument countryDocument = QJsonDocument::fromJson(countryConfig.toUtf8(), &countryError);
+    if (countryDocument.isNull() || !countryDocument.isObject()) {
         qWarning().noquote() << "❌ Invalid country API config JSON";
         if (countryError.error != QJsonParseError::NoError)
             qWarning().noquote() << "   Parse error:" << countryError.errorString();
     } else {
-        bool found = false;
-        const QJsonArray documents = country.object().value(QStringLiteral("documents")).toArray();
-        // An unmapped zone has no code: no document can be meant for it.
-        for (int i = 0; !code.isEmpty() && i < documents.size() && !found; ++i) {
-            const QJsonObject document = documents.at(i).toObject();
-            const QStringList parts = document.value(QStringLiteral("name")).toString().split(QLatin1Char('/'));
-            if (parts.last() != code)
-                continue;
-            found = true;
-            const QJsonObject fields = document.value(QStringLiteral("fields")).toObject();
-            countryLogin = stringValue(fields, QStringLiteral("login_url"));
-            countrySignup = stringValue(fields, QStringLiteral("signup_url"));
-            const QString social = stringValue(fields, QStringLiteral("social_auth_url"));
+        country = EndpointDocuments::countryEndpoints(countryDocument.object(), code);
+        if (country.found) {
             auto describe = [](const QString &value) {
                 return value.isEmpty() ? QStringLiteral("Not set") : QStringLiteral("Set (%1 chars)").arg(value.size());
             };
             qDebug().noquote() << "✅ Found country-specific configuration for:" << code;
-            qDebug().noquote() << "   Login API:" << describe(countryLogin);
-            qDebug().noquote() << "   Signup API:" << describe(countrySignup);
-            qDebug().noquote() << "   Social Auth API:" << describe(social);
-        }
-        if (!found) {
+            qDebug().noquote() << "   Login API:" << describe(country.login);
+            qDebug().noquote() << "   Signup API:" << describe(country.signup);
+            qDebug().noquote() << "   Social Auth API:" << describe(country.socialAuth);
+        } else {
             qWarning().noquote() << "⚠️  No matching country configuration found for" << code;
             qWarning().noquote() << "   Will use default configuration";
         }
@@ -560,31 +511,23 @@ void APIManager::saveConfiguration(const QString &mainConfig, const QString &cou
     }
     const QJsonObject fields = main.object().value(QStringLiteral("fields")).toObject();
 
-    QSettings settings;
-    settings.beginGroup(QStringLiteral("UserDefaults"));
     int saved = 0;
-    for (const Endpoint &endpoint : kEndpoints) {
-        const QString field = QLatin1String(endpoint.field);
-        if (!fields.contains(field))
+    for (const EndpointDocuments::Endpoint &endpoint : EndpointDocuments::endpointTable()) {
+        if (!fields.contains(QLatin1String(endpoint.field)))
             continue;
         const QString settingsKey = QLatin1String(endpoint.settingsKey);
-        QString value = stringValue(fields, field);
-        if (settingsKey == QLatin1String("LoginURL") && !countryLogin.isEmpty())
-            value = countryLogin;
-        else if (settingsKey == QLatin1String("SignUpURL") && !countrySignup.isEmpty())
-            value = countrySignup;
-        if (endpoint.decoded)
+        QString value = EndpointDocuments::rawEndpointValue(endpoint, fields, country);
+        if (endpoint.encoded)
             value = decode(value, m_accountKey);
         if (value.isEmpty()) {
             if (settingsKey == QLatin1String("LoginURL"))
                 qWarning().noquote() << "❌ Failed to decode login API";
             continue;
         }
-        settings.setValue(settingsKey, value);
+        Config::setUserDefault(settingsKey, value);
         ++saved;
         qDebug().noquote() << QStringLiteral("✅ [%1] %2").arg(saved).arg(QLatin1String(endpoint.savedText));
     }
-    settings.endGroup();
 
     qDebug().noquote() << "\n📊 Configuration Summary:";
     qDebug().noquote() << "   Total fields saved:" << saved;
@@ -596,12 +539,9 @@ void APIManager::saveConfiguration(const QString &mainConfig, const QString &cou
 void APIManager::cacheConfiguration(const QString &mainConfig, const QString &countryConfig, const QString &name)
 {
     const QString timestamp = QDateTime::currentDateTime().toString(Qt::ISODate);
-    QSettings settings;
-    settings.beginGroup(QStringLiteral("ConfigCache"));
-    settings.setValue(name + QStringLiteral("_config"), mainConfig);
-    settings.setValue(name + QStringLiteral("_country_config"), countryConfig);
-    settings.setValue(name + QStringLiteral("_timestamp"), timestamp);
-    settings.endGroup();
+    Config::setConfigCache(name, QLatin1String(SettingsKey::ConfigSuffix), mainConfig);
+    Config::setConfigCache(name, QLatin1String(SettingsKey::CountryConfigSuffix), countryConfig);
+    Config::setConfigCache(name, QLatin1String(SettingsKey::TimestampSuffix), timestamp);
     qDebug().noquote() << "💾 Cached" << name << "configuration";
     qDebug().noquote() << "   Timestamp:" << timestamp;
     qDebug().noquote() << "   Config size:" << mainConfig.size() << "bytes";
@@ -626,12 +566,9 @@ bool APIManager::loadCachedConfiguration()
         qDebug().noquote() << "⚠️  No active config set, cannot load from cache";
         return false;
     }
-    QSettings settings;
-    settings.beginGroup(QStringLiteral("ConfigCache"));
-    const QString mainConfig = settings.value(name + QStringLiteral("_config")).toString();
-    const QString countryConfig = settings.value(name + QStringLiteral("_country_config")).toString();
-    const QString timestamp = settings.value(name + QStringLiteral("_timestamp")).toString();
-    settings.endGroup();
+    const QString mainConfig = Config::configCache(name, QLatin1String(SettingsKey::ConfigSuffix));
+    const QString countryConfig = Config::configCache(name, QLatin1String(SettingsKey::CountryConfigSuffix));
+    const QString timestamp = Config::configCache(name, QLatin1String(SettingsKey::TimestampSuffix));
     ConfigSource *source = sourceByName(name);
     if (mainConfig.isEmpty() || countryConfig.isEmpty() || timestamp.isEmpty() || !source) {
         qDebug().noquote() << "⚠️  Incomplete cached data for" << name;
@@ -697,9 +634,8 @@ void APIManager::switchConfig()
         qDebug().noquote() << "✅ Switching to:" << target;
         saveConfiguration(source->mainConfig, source->countryConfig);
         cacheConfiguration(source->mainConfig, source->countryConfig, target);
-        QSettings settings;
-        settings.setValue(QStringLiteral("UserDefaults/activeConfig"), target);
-        settings.setValue(QStringLiteral("UserDefaults/isConfigExist"), true);
+        Config::setActiveConfig(target);
+        Config::setConfigExist(true);
         qDebug().noquote() << "✅ Successfully switched to" << target;
     } else {
         qWarning().noquote() << "❌ No alternative configuration available for switching";

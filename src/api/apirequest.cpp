@@ -11,7 +11,6 @@
 #include <QMetaObject>
 #include <QNetworkInterface>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QSysInfo>
 #include <QThread>
 #include <QTimer>
@@ -35,8 +34,7 @@ constexpr int kConfigWaitMs = 5000;
 
 QString userDefault(const char *key)
 {
-    QSettings settings;
-    return settings.value(QStringLiteral("UserDefaults/") + QLatin1String(key)).toString();
+    return Config::userDefault(QLatin1String(key));
 }
 
 QJsonObject plainObject(const QByteArray &body, bool *isObject = nullptr)
@@ -215,7 +213,7 @@ int ApiRequest::login(const QString &user, const QString &password)
         }
     }
 
-    QString version = QSettings().value(QStringLiteral("app/version")).toString();
+    QString version = Config::appVersion();
     if (version.isEmpty())
         version = QStringLiteral("0.0.0");
     const QString brand = DeviceInfo::computerSystem().manufacturer;
@@ -283,11 +281,8 @@ int ApiRequest::login(const QString &user, const QString &password)
     }
 
     if (response.status == 200 && code != LoginNoResponse && code < 2) {
-        QSettings settings;
-        settings.setValue(QStringLiteral("UserDefaults/jsonData"),
-                          QString::fromUtf8(document.toJson(QJsonDocument::Compact)));
-        settings.setValue(QStringLiteral("UserDefaults/userLoggedInAt"),
-                          QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        Config::setJsonData(QString::fromUtf8(document.toJson(QJsonDocument::Compact)));
+        Config::setUserLoggedInAt(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
         User::instance()->fromLoginResponse(document.object());
         qDebug().noquote() << "✅ Login successful";
     } else {

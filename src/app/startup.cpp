@@ -114,6 +114,11 @@ void wakeUpWindow(QWidget *window)
 
 int runApplication(int &argc, char **argv)
 {
+    // The window draws plain widgets and needs no OpenGL. Left to itself, Qt's X11 platform
+    // loads the GL driver at start (about 48 MB with Mesa's software renderer); a user's own
+    // choice of the variable still wins.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     setIdentity();

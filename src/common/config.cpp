@@ -522,6 +522,11 @@ void Config::clearConfigCache()
     removeGroup(SettingsGroup::ConfigCache);
 }
 
+void Config::setFavoriteFlag()
+{
+    QSettings(QStringLiteral("Quennark Limited"), QStringLiteral("Tavrix")).setValue(QStringLiteral("FAVORITE"), true);
+}
+
 QString Config::appVersion()
 {
     return value(QString(), SettingsKey::AppVersion, QString()).toString();

@@ -246,6 +246,10 @@ public:
     static void setUrlSchemeRegistered(bool registered);
     static QString registeredExecutablePath();
     static void setRegisteredExecutablePath(const QString &path);
+    // The "FAVORITE" flag, kept in a store of its own (organisation "Quennark Limited",
+    // application "Tavrix"): set once the user has starred a server.
+    static void setFavoriteFlag();
+
     // The WireGuard server being connected (root keys, only written).
     static void setWireGuardServer(int vpnServerId, int ipId, int connectionType);
 

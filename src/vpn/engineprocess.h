@@ -59,6 +59,18 @@ private:
     bool m_finishedReported = false;
 };
 
+// A QProcess whose program receives the client's network privilege (engines and the scripts
+// that change routes or the firewall). Other programs are started with a plain QProcess.
+class PrivilegedProcess : public QProcess
+{
+    Q_OBJECT
+public:
+    using QProcess::QProcess;
+
+protected:
+    void setupChildProcess() override;
+};
+
 // Result of a short command run to its end.
 struct CommandResult
 {
@@ -69,7 +81,8 @@ struct CommandResult
 };
 
 // Runs `program` with `arguments` to its end, waiting at most timeoutMs (the program is killed
-// past that). Blocks the calling thread: call it from a pool thread where the wait may be long.
+// past that), with the client's network privilege. Blocks the calling thread: call it from a
+// pool thread where the wait may be long.
 CommandResult runCommand(const QString &program, const QStringList &arguments, int timeoutMs = 30000);
 
 } // namespace Tavrix

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMutex>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextStream>
@@ -18,6 +19,7 @@
 #include <utility>
 
 #include "platform/commandsocket.h"
+#include "platform/privileges.h"
 #include "vpn/enginelog.h"
 #include "vpn/openconnectserver.h"
 #include "vpn/openconnectsession.h"
@@ -151,8 +153,18 @@ QString OpenConnectConnection::dns() const
     return m_dns;
 }
 
+bool OpenConnectConnection::needsNetworkPrivilege(int type)
+{
+    // The proxy engines only listen on loopback; every other engine makes a tunnel device.
+    return type != XRAY_SHADOWSOCKS && type != V2RAY;
+}
+
 int OpenConnectConnection::connect()
 {
+    if (needsNetworkPrivilege(type) && !Privileges::canManageNetwork()) {
+        engineLog(Privileges::missingMessage());
+        return MISSING_PRIVILEGE;
+    }
     switch (type) {
     case OPENVPN:
         return connectOpenVpn();
@@ -466,6 +478,9 @@ void OpenConnectConnection::runSession(quint64 generation)
 {
     emit statusChanged(CONNECTING);
     openconnect_set_reported_os(vpninfo, openConnectReportedOs());
+    // The library runs the tunnel script from this thread; it needs the network privilege.
+    Privileges::passToChildrenOfThisThread();
+    const auto withdraw = qScopeGuard([] { Privileges::stopPassingToChildrenOfThisThread(); });
 
     if (openconnect_obtain_cookie(vpninfo) == 0 && openconnect_make_cstp_connection(vpninfo) == 0) {
         const int dtls = openconnect_setup_dtls(vpninfo, 25);

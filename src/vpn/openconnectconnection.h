@@ -44,8 +44,12 @@ public:
         ALREADY_ACTIVE = 1,      // an OpenConnect session exists
         ALREADY_RUNNING = 2,     // the OpenConnect session thread is still running
         INVALID_CREDENTIALS = 3, // user name or password empty
-        INVALID_SERVER = 4       // no configuration or no server host
+        INVALID_SERVER = 4,      // no configuration or no server host
+        MISSING_PRIVILEGE = 5    // the process may not set up a tunnel (nothing was started)
     };
+
+    // Whether the engine of this server type needs the network administration privilege.
+    static bool needsNetworkPrivilege(int type);
 
     static std::shared_ptr<OpenConnectConnection> instance();
 

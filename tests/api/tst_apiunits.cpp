@@ -1,6 +1,8 @@
 // Pieces of the account API and the configuration bootstrap that need no service.
 
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QtTest>
@@ -8,6 +10,7 @@
 #include "api/apimanager.h"
 #include "api/apirequest.h"
 #include "api/basehttprequest.h"
+#include "api/endpointdocuments.h"
 #include "api/serviceurl.h"
 #include "common/crypto.h"
 #include "messagecapture.h"
@@ -36,6 +39,8 @@ private slots:
     void invalidUrlSendsNothing();
     void callingCode_data();
     void callingCode();
+    void countryDocumentOverridesLogin_data();
+    void countryDocumentOverridesLogin();
 };
 
 void TestApiUnits::timeZoneMapByRegion_data()
@@ -258,6 +263,69 @@ void TestApiUnits::callingCode()
     qputenv("TZ", saved);
     QCOMPARE(result, code);
     QCOMPARE(header, QString::number(code));
+}
+
+// Which login and sign-up addresses reach the store: the country document's, when one names
+// the machine's country, else the main document's. A document for another country, a name
+// without "/" and an empty code must all leave the main document's values.
+void TestApiUnits::countryDocumentOverridesLogin_data()
+{
+    QTest::addColumn<QString>("countryJson");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QString>("login");
+    QTest::addColumn<QString>("signup");
+    const QString doc = QStringLiteral(
+        R"({"documents":[{"name":"projects/x/documents/country/%1","fields":{"login_url":{"stringValue":"L-%1"},)"
+        R"("signup_url":{"stringValue":"%2"}}}]})");
+    QTest::newRow("matching country") << doc.arg(QStringLiteral("DE"), QStringLiteral("S-DE")) << "DE" << true << "L-DE"
+                                      << "S-DE";
+    QTest::newRow("matching, empty signup keeps main")
+        << doc.arg(QStringLiteral("DE"), QString()) << "DE" << true << "L-DE"
+        << "main-signup";
+    QTest::newRow("other country") << doc.arg(QStringLiteral("FR"), QStringLiteral("S-FR")) << "DE" << false
+                                   << "main-login"
+                                   << "main-signup";
+    QTest::newRow("unmapped zone") << doc.arg(QStringLiteral("DE"), QStringLiteral("S-DE")) << "" << false
+                                   << "main-login"
+                                   << "main-signup";
+    QTest::newRow("name without slash") << R"({"documents":[{"name":"DE","fields":{"login_url":{"stringValue":"L"}}}]})"
+                                        << "DE" << true << "L"
+                                        << "main-signup";
+    QTest::newRow("documents not an array") << R"({"documents":{"name":"a/DE"}})"
+                                            << "DE" << false << "main-login"
+                                            << "main-signup";
+}
+
+void TestApiUnits::countryDocumentOverridesLogin()
+{
+    QFETCH(QString, countryJson);
+    QFETCH(QString, code);
+    QFETCH(bool, found);
+    QFETCH(QString, login);
+    QFETCH(QString, signup);
+    const QJsonObject main =
+        QJsonDocument::fromJson(R"({"app_id":{"stringValue":"main-login"},"signup":{"stringValue":"main-signup"}})")
+            .object();
+    const auto country =
+        EndpointDocuments::countryEndpoints(QJsonDocument::fromJson(countryJson.toUtf8()).object(), code);
+    QCOMPARE(country.found, found);
+    QString storedLogin;
+    QString storedSignup;
+    QString storedPricing = QStringLiteral("untouched");
+    for (const auto &endpoint : EndpointDocuments::endpointTable()) {
+        const QString value = EndpointDocuments::rawEndpointValue(endpoint, main, country);
+        if (QLatin1String(endpoint.settingsKey) == QLatin1String("LoginURL"))
+            storedLogin = value;
+        else if (QLatin1String(endpoint.settingsKey) == QLatin1String("SignUpURL"))
+            storedSignup = value;
+        else if (QLatin1String(endpoint.settingsKey) == QLatin1String("pricingOnline"))
+            storedPricing = value;
+    }
+    QCOMPARE(storedLogin, login);
+    QCOMPARE(storedSignup, signup);
+    // A field the main document lacks is not stored at all.
+    QVERIFY(storedPricing.isEmpty());
 }
 
 TAVRIX_TEST_MAIN_CORE(TestApiUnits)

@@ -9,7 +9,9 @@
 // group G, host H, probe ADDR PORT, quit.
 //
 // With "--echo-server ADDR PORT" it is instead a TCP echo server (run in the server
-// namespace on the inside address).
+// namespace on the inside address). With "--split NAME,NAME|none" it applies that split-tunnel
+// selection once and exits; "--split-stop" removes split tunnelling (run these with the
+// client namespace's network but the host's /sys, for the cgroup tree).
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -22,6 +24,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "protection/splittunnelcontrol.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/openconnectserver.h"
 
@@ -117,6 +120,16 @@ int main(int argc, char *argv[])
     const QStringList arguments = app.arguments();
     if (arguments.size() == 4 && arguments.at(1) == QLatin1String("--echo-server"))
         return echoServer(arguments.at(2), quint16(arguments.at(3).toUInt()));
+    if (arguments.size() == 3 && arguments.at(1) == QLatin1String("--split")) {
+        const QString names = arguments.at(2);
+        Tavrix::SplitTunnelControl::apply(names == QLatin1String("none") ? QStringList()
+                                                                         : names.split(QLatin1Char(',')));
+        return 0;
+    }
+    if (arguments.size() == 2 && arguments.at(1) == QLatin1String("--split-stop")) {
+        Tavrix::SplitTunnelControl::shutdown();
+        return 0;
+    }
 
     qInstallMessageHandler(messageHandler);
     sinceConnect.start();

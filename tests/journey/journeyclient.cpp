@@ -5,9 +5,10 @@
 //   STEP <name>          a step reached (SIGNED_OUT, SIGNED_IN, CONNECTED, PROBE_OK, IDLE)
 //   SHOT <file>          a screenshot saved
 //   FAIL <text>          the journey stopped here (exit code 1)
-// Options: --user U --password P, --connect, --type N (server type, 2 by default), --probe ADDR PORT, --screenshots
-// DIR, and
-// --service-arg ARG (repeatable) passed to the development service.
+// Options: --user U --password P, --connect, --type N (server type, 2 by default), --probe ADDR
+// PORT, --screenshots DIR, --service-arg ARG (repeatable) passed to the development service,
+// and --expect-refusal TEXT: the connect press must end in a dialog containing TEXT with
+// nothing started (STEP REFUSED).
 
 #include <QApplication>
 #include <QDir>
@@ -58,8 +59,16 @@ struct Options
     quint16 probePort = 0;
     QString screenshots;
     QStringList serviceArguments;
+    QString expectRefusal;
     int type = 2; // server type to connect to (--type N)
 };
+
+// Title of the last dialog the watcher closed.
+QString &lastDialog()
+{
+    static QString text;
+    return text;
+}
 
 Options parse(const QStringList &arguments)
 {
@@ -78,6 +87,8 @@ Options parse(const QStringList &arguments)
             options.probePort = quint16(arguments.value(++i).toUInt());
         } else if (a == QLatin1String("--screenshots"))
             options.screenshots = arguments.value(++i);
+        else if (a == QLatin1String("--expect-refusal"))
+            options.expectRefusal = arguments.value(++i);
         else if (a == QLatin1String("--type"))
             options.type = arguments.value(++i).toInt();
         else if (a == QLatin1String("--service-arg"))
@@ -95,7 +106,8 @@ void watchDialogs(QObject *context)
         auto *box = qobject_cast<DBox *>(QApplication::activeModalWidget());
         if (!box)
             return;
-        say(QStringLiteral("DIALOG ") + box->findChild<QLabel *>(QStringLiteral("lblTitle"))->text());
+        lastDialog() = box->findChild<QLabel *>(QStringLiteral("lblTitle"))->text();
+        say(QStringLiteral("DIALOG ") + lastDialog());
         QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
     });
     timer->start(100);
@@ -184,6 +196,15 @@ private:
         auto controller = OpenConnectConnection::instance();
         auto *button = page.findChild<QPushButton *>(QStringLiteral("btnConnect"));
         QTest::mouseClick(button, Qt::LeftButton);
+        if (!m_options.expectRefusal.isEmpty()) {
+            if (!waitFor([&] { return lastDialog().contains(m_options.expectRefusal); }, 10000))
+                return fail(QStringLiteral("no refusal, status %1").arg(int(controller->status())));
+            QTest::qWait(500);
+            if (controller->status() != OpenConnectConnection::IDLE)
+                return fail(QStringLiteral("refused, but the controller left idle"));
+            say(QStringLiteral("STEP REFUSED"));
+            return 0;
+        }
         if (!waitFor([&] { return controller->status() == OpenConnectConnection::CONNECTED && page.pageStatus() == 2; },
                      45000))
             return fail(QStringLiteral("no tunnel, status %1").arg(int(controller->status())));

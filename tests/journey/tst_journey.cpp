@@ -5,6 +5,9 @@
 // loopback.
 
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "netns.h"
@@ -31,8 +34,12 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void signInConnectAndDisconnect();
+    void asNormalUser_data();
+    void asNormalUser();
 
 private:
+    QStringList journeyCommand(const QString &program) const;
+
     NetnsLab m_lab;
     std::unique_ptr<OcservServer> m_server;
 };
@@ -57,29 +64,34 @@ void JourneyTest::cleanupTestCase()
     m_lab.down();
 }
 
+QStringList JourneyTest::journeyCommand(const QString &program) const
+{
+    return QStringList{program,
+                       QStringLiteral("--user"),
+                       QStringLiteral("testuser"),
+                       QStringLiteral("--password"),
+                       QStringLiteral("testpass"),
+                       QStringLiteral("--connect"),
+                       QStringLiteral("--probe"),
+                       QString::fromLatin1(NetnsLab::insideAddress),
+                       QString::number(echoPort),
+                       QStringLiteral("--service-arg"),
+                       QStringLiteral("--openconnect-server"),
+                       QStringLiteral("--service-arg"),
+                       QStringLiteral("%1:%2").arg(NetnsLab::serverAddress).arg(OcservServer::port),
+                       QStringLiteral("--service-arg"),
+                       QStringLiteral("--openconnect-user"),
+                       QStringLiteral("--service-arg"),
+                       QStringLiteral("testuser"),
+                       QStringLiteral("--service-arg"),
+                       QStringLiteral("--openconnect-password"),
+                       QStringLiteral("--service-arg"),
+                       QStringLiteral("testpass")};
+}
+
 void JourneyTest::signInConnectAndDisconnect()
 {
-    QStringList command{binProgram(QStringLiteral("tavrix-journey")),
-                        QStringLiteral("--user"),
-                        QStringLiteral("testuser"),
-                        QStringLiteral("--password"),
-                        QStringLiteral("testpass"),
-                        QStringLiteral("--connect"),
-                        QStringLiteral("--probe"),
-                        QString::fromLatin1(NetnsLab::insideAddress),
-                        QString::number(echoPort),
-                        QStringLiteral("--service-arg"),
-                        QStringLiteral("--openconnect-server"),
-                        QStringLiteral("--service-arg"),
-                        QStringLiteral("%1:%2").arg(NetnsLab::serverAddress).arg(OcservServer::port),
-                        QStringLiteral("--service-arg"),
-                        QStringLiteral("--openconnect-user"),
-                        QStringLiteral("--service-arg"),
-                        QStringLiteral("testuser"),
-                        QStringLiteral("--service-arg"),
-                        QStringLiteral("--openconnect-password"),
-                        QStringLiteral("--service-arg"),
-                        QStringLiteral("testpass")};
+    QStringList command = journeyCommand(binProgram(QStringLiteral("tavrix-journey")));
     const QString shots = qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR");
     if (!shots.isEmpty())
         command << QStringLiteral("--screenshots") << shots;
@@ -101,6 +113,77 @@ void JourneyTest::signInConnectAndDisconnect()
     QVERIFY2(!text.contains(QLatin1String("\nDIALOG ")),
              qPrintable(text.section(QLatin1String("\nDIALOG "), 1).left(200)));
     // The tunnel is gone again.
+    QVERIFY(!m_lab.clientIp({QStringLiteral("link")}).contains(QLatin1String("tun")));
+}
+
+// The client as an ordinary user: with the network capability on its file it signs in,
+// connects and carries traffic; without it, the connect press says what is missing and starts
+// nothing. The client's folder is copied so that the capability stays on our copy.
+void JourneyTest::asNormalUser_data()
+{
+    QTest::addColumn<bool>("capability");
+    QTest::newRow("with cap_net_admin") << true;
+    QTest::newRow("without capability") << false;
+}
+
+void JourneyTest::asNormalUser()
+{
+    QFETCH(bool, capability);
+    if (QStandardPaths::findExecutable(QStringLiteral("setcap")).isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("useradd")).isEmpty())
+        QSKIP("setcap, setpriv or useradd is missing");
+
+    const QString user = QStringLiteral("tvxj%1").arg(QCoreApplication::applicationPid());
+    QByteArray output;
+    if (TavrixTest::runProgram(QStringLiteral("id"), {user}, &output) != 0)
+        QCOMPARE(TavrixTest::runProgram(QStringLiteral("useradd"),
+                                        {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
+                                         QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"), user},
+                                        &output),
+                 0);
+    const auto removeUser = qScopeGuard([&] { TavrixTest::runProgram(QStringLiteral("userdel"), {user}); });
+
+    // A world-readable place for the copy, and a home the user owns.
+    QTemporaryDir top(QStringLiteral("/tmp/tavrix-user-XXXXXX"));
+    QVERIFY(top.isValid());
+    QFile::setPermissions(top.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                          QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    const QString bin = top.path() + QStringLiteral("/bin");
+    const QString home = top.path() + QStringLiteral("/home");
+    QDir().mkpath(home);
+    QCOMPARE(TavrixTest::runProgram(QStringLiteral("cp"), {QStringLiteral("-a"), binProgram(QString()), bin}), 0);
+    QCOMPARE(TavrixTest::runProgram(QStringLiteral("chown"), {QStringLiteral("-R"), user, home}), 0);
+    const QString client = bin + QStringLiteral("/tavrix-journey");
+    if (capability)
+        QCOMPARE(TavrixTest::runProgram(QStringLiteral("setcap"), {QStringLiteral("cap_net_admin+ep"), client}), 0);
+
+    QStringList command{QStringLiteral("setpriv"),
+                        QStringLiteral("--reuid=") + user,
+                        QStringLiteral("--regid=") + user,
+                        QStringLiteral("--clear-groups"),
+                        QStringLiteral("env"),
+                        QStringLiteral("HOME=") + home,
+                        QStringLiteral("TMPDIR=") + home,
+                        QStringLiteral("TAVRIX_BIN_DIR=") + bin,
+                        QStringLiteral("QT_QPA_PLATFORM=offscreen")};
+    command += journeyCommand(client);
+    if (!capability)
+        command << QStringLiteral("--expect-refusal") << QStringLiteral("CAP_NET_ADMIN");
+    const int code = m_lab.exec(m_lab.clientNs(), command, &output, 150000);
+    const QString text = QString::fromUtf8(output);
+    if (code != 0)
+        qWarning().noquote() << text.right(6000);
+    QStringList steps;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("STEP ")))
+            steps << line.mid(5);
+    }
+    if (capability)
+        QCOMPARE(steps, (QStringList{"SIGNED_OUT", "SIGNED_IN", "CONNECTED", "PROBE_OK", "IDLE"}));
+    else
+        QCOMPARE(steps, (QStringList{"SIGNED_OUT", "SIGNED_IN", "REFUSED"}));
+    QCOMPARE(code, 0);
     QVERIFY(!m_lab.clientIp({QStringLiteral("link")}).contains(QLatin1String("tun")));
 }
 

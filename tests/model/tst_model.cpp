@@ -291,7 +291,7 @@ private slots:
 
     void loginReply()
     {
-        QFile file(QFINDTESTDATA("login-reply.json"));
+        QFile file(qEnvironmentVariable("TAVRIX_SOURCE_DIR") + QStringLiteral("/tests/model/login-reply.json"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray reply = file.readAll();
         User user;

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QSettings>
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <QtConcurrent>
@@ -15,6 +14,7 @@
 #include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
+#include "platform/privileges.h"
 #include "ui/dbox.h"
 #include "ui/killswitchscript.h"
 #include "ui/servers/fastestserverbutton.h"
@@ -170,7 +170,7 @@ void ConnectPage::buildUi()
 
 void ConnectPage::requestConnect(bool switchServer)
 {
-    if (switchServer && m_pageStatus != 0)
+    if (switchServer && m_pageStatus != OpenConnectConnection::IDLE)
         m_reconnectPending = true;
     btnConnect_clicked();
 }
@@ -180,7 +180,7 @@ void ConnectPage::btnConnect_clicked()
     if (m_role == Role::Detached)
         return;
     auto controller = OpenConnectConnection::instance();
-    if (m_pageStatus != 0) {
+    if (m_pageStatus != OpenConnectConnection::IDLE) {
         controller->disconnectVpn();
         return;
     }
@@ -218,6 +218,11 @@ void ConnectPage::btnConnect_clicked()
     }
 
     config->load();
+    // Without the privilege nothing may half-start: not even the firewall reset.
+    if (OpenConnectConnection::needsNetworkPrivilege(type) && !Privileges::canManageNetwork()) {
+        showMessage(Privileges::missingMessage(), QStringLiteral("Ok"));
+        return;
+    }
     if (config->killSwitch())
         runKillSwitchScript(false);
 
@@ -234,6 +239,9 @@ void ConnectPage::btnConnect_clicked()
         break;
     case OpenConnectConnection::INVALID_SERVER:
         showMessage(QStringLiteral("Invalid server"));
+        break;
+    case OpenConnectConnection::MISSING_PRIVILEGE:
+        showMessage(Privileges::missingMessage(), QStringLiteral("Ok"));
         break;
     default:
         break;
@@ -267,12 +275,12 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
 {
     switch (status) {
     case OpenConnectConnection::CONNECTING:
-        m_pageStatus = 1;
+        m_pageStatus = OpenConnectConnection::CONNECTING;
         m_btnConnect->setIcon(QIcon(QStringLiteral(":/assets/disconnected.png")));
         m_animationTimer.start();
         break;
     case OpenConnectConnection::IDLE: {
-        m_pageStatus = 0;
+        m_pageStatus = OpenConnectConnection::IDLE;
         m_btnConnect->setIcon(QIcon(QStringLiteral(":/assets/disconnected.png")));
         m_statsWidget->hide();
         m_statsTimer.stop();
@@ -288,14 +296,12 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
         break;
     }
     case OpenConnectConnection::CONNECTED:
-        m_pageStatus = 2;
+        m_pageStatus = OpenConnectConnection::CONNECTED;
         m_btnConnect->setIcon(QIcon(QStringLiteral(":/assets/connected.png")));
         m_statsWidget->show();
         m_statsTimer.start();
         m_animationTimer.stop();
-        if (QSettings(QStringLiteral("Quennark"), QStringLiteral("TavrixVPN"))
-                .value(QStringLiteral("UserDefaults/isSplitTunnelEnabled"), false)
-                .toBool())
+        if (Config::isSplitTunnelEnabled())
             emit coonnectToSplitTunnel();
         break;
     default:
@@ -314,7 +320,7 @@ void ConnectPage::refreshInformation()
 void ConnectPage::showProtection(bool store)
 {
     auto config = Config::instance();
-    const bool connected = m_pageStatus == 2;
+    const bool connected = m_pageStatus == OpenConnectConnection::CONNECTED;
     if (connected) {
         const IPBundlePtr bundle = User::instance()->activeBundle();
         if (bundle)
@@ -363,7 +369,7 @@ void ConnectPage::lookUpPublicIp()
         m_ipLookupAgain = true;
         return;
     }
-    m_lookupThroughTunnel = m_pageStatus == 2;
+    m_lookupThroughTunnel = m_pageStatus == OpenConnectConnection::CONNECTED;
     // The lookup waits on the network: keep it off the GUI thread.
     std::shared_ptr<ApiRequest> api = m_api;
     m_ipLookup.setFuture(QtConcurrent::run([api] { return api->publicIp(); }));
@@ -377,7 +383,7 @@ void ConnectPage::onPublicIpFound()
         m_ipLookupAgain = false;
         lookUpPublicIp();
     }
-    if (m_pageStatus != 2) {
+    if (m_pageStatus != OpenConnectConnection::CONNECTED) {
         if (m_publicIp.isEmpty())
             m_lblSelectionIp->setText(QStringLiteral("IP address unavailable"));
         else if (!m_publicIpThroughTunnel)
@@ -428,16 +434,16 @@ void ConnectPage::showEvent(QShowEvent *event)
 
 void ConnectPage::refreshVersion()
 {
-    const QString version = QSettings(QStringLiteral("Quennark"), QStringLiteral("TavrixVPN"))
-                                .value(QStringLiteral("app/version"), QStringLiteral("0.0.0"))
-                                .toString();
+    QString version = Config::appVersion();
+    if (version.isEmpty())
+        version = QStringLiteral("0.0.0");
     m_lblVersion->setText(QStringLiteral("Version: ") + version);
 }
 
 void ConnectPage::paintEvent(QPaintEvent *event)
 {
     QWidget::paintEvent(event);
-    if (m_pageStatus != 1 && m_pageStatus != 2)
+    if (m_pageStatus != OpenConnectConnection::CONNECTING && m_pageStatus != OpenConnectConnection::CONNECTED)
         return;
 
     const QPoint origin = m_btnConnect->mapTo(this, QPoint(0, 0));
@@ -452,7 +458,7 @@ void ConnectPage::paintEvent(QPaintEvent *event)
     int start = 0;
     int span = 0;
     qreal width = 0;
-    if (m_pageStatus == 1) {
+    if (m_pageStatus == OpenConnectConnection::CONNECTING) {
         square = QRectF(x - 2, y - 4, h + 8, h + 8);
         gradient = QConicalGradient(square.center(), m_ringAngle);
         gradient.setColorAt(0, kBrandRed);

@@ -79,7 +79,7 @@ private:
     void offerUpgrade();
 
     const Role m_role;
-    int m_pageStatus = 0;
+    OpenConnectConnection::Status m_pageStatus = OpenConnectConnection::IDLE;
     bool m_reconnectPending = false;
     double m_ringAngle = 360.0;
     QString m_publicIp;

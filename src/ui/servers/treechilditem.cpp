@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QSettings>
 
 #include "common/config.h"
 #include "common/user.h"
@@ -117,7 +116,7 @@ void TreeChildItem::on_btnFavorite_clicked()
     QPointer<Dialog> popup = m_popup;
     popup->exec();
 
-    QSettings(QStringLiteral("Quennark Limited"), QStringLiteral("Tavrix")).setValue(QStringLiteral("FAVORITE"), true);
+    Config::setFavoriteFlag();
     if (self)
         emit favoriteButtonClick();
 }
