@@ -247,8 +247,14 @@ int main(int argc, char *argv[])
     runClient(lab, server, false, seconds, &ignored);
     runCli(lab, server, false, seconds, &ignored);
     for (int rep = 0; rep < reps; ++rep) {
-        runClient(lab, server, true, seconds, &client);
-        runCli(lab, server, true, seconds, &cli);
+        // Alternating the order, so a load that drifts within a rep favours neither.
+        if (rep % 2 == 0) {
+            runClient(lab, server, true, seconds, &client);
+            runCli(lab, server, true, seconds, &cli);
+        } else {
+            runCli(lab, server, true, seconds, &cli);
+            runClient(lab, server, true, seconds, &client);
+        }
         out << "rep " << rep + 1 << "/" << reps << " done\n";
         out.flush();
     }
