@@ -156,12 +156,25 @@ QString tokenSummary(const httplib::Request &req)
              fresh ? QStringLiteral("valid") : QStringLiteral("expired"));
 }
 
+ServerCatalog::Options catalogOptions(const DevServer::Options &options)
+{
+    ServerCatalog::Options catalog;
+    catalog.openConnectServer = options.openConnectServer;
+    catalog.caPem = options.certificate.pem;
+    catalog.shadowsocksServer = options.shadowsocksServer;
+    catalog.shadowsocksPassword = options.shadowsocksPassword;
+    catalog.vmessServer = options.vmessServer;
+    catalog.vmessId = options.vmessId;
+    catalog.openVpnServer = options.openVpnServer;
+    catalog.openVpnCaPem = options.openVpnCaPem;
+    return catalog;
+}
+
 } // namespace
 
 DevServer::DevServer(const Options &options)
     : m_options(options)
-    , m_catalog(ServerCatalog::Options{options.openConnectServer, options.certificate.pem, options.openVpnServer,
-                                       options.openVpnCaPem})
+    , m_catalog(catalogOptions(options))
     , m_api(m_accounts, m_catalog)
 {
     if (!options.openConnectUser.isEmpty())

@@ -35,6 +35,10 @@ public:
         QString openConnectPassword;
         QString openVpnServer;
         QString openVpnCaPem;
+        QString shadowsocksServer; // HOST:PORT of a real ss-server (chacha20-ietf-poly1305)
+        QString shadowsocksPassword;
+        QString vmessServer; // HOST:PORT of a real VMess server (TCP)
+        QString vmessId;
     };
 
     explicit DevServer(const Options &options);

@@ -32,7 +32,16 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("tavrix-devservice"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Local development service of the TavrixVPN client"));
+    parser.setApplicationDescription(
+        QStringLiteral("Local development service of the TavrixVPN client: the configuration documents and the\n"
+                       "account API over HTTPS on loopback, with a self-signed certificate.\n"
+                       "\n"
+                       "Test switches (HTTP, on the same origin):\n"
+                       "  POST /__control/set       path=P (exact, or a prefix ending in *) mode=M, where M is\n"
+                       "                            normal, down, slow, never, empty, malformed, status or body;\n"
+                       "                            status=N (status, body), delay_ms=N (slow), message=T, body=B\n"
+                       "  POST /__control/reset     every path back to normal, accounts and request log reset\n"
+                       "  GET  /__control/requests  the requests received so far, as JSON"));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("host"), QStringLiteral("Address to listen on."), QStringLiteral("host"),
                       QStringLiteral("127.0.0.1")});
@@ -50,7 +59,31 @@ int main(int argc, char *argv[])
                       QStringLiteral("host:port")});
     parser.addOption({QStringLiteral("openvpn-ca"), QStringLiteral("CA certificate (PEM) of that OpenVPN server."),
                       QStringLiteral("file")});
-    parser.process(app);
+    parser.addOption({QStringLiteral("shadowsocks-server"),
+                      QStringLiteral("Address of a real Shadowsocks server (chacha20-ietf-poly1305) for the "
+                                     "Shadowsocks entries."),
+                      QStringLiteral("host:port")});
+    parser.addOption({QStringLiteral("shadowsocks-password"), QStringLiteral("Password of that server."),
+                      QStringLiteral("password")});
+    parser.addOption({QStringLiteral("vmess-server"),
+                      QStringLiteral("Address of a real VMess server (TCP) for the V2Ray entries."),
+                      QStringLiteral("host:port")});
+    parser.addOption({QStringLiteral("vmess-id"), QStringLiteral("User id on that server."), QStringLiteral("uuid")});
+    // Unknown options are a usage error (2), not a start with defaults.
+    if (!parser.parse(app.arguments())) {
+        std::fprintf(stderr, "tavrix-devservice: %s\n\n%s", qPrintable(parser.errorText()),
+                     qPrintable(parser.helpText()));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tavrix-devservice: unexpected argument %s\n\n%s",
+                     qPrintable(parser.positionalArguments().first()), qPrintable(parser.helpText()));
+        return 2;
+    }
 
     bool portOk = false;
     const int port = parser.value(QStringLiteral("port")).toInt(&portOk);
@@ -90,6 +123,10 @@ int main(int argc, char *argv[])
         options.openVpnServer = parser.value(QStringLiteral("openvpn-server"));
         options.openVpnCaPem = QString::fromLatin1(ca.readAll());
     }
+    options.shadowsocksServer = parser.value(QStringLiteral("shadowsocks-server"));
+    options.shadowsocksPassword = parser.value(QStringLiteral("shadowsocks-password"));
+    options.vmessServer = parser.value(QStringLiteral("vmess-server"));
+    options.vmessId = parser.value(QStringLiteral("vmess-id"));
 
     DevServer server(options);
     if (!server.bind(&error)) {
@@ -100,9 +137,10 @@ int main(int argc, char *argv[])
     std::printf("LISTENING %s\n", qPrintable(server.origin()));
     std::printf("CA %s\n", qPrintable(options.certificate.certPath));
     std::printf("Demo accounts (e-mail / password):\n");
+    // Padded by characters, not bytes: passwords may be non-ASCII.
     for (const Tavrix::Dev::Account &a : server.accounts().demoAccounts())
-        std::printf("  %-26s %-16s %s\n", a.email.toUtf8().constData(), a.password.toUtf8().constData(),
-                    a.note.toUtf8().constData());
+        std::printf("  %s %s %s\n", a.email.leftJustified(26).toUtf8().constData(),
+                    a.password.leftJustified(16).toUtf8().constData(), a.note.toUtf8().constData());
     std::printf("Vouchers: TAVRIX-30DAYS, TAVRIX-1YEAR (TAVRIX-USED is spent)\n");
     std::printf("Clients: TAVRIXVPN_SERVICE_URL=%s TAVRIXVPN_SERVICE_CA=%s\n", qPrintable(server.origin()),
                 qPrintable(options.certificate.certPath));

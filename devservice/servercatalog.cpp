@@ -178,6 +178,27 @@ QString shadowsocksConfig(const QString &seed)
     return QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact));
 }
 
+// A whole engine configuration for a real VMess server over plain TCP (the demo lab).
+QString vmessTcpConfig(const QString &server, const QString &id)
+{
+    const QJsonObject user{{QStringLiteral("id"), id},
+                           {QStringLiteral("alterId"), 0},
+                           {QStringLiteral("security"), QStringLiteral("auto")}};
+    const QJsonObject vnext{{QStringLiteral("address"), server.section(QLatin1Char(':'), 0, 0)},
+                            {QStringLiteral("port"), server.section(QLatin1Char(':'), 1, 1).toInt()},
+                            {QStringLiteral("users"), QJsonArray{user}}};
+    QJsonObject config = QJsonDocument::fromJson(v2rayConfig(QString(), QString()).toUtf8()).object();
+    const QJsonObject proxy{
+        {QStringLiteral("tag"), QStringLiteral("proxy")},
+        {QStringLiteral("protocol"), QStringLiteral("vmess")},
+        {QStringLiteral("settings"), QJsonObject{{QStringLiteral("vnext"), QJsonArray{vnext}}}},
+        {QStringLiteral("streamSettings"), QJsonObject{{QStringLiteral("network"), QStringLiteral("tcp")}}}};
+    QJsonArray outbounds = config.value(QStringLiteral("outbounds")).toArray();
+    outbounds.replace(0, proxy);
+    config[QStringLiteral("outbounds")] = outbounds;
+    return QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact));
+}
+
 } // namespace
 
 ServerCatalog::ServerCatalog(const Options &options)
@@ -298,9 +319,17 @@ QJsonObject ServerCatalog::makeEntry(int type, const QString &protocol, int coun
     case 4:
         ip = host + QStringLiteral(":8388");
         config = shadowsocksConfig(seed);
+        if (!m_options.shadowsocksServer.isEmpty()) {
+            ip = m_options.shadowsocksServer;
+            config = QString::fromUtf8(
+                QJsonDocument(QJsonObject{{QStringLiteral("method"), QStringLiteral("chacha20-ietf-poly1305")},
+                                          {QStringLiteral("password"), m_options.shadowsocksPassword}})
+                    .toJson(QJsonDocument::Compact));
+        }
         break;
     case 6:
-        config = v2rayConfig(host, seed);
+        config = m_options.vmessServer.isEmpty() ? v2rayConfig(host, seed)
+                                                 : vmessTcpConfig(m_options.vmessServer, m_options.vmessId);
         break;
     case 7:
         ip = host + QStringLiteral(":443");

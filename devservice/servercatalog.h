@@ -21,6 +21,12 @@ public:
         QString caPem;             // CA block of the OpenVPN profiles
         QString openVpnServer;     // HOST:PORT (UDP) for every type-1 entry; empty: benchmarking range
         QString openVpnCaPem;      // CA of that server, for its profiles
+        // Real proxy servers for the type-4 (Shadowsocks) and type-6 (V2Ray VMess over TCP)
+        // entries; empty: benchmarking range with made-up secrets.
+        QString shadowsocksServer; // HOST:PORT
+        QString shadowsocksPassword;
+        QString vmessServer; // HOST:PORT
+        QString vmessId;
     };
 
     explicit ServerCatalog(const Options &options);

@@ -27,6 +27,9 @@ public:
         // No sign-in address could be had, even after fetching the configuration.
         LoginNoUrl = 9
     };
+    // True when login() got an answer from the service that refuses these credentials (a
+    // "response_code" of 2 or more), as opposed to no answer at all.
+    static bool isCredentialRefusal(int loginResult) { return loginResult >= 2 && loginResult != LoginNoUrl; }
     // signUp()
     enum SignUpResult { SignUpSuccess = 0, SignUpFailed = 1, SignUpRefused = 3, SignUpNoNetwork = 4 };
     // forgotPassword()

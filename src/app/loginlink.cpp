@@ -36,6 +36,11 @@ QString maskLoginLinkSecrets(const QString &text)
     return masked;
 }
 
+bool isLoginLink(const QString &text)
+{
+    return text.startsWith(QStringLiteral("tavrixvpn://"), Qt::CaseInsensitive);
+}
+
 LoginLink parseLoginLink(const QString &text)
 {
     LoginLink link;
@@ -43,7 +48,7 @@ LoginLink parseLoginLink(const QString &text)
         return link;
     qDebug().noquote() << "Processing URL scheme input:" << maskLoginLinkSecrets(text);
 
-    if (!text.startsWith(QStringLiteral("tavrixvpn://"), Qt::CaseInsensitive)) {
+    if (!isLoginLink(text)) {
         qWarning().noquote() << "Invalid URL scheme format, expected: tavrixvpn://...";
         link.kind = LoginLink::Kind::NotALoginLink;
         return link;

@@ -22,6 +22,9 @@ struct LoginLink
     bool passwordValid = false;
 };
 
+// True when text is meant as a login link (the "tavrixvpn://" scheme, in any case).
+bool isLoginLink(const QString &text);
+
 // Parses and checks a link, logging each step. The password never reaches the log.
 LoginLink parseLoginLink(const QString &text);
 

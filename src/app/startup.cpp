@@ -19,11 +19,13 @@
 #include "common/config.h"
 #include "log/filelogger.h"
 #include "platform/quitsignal.h"
+#include "protection/splittunnelcontrol.h"
 #include "ui/dbox.h"
 #include "ui/mainwindow.h"
 #include "ui/msgbox.h"
 #include "ui/servers/connectpage.h"
 #include "vpn/openconnectconnection.h"
+#include "vpn/xrayengine.h"
 
 namespace Tavrix {
 
@@ -112,8 +114,71 @@ void wakeUpWindow(QWidget *window)
     qDebug().noquote() << "  Window brought to front";
 }
 
+namespace {
+
+const char *const usageText = "Usage: tavrixvpn [tavrixvpn://login?authenticate=EMAIL&value=PASSWORD]\n"
+                              "The TavrixVPN client. With a login link it signs in with the link's account; when the\n"
+                              "client already runs, the link is handed to it.\n"
+                              "  --help     this text\n"
+                              "  --version  the version\n"
+                              "Qt's own options (-platform, -style, -display, ...) are accepted too.\n";
+
+// Options Qt's application object takes for itself.
+bool isQtOption(const QByteArray &option)
+{
+    static const QList<QByteArray> known = {"-platform",
+                                            "-platformpluginpath",
+                                            "-platformtheme",
+                                            "-plugin",
+                                            "-qwindowgeometry",
+                                            "-qwindowicon",
+                                            "-qwindowtitle",
+                                            "-reverse",
+                                            "-session",
+                                            "-style",
+                                            "-stylesheet",
+                                            "-widgetcount",
+                                            "-display",
+                                            "-geometry",
+                                            "-name",
+                                            "-title",
+                                            "-visual",
+                                            "-nograb",
+                                            "-dograb",
+                                            "-sync",
+                                            "-qmljsdebugger"};
+    return known.contains(option.split('=').first());
+}
+
+// -1: go on; otherwise the exit code. Runs before any display is opened.
+int handleCommandLine(int argc, char **argv)
+{
+    if (argc < 2)
+        return -1;
+    const QByteArray first = argv[1];
+    if (first == "--help" || first == "-h" || first == "-?" || first == "/?") {
+        fputs(usageText, stdout);
+        return 0;
+    }
+    if (first == "--version" || first == "-v") {
+        printf("TavrixVPN %s\n", qPrintable(appVersion));
+        return 0;
+    }
+    if (first.startsWith('-') && !isQtOption(first)) {
+        fprintf(stderr, "tavrixvpn: unknown option %s\n%s", first.constData(), usageText);
+        return 2;
+    }
+    return -1;
+}
+
+} // namespace
+
 int runApplication(int &argc, char **argv)
 {
+    const int early = handleCommandLine(argc, argv);
+    if (early >= 0)
+        return early;
+
     // The window draws plain widgets and needs no OpenGL. Left to itself, Qt's X11 platform
     // loads the GL driver at start (about 48 MB with Mesa's software renderer); a user's own
     // choice of the variable still wins.
@@ -124,24 +189,31 @@ int runApplication(int &argc, char **argv)
     setIdentity();
 
     QtSingleApplication app(argc, argv, true);
-    // A second start only wakes the first one: it must not rewrite the shared log under it.
-    openFileLog(!app.isRunning());
+
+    if (app.isRunning()) {
+        // The running instance owns the log file: this process only talks on standard error.
+        // A login link (a sign-in coming back from the browser) is handed over; anything
+        // else only wakes the window.
+        const QString argument = argc > 1 ? QString::fromUtf8(argv[1]) : QString();
+        const bool forwardLink = isLoginLink(argument);
+        qDebug().noquote() << "Starting Tavrix VPN" << appVersion;
+        qDebug().noquote() << (forwardLink ? "Application is already running, handing the login link to it"
+                                           : "Application is already running, waking existing instance");
+        app.sendMessage(forwardLink ? argument : wakeUpMessage, wakeUpTimeoutMs);
+        return 0;
+    }
+
+    openFileLog(true);
 
     qDebug().noquote() << frameLine;
     qDebug().noquote() << "Starting Tavrix VPN" << appVersion;
     qDebug().noquote() << frameLine;
 
-    if (app.isRunning()) {
-        qDebug().noquote() << "Application is already running, waking existing instance";
-        app.sendMessage(wakeUpMessage, wakeUpTimeoutMs);
-        closeFileLogging();
-        return 0;
-    }
-
     qDebug().noquote() << "\n--- Configuration Management ---";
     std::shared_ptr<OpenConnectConnection> controller = OpenConnectConnection::instance();
     OpenConnectConnection::initTls();
     Config::instance()->load();
+    Xray::clearStaleSystemProxy();
     // Before any page makes its own network manager: a development service's CA
     // (TAVRIXVPN_SERVICE_CA) must be in the default TLS configuration they copy.
     ServiceUrl::trustServiceCertificate();
@@ -178,9 +250,12 @@ int runApplication(int &argc, char **argv)
     MsgBox::setParentWindow(window.get());
     DBox::setParentWindow(window.get());
 
-    QWidget *windowPtr = window.get();
-    QObject::connect(&app, &QtSingleApplication::messageReceived, windowPtr,
-                     [windowPtr](const QString &) { wakeUpWindow(windowPtr); });
+    MainWindow *windowPtr = window.get();
+    QObject::connect(&app, &QtSingleApplication::messageReceived, windowPtr, [windowPtr](const QString &message) {
+        wakeUpWindow(windowPtr);
+        if (isLoginLink(message))
+            windowPtr->onLoginLinkReceived(message);
+    });
 
     // One connect page object without a parent, installed as an event filter on the
     // application; it passes every event on, is never shown and makes no connections.
@@ -204,6 +279,8 @@ int runApplication(int &argc, char **argv)
     Config::instance()->save();
     qDebug().noquote() << "Configuration saved";
     qDebug().noquote() << "Exit code:" << code;
+    // Applications chosen to bypass the tunnel go back into it when the client ends.
+    SplitTunnelControl::shutdown();
     closeFileLogging();
     detachedConnectPage.reset();
     window.reset();

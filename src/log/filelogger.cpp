@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "platform/paths.h"
+#include "platform/privatefiles.h"
 
 namespace Tavrix {
 
@@ -142,9 +143,11 @@ bool initFileLogging(const QString &path)
     else
         fprintf(stderr, "Creating new log file...\n");
 
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    // Owner-only: the log names the account, its addresses and DNS servers.
+    QString error;
+    if (!openOwnerOnlyForAppend(*file, &error)) {
         fprintf(stderr, "ERROR: Failed to open log file: %s\n", path.toLocal8Bit().constData());
-        fprintf(stderr, "Error: %s\n", file->errorString().toLocal8Bit().constData());
+        fprintf(stderr, "Error: %s\n", error.toLocal8Bit().constData());
         return false;
     }
     fprintf(stderr, "Log file opened successfully!\n\n");

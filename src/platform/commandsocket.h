@@ -21,8 +21,10 @@ const char *openConnectReportedOs();
 // lives in the application directory.
 const char *tunScriptName();
 
-// What the library is given to run that script (UTF-8 path in). The library hands it to the
-// system's command interpreter, so it must stay one word whatever folder the client is in.
-std::string tunScriptCommand(const std::string &scriptPath);
+// What the library is given to run that script (UTF-8 paths in). The library hands it to the
+// system's command interpreter, so the path must stay one word whatever folder the client is
+// in. logFolder, when given, is the session's private folder the script keeps its log in,
+// handed over in the script's environment as TAVRIXVPN_LOG_DIR.
+std::string tunScriptCommand(const std::string &scriptPath, const std::string &logFolder = std::string());
 
 } // namespace Tavrix

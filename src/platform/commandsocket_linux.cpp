@@ -55,12 +55,13 @@ const char *tunScriptName()
     return "vpnc-script";
 }
 
-std::string tunScriptCommand(const std::string &scriptPath)
+namespace {
+
+// One shell word, taken literally whatever it contains.
+std::string shellQuoted(const std::string &text)
 {
-    // The library runs "/bin/sh -c <command>": quote the path so that spaces and shell
-    // characters in the installation folder are taken literally.
     std::string quoted = "'";
-    for (const char c : scriptPath) {
+    for (const char c : text) {
         if (c == '\'')
             quoted += "'\\''";
         else
@@ -68,6 +69,18 @@ std::string tunScriptCommand(const std::string &scriptPath)
     }
     quoted += '\'';
     return quoted;
+}
+
+} // namespace
+
+std::string tunScriptCommand(const std::string &scriptPath, const std::string &logFolder)
+{
+    // The library runs "/bin/sh -c <command>": quote the paths so that spaces and shell
+    // characters in the installation folder are taken literally.
+    std::string command;
+    if (!logFolder.empty())
+        command = "TAVRIXVPN_LOG_DIR=" + shellQuoted(logFolder) + " ";
+    return command + shellQuoted(scriptPath);
 }
 
 } // namespace Tavrix

@@ -27,9 +27,12 @@ const char *tunScriptName()
     return "vpnc-script.js";
 }
 
-std::string tunScriptCommand(const std::string &scriptPath)
+std::string tunScriptCommand(const std::string &scriptPath, const std::string &logFolder)
 {
-    // The library quotes the script itself when it hands it to the script host.
+    // The library quotes the script itself when it hands it to the script host, which takes
+    // no environment here: the script logs below the user's own %TEMP%, which other users
+    // cannot enter.
+    (void)logFolder;
     return scriptPath;
 }
 

@@ -23,6 +23,20 @@ QString enginePath(const QString &windowsName)
     return QDir(QCoreApplication::applicationDirPath()).filePath(windowsName);
 }
 
+bool startDetached(const QString &windowsName, const QStringList &arguments, const QString &outputFile, qint64 *pid,
+                   QString *error)
+{
+    QProcess engine;
+    engine.setProgram(enginePath(windowsName));
+    engine.setArguments(arguments);
+    engine.setStandardOutputFile(outputFile);
+    engine.setStandardErrorFile(outputFile, QIODevice::Append);
+    if (engine.startDetached(pid))
+        return true;
+    *error = engine.errorString();
+    return false;
+}
+
 QList<qint64> find(const QString &windowsName)
 {
     QProcess tasklist;
@@ -39,6 +53,11 @@ QList<qint64> find(const QString &windowsName)
             found.append(fields.at(1).toLongLong());
     }
     return found;
+}
+
+bool isRunning(const QString &windowsName, qint64 pid)
+{
+    return pid > 0 && find(windowsName).contains(pid);
 }
 
 QString describe(const QString &windowsName)

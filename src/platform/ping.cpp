@@ -1,5 +1,7 @@
 #include "platform/ping.h"
 
+#include <QDebug>
+#include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -8,9 +10,27 @@
 namespace Tavrix {
 namespace Ping {
 
-void start(QProcess &process, const QString &host)
+bool isValidHost(const QString &host)
 {
+    if (host.isEmpty() || host.startsWith(QLatin1Char('-')))
+        return false;
+    QHostAddress address;
+    if (address.setAddress(host))
+        return true;
+    // Labels of letters, digits and inner hyphens, dot-separated, at most 253 characters.
+    static const QRegularExpression name(QStringLiteral("^(?=.{1,253}$)[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
+                                                        "(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*\\.?$"));
+    return name.match(host).hasMatch();
+}
+
+bool start(QProcess &process, const QString &host)
+{
+    if (!isValidHost(host)) {
+        qWarning().noquote() << "ping: refusing host" << host.left(64);
+        return false;
+    }
     process.start(program(), arguments(host));
+    return true;
 }
 
 int averageMs(const QString &output)

@@ -14,8 +14,14 @@ namespace Ping {
 QString program();
 QStringList arguments(const QString &host);
 
-// Starts the program for host on process (program and arguments set here).
-void start(QProcess &process, const QString &host);
+// True for an IPv4 or IPv6 address or a DNS host name. The host comes from the service and
+// becomes a command-line argument: anything else (a leading "-", blanks, shell or option
+// characters) is refused.
+bool isValidHost(const QString &host);
+
+// Starts the program for host on process (program and arguments set here). Refuses an
+// invalid host: returns false and starts nothing.
+bool start(QProcess &process, const QString &host);
 
 // Average round trip in whole milliseconds from either summary form, or -1 when the output
 // holds neither (host unreachable, output cut short).

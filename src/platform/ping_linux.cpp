@@ -11,9 +11,14 @@ QString program()
 QStringList arguments(const QString &host)
 {
     // One echo, numeric output, and a deadline so an unreachable host ends the program
-    // instead of leaving it waiting.
-    return {QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-n"),
-            QStringLiteral("-w"), QStringLiteral("5"), host};
+    // instead of leaving it waiting; "--" keeps the host from being read as an option.
+    return {QStringLiteral("-c"),
+            QStringLiteral("1"),
+            QStringLiteral("-n"),
+            QStringLiteral("-w"),
+            QStringLiteral("5"),
+            QStringLiteral("--"),
+            host};
 }
 
 } // namespace Ping

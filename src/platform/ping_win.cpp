@@ -10,6 +10,7 @@ QString program()
 
 QStringList arguments(const QString &host)
 {
+    // Windows ping knows no "--": start() only passes checked host names and addresses.
     return {QStringLiteral("-c"), QStringLiteral("1"), host};
 }
 

@@ -5,6 +5,8 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include <atomic>
+
 #include "common/config.h"
 #include "platform/engineprocesses.h"
 #include "platform/splitter.h"
@@ -27,6 +29,20 @@ QThreadPool &worker()
 }
 
 constexpr int kCommandWaitMs = 30000;
+
+std::function<void(const QStringList &)> &applyObserver()
+{
+    static std::function<void(const QStringList &)> observer;
+    return observer;
+}
+
+// Set once this run has handed a selection to the system, so that quitting a client that
+// never used split tunnelling runs nothing.
+std::atomic<bool> &used()
+{
+    static std::atomic<bool> flag(false);
+    return flag;
+}
 constexpr char kService[] = "splitter";
 
 } // namespace
@@ -36,9 +52,19 @@ QStringList currentSelection()
     return Config::isSplitTunnelEnabled() ? Config::clickedProcesses() : QStringList();
 }
 
+void setApplyObserver(std::function<void(const QStringList &)> observer)
+{
+    applyObserver() = std::move(observer);
+}
+
 void apply(const QStringList &baseNames)
 {
     qDebug() << "process list::::" << baseNames;
+    if (applyObserver()) {
+        applyObserver()(baseNames);
+        return;
+    }
+    used() = true;
     if (baseNames.isEmpty())
         qDebug() << "No allowed processes to execute.";
 
@@ -90,6 +116,9 @@ bool waitForIdle(int timeoutMs)
 void shutdown()
 {
     worker().waitForDone(10000);
+    if (!used() && EngineProcesses::find(Splitter::controlImageName()).isEmpty())
+        return;
+    used() = false;
     EngineProcesses::stop(Splitter::controlImageName(), 2000);
     Splitter::stopService(5000);
 }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace Tavrix {
 
 // Split tunnelling without widgets: which applications bypass the tunnel, and handing that
@@ -26,6 +28,9 @@ bool waitForIdle(int timeoutMs);
 // Stops the control program and removes the bypass rules: at log-out and quit, so that no
 // application stays outside the tunnel afterwards. Blocks for a few seconds at most.
 void shutdown();
+
+// Tests: when set, apply() hands the selection to `observer` instead of the system.
+void setApplyObserver(std::function<void(const QStringList &)> observer);
 
 // The path as a row shows it: cut to its first 60 characters plus "..." from 60 on.
 QString displayPath(const QString &path);

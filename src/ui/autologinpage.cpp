@@ -44,6 +44,13 @@ AutoLoginPage::AutoLoginPage(QWidget *parent)
     m_busy->hide();
     column->addSpacing(18);
     column->addWidget(m_busy, 0, Qt::AlignHCenter);
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("lblStartStatus"));
+    m_status->setAlignment(Qt::AlignCenter);
+    m_status->setStyleSheet(Brand::labelStyle(14, 500, Brand::mutedText));
+    m_status->hide();
+    column->addSpacing(10);
+    column->addWidget(m_status, 0, Qt::AlignHCenter);
     column->addStretch();
 
     m_apiManager = new APIManager(this);
@@ -74,6 +81,11 @@ void AutoLoginPage::paintEvent(QPaintEvent *)
 void AutoLoginPage::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    QTimer::singleShot(0, this, &AutoLoginPage::startAutoLogin);
+}
+
+void AutoLoginPage::startAgain()
+{
     QTimer::singleShot(0, this, &AutoLoginPage::startAutoLogin);
 }
 
@@ -182,6 +194,15 @@ void AutoLoginPage::signIn()
         return;
     }
     qWarning() << "❌ Auto-login failed:" << api->errorMessage();
+    if (ApiRequest::isCredentialRefusal(code)) {
+        // Trying them again at every start would only repeat the refusal; a network failure
+        // keeps them. The user name stays for the form.
+        qWarning() << "Stored credentials refused: automatic sign-in switched off";
+        auto config = Config::instance();
+        config->setAutoLogin(false);
+        config->setPassword(QString());
+        config->save();
+    }
     qDebug().noquote() << QLatin1String(frame) + "\n";
     showMessage(api->errorMessage());
     m_running = false;
@@ -191,6 +212,9 @@ void AutoLoginPage::signIn()
 void AutoLoginPage::setWaiting(bool waiting)
 {
     m_waiting = waiting;
+    // A first start may wait many seconds for the service: say so at once.
+    m_status->setText(QStringLiteral("Connecting to the service…"));
+    m_status->setVisible(waiting);
     if (waiting) {
         m_busy->show();
         m_movie->start();

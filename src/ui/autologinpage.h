@@ -26,6 +26,10 @@ public:
     // configuration fetch), whatever the automatic sign-in does meanwhile.
     void setWaiting(bool waiting);
 
+    // Runs the automatic sign-in again while the page is already shown (new credentials
+    // were stored meanwhile); nothing while one runs or while the page is hidden.
+    void startAgain();
+
     static constexpr int ConfigurationTimeoutMs = 8000;
 
 signals:
@@ -54,6 +58,8 @@ private:
 
     QLabel *m_logo;
     QLabel *m_busy;
+    // What the splash is doing while the window waits for the first configuration.
+    QLabel *m_status;
     QMovie *m_movie;
     APIManager *m_apiManager;
     ConfigurationWait *m_wait;

@@ -6,34 +6,52 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainterPath>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
+#include "platform/compositing.h"
 #include "ui/brand.h"
 
 namespace Tavrix {
 
 QPointer<QWidget> DBox::s_parentWindow;
 
+namespace {
+// Corner radius of the opaque card, small enough that the unsmoothed window edge reads well.
+constexpr int opaqueRadius = 14;
+} // namespace
+
 DBox::DBox(QWidget *parent)
     : QDialog(parent ? parent : s_parentWindow.data())
 {
     setObjectName(QStringLiteral("Tavrix__DBox"));
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setAttribute(Qt::WA_TranslucentBackground);
+    // A soft shadow needs a translucent margin, which only a compositing desktop shows as
+    // such; without one the margin would be drawn black, so the card is the whole window.
+    m_translucent = desktopComposites();
+    if (m_translucent)
+        setAttribute(Qt::WA_TranslucentBackground);
 
     auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(24, 24, 24, 24);
+    const int margin = m_translucent ? 24 : 0;
+    outer->setContentsMargins(margin, margin, margin, margin);
 
     auto *frame = new QFrame(this);
     frame->setObjectName(QStringLiteral("frame"));
-    frame->setStyleSheet(QStringLiteral("QFrame#frame { background: white; border-radius: 20px; }"));
+    frame->setStyleSheet(m_translucent ? QStringLiteral("QFrame#frame { background: white; border-radius: 20px; }")
+                                       : QStringLiteral("QFrame#frame { background: white; border: 1px solid #D5D5D5;"
+                                                        " border-radius: %1px; }")
+                                             .arg(opaqueRadius));
     outer->addWidget(frame);
 
-    auto *shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setBlurRadius(20);
-    shadow->setOffset(1.0, 1.0);
-    frame->setGraphicsEffect(shadow);
+    if (m_translucent) {
+        auto *shadow = new QGraphicsDropShadowEffect(this);
+        shadow->setBlurRadius(20);
+        shadow->setOffset(1.0, 1.0);
+        frame->setGraphicsEffect(shadow);
+    }
 
     auto *column = new QVBoxLayout(frame);
     column->setContentsMargins(28, 26, 28, 22);
@@ -127,6 +145,17 @@ void DBox::on_btnCancel_pressed()
 {
     emit cancel();
     close();
+}
+
+void DBox::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    if (m_translucent)
+        return;
+    // Opaque: round the window itself.
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()), opaqueRadius, opaqueRadius);
+    setMask(QRegion(path.toFillPolygon().toPolygon()));
 }
 
 void DBox::keyPressEvent(QKeyEvent *event)

@@ -27,6 +27,9 @@ public:
     static void setParentWindow(QWidget *window);
     static QWidget *parentWindow();
 
+    // False without a compositing desktop: an opaque card without the shadow margin.
+    bool isTranslucent() const { return m_translucent; }
+
 signals:
     void submit();
     void cancel();
@@ -38,12 +41,14 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     QLabel *m_title = nullptr;
     QLabel *m_text = nullptr;
     QPushButton *m_submit = nullptr;
     QPushButton *m_cancel = nullptr;
+    bool m_translucent = false;
     static QPointer<QWidget> s_parentWindow;
 };
 

@@ -30,7 +30,6 @@ namespace Tavrix {
 
 namespace {
 const char *const frame = "========================================";
-const char *const loadingText = "Loading configuration, please wait...";
 
 QLabel *iconLabel(const char *name, const QString &path, QWidget *parent)
 {
@@ -152,6 +151,8 @@ void LoginPage::buildForm()
     m_sideImage->setAlignment(Qt::AlignCenter);
     m_sideImage->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     scaleSideImage(QSize(320, 380));
+    // Picture and form stay together in the middle of a large window.
+    outer->addStretch(1);
     outer->addWidget(m_sideImage, 0, Qt::AlignVCenter);
 
     auto *formHolder = new QWidget(this);
@@ -160,7 +161,9 @@ void LoginPage::buildForm()
     auto *form = new QVBoxLayout(formHolder);
     form->setContentsMargins(0, 0, 0, 0);
     form->setSpacing(10);
-    outer->addWidget(formHolder, 1, Qt::AlignVCenter);
+    outer->addWidget(formHolder, 0, Qt::AlignVCenter);
+    outer->addStretch(1);
+    m_formHolder = formHolder;
 
     m_topLabelWidget = new QWidget(formHolder);
     m_topLabelWidget->setObjectName(QStringLiteral("TopLebelWidget"));
@@ -170,6 +173,31 @@ void LoginPage::buildForm()
     m_header->setObjectName(QStringLiteral("signUpLabelButton"));
     top->addWidget(m_header);
     form->addWidget(m_topLabelWidget);
+
+    // Shown only while the service's configuration is being fetched or could not be had.
+    m_serviceNotice = new QFrame(formHolder);
+    m_serviceNotice->setObjectName(QStringLiteral("serviceNotice"));
+    m_serviceNotice->setStyleSheet(QStringLiteral(
+        "QFrame#serviceNotice { background: #FFF4E5; border: 1px solid #F3C98B; border-radius: 10px; }"));
+    auto *noticeRow = new QHBoxLayout(m_serviceNotice);
+    noticeRow->setContentsMargins(12, 6, 8, 6);
+    noticeRow->setSpacing(8);
+    m_serviceText = new QLabel(m_serviceNotice);
+    m_serviceText->setObjectName(QStringLiteral("lblServiceNotice"));
+    m_serviceText->setWordWrap(true);
+    m_serviceText->setStyleSheet(Brand::labelStyle(12, 500) +
+                                 QStringLiteral(" background: transparent; border: none;"));
+    m_btnRetry = new QPushButton(QStringLiteral("Retry"), m_serviceNotice);
+    m_btnRetry->setObjectName(QStringLiteral("btnRetry"));
+    m_btnRetry->setCursor(Qt::PointingHandCursor);
+    m_btnRetry->setAutoDefault(false);
+    m_btnRetry->setMinimumSize(72, 30);
+    m_btnRetry->setStyleSheet(Brand::outlinedButtonStyle());
+    noticeRow->addWidget(m_serviceText, 1);
+    noticeRow->addWidget(m_btnRetry, 0, Qt::AlignVCenter);
+    m_serviceNotice->hide();
+    form->addWidget(m_serviceNotice);
+    connect(m_btnRetry, &QPushButton::clicked, this, &LoginPage::retryServiceClicked);
 
     auto *userRow = inputRow("usernameWidget", formHolder);
     userRow->layout()->addWidget(
@@ -281,6 +309,25 @@ void LoginPage::buildForm()
     m_confirmSuffix->installEventFilter(this);
 }
 
+void LoginPage::setServiceState(ServiceState state)
+{
+    m_serviceState = state;
+    switch (state) {
+    case ServiceReachable:
+        m_serviceNotice->hide();
+        return;
+    case ServiceConnecting:
+        m_serviceText->setText(QStringLiteral("Connecting to the service…"));
+        m_btnRetry->hide();
+        break;
+    case ServiceUnreachable:
+        m_serviceText->setText(QStringLiteral("Could not reach the service. Check your internet connection."));
+        m_btnRetry->show();
+        break;
+    }
+    m_serviceNotice->show();
+}
+
 void LoginPage::scaleSideImage(const QSize &box)
 {
     const QPixmap picture(QStringLiteral(":/assets/loginSideImage.png"));
@@ -297,13 +344,16 @@ void LoginPage::resizeEvent(QResizeEvent *event)
     const QMargins margins = layout()->contentsMargins();
     const int spare = width() - margins.left() - margins.right() - layout()->spacing() - 440;
     const int imageWidth = qMin(320, spare);
+    const int room = width() - margins.left() - margins.right();
     if (imageWidth < 160) {
         m_sideImage->hide();
+        m_formHolder->setFixedWidth(qBound(200, room, 440));
         return;
     }
     const int imageHeight = qMin(imageWidth * 380 / 320, height() - margins.top() - margins.bottom());
     scaleSideImage(QSize(imageWidth, imageHeight));
     m_sideImage->show();
+    m_formHolder->setFixedWidth(qBound(200, room - m_sideImage->width() - layout()->spacing(), 440));
 }
 
 QString LoginPage::cleaned(const QString &text)
@@ -554,24 +604,12 @@ bool LoginPage::ensureConfiguration(const char *unavailableLog, const char *fail
                                                     QStringLiteral("⚠️ Configuration not available")))
         return true;
     qWarning().noquote() << unavailableLog;
-    // A notice for the wait; it goes away by itself when the wait is over.
-    onGui([this] {
-        auto *notice = new DBox;
-        notice->setAttribute(Qt::WA_DeleteOnClose);
-        notice->setSubmitText(QStringLiteral("ok"));
-        notice->setTitle(QLatin1String(loadingText));
-        notice->setModal(true);
-        notice->show();
-        m_notice = notice;
-    });
+    // Told on the page while it waits, and there with a Retry when it fails: no box to close.
+    onGui([this] { setServiceState(ServiceConnecting); });
     const bool loaded = waitForConfiguration(ConfigurationTimeoutMs);
-    onGui([this] {
-        if (m_notice)
-            m_notice->close();
-    });
+    onGui([this, loaded] { setServiceState(loaded ? ServiceReachable : ServiceUnreachable); });
     if (!loaded) {
         qCritical().noquote() << failedLog;
-        tell(QStringLiteral("Failed to load configuration. Please check your internet connection and try again."));
         return false;
     }
     if (loadedLog)

@@ -42,6 +42,11 @@ public:
 
     static constexpr int ConfigurationTimeoutMs = 5000;
 
+    // Whether the service's configuration could be had, told on the page itself (no box).
+    enum ServiceState { ServiceReachable, ServiceConnecting, ServiceUnreachable };
+    void setServiceState(ServiceState state);
+    ServiceState serviceState() const { return m_serviceState; }
+
 signals:
     void loginSuccessfull();
     void signUpPage();
@@ -52,6 +57,8 @@ signals:
     void showDialog(const QString &title);
     void successfullySignUp();
     void forgetPassSuccessfull();
+    // The user pressed Retry after the service could not be reached.
+    void retryServiceClicked();
 
 public slots:
     void on_btnLogin_pressed();
@@ -110,7 +117,6 @@ private:
     Entered m_entered;
     QFutureWatcher<void> *m_watcher = nullptr;
     ConfigurationWait *m_wait = nullptr;
-    QPointer<DBox> m_notice;
     QAtomicInt m_closing = 0;
 
     QLineEdit *m_editUsername = nullptr;
@@ -135,6 +141,11 @@ private:
     QWidget *m_confirmPasswordWidget = nullptr;
     QWidget *m_passwordWidget = nullptr;
     QWidget *m_subscriptionCodeWidget = nullptr;
+    QWidget *m_formHolder = nullptr;
+    QWidget *m_serviceNotice = nullptr;
+    QLabel *m_serviceText = nullptr;
+    QPushButton *m_btnRetry = nullptr;
+    ServiceState m_serviceState = ServiceReachable;
 };
 
 } // namespace Tavrix

@@ -20,10 +20,12 @@
 #include "common/user.h"
 #include "log/logger.h"
 #include "platform/paths.h"
+#include "protection/splittunnelcontrol.h"
 #include "ui/autologinpage.h"
 #include "ui/dbox.h"
 #include "ui/killswitchscript.h"
 #include "ui/loginpage.h"
+#include "ui/msgbox.h"
 #include "ui/serverpage.h"
 #include "ui/servers/serverselectionpage.h"
 
@@ -168,6 +170,7 @@ void MainWindow::makeConnections()
     connect(m_autoLoginPage, &AutoLoginPage::apiManagerFailed, this, &MainWindow::setLoginWoindow);
     connect(m_loginPage, &LoginPage::loginSuccessfull, this, &MainWindow::onLoginSuccessfull);
     connect(m_loginPage, &LoginPage::googleButtonClicked, this, &QWidget::showMinimized);
+    connect(m_loginPage, &LoginPage::retryServiceClicked, this, &MainWindow::retryServiceConfiguration);
     auto connection = OpenConnectConnection::instance();
     connect(connection.get(), &OpenConnectConnection::statusChanged, this, &MainWindow::onStatusChanged);
     connect(connection.get(), &OpenConnectConnection::statusChanged, this, &MainWindow::changeBackground);
@@ -342,6 +345,8 @@ void MainWindow::refresh()
     // The firewall must not keep blocking a machine whose user has signed out.
     if (killSwitchWasOn)
         runKillSwitchScript(false);
+    // Nor may any application of the signed-out account keep bypassing the tunnel.
+    SplitTunnelControl::shutdown();
 
     startDecision();
 }
@@ -386,9 +391,29 @@ void MainWindow::onApiFetchFinished()
     if (m_startFetchPending) {
         m_startFetchPending = false;
         m_autoLoginPage->setWaiting(false);
+        reportServiceState();
     }
     if (startDecisionPending())
         showPage(LoginPageIndex);
+}
+
+void MainWindow::retryServiceConfiguration()
+{
+    m_loginPage->setServiceState(LoginPage::ServiceConnecting);
+    // Returns at once when another fetch runs; reportServiceState waits for that one.
+    m_apiManager->fetchAllDefaultConfig();
+    reportServiceState();
+}
+
+void MainWindow::reportServiceState()
+{
+    if (APIManager::isFetchInProgress()) {
+        m_loginPage->setServiceState(LoginPage::ServiceConnecting);
+        QTimer::singleShot(300, this, &MainWindow::reportServiceState);
+        return;
+    }
+    m_loginPage->setServiceState(Config::loginUrl().isEmpty() ? LoginPage::ServiceUnreachable
+                                                              : LoginPage::ServiceReachable);
 }
 
 void MainWindow::setSplashWoindow()
@@ -411,6 +436,33 @@ void MainWindow::handleUrlOpened(QString url)
 {
     // A login link carries the account password.
     qDebug().noquote() << "URL opened: " + maskLoginLinkSecrets(url);
+}
+
+void MainWindow::onLoginLinkReceived(const QString &link)
+{
+    qDebug().noquote() << "Login link received from another instance";
+    if (m_signedIn || m_autoLoginPage->isSigningIn() || m_loginPage->isBusy()) {
+        qDebug().noquote() << "Login link ignored: a sign-in is already done or in progress";
+        return;
+    }
+    const LoginLink parsed = parseLoginLink(link);
+    if (parsed.kind == LoginLink::Kind::InvalidCredentials) {
+        qWarning().noquote() << "Invalid credentials from URL scheme";
+        MsgBox::warning(tr("Invalid Login Link"), tr("The login link contains invalid credentials."),
+                        tr("Please login manually using the application."));
+        return;
+    }
+    if (parsed.kind != LoginLink::Kind::Valid)
+        return;
+    qDebug().noquote() << "Valid credentials received, caching for login";
+    cacheLoginLinkCredentials(parsed);
+    qDebug().noquote() << "Credentials cached successfully";
+    // As at a start with a link: the stored reply of an earlier account must not be used.
+    Config::setJsonData(QString());
+    if (m_stack->currentIndex() == AutoLoginPageIndex)
+        m_autoLoginPage->startAgain();
+    else
+        showPage(AutoLoginPageIndex);
 }
 
 void MainWindow::handleFileOpened(QString file)

@@ -55,6 +55,11 @@ public slots:
     void onApiFetchFinished();
     void handleUrlOpened(QString url);
     void handleFileOpened(QString file);
+    // A login link handed over by a second start: signs in with it when nobody is signed
+    // in, as a link given at start-up does; otherwise the link is ignored (and logged).
+    void onLoginLinkReceived(const QString &link);
+    // Retry on the sign-in page: fetches the configuration again and tells the page.
+    void retryServiceConfiguration();
 
     // The tray menu and icon; public so that they work the same without a system tray.
     void onTrayConnectTriggered();
@@ -74,6 +79,8 @@ private:
     // True while the window still waits to know which page to show first.
     bool startDecisionPending() const;
     void showPage(int index);
+    // Tells the sign-in page whether the configuration is there, once no fetch runs.
+    void reportServiceState();
 
     QStackedWidget *m_stack = nullptr;
     AutoLoginPage *m_autoLoginPage = nullptr;

@@ -23,6 +23,8 @@ PlaceholderPage::PlaceholderPage(const QString &title, int rememberedSide, QWidg
     m_back = Brand::makeBackButton(this);
     auto *titleLabel = Brand::makeTitle(title, this);
     titleLabel->setObjectName(QStringLiteral("lblPageTitle"));
+    // A long title takes two lines in the narrow side panel of the smallest window.
+    titleLabel->setWordWrap(true);
     header->addWidget(m_back);
     header->addWidget(titleLabel, 1);
     // Keeps the title centred against the back button.

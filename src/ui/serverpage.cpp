@@ -50,7 +50,10 @@ void ServerPage::buildForm()
 {
     setObjectName(QStringLiteral("Tavrix__ServerPage"));
     resize(847, 600);
-    setStyleSheet(QStringLiteral("background: transparent;\nborder-image:none;"));
+    // The side panel's pages take their backgrounds from the application style sheet; a bare
+    // declaration here would clear them all (the account pages' buttons would vanish).
+    setStyleSheet(QStringLiteral("#Tavrix__ServerPage, #stackedWidget_2, #stackedWidget_2 QWidget {"
+                                 " background: transparent;\nborder-image:none; }"));
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -100,6 +103,8 @@ void ServerPage::buildForm()
 
 void ServerPage::restorePanels()
 {
+    // Runs at every sign-in: the automatic connect is due once more.
+    m_connectPage->rearmAutoConnect();
     if (Config::instance()->autoConncet()) {
         showPanels(SideServerList, MainConnect);
         return;

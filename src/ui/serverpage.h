@@ -40,7 +40,8 @@ public:
 
     explicit ServerPage(QWidget *parent = nullptr);
 
-    // AutoConncet on: server list and connect screen; otherwise the remembered panels.
+    // At each sign-in. AutoConncet on: server list and connect screen; otherwise the
+    // remembered panels. Also arms the automatic connect for this sign-in.
     void restorePanels();
 
     QStackedWidget *sideStack() const { return m_side; }

@@ -25,5 +25,35 @@ QUrl purchaseForFriends()
     return QUrl(homeOrigin() + QStringLiteral("/buy-vpn-for-friends-and-family/"));
 }
 
+QUrl homePage()
+{
+    return QUrl(homeOrigin() + QLatin1Char('/'));
+}
+
+QUrl downloadPage()
+{
+    return QUrl(homeOrigin() + QStringLiteral("/download"));
+}
+
+QString supportEmail()
+{
+    return QStringLiteral("support@tavrixvpn.com");
+}
+
+QString facebookOrigin()
+{
+    return ServiceUrl::address(QStringLiteral("https://www.facebook.com"));
+}
+
+QString twitterOrigin()
+{
+    return ServiceUrl::address(QStringLiteral("https://twitter.com"));
+}
+
+QString linkedInOrigin()
+{
+    return ServiceUrl::address(QStringLiteral("https://www.linkedin.com"));
+}
+
 } // namespace WebAddress
 } // namespace Tavrix

@@ -18,5 +18,17 @@ QUrl socialAuth();
 // "Buy for friends and family" page.
 QUrl purchaseForFriends();
 
+// The service's home page and its download page (both go into referral messages).
+QUrl homePage();
+QUrl downloadPage();
+// Where users write to the service's support.
+QString supportEmail();
+
+// Web share targets of the referral page. Like the service's own origins they follow
+// TAVRIXVPN_SERVICE_URL, so a development build never sends anything to the real sites.
+QString facebookOrigin();
+QString twitterOrigin();
+QString linkedInOrigin();
+
 } // namespace WebAddress
 } // namespace Tavrix

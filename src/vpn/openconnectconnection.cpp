@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "platform/commandsocket.h"
+#include "platform/privatefiles.h"
 #include "platform/privileges.h"
 #include "vpn/enginelog.h"
 #include "vpn/openconnectserver.h"
@@ -161,6 +162,7 @@ bool OpenConnectConnection::needsNetworkPrivilege(int type)
 
 int OpenConnectConnection::connect()
 {
+    ++m_requestSerial;
     if (needsNetworkPrivilege(type) && !Privileges::canManageNetwork()) {
         engineLog(Privileges::missingMessage());
         return MISSING_PRIVILEGE;
@@ -179,6 +181,32 @@ int OpenConnectConnection::connect()
     default:
         return CONNECT_STARTED;
     }
+}
+
+QString OpenConnectConnection::engineFailureText(int type)
+{
+    QString engine;
+    switch (type) {
+    case OPENVPN:
+        engine = QStringLiteral("OpenVPN");
+        break;
+    case XRAY_SHADOWSOCKS:
+        engine = QStringLiteral("Shadowsocks");
+        break;
+    case WIREGUARD:
+        engine = QStringLiteral("WireGuard");
+        break;
+    case V2RAY:
+        engine = QStringLiteral("V2Ray");
+        break;
+    case OUTLINE:
+        engine = QStringLiteral("Outline");
+        break;
+    default:
+        engine = QStringLiteral("VPN");
+        break;
+    }
+    return QStringLiteral("The %1 connection could not be started. Please try another server.").arg(engine);
 }
 
 int OpenConnectConnection::connectOpenVpn()
@@ -205,6 +233,8 @@ int OpenConnectConnection::connectOpenVpn()
 
     const bool started = runner->connect(config, username, password);
     engineLog(started ? QStringLiteral("OpenVPN Connect Success") : QStringLiteral("OpenVPN Connect Failed"));
+    if (!started)
+        emit connectFailed(engineFailureText(OPENVPN));
     return CONNECT_STARTED;
 }
 
@@ -292,11 +322,15 @@ void OpenConnectConnection::connectRunner(int type)
     }
 
     auto *stepWatcher = new QFutureWatcher<bool>(this);
-    QObject::connect(stepWatcher, &QFutureWatcher<bool>::finished, this, [this, stepWatcher, success, failure] {
-        engineLog(stepWatcher->result() ? success : failure);
-        m_engineSteps.removeAll(stepWatcher->future());
-        stepWatcher->deleteLater();
-    });
+    const quint64 serial = m_requestSerial;
+    QObject::connect(stepWatcher, &QFutureWatcher<bool>::finished, this,
+                     [this, stepWatcher, success, failure, serial, type] {
+                         engineLog(stepWatcher->result() ? success : failure);
+                         if (!stepWatcher->result() && serial == m_requestSerial && m_status != CONNECTED)
+                             emit connectFailed(engineFailureText(type));
+                         m_engineSteps.removeAll(stepWatcher->future());
+                         stepWatcher->deleteLater();
+                     });
     const QFuture<bool> future = QtConcurrent::run(step);
     m_engineSteps.append(future);
     stepWatcher->setFuture(future);
@@ -313,6 +347,7 @@ void OpenConnectConnection::waitForEngineSteps(int timeoutMs)
 
 void OpenConnectConnection::disconnectVpn()
 {
+    ++m_requestSerial;
     switch (type) {
     case OPENVPN:
         qDebug() << "Disconnecting OpenVPN";
@@ -348,6 +383,12 @@ void OpenConnectConnection::disconnectVpn()
         wireguard->disconnectServer();
         break;
     case V2RAY: {
+        // The runner that connected goes quiet: this stop stops its engine and reports IDLE
+        // once, and its late "engine ended" must not touch a later connection's proxy.
+        if (V2ray *previous = v2ray.data()) {
+            previous->cancel();
+            QObject::disconnect(previous, nullptr, this, nullptr);
+        }
         auto *runner = new V2ray(this);
         v2ray = runner;
         QObject::connect(runner, &V2ray::disconnected, this, [this] {
@@ -461,6 +502,12 @@ void OpenConnectConnection::startSession()
     openconnect_set_setup_tun_handler(vpninfo, &OpenConnectSession::setupTun);
     openconnect_parse_url(vpninfo, server->host().toLocal8Bit().constData());
 
+    // The tunnel script logs into a folder only this user can enter: a fixed name in the
+    // shared temporary folder could be planted or linked by another local user.
+    m_engineLogFolder = makePrivateFolder(QStringLiteral("tavrixvpn-session-"));
+    if (m_engineLogFolder.isEmpty())
+        engineLog(QStringLiteral("Could not make a private folder for the tunnel script's log"));
+
     const quint64 generation = ++m_sessionGeneration;
     m_sessionRunning = true;
     watcher.setFuture(QtConcurrent::run([this, generation] { runSession(generation); }));
@@ -511,7 +558,12 @@ void OpenConnectConnection::runSession(quint64 generation)
         m_tunnelReported = false;
         while (openconnect_mainloop(vpninfo, 300, 10) == 0) {
         }
-        importEngineLog();
+        importEngineLog(m_engineLogFolder);
+    }
+    // The script has run its last time (disconnect) once the main loop is over.
+    if (!m_engineLogFolder.isEmpty()) {
+        QDir(m_engineLogFolder).removeRecursively();
+        m_engineLogFolder.clear();
     }
 
     // Queued ahead of IDLE so that the status slot knows the session is over.
@@ -526,17 +578,29 @@ void OpenConnectConnection::sessionEnded(quint64 generation)
         m_sessionRunning = false;
 }
 
-void OpenConnectConnection::importEngineLog()
+void OpenConnectConnection::importEngineLog(const QString &folder)
 {
-    const QString path = QDir::tempPath() + QDir::separator() + QStringLiteral("vpnc.log");
+    if (folder.isEmpty())
+        return;
+    const QString path = folder + QLatin1Char('/') + QStringLiteral("vpnc.log");
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         engineLog(QStringLiteral("Could not open ") + path + QStringLiteral(": ") + QString::number(file.error()));
         return;
     }
-    QTextStream in(&file);
-    while (!in.atEnd())
-        engineLog(in.readLine());
+    const qint64 size = file.size();
+    if (size > engineLogImportLimit) {
+        // Newest part only, from a line start.
+        file.seek(size - engineLogImportLimit);
+        file.readLine();
+        engineLog(QStringLiteral("vpnc.log: %1 earlier bytes not imported").arg(file.pos()));
+    }
+    while (!file.atEnd()) {
+        QByteArray line = file.readLine(engineLogImportLimit);
+        if (line.endsWith('\n'))
+            line.chop(1);
+        engineLog(QString::fromUtf8(line));
+    }
     file.close();
     if (!file.remove())
         engineLog(QStringLiteral("Could not remove ") + path + QStringLiteral(": ") + QString::number(file.error()));

@@ -79,12 +79,23 @@ public:
     int update_stats();
     Status status() const { return m_status; }
 
-    // Reads "vpnc.log" from the temporary folder into the application log and deletes it.
-    static void importEngineLog();
+    // What the user is told when the engine of a server type could not be started.
+    static QString engineFailureText(int type);
+
+    // Reads "vpnc.log" from folder (the session's private folder the tunnel script logs in)
+    // into the application log and deletes it. Only the newest engineLogImportLimit bytes are
+    // imported: the script runs with network privileges and its log must not flood ours.
+    static void importEngineLog(const QString &folder);
+    static constexpr qint64 engineLogImportLimit = 64 * 1024;
+    // The private folder of the running OpenConnect session; empty when none.
+    QString engineLogFolder() const { return m_engineLogFolder; }
 
 signals:
     void statusChanged(Tavrix::OpenConnectConnection::Status status);
     void statsChanged(uint64_t tx, uint64_t rx);
+    // An external engine could not be started (missing, or it gave up before connecting),
+    // and the user had not asked to stop meanwhile. message is for the user.
+    void connectFailed(const QString &message);
 
 private slots:
     void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
@@ -121,6 +132,8 @@ private:
     QPointer<Wireguard> wireguard;
     QPointer<XrayShadosocks> xrayShadowsocks;
     QString m_dns;
+    // Made when a session starts (owner-only), removed when it ends.
+    QString m_engineLogFolder;
     // Session thread only: CONNECTED has been reported for this session.
     bool m_tunnelReported = false;
     openconnect_info *vpninfo = nullptr;
@@ -132,6 +145,9 @@ private:
     // so that a late IDLE of an old session never clears the command socket of a new one.
     quint64 m_sessionGeneration = 0;
     bool m_sessionRunning = false;
+    // Counts connect and disconnect requests: a failure reported after a later request
+    // belongs to an attempt the user already gave up.
+    quint64 m_requestSerial = 0;
     // Connect steps of the external engines still running on the pool.
     QList<QFuture<bool>> m_engineSteps;
 };

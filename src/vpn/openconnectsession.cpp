@@ -2,13 +2,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QRegularExpression>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <openconnect.h>
 
+#include "log/secretmask.h"
 #include "platform/commandsocket.h"
 #include "vpn/enginelog.h"
 #include "vpn/openconnectconnection.h"
@@ -156,25 +156,12 @@ void OpenConnectSession::progress(void *privdata, int level, const char *format,
 
 QString OpenConnectSession::maskSecrets(const QString &text, const QByteArray &cookie, const QString &password)
 {
-    static const QString hidden = QStringLiteral("<hidden>");
-    QString masked = text;
-    if (!cookie.isEmpty()) {
-        masked.replace(QString::fromLatin1(cookie), hidden);
-        // The cookie is usually "webvpn=VALUE"; its value alone shows up too.
-        const int equals = cookie.indexOf('=');
-        if (equals >= 0 && equals + 1 < cookie.size())
-            masked.replace(QString::fromLatin1(cookie.mid(equals + 1)), hidden);
-    }
-    if (!password.isEmpty())
-        masked.replace(password, hidden);
-    // Cookies the library prints before it knows them as the session's: headers and
-    // name=value pairs of the session cookies.
-    static const QRegularExpression cookiePattern(
-        QStringLiteral(
-            "((?:set-)?cookie:\\s*[^=;\\s]+=|webvpn[a-z_]*=|COOKIE=[\"']?|session[a-z_-]*=)([^;\\s\"'<>&]+)"),
-        QRegularExpression::CaseInsensitiveOption);
-    masked.replace(cookiePattern, QStringLiteral("\\1") + hidden);
-    return masked;
+    QStringList known{QString::fromLatin1(cookie), password};
+    // The cookie is usually "webvpn=VALUE"; its value alone shows up too.
+    const int equals = cookie.indexOf('=');
+    if (equals >= 0 && equals + 1 < cookie.size())
+        known.append(QString::fromLatin1(cookie.mid(equals + 1)));
+    return Tavrix::maskSecrets(text, known);
 }
 
 void OpenConnectSession::stats(void *privdata, const oc_stats *stats)
@@ -187,9 +174,16 @@ void OpenConnectSession::setupTun(void *privdata)
     OpenConnectConnection *conn = controller(privdata);
     const QByteArray script =
         (QCoreApplication::applicationDirPath() + QDir::separator() + QString::fromLatin1(tunScriptName())).toUtf8();
-    const std::string command = tunScriptCommand(script.toStdString());
-    openconnect_setup_tun_device(conn->vpninfo, command.c_str(), nullptr);
-    OpenConnectConnection::importEngineLog();
+    const std::string command = tunScriptCommand(script.toStdString(), conn->m_engineLogFolder.toStdString());
+    const int result = openconnect_setup_tun_device(conn->vpninfo, command.c_str(), nullptr);
+    OpenConnectConnection::importEngineLog(conn->m_engineLogFolder);
+    if (result != 0) {
+        // Without the device no traffic is protected: never report CONNECTED for it. The
+        // cancel ends the main loop, and the session with IDLE.
+        engineLog(QStringLiteral("Setting up the tunnel device failed (%1); ending the session").arg(result));
+        conn->sendStop();
+        return;
+    }
     if (!conn->m_tunnelReported) {
         conn->m_tunnelReported = true;
         emit conn->statusChanged(OpenConnectConnection::CONNECTED);

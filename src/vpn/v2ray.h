@@ -1,20 +1,30 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 
-class QProcess;
+#include <atomic>
 
 namespace Tavrix {
 
+class EngineProcess;
+
 // V2Ray through Xray: runs Xray on the server's own configuration and points the system
-// proxy at Xray's local HTTP inbound.
+// proxy at Xray's local HTTP inbound. The connect step runs on a pool thread; the engine
+// process belongs to the runner's thread, which must run an event loop. The runner reports
+// `disconnected` at most once, and never leaves the system proxy pointing at an engine that
+// is gone.
 class V2ray : public QObject
 {
     Q_OBJECT
 public:
     explicit V2ray(QObject *parent = nullptr);
-    // Stops the attached engine program if it still runs.
+    // Stops the attached engine program if it still runs (and the system proxy with it).
     ~V2ray() override;
+
+    // Makes a connect step that is still under way give up, and this runner silent: a stop
+    // by another runner answers for it.
+    void cancel();
 
 signals:
     void connected();
@@ -28,7 +38,17 @@ public slots:
     void resetNetworkProxy();
 
 private:
-    QProcess *process = nullptr;
+    bool fail(const QString &text);
+    bool startEngine();
+    void onEngineFinished();
+    void reportDisconnected();
+
+    EngineProcess *process = nullptr;
+    QStringList m_secrets;
+    std::atomic_bool m_engineRunning{false};
+    std::atomic_bool m_cancelled{false};
+    std::atomic_bool m_reported{false};
+    std::atomic_bool m_proxyOn{false};
 };
 
 } // namespace Tavrix

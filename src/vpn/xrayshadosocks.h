@@ -1,19 +1,31 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 class QProcess;
+class QTimer;
 
 namespace Tavrix {
 
-// Shadowsocks through Xray: builds the Xray configuration for the server and points the
-// system proxy at Xray's local HTTP inbound.
+// Shadowsocks through Xray: builds the Xray configuration for the server, starts Xray
+// detached (it may outlive the client) and points the system proxy at Xray's local HTTP
+// inbound. The runner watches the detached engine by its process id and reports its end;
+// it reports `disconnected` at most once and never leaves the system proxy pointing at an
+// engine that is gone. Lives on a thread with an event loop; the connect step runs on a
+// pool thread.
 class XrayShadosocks : public QObject
 {
     Q_OBJECT
 public:
     explicit XrayShadosocks(QObject *parent = nullptr);
+
+    // The engine configuration for one Shadowsocks server: outbounds proxy, direct, block;
+    // SOCKS and HTTP inbounds on loopback; the fixed routing rules.
+    static QJsonObject configDocument(const QString &address, int port, const QString &password, const QString &method);
 
 signals:
     void connected();
@@ -33,11 +45,22 @@ public slots:
     QString getCongigPath();
 
 private:
+    bool fail(const QString &text);
+    bool engineAlive() const;
+    void watchEngine();
+    void reportDisconnected();
+
     QString address;
     int port = 0;
     QString password;
     QString method;
     QProcess *process = nullptr;
+    QTimer *m_watch = nullptr;
+    std::atomic<qint64> m_pid{0};
+    std::atomic_bool m_configWritten{false};
+    std::atomic_bool m_cancelled{false};
+    std::atomic_bool m_reported{false};
+    std::atomic_bool m_proxyOn{false};
 };
 
 } // namespace Tavrix

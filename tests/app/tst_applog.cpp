@@ -1,4 +1,5 @@
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -135,6 +136,48 @@ private slots:
         const QByteArray after = readAll(m_path);
         QVERIFY(after.startsWith(before));
         QVERIFY(after.endsWith("] [WARNING] still appending\n"));
+    }
+
+    void logFileIsOwnerOnly_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::newRow("new file") << "none";
+        QTest::newRow("existing world-readable file") << "0644";
+        QTest::newRow("link planted at the name") << "link";
+    }
+
+    // The log names the account, its addresses and DNS servers.
+    void logFileIsOwnerOnly()
+    {
+        QFETCH(QString, before);
+        closeFileLogging();
+        QFile::remove(m_path);
+        const QString target = m_dir.filePath(QStringLiteral("elsewhere.txt"));
+        QFile::remove(target);
+        if (before == QLatin1String("0644")) {
+            append(m_path, "old line\n");
+            QVERIFY(QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        } else if (before == QLatin1String("link")) {
+            append(target, "");
+            QVERIFY(QFile::link(target, m_path));
+        }
+        const bool opened = initFileLogging(m_path);
+        fileMessageHandler(QtDebugMsg, QMessageLogContext(), QStringLiteral("user@example.com"));
+        closeFileLogging();
+        if (before == QLatin1String("link")) {
+            QVERIFY(!opened);
+            QCOMPARE(readAll(target), QByteArray());
+        } else {
+            QVERIFY(opened);
+            const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                                    QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                    QFileDevice::WriteOther | QFileDevice::ExeOther;
+            QCOMPARE(QFileInfo(m_path).permissions() & others, QFileDevice::Permissions());
+            QVERIFY(readAll(m_path).contains("user@example.com"));
+        }
+        QFile::remove(m_path);
+        freshLog();
     }
 
     void lineFormat_data()

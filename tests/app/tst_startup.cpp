@@ -1,6 +1,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QWidget>
 
 #include "app/startup.h"
@@ -28,6 +29,14 @@ QString readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+QByteArray runOutput(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(5000);
+    return process.readAllStandardOutput();
 }
 
 bool waitFor(const std::function<bool()> &condition, int timeoutMs)
@@ -95,7 +104,7 @@ private slots:
         m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     }
 
-    void loginLinkAndSecondStart()
+    void secondStartsForwardLinksAndStayOutOfTheLog()
     {
         QProcess first;
         start(first, {loginLink});
@@ -107,10 +116,22 @@ private slots:
         QVERIFY(second.waitForFinished(10000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
-        QVERIFY(log().indexOf(QStringLiteral("[DEBUG] Application is already running, waking existing instance"),
-                              secondFrom) > 0);
         QVERIFY(waitForLine(QStringLiteral("[DEBUG]   Window brought to front"), secondFrom));
         QCOMPARE(first.state(), QProcess::Running);
+
+        // A link opened while the program runs reaches the running instance.
+        QProcess third;
+        const int thirdFrom = log().size();
+        start(third, {QStringLiteral("tavrixvpn://login?authenticate=b.user@example.com&value=other/pass")});
+        QVERIFY(third.waitForFinished(10000));
+        QCOMPARE(third.exitCode(), 0);
+        QVERIFY(waitForLine(QStringLiteral("[DEBUG] Login link received from another instance"), thirdFrom));
+        // The later starts write nothing into the running instance's part of the log.
+        const QString running = log();
+        QVERIFY(!running.contains(QStringLiteral("Session Ended: ")));
+        QCOMPARE(running.count(QStringLiteral("New Session Started: ")), 1);
+        QVERIFY(!running.contains(QStringLiteral("Application is already running")));
+        QVERIFY(!running.contains(QStringLiteral("other/pass")));
 
         // A polite stop still saves and closes the log.
         first.terminate();
@@ -140,8 +161,8 @@ private slots:
             QVERIFY2(text.contains(line), qPrintable(line));
         QVERIFY(!text.contains(QStringLiteral("abcdefg")));
         QVERIFY(!text.contains(QStringLiteral("abc/defg")));
-        QCOMPARE(text.count(QStringLiteral("New Session Started: ")), 2);
-        QCOMPARE(text.count(QStringLiteral("Session Ended: ")), 2);
+        QCOMPARE(text.count(QStringLiteral("New Session Started: ")), 1);
+        QCOMPARE(text.count(QStringLiteral("Session Ended: ")), 1);
         // Every message line has the file log's shape.
         const QRegularExpression shape(
             QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] \\[[A-Z]+\\] "));
@@ -164,6 +185,60 @@ private slots:
         QVERIFY(readFile(m_env.value(QStringLiteral("XDG_DATA_HOME")) +
                          QStringLiteral("/applications/tavrixvpn-url-handler.desktop"))
                     .contains(QStringLiteral("Exec=\"%1\" %u").arg(m_exe)));
+    }
+
+    void everyProgramAnswersHelp_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("helpMentions");
+        QTest::newRow("client") << "tavrixvpn"
+                                << "tavrixvpn://login";
+        QTest::newRow("development service") << "tavrix-devservice"
+                                             << "/__control/set";
+        QTest::newRow("journey") << "tavrix-journey"
+                                 << "--screen WxH";
+        QTest::newRow("demo lab") << "tavrix-demo-lab"
+                                  << "UNAVAILABLE";
+        QTest::newRow("session client") << "tavrix-session-client"
+                                        << "--echo-server";
+    }
+
+    // Usage on --help (0) and on an unknown option (2), without a display and without
+    // starting anything: no files, no namespaces, no servers.
+    void everyProgramAnswersHelp()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, helpMentions);
+        const QString path = qEnvironmentVariable("TAVRIX_BIN_DIR") + QLatin1Char('/') + program;
+        if (!QFile::exists(path))
+            QSKIP("not built");
+        QTemporaryDir home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"})
+            env.insert(QString::fromLatin1(name), home.path());
+        const QByteArray namespacesBefore =
+            runOutput(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("list")});
+
+        for (const QString &option : {QStringLiteral("--help"), QStringLiteral("--no-such-option")}) {
+            QProcess process;
+            process.setProcessEnvironment(env);
+            process.setWorkingDirectory(home.path());
+            process.start(path, {option});
+            QVERIFY(process.waitForFinished(10000));
+            const bool help = option == QLatin1String("--help");
+            QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(process.exitCode(), help ? 0 : 2);
+            const QString text =
+                QString::fromUtf8(help ? process.readAllStandardOutput() : process.readAllStandardError());
+            QVERIFY2(text.contains(QStringLiteral("Usage"), Qt::CaseInsensitive), qPrintable(text));
+            if (help)
+                QVERIFY2(text.contains(helpMentions), qPrintable(text));
+        }
+        QVERIFY(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+        QCOMPARE(runOutput(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("list")}), namespacesBefore);
     }
 
     void restartAfterCrash()

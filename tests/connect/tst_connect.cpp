@@ -37,6 +37,8 @@ private slots:
     void pingAverage_data();
     void pingAverage();
     void pingRunsAgainstLoopback();
+    void pingRefusesHostsThatAreNotNamesOrAddresses_data();
+    void pingRefusesHostsThatAreNotNamesOrAddresses();
     void typeperfPrintsCsvSamples_data();
     void typeperfPrintsCsvSamples();
     void typeperfRunsUntilKilledWithoutSampleCount();
@@ -113,6 +115,41 @@ void ConnectTest::pingRunsAgainstLoopback()
         QSKIP(qPrintable(QStringLiteral("ping may not run here: ") +
                          QString::fromLocal8Bit(ping.readAllStandardError())));
     QVERIFY2(Ping::averageMs(output) >= 0, qPrintable(output));
+}
+
+void ConnectTest::pingRefusesHostsThatAreNotNamesOrAddresses_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("ipv4") << "10.1.2.3" << true;
+    QTest::newRow("ipv6") << "fd00::1" << true;
+    QTest::newRow("name") << "vpn-1.example.com" << true;
+    QTest::newRow("option") << "-f" << false;
+    QTest::newRow("option with value") << "-i0.001" << false;
+    QTest::newRow("blank inside") << "a b" << false;
+    QTest::newRow("shell") << "host;reboot" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("label ends with hyphen") << "bad-.example.com" << false;
+}
+
+void ConnectTest::pingRefusesHostsThatAreNotNamesOrAddresses()
+{
+    QFETCH(QString, host);
+    QFETCH(bool, valid);
+    QProcess ping;
+    QCOMPARE(Ping::start(ping, host), valid);
+    if (valid) {
+        // The host is the last argument, after "--" where the platform's ping knows it.
+        QCOMPARE(ping.arguments().last(), host);
+        ping.kill();
+        ping.waitForFinished(5000);
+    } else {
+        QCOMPARE(ping.state(), QProcess::NotRunning);
+        QVERIFY(ping.program().isEmpty());
+    }
+    const QStringList args = Ping::arguments(host);
+    if (args.contains(QStringLiteral("--")))
+        QCOMPARE(args.indexOf(QStringLiteral("--")), args.size() - 2);
 }
 
 void ConnectTest::typeperfPrintsCsvSamples_data()

@@ -171,6 +171,8 @@ private slots:
     void longNamesFitTheirTiles_data();
     void longNamesFitTheirTiles();
     void autoConnectOnFirstShowOnly();
+    void missingEngineIsTold_data();
+    void missingEngineIsTold();
     void quickAccessSwitch();
     void detachedObjectIsInert();
     void statusRing();
@@ -649,9 +651,11 @@ void ConnectPageTest::longNamesFitTheirTiles()
         const QRect inTile(label->mapTo(tile, QPoint(0, 0)), label->size());
         QVERIFY2(tile->rect().contains(inTile), qPrintable(names.second));
         QVERIFY(tile->geometry().right() < page.width());
+        // A tile may break its title between words over two lines; each line must fit.
         const QString shown = label->displayedText();
-        QVERIFY2(label->fontMetrics().horizontalAdvance(shown) <= label->contentsRect().width(), qPrintable(shown));
-        if (shown != label->text())
+        for (const QString &line : shown.split(QLatin1Char('\n')))
+            QVERIFY2(label->fontMetrics().horizontalAdvance(line) <= label->contentsRect().width(), qPrintable(line));
+        if (QString(shown).replace(QLatin1Char('\n'), QLatin1Char(' ')) != label->text())
             QVERIFY2(shown.endsWith(QChar(0x2026)) && shown.size() > 1, qPrintable(shown));
     }
     // Fixed titles and short names always have room.
@@ -691,6 +695,36 @@ void ConnectPageTest::autoConnectOnFirstShowOnly()
     QSignalSpy again(&hiddenChoices, &ConnectPage::ConnectToFastestServer);
     hiddenChoices.show();
     QTRY_COMPARE(again.count(), 1);
+}
+
+void ConnectPageTest::missingEngineIsTold_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("engine");
+    QTest::newRow("wireguard") << 5 << "WireGuard";
+    QTest::newRow("v2ray") << 6 << "V2Ray";
+}
+
+// The test program's folder holds no engine programs: picking such a server must say so.
+void ConnectPageTest::missingEngineIsTold()
+{
+    QFETCH(int, type);
+    QFETCH(QString, engine);
+    const QString config = QString::fromLatin1(QByteArray("{}").toBase64());
+    setBundles({bundle(31, "10.0.0.31:51820", type, config)});
+    setActiveServer(31);
+    ConnectPage page;
+    page.show();
+    QTest::mouseClick(page.findChild<QPushButton *>(QStringLiteral("btnConnect")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(page.findChild<DBox *>(QStringLiteral("connectFailedBox")), 10000);
+    auto *box = page.findChild<DBox *>(QStringLiteral("connectFailedBox"));
+    QTRY_VERIFY(box->isVisible());
+    QCOMPARE(box->findChild<QLabel *>(QStringLiteral("lblTitle"))->text(), QStringLiteral("Connection failed"));
+    QVERIFY(box->findChild<QLabel *>(QStringLiteral("lblText"))->text().contains(engine));
+    QTRY_COMPARE_WITH_TIMEOUT(OpenConnectConnection::instance()->status(), OpenConnectConnection::IDLE, 10000);
+    QCOMPARE(page.pageStatus(), 0);
+    QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
+    QTRY_VERIFY(!page.findChild<DBox *>(QStringLiteral("connectFailedBox")));
 }
 
 void ConnectPageTest::quickAccessSwitch()

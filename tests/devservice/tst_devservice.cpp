@@ -536,6 +536,39 @@ private slots:
         }
         QVERIFY(openConnect > 10);
     }
+
+    void realProxyServers()
+    {
+        // The demo lab's Shadowsocks and VMess servers reach the type-4 and type-6 entries.
+        DevService service;
+        QVERIFY(service.start({"--openconnect-user", "vpnuser", "--openconnect-password", "vpnpass1",
+                               "--shadowsocks-server", "10.231.0.1:8388", "--shadowsocks-password", "sspw",
+                               "--vmess-server", "10.231.0.1:10086", "--vmess-id",
+                               "a6a2e66d-0000-4000-8000-000000000001"}));
+        const QByteArray login = form(loginForm("vpnuser", "vpnpass1"));
+        const DevService::Answer a = service.request(QStringLiteral("/api/v2/login"), &login);
+        QCOMPARE(a.status, 200);
+        QMap<int, int> seen;
+        for (const QJsonValue &v : decodeProtected(a.body).value(QStringLiteral("ip_bundle")).toArray()) {
+            const int type = v[QStringLiteral("type")].toInt();
+            const QJsonObject config =
+                QJsonDocument::fromJson(v[QStringLiteral("config")].toString().toUtf8()).object();
+            if (type == 4) {
+                QCOMPARE(v[QStringLiteral("ip")].toString(), QStringLiteral("10.231.0.1:8388"));
+                QCOMPARE(config.value("password").toString(), QStringLiteral("sspw"));
+                ++seen[type];
+            } else if (type == 6) {
+                const QJsonObject proxy = config.value("outbounds").toArray().first().toObject();
+                const QJsonObject server = proxy["settings"]["vnext"][0].toObject();
+                QCOMPARE(server.value("address").toString(), QStringLiteral("10.231.0.1"));
+                QCOMPARE(server.value("port").toInt(), 10086);
+                QCOMPARE(server["users"][0]["id"].toString(), QStringLiteral("a6a2e66d-0000-4000-8000-000000000001"));
+                QCOMPARE(proxy["streamSettings"]["network"].toString(), QStringLiteral("tcp"));
+                ++seen[type];
+            }
+        }
+        QVERIFY(seen.value(4) > 5 && seen.value(6) > 5);
+    }
 };
 
 TAVRIX_TEST_MAIN_CORE(TestDevService)

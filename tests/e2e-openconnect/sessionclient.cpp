@@ -22,6 +22,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include "protection/splittunnelcontrol.h"
@@ -114,6 +115,16 @@ void handleCommand(const QString &line)
 
 int main(int argc, char *argv[])
 {
+    if (argc > 1 && strcmp(argv[1], "--echo-server") != 0) {
+        const bool help = !strcmp(argv[1], "--help") || !strcmp(argv[1], "-h");
+        fprintf(help ? stdout : stderr,
+                "Usage: tavrix-session-client [--echo-server ADDR PORT]\n"
+                "Drives the OpenConnect controller from commands on standard input (connect,\n"
+                "disconnect, stats, user U, pass P, group G, host H, probe ADDR PORT, quit) and\n"
+                "reports STATUS, STATS, RESULT, PROBE and LOG lines. With --echo-server it is a TCP\n"
+                "echo server instead.\n");
+        return help ? 0 : 2;
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("TavrixVPN"));
     QCoreApplication::setOrganizationName(QStringLiteral("Quennark"));

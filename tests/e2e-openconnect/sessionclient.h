@@ -19,13 +19,15 @@ class SessionClient
 public:
     static constexpr int defaultTimeoutMs = 20000;
 
-    SessionClient(NetnsLab &lab, const QString &user, const QString &password)
+    // wrapper: a command the client program is started through (its last argument).
+    SessionClient(NetnsLab &lab, const QString &user, const QString &password, const QStringList &wrapper = {})
         : m_lab(lab)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        // The tunnel script's log goes to this run's own temporary folder.
+        // The session's private folders are made in this run's own temporary folder.
         environment.insert(QStringLiteral("TMPDIR"), m_tmp.path());
-        m_process = lab.start(lab.clientNs(), {programPath()}, QString(), environment);
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_tmp.path());
+        m_process = lab.start(lab.clientNs(), wrapper + QStringList{programPath()}, QString(), environment);
         if (m_process && !waitFor(QStringLiteral("READY")).isEmpty()) {
             send(QStringLiteral("host ") + QString::fromLatin1(NetnsLab::serverAddress) + QStringLiteral(":") +
                  QString::number(OcservServer::port));

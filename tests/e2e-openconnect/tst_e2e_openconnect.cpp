@@ -37,6 +37,7 @@ private slots:
     void blockedDtlsStaysOnTls();
     void changedServerKeyIsAccepted();
     void quitWhileConnected();
+    void tunnelDeviceFailureEndsIdle();
 
 private:
     void startServer(OcservServer::Groups groups);
@@ -128,6 +129,13 @@ void TestOpenConnectE2e::connectCarriesTraffic()
     // The tunnel script's output reached the client's log, and its file was removed.
     QVERIFY2(m_client->logged(QStringLiteral("vpnc-script: connect tun")), qPrintable(m_client->logDump().right(2000)));
     QVERIFY(!QFileInfo::exists(m_client->tmpDir() + QStringLiteral("/vpnc.log")));
+    // It logged into the session's own owner-only folder.
+    const QStringList folders =
+        QDir(m_client->tmpDir()).entryList({QStringLiteral("tavrixvpn-session-*")}, QDir::Dirs | QDir::Hidden);
+    QCOMPARE(folders.size(), 1);
+    const QFileInfo folder(m_client->tmpDir() + QLatin1Char('/') + folders.first());
+    QCOMPARE(folder.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::ExeOther),
+             QFileDevice::Permissions());
 }
 
 void TestOpenConnectE2e::disconnectRemovesTunnel()
@@ -138,6 +146,8 @@ void TestOpenConnectE2e::disconnectRemovesTunnel()
     QTRY_VERIFY_WITH_TIMEOUT(!m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String(": tun")), 5000);
     expectTunnelDevice(false);
     checkNoSecrets(*m_client, QStringLiteral("testpass"));
+    // The session's folder goes with it.
+    QVERIFY(QDir(m_client->tmpDir()).entryList({QStringLiteral("tavrixvpn-session-*")}, QDir::Dirs).isEmpty());
     m_client.reset();
 }
 
@@ -232,6 +242,21 @@ void TestOpenConnectE2e::quitWhileConnected()
     QVERIFY(!client.waitFor(QStringLiteral("EXIT")).isEmpty());
     QVERIFY(client.waitForExit(10000));
     QVERIFY2(timer.elapsed() < 8000, qPrintable(QString::number(timer.elapsed())));
+    expectTunnelDevice(false);
+}
+
+void TestOpenConnectE2e::tunnelDeviceFailureEndsIdle()
+{
+    // "ip netns exec" gives the client its own mount namespace: hiding the tun device there
+    // makes the device set-up fail for this client alone.
+    SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"),
+                         {QStringLiteral("sh"), QStringLiteral("-c"),
+                          QStringLiteral("mount --bind /dev/null /dev/net/tun && exec \"$0\"")});
+    QVERIFY(client.isRunning());
+    const QList<int> statuses = client.connectVpn();
+    QVERIFY2(!statuses.isEmpty() && statuses.last() == 0, qPrintable(client.logDump().right(2000)));
+    QVERIFY2(!statuses.contains(2), qPrintable(client.logDump().right(2000)));
+    QVERIFY(client.logged(QStringLiteral("Setting up the tunnel device failed")));
     expectTunnelDevice(false);
 }
 

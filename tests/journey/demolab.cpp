@@ -3,23 +3,39 @@
 // the development service and the client inside the client namespace, so that Connect reaches a
 // real server without touching the host's own network.
 //
-// Prints, flushed: "OVPN_SERVER <address:port>" and "OVPN_CA <file>" (or "OVPN_UNAVAILABLE
-// <reason>"), "CLIENT_NS <name>", "OCSERV <address:port>", "OCUSER <user>", "OCPASS <password>"
-// and "READY"; or "UNAVAILABLE <reason>" and exits 3 when this machine cannot host it.
+// Prints, flushed: "CLIENT_NS <name>", "OCSERV <address:port>", "OCUSER <user>", "OCPASS <password>",
+// when the proxy servers run "SSSERVER <address:port>", "SSPASS <password>", "VMESS <address:port>",
+// "VMESSID <id>", and "READY"; or "UNAVAILABLE <reason>" and exits 3 when this machine cannot host it.
+// Also "OVPN_SERVER <address:port>" and "OVPN_CA <file>" (or "OVPN_UNAVAILABLE <reason>") for
+// the OpenVPN server beside them, before "READY".
 
 #include <QCoreApplication>
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include "netns.h"
 #include "openvpnlab.h"
+#include "proxylab.h"
 
 using TavrixTest::NetnsLab;
 using TavrixTest::OcservServer;
 
 int main(int argc, char *argv[])
 {
+    // Nothing is started for --help or a bad command line.
+    if (argc > 1) {
+        const bool help = !strcmp(argv[1], "--help") || !strcmp(argv[1], "-h");
+        fprintf(help ? stdout : stderr,
+                "%sUsage: tavrix-demo-lab\n"
+                "Runs the demo's AnyConnect server in a network namespace of its own (root only) until\n"
+                "SIGTERM, SIGINT or SIGHUP, and prints CLIENT_NS, OCSERV, OCUSER, OCPASS and READY,\n"
+                "or UNAVAILABLE <reason> (exit 3). It takes no options.\n",
+                help ? "" : "tavrix-demo-lab: takes no arguments\n");
+        return help ? 0 : 2;
+    }
+
     // Block the stop signals before any thread exists, then wait for one of them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -48,19 +64,32 @@ int main(int argc, char *argv[])
         printf("OVPN_UNAVAILABLE openvpn is not installed\n");
     } else {
         openVpn = std::make_unique<TavrixTest::OpenVpnServer>(lab);
-        if (openVpn->makeCredentials({{QStringLiteral("testuser"), QStringLiteral("testpass")}}, &error) &&
+        if (openVpn->makeCredentials({{QString::fromLatin1(OcservServer::demoUser), QStringLiteral("testpass")}},
+                                     &error) &&
             openVpn->start(&error))
             printf("OVPN_SERVER %s\nOVPN_CA %s\n", qPrintable(openVpn->address()), qPrintable(openVpn->caFile()));
         else
             printf("OVPN_UNAVAILABLE %s\n", qPrintable(error.simplified()));
     }
-    printf("CLIENT_NS %s\nOCSERV %s:%d\nOCUSER testuser\nOCPASS testpass\nREADY\n", qPrintable(lab.clientNs()),
-           NetnsLab::serverAddress, OcservServer::port);
+    // The account is an e-mail address, so that a login link can sign it in too.
+    printf("CLIENT_NS %s\nOCSERV %s:%d\nOCUSER %s\nOCPASS testpass\n", qPrintable(lab.clientNs()),
+           NetnsLab::serverAddress, OcservServer::port, OcservServer::demoUser);
+    // Shadowsocks and VMess servers for the proxy entries, where this machine has them.
+    TavrixTest::ProxyServers proxies(lab);
+    if (TavrixTest::tunnelSkipReason({QStringLiteral("ss-server"), QStringLiteral("v2ray"), QStringLiteral("python3")})
+            .isEmpty() &&
+        proxies.start(&error)) {
+        printf("SSSERVER %s:%d\nSSPASS %s\nVMESS %s:%d\nVMESSID %s\n", NetnsLab::serverAddress,
+               TavrixTest::ProxyServers::shadowsocksPort, TavrixTest::ProxyServers::password, NetnsLab::serverAddress,
+               TavrixTest::ProxyServers::vmessPort, TavrixTest::ProxyServers::vmessId);
+    }
+    printf("READY\n");
     fflush(stdout);
 
     int received = 0;
     sigwait(&stopSignals, &received);
     openVpn.reset();
+    proxies.stop();
     server.stop();
     lab.down();
     return 0;

@@ -5,16 +5,19 @@
 //   STEP <name>          a step reached (SIGNED_OUT, SIGNED_IN, CONNECTED, PROBE_OK, IDLE)
 //   SHOT <file>          a screenshot saved
 //   FAIL <text>          the journey stopped here (exit code 1)
-// Options: --user U --password P, --connect, --type N (server type, 2 by default), --probe ADDR
-// PORT, --screenshots DIR, --service-arg ARG (repeatable) passed to the development service,
-// and --expect-refusal TEXT: the connect press must end in a dialog containing TEXT with
-// nothing started (STEP REFUSED).
+// Options: --user U --password P, --connect, --type N (server type, 2 by default), --probe ADDR PORT, --screenshots
+// DIR,
+// --screen WxH (the window gets the default size start-up gives it on such a screen),
+// --service-arg ARG (repeatable) passed to the development service, and --expect-refusal TEXT:
+// the connect press must end in a dialog containing TEXT with nothing started (STEP REFUSED).
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTcpSocket>
 #include <QTimer>
@@ -22,9 +25,11 @@
 #include <cstdio>
 #include <functional>
 
+#include "accountshots.h"
 #include "api/serviceurl.h"
 #include "app/fonts.h"
 #include "app/stylesheet.h"
+#include "app/windowplacement.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "devservice.h"
@@ -58,6 +63,7 @@ struct Options
     QString probeAddress;
     quint16 probePort = 0;
     QString screenshots;
+    QSize screen{1920, 1080};
     QStringList serviceArguments;
     QString expectRefusal;
     int type = 2; // server type to connect to (--type N)
@@ -70,32 +76,64 @@ QString &lastDialog()
     return text;
 }
 
-Options parse(const QStringList &arguments)
+const char *const usage = "Usage: tavrix-journey [options]\n"
+                          "A user's first session through the real window, against a development service it starts.\n"
+                          "  --user U --password P   the account (default premium@tavrixvpn.test / premiumpass1)\n"
+                          "  --connect               also connect and disconnect with the first AnyConnect server\n"
+                          "  --type N                with --connect: the server type to pick (default 2, AnyConnect)\n"
+                          "  --probe ADDR PORT       with --connect: a TCP echo through the tunnel\n"
+                          "  --screenshots DIR       save the pages (and a dialog, on a real display) as PNG files\n"
+                          "  --screen WxH            the screen the window is sized for (default 1920x1080)\n"
+                          "  --service-arg ARG       passed to the development service (repeatable)\n"
+                          "  --expect-refusal TEXT   the connect press must end in a dialog containing TEXT\n"
+                          "  --help                  this text\n";
+
+// Returns -1 to go on, or the exit code (0 after --help, 2 for a bad command line).
+int parse(const QStringList &arguments, Options *options)
 {
-    Options options;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString &a = arguments.at(i);
-        const QString next = i + 1 < arguments.size() ? arguments.at(i + 1) : QString();
-        if (a == QLatin1String("--user"))
-            options.user = arguments.value(++i);
-        else if (a == QLatin1String("--password"))
-            options.password = arguments.value(++i);
-        else if (a == QLatin1String("--connect"))
-            options.connect = true;
-        else if (a == QLatin1String("--probe")) {
-            options.probeAddress = arguments.value(++i);
-            options.probePort = quint16(arguments.value(++i).toUInt());
-        } else if (a == QLatin1String("--screenshots"))
-            options.screenshots = arguments.value(++i);
-        else if (a == QLatin1String("--expect-refusal"))
-            options.expectRefusal = arguments.value(++i);
-        else if (a == QLatin1String("--type"))
-            options.type = arguments.value(++i).toInt();
-        else if (a == QLatin1String("--service-arg"))
-            options.serviceArguments << arguments.value(++i);
-        Q_UNUSED(next)
+        // Options with values must have them.
+        const auto value = [&](int count) { return i + count < arguments.size(); };
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            fputs(usage, stdout);
+            return 0;
+        } else if (a == QLatin1String("--connect")) {
+            options->connect = true;
+        } else if ((a == QLatin1String("--user") || a == QLatin1String("--password") ||
+                    a == QLatin1String("--screenshots") || a == QLatin1String("--service-arg") ||
+                    a == QLatin1String("--screen") || a == QLatin1String("--expect-refusal")) &&
+                   value(1)) {
+            const QString v = arguments.at(++i);
+            if (a == QLatin1String("--user"))
+                options->user = v;
+            else if (a == QLatin1String("--password"))
+                options->password = v;
+            else if (a == QLatin1String("--screenshots"))
+                options->screenshots = v;
+            else if (a == QLatin1String("--service-arg"))
+                options->serviceArguments << v;
+            else if (a == QLatin1String("--expect-refusal"))
+                options->expectRefusal = v;
+            else {
+                const QStringList parts = v.split(QLatin1Char('x'));
+                options->screen = parts.size() == 2 ? QSize(parts[0].toInt(), parts[1].toInt()) : QSize();
+                if (options->screen.width() < 320 || options->screen.height() < 240) {
+                    fprintf(stderr, "tavrix-journey: --screen wants WxH, e.g. 1280x1024\n%s", usage);
+                    return 2;
+                }
+            }
+        } else if (a == QLatin1String("--type") && value(1)) {
+            options->type = arguments.at(++i).toInt();
+        } else if (a == QLatin1String("--probe") && value(2)) {
+            options->probeAddress = arguments.at(++i);
+            options->probePort = quint16(arguments.at(++i).toUInt());
+        } else {
+            fprintf(stderr, "tavrix-journey: unknown or incomplete option %s\n%s", qPrintable(a), usage);
+            return 2;
+        }
     }
-    return options;
+    return -1;
 }
 
 // Any dialog that pops up is an answer the journey did not expect: note it and close it.
@@ -143,14 +181,18 @@ public:
         ServiceUrl::trustServiceCertificate();
 
         MainWindow window(QStringLiteral("Not"));
-        window.setFixedSize(1113, 734);
+        const WindowPlacement place = computeWindowPlacement(QRect(QPoint(0, 0), m_options.screen));
+        window.setFixedSize(place.width, place.height);
+        window.move(place.x, place.y);
+        m_suffix = QStringLiteral("-%1x%2").arg(place.width).arg(place.height);
         window.show();
         watchDialogs(&window);
         if (!waitFor([&] { return window.stack()->currentIndex() == 2; }, 30000))
             return fail(QStringLiteral("no sign-in page"));
         say(QStringLiteral("STEP SIGNED_OUT"));
         QTest::qWait(300);
-        shot(window, QStringLiteral("sign-in.png"));
+        shot(window, QStringLiteral("sign-in"));
+        dialogShot(window);
 
         auto *user = window.findChild<QLineEdit *>(QStringLiteral("editUsername"));
         auto *password = window.findChild<QLineEdit *>(QStringLiteral("editPassword"));
@@ -169,11 +211,12 @@ public:
             return fail(QStringLiteral("no connect page"));
         waitFor([&] { return address->text().contains(QLatin1Char('.')) && address->text().at(0).isDigit(); }, 10000);
         QTest::qWait(300);
-        shot(window, QStringLiteral("connect-page-idle.png"));
+        shot(window, QStringLiteral("connect-page-idle"));
 
-        if (!m_options.connect)
-            return 0;
-        return connectAndDisconnect(window, *page);
+        const int code = m_options.connect ? connectAndDisconnect(window, *page) : 0;
+        if (code == 0 && !m_options.screenshots.isEmpty())
+            shootAccountPages(window, [this](const QString &name, QWidget *widget) { shot(*widget, name); });
+        return code;
     }
 
 private:
@@ -219,7 +262,7 @@ private:
         auto *ping = page.findChild<QLabel *>(QStringLiteral("lblPing"));
         waitFor([&] { return ping && ping->text().at(0).isDigit(); }, 5000);
         QTest::qWait(1600);
-        shot(window, QStringLiteral("connect-page-connected.png"));
+        shot(window, QStringLiteral("connect-page-connected"));
 
         QTest::mouseClick(button, Qt::LeftButton);
         if (!waitFor([&] { return controller->status() == OpenConnectConnection::IDLE && page.pageStatus() == 0; },
@@ -234,8 +277,36 @@ private:
         if (m_options.screenshots.isEmpty())
             return;
         QDir().mkpath(m_options.screenshots);
-        const QString file = QDir(m_options.screenshots).filePath(name);
+        QString base = name;
+        if (base.endsWith(QLatin1String(".png")))
+            base.chop(4);
+        const QString file = QDir(m_options.screenshots).filePath(base + m_suffix + QStringLiteral(".png"));
+        QDir().mkpath(QFileInfo(file).absolutePath());
         if (window.grab().save(file))
+            say(QStringLiteral("SHOT ") + file);
+    }
+
+    // A dialog over the window, as the display shows it (a grab of the widget alone would
+    // hide a black frame the display draws around translucent parts).
+    void dialogShot(QWidget &window)
+    {
+        if (m_options.screenshots.isEmpty() || QGuiApplication::platformName() != QLatin1String("xcb"))
+            return;
+        DBox box(&window);
+        box.setTitle(QStringLiteral("Would you like to log out?"));
+        box.setSubmitText(QStringLiteral("Yes"));
+        box.setCancelText(QStringLiteral("No"));
+        box.show();
+        box.move(window.geometry().center() - box.rect().center());
+        QTest::qWait(500);
+        const QPixmap picture =
+            QGuiApplication::primaryScreen()->grabWindow(0, window.x(), window.y(), window.width(), window.height());
+        box.close();
+        const QString file =
+            QDir(m_options.screenshots)
+                .filePath(QStringLiteral("dialog") + m_suffix +
+                          (box.isTranslucent() ? QStringLiteral("-composited") : QString()) + QStringLiteral(".png"));
+        if (picture.save(file))
             say(QStringLiteral("SHOT ") + file);
     }
 
@@ -246,6 +317,7 @@ private:
     }
 
     Options m_options;
+    QString m_suffix;
     TavrixTest::DevService m_service;
 };
 
@@ -253,12 +325,20 @@ private:
 
 int main(int argc, char *argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // Before anything else: --help and a bad command line need no display and leave nothing.
+    Options options;
+    const int early = parse(arguments, &options);
+    if (early >= 0)
+        return early;
+
     TavrixTest::isolateXdg();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TavrixTest::setIdentity();
     QApplication app(argc, argv);
-    const Options options = parse(app.arguments());
 
     loadApplicationFonts();
     QString sheet;

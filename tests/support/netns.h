@@ -147,9 +147,10 @@ public:
 
     void down()
     {
-        for (QProcess *process : m_processes)
+        // stop() takes each out of the list: walk a copy.
+        const QList<QProcess *> processes = m_processes;
+        for (QProcess *process : processes)
             stop(process);
-        m_processes.clear();
         if (!m_up)
             return;
         // Anything still inside was started by this run.
@@ -284,12 +285,14 @@ private:
 
 // An AnyConnect server in the lab's server namespace, on 10.231.0.1:4443 (TCP and UDP),
 // handing out 10.231.10.0/24 and a route to the inside network. Users: "testuser" with
-// "testpass", and "guser" with "testpass2" in the groups "group1" and "group2".
+// "testpass", "guser" with "testpass2" in the groups "group1" and "group2", and demoUser
+// with "testpass" (an e-mail address, as a login link needs one).
 class OcservServer
 {
 public:
     enum Groups { NoGroups, OneGroup, TwoGroups };
     static constexpr int port = 4443;
+    static constexpr const char *demoUser = "anyconnect@tavrixvpn.test";
 
     explicit OcservServer(NetnsLab &lab)
         : m_lab(lab)
@@ -318,7 +321,8 @@ public:
             return false;
         QFile::remove(path("ocpasswd"));
         for (const QStringList &user :
-             {QStringList{"testuser", "testpass", ""}, QStringList{"guser", "testpass2", "group1,group2"}}) {
+             {QStringList{"testuser", "testpass", ""}, QStringList{"guser", "testpass2", "group1,group2"},
+              QStringList{QString::fromLatin1(demoUser), "testpass", ""}}) {
             QStringList arguments{"-c", path("ocpasswd")};
             if (!user[2].isEmpty())
                 arguments << "-g" << user[2];

@@ -26,6 +26,8 @@ inline QTemporaryDir &isolateXdg()
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+    // The desktop's settings (the system proxy among them) stay in this process's memory.
+    qputenv("GSETTINGS_BACKEND", "memory");
     return root;
 }
 

@@ -4,10 +4,12 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTimer>
 
 #include "api/apimanager.h"
 #include "api/apirequest.h"
@@ -62,8 +64,9 @@ private slots:
     void startDecisionFetches();
     void signIn_data();
     void signIn();
-    void signInWaitsForConfiguration();
-    void configurationWaitTimesOut();
+    void signInWaitsForConfigurationToldOnThePageNotInABox();
+    void configurationWaitTimesOutWithRetryOnThePage();
+    void firstStartWithoutServiceOffersRetry();
     void signUp_data();
     void signUp();
     void resetPassword();
@@ -72,6 +75,7 @@ private slots:
     void autoSignInRefreshesOldConfiguration_data();
     void autoSignInRefreshesOldConfiguration();
     void autoSignInWaitTimesOut();
+    void loginLinkWhileRunning();
 
 private:
     void fetchConfiguration();
@@ -231,26 +235,37 @@ void UiServiceTest::signIn()
     QVERIFY(!page->isBusy());
 }
 
-void UiServiceTest::signInWaitsForConfiguration()
+void UiServiceTest::signInWaitsForConfigurationToldOnThePageNotInABox()
 {
-    // Nothing stored yet: the page fetches first, with a notice, and then signs in.
+    // Nothing stored yet: the page fetches first, saying so on the page, and then signs in.
     LoginPage page;
     page.show();
     QTest::qWait(20);
     fill(page, QStringLiteral("free@tavrixvpn.test"), QStringLiteral("freepass1"));
     QSignalSpy signedIn(&page, &LoginPage::loginSuccessfull);
     TavrixTest::DBoxWatcher dialogs;
+    bool toldConnecting = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *notice = page.findChild<QWidget *>(QStringLiteral("serviceNotice"));
+        if (notice->isVisible() &&
+            TavrixTest::labelText(&page, "lblServiceNotice").startsWith(QLatin1String("Connecting")))
+            toldConnecting = true;
+    });
+    poll.start(5);
     press(page);
     QVERIFY(QTest::qWaitFor([&] { return !page.isActionRunning(); }, 20000));
-    QCOMPARE(dialogs.titles, QStringList{QStringLiteral("Loading configuration, please wait...")});
+    poll.stop();
+    QVERIFY(toldConnecting);
+    QVERIFY(dialogs.titles.isEmpty());
     QCOMPARE(signedIn.count(), 1);
-    // The notice went away with the wait.
-    QTRY_VERIFY(!TavrixTest::visibleDBox());
+    QCOMPARE(page.serviceState(), LoginPage::ServiceReachable);
+    QVERIFY(!page.findChild<QWidget *>(QStringLiteral("serviceNotice"))->isVisible());
     QVERIFY(configRequests() >= 6);
     QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 1);
 }
 
-void UiServiceTest::configurationWaitTimesOut()
+void UiServiceTest::configurationWaitTimesOutWithRetryOnThePage()
 {
     // The first source answers only after 7 s: the page gives up after its 5 s.
     QVERIFY(m_service.set(configPaths().first(), QStringLiteral("slow"), 0, 7000));
@@ -264,21 +279,10 @@ void UiServiceTest::configurationWaitTimesOut()
     QElapsedTimer clock;
     clock.start();
     qint64 failedAt = -1;
-    auto failure = std::make_shared<TavrixTest::DBoxAnswer>();
-    // Answers the failure message (not the notice) as soon as it shows.
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&] {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            auto *box = qobject_cast<DBox *>(widget);
-            if (!box || !box->isVisible() || failedAt >= 0)
-                continue;
-            const QString title = TavrixTest::labelText(box, "lblTitle");
-            if (title.startsWith(QLatin1String("Failed to load configuration"))) {
-                failedAt = clock.elapsed();
-                failure->title = title;
-                QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
-            }
-        }
+        if (failedAt < 0 && page.serviceState() == LoginPage::ServiceUnreachable)
+            failedAt = clock.elapsed();
     });
     poll.start(20);
     // A second press while the action runs changes nothing. (A timer, because the fetch
@@ -294,12 +298,47 @@ void UiServiceTest::configurationWaitTimesOut()
 
     QVERIFY(runningAtSecondPress);
     QVERIFY2(failedAt >= 4900 && failedAt < 6900, qPrintable(QString::number(failedAt)));
-    QCOMPARE(failure->title,
-             QStringLiteral("Failed to load configuration. Please check your internet connection and try again."));
-    QCOMPARE(dialogs.count(), 1);
+    // Said on the page with a Retry, not in a box.
+    QCOMPARE(dialogs.count(), 0);
+    QVERIFY(!TavrixTest::visibleDBox());
+    QVERIFY(page.findChild<QWidget *>(QStringLiteral("btnRetry"))->isVisible());
+    QVERIFY(TavrixTest::labelText(&page, "lblServiceNotice").startsWith(QLatin1String("Could not reach the service")));
+    QSignalSpy retry(&page, &LoginPage::retryServiceClicked);
+    QTest::mouseClick(page.findChild<QPushButton *>(QStringLiteral("btnRetry")), Qt::LeftButton);
+    QCOMPARE(retry.count(), 1);
     QCOMPARE(signedIn.count(), 0);
     QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 0);
     QVERIFY(!page.isBusy());
+}
+
+// A first start without the service: the splash says what it does, the sign-in page then
+// says the service was not reached, and Retry fetches again.
+void UiServiceTest::firstStartWithoutServiceOffersRetry()
+{
+    for (const QString &path : configPaths())
+        QVERIFY(m_service.set(path, QStringLiteral("down")));
+    MainWindow window(QStringLiteral("Not"));
+    auto *status = window.findChild<QLabel *>(QStringLiteral("lblStartStatus"));
+    QString told;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (status->isVisible())
+            told = status->text();
+    });
+    poll.start(5);
+    window.show();
+    QTRY_COMPARE_WITH_TIMEOUT(window.stack()->currentIndex(), 2, 60000);
+    poll.stop();
+    QCOMPARE(told, QStringLiteral("Connecting to the service…"));
+    QVERIFY(!status->isVisible());
+    auto *page = window.findChild<LoginPage *>(QStringLiteral("loginPage"));
+    QTRY_COMPARE(page->serviceState(), LoginPage::ServiceUnreachable);
+    QVERIFY(!TavrixTest::visibleDBox());
+
+    QVERIFY(m_service.reset());
+    QTest::mouseClick(page->findChild<QPushButton *>(QStringLiteral("btnRetry")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(page->serviceState(), LoginPage::ServiceReachable, 30000);
+    QVERIFY(!Config::loginUrl().isEmpty());
 }
 
 void UiServiceTest::signUp_data()
@@ -425,6 +464,11 @@ void UiServiceTest::autoSignIn()
         QCOMPARE(TavrixTest::labelText(box, "lblTitle"), ApiRequest::instance()->errorMessage());
         QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
         QTRY_VERIFY(!TavrixTest::visibleDBox());
+        // A refusal is not repeated at the next start; the user name stays for the form.
+        config->load();
+        QVERIFY(!config->autoLogin());
+        QVERIFY(config->password().isEmpty());
+        QCOMPARE(config->userName(), QStringLiteral("loyal@tavrixvpn.test"));
     }
 }
 
@@ -485,9 +529,44 @@ void UiServiceTest::autoSignInWaitTimesOut()
              QStringLiteral("Failed to load configuration. Please check your internet connection."));
     box->close();
     QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 0);
+    // No answer is no refusal: the next start tries again.
+    config->load();
+    QVERIFY(config->autoLogin());
+    QCOMPARE(config->password(), QStringLiteral("premiumpass1"));
     // The fetch that outlived the wait does not move the user again.
     QTest::qWait(100);
     QCOMPARE(window.stack()->currentIndex(), 2);
+}
+
+// A second start hands its link over; the running window signs in with it once, and only
+// while nobody is signed in.
+void UiServiceTest::loginLinkWhileRunning()
+{
+    fetchConfiguration();
+    MainWindow window(QStringLiteral("Not"));
+    window.show();
+    QTRY_COMPARE(window.stack()->currentIndex(), 2);
+    auto *autoPage = window.findChild<AutoLoginPage *>(QStringLiteral("autoLoginPage"));
+    QSignalSpy done(autoPage, &AutoLoginPage::loginSuccessfull);
+
+    window.onLoginLinkReceived(
+        QStringLiteral("tavrixvpn://login?authenticate=premium@tavrixvpn.test&value=premium/pass1"));
+    QTRY_VERIFY_WITH_TIMEOUT(done.count() == 1, 20000);
+    QCOMPARE(window.stack()->currentIndex(), 3);
+    auto config = Config::instance();
+    config->load();
+    QVERIFY(config->autoLogin());
+    QCOMPARE(config->userName(), QStringLiteral("premium@tavrixvpn.test"));
+    QCOMPARE(config->password(), QStringLiteral("premiumpass1"));
+    QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 1);
+
+    // Signed in: another account's link changes nothing.
+    window.onLoginLinkReceived(QStringLiteral("tavrixvpn://login?authenticate=loyal@tavrixvpn.test&value=loyalpass1"));
+    QTest::qWait(200);
+    config->load();
+    QCOMPARE(config->userName(), QStringLiteral("premium@tavrixvpn.test"));
+    QCOMPARE(window.stack()->currentIndex(), 3);
+    QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 1);
 }
 
 TAVRIX_TEST_MAIN_GUI(UiServiceTest)

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <QtConcurrent>
@@ -65,6 +66,8 @@ ConnectPage::ConnectPage(QWidget *parent, Role role)
     connect(m_btnConnect, &QPushButton::pressed, this, &ConnectPage::btnConnect_clicked);
     connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::statusChanged, this,
             &ConnectPage::onStatusChanged);
+    connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::connectFailed, this,
+            &ConnectPage::onConnectFailed);
 
     connect(m_serverSelectWidget, &ServerButton::clicked, this, &ConnectPage::requestServerSelection);
     connect(m_fastServer, &FastestServerButton::fastestServerClicked, this, &ConnectPage::ConnectToFastestServer);
@@ -175,6 +178,12 @@ void ConnectPage::requestConnect(bool switchServer)
     btnConnect_clicked();
 }
 
+void ConnectPage::rearmAutoConnect()
+{
+    if (m_fastServer)
+        m_fastServer->rearmAutoConnect();
+}
+
 void ConnectPage::btnConnect_clicked()
 {
     if (m_role == Role::Detached)
@@ -202,7 +211,9 @@ void ConnectPage::btnConnect_clicked()
 
     auto config = Config::instance();
     config->setLastServerType(type);
-    if (type == OpenConnectConnection::XRAY_SHADOWSOCKS) {
+    // Outline reads the same Shadowsocks values; without them it would start with the last
+    // Shadowsocks server's (or none at all).
+    if (type == OpenConnectConnection::XRAY_SHADOWSOCKS || type == OpenConnectConnection::OUTLINE) {
         config->setShadowsocksConfig(serverConfig);
         config->setShadowsocksAddress(ip);
     }
@@ -256,6 +267,18 @@ void ConnectPage::showMessage(const QString &title, const QString &submitText)
     connect(box, &DBox::submit, box, &QDialog::accept);
     box->exec();
     box->deleteLater();
+}
+
+void ConnectPage::onConnectFailed(const QString &message)
+{
+    // Not modal: the status change that goes with it must still reach the page.
+    auto *box = new DBox(this);
+    box->setObjectName(QStringLiteral("connectFailedBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTitle(QStringLiteral("Connection failed"));
+    box->setText(message);
+    box->setSubmitText(QStringLiteral("Ok"));
+    box->show();
 }
 
 void ConnectPage::offerUpgrade()
@@ -430,6 +453,20 @@ void ConnectPage::showEvent(QShowEvent *event)
         // The automatic connect also when the quick choices are hidden.
         m_fastServer->autoConnectOnce();
     });
+}
+
+void ConnectPage::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (m_role == Role::Detached)
+        return;
+    // A narrow page (the default window on a small screen) gives its width to the quick
+    // choices, so that their fixed texts stay whole.
+    const bool narrow = width() < 360;
+    const int side = narrow ? 8 : 18;
+    layout()->setContentsMargins(side, 16, side, 10);
+    if (QLayout *quickRow = m_serverButton->layout())
+        quickRow->setSpacing(narrow ? 4 : 8);
 }
 
 void ConnectPage::refreshVersion()

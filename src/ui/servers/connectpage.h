@@ -37,6 +37,8 @@ public:
 
     // Called by the hub after a server was chosen; reconnects when a tunnel is up.
     void requestConnect(bool switchServer);
+    // Called by the hub at each sign-in: the automatic connect may run once more.
+    void rearmAutoConnect();
 
     int pageStatus() const { return m_pageStatus; }
     bool reconnectPending() const { return m_reconnectPending; }
@@ -58,6 +60,7 @@ signals:
 public slots:
     void btnConnect_clicked();
     void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
+    void onConnectFailed(const QString &message);
     void on_btnLogout_clicked();
     void onStatsTimeout();
     void onAnimationTimeout();
@@ -66,6 +69,7 @@ public slots:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void buildUi();

@@ -4,7 +4,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScreen>
+
+#include "platform/compositing.h"
 
 namespace Tavrix {
 
@@ -12,7 +15,15 @@ Dialog::Dialog(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("Dialog"));
-    setAttribute(Qt::WA_TranslucentBackground);
+    // Rounded by a mask where the desktop cannot show translucent corners (they would be black).
+    m_translucent = desktopComposites();
+    if (m_translucent) {
+        setAttribute(Qt::WA_TranslucentBackground);
+    } else {
+        QPainterPath path;
+        path.addRoundedRect(QRectF(0, 0, 300, 80), 12, 12);
+        setMask(QRegion(path.toFillPolygon().toPolygon()));
+    }
     setFixedSize(300, 80);
 
     m_icon = new QLabel(this);

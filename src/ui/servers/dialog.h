@@ -33,6 +33,7 @@ private:
     QLabel *m_icon = nullptr;
     QLabel *m_text = nullptr;
     QTimer m_closeTimer;
+    bool m_translucent = false;
 };
 
 } // namespace Tavrix

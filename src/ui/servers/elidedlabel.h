@@ -14,8 +14,12 @@ public:
     explicit ElidedLabel(QWidget *parent = nullptr);
     explicit ElidedLabel(const QString &text, QWidget *parent = nullptr);
 
-    // The text as drawn at the label's current width.
+    // The text as drawn at the label's current width; lines joined by "\n".
     QString displayedText() const;
+
+    // Up to two lines, broken between words, before anything is cut.
+    void setTwoLines(bool on);
+    bool twoLines() const { return m_twoLines; }
 
     // With the default (ignored) horizontal policy the label asks only for room for "…";
     // any other policy asks for the whole text, for fixed texts that must stay whole.
@@ -24,6 +28,11 @@ public:
 protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+
+private:
+    QStringList lines() const;
+
+    bool m_twoLines = false;
 };
 
 } // namespace Tavrix

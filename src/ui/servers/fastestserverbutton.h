@@ -14,9 +14,12 @@ public:
 
     int pressCount() const { return m_counter; }
 
-    // The automatic connect: once, when the page first appears, if the user enabled it and
-    // no tunnel is up or being set up.
+    // The automatic connect: once per sign-in, when the page first appears after it, if the
+    // user enabled it and no tunnel is up or being set up. Not on every return to the page:
+    // that would undo a manual disconnect.
     void autoConnectOnce();
+    // A new sign-in: the automatic connect is due again.
+    void rearmAutoConnect() { m_autoConnectDone = false; }
 
 signals:
     void fastestServerClicked();

@@ -13,8 +13,6 @@ GammingServerButton::GammingServerButton(QWidget *parent)
     setObjectName(QStringLiteral("gammingServer"));
     m_lblTitle->setText(QStringLiteral("Gaming"));
     m_lblSubtitle->setText(QStringLiteral("Recommended"));
-    // A fixed title: the tile keeps room for all of it.
-    m_lblTitle->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     m_lblLogo->setPixmap(QPixmap(QStringLiteral(":/assets/gamming-server.png"))
                              .scaled(36, 36, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }

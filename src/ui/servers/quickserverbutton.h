@@ -7,7 +7,9 @@
 #include "common/ipbundle.h"
 #include "vpn/openconnectconnection.h"
 
+class QBoxLayout;
 class QLabel;
+class QVBoxLayout;
 
 namespace Tavrix {
 
@@ -20,11 +22,18 @@ public:
     explicit QuickServerButton(const QString &subtitleName, QWidget *parent = nullptr);
 
     bool isConnectedLook() const { return m_connected; }
+    // How the tile currently lays itself out (it follows its width): the picture beside the
+    // texts, or above them in a narrow tile.
+    bool isPictureAbove() const { return m_pictureAbove; }
+    int titlePixelSize() const { return m_titlePx; }
 
 public slots:
     virtual void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
 
 protected:
+    bool event(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
 
@@ -42,8 +51,20 @@ protected:
 
 private:
     void applyTextColours();
+    // Picks the arrangement and the largest type at which both texts fit the tile's width.
+    void fitTexts();
+    void applyFit(bool above, bool wrapped, int titlePx, int subtitlePx, int titleLines, int subtitleLines);
+    // This tile and its siblings in the same row.
+    QList<QuickServerButton *> rowOfTiles();
 
     bool m_connected = false;
+    bool m_pictureAbove = false;
+    int m_titlePx = 18;
+    int m_subtitlePx = 14;
+    int m_titleLines = 1;
+    int m_subtitleLines = 1;
+    QBoxLayout *m_layout = nullptr;
+    QVBoxLayout *m_texts = nullptr;
 };
 
 } // namespace Tavrix

@@ -129,7 +129,8 @@ void StatsIndicator::startMeasuring(const QString &host, int serverType)
 {
     stopProcess(m_ping);
     m_pingOutput.clear();
-    Ping::start(m_ping, host);
+    if (!Ping::start(m_ping, host))
+        return;
     if (!m_ping.waitForStarted(kStartWaitMs)) {
         qWarning() << "ping did not start:" << m_ping.errorString();
         return;

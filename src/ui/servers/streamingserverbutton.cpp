@@ -13,8 +13,6 @@ StreamingServerButton::StreamingServerButton(QWidget *parent)
     setObjectName(QStringLiteral("stremmingServer"));
     m_lblTitle->setText(QStringLiteral("Streaming "));
     m_lblSubtitle->setText(QStringLiteral("Recommended"));
-    // A fixed title: the tile keeps room for all of it.
-    m_lblTitle->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     m_lblLogo->setPixmap(QPixmap(QStringLiteral(":/assets/streamming-server.png"))
                              .scaled(36, 36, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }

@@ -1,0 +1,142 @@
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QList>
+#include <QMutex>
+#include <QPair>
+#include <QProcess>
+#include <QThread>
+
+#include "platform/engineprocesses.h"
+#include "platform/outlinecommands.h"
+
+namespace Tavrix {
+namespace OutlineCommands {
+
+namespace {
+
+// The stand-ins beside the executable. The controller may be destroyed after the
+// application object (its last runner then still runs disconnect.sh), so the folder also
+// comes from the executable itself.
+QString enginePath(const QString &windowsName)
+{
+    if (QCoreApplication::instance())
+        return EngineProcesses::enginePath(windowsName);
+    QString name = windowsName;
+    if (name.endsWith(QLatin1String(".bat")))
+        name = name.left(name.size() - 4) + QStringLiteral(".sh");
+    else if (name.endsWith(QLatin1String(".exe")))
+        name.chop(4);
+    const QString program = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    return QFileInfo(program).absolutePath() + QLatin1Char('/') + name;
+}
+
+// Scripts started detached, by script name, for waitForScripts().
+QMutex startedLock;
+QList<QPair<QString, qint64>> started;
+
+// Ended (a detached program is reaped by init, so no zombie stays behind).
+bool ended(qint64 pid)
+{
+    return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid));
+}
+
+bool startDetached(const QString &program, const QStringList &arguments, const QString &logFile, qint64 *pid = nullptr)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setWorkingDirectory(QStringLiteral("/"));
+    process.setStandardInputFile(QProcess::nullDevice());
+    const QString output = logFile.isEmpty() ? QProcess::nullDevice() : logFile;
+    process.setStandardOutputFile(output, QIODevice::Append);
+    process.setStandardErrorFile(output, QIODevice::Append);
+    return process.startDetached(pid);
+}
+
+} // namespace
+
+bool startTunnelProgram(const QStringList &arguments, const QString &logFile)
+{
+    return startDetached(enginePath(QStringLiteral("tun2socks.exe")), arguments, logFile);
+}
+
+bool startScript(const QString &windowsName, const QStringList &arguments)
+{
+    qint64 pid = 0;
+    if (!startDetached(enginePath(windowsName), arguments, QString(), &pid))
+        return false;
+    QMutexLocker locker(&startedLock);
+    started.append({windowsName, pid});
+    return true;
+}
+
+bool waitForScripts(const QString &windowsName, int timeoutMs)
+{
+    QList<qint64> pids;
+    {
+        QMutexLocker locker(&startedLock);
+        for (int i = started.size() - 1; i >= 0; --i) {
+            if (started.at(i).first == windowsName)
+                pids.append(started.takeAt(i).second);
+        }
+    }
+    QDeadlineTimer deadline(timeoutMs);
+    for (qint64 pid : pids) {
+        while (!ended(pid)) {
+            if (deadline.hasExpired())
+                return false;
+            QThread::msleep(20);
+        }
+    }
+    return true;
+}
+
+Result runScript(const QString &windowsName, const QStringList &arguments, int timeoutMs)
+{
+    Result result;
+    QProcess process;
+    process.setWorkingDirectory(QStringLiteral("/"));
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(enginePath(windowsName), arguments, QIODevice::ReadOnly);
+    if (!process.waitForStarted(timeoutMs)) {
+        result.output = process.errorString().toLocal8Bit();
+        return result;
+    }
+    result.started = true;
+    result.finished = process.waitForFinished(timeoutMs);
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    result.output = process.readAll();
+    if (result.finished && process.exitStatus() == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
+    return result;
+}
+
+Result renewDhcpLease(int timeoutMs)
+{
+    Q_UNUSED(timeoutMs)
+    // The tunnel here needs no new lease: the addresses stay as they are.
+    Result result;
+    result.started = true;
+    result.finished = true;
+    result.exitCode = 0;
+    return result;
+}
+
+Result listTunnelPrograms(int timeoutMs)
+{
+    Q_UNUSED(timeoutMs)
+    Result result;
+    result.started = true;
+    result.finished = true;
+    result.exitCode = 0;
+    result.output = EngineProcesses::describe(QStringLiteral("tun2socks.exe")).toLocal8Bit();
+    return result;
+}
+
+} // namespace OutlineCommands
+} // namespace Tavrix

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace Tavrix {
+
+// What the two Xray runners share: where the engine and its configuration live, the checks
+// that the engine really carries traffic before the system proxy points at it, and the
+// system proxy itself.
+namespace Xray {
+
+// The local HTTP inbound the system proxy points at.
+constexpr quint16 httpPort = 10809;
+QString proxyServer(); // "127.0.0.1:10809"
+
+// The engine program's Windows name, for EngineProcesses.
+QString engineName();
+// The engine configuration file, "<engine folder>/config.json".
+QString configPath();
+
+enum class WriteResult { Written, NoFolder, NotOpened, NoPermissions };
+// Writes `document` (indented) to the configuration file. The file is owner-only before any
+// content is in it: it holds the server's password or id.
+WriteResult writeConfig(const QJsonObject &document);
+
+// Makes room for a new engine: stops one of ours left running and checks that nothing else
+// listens on the inbound port. False (with *error) when the port stays taken.
+bool freeInboundPort(QString *error);
+
+// Waits until the local HTTP inbound accepts a connection. Gives up early when `alive`
+// returns false (the engine ended, or the connect was cancelled).
+bool waitForInbound(int timeoutMs, const std::function<bool()> &alive);
+
+// One plain HTTP request through the local inbound to a connectivity-check address, which
+// the generated routing sends through the proxy server. True once any answer comes back that
+// is not the engine's own gateway error: the server is there and accepted our credentials
+// (with a wrong password or id the request hangs).
+bool checkThroughProxy(int timeoutMs, const std::function<bool()> &alive);
+
+// The system proxy, with a log line saying where the change took effect.
+bool switchProxyOn();
+void switchProxyOff();
+// Whether the system proxy points at our inbound.
+bool proxyIsOurs();
+
+// At start-up: a proxy left pointing at our inbound while no engine of ours runs (the client
+// ended while connected) cuts the desktop off the network; switch it off and say so.
+void clearStaleSystemProxy();
+
+// `text` with every secret replaced, for log lines that may quote the configuration.
+QString maskSecrets(QString text, const QStringList &secrets);
+
+} // namespace Xray
+} // namespace Tavrix

@@ -1,0 +1,212 @@
+// The Xray runners against real proxy servers: ss-server and a v2ray VMess server in one
+// network namespace, the client (our controller, in a small program) in another. Through the
+// client's local HTTP inbound the inside web server is reachable; without it, it is not.
+
+#include <QtTest>
+
+#include "netns.h"
+#include "proxylab.h"
+#include "testmain.h"
+
+using TavrixTest::NetnsLab;
+using TavrixTest::ProxyClient;
+using TavrixTest::ProxyServers;
+
+namespace {
+
+const QList<int> connected{1, 2};
+const QList<int> refused{1, 0};
+const QList<int> idle{0};
+const QString serverIp = QString::fromLatin1(NetnsLab::serverAddress);
+
+QString shadowsocksIp(int port = ProxyServers::shadowsocksPort)
+{
+    return serverIp + QLatin1Char(':') + QString::number(port);
+}
+
+} // namespace
+
+class TestXrayE2e : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void connectCarriesTraffic_data();
+    void connectCarriesTraffic();
+    void failedConnectEndsIdleWithProxyOff_data();
+    void failedConnectEndsIdleWithProxyOff();
+    void engineEndIsNoticed_data();
+    void engineEndIsNoticed();
+
+private:
+    // The inside page fetched in the client namespace, through the proxy or directly.
+    QByteArray fetchInside(bool throughProxy);
+
+    NetnsLab m_lab;
+    std::unique_ptr<ProxyServers> m_servers;
+};
+
+void TestXrayE2e::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_lab.up(&error), qPrintable(error));
+    m_servers = std::make_unique<ProxyServers>(m_lab);
+    QVERIFY2(m_servers->start(&error), qPrintable(error));
+}
+
+void TestXrayE2e::cleanupTestCase()
+{
+    m_servers.reset();
+    m_lab.down();
+}
+
+QByteArray TestXrayE2e::fetchInside(bool throughProxy)
+{
+    QStringList command{"curl", "-s", "-m", "5"};
+    if (throughProxy)
+        command << "-x"
+                << "http://127.0.0.1:10809";
+    command << QStringLiteral("http://%1/inside.txt").arg(QLatin1String(ProxyServers::insideName));
+    QByteArray output;
+    m_lab.exec(m_lab.clientNs(), command, &output, 10000);
+    return output;
+}
+
+void TestXrayE2e::connectCarriesTraffic_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("config");
+    QTest::addColumn<QString>("secret");
+    QTest::newRow("Shadowsocks") << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig() << ProxyServers::password;
+    QTest::newRow("V2Ray VMess") << 6 << serverIp << ProxyServers::vmessConfig() << ProxyServers::vmessId;
+}
+
+void TestXrayE2e::connectCarriesTraffic()
+{
+    QFETCH(int, type);
+    QFETCH(QString, ip);
+    QFETCH(QString, config);
+    QFETCH(QString, secret);
+
+    ProxyClient client(m_lab);
+    QVERIFY(client.isRunning());
+    QVERIFY(fetchInside(false).isEmpty());
+    client.select(type, ip, config);
+    QCOMPARE(client.connectVpn(), connected);
+    QVERIFY2(client.proxyOn(), client.proxyRecord().constData());
+    QVERIFY(client.proxyRecord().contains("ProxyServer=127.0.0.1:10809"));
+    QVERIFY(!client.engines().isEmpty());
+    QCOMPARE(fetchInside(true), QByteArray(ProxyServers::insideText));
+    // CONNECTED came after a check that went through the server.
+    QFile webLog(m_lab.dir() + QStringLiteral("/proxy/web.log"));
+    QVERIFY(webLog.open(QIODevice::ReadOnly));
+    QVERIFY(webLog.readAll().contains("GET /generate_204"));
+
+    QCOMPARE(client.disconnectVpn(), idle);
+    QVERIFY(!client.proxyOn());
+    QCOMPARE(client.engines(), QString());
+    // The engine's end after the stop is not reported as a second IDLE.
+    QCOMPARE(client.statusesUntil({0, 1, 2}, 1500), QList<int>());
+    QVERIFY(fetchInside(true).isEmpty());
+    const QString log = client.logDump();
+    QVERIFY2(log.contains("System proxy on (127.0.0.1:10809) in the record"), qPrintable(log));
+    QVERIFY2(!log.contains(secret), "a secret reached the log");
+}
+
+void TestXrayE2e::failedConnectEndsIdleWithProxyOff_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("config");
+    QTest::addColumn<bool>("withoutEngine");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("Shadowsocks wrong password") << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig("wrong")
+                                                << false << "No answer through the Shadowsocks server";
+    QTest::newRow("Shadowsocks dead server") << 4 << shadowsocksIp(8399) << ProxyServers::shadowsocksConfig() << false
+                                             << "No answer through the Shadowsocks server";
+    QTest::newRow("Shadowsocks engine missing")
+        << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig() << true << "Failed to start the process.";
+    QTest::newRow("V2Ray wrong id") << 6 << serverIp
+                                    << ProxyServers::vmessConfig(QStringLiteral("00000000-0000-4000-8000-000000000000"))
+                                    << false << "No answer through the V2Ray server";
+    QTest::newRow("V2Ray dead server") << 6 << serverIp
+                                       << ProxyServers::vmessConfig(QLatin1String(ProxyServers::vmessId), 10099)
+                                       << false << "No answer through the V2Ray server";
+    QTest::newRow("V2Ray engine missing")
+        << 6 << serverIp << ProxyServers::vmessConfig() << true << "Failed to start V2Ray process.";
+}
+
+void TestXrayE2e::failedConnectEndsIdleWithProxyOff()
+{
+    QFETCH(int, type);
+    QFETCH(QString, ip);
+    QFETCH(QString, config);
+    QFETCH(bool, withoutEngine);
+    QFETCH(QString, logged);
+
+    // Without an engine beside it: the program copied to a folder of its own.
+    QTemporaryDir bare;
+    QString program;
+    if (withoutEngine) {
+        program = bare.path() + QStringLiteral("/tavrix-proxy-client");
+        QVERIFY(QFile::copy(ProxyClient::programPath(), program));
+    }
+    ProxyClient client(m_lab, program);
+    QVERIFY(client.isRunning());
+    client.select(type, ip, config);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(client.connectVpn(), refused);
+    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!client.proxyOn());
+    QCOMPARE(client.engines(), QString());
+    const QString log = client.logDump();
+    QVERIFY2(log.contains(logged), qPrintable(log));
+    QVERIFY(log.contains("Shadowsocks connection failed."));
+}
+
+void TestXrayE2e::engineEndIsNoticed_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("config");
+    QTest::newRow("Shadowsocks, detached engine") << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig();
+    QTest::newRow("V2Ray, attached engine") << 6 << serverIp << ProxyServers::vmessConfig();
+}
+
+// The engine dies under a connection: IDLE follows and the proxy goes off.
+void TestXrayE2e::engineEndIsNoticed()
+{
+    QFETCH(int, type);
+    QFETCH(QString, ip);
+    QFETCH(QString, config);
+
+    ProxyClient client(m_lab);
+    client.select(type, ip, config);
+    QCOMPARE(client.connectVpn(), connected);
+    const QString pids = client.engines();
+    QVERIFY(!pids.isEmpty() && !pids.contains(','));
+    QVERIFY(::kill(pid_t(pids.toLongLong()), SIGKILL) == 0);
+    QCOMPARE(client.statusesUntil({0}, 5000), idle);
+    QVERIFY(!client.proxyOn());
+}
+
+int main(int argc, char *argv[])
+{
+    const QString reason = TavrixTest::tunnelSkipReason(
+        {QStringLiteral("ss-server"), QStringLiteral("v2ray"), QStringLiteral("curl"), QStringLiteral("python3")});
+    if (!reason.isEmpty()) {
+        fprintf(stderr, "SKIP: proxy engine end-to-end test %s\n", qPrintable(reason));
+        return 77;
+    }
+    TavrixTest::isolateXdg();
+    TavrixTest::setIdentity();
+    QCoreApplication app(argc, argv);
+    TestXrayE2e test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_e2e_xray.moc"
