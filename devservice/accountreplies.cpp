@@ -163,6 +163,8 @@ QString AccountReplies::wireGuardConfig(const Account &account, int ipId, const 
         return QString();
     if (entry.value(QStringLiteral("is_loyal_user_server")).toInt() != 0 && account.kind != Account::Loyal)
         return QString();
+    if (!m_catalog.wireGuardConfig().isEmpty())
+        return m_catalog.wireGuardConfig();
     const QByteArray digest = QCryptographicHash::hash((account.email + udid).toUtf8(), QCryptographicHash::Sha256);
     const QString address = QStringLiteral("10.66.%1.%2/32").arg(uchar(digest[0])).arg(uchar(digest[1]) % 253 + 2);
     return QStringLiteral("[Interface]\n"

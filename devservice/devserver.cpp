@@ -167,6 +167,7 @@ ServerCatalog::Options catalogOptions(const DevServer::Options &options)
     catalog.vmessId = options.vmessId;
     catalog.openVpnServer = options.openVpnServer;
     catalog.openVpnCaPem = options.openVpnCaPem;
+    catalog.wireGuardConfig = options.wireGuardConfig;
     return catalog;
 }
 

@@ -39,6 +39,7 @@ public:
         QString shadowsocksPassword;
         QString vmessServer; // HOST:PORT of a real VMess server (TCP)
         QString vmessId;
+        QString wireGuardConfig; // the text of --wireguard-config
     };
 
     explicit DevServer(const Options &options);

@@ -59,6 +59,9 @@ int main(int argc, char *argv[])
                       QStringLiteral("host:port")});
     parser.addOption({QStringLiteral("openvpn-ca"), QStringLiteral("CA certificate (PEM) of that OpenVPN server."),
                       QStringLiteral("file")});
+    parser.addOption({QStringLiteral("wireguard-config"),
+                      QStringLiteral("WireGuard configuration handed out for every WireGuard server."),
+                      QStringLiteral("file")});
     parser.addOption({QStringLiteral("shadowsocks-server"),
                       QStringLiteral("Address of a real Shadowsocks server (chacha20-ietf-poly1305) for the "
                                      "Shadowsocks entries."),
@@ -127,6 +130,14 @@ int main(int argc, char *argv[])
     options.shadowsocksPassword = parser.value(QStringLiteral("shadowsocks-password"));
     options.vmessServer = parser.value(QStringLiteral("vmess-server"));
     options.vmessId = parser.value(QStringLiteral("vmess-id"));
+    if (parser.isSet(QStringLiteral("wireguard-config"))) {
+        QFile file(parser.value(QStringLiteral("wireguard-config")));
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "tavrix-devservice: cannot read %s\n", qPrintable(file.fileName()));
+            return 2;
+        }
+        options.wireGuardConfig = QString::fromUtf8(file.readAll());
+    }
 
     DevServer server(options);
     if (!server.bind(&error)) {

@@ -27,6 +27,7 @@ public:
         QString shadowsocksPassword;
         QString vmessServer; // HOST:PORT
         QString vmessId;
+        QString wireGuardConfig; // handed out for every WireGuard entry; empty: made per account
     };
 
     explicit ServerCatalog(const Options &options);
@@ -37,6 +38,7 @@ public:
     // An entry by ip_id (premium view), empty when unknown.
     QJsonObject server(int ipId) const;
     int premiumCount() const { return m_servers.size(); }
+    QString wireGuardConfig() const { return m_options.wireGuardConfig; }
 
 private:
     void addCountry(int index, int code, const QString &name, const QString &alpha2, const QStringList &cities,

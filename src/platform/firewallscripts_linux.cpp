@@ -1,21 +1,28 @@
 #include <QCoreApplication>
-#include <QFileInfo>
 
 #include "platform/firewallscripts.h"
-#include "platform/paths.h"
 
 namespace Tavrix {
+
+namespace {
+QString &testFolder()
+{
+    static QString folder;
+    return folder;
+}
+} // namespace
 
 QString firewallScriptPath(bool block)
 {
     const QString name =
         block ? QStringLiteral("block_outbound_except_vpn.sh") : QStringLiteral("reset_firewall_rules.sh");
-    // The engine folder first, as on Windows; the build tree and installs keep them beside
-    // the executable.
-    const QString inEngineFolder = engineFolder() + name;
-    if (QFileInfo::exists(inEngineFolder))
-        return inEngineFolder;
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+    const QString folder = testFolder().isEmpty() ? QCoreApplication::applicationDirPath() : testFolder();
+    return folder + QLatin1Char('/') + name;
+}
+
+void setFirewallScriptFolderForTesting(const QString &folder)
+{
+    testFolder() = folder;
 }
 
 } // namespace Tavrix

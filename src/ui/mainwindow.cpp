@@ -20,6 +20,7 @@
 #include "common/user.h"
 #include "log/logger.h"
 #include "platform/paths.h"
+#include "protection/killswitch.h"
 #include "protection/splittunnelcontrol.h"
 #include "ui/autologinpage.h"
 #include "ui/dbox.h"
@@ -342,9 +343,12 @@ void MainWindow::refresh()
     m_signedIn = false;
     showPage(LoginPageIndex);
     deleteBannerImages();
-    // The firewall must not keep blocking a machine whose user has signed out.
-    if (killSwitchWasOn)
+    // The firewall must not keep blocking a machine whose user has signed out, and the status
+    // file must not keep saying ON for a feature that is now off.
+    if (killSwitchWasOn) {
+        KillSwitch::writeStatusFile(false);
         runKillSwitchScript(false);
+    }
     // Nor may any application of the signed-out account keep bypassing the tunnel.
     SplitTunnelControl::shutdown();
 

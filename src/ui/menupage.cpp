@@ -12,9 +12,11 @@
 #include <QVBoxLayout>
 
 #include "common/config.h"
+#include "protection/killswitch.h"
 #include "ui/account/myaccout.h"
 #include "ui/account/premiumbutton.h"
 #include "ui/brand.h"
+#include "ui/dbox.h"
 #include "ui/menuitems.h"
 #include "ui/webaddresses.h"
 
@@ -98,11 +100,11 @@ MenuPage::MenuPage(QWidget *parent)
     connect(support, &MenuItem::clicked, this, &MenuPage::supportButtonClick);
     connect(setting, &MenuItem::clicked, this, &MenuPage::settingButtonClick);
     connect(friends, &MenuItem::clicked, this, [] { QDesktopServices::openUrl(WebAddress::purchaseForFriends()); });
-    connect(devices, &MenuItem::clicked, this, &MenuPage::deviceButtonClick);
+    connect(devices, &MenuItem::clicked, this, [this] { openServicePage(&MenuPage::deviceButtonClick); });
     connect(about, &MenuItem::clicked, this, &MenuPage::aboutUsButtonClick);
     connect(more, &MenuItem::clicked, this, &MenuPage::tavrixMoreButtonClick);
-    connect(refer, &MenuItem::clicked, this, &MenuPage::referButtonClick);
-    connect(voucher, &MenuItem::clicked, this, &MenuPage::redeemVoucherButtonClick);
+    connect(refer, &MenuItem::clicked, this, [this] { openServicePage(&MenuPage::referButtonClick); });
+    connect(voucher, &MenuItem::clicked, this, [this] { openServicePage(&MenuPage::redeemVoucherButtonClick); });
     connect(rateUs, &MenuItem::clicked, this, &MenuPage::openRateUs);
     connect(logout, &MenuItem::clicked, this, &MenuPage::logoutButtonClick);
 
@@ -123,6 +125,21 @@ void MenuPage::showEvent(QShowEvent *event)
         Config::saveState(1, 0);
         m_scrollArea->verticalScrollBar()->setValue(0);
     });
+}
+
+void MenuPage::openServicePage(void (MenuPage::*request)())
+{
+    // With the kill switch blocking and no tunnel up, the page's requests could not get out.
+    if (KillSwitch::blocksServicePages()) {
+        auto *box = new DBox(this);
+        box->setTitle(QStringLiteral("Please Connect the VPN to \nProceed Further."));
+        box->setSubmitText(QStringLiteral("Ok"));
+        connect(box, &DBox::submit, box, &QDialog::accept);
+        box->exec();
+        box->deleteLater();
+        return;
+    }
+    emit(this->*request)();
 }
 
 void MenuPage::openRateUs()

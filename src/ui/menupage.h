@@ -37,6 +37,8 @@ protected:
 
 private:
     void openRateUs();
+    // Emits the request for a page of the service, unless the kill switch holds it back.
+    void openServicePage(void (MenuPage::*request)());
 
     QScrollArea *m_scrollArea;
 };

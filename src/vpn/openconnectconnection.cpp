@@ -157,7 +157,9 @@ QString OpenConnectConnection::dns() const
 bool OpenConnectConnection::needsNetworkPrivilege(int type)
 {
     // The proxy engines only listen on loopback; every other engine makes a tunnel device.
-    return type != XRAY_SHADOWSOCKS && type != V2RAY;
+    // The WireGuard client program is started with administrator rights of its own (an
+    // authentication prompt when the client lacks the privilege).
+    return type != XRAY_SHADOWSOCKS && type != V2RAY && type != WIREGUARD;
 }
 
 int OpenConnectConnection::connect()
@@ -179,7 +181,10 @@ int OpenConnectConnection::connect()
         connectRunner(type);
         return CONNECT_STARTED;
     default:
-        return CONNECT_STARTED;
+        // Nothing would start and no status would ever follow: say so instead of "started",
+        // so that the caller's failure path (the kill switch's block among it) runs.
+        engineLog(QStringLiteral("No engine for server type %1: nothing to connect to.").arg(type));
+        return INVALID_SERVER;
     }
 }
 
@@ -286,6 +291,12 @@ void OpenConnectConnection::connectRunner(int type)
     }
     case WIREGUARD: {
         qDebug() << "ready to connct wireguard";
+        // The new connect stops the earlier client program itself; the earlier runner must
+        // neither report that nor take the new configuration file away.
+        if (Wireguard *previous = wireguard.data()) {
+            QObject::disconnect(previous, nullptr, this, nullptr);
+            previous->stopWatching();
+        }
         auto *runner = new Wireguard(this);
         wireguard = runner;
         wireRunner(runner);

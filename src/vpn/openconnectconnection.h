@@ -67,6 +67,7 @@ public:
     void setServer(std::shared_ptr<OpenConnectServer> server);
 
     QString getUsername() const { return username; }
+    QString getPassword() const { return password; }
     int getType() const { return type; }
     QString getConfig() const { return config; }
     std::shared_ptr<OpenConnectServer> getServer() const { return server; }

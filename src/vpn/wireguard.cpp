@@ -1,41 +1,351 @@
 #include "vpn/wireguard.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QFile>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QRegularExpression>
+#include <QThread>
+#include <QTimer>
+
+#include "api/apirequest.h"
+#include "common/config.h"
+#include "common/user.h"
+#include "platform/elevatedstart.h"
+#include "platform/engineprocesses.h"
+#include "platform/paths.h"
+#include "platform/privatefile.h"
 #include "vpn/enginelog.h"
 
 namespace Tavrix {
 
+namespace {
+
+const QString clientName = QStringLiteral("wireguard/wireguard-client.exe");
+const QString imageName = QStringLiteral("wireguard-client.exe");
+
+// wg-quick with the userspace implementation is up in well under a second; a slow machine or
+// an authentication prompt still fits.
+constexpr int tunnelWaitMs = 20000;
+constexpr int pollMs = 25;
+// The process list is read less often than the interfaces: it is the dearer look-up.
+constexpr int processCheckEvery = 4;
+// How often a running tunnel is checked for a client program that ended on its own.
+constexpr int watchMs = 2000;
+
+QString clientOutputFile()
+{
+    return engineFolder() + QStringLiteral("wireguard-client.log");
+}
+
+bool isKey(const QString &value)
+{
+    const QByteArray raw = QByteArray::fromBase64(value.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    return value.size() == 44 && raw.size() == 32;
+}
+
+} // namespace
+
 Wireguard::Wireguard(QObject *parent)
     : QObject(parent)
 {
+    // The controller outlives the application object; the tunnel must not, and stopping it
+    // needs the application (paths, log) still there.
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        QObject::connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+            if (m_ownsClient)
+                disconnectServer();
+        });
+    }
 }
 
 Wireguard::~Wireguard()
 {
-    disconnectServer();
+    if (m_ownsClient && QCoreApplication::instance())
+        disconnectServer();
+}
+
+QString Wireguard::configFilePath()
+{
+    return engineFolder() + QStringLiteral("wireguard.conf");
+}
+
+QString Wireguard::clientProgram()
+{
+    return EngineProcesses::enginePath(clientName);
+}
+
+QStringList Wireguard::clientArguments(const QString &configFile)
+{
+    // The file is named, so that the elevated program never has to guess the user's data
+    // folder (an elevation prompt does not pass the user's environment on).
+    return {QStringLiteral("run"), configFile};
+}
+
+bool Wireguard::isConfiguration(const QString &text, QString *reason)
+{
+    auto refuse = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    if (text.trimmed().isEmpty())
+        return refuse(QStringLiteral("empty"));
+
+    static const QRegularExpression section(QStringLiteral("^\\[([A-Za-z]+)\\]$"));
+    static const QRegularExpression setting(QStringLiteral("^([A-Za-z0-9]+)\\s*=\\s*(.*)$"));
+    QString current;
+    int interfaces = 0;
+    int peers = 0;
+    bool privateKey = false;
+    bool address = false;
+    bool peerKey = true;
+    int lineNumber = 0;
+    for (QString line : text.split(QLatin1Char('\n'))) {
+        ++lineNumber;
+        const int comment = line.indexOf(QLatin1Char('#'));
+        if (comment >= 0)
+            line.truncate(comment);
+        line = line.trimmed();
+        if (line.isEmpty())
+            continue;
+        const QRegularExpressionMatch header = section.match(line);
+        if (header.hasMatch()) {
+            if (current == QLatin1String("Peer") && !peerKey)
+                return refuse(QStringLiteral("a [Peer] without a valid PublicKey"));
+            current = header.captured(1);
+            if (current == QLatin1String("Interface")) {
+                ++interfaces;
+            } else if (current == QLatin1String("Peer")) {
+                ++peers;
+                peerKey = false;
+            } else {
+                return refuse(QStringLiteral("unknown section on line %1").arg(lineNumber));
+            }
+            continue;
+        }
+        const QRegularExpressionMatch pair = setting.match(line);
+        if (!pair.hasMatch() || current.isEmpty())
+            return refuse(QStringLiteral("line %1 is not a setting of a section").arg(lineNumber));
+        const QString key = pair.captured(1).toLower();
+        const QString value = pair.captured(2).trimmed();
+        if (current == QLatin1String("Interface") && key == QLatin1String("privatekey"))
+            privateKey = isKey(value);
+        else if (current == QLatin1String("Interface") && key == QLatin1String("address"))
+            address = !value.isEmpty();
+        else if (current == QLatin1String("Peer") && key == QLatin1String("publickey"))
+            peerKey = isKey(value);
+    }
+    if (current == QLatin1String("Peer") && !peerKey)
+        return refuse(QStringLiteral("a [Peer] without a valid PublicKey"));
+    if (interfaces != 1)
+        return refuse(interfaces == 0 ? QStringLiteral("no [Interface] section")
+                                      : QStringLiteral("more than one [Interface] section"));
+    if (peers == 0)
+        return refuse(QStringLiteral("no [Peer] section"));
+    if (!privateKey)
+        return refuse(QStringLiteral("no valid PrivateKey"));
+    if (!address)
+        return refuse(QStringLiteral("no Address"));
+    return true;
+}
+
+QString Wireguard::tunnelAddress(const QString &text)
+{
+    static const QRegularExpression line(QStringLiteral("^\\s*Address\\s*=\\s*([^#\\n]*)"),
+                                         QRegularExpression::MultilineOption |
+                                             QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = line.match(text);
+    if (!match.hasMatch())
+        return QString();
+    // IPv4 first: every tunnel of the service has one.
+    const QStringList addresses = match.captured(1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    QString first;
+    for (const QString &entry : addresses) {
+        const QString host = entry.trimmed().section(QLatin1Char('/'), 0, 0);
+        QHostAddress parsed;
+        if (!parsed.setAddress(host))
+            continue;
+        if (parsed.protocol() == QAbstractSocket::IPv4Protocol)
+            return parsed.toString();
+        if (first.isEmpty())
+            first = parsed.toString();
+    }
+    return first;
 }
 
 bool Wireguard::connectServer()
 {
+    m_cancelled = false;
     emit connectingServer();
-    engineLog(QStringLiteral("WireGuard is not available in this build."));
-    emit disconnected();
+    // An earlier client program ends when its file goes, even one we may not signal.
+    removeConfiguration();
+    killWindowsProcess();
+
+    const IPBundlePtr entry = User::instance()->activeBundle();
+    const int vpnserverId = entry ? entry->vpn_server_id() : 0;
+    const int ipId = entry ? entry->ip_id() : 0;
+    const int connectionType = entry ? entry->connection_type() : 0;
+    Config::setWireGuardServer(vpnserverId, ipId, connectionType);
+    qDebug() << "Connect vpnserverId:" << vpnserverId;
+    qDebug() << "Connect ipId:" << ipId;
+    qDebug() << "Connect connectionType:" << connectionType;
+
+    QString text;
+    {
+        // An account request object of this thread's own: the shared one belongs to the GUI
+        // thread, whose calls may run at the same time.
+        ApiRequest request;
+        text = request.wireGuardConfig(vpnserverId, ipId, connectionType);
+    }
+    if (m_cancelled)
+        return false;
+    if (text.trimmed().isEmpty()) {
+        fail(QStringLiteral("Configuration is empty. Unable to proceed."));
+        return false;
+    }
+    QString reason;
+    if (!isConfiguration(text, &reason)) {
+        fail(QStringLiteral("The service's reply is not a WireGuard configuration (%1). Unable to proceed.")
+                 .arg(reason));
+        return false;
+    }
+
+    const QString path = configFilePath();
+    QString error;
+    if (!writePrivateFile(path, text.toUtf8(), &error)) {
+        fail(QStringLiteral("Failed to open config file for writing. ") + error);
+        return false;
+    }
+    return startElevated(path, tunnelAddress(text));
+}
+
+bool Wireguard::startElevated(const QString &configFile, const QString &address)
+{
+    QFile::remove(clientOutputFile());
+    const ElevatedStart::Result started =
+        ElevatedStart::start(clientProgram(), clientArguments(configFile), clientOutputFile());
+    if (!started.started) {
+        removeConfiguration();
+        fail(QStringLiteral("Failed to start detached process. Error code: ") + QString::number(started.errorCode));
+        return false;
+    }
+    m_ownsClient = true;
+    return waitForTunnel(address);
+}
+
+bool Wireguard::waitForTunnel(const QString &address)
+{
+    const QHostAddress wanted(address);
+    QDeadlineTimer deadline(tunnelWaitMs);
+    for (int round = 1;; ++round) {
+        if (m_cancelled)
+            return false;
+        const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+        for (const QNetworkInterface &interface : interfaces) {
+            if (!(interface.flags() & QNetworkInterface::IsUp))
+                continue;
+            for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
+                if (entry.ip().isEqual(wanted)) {
+                    engineLog(QStringLiteral("WireGuard tunnel is up on ") + interface.name());
+                    QMetaObject::invokeMethod(this, &Wireguard::watchClient, Qt::QueuedConnection);
+                    emit connected();
+                    return true;
+                }
+            }
+        }
+        if (round % processCheckEvery == 0 && EngineProcesses::find(clientName).isEmpty()) {
+            importClientOutput();
+            removeConfiguration();
+            fail(imageName + QStringLiteral(" is not running. The tunnel did not come up."));
+            return false;
+        }
+        if (deadline.hasExpired())
+            break;
+        QThread::msleep(pollMs);
+    }
+    importClientOutput();
+    killWindowsProcess();
+    removeConfiguration();
+    fail(QStringLiteral("The WireGuard tunnel did not come up within %1 s.").arg(tunnelWaitMs / 1000));
     return false;
+}
+
+void Wireguard::fail(const QString &text)
+{
+    m_ownsClient = false;
+    engineLog(text);
+    emit disconnected();
+}
+
+void Wireguard::importClientOutput()
+{
+    QFile file(clientOutputFile());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    const QStringList lines = QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : lines)
+        engineLog(QStringLiteral("WireGuard > ") + line.trimmed());
+}
+
+void Wireguard::removeConfiguration()
+{
+    // It holds the private key: it lives only as long as the tunnel.
+    QFile::remove(configFilePath());
+}
+
+void Wireguard::watchClient()
+{
+    if (m_cancelled)
+        return;
+    if (!m_watch) {
+        m_watch = new QTimer(this);
+        m_watch->setInterval(watchMs);
+        QObject::connect(m_watch, &QTimer::timeout, this, [this] {
+            if (!EngineProcesses::find(clientName).isEmpty())
+                return;
+            m_watch->stop();
+            importClientOutput();
+            removeConfiguration();
+            fail(imageName + QStringLiteral(" has ended; the tunnel is down."));
+        });
+    }
+    m_watch->start();
+}
+
+void Wireguard::stopWatching()
+{
+    m_cancelled = true;
+    m_ownsClient = false;
+    if (m_watch)
+        m_watch->stop();
 }
 
 void Wireguard::disconnectServer()
 {
+    m_cancelled = true;
+    m_ownsClient = false;
+    if (m_watch)
+        m_watch->stop();
+    // The file goes first: a client program started through an authentication prompt runs
+    // as another user, which a signal from us may not reach; it ends when its file goes.
+    removeConfiguration();
     killWindowsProcess();
     emit disconnected();
 }
 
 void Wireguard::startWireguardProcess(const QString &configFilePath, const QString &command)
 {
+    // The tunnel is started elevated by the connect step on this platform.
     Q_UNUSED(configFilePath)
     Q_UNUSED(command)
 }
 
 void Wireguard::onProcessFinished(int exitCode)
 {
+    engineLog(QStringLiteral("Process finished with exit code: ") + QString::number(exitCode));
     if (exitCode != 0)
         emit disconnected();
     else
@@ -44,6 +354,13 @@ void Wireguard::onProcessFinished(int exitCode)
 
 void Wireguard::killWindowsProcess()
 {
+    if (EngineProcesses::find(clientName).isEmpty()) {
+        engineLog(imageName + QStringLiteral(" is not running."));
+        return;
+    }
+    if (EngineProcesses::stop(clientName) != 0)
+        engineLog(QStringLiteral("Failed to terminate wireguard process."));
+    engineLog(imageName + QStringLiteral(" was running and has been killed."));
 }
 
 } // namespace Tavrix

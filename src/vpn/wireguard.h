@@ -2,20 +2,43 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
+#include <atomic>
 
 class QProcess;
+class QTimer;
 
 namespace Tavrix {
 
-// WireGuard: fetches the tunnel configuration for the server from the account service and
-// runs the WireGuard client program on it.
+// WireGuard: fetches the tunnel configuration for the chosen server from the account service,
+// writes it to the engine folder and starts the WireGuard client program on it with
+// administrator rights. The client program brings the tunnel up and keeps it until stopped.
 class Wireguard : public QObject
 {
     Q_OBJECT
 public:
     explicit Wireguard(QObject *parent = nullptr);
-    // Stops the WireGuard client program, as a user disconnect does.
+    // Stops the WireGuard client program this runner started, as a user disconnect does.
     ~Wireguard() override;
+
+    // "wireguard.conf" in the engine folder.
+    static QString configFilePath();
+    // The client program beside the client, and what it is started with.
+    static QString clientProgram();
+    static QStringList clientArguments(const QString &configFile);
+
+    // Whether a service reply is a usable WireGuard configuration: an [Interface] with a
+    // private key and an address, and at least one [Peer] with a public key; nothing else but
+    // "Key = value" lines, comments and section headers. On refusal *reason says why (never
+    // any part of the text: it holds the private key).
+    static bool isConfiguration(const QString &text, QString *reason);
+    // The first address of the [Interface] (without its prefix length); the tunnel is up once
+    // an interface carries it.
+    static QString tunnelAddress(const QString &text);
+
+    // A newer connect has taken over: this runner no longer watches or reports the tunnel.
+    void stopWatching();
 
 signals:
     void connected();
@@ -27,6 +50,7 @@ signals:
     void routeConfiged();
 
 public slots:
+    // The connect step; runs on a pool thread. True once the tunnel is up.
     bool connectServer();
     void disconnectServer();
     void startWireguardProcess(const QString &configFilePath, const QString &command);
@@ -34,7 +58,19 @@ public slots:
     void killWindowsProcess();
 
 private:
+    bool startElevated(const QString &configFile, const QString &address);
+    bool waitForTunnel(const QString &address);
+    void fail(const QString &text);
+    void importClientOutput();
+    void removeConfiguration();
+    void watchClient();
+
     QProcess *process = nullptr;
+    QTimer *m_watch = nullptr;
+    // Set by a user disconnect while the connect step still runs: it then ends quietly.
+    std::atomic_bool m_cancelled{false};
+    // This runner started the client program that runs now; it stops it when it goes.
+    std::atomic_bool m_ownsClient{false};
 };
 
 } // namespace Tavrix

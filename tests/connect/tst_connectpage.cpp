@@ -18,6 +18,7 @@
 #include "app/stylesheet.h"
 #include "common/config.h"
 #include "common/user.h"
+#include "platform/firewallscripts.h"
 #include "platform/paths.h"
 #include "testmain_gui.h"
 #include "ui/dbox.h"
@@ -265,6 +266,8 @@ void ConnectPageTest::answerNextBox(bool submit)
 void ConnectPageTest::prepareFirewallScripts()
 {
     m_firewallLog = QDir(engineFolder()).filePath(QStringLiteral("firewall-runs.log"));
+    // The client takes its scripts only from its own folder; point it at these stand-ins.
+    setFirewallScriptFolderForTesting(engineFolder());
     const QList<QPair<QString, QString>> scripts = {
         {QStringLiteral("block_outbound_except_vpn.sh"), QStringLiteral("block")},
         {QStringLiteral("reset_firewall_rules.sh"), QStringLiteral("reset")}};
@@ -312,15 +315,17 @@ void ConnectPageTest::connectButtonPaths_data()
                                 << "" << 0 << -1 << true << QStringList();
     QTest::newRow("openvpn without profile") << QList<QJsonObject>{bundle(7, "10.0.0.1:1194", 1)} << true << ""
                                              << "" << 0 << -1 << false << QStringList();
-    QTest::newRow("result 3, openconnect")
+    // A refused connect starts no session, so no IDLE would close the firewall again: unlike
+    // the original order, the page blocks again itself.
+    QTest::newRow("result 3, openconnect, firewall blocked again (departs)")
         << QList<QJsonObject>{bundle(7, "10.0.0.1", 2)} << true << "Invalid credentials"
-        << "Ok" << 0 << 7 << true << QStringList{"reset"};
+        << "Ok" << 0 << 7 << true << QStringList{"reset", "block"};
     QTest::newRow("result 3, openvpn") << QList<QJsonObject>{bundle(8, "10.0.0.1:1194", 1, profile)} << true
                                        << "Invalid credentials"
                                        << "Ok" << 0 << 8 << false << QStringList();
-    QTest::newRow("result 4, openvpn") << QList<QJsonObject>{bundle(9, "10.0.0.1:1194", 1, emptyProfile)} << true
-                                       << "Invalid server"
-                                       << "Ok" << 0 << 9 << true << QStringList{"reset"};
+    QTest::newRow("result 4, openvpn, firewall blocked again (departs)")
+        << QList<QJsonObject>{bundle(9, "10.0.0.1:1194", 1, emptyProfile)} << true << "Invalid server"
+        << "Ok" << 0 << 9 << true << QStringList{"reset", "block"};
 }
 
 void ConnectPageTest::connectButtonPaths()

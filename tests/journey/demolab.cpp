@@ -5,7 +5,9 @@
 //
 // Prints, flushed: "CLIENT_NS <name>", "OCSERV <address:port>", "OCUSER <user>", "OCPASS <password>",
 // when the proxy servers run "SSSERVER <address:port>", "SSPASS <password>", "VMESS <address:port>",
-// "VMESSID <id>", and "READY"; or "UNAVAILABLE <reason>" and exits 3 when this machine cannot host it.
+// "VMESSID <id>", when a WireGuard peer runs "WGCONFIG <file>" (the client configuration for it,
+// which the development service hands out for every WireGuard server), and "READY"; or
+// "UNAVAILABLE <reason>" and exits 3 when this machine cannot host it.
 // Also "OVPN_SERVER <address:port>" and "OVPN_CA <file>" (or "OVPN_UNAVAILABLE <reason>") for
 // the OpenVPN server beside them, before "READY".
 
@@ -18,6 +20,7 @@
 #include "netns.h"
 #include "openvpnlab.h"
 #include "proxylab.h"
+#include "wglab.h"
 
 using TavrixTest::NetnsLab;
 using TavrixTest::OcservServer;
@@ -83,6 +86,18 @@ int main(int argc, char *argv[])
                TavrixTest::ProxyServers::shadowsocksPort, TavrixTest::ProxyServers::password, NetnsLab::serverAddress,
                TavrixTest::ProxyServers::vmessPort, TavrixTest::ProxyServers::vmessId);
     }
+    TavrixTest::WireGuardPeer wireGuard(lab);
+    if (!QStandardPaths::findExecutable(QStringLiteral("wireguard-go")).isEmpty() &&
+        !QStandardPaths::findExecutable(QStringLiteral("wg")).isEmpty() && wireGuard.start(&error)) {
+        const QString file = lab.dir() + QStringLiteral("/wireguard-client.conf");
+        QFile config(file);
+        if (config.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            config.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            config.write(wireGuard.clientConfig().toLatin1());
+            config.close();
+            printf("WGCONFIG %s\n", qPrintable(file));
+        }
+    }
     printf("READY\n");
     fflush(stdout);
 
@@ -91,6 +106,7 @@ int main(int argc, char *argv[])
     openVpn.reset();
     proxies.stop();
     server.stop();
+    wireGuard.stop();
     lab.down();
     return 0;
 }

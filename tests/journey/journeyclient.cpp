@@ -18,6 +18,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTcpSocket>
 #include <QTimer>
@@ -34,9 +36,15 @@
 #include "common/user.h"
 #include "devservice.h"
 #include "testmain.h"
+#include "ui/account/accoutbottombutton.h"
+#include "ui/account/homeimage.h"
+#include "ui/account/paymenthistory.h"
+#include "ui/account/purchasedwidget.h"
 #include "ui/dbox.h"
 #include "ui/mainwindow.h"
+#include "ui/serverpage.h"
 #include "ui/servers/connectpage.h"
+#include "ui/servers/toolspage.h"
 #include "vpn/openconnectconnection.h"
 
 using namespace Tavrix;
@@ -212,14 +220,71 @@ public:
         waitFor([&] { return address->text().contains(QLatin1Char('.')) && address->text().at(0).isDigit(); }, 10000);
         QTest::qWait(300);
         shot(window, QStringLiteral("connect-page-idle"));
+        settingsShot(window);
 
         const int code = m_options.connect ? connectAndDisconnect(window, *page) : 0;
-        if (code == 0 && !m_options.screenshots.isEmpty())
+        if (code == 0 && !m_options.screenshots.isEmpty()) {
+            tourAccountPages(window, *page);
             shootAccountPages(window, [this](const QString &name, QWidget *widget) { shot(*widget, name); });
+        }
         return code;
     }
 
 private:
+    // Pictures of the banner slider, the purchase, account, history and tools pages, then
+    // back to the connect page as the user left it.
+    void tourAccountPages(MainWindow &window, ConnectPage &page)
+    {
+        auto *slider = page.findChild<HomeImage *>();
+        if (slider) {
+            waitFor([&] { return slider->pendingDownloads() == 0 && slider->bannerCount() > 0; }, 10000);
+            // The first picture arrives after the slider first looked; a dot shows it now.
+            if (auto *dot = slider->findChild<QPushButton *>(QStringLiteral("bannerDot")))
+                QTest::mouseClick(dot, Qt::LeftButton);
+            QTest::qWait(300);
+            shot(window, QStringLiteral("connect-page-banner"));
+        }
+        auto *hub = window.findChild<ServerPage *>();
+        if (!hub)
+            return;
+        hub->mainStack()->setCurrentIndex(ServerPage::MainPurchase);
+        auto *features = hub->findChild<AccoutBottomButton *>();
+        waitFor([&] { return features && features->hasPicture(); }, 5000);
+        QTest::qWait(300);
+        shot(window, QStringLiteral("purchase-page"));
+        if (auto *scroll = hub->findChild<QScrollArea *>(QStringLiteral("purchaseScroll"))) {
+            scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+            QTest::qWait(200);
+            shot(window, QStringLiteral("purchase-page-offers"));
+        }
+        hub->mainStack()->setCurrentIndex(ServerPage::MainConnect);
+
+        hub->sideStack()->setCurrentIndex(ServerPage::SideMyAccount);
+        QTest::qWait(300);
+        shot(window, QStringLiteral("account-page"));
+
+        auto *history = hub->findChild<PaymentHistory *>();
+        hub->sideStack()->setCurrentIndex(ServerPage::SidePaymentHistory);
+        waitFor(
+            [&] { return history && !history->isLoading() && !history->findChildren<PurchasedWidget *>().isEmpty(); },
+            10000);
+        QTest::qWait(300);
+        shot(window, QStringLiteral("history-page"));
+
+        auto *tools = hub->findChild<ToolsPage *>();
+        hub->sideStack()->setCurrentIndex(ServerPage::SideTools);
+        QTest::qWait(100);
+        if (tools) {
+            QTest::mouseClick(tools->findChild<QPushButton *>(QStringLiteral("btnTest")), Qt::LeftButton);
+            auto *ping = tools->findChild<QLabel *>(QStringLiteral("lblPing"));
+            waitFor([&] { return !tools->isTesting() && ping->text().endsWith(QLatin1String(" ms")); }, 15000);
+            QTest::qWait(300);
+            shot(window, QStringLiteral("tools-page"));
+        }
+        hub->sideStack()->setCurrentIndex(ServerPage::SideServerList);
+        QTest::qWait(200);
+    }
+
     int connectAndDisconnect(MainWindow &window, ConnectPage &page)
     {
         // The service points every OpenConnect entry at our server: pick the first one.
@@ -270,6 +335,29 @@ private:
             return fail(QStringLiteral("the tunnel did not go down"));
         say(QStringLiteral("STEP IDLE"));
         return 0;
+    }
+
+    // The settings page with both expanders open; then back to the server list.
+    void settingsShot(MainWindow &window)
+    {
+        auto *hub = window.findChild<ServerPage *>(QStringLiteral("serverPage"));
+        if (m_options.screenshots.isEmpty() || !hub)
+            return;
+        hub->sideStack()->setCurrentIndex(ServerPage::SideSettings);
+        QTest::qWait(100);
+        const QStringList expanders{QStringLiteral("protocolWidget"), QStringLiteral("generalButton")};
+        for (const QString &name : expanders) {
+            if (auto *expander = window.findChild<QWidget *>(name))
+                QTest::mousePress(expander, Qt::LeftButton, {}, QPoint(10, 10));
+        }
+        QTest::qWait(300);
+        shot(window, QStringLiteral("settings-page"));
+        for (const QString &name : expanders) {
+            if (auto *expander = window.findChild<QWidget *>(name))
+                QTest::mousePress(expander, Qt::LeftButton, {}, QPoint(10, 10));
+        }
+        hub->sideStack()->setCurrentIndex(ServerPage::SideServerList);
+        QTest::qWait(100);
     }
 
     void shot(QWidget &window, const QString &name)

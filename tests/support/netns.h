@@ -106,6 +106,9 @@ public:
 
     QString serverNs() const { return m_serverNs; }
     QString clientNs() const { return m_clientNs; }
+    // The veth ends in the server and the client namespace.
+    QString serverLink() const { return m_serverLink; }
+    QString clientLink() const { return m_clientLink; }
     // A folder private to this run, for configuration files and logs.
     QString dir() const { return m_dir.path(); }
     // Keeps that folder after the run, for a look at the logs after a failure.
@@ -390,6 +393,7 @@ public:
                 "ipv4-network = 10.231.10.0\nipv4-netmask = 255.255.255.0\ndns = 10.231.10.1\n"
                 "ping-leases = false\ncisco-client-compat = true\ndtls-legacy = true\n";
         conf += "route = " + route.toLatin1() + "\n";
+        conf += m_extraConfig;
         if (groups == OneGroup)
             conf += "select-group = group1[Group One]\n";
         if (groups == TwoGroups)
@@ -404,6 +408,9 @@ public:
         }
         return true;
     }
+
+    // Lines added to the configuration at the next start (for example IPv6 pools and routes).
+    void setExtraConfig(const QByteArray &lines) { m_extraConfig = lines; }
 
     void stop()
     {
@@ -435,6 +442,7 @@ private:
     QString m_dir;
     QProcess *m_process = nullptr;
     int m_serial = 1;
+    QByteArray m_extraConfig;
 };
 
 } // namespace TavrixTest

@@ -20,7 +20,9 @@
 #include "app/windowplacement.h"
 #include "common/config.h"
 #include "common/user.h"
+#include "platform/firewallscripts.h"
 #include "platform/paths.h"
+#include "protection/killswitch.h"
 #include "testmain_gui.h"
 #include "ui/account/menucard.h"
 #include "ui/autologinpage.h"
@@ -1124,6 +1126,8 @@ void UiTest::logout()
     script.write(QStringLiteral("#!/bin/sh\necho reset >> '%1'\n").arg(runs).toUtf8());
     script.close();
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    setFirewallScriptFolderForTesting(engineFolder());
+    QFile::remove(KillSwitch::statusFilePath());
 
     auto config = Config::instance();
     config->setAutoLogin(true);
@@ -1172,6 +1176,10 @@ void UiTest::logout()
     QCOMPARE(config->killSwitch(), killSwitch && !reset);
     QFile noted(runs);
     QCOMPARE(noted.open(QIODevice::ReadOnly) ? noted.readAll().count("reset") : 0, firewallResets);
+    // A switch turned off by the log-out is recorded as off.
+    QFile statusFile(KillSwitch::statusFilePath());
+    QCOMPARE(statusFile.open(QIODevice::ReadOnly) ? statusFile.readAll() : QByteArray(),
+             firewallResets ? QByteArray(KillSwitch::StatusOff) : QByteArray());
     QCOMPARE(Config::jsonData().isEmpty(), reset);
     QCOMPARE(Config::userDefault(QStringLiteral("adminPassword")).isEmpty(), reset);
     QCOMPARE(Config::loadState(), reset ? qMakePair(0, 0) : qMakePair(9, 0));

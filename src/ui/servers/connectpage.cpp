@@ -16,6 +16,7 @@
 #include "common/config.h"
 #include "common/user.h"
 #include "platform/privileges.h"
+#include "ui/account/homeimage.h"
 #include "ui/dbox.h"
 #include "ui/killswitchscript.h"
 #include "ui/servers/fastestserverbutton.h"
@@ -93,6 +94,7 @@ void ConnectPage::buildUi()
     m_homeImageWidget->setObjectName(QStringLiteral("homeImageWidget"));
     auto *bannerLayout = new QVBoxLayout(m_homeImageWidget);
     bannerLayout->setContentsMargins(0, 0, 0, 0);
+    bannerLayout->addWidget(new HomeImage(m_homeImageWidget));
 
     m_btnConnect = new QPushButton(this);
     m_btnConnect->setObjectName(QStringLiteral("btnConnect"));
@@ -246,17 +248,30 @@ void ConnectPage::btnConnect_clicked()
         controller->disconnectVpn();
         break;
     case OpenConnectConnection::INVALID_CREDENTIALS:
+        reblockAfterRefusal();
         showMessage(QStringLiteral("Invalid credentials"));
         break;
     case OpenConnectConnection::INVALID_SERVER:
+        reblockAfterRefusal();
         showMessage(QStringLiteral("Invalid server"));
         break;
     case OpenConnectConnection::MISSING_PRIVILEGE:
+        reblockAfterRefusal();
         showMessage(Privileges::missingMessage(), QStringLiteral("Ok"));
         break;
     default:
         break;
     }
+}
+
+// A refused connect never starts a session, so no IDLE follows to close the firewall that was
+// opened for it: close it here.
+void ConnectPage::reblockAfterRefusal()
+{
+    auto config = Config::instance();
+    config->load();
+    if (config->killSwitch())
+        runKillSwitchScript(true);
 }
 
 void ConnectPage::showMessage(const QString &title, const QString &submitText)

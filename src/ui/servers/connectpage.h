@@ -80,6 +80,7 @@ private:
     void onPublicIpFound();
     void refreshVersion();
     void showMessage(const QString &title, const QString &submitText = QStringLiteral("Ok"));
+    void reblockAfterRefusal();
     void offerUpgrade();
 
     const Role m_role;

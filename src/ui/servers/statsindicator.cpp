@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPixmap>
 
+#include "common/bytesize.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "platform/ping.h"
@@ -92,20 +93,7 @@ StatsIndicator::~StatsIndicator()
 
 QString StatsIndicator::normalizeByteSize(uint64_t bytes)
 {
-    if (bytes <= 1023)
-        return QStringLiteral("%1 B").arg(bytes);
-    // The exponent by whole divisions, exact for every 64-bit count (a floating-point
-    // logarithm quotient can round across a power of 1024).
-    int exponent = 0;
-    uint64_t rest = bytes;
-    while (rest >= 1024 && exponent < 6) {
-        rest /= 1024;
-        ++exponent;
-    }
-    double value = static_cast<double>(bytes);
-    for (int i = 0; i < exponent; ++i)
-        value /= 1024.0;
-    return QStringLiteral("%1 %2B").arg(value, 0, 'f', 1).arg(QLatin1Char("KMGTPE"[exponent - 1]));
+    return Tavrix::normalizeByteSize(bytes);
 }
 
 void StatsIndicator::onStatusChanged(OpenConnectConnection::Status status)
