@@ -165,6 +165,8 @@ ServerCatalog::Options catalogOptions(const DevServer::Options &options)
     catalog.shadowsocksPassword = options.shadowsocksPassword;
     catalog.vmessServer = options.vmessServer;
     catalog.vmessId = options.vmessId;
+    catalog.openVpnServer = options.openVpnServer;
+    catalog.openVpnCaPem = options.openVpnCaPem;
     catalog.wireGuardConfig = options.wireGuardConfig;
     return catalog;
 }

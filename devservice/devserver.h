@@ -33,6 +33,8 @@ public:
         QString openConnectServer;
         QString openConnectUser;
         QString openConnectPassword;
+        QString openVpnServer;
+        QString openVpnCaPem;
         QString shadowsocksServer; // HOST:PORT of a real ss-server (chacha20-ietf-poly1305)
         QString shadowsocksPassword;
         QString vmessServer; // HOST:PORT of a real VMess server (TCP)

@@ -55,6 +55,10 @@ int main(int argc, char *argv[])
                       QStringLiteral("user")});
     parser.addOption({QStringLiteral("openconnect-password"), QStringLiteral("Password of that account."),
                       QStringLiteral("password")});
+    parser.addOption({QStringLiteral("openvpn-server"), QStringLiteral("Address of the OpenVPN servers (UDP)."),
+                      QStringLiteral("host:port")});
+    parser.addOption({QStringLiteral("openvpn-ca"), QStringLiteral("CA certificate (PEM) of that OpenVPN server."),
+                      QStringLiteral("file")});
     parser.addOption({QStringLiteral("wireguard-config"),
                       QStringLiteral("WireGuard configuration handed out for every WireGuard server."),
                       QStringLiteral("file")});
@@ -109,6 +113,19 @@ int main(int argc, char *argv[])
     options.openConnectServer = parser.value(QStringLiteral("openconnect-server"));
     options.openConnectUser = parser.value(QStringLiteral("openconnect-user"));
     options.openConnectPassword = parser.value(QStringLiteral("openconnect-password"));
+    if (parser.isSet(QStringLiteral("openvpn-server")) != parser.isSet(QStringLiteral("openvpn-ca"))) {
+        std::fprintf(stderr, "tavrix-devservice: --openvpn-server and --openvpn-ca go together\n");
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("openvpn-ca"))) {
+        QFile ca(parser.value(QStringLiteral("openvpn-ca")));
+        if (!ca.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "tavrix-devservice: cannot read %s\n", qPrintable(ca.fileName()));
+            return 2;
+        }
+        options.openVpnServer = parser.value(QStringLiteral("openvpn-server"));
+        options.openVpnCaPem = QString::fromLatin1(ca.readAll());
+    }
     options.shadowsocksServer = parser.value(QStringLiteral("shadowsocks-server"));
     options.shadowsocksPassword = parser.value(QStringLiteral("shadowsocks-password"));
     options.vmessServer = parser.value(QStringLiteral("vmess-server"));

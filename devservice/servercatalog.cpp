@@ -305,6 +305,11 @@ QJsonObject ServerCatalog::makeEntry(int type, const QString &protocol, int coun
     case 1:
         ip = host + (protocol == QLatin1String("UDP") ? QStringLiteral(":1194") : QStringLiteral(":443"));
         config = openVpnProfile(protocol == QLatin1String("UDP"), m_options.caPem);
+        // A real server answers over UDP only: every OpenVPN entry then leads to it.
+        if (!m_options.openVpnServer.isEmpty()) {
+            ip = m_options.openVpnServer;
+            config = openVpnProfile(true, m_options.openVpnCaPem);
+        }
         break;
     case 2:
         if (!m_options.openConnectServer.isEmpty())

@@ -19,6 +19,8 @@ public:
     {
         QString openConnectServer; // HOST[:PORT] for every type-2 entry; empty: benchmarking range
         QString caPem;             // CA block of the OpenVPN profiles
+        QString openVpnServer;     // HOST:PORT (UDP) for every type-1 entry; empty: benchmarking range
+        QString openVpnCaPem;      // CA of that server, for its profiles
         // Real proxy servers for the type-4 (Shadowsocks) and type-6 (V2Ray VMess over TCP)
         // entries; empty: benchmarking range with made-up secrets.
         QString shadowsocksServer; // HOST:PORT

@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QProcessEnvironment>
+#include <QTimer>
 
 #include "platform/privileges.h"
 
@@ -87,6 +88,18 @@ void EngineProcess::stop(int graceMs)
         m_process->kill();
         m_process->waitForFinished(1000);
     }
+}
+
+void EngineProcess::terminate(int graceMs)
+{
+    if (!isRunning())
+        return;
+    QProcess *process = m_process;
+    process->terminate();
+    QTimer::singleShot(graceMs, process, [process] {
+        if (process->state() != QProcess::NotRunning)
+            process->kill();
+    });
 }
 
 bool EngineProcess::waitForFinished(int timeoutMs)

@@ -34,6 +34,9 @@ public:
     // SIGTERM (or the OS's polite close), then a kill after graceMs; waits at most that long
     // plus a moment. `finished` follows once, from the event loop.
     void stop(int graceMs = 5000);
+    // The same stop without blocking: SIGTERM now, a kill after graceMs if it is still running.
+    // For the GUI thread, where a program that takes its time to say goodbye must not freeze it.
+    void terminate(int graceMs = 5000);
 
     // Waits at most timeoutMs for the program to end; true when it has.
     bool waitForFinished(int timeoutMs);

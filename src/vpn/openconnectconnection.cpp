@@ -222,6 +222,12 @@ int OpenConnectConnection::connectOpenVpn()
     if (username.isEmpty() || password.isEmpty())
         return INVALID_CREDENTIALS;
 
+    // A runner still alive from an earlier connect would keep its tunnel beside the new one:
+    // end it quietly, its status no longer counts.
+    if (OpenVpnRunner *previous = openVpnRunner.data()) {
+        QObject::disconnect(previous, nullptr, this, nullptr);
+        previous->disconnect();
+    }
     auto *runner = new OpenVpnRunner(this);
     openVpnRunner = runner;
     QObject::connect(runner, &OpenVpnRunner::connected, this, [this] { emit statusChanged(CONNECTED); });
@@ -434,8 +440,9 @@ void OpenConnectConnection::disconnectOpenVpn()
         runner->setDisconnectReported(true);
         emit statusChanged(IDLE);
     }
-    if (QProcess *process = runner->process(); process && process->state() != QProcess::NotRunning)
-        process->close();
+    // SIGTERM rather than an outright kill: OpenVPN then removes its routes; the runner deletes
+    // itself once the program has ended.
+    runner->stopProgram();
 }
 
 void OpenConnectConnection::sendStop()

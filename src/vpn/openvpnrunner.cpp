@@ -1,10 +1,73 @@
 #include "vpn/openvpnrunner.h"
 
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryFile>
+
+#include "platform/engineprocesses.h"
 #include "vpn/enginelog.h"
+#include "vpn/engineprocess.h"
+
+namespace {
+
+// A program that never comes up counts as a failed start rather than a hung connect.
+constexpr int startTimeoutMs = 30000;
+// After SIGTERM OpenVPN takes its routes down and says goodbye to the server; past this it is killed.
+constexpr int stopGraceMs = 5000;
+
+const QByteArray passwordRequest = QByteArrayLiteral(">PASSWORD:Need 'Auth' username/password");
+
+} // namespace
 
 OpenVpnRunner::OpenVpnRunner(QObject *parent)
     : QObject(parent)
+    , m_program(Tavrix::EngineProcesses::enginePath(QStringLiteral("openvpn.exe")))
 {
+}
+
+OpenVpnRunner::~OpenVpnRunner()
+{
+    // The profile holds the server's keys: never leave it behind, whatever the way out.
+    discardProfile();
+}
+
+QString OpenVpnRunner::quoted(const QString &value)
+{
+    QString text = value;
+    text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    text.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+QStringList OpenVpnRunner::arguments(const QString &profilePath, quint16 managementPort)
+{
+    return {QStringLiteral("--config"),
+            QDir::toNativeSeparators(profilePath),
+            QStringLiteral("--verb"),
+            QStringLiteral("3"),
+            QStringLiteral("--management"),
+            QStringLiteral("127.0.0.1"),
+            QString::number(managementPort),
+            QStringLiteral("--management-client"),
+            QStringLiteral("--management-query-passwords"),
+            QStringLiteral("--management-hold"),
+            QStringLiteral("--suppress-timestamps"),
+            QStringLiteral("--script-security"),
+            QStringLiteral("1")};
+}
+
+QString OpenVpnRunner::profilePath() const
+{
+    return m_configFile ? m_configFile->fileName() : QString();
+}
+
+bool OpenVpnRunner::isProgramRunning() const
+{
+    return m_process && m_process->isRunning();
 }
 
 bool OpenVpnRunner::connect(const QString &config, const QString &username, const QString &password)
@@ -12,22 +75,187 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
     emit connecting();
     m_username = username;
     m_password = password;
-    Q_UNUSED(config)
-    Tavrix::engineLog(QStringLiteral("OpenVPN is not available in this build."));
+
+    if (!writeProfile(config))
+        return failStart();
+
+    m_process = new Tavrix::EngineProcess(QStringLiteral("OpenVPN"), this);
+    QObject::connect(m_process, &Tavrix::EngineProcess::finished, this, &OpenVpnRunner::onProgramFinished);
+
+    m_managementServer = new QTcpServer(this);
+    m_managementServer->setMaxPendingConnections(1);
+    QObject::connect(m_managementServer, &QTcpServer::newConnection, this, &OpenVpnRunner::onManagementConnection);
+    if (!m_managementServer->listen(QHostAddress::LocalHost, 0)) {
+        qCritical().noquote() << QStringLiteral("Management Listener Error:") << m_managementServer->errorString();
+        return failStart();
+    }
+
+    const QStringList args = arguments(m_configFile->fileName(), m_managementServer->serverPort());
+    if (!m_process->start(m_program, args, startTimeoutMs)) {
+        qCritical().noquote() << QStringLiteral("OpenVPN Process Error:") << m_process->errorString();
+        return failStart();
+    }
+    return true;
+}
+
+bool OpenVpnRunner::writeProfile(const QString &config)
+{
+    // Qt gives an empty temporary path when the folder is missing, and the profile would then
+    // land in the working folder (or "/"): refuse that instead.
+    const QString tempDir = QDir::tempPath();
+    if (tempDir.isEmpty() || !QFileInfo(tempDir).isDir()) {
+        qCritical().noquote() << QStringLiteral("Config File Write Error:")
+                              << QStringLiteral("the temporary folder does not exist.");
+        return false;
+    }
+    m_configFile = new QTemporaryFile(this);
+    m_configFile->setAutoRemove(true);
+    if (!m_configFile->open()) {
+        qCritical().noquote() << QStringLiteral("Config File Write Error:") << m_configFile->errorString();
+        return false;
+    }
+    // QTemporaryFile already creates it owner-only; say so explicitly, it holds the keys.
+    if (!m_configFile->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        qCritical().noquote() << QStringLiteral("Config File Permissions Error:") << m_configFile->errorString();
+        return false;
+    }
+    const QByteArray bytes = config.toLocal8Bit();
+    const qint64 written = m_configFile->write(bytes);
+    if (written != config.size() || !m_configFile->flush()) {
+        qCritical().noquote() << QStringLiteral("Config File Write Error:") << QStringLiteral("Short write.");
+        return false;
+    }
+    m_configFile->close();
+    if (m_configFile->error() != QFileDevice::NoError) {
+        qCritical().noquote() << QStringLiteral("Config File Write Error:") << m_configFile->errorString();
+        return false;
+    }
+    return true;
+}
+
+void OpenVpnRunner::discardProfile()
+{
+    if (!m_configFile)
+        return;
+    QTemporaryFile *file = m_configFile;
+    m_configFile = nullptr;
+    file->remove();
+    delete file;
+}
+
+// Every failed start ends where the user can try again: no half-written profile on disk, the
+// listener closed and IDLE reported, so the connect button never stays in CONNECTING.
+bool OpenVpnRunner::failStart()
+{
+    discardProfile();
     disconnect();
     return false;
 }
 
-void OpenVpnRunner::disconnect()
+void OpenVpnRunner::onManagementConnection()
 {
-    if (!m_disconnectReported) {
-        m_disconnectReported = true;
-        emit disconnected();
+    // First connection wins; the listener closes at once so no other local program gets in.
+    QTcpSocket *socket = m_managementServer->nextPendingConnection();
+    m_managementServer->close();
+    if (!socket || m_managementSocket) {
+        if (socket)
+            socket->abort();
+        return;
     }
-    if (!m_process)
-        deleteLater();
+    m_managementSocket = socket;
+    socket->setParent(this);
+    QObject::connect(socket, &QTcpSocket::readyRead, this, &OpenVpnRunner::managmentReadLine);
+    sendCommand("state on\n");
+    sendCommand("state\n");
+    sendCommand("bytecount 1\n");
+    sendCommand("hold release\n");
+}
+
+void OpenVpnRunner::sendCommand(const QByteArray &command)
+{
+    if (m_managementSocket && m_managementSocket->isOpen())
+        m_managementSocket->write(command);
 }
 
 void OpenVpnRunner::managmentReadLine()
 {
+    while (m_managementSocket && m_managementSocket->canReadLine()) {
+        // OpenVPN has read the profile once it talks; the keys leave the disk now.
+        discardProfile();
+
+        QByteArray raw = m_managementSocket->readLine().trimmed();
+        const int nul = raw.indexOf('\0');
+        if (nul >= 0)
+            raw.truncate(nul);
+        const QString line = QString::fromLatin1(raw);
+
+        if (raw == passwordRequest) {
+            // The commands carry the password: they go to the socket only, never to the log.
+            sendCommand(QStringLiteral("username Auth %1\n").arg(quoted(m_username)).toLocal8Bit());
+            sendCommand(QStringLiteral("password Auth %1\n").arg(quoted(m_password)).toLocal8Bit());
+            Tavrix::engineLog(QStringLiteral("OpenVPN: user name and password sent"));
+        } else if (line.startsWith(QLatin1String(">HOLD:"))) {
+            // With --management-hold OpenVPN holds again before every reconnect; the opening
+            // release covers only the first start, and unanswered it would never come back.
+            sendCommand("hold release\n");
+        } else if (line.startsWith(QLatin1String(">PASSWORD:Verification Failed:"))) {
+            Tavrix::engineLog(QStringLiteral("OpenVPN: the server refused the user name or password"));
+            disconnect();
+        } else if (line.startsWith(QLatin1String(">STATE:"))) {
+            if (line.contains(QLatin1String(",CONNECTED,SUCCESS,")))
+                emit connected();
+            else if (line.contains(QLatin1String(",RECONNECTING,")) || line.contains(QLatin1String(",CONNECTING,")))
+                emit connecting();
+        } else if (line.startsWith(QLatin1String(">BYTECOUNT:"))) {
+            const QStringList parts = line.split(QLatin1Char(':'));
+            if (parts.size() != 2)
+                continue;
+            const QStringList counts = parts.at(1).split(QLatin1Char(','));
+            if (counts.size() != 2)
+                continue;
+            bool downOk = false;
+            bool upOk = false;
+            const quint64 down = counts.at(0).toULongLong(&downOk);
+            const quint64 up = counts.at(1).toULongLong(&upOk);
+            if (downOk && upOk)
+                emit transfer(down, up);
+        }
+    }
+}
+
+void OpenVpnRunner::disconnect()
+{
+    if (m_managementServer && m_managementServer->isListening())
+        m_managementServer->close();
+    if (m_managementSocket && m_managementSocket->isOpen())
+        m_managementSocket->abort();
+    reportDisconnected();
+    // Without its management link OpenVPN would wait for one forever: a tunnel left behind
+    // after "disconnected" was reported. End it; its end deletes the runner.
+    if (isProgramRunning())
+        stopProgram();
+    else
+        deleteLater();
+}
+
+void OpenVpnRunner::stopProgram()
+{
+    if (!isProgramRunning())
+        return;
+    m_process->terminate(stopGraceMs);
+}
+
+void OpenVpnRunner::onProgramFinished()
+{
+    discardProfile();
+    reportDisconnected();
+    deleteLater();
+}
+
+void OpenVpnRunner::reportDisconnected()
+{
+    if (m_disconnectReported)
+        return;
+    m_disconnectReported = true;
+    emit disconnected();
 }

@@ -2,11 +2,15 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
-class QProcess;
 class QTcpServer;
 class QTcpSocket;
 class QTemporaryFile;
+
+namespace Tavrix {
+class EngineProcess;
+}
 
 // Runs one OpenVPN tunnel: the OpenVPN program driven through its management interface.
 // The controller creates one per connect; the runner deletes itself when the program ends.
@@ -15,12 +19,26 @@ class OpenVpnRunner : public QObject
     Q_OBJECT
 public:
     explicit OpenVpnRunner(QObject *parent = nullptr);
+    ~OpenVpnRunner() override;
 
-    QProcess *process() const { return m_process; }
+    Tavrix::EngineProcess *process() const { return m_process; }
     QTcpServer *managementServer() const { return m_managementServer; }
     QTcpSocket *managementSocket() const { return m_managementSocket; }
     bool isDisconnectReported() const { return m_disconnectReported; }
     void setDisconnectReported(bool reported) { m_disconnectReported = reported; }
+    bool isProgramRunning() const;
+    // Asks the program to end (SIGTERM, so it takes its routes down), killing it if it is
+    // still there after a grace time. Does not wait; `disconnected` and deletion follow its end.
+    void stopProgram();
+
+    // The engine file to start; the one shipped beside the client unless set.
+    void setProgram(const QString &path) { m_program = path; }
+    // Path of the private profile while it is on disk, else empty.
+    QString profilePath() const;
+
+    // A value for a management command: backslashes doubled, quotes escaped, all in quotes.
+    static QString quoted(const QString &value);
+    static QStringList arguments(const QString &profilePath, quint16 managementPort);
 
 signals:
     void connected();
@@ -35,11 +53,20 @@ public slots:
     void managmentReadLine();
 
 private:
+    bool writeProfile(const QString &config);
+    void discardProfile();
+    void onManagementConnection();
+    void onProgramFinished();
+    void reportDisconnected();
+    void sendCommand(const QByteArray &command);
+    bool failStart();
+
     QString m_username;
     QString m_password;
-    QProcess *m_process = nullptr;
+    Tavrix::EngineProcess *m_process = nullptr;
     QTcpServer *m_managementServer = nullptr;
     QTcpSocket *m_managementSocket = nullptr;
     QTemporaryFile *m_configFile = nullptr;
     bool m_disconnectReported = false;
+    QString m_program;
 };

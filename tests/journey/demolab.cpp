@@ -8,6 +8,8 @@
 // "VMESSID <id>", when a WireGuard peer runs "WGCONFIG <file>" (the client configuration for it,
 // which the development service hands out for every WireGuard server), and "READY"; or
 // "UNAVAILABLE <reason>" and exits 3 when this machine cannot host it.
+// Also "OVPN_SERVER <address:port>" and "OVPN_CA <file>" (or "OVPN_UNAVAILABLE <reason>") for
+// the OpenVPN server beside them, before "READY".
 
 #include <QCoreApplication>
 
@@ -16,6 +18,7 @@
 #include <cstring>
 
 #include "netns.h"
+#include "openvpnlab.h"
 #include "proxylab.h"
 #include "wglab.h"
 
@@ -58,6 +61,19 @@ int main(int argc, char *argv[])
         printf("UNAVAILABLE %s\n", qPrintable(error));
         return 3;
     }
+    // OpenVPN beside it, accepting the same user; the demo goes on without it when it cannot start.
+    std::unique_ptr<TavrixTest::OpenVpnServer> openVpn;
+    if (!TavrixTest::tunnelSkipReason({QStringLiteral("openvpn")}).isEmpty()) {
+        printf("OVPN_UNAVAILABLE openvpn is not installed\n");
+    } else {
+        openVpn = std::make_unique<TavrixTest::OpenVpnServer>(lab);
+        if (openVpn->makeCredentials({{QString::fromLatin1(OcservServer::demoUser), QStringLiteral("testpass")}},
+                                     &error) &&
+            openVpn->start(&error))
+            printf("OVPN_SERVER %s\nOVPN_CA %s\n", qPrintable(openVpn->address()), qPrintable(openVpn->caFile()));
+        else
+            printf("OVPN_UNAVAILABLE %s\n", qPrintable(error.simplified()));
+    }
     // The account is an e-mail address, so that a login link can sign it in too.
     printf("CLIENT_NS %s\nOCSERV %s:%d\nOCUSER %s\nOCPASS testpass\n", qPrintable(lab.clientNs()),
            NetnsLab::serverAddress, OcservServer::port, OcservServer::demoUser);
@@ -87,6 +103,7 @@ int main(int argc, char *argv[])
 
     int received = 0;
     sigwait(&stopSignals, &received);
+    openVpn.reset();
     proxies.stop();
     server.stop();
     wireGuard.stop();

@@ -5,7 +5,8 @@
 //   STEP <name>          a step reached (SIGNED_OUT, SIGNED_IN, CONNECTED, PROBE_OK, IDLE)
 //   SHOT <file>          a screenshot saved
 //   FAIL <text>          the journey stopped here (exit code 1)
-// Options: --user U --password P, --connect, --probe ADDR PORT, --screenshots DIR,
+// Options: --user U --password P, --connect, --type N (server type, 2 by default), --probe ADDR PORT, --screenshots
+// DIR,
 // --screen WxH (the window gets the default size start-up gives it on such a screen),
 // --service-arg ARG (repeatable) passed to the development service, and --expect-refusal TEXT:
 // the connect press must end in a dialog containing TEXT with nothing started (STEP REFUSED).
@@ -77,6 +78,7 @@ struct Options
     QSize screen{1920, 1080};
     QStringList serviceArguments;
     QString expectRefusal;
+    int type = 2; // server type to connect to (--type N)
 };
 
 // Title of the last dialog the watcher closed.
@@ -90,6 +92,7 @@ const char *const usage = "Usage: tavrix-journey [options]\n"
                           "A user's first session through the real window, against a development service it starts.\n"
                           "  --user U --password P   the account (default premium@tavrixvpn.test / premiumpass1)\n"
                           "  --connect               also connect and disconnect with the first AnyConnect server\n"
+                          "  --type N                with --connect: the server type to pick (default 2, AnyConnect)\n"
                           "  --probe ADDR PORT       with --connect: a TCP echo through the tunnel\n"
                           "  --screenshots DIR       save the pages (and a dialog, on a real display) as PNG files\n"
                           "  --screen WxH            the screen the window is sized for (default 1920x1080)\n"
@@ -132,6 +135,8 @@ int parse(const QStringList &arguments, Options *options)
                     return 2;
                 }
             }
+        } else if (a == QLatin1String("--type") && value(1)) {
+            options->type = arguments.at(++i).toInt();
         } else if (a == QLatin1String("--probe") && value(2)) {
             options->probeAddress = arguments.at(++i);
             options->probePort = quint16(arguments.at(++i).toUInt());
@@ -289,13 +294,13 @@ private:
         // The service points every OpenConnect entry at our server: pick the first one.
         IPBundlePtr chosen;
         for (const IPBundlePtr &bundle : User::instance()->bundles()) {
-            if (bundle->type() == OpenConnectConnection::OPENCONNECT && !bundle->isPlaceholderAddress()) {
+            if (bundle->type() == m_options.type && !bundle->isPlaceholderAddress()) {
                 chosen = bundle;
                 break;
             }
         }
         if (!chosen)
-            return fail(QStringLiteral("the account has no OpenConnect server"));
+            return fail(QStringLiteral("the account has no server of type %1").arg(m_options.type));
         auto config = Config::instance();
         config->setActiveServer(chosen->ip_id());
         config->save();
