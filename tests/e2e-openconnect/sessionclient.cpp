@@ -115,14 +115,15 @@ void handleCommand(const QString &line)
 
 int main(int argc, char *argv[])
 {
-    if (argc > 1 && strcmp(argv[1], "--echo-server") != 0) {
+    if (argc > 1 && strcmp(argv[1], "--echo-server") != 0 && strcmp(argv[1], "--split") != 0 &&
+        strcmp(argv[1], "--split-stop") != 0) {
         const bool help = !strcmp(argv[1], "--help") || !strcmp(argv[1], "-h");
         fprintf(help ? stdout : stderr,
-                "Usage: tavrix-session-client [--echo-server ADDR PORT]\n"
+                "Usage: tavrix-session-client [--echo-server ADDR PORT | --split NAME,NAME|none | --split-stop]\n"
                 "Drives the OpenConnect controller from commands on standard input (connect,\n"
                 "disconnect, stats, user U, pass P, group G, host H, probe ADDR PORT, quit) and\n"
                 "reports STATUS, STATS, RESULT, PROBE and LOG lines. With --echo-server it is a TCP\n"
-                "echo server instead.\n");
+                "echo server instead; with --split it applies a split-tunnel selection and exits.\n");
         return help ? 0 : 2;
     }
     QCoreApplication app(argc, argv);
