@@ -142,7 +142,7 @@ void MainWindow::onTrayConnectTriggered()
 
 void MainWindow::onTrayQuitTriggered()
 {
-    if (lastStatus != OpenConnectConnection::CONNECTED) {
+    if (m_lastStatus != OpenConnectConnection::CONNECTED) {
         QCoreApplication::quit();
         return;
     }
@@ -236,7 +236,7 @@ void MainWindow::showPage(int index)
 
 void MainWindow::onStatusChanged(int state)
 {
-    lastStatus = state;
+    m_lastStatus = state;
     // A quit asked for while connected waits for this, with or without a tray.
     if (state == OpenConnectConnection::IDLE)
         emit readyToShutdown();

@@ -33,7 +33,7 @@ public:
     ~MainWindow() override;
 
     QStackedWidget *stack() const { return m_stack; }
-    int lastConnectionStatus() const { return lastStatus; }
+    int lastConnectionStatus() const { return m_lastStatus; }
 
 signals:
     void readyToShutdown();
@@ -93,7 +93,7 @@ private:
     QAction *m_connectAction = nullptr;
     QAction *m_quitAction = nullptr;
     FileOpenEventFilter *m_fileOpenFilter = nullptr;
-    int lastStatus = OpenConnectConnection::IDLE;
+    int m_lastStatus = OpenConnectConnection::IDLE;
     std::unique_ptr<APIManager> m_apiManager;
     bool m_fetchConnected = false;
     // The start decision's configuration fetch is scheduled or running.

@@ -91,39 +91,39 @@ OpenConnectConnection::~OpenConnectConnection()
 {
     stopSessionAndWait(sessionStopWaitMs);
     waitForEngineSteps(engineStepWaitMs);
-    delete v2ray.data();
-    if (!watcher.isRunning())
+    delete m_v2ray.data();
+    if (!m_watcher.isRunning())
         releaseHandle();
 }
 
 bool OpenConnectConnection::stopSessionAndWait(int timeoutMs)
 {
-    if (!watcher.isRunning())
+    if (!m_watcher.isRunning())
         return true;
     // Stop the session whatever engine type is selected now.
-    if (commandFd != -1) {
+    if (m_commandFd != -1) {
         sendStop();
-        commandFd = -1;
+        m_commandFd = -1;
     }
     QDeadlineTimer deadline(timeoutMs);
-    while (watcher.isRunning() && !deadline.hasExpired())
+    while (m_watcher.isRunning() && !deadline.hasExpired())
         QThread::msleep(20);
-    return !watcher.isRunning();
+    return !m_watcher.isRunning();
 }
 
 void OpenConnectConnection::setUsername(const QString &username)
 {
-    this->username = username;
+    m_username = username;
 }
 
 void OpenConnectConnection::setPassword(const QString &password)
 {
-    this->password = password;
+    m_password = password;
 }
 
 void OpenConnectConnection::setType(int type)
 {
-    this->type = type;
+    m_type = type;
 }
 
 void OpenConnectConnection::setConfig(const QString &base64Config, const QString &address)
@@ -140,12 +140,12 @@ void OpenConnectConnection::setConfig(const QString &base64Config, const QString
     replaceFirst(text, QStringLiteral("remoteIP"), host);
     replaceFirst(text, QStringLiteral("remotePort"), port);
     replaceFirst(text, QStringLiteral("remoteServerIP"), host);
-    config = text;
+    m_config = text;
 }
 
 void OpenConnectConnection::setServer(std::shared_ptr<OpenConnectServer> server)
 {
-    this->server = std::move(server);
+    m_server = std::move(server);
 }
 
 QString OpenConnectConnection::dns() const
@@ -165,11 +165,11 @@ bool OpenConnectConnection::needsNetworkPrivilege(int type)
 int OpenConnectConnection::connect()
 {
     ++m_requestSerial;
-    if (needsNetworkPrivilege(type) && !Privileges::canManageNetwork()) {
+    if (needsNetworkPrivilege(m_type) && !Privileges::canManageNetwork()) {
         engineLog(Privileges::missingMessage());
         return MISSING_PRIVILEGE;
     }
-    switch (type) {
+    switch (m_type) {
     case OPENVPN:
         return connectOpenVpn();
     case OPENCONNECT:
@@ -178,12 +178,12 @@ int OpenConnectConnection::connect()
     case WIREGUARD:
     case V2RAY:
     case OUTLINE:
-        connectRunner(type);
+        connectRunner(m_type);
         return CONNECT_STARTED;
     default:
         // Nothing would start and no status would ever follow: say so instead of "started",
         // so that the caller's failure path (the kill switch's block among it) runs.
-        engineLog(QStringLiteral("No engine for server type %1: nothing to connect to.").arg(type));
+        engineLog(QStringLiteral("No engine for server type %1: nothing to connect to.").arg(m_type));
         return INVALID_SERVER;
     }
 }
@@ -217,26 +217,26 @@ QString OpenConnectConnection::engineFailureText(int type)
 int OpenConnectConnection::connectOpenVpn()
 {
     qDebug() << "Connecting Via Open VPN";
-    if (config.isEmpty())
+    if (m_config.isEmpty())
         return INVALID_SERVER;
-    if (username.isEmpty() || password.isEmpty())
+    if (m_username.isEmpty() || m_password.isEmpty())
         return INVALID_CREDENTIALS;
 
     // A runner still alive from an earlier connect would keep its tunnel beside the new one:
     // end it quietly, its status no longer counts.
-    if (OpenVpnRunner *previous = openVpnRunner.data()) {
+    if (OpenVpnRunner *previous = m_openVpnRunner.data()) {
         QObject::disconnect(previous, nullptr, this, nullptr);
         previous->disconnect();
     }
     auto *runner = new OpenVpnRunner(this);
-    openVpnRunner = runner;
+    m_openVpnRunner = runner;
     QObject::connect(runner, &OpenVpnRunner::connected, this, [this] { emit statusChanged(CONNECTED); });
     QObject::connect(runner, &OpenVpnRunner::connecting, this, [this] { emit statusChanged(CONNECTING); });
     QObject::connect(runner, &OpenVpnRunner::disconnected, this, [this] { emit statusChanged(IDLE); });
     QObject::connect(runner, &OpenVpnRunner::transfer, this,
                      [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
 
-    const bool started = runner->connect(config, username, password);
+    const bool started = runner->connect(m_config, m_username, m_password);
     engineLog(started ? QStringLiteral("OpenVPN Connect Success") : QStringLiteral("OpenVPN Connect Failed"));
     if (!started)
         emit connectFailed(engineFailureText(OPENVPN));
@@ -246,13 +246,13 @@ int OpenConnectConnection::connectOpenVpn()
 int OpenConnectConnection::connectOpenConnect()
 {
     qDebug() << "Connecting Via Open Connect";
-    if (!server || server->host().isEmpty())
+    if (!m_server || m_server->host().isEmpty())
         return INVALID_SERVER;
-    if (username.isEmpty() || password.isEmpty())
+    if (m_username.isEmpty() || m_password.isEmpty())
         return INVALID_CREDENTIALS;
-    if (commandFd != -1)
+    if (m_commandFd != -1)
         return ALREADY_ACTIVE;
-    if (watcher.isRunning() || m_sessionRunning)
+    if (m_watcher.isRunning() || m_sessionRunning)
         return ALREADY_RUNNING;
     startSession();
     return CONNECT_STARTED;
@@ -282,7 +282,7 @@ void OpenConnectConnection::connectRunner(int type)
     switch (type) {
     case XRAY_SHADOWSOCKS: {
         auto *runner = new XrayShadosocks(this);
-        xrayShadowsocks = runner;
+        m_xrayShadowsocks = runner;
         wireRunner(runner);
         QObject::connect(runner, &XrayShadosocks::transfer, this,
                          [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
@@ -293,12 +293,12 @@ void OpenConnectConnection::connectRunner(int type)
         qDebug() << "ready to connct wireguard";
         // The new connect stops the earlier client program itself; the earlier runner must
         // neither report that nor take the new configuration file away.
-        if (Wireguard *previous = wireguard.data()) {
+        if (Wireguard *previous = m_wireguard.data()) {
             QObject::disconnect(previous, nullptr, this, nullptr);
             previous->stopWatching();
         }
         auto *runner = new Wireguard(this);
-        wireguard = runner;
+        m_wireguard = runner;
         wireRunner(runner);
         step = [runner] { return runner->connectServer(); };
         break;
@@ -306,14 +306,14 @@ void OpenConnectConnection::connectRunner(int type)
     case V2RAY: {
         qDebug() << "ready to connct v2ray";
         auto *runner = new V2ray(this);
-        v2ray = runner;
+        m_v2ray = runner;
         wireRunner(runner);
         step = [runner] { return runner->connectServer(); };
         break;
     }
     case OUTLINE: {
         auto *runner = new OutlineClient(this);
-        outlineClient = runner;
+        m_outlineClient = runner;
         wireRunner(runner);
         QObject::connect(runner, &OutlineClient::transfer, this,
                          [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
@@ -359,49 +359,49 @@ void OpenConnectConnection::waitForEngineSteps(int timeoutMs)
 void OpenConnectConnection::disconnectVpn()
 {
     ++m_requestSerial;
-    switch (type) {
+    switch (m_type) {
     case OPENVPN:
         qDebug() << "Disconnecting OpenVPN";
         disconnectOpenVpn();
         break;
     case OPENCONNECT:
         qDebug() << "Disconnecting Open Connect";
-        if (commandFd == -1) {
+        if (m_commandFd == -1) {
             emit statusChanged(IDLE);
         } else {
             emit statusChanged(DISCONNECTING);
             sendStop();
-            commandFd = -1;
+            m_commandFd = -1;
             QThread::msleep(200);
         }
         break;
     // The runner's disconnected signal is wired since its connect and turns into IDLE once;
     // wiring it again here would report IDLE twice, and once more at every later stop.
     case XRAY_SHADOWSOCKS:
-        if (!xrayShadowsocks) {
+        if (!m_xrayShadowsocks) {
             emit statusChanged(IDLE);
             break;
         }
         qDebug() << "disconnect";
-        xrayShadowsocks->disconnectServer();
+        m_xrayShadowsocks->disconnectServer();
         break;
     case WIREGUARD:
-        if (!wireguard) {
+        if (!m_wireguard) {
             emit statusChanged(IDLE);
             break;
         }
         qDebug() << "disconnect";
-        wireguard->disconnectServer();
+        m_wireguard->disconnectServer();
         break;
     case V2RAY: {
         // The runner that connected goes quiet: this stop stops its engine and reports IDLE
         // once, and its late "engine ended" must not touch a later connection's proxy.
-        if (V2ray *previous = v2ray.data()) {
+        if (V2ray *previous = m_v2ray.data()) {
             previous->cancel();
             QObject::disconnect(previous, nullptr, this, nullptr);
         }
         auto *runner = new V2ray(this);
-        v2ray = runner;
+        m_v2ray = runner;
         QObject::connect(runner, &V2ray::disconnected, this, [this] {
             qDebug() << "disconnect";
             emit statusChanged(IDLE);
@@ -411,7 +411,7 @@ void OpenConnectConnection::disconnectVpn()
     }
     case OUTLINE: {
         auto *runner = new OutlineClient(this);
-        outlineClient = runner;
+        m_outlineClient = runner;
         QObject::connect(runner, &OutlineClient::disconnected, this, [this] {
             qDebug() << "disconnect";
             emit statusChanged(IDLE);
@@ -426,7 +426,7 @@ void OpenConnectConnection::disconnectVpn()
 
 void OpenConnectConnection::disconnectOpenVpn()
 {
-    OpenVpnRunner *runner = openVpnRunner.data();
+    OpenVpnRunner *runner = m_openVpnRunner.data();
     if (!runner) {
         // Never created, or it ended and reported so: nothing is running.
         emit statusChanged(IDLE);
@@ -447,16 +447,16 @@ void OpenConnectConnection::disconnectOpenVpn()
 
 void OpenConnectConnection::sendStop()
 {
-    const int error = sendCommandByte(commandFd, OC_CMD_CANCEL);
+    const int error = sendCommandByte(m_commandFd, OC_CMD_CANCEL);
     if (error != 0)
         engineLog(QStringLiteral("term_thread: IPC error: ") + QString::number(error));
 }
 
 int OpenConnectConnection::update_stats()
 {
-    if (commandFd == -1)
+    if (m_commandFd == -1)
         return -1;
-    const int error = sendCommandByte(commandFd, OC_CMD_STATS);
+    const int error = sendCommandByte(m_commandFd, OC_CMD_STATS);
     if (error != 0) {
         engineLog(QStringLiteral("update_stats: IPC error: ") + QString::number(error));
         return -1;
@@ -471,7 +471,7 @@ void OpenConnectConnection::onStatusChanged(Status status)
     // An IDLE of another engine, or a late one of an earlier session, must not forget the
     // command socket of a session that is still running.
     if (status == IDLE && !m_sessionRunning)
-        commandFd = -1;
+        m_commandFd = -1;
 }
 
 void OpenConnectConnection::startSession()
@@ -488,30 +488,30 @@ void OpenConnectConnection::startSession()
     if (name.isEmpty())
         name = QStringLiteral("TavrixVPN");
     const QByteArray agent = name.toLatin1();
-    vpninfo = openconnect_vpninfo_new(agent.constData(), &OpenConnectSession::validatePeerCert, nullptr,
-                                      &OpenConnectSession::processAuthForm, &OpenConnectSession::progress, this);
-    if (!vpninfo) {
+    m_vpninfo = openconnect_vpninfo_new(agent.constData(), &OpenConnectSession::validatePeerCert, nullptr,
+                                        &OpenConnectSession::processAuthForm, &OpenConnectSession::progress, this);
+    if (!m_vpninfo) {
         failSetup(QStringLiteral("initial setup fails"));
         return;
     }
     // Trace messages are dropped anyway; not producing them spares a call per packet.
-    openconnect_set_loglevel(vpninfo, PRG_DEBUG);
+    openconnect_set_loglevel(m_vpninfo, PRG_DEBUG);
 
-    const auto fd = openconnect_setup_cmd_pipe(vpninfo);
+    const auto fd = openconnect_setup_cmd_pipe(m_vpninfo);
     if (intptr_t(fd) == -1) {
         engineLog(QStringLiteral("invalid socket"));
         releaseHandle();
         failSetup(QStringLiteral("pipe setup fails"));
         return;
     }
-    commandFd = intptr_t(fd);
-    setCommandSocketBlocking(commandFd);
+    m_commandFd = intptr_t(fd);
+    setCommandSocketBlocking(m_commandFd);
 
-    openconnect_set_stats_handler(vpninfo, &OpenConnectSession::stats);
-    server->setProtocol(QStringLiteral("anyconnect"));
-    openconnect_set_protocol(vpninfo, server->protocol().toLatin1().constData());
-    openconnect_set_setup_tun_handler(vpninfo, &OpenConnectSession::setupTun);
-    openconnect_parse_url(vpninfo, server->host().toLocal8Bit().constData());
+    openconnect_set_stats_handler(m_vpninfo, &OpenConnectSession::stats);
+    m_server->setProtocol(QStringLiteral("anyconnect"));
+    openconnect_set_protocol(m_vpninfo, m_server->protocol().toLatin1().constData());
+    openconnect_set_setup_tun_handler(m_vpninfo, &OpenConnectSession::setupTun);
+    openconnect_parse_url(m_vpninfo, m_server->host().toLocal8Bit().constData());
 
     // The tunnel script logs into a folder only this user can enter: a fixed name in the
     // shared temporary folder could be planted or linked by another local user.
@@ -521,33 +521,33 @@ void OpenConnectConnection::startSession()
 
     const quint64 generation = ++m_sessionGeneration;
     m_sessionRunning = true;
-    watcher.setFuture(QtConcurrent::run([this, generation] { runSession(generation); }));
+    m_watcher.setFuture(QtConcurrent::run([this, generation] { runSession(generation); }));
 }
 
 void OpenConnectConnection::releaseHandle()
 {
     // Cleared first: the library may still report progress while it releases the handle,
     // and the progress callback must not read the half-released one.
-    if (openconnect_info *handle = std::exchange(vpninfo, nullptr))
+    if (openconnect_info *handle = std::exchange(m_vpninfo, nullptr))
         openconnect_vpninfo_free(handle);
 }
 
 void OpenConnectConnection::runSession(quint64 generation)
 {
     emit statusChanged(CONNECTING);
-    openconnect_set_reported_os(vpninfo, openConnectReportedOs());
+    openconnect_set_reported_os(m_vpninfo, openConnectReportedOs());
     // The library runs the tunnel script from this thread; it needs the network privilege.
     Privileges::passToChildrenOfThisThread();
     const auto withdraw = qScopeGuard([] { Privileges::stopPassingToChildrenOfThisThread(); });
 
-    if (openconnect_obtain_cookie(vpninfo) == 0 && openconnect_make_cstp_connection(vpninfo) == 0) {
-        const int dtls = openconnect_setup_dtls(vpninfo, 25);
+    if (openconnect_obtain_cookie(m_vpninfo) == 0 && openconnect_make_cstp_connection(m_vpninfo) == 0) {
+        const int dtls = openconnect_setup_dtls(m_vpninfo, 25);
         if (dtls != 0)
             engineLog(QStringLiteral("Error setting up DTLS (%1)").arg(dtls));
 
         const oc_ip_info *ip = nullptr;
         QString dnsText;
-        if (openconnect_get_ip_info(vpninfo, &ip, nullptr, nullptr) == 0 && ip) {
+        if (openconnect_get_ip_info(m_vpninfo, &ip, nullptr, nullptr) == 0 && ip) {
             dnsText = QString::fromLatin1(ip->dns[0]);
             if (ip->dns[1]) {
                 dnsText += QStringLiteral(", ") + QString::fromLatin1(ip->dns[1]);
@@ -567,7 +567,7 @@ void OpenConnectConnection::runSession(quint64 generation)
         // the main loop runs once the tunnel is ready: before it, traffic would still leave
         // outside the tunnel.
         m_tunnelReported = false;
-        while (openconnect_mainloop(vpninfo, 300, 10) == 0) {
+        while (openconnect_mainloop(m_vpninfo, 300, 10) == 0) {
         }
         importEngineLog(m_engineLogFolder);
     }

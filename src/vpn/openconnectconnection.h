@@ -66,11 +66,11 @@ public:
     void setConfig(const QString &base64Config, const QString &address);
     void setServer(std::shared_ptr<OpenConnectServer> server);
 
-    QString getUsername() const { return username; }
-    QString getPassword() const { return password; }
-    int getType() const { return type; }
-    QString getConfig() const { return config; }
-    std::shared_ptr<OpenConnectServer> getServer() const { return server; }
+    QString getUsername() const { return m_username; }
+    QString getPassword() const { return m_password; }
+    int getType() const { return m_type; }
+    QString getConfig() const { return m_config; }
+    std::shared_ptr<OpenConnectServer> getServer() const { return m_server; }
     // DNS servers of the running OpenConnect tunnel, for display and the log.
     QString dns() const;
 
@@ -118,29 +118,29 @@ private:
     // Stops a running OpenConnect session and waits for its thread; true once it has ended.
     bool stopSessionAndWait(int timeoutMs);
 
-    QString username;
-    QString password;
-    std::shared_ptr<OpenConnectServer> server;
-    intptr_t commandFd = -1;
-    QFutureWatcher<void> watcher;
+    QString m_username;
+    QString m_password;
+    std::shared_ptr<OpenConnectServer> m_server;
+    intptr_t m_commandFd = -1;
+    QFutureWatcher<void> m_watcher;
     Status m_status = IDLE;
-    QString config;
-    int type = 0;
+    QString m_config;
+    int m_type = 0;
     // Guarded: an OpenVPN runner deletes itself when its program ends.
-    QPointer<OpenVpnRunner> openVpnRunner;
-    QPointer<OutlineClient> outlineClient;
-    QPointer<V2ray> v2ray;
-    QPointer<Wireguard> wireguard;
-    QPointer<XrayShadosocks> xrayShadowsocks;
+    QPointer<OpenVpnRunner> m_openVpnRunner;
+    QPointer<OutlineClient> m_outlineClient;
+    QPointer<V2ray> m_v2ray;
+    QPointer<Wireguard> m_wireguard;
+    QPointer<XrayShadosocks> m_xrayShadowsocks;
     QString m_dns;
     // Made when a session starts (owner-only), removed when it ends.
     QString m_engineLogFolder;
     // Session thread only: CONNECTED has been reported for this session.
     bool m_tunnelReported = false;
-    openconnect_info *vpninfo = nullptr;
-    int authFormAnswered = 0;
-    int usernameRejected = 0;
-    int passwordRejected = 0;
+    openconnect_info *m_vpninfo = nullptr;
+    int m_authFormAnswered = 0;
+    int m_usernameRejected = 0;
+    int m_passwordRejected = 0;
 
     // A session counts as running from its start until its end has passed the GUI thread,
     // so that a late IDLE of an old session never clears the command socket of a new one.

@@ -17,7 +17,7 @@
 
 namespace Tavrix {
 
-int OpenConnectSession::formWithoutCredentialsSeen = 0;
+int OpenConnectSession::s_formWithoutCredentialsSeen = 0;
 
 namespace {
 
@@ -40,20 +40,20 @@ int OpenConnectSession::validatePeerCert(void *privdata, const char *reason)
     OpenConnectConnection *conn = controller(privdata);
 
     unsigned char *der = nullptr;
-    const int size = openconnect_get_peer_cert_DER(conn->vpninfo, &der);
+    const int size = openconnect_get_peer_cert_DER(conn->m_vpninfo, &der);
     if (size <= 0) {
         engineLog(QStringLiteral("Peer's certificate has invalid size!"));
         return -1;
     }
     const QByteArray certificate(reinterpret_cast<const char *>(der), size);
-    openconnect_free_cert_info(conn->vpninfo, der);
+    openconnect_free_cert_info(conn->m_vpninfo, der);
 
-    if (!openconnect_get_peer_cert_hash(conn->vpninfo)) {
+    if (!openconnect_get_peer_cert_hash(conn->m_vpninfo)) {
         engineLog(QStringLiteral("Error getting peer's certificate hash"));
         return -1;
     }
 
-    TrustDatabase trust(conn->server);
+    TrustDatabase trust(conn->m_server);
     return trust.checkServerCertificate(certificate);
 }
 
@@ -70,7 +70,7 @@ int OpenConnectSession::processAuthForm(void *privdata, oc_auth_form *form)
         if (group->nr_choices == 1) {
             choice = group->choices[0]->name;
         } else {
-            const QByteArray wanted = conn->server ? conn->server->authGroup().toLatin1() : QByteArray();
+            const QByteArray wanted = conn->m_server ? conn->m_server->authGroup().toLatin1() : QByteArray();
             for (int i = 0; i < group->nr_choices; ++i) {
                 if (wanted == group->choices[i]->name) {
                     choice = group->choices[i]->name;
@@ -82,8 +82,8 @@ int OpenConnectSession::processAuthForm(void *privdata, oc_auth_form *form)
             return OC_FORM_RESULT_CANCELLED;
         openconnect_set_option_value(&group->form, choice);
 
-        if (!conn->authFormAnswered) {
-            conn->authFormAnswered = 1;
+        if (!conn->m_authFormAnswered) {
+            conn->m_authFormAnswered = 1;
             return OC_FORM_RESULT_NEWGROUP;
         }
     }
@@ -102,21 +102,21 @@ int OpenConnectSession::processAuthForm(void *privdata, oc_auth_form *form)
             return OC_FORM_RESULT_CANCELLED;
         case OC_FORM_OPT_TEXT:
             engineLog(QStringLiteral("Text form: ") + name);
-            if (conn->usernameRejected || conn->username.isEmpty())
+            if (conn->m_usernameRejected || conn->m_username.isEmpty())
                 return OC_FORM_RESULT_CANCELLED;
             match = name.compare(QLatin1String("username"), Qt::CaseInsensitive);
             if (match != 0)
                 return OC_FORM_RESULT_CANCELLED;
-            openconnect_set_option_value(opt, conn->username.toLatin1().constData());
+            openconnect_set_option_value(opt, conn->m_username.toLatin1().constData());
             break;
         case OC_FORM_OPT_PASSWORD:
             engineLog(QStringLiteral("Password form: ") + name);
-            if (conn->passwordRejected || conn->password.isEmpty())
+            if (conn->m_passwordRejected || conn->m_password.isEmpty())
                 return OC_FORM_RESULT_CANCELLED;
             match = name.compare(QLatin1String("password"), Qt::CaseInsensitive);
             if (match != 0)
                 return OC_FORM_RESULT_CANCELLED;
-            openconnect_set_option_value(opt, conn->password.toLatin1().constData());
+            openconnect_set_option_value(opt, conn->m_password.toLatin1().constData());
             break;
         default:
             engineLog(QStringLiteral("unknown type ") + QString::number(opt->type));
@@ -124,9 +124,9 @@ int OpenConnectSession::processAuthForm(void *privdata, oc_auth_form *form)
         }
     }
 
-    if (formWithoutCredentialsSeen != 0 && match == 1)
+    if (s_formWithoutCredentialsSeen != 0 && match == 1)
         return OC_FORM_RESULT_CANCELLED;
-    formWithoutCredentialsSeen = match;
+    s_formWithoutCredentialsSeen = match;
     return OC_FORM_RESULT_OK;
 }
 
@@ -147,11 +147,11 @@ void OpenConnectSession::progress(void *privdata, int level, const char *format,
         buffer[--length] = '\0';
 
     QByteArray cookie;
-    if (conn->vpninfo) {
-        if (const char *current = openconnect_get_cookie(conn->vpninfo))
+    if (conn->m_vpninfo) {
+        if (const char *current = openconnect_get_cookie(conn->m_vpninfo))
             cookie = current;
     }
-    engineLog(maskSecrets(QString::fromUtf8(buffer, int(length)), cookie, conn->password));
+    engineLog(maskSecrets(QString::fromUtf8(buffer, int(length)), cookie, conn->m_password));
 }
 
 QString OpenConnectSession::maskSecrets(const QString &text, const QByteArray &cookie, const QString &password)
@@ -175,7 +175,7 @@ void OpenConnectSession::setupTun(void *privdata)
     const QByteArray script =
         (QCoreApplication::applicationDirPath() + QDir::separator() + QString::fromLatin1(tunScriptName())).toUtf8();
     const std::string command = tunScriptCommand(script.toStdString(), conn->m_engineLogFolder.toStdString());
-    const int result = openconnect_setup_tun_device(conn->vpninfo, command.c_str(), nullptr);
+    const int result = openconnect_setup_tun_device(conn->m_vpninfo, command.c_str(), nullptr);
     OpenConnectConnection::importEngineLog(conn->m_engineLogFolder);
     if (result != 0) {
         // Without the device no traffic is protected: never report CONNECTED for it. The

@@ -29,7 +29,7 @@ public:
 private:
     // Forms with nothing to fill seen in a row; a second one is cancelled so that a server
     // that keeps asking for nothing cannot loop the session.
-    static int formWithoutCredentialsSeen;
+    static int s_formWithoutCredentialsSeen;
 };
 
 } // namespace Tavrix

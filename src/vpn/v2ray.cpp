@@ -48,9 +48,9 @@ V2ray::V2ray(QObject *parent)
 
 V2ray::~V2ray()
 {
-    if (process && process->isRunning()) {
-        process->disconnect(this);
-        process->stop(stopGraceMs);
+    if (m_process && m_process->isRunning()) {
+        m_process->disconnect(this);
+        m_process->stop(stopGraceMs);
         if (m_proxyOn && !m_cancelled)
             resetNetworkProxy();
     }
@@ -132,19 +132,19 @@ bool V2ray::connectServer()
 
 bool V2ray::startEngine()
 {
-    if (!process) {
-        process = new EngineProcess(QStringLiteral("V2Ray"), this);
+    if (!m_process) {
+        m_process = new EngineProcess(QStringLiteral("V2Ray"), this);
         // The engine may quote its configuration: its lines are logged with secrets masked.
-        process->setLogOutput(false);
-        QObject::connect(process, &EngineProcess::lineRead, this, [this](const QString &line) {
+        m_process->setLogOutput(false);
+        QObject::connect(m_process, &EngineProcess::lineRead, this, [this](const QString &line) {
             engineLog(QStringLiteral("V2Ray > ") + Xray::maskSecrets(line, m_secrets));
         });
-        QObject::connect(process, &EngineProcess::finished, this, &V2ray::onEngineFinished);
+        QObject::connect(m_process, &EngineProcess::finished, this, &V2ray::onEngineFinished);
     }
-    const bool started = process->start(EngineProcesses::enginePath(QStringLiteral("Xray/xray.exe")),
-                                        {QStringLiteral("-c"), Xray::configPath()}, startTimeoutMs);
+    const bool started = m_process->start(EngineProcesses::enginePath(QStringLiteral("Xray/xray.exe")),
+                                          {QStringLiteral("-c"), Xray::configPath()}, startTimeoutMs);
     if (!started)
-        engineLog(process->errorString());
+        engineLog(m_process->errorString());
     m_engineRunning = started;
     return started;
 }
@@ -161,10 +161,10 @@ bool V2ray::fail(const QString &text)
     engineLog(text);
     if (m_engineRunning && !m_cancelled) {
         if (QThread::currentThread() == thread())
-            process->stop(stopGraceMs);
+            m_process->stop(stopGraceMs);
         else
             QMetaObject::invokeMethod(
-                this, [this] { process->stop(stopGraceMs); }, Qt::BlockingQueuedConnection);
+                this, [this] { m_process->stop(stopGraceMs); }, Qt::BlockingQueuedConnection);
     }
     reportDisconnected();
     return false;

@@ -43,7 +43,7 @@ private:
     void onEngineFinished();
     void reportDisconnected();
 
-    EngineProcess *process = nullptr;
+    EngineProcess *m_process = nullptr;
     QStringList m_secrets;
     std::atomic_bool m_engineRunning{false};
     std::atomic_bool m_cancelled{false};

@@ -65,7 +65,7 @@ private:
     void removeConfiguration();
     void watchClient();
 
-    QProcess *process = nullptr;
+    QProcess *m_process = nullptr;
     QTimer *m_watch = nullptr;
     // Set by a user disconnect while the connect step still runs: it then ends quietly.
     std::atomic_bool m_cancelled{false};

@@ -103,8 +103,8 @@ bool XrayShadosocks::conntShadosocksServer()
     if (!numeric)
         serverPort = 0;
     const QJsonDocument config = QJsonDocument::fromJson(bundle->config().toUtf8());
-    QString serverPassword = password;
-    QString serverMethod = method;
+    QString serverPassword = m_password;
+    QString serverMethod = m_method;
     if (config.isObject()) {
         serverMethod = config.object().value(QStringLiteral("method")).toString();
         serverPassword = config.object().value(QStringLiteral("password")).toString();
@@ -195,10 +195,10 @@ void XrayShadosocks::setNetworkProxy()
 
 void XrayShadosocks::createConfigFile(const QString &address, int port, const QString &password, const QString &method)
 {
-    this->address = address;
-    this->port = port;
-    this->password = password;
-    this->method = method;
+    m_address = address;
+    m_port = port;
+    m_password = password;
+    m_method = method;
     m_configWritten = false;
     switch (Xray::writeConfig(configDocument(address, port, password, method))) {
     case Xray::WriteResult::Written:

@@ -50,11 +50,11 @@ private:
     void watchEngine();
     void reportDisconnected();
 
-    QString address;
-    int port = 0;
-    QString password;
-    QString method;
-    QProcess *process = nullptr;
+    QString m_address;
+    int m_port = 0;
+    QString m_password;
+    QString m_method;
+    QProcess *m_process = nullptr;
     QTimer *m_watch = nullptr;
     std::atomic<qint64> m_pid{0};
     std::atomic_bool m_configWritten{false};

@@ -77,25 +77,25 @@ bool ask(QWidget *parent, const QString &title)
 
 ServerSelectionPage::ServerSelectionPage(QWidget *parent)
     : QWidget(parent)
-    , ui(std::make_unique<Ui::ServerSelectionPage>())
+    , m_ui(std::make_unique<Ui::ServerSelectionPage>())
 {
-    ui->setupUi(this);
-    ui->lblSearchIcon->setPixmap(serverListPicture(QStringLiteral(":/assets/search.png"), QSize(16, 16)));
-    ui->lblEmpty->hide();
+    m_ui->setupUi(this);
+    m_ui->lblSearchIcon->setPixmap(serverListPicture(QStringLiteral(":/assets/search.png"), QSize(16, 16)));
+    m_ui->lblEmpty->hide();
     configureTree();
 
     m_rebuildTimer.setSingleShot(true);
     m_rebuildTimer.setInterval(rebuildDelayMs);
     connect(&m_rebuildTimer, &QTimer::timeout, this, &ServerSelectionPage::onFilter);
-    connect(ui->editSearch, &QLineEdit::textChanged, this, &ServerSelectionPage::onFilterChanged);
-    connect(ui->btnManu, &QPushButton::clicked, this, &ServerSelectionPage::btnManu_clicked);
+    connect(m_ui->editSearch, &QLineEdit::textChanged, this, &ServerSelectionPage::onFilterChanged);
+    connect(m_ui->btnManu, &QPushButton::clicked, this, &ServerSelectionPage::btnManu_clicked);
 }
 
 ServerSelectionPage::~ServerSelectionPage() = default;
 
 void ServerSelectionPage::configureTree()
 {
-    QTreeWidget *tree = ui->treeServerList;
+    QTreeWidget *tree = m_ui->treeServerList;
     tree->setColumnCount(1);
     tree->setHeaderHidden(true);
     tree->setIndentation(30);
@@ -123,7 +123,7 @@ void ServerSelectionPage::configureTree()
 
 QTreeWidget *ServerSelectionPage::tree() const
 {
-    return ui->treeServerList;
+    return m_ui->treeServerList;
 }
 
 bool ServerSelectionPage::passesProtocol(const IPBundle &bundle, int protocol)
@@ -160,7 +160,7 @@ IPBundlePtr ServerSelectionPage::bundleOf(const QTreeWidgetItem *item) const
 
 QWidget *ServerSelectionPage::itemWidget(QTreeWidgetItem *item)
 {
-    QTreeWidget *tree = ui->treeServerList;
+    QTreeWidget *tree = m_ui->treeServerList;
     if (!item)
         return nullptr;
     if (QWidget *existing = tree->itemWidget(item, 0))
@@ -173,14 +173,14 @@ QWidget *ServerSelectionPage::itemWidget(QTreeWidgetItem *item)
 // A position query runs the view's pending layout, which puts new item widgets in place.
 void ServerSelectionPage::placeWidgets()
 {
-    QTreeWidget *tree = ui->treeServerList;
+    QTreeWidget *tree = m_ui->treeServerList;
     if (tree->topLevelItemCount() > 0)
         tree->visualItemRect(tree->topLevelItem(0));
 }
 
 QWidget *ServerSelectionPage::makeWidget(QTreeWidgetItem *item)
 {
-    QTreeWidget *tree = ui->treeServerList;
+    QTreeWidget *tree = m_ui->treeServerList;
 
     QWidget *widget = nullptr;
     if (item->data(0, KindRole).toInt() == ServerKind) {
@@ -204,7 +204,7 @@ QWidget *ServerSelectionPage::makeWidget(QTreeWidgetItem *item)
 
 void ServerSelectionPage::createVisibleWidgets()
 {
-    QTreeWidget *tree = ui->treeServerList;
+    QTreeWidget *tree = m_ui->treeServerList;
     QTreeWidgetItem *item = tree->itemAt(QPoint(1, 0));
     if (!item)
         return;
@@ -243,7 +243,8 @@ void ServerSelectionPage::createVisibleWidgets()
 
 bool ServerSelectionPage::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == ui->treeServerList->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+    if (watched == m_ui->treeServerList->viewport() &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         createVisibleWidgets();
     return QWidget::eventFilter(watched, event);
 }
@@ -254,7 +255,7 @@ void ServerSelectionPage::clearTree()
     m_currentRow = nullptr;
     m_lastExpandedHeader = nullptr;
     m_withWidgets.clear();
-    ui->treeServerList->clear();
+    m_ui->treeServerList->clear();
     m_rowBundles.clear();
 }
 
@@ -272,7 +273,7 @@ void ServerSelectionPage::favoriteButtonChange()
 void ServerSelectionPage::onFilter()
 {
     m_rebuildTimer.stop();
-    ui->lblEmpty->hide();
+    m_ui->lblEmpty->hide();
     clearTree();
 
     const std::shared_ptr<User> user = User::instance();
@@ -280,7 +281,7 @@ void ServerSelectionPage::onFilter()
     const QVector<IPBundlePtr> bundles = user->bundles();
     const IPBundlePtr active = user->activeBundle();
 
-    QTreeWidget *tree = ui->treeServerList;
+    QTreeWidget *tree = m_ui->treeServerList;
     // Groups are collected and handed to the view in one insertion.
     QList<QTreeWidgetItem *> groups;
     auto add = [&](const QString &name, int code, const QVector<IPBundlePtr> &members) {
@@ -329,7 +330,7 @@ void ServerSelectionPage::onFilter()
     persistSoon();
 
     if (tree->topLevelItemCount() == 0)
-        ui->lblEmpty->show();
+        m_ui->lblEmpty->show();
     createVisibleWidgets();
 }
 
@@ -394,7 +395,7 @@ void ServerSelectionPage::persistSoon()
 
 QTreeWidgetItem *ServerSelectionPage::findHeader(const QString &name, int code) const
 {
-    QTreeWidget *tree = ui->treeServerList;
+    QTreeWidget *tree = m_ui->treeServerList;
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {
         QTreeWidgetItem *header = tree->topLevelItem(i);
         if (header->data(0, GroupCodeRole).toInt() == code && header->data(0, GroupNameRole).toString() == name)
@@ -405,7 +406,7 @@ QTreeWidgetItem *ServerSelectionPage::findHeader(const QString &name, int code) 
 
 void ServerSelectionPage::setHeaderExpanded(QTreeWidgetItem *header, bool expanded)
 {
-    if (auto *widget = qobject_cast<TreeParentItem *>(ui->treeServerList->itemWidget(header, 0)))
+    if (auto *widget = qobject_cast<TreeParentItem *>(m_ui->treeServerList->itemWidget(header, 0)))
         widget->setExpanded(expanded);
     header->setExpanded(expanded);
 }
@@ -414,7 +415,7 @@ void ServerSelectionPage::onExpandItem(QModelIndex index)
 {
     if (!index.isValid())
         return;
-    QTreeWidget *tree = ui->treeServerList;
+    QTreeWidget *tree = m_ui->treeServerList;
     tree->setCurrentIndex(index);
     QTreeWidgetItem *item = tree->currentItem();
     if (!item)
@@ -460,7 +461,7 @@ void ServerSelectionPage::pickServer(QTreeWidgetItem *item)
 
 void ServerSelectionPage::onRowFavoriteClicked(TreeChildItem *row)
 {
-    QTreeWidget *tree = ui->treeServerList;
+    QTreeWidget *tree = m_ui->treeServerList;
     QTreeWidgetItem *item = tree->itemAt(row->geometry().center());
     QTreeWidgetItem *header = item ? item->parent() : nullptr;
     if (!header) {
@@ -495,7 +496,7 @@ void ServerSelectionPage::btnManu_clicked()
 
 void ServerSelectionPage::on_btnManu_pressed()
 {
-    ui->editSearch->clear();
+    m_ui->editSearch->clear();
     emit menueButtonClick();
 }
 

@@ -91,7 +91,7 @@ private:
     void onRowFavoriteClicked(TreeChildItem *row);
     QTreeWidgetItem *findHeader(const QString &name, int code) const;
 
-    std::unique_ptr<Ui::ServerSelectionPage> ui;
+    std::unique_ptr<Ui::ServerSelectionPage> m_ui;
     QString m_filterText;
     QTimer m_rebuildTimer;
     QTreeWidgetItem *m_currentRow = nullptr;
