@@ -23,6 +23,7 @@
 #include "common/config.h"
 #include "platform/splitter.h"
 #include "protection/splittunnelcontrol.h"
+#include "ui/brand.h"
 #include "ui/splittunnelwidget.h"
 
 namespace Tavrix {
@@ -106,6 +107,7 @@ SplitTunnelPage::SplitTunnelPage(QWidget *parent)
     setObjectName(QStringLiteral("splitTunelPage"));
     connect(backButton(), &QPushButton::pressed, this, &SplitTunnelPage::on_btnBack_pressed);
 
+    // Two rows, so that the tabs keep their whole names in the smallest window.
     auto *tools = new QHBoxLayout;
     m_allowedTab = new QPushButton(QStringLiteral("Allowed Apps"), this);
     m_allowedTab->setObjectName(QStringLiteral("allowedAppButton"));
@@ -115,21 +117,34 @@ SplitTunnelPage::SplitTunnelPage(QWidget *parent)
     for (QPushButton *tab : {m_allowedTab, m_disallowedTab}) {
         tab->setCheckable(true);
         tab->setCursor(Qt::PointingHandCursor);
+        tab->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         tabs->addButton(tab);
         tools->addWidget(tab);
     }
-    tools->addStretch(1);
+    body()->addLayout(tools);
+    auto *actions = new QHBoxLayout;
     m_busy = new QPushButton(this);
     m_busy->setObjectName(QStringLiteral("btnBusy"));
     m_busy->setFlat(true);
     m_busy->setFixedSize(36, 36);
     m_busy->hide();
-    tools->addWidget(m_busy);
+    actions->addWidget(m_busy);
+    actions->addStretch(1);
     auto *browse = new QPushButton(QStringLiteral("Browse apps"), this);
     browse->setObjectName(QStringLiteral("btnBrowse"));
     browse->setCursor(Qt::PointingHandCursor);
-    tools->addWidget(browse);
-    body()->addLayout(tools);
+    actions->addWidget(browse);
+    body()->addLayout(actions);
+    // The tabs look like the house's outlined buttons, the chosen one filled.
+    const QString tabStyle =
+        QStringLiteral("QPushButton { background: white; color: %1; border: 1.5px solid %1; border-radius: 15px;"
+                       " font-family: Montserrat; font-size: 13px; %2; padding: 6px 8px; }"
+                       "QPushButton:checked { background: %1; color: white; }"
+                       "QPushButton:hover:!checked { color: %3; border-color: %3; }")
+            .arg(QLatin1String(Brand::red), Brand::fontWeight(600), QLatin1String(Brand::redHover));
+    m_allowedTab->setStyleSheet(tabStyle);
+    m_disallowedTab->setStyleSheet(tabStyle);
+    browse->setStyleSheet(Brand::linkButtonStyle());
 
     m_lists = new QStackedWidget(this);
     m_lists->setObjectName(QStringLiteral("stackedWidget"));
@@ -137,6 +152,8 @@ SplitTunnelPage::SplitTunnelPage(QWidget *parent)
         m_scrolls[i] = new QScrollArea(m_lists);
         m_scrolls[i]->setObjectName(i == 0 ? QStringLiteral("allowedAppsArea") : QStringLiteral("disallowedAppsArea"));
         m_scrolls[i]->setWidgetResizable(true);
+        // Long names are cut at the row's edge rather than widening the list.
+        m_scrolls[i]->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         m_scrolls[i]->setFrameShape(QFrame::NoFrame);
         m_listBodies[i] = new QWidget(m_scrolls[i]);
         m_listBodies[i]->setObjectName(i == 0 ? QStringLiteral("allowedApps") : QStringLiteral("disallowedApps"));

@@ -35,6 +35,12 @@ SplitTunnelWidget::SplitTunnelWidget(const QIcon &icon, const QString &path, boo
     m_pathLabel = new QLabel(SplitTunnelControl::displayPath(path), this);
     m_pathLabel->setObjectName(QStringLiteral("lblAppPath"));
     m_pathLabel->setToolTip(path);
+    // The row may be narrower than a long name or path: the labels give way instead of
+    // widening the list.
+    for (QLabel *label : {m_name, m_pathLabel}) {
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        label->setMinimumWidth(0);
+    }
     texts->addWidget(m_name);
     texts->addWidget(m_pathLabel);
     row->addLayout(texts, 1);
