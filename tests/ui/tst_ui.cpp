@@ -33,9 +33,9 @@
 #include "ui/msgbox.h"
 #include "ui/overlay.h"
 #include "ui/serverpage.h"
+#include "ui/servers/dialog.h"
 #include "ui/servers/elidedlabel.h"
 #include "ui/servers/fastestserverbutton.h"
-#include "ui/servers/dialog.h"
 #include "ui/servers/quickserverbutton.h"
 #include "ui/servers/statsindicator.h"
 #include "uitesthelpers.h"
@@ -1410,8 +1410,10 @@ void UiTest::codeBuiltTextLooks_data()
     QTest::addColumn<QString>("label");
     QTest::addColumn<int>("weight");
     QTest::addColumn<QColor>("colour");
-    QTest::newRow("traffic counter") << "stats" << "lblPing" << int(QFont::Bold) << QColor(Qt::white);
-    QTest::newRow("short message") << "dialog" << "lblText" << int(QFont::DemiBold) << QColor(0x43, 0x43, 0x43);
+    QTest::newRow("traffic counter") << "stats"
+                                     << "lblPing" << int(QFont::Bold) << QColor(Qt::white);
+    QTest::newRow("short message") << "dialog"
+                                   << "lblText" << int(QFont::DemiBold) << QColor(0x43, 0x43, 0x43);
 }
 
 void UiTest::codeBuiltTextLooks()
