@@ -45,15 +45,9 @@ MenuPage::MenuPage(QWidget *parent)
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scrollArea->verticalScrollBar()->setFixedHeight(80);
-    m_scrollArea->setStyleSheet(
-        QStringLiteral("QScrollArea { background: transparent; }"
-                       "QScrollBar:vertical { width: 6px; background: transparent; margin: 0; }"
-                       "QScrollBar::handle:vertical { background: #D5D5D5; border-radius: 3px; min-height: 24px; }"
-                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"));
 
     auto *content = new QWidget(m_scrollArea);
     content->setObjectName(QStringLiteral("scrollAreaWidgetContents"));
-    content->setStyleSheet(QStringLiteral("#scrollAreaWidgetContents { background: transparent; }"));
     auto *items = new QVBoxLayout(content);
     items->setContentsMargins(0, 0, 8, 0);
     items->setSpacing(10);

@@ -67,8 +67,6 @@ void ServerPage::buildForm()
     auto *sideMenue = new QWidget(frame);
     sideMenue->setObjectName(QStringLiteral("sideMenue"));
     sideMenue->setMaximumWidth(540);
-    // The side panel is a white card against the window background.
-    sideMenue->setStyleSheet(QStringLiteral("#sideMenue { background: white; border-right: 1px solid #ECECEC; }"));
     auto *sideLayout = new QVBoxLayout(sideMenue);
     sideLayout->setContentsMargins(0, 0, 0, 0);
     m_side = new QStackedWidget(sideMenue);

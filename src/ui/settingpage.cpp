@@ -106,10 +106,8 @@ void SettingPage::buildForm()
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scrollArea->verticalScrollBar()->setFixedHeight(80);
-    m_scrollArea->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
     auto *content = new QWidget(m_scrollArea);
     content->setObjectName(QStringLiteral("scrollAreaWidgetContents"));
-    content->setStyleSheet(QStringLiteral("#scrollAreaWidgetContents { background: transparent; }"));
     auto *items = new QVBoxLayout(content);
     items->setContentsMargins(0, 0, 8, 0);
     items->setSpacing(10);

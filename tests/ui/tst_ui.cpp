@@ -33,9 +33,11 @@
 #include "ui/msgbox.h"
 #include "ui/overlay.h"
 #include "ui/serverpage.h"
+#include "ui/servers/dialog.h"
 #include "ui/servers/elidedlabel.h"
 #include "ui/servers/fastestserverbutton.h"
 #include "ui/servers/quickserverbutton.h"
+#include "ui/servers/statsindicator.h"
 #include "uitesthelpers.h"
 #include "vpn/openconnectconnection.h"
 
@@ -131,6 +133,9 @@ private slots:
 
     void signInPageFits_data();
     void signInPageFits();
+
+    void codeBuiltTextLooks_data();
+    void codeBuiltTextLooks();
 
 private:
     TavrixTest::UrlCatcher *m_urls = nullptr;
@@ -1395,6 +1400,46 @@ void UiTest::signInPageFits()
         window.grab().save(folder +
                            QStringLiteral("/signin-%1-%2x%3.png").arg(mode).arg(size.width()).arg(size.height()));
     }
+}
+
+// Texts of widgets built in code take their faces and colours from the application style
+// sheet; start-up rewrites numeric weights there, so these check what the user finally sees.
+void UiTest::codeBuiltTextLooks_data()
+{
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<int>("weight");
+    QTest::addColumn<QColor>("colour");
+    QTest::newRow("traffic counter") << "stats"
+                                     << "lblPing" << int(QFont::Bold) << QColor(Qt::white);
+    QTest::newRow("short message") << "dialog"
+                                   << "lblText" << int(QFont::DemiBold) << QColor(0x43, 0x43, 0x43);
+}
+
+void UiTest::codeBuiltTextLooks()
+{
+    QFETCH(QString, owner);
+    QFETCH(QString, label);
+    QFETCH(int, weight);
+    QFETCH(QColor, colour);
+    loadApplicationFonts();
+    QString sheet;
+    QVERIFY(loadStyleSheet(&sheet));
+    qApp->setStyleSheet(sheet);
+    std::unique_ptr<QWidget> widget;
+    if (owner == QLatin1String("stats"))
+        widget = std::make_unique<StatsIndicator>();
+    else
+        widget = std::make_unique<Dialog>();
+    widget->show();
+    auto *text = widget->findChild<QLabel *>(label);
+    QVERIFY(text);
+    text->ensurePolished();
+    QCOMPARE(text->font().weight(), weight);
+    QCOMPARE(text->font().pixelSize(), 14);
+    QCOMPARE(text->palette().color(QPalette::WindowText), colour);
+    widget->hide();
+    qApp->setStyleSheet(QString());
 }
 
 TAVRIX_TEST_MAIN_GUI(UiTest)

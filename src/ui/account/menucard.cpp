@@ -35,7 +35,6 @@ MenuCard::MenuCard(QWidget *parent)
     m_logo = new QLabel(this);
     m_logo->setObjectName(QStringLiteral("lblLogo"));
     m_logo->setFixedSize(48, 48);
-    m_logo->setStyleSheet(QStringLiteral("border-image: none; background: transparent;"));
 
     row->addLayout(texts, 1);
     row->addWidget(m_logo);

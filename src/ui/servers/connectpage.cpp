@@ -105,7 +105,6 @@ void ConnectPage::buildUi()
     m_btnConnect->setCursor(Qt::PointingHandCursor);
     m_btnConnect->setFlat(true);
     m_btnConnect->setFocusPolicy(Qt::NoFocus);
-    m_btnConnect->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
 
     m_lblProtectedLogo = makeLabel(QStringLiteral("lblProtectedLogo"), this);
     m_lblProtectedText = makeLabel(QStringLiteral("lblProtectedText"), this);

@@ -36,8 +36,6 @@ Dialog::Dialog(QWidget *parent)
     m_text = new QLabel(this);
     m_text->setObjectName(QStringLiteral("lblText"));
     m_text->setWordWrap(true);
-    m_text->setStyleSheet(
-        QStringLiteral("font-family: Montserrat; font-size: 14px; font-weight: 500; color: #434343;"));
 
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(16, 10, 16, 10);

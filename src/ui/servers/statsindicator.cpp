@@ -32,7 +32,6 @@ QLabel *valueLabel(const QString &name, const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(name);
-    label->setStyleSheet(QStringLiteral("color: #FFFFFF; font-size: 14px; font-weight: 600;"));
     label->setMinimumWidth(72);
     return label;
 }
