@@ -18,13 +18,13 @@
 
 #include "api/apimanager.h"
 #include "api/apirequest.h"
+#include "api/signinflow.h"
 #include "common/config.h"
 #include "ui/authbuttons.h"
 #include "ui/brand.h"
 #include "ui/configurationwait.h"
 #include "ui/dbox.h"
 #include "ui/signuplabelbutton.h"
-#include "vpn/openconnectconnection.h"
 
 namespace Tavrix {
 
@@ -67,6 +67,26 @@ QFrame *inputRow(const char *name, QWidget *parent)
     layout->setSpacing(10);
     return row;
 }
+
+// What each mode logs around its request, indexed by mode.
+struct ActionLogs
+{
+    const char *unavailable;
+    const char *failedLoad;
+    const char *loaded;
+    const char *attempt;
+    const char *succeeded;
+    const char *failed;
+};
+const ActionLogs actionLogs[] = {
+    {"⚠️ Configuration not available, loading...", "❌ Failed to load configuration",
+     "✅ Configuration loaded, proceeding with login", "📡 Attempting login...", "✅ Login successful!",
+     "❌ Login failed:"},
+    {"⚠️ Configuration not available for signup", "❌ Failed to load configuration for signup", nullptr,
+     "📡 Attempting signup...", "✅ Signup successful!", "❌ Signup failed:"},
+    {"⚠️ Configuration not available for password reset", "❌ Failed to load configuration for password reset",
+     nullptr, "📡 Requesting password reset...", "✅ Password reset request successful", "❌ Password reset failed:"},
+};
 
 void logBanner(const char *title)
 {
@@ -356,11 +376,6 @@ void LoginPage::resizeEvent(QResizeEvent *event)
     m_formHolder->setFixedWidth(qBound(200, room - m_sideImage->width() - layout()->spacing(), 440));
 }
 
-QString LoginPage::cleaned(const QString &text)
-{
-    return text.simplified().remove(QLatin1Char(' '));
-}
-
 void LoginPage::fillFromConfig()
 {
     auto config = Config::instance();
@@ -531,21 +546,9 @@ void LoginPage::startAction()
         m_watcher->deleteLater();
         m_watcher = nullptr;
     });
-    const Entered entered = m_entered;
+    const SignInFlow::Entered entered = m_entered;
     const int mode = m_mode;
-    m_watcher->setFuture(QtConcurrent::run([this, entered, mode] {
-        switch (mode) {
-        case SignUp:
-            signUpAction(entered);
-            break;
-        case ResetPassword:
-            resetPasswordAction(entered);
-            break;
-        default:
-            signInAction(entered);
-            break;
-        }
-    }));
+    m_watcher->setFuture(QtConcurrent::run([this, entered, mode] { runAction(mode, entered); }));
 }
 
 template<typename F> void LoginPage::onGui(F &&work)
@@ -617,45 +620,49 @@ bool LoginPage::ensureConfiguration(const char *unavailableLog, const char *fail
     return true;
 }
 
-void LoginPage::signInAction(const Entered &entered)
+void LoginPage::runAction(int mode, const SignInFlow::Entered &entered)
 {
+    const auto flowMode = static_cast<SignInFlow::Mode>(mode);
+    const ActionLogs &logs = actionLogs[flowMode];
     emit animationStart();
-    logBanner("🔐 Login Function Called");
+    logBanner(SignInFlow::banner(flowMode));
 
-    const QString name = cleaned(entered.user);
-    const QString password = cleaned(entered.password);
-    if (name.isEmpty() || password.isEmpty()) {
-        qWarning() << "❌ Invalid credentials - empty fields";
-        tell(QStringLiteral("Invalid credentials. Please enter both username and password."));
+    const SignInFlow::Entered request = SignInFlow::prepared(flowMode, entered);
+    if (const auto refused = SignInFlow::refusal(flowMode, request)) {
+        qWarning() << refused->log;
+        tell(refused->text);
         return;
     }
-    if (!ensureConfiguration("⚠️ Configuration not available, loading...", "❌ Failed to load configuration",
-                             "✅ Configuration loaded, proceeding with login"))
+    if (!ensureConfiguration(logs.unavailable, logs.failedLoad, logs.loaded))
         return;
 
+    if (const auto tried = SignInFlow::storedBeforeRequest(flowMode, request))
+        onGui([&] { SignInFlow::store(*tried); });
     int code = 0;
     QString error;
+    if (flowMode != SignUp)
+        qDebug().noquote() << logs.attempt;
     onGui([&] {
-        auto connection = OpenConnectConnection::instance();
-        connection->setUsername(name);
-        connection->setPassword(password);
-        auto config = Config::instance();
-        config->setUserName(name, true);
-        config->setPassword(password, true);
-        config->save();
-    });
-    qDebug() << "📡 Attempting login...";
-    onGui([&] {
-        code = m_api->login(name, password);
+        if (flowMode == SignUp)
+            qDebug().noquote() << logs.attempt;
+        code = SignInFlow::send(*m_api, flowMode, request);
         error = m_api->errorMessage();
-        m_editUsername->setText(name);
-        m_editPassword->setText(password);
+        if (flowMode == SignIn) {
+            m_editUsername->setText(request.user);
+            m_editPassword->setText(request.password);
+        }
     });
-    qDebug() << "Login response code:" << code;
+    if (flowMode == SignIn)
+        qDebug() << "Login response code:" << code;
 
-    if (code == ApiRequest::LoginSuccess) {
+    if (!SignInFlow::succeeded(flowMode, code)) {
+        qWarning() << logs.failed << error;
+        tell(error);
+        return;
+    }
+    if (SignInFlow::autoLoginAfterSuccess(flowMode)) {
         onGui([&] {
-            qDebug() << "✅ Login successful!";
+            qDebug() << logs.succeeded;
             auto config = Config::instance();
             config->setAutoLogin(true);
             m_fill = true;
@@ -665,110 +672,19 @@ void LoginPage::signInAction(const Entered &entered)
         });
         return;
     }
-    qWarning() << "❌ Login failed:" << error;
-    tell(error);
-}
-
-void LoginPage::signUpAction(const Entered &entered)
-{
-    emit animationStart();
-    logBanner("📝 Signup Function Called");
-
-    const QString email = cleaned(entered.user);
-    const QString password = cleaned(entered.password);
-    const QString confirmation = cleaned(entered.confirmation);
-    const QString code = cleaned(entered.subscriptionCode);
-
-    QString problem;
-    if (email.isEmpty()) {
-        qWarning() << "❌ Invalid email address";
-        problem = QStringLiteral("Please enter valid email address!");
-    } else if (password.isEmpty() || confirmation.isEmpty()) {
-        qWarning() << "❌ Invalid credentials - empty password";
-        problem = QStringLiteral("Invalid credentials");
-    } else if (password.length() < 6) {
-        qWarning() << "❌ Password too short";
-        problem = QStringLiteral("Password should be minimum 6 characters");
-    } else if (password != confirmation) {
-        qWarning() << "❌ Passwords do not match";
-        problem = QStringLiteral("Passwords do not match");
-    }
-    if (!problem.isEmpty()) {
-        tell(problem);
-        return;
-    }
-    if (!ensureConfiguration("⚠️ Configuration not available for signup",
-                             "❌ Failed to load configuration for signup"))
-        return;
-
-    int result = 0;
-    QString error;
-    onGui([&] {
-        m_signingUp = true;
-        qDebug() << "📡 Attempting signup...";
-        result = m_api->signUp(email, password, entered.consent ? QStringLiteral("1") : QStringLiteral("0"), code);
-        error = m_api->errorMessage();
-        m_signingUp = false;
-    });
-    if (result != ApiRequest::SignUpSuccess) {
-        qWarning() << "❌ Signup failed:" << error;
-        tell(error);
-        return;
-    }
-    qDebug() << "✅ Signup successful!";
-    onGui([&] {
-        auto connection = OpenConnectConnection::instance();
-        connection->setUsername(email);
-        connection->setPassword(password);
-        auto config = Config::instance();
-        config->setUserName(email, true);
-        config->setPassword(password, true);
-        config->save();
-    });
+    qDebug() << logs.succeeded;
+    if (const auto kept = SignInFlow::storedAfterSuccess(flowMode, request))
+        onGui([&] { SignInFlow::store(*kept); });
     // Queued: the confirmation opens after the action has ended.
     QMetaObject::invokeMethod(
-        this, [this] { emit successfullySignUp(); }, Qt::QueuedConnection);
-}
-
-void LoginPage::resetPasswordAction(const Entered &entered)
-{
-    emit animationStart();
-    logBanner("🔑 Forgot Password Function Called");
-
-    const QString email = entered.user;
-    if (email.isEmpty()) {
-        qWarning() << "❌ Invalid email for password reset";
-        tell(QStringLiteral("*Wrong email, please submit correct email"));
-        return;
-    }
-    if (!ensureConfiguration("⚠️ Configuration not available for password reset",
-                             "❌ Failed to load configuration for password reset"))
-        return;
-
-    int result = 0;
-    QString error;
-    qDebug() << "📡 Requesting password reset...";
-    onGui([&] {
-        result = m_api->forgotPassword(email);
-        error = m_api->errorMessage();
-    });
-    if (result != ApiRequest::ForgotPasswordSuccess) {
-        qWarning() << "❌ Password reset failed:" << error;
-        tell(error);
-        return;
-    }
-    qDebug() << "✅ Password reset request successful";
-    onGui([] {
-        auto connection = OpenConnectConnection::instance();
-        connection->setUsername(QString());
-        connection->setPassword(QString());
-        auto config = Config::instance();
-        config->setUserName(QString(), true);
-        config->setPassword(QString(), true);
-        config->save();
-    });
-    QMetaObject::invokeMethod(
-        this, [this] { emit forgetPassSuccessfull(); }, Qt::QueuedConnection);
+        this,
+        [this, flowMode] {
+            if (flowMode == SignUp)
+                emit successfullySignUp();
+            else
+                emit forgetPassSuccessfull();
+        },
+        Qt::QueuedConnection);
 }
 
 void LoginPage::onSignUpSucceeded()
