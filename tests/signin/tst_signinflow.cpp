@@ -110,9 +110,11 @@ void TestSignInFlow::decisions()
             QVERIFY(!SignInFlow::succeeded(flowMode, other));
 
     const auto before = SignInFlow::storedBeforeRequest(flowMode, request);
-    QCOMPARE(before ? QStringList{before->user, before->password} : QStringList(), storedBefore);
+    const QStringList keptBefore = before ? QStringList{before->user, before->password} : QStringList();
+    QCOMPARE(keptBefore, storedBefore);
     const auto after = SignInFlow::storedAfterSuccess(flowMode, request);
-    QCOMPARE(after ? QStringList{after->user, after->password} : QStringList(), storedAfter);
+    const QStringList keptAfter = after ? QStringList{after->user, after->password} : QStringList();
+    QCOMPARE(keptAfter, storedAfter);
     QCOMPARE(SignInFlow::autoLoginAfterSuccess(flowMode), flowMode == SignInFlow::SignIn);
 }
 
