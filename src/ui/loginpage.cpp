@@ -640,19 +640,19 @@ void LoginPage::runAction(int mode, const SignInFlow::Entered &entered)
         onGui([&] { SignInFlow::store(*tried); });
     int code = 0;
     QString error;
-    if (flowMode != SignUp)
+    if (flowMode != SignInFlow::SignUp)
         qDebug().noquote() << logs.attempt;
     onGui([&] {
-        if (flowMode == SignUp)
+        if (flowMode == SignInFlow::SignUp)
             qDebug().noquote() << logs.attempt;
         code = SignInFlow::send(*m_api, flowMode, request);
         error = m_api->errorMessage();
-        if (flowMode == SignIn) {
+        if (flowMode == SignInFlow::SignIn) {
             m_editUsername->setText(request.user);
             m_editPassword->setText(request.password);
         }
     });
-    if (flowMode == SignIn)
+    if (flowMode == SignInFlow::SignIn)
         qDebug() << "Login response code:" << code;
 
     if (!SignInFlow::succeeded(flowMode, code)) {
@@ -679,7 +679,7 @@ void LoginPage::runAction(int mode, const SignInFlow::Entered &entered)
     QMetaObject::invokeMethod(
         this,
         [this, flowMode] {
-            if (flowMode == SignUp)
+            if (flowMode == SignInFlow::SignUp)
                 emit successfullySignUp();
             else
                 emit forgetPassSuccessfull();

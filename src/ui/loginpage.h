@@ -32,7 +32,7 @@ class LoginPage : public QWidget
 {
     Q_OBJECT
 public:
-    enum Mode { SignIn = 0, SignUp = 1, ResetPassword = 2 };
+    enum Mode { SignIn = SignInFlow::SignIn, SignUp = SignInFlow::SignUp, ResetPassword = SignInFlow::ResetPassword };
 
     explicit LoginPage(QWidget *parent = nullptr);
     ~LoginPage() override;
