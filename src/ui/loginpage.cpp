@@ -59,9 +59,6 @@ QFrame *inputRow(const char *name, QWidget *parent)
     auto *row = new QFrame(parent);
     row->setObjectName(QLatin1String(name));
     row->setFixedHeight(44);
-    row->setStyleSheet(
-        QStringLiteral("QFrame#%1 { background: white; border: 1px solid #D6D6D6; border-radius: 22px; }")
-            .arg(QLatin1String(name)));
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(16, 0, 16, 0);
     layout->setSpacing(10);
@@ -155,12 +152,6 @@ void LoginPage::buildForm()
 {
     setObjectName(QStringLiteral("Tavrix__LoginPage"));
     setAttribute(Qt::WA_StyledBackground);
-    setStyleSheet(
-        QStringLiteral(
-            "QCheckBox { font-family: Montserrat; font-size: 12px; color: %1; }"
-            "QCheckBox::indicator:checked { background: %2; border: 1px solid %2; border-radius: 3px; }"
-            "QCheckBox::indicator:unchecked { background: white; border: 1px solid #BDBDBD; border-radius: 3px; }")
-            .arg(QLatin1String(Brand::text), QLatin1String(Brand::red)));
 
     auto *outer = new QHBoxLayout(this);
     outer->setContentsMargins(28, 18, 36, 14);
@@ -197,8 +188,6 @@ void LoginPage::buildForm()
     // Shown only while the service's configuration is being fetched or could not be had.
     m_serviceNotice = new QFrame(formHolder);
     m_serviceNotice->setObjectName(QStringLiteral("serviceNotice"));
-    m_serviceNotice->setStyleSheet(QStringLiteral(
-        "QFrame#serviceNotice { background: #FFF4E5; border: 1px solid #F3C98B; border-radius: 10px; }"));
     auto *noticeRow = new QHBoxLayout(m_serviceNotice);
     noticeRow->setContentsMargins(12, 6, 8, 6);
     noticeRow->setSpacing(8);
@@ -254,7 +243,6 @@ void LoginPage::buildForm()
     auto *divider = new QLabel(formHolder);
     divider->setObjectName(QStringLiteral("lblDivder"));
     divider->setFixedHeight(1);
-    divider->setStyleSheet(QStringLiteral("background: %1;").arg(QLatin1String(Brand::line)));
     m_divider = divider;
     form->addWidget(m_divider);
 
@@ -299,7 +287,7 @@ void LoginPage::buildForm()
     auto lineRight = new QFrame(m_socalAuth);
     for (QFrame *line : {lineLeft, lineRight}) {
         line->setFixedHeight(1);
-        line->setStyleSheet(QStringLiteral("background: %1;").arg(QLatin1String(Brand::line)));
+        line->setProperty("role", QStringLiteral("orLine"));
     }
     auto *orLabel = new QLabel(QStringLiteral("OR"), m_socalAuth);
     orLabel->setObjectName(QStringLiteral("lblOr"));
