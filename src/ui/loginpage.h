@@ -14,6 +14,7 @@ class QLabel;
 class QLineEdit;
 class QMovie;
 class QPushButton;
+class QVBoxLayout;
 
 namespace Tavrix {
 
@@ -80,6 +81,9 @@ protected:
 
 private:
     void buildForm();
+    void buildServiceNotice(QWidget *formHolder, QVBoxLayout *form);
+    void buildFields(QWidget *formHolder, QVBoxLayout *form);
+    void buildSocial(QWidget *formHolder, QVBoxLayout *form);
     void scaleSideImage(const QSize &box);
     void updateLoginWidgets(bool fillFromConfig = true);
     void fillFromConfig();
