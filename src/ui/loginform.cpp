@@ -11,7 +11,9 @@
 #include "ui/loginpage.h"
 #include "ui/signuplabelbutton.h"
 
-// The widgets of the sign-in page; their fixed looks are in style.qss by object name.
+// The widgets of the sign-in page. Frames, lines and the check box take their looks from
+// style.qss by object name; looks with a font weight stay with Brand, because the
+// application sheet evens out every weight it holds.
 namespace Tavrix {
 
 namespace {
