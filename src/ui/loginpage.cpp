@@ -18,55 +18,38 @@
 
 #include "api/apimanager.h"
 #include "api/apirequest.h"
+#include "api/signinflow.h"
 #include "common/config.h"
 #include "ui/authbuttons.h"
 #include "ui/brand.h"
 #include "ui/configurationwait.h"
 #include "ui/dbox.h"
 #include "ui/signuplabelbutton.h"
-#include "vpn/openconnectconnection.h"
 
 namespace Tavrix {
 
 namespace {
 const char *const frame = "========================================";
 
-QLabel *iconLabel(const char *name, const QString &path, QWidget *parent)
+// What each mode logs around its request, indexed by mode.
+struct ActionLogs
 {
-    auto *label = new QLabel(parent);
-    label->setObjectName(QLatin1String(name));
-    label->setFixedSize(18, 18);
-    label->setScaledContents(true);
-    label->setPixmap(QPixmap(path));
-    return label;
-}
-
-QLineEdit *lineEdit(const char *name, const QString &placeholder, bool secret, QWidget *parent)
-{
-    auto *edit = new QLineEdit(parent);
-    edit->setObjectName(QLatin1String(name));
-    edit->setPlaceholderText(placeholder);
-    edit->setStyleSheet(Brand::lineEditStyle());
-    Brand::mutePlaceholder(edit);
-    if (secret)
-        edit->setEchoMode(QLineEdit::Password);
-    return edit;
-}
-
-// A rounded input row: optional icon, the field, optional trailing icon.
-QFrame *inputRow(const char *name, QWidget *parent)
-{
-    auto *row = new QFrame(parent);
-    row->setObjectName(QLatin1String(name));
-    row->setFixedHeight(44);
-    row->setStyleSheet(
-        QStringLiteral("QFrame#%1 { background: white; border: 1px solid #D6D6D6; border-radius: 22px; }")
-            .arg(QLatin1String(name)));
-    auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(16, 0, 16, 0);
-    layout->setSpacing(10);
-    return row;
-}
+    const char *unavailable;
+    const char *failedLoad;
+    const char *loaded;
+    const char *attempt;
+    const char *succeeded;
+    const char *failed;
+};
+const ActionLogs actionLogs[] = {
+    {"⚠️ Configuration not available, loading...", "❌ Failed to load configuration",
+     "✅ Configuration loaded, proceeding with login", "📡 Attempting login...", "✅ Login successful!",
+     "❌ Login failed:"},
+    {"⚠️ Configuration not available for signup", "❌ Failed to load configuration for signup", nullptr,
+     "📡 Attempting signup...", "✅ Signup successful!", "❌ Signup failed:"},
+    {"⚠️ Configuration not available for password reset", "❌ Failed to load configuration for password reset",
+     nullptr, "📡 Requesting password reset...", "✅ Password reset request successful", "❌ Password reset failed:"},
+};
 
 void logBanner(const char *title)
 {
@@ -129,236 +112,6 @@ LoginPage::~LoginPage()
         m_wait->cancel();
     while (m_watcher && m_watcher->isRunning())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-}
-
-void LoginPage::buildForm()
-{
-    setObjectName(QStringLiteral("Tavrix__LoginPage"));
-    setAttribute(Qt::WA_StyledBackground);
-    setStyleSheet(
-        QStringLiteral(
-            "QCheckBox { font-family: Montserrat; font-size: 12px; color: %1; }"
-            "QCheckBox::indicator:checked { background: %2; border: 1px solid %2; border-radius: 3px; }"
-            "QCheckBox::indicator:unchecked { background: white; border: 1px solid #BDBDBD; border-radius: 3px; }")
-            .arg(QLatin1String(Brand::text), QLatin1String(Brand::red)));
-
-    auto *outer = new QHBoxLayout(this);
-    outer->setContentsMargins(28, 18, 36, 14);
-    outer->setSpacing(36);
-
-    m_sideImage = new QLabel(this);
-    m_sideImage->setObjectName(QStringLiteral("lblLoginSideImage"));
-    m_sideImage->setAlignment(Qt::AlignCenter);
-    m_sideImage->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    scaleSideImage(QSize(320, 380));
-    // Picture and form stay together in the middle of a large window.
-    outer->addStretch(1);
-    outer->addWidget(m_sideImage, 0, Qt::AlignVCenter);
-
-    auto *formHolder = new QWidget(this);
-    formHolder->setObjectName(QStringLiteral("formWidget"));
-    formHolder->setMaximumWidth(440);
-    auto *form = new QVBoxLayout(formHolder);
-    form->setContentsMargins(0, 0, 0, 0);
-    form->setSpacing(10);
-    outer->addWidget(formHolder, 0, Qt::AlignVCenter);
-    outer->addStretch(1);
-    m_formHolder = formHolder;
-
-    m_topLabelWidget = new QWidget(formHolder);
-    m_topLabelWidget->setObjectName(QStringLiteral("TopLebelWidget"));
-    auto *top = new QVBoxLayout(m_topLabelWidget);
-    top->setContentsMargins(0, 0, 0, 6);
-    m_header = new SignUpLabelButton(m_topLabelWidget);
-    m_header->setObjectName(QStringLiteral("signUpLabelButton"));
-    top->addWidget(m_header);
-    form->addWidget(m_topLabelWidget);
-
-    // Shown only while the service's configuration is being fetched or could not be had.
-    m_serviceNotice = new QFrame(formHolder);
-    m_serviceNotice->setObjectName(QStringLiteral("serviceNotice"));
-    m_serviceNotice->setStyleSheet(QStringLiteral(
-        "QFrame#serviceNotice { background: #FFF4E5; border: 1px solid #F3C98B; border-radius: 10px; }"));
-    auto *noticeRow = new QHBoxLayout(m_serviceNotice);
-    noticeRow->setContentsMargins(12, 6, 8, 6);
-    noticeRow->setSpacing(8);
-    m_serviceText = new QLabel(m_serviceNotice);
-    m_serviceText->setObjectName(QStringLiteral("lblServiceNotice"));
-    m_serviceText->setWordWrap(true);
-    m_serviceText->setStyleSheet(Brand::labelStyle(12, 500) +
-                                 QStringLiteral(" background: transparent; border: none;"));
-    m_btnRetry = new QPushButton(QStringLiteral("Retry"), m_serviceNotice);
-    m_btnRetry->setObjectName(QStringLiteral("btnRetry"));
-    m_btnRetry->setCursor(Qt::PointingHandCursor);
-    m_btnRetry->setAutoDefault(false);
-    m_btnRetry->setMinimumSize(72, 30);
-    m_btnRetry->setStyleSheet(Brand::outlinedButtonStyle());
-    noticeRow->addWidget(m_serviceText, 1);
-    noticeRow->addWidget(m_btnRetry, 0, Qt::AlignVCenter);
-    m_serviceNotice->hide();
-    form->addWidget(m_serviceNotice);
-    connect(m_btnRetry, &QPushButton::clicked, this, &LoginPage::retryServiceClicked);
-
-    auto *userRow = inputRow("usernameWidget", formHolder);
-    userRow->layout()->addWidget(
-        iconLabel("lblUsernamePrefixIcon", QStringLiteral(":/assets/icon_profile.png"), userRow));
-    m_editUsername = lineEdit("editUsername", QStringLiteral("Your User ID"), false, userRow);
-    userRow->layout()->addWidget(m_editUsername);
-    form->addWidget(userRow);
-
-    m_passwordWidget = inputRow("passwordWidget", formHolder);
-    m_passwordPrefix = iconLabel("editPasswordPrefixIcon", QStringLiteral(":/assets/key.png"), m_passwordWidget);
-    m_editPassword = lineEdit("editPassword", QStringLiteral("Password"), true, m_passwordWidget);
-    m_passwordSuffix = iconLabel("lblPasswordSuffixIcon", QStringLiteral(":/assets/show.png"), m_passwordWidget);
-    m_passwordSuffix->setCursor(Qt::PointingHandCursor);
-    m_passwordSuffix->setToolTip(QStringLiteral("Hold to show the password"));
-    m_passwordWidget->layout()->addWidget(m_passwordPrefix);
-    m_passwordWidget->layout()->addWidget(m_editPassword);
-    m_passwordWidget->layout()->addWidget(m_passwordSuffix);
-    form->addWidget(m_passwordWidget);
-
-    m_confirmPasswordWidget = inputRow("confirmPasswordWidget", formHolder);
-    m_confirmPrefix =
-        iconLabel("lblConfirmPasswordPrefixIcon", QStringLiteral(":/assets/key.png"), m_confirmPasswordWidget);
-    m_editConfirmPassword =
-        lineEdit("editConfirmPassword", QStringLiteral("Confirm Password"), true, m_confirmPasswordWidget);
-    m_confirmSuffix =
-        iconLabel("lblPasswordSuffixIcon_2", QStringLiteral(":/assets/show.png"), m_confirmPasswordWidget);
-    m_confirmSuffix->setCursor(Qt::PointingHandCursor);
-    m_confirmSuffix->setToolTip(QStringLiteral("Hold to show the password"));
-    m_confirmPasswordWidget->layout()->addWidget(m_confirmPrefix);
-    m_confirmPasswordWidget->layout()->addWidget(m_editConfirmPassword);
-    m_confirmPasswordWidget->layout()->addWidget(m_confirmSuffix);
-    form->addWidget(m_confirmPasswordWidget);
-
-    auto *divider = new QLabel(formHolder);
-    divider->setObjectName(QStringLiteral("lblDivder"));
-    divider->setFixedHeight(1);
-    divider->setStyleSheet(QStringLiteral("background: %1;").arg(QLatin1String(Brand::line)));
-    m_divider = divider;
-    form->addWidget(m_divider);
-
-    m_subscriptionCodeWidget = inputRow("subscriptionCodeWidget", formHolder);
-    m_editSubscription =
-        lineEdit("editSubscription", QStringLiteral("Subscription Code (Optional)"), false, m_subscriptionCodeWidget);
-    // Lines the text up with the fields that have an icon.
-    m_subscriptionCodeWidget->layout()->setContentsMargins(44, 0, 16, 0);
-    m_subscriptionCodeWidget->layout()->addWidget(m_editSubscription);
-    form->addWidget(m_subscriptionCodeWidget);
-
-    m_cbUserConsent =
-        new QCheckBox(QStringLiteral("Yes, please keep me updated on Tavrix VPN's latest offer"), formHolder);
-    m_cbUserConsent->setObjectName(QStringLiteral("cbUserConsent"));
-    m_cbUserConsent->setCursor(Qt::PointingHandCursor);
-    form->addWidget(m_cbUserConsent);
-
-    m_btnForgotPassword = new QPushButton(QStringLiteral("Forget your password?"), formHolder);
-    m_btnForgotPassword->setObjectName(QStringLiteral("btnForgotPassword"));
-    m_btnForgotPassword->setCursor(Qt::PointingHandCursor);
-    m_btnForgotPassword->setFlat(true);
-    m_btnForgotPassword->setAutoDefault(false);
-    m_btnForgotPassword->setStyleSheet(Brand::linkButtonStyle());
-    form->addWidget(m_btnForgotPassword, 0, Qt::AlignRight);
-
-    m_btnLogin = new QPushButton(formHolder);
-    m_btnLogin->setObjectName(QStringLiteral("btnLogin"));
-    m_btnLogin->setCursor(Qt::PointingHandCursor);
-    m_btnLogin->setAutoDefault(false);
-    m_btnLogin->setMinimumHeight(44);
-    m_btnLogin->setStyleSheet(Brand::filledButtonStyle().replace(QStringLiteral("border-radius: 19px"),
-                                                                 QStringLiteral("border-radius: 22px")));
-    form->addWidget(m_btnLogin);
-
-    m_socalAuth = new QWidget(formHolder);
-    m_socalAuth->setObjectName(QStringLiteral("socalAuth"));
-    auto *social = new QVBoxLayout(m_socalAuth);
-    social->setContentsMargins(0, 2, 0, 0);
-    social->setSpacing(8);
-    auto *orRow = new QHBoxLayout;
-    auto lineLeft = new QFrame(m_socalAuth);
-    auto lineRight = new QFrame(m_socalAuth);
-    for (QFrame *line : {lineLeft, lineRight}) {
-        line->setFixedHeight(1);
-        line->setStyleSheet(QStringLiteral("background: %1;").arg(QLatin1String(Brand::line)));
-    }
-    auto *orLabel = new QLabel(QStringLiteral("OR"), m_socalAuth);
-    orLabel->setObjectName(QStringLiteral("lblOr"));
-    orLabel->setStyleSheet(Brand::labelStyle(12, 600, Brand::mutedText));
-    orRow->addWidget(lineLeft, 1);
-    orRow->addWidget(orLabel);
-    orRow->addWidget(lineRight, 1);
-    social->addLayout(orRow);
-    m_google = new GoogleAuthButton(m_socalAuth);
-    m_google->setObjectName(QStringLiteral("googlSignInButton"));
-    m_apple = new AppleAuthButton(m_socalAuth);
-    m_apple->setObjectName(QStringLiteral("appleSignInButton"));
-    m_signUpButton = new SignUpGmailButton(m_socalAuth);
-    m_signUpButton->setObjectName(QStringLiteral("SignUpButton"));
-    social->addWidget(m_google);
-    social->addWidget(m_apple);
-    social->addWidget(m_signUpButton);
-    form->addWidget(m_socalAuth);
-
-    m_appVersion = new QLabel(QStringLiteral("Version: ") + QCoreApplication::applicationVersion(), formHolder);
-    m_appVersion->setObjectName(QStringLiteral("appVersion"));
-    m_appVersion->setAlignment(Qt::AlignCenter);
-    m_appVersion->setStyleSheet(Brand::labelStyle(11, 500, Brand::mutedText));
-    form->addWidget(m_appVersion);
-
-    m_passwordSuffix->installEventFilter(this);
-    m_confirmSuffix->installEventFilter(this);
-}
-
-void LoginPage::setServiceState(ServiceState state)
-{
-    m_serviceState = state;
-    switch (state) {
-    case ServiceReachable:
-        m_serviceNotice->hide();
-        return;
-    case ServiceConnecting:
-        m_serviceText->setText(QStringLiteral("Connecting to the service…"));
-        m_btnRetry->hide();
-        break;
-    case ServiceUnreachable:
-        m_serviceText->setText(QStringLiteral("Could not reach the service. Check your internet connection."));
-        m_btnRetry->show();
-        break;
-    }
-    m_serviceNotice->show();
-}
-
-void LoginPage::scaleSideImage(const QSize &box)
-{
-    const QPixmap picture(QStringLiteral(":/assets/loginSideImage.png"));
-    if (picture.isNull())
-        return;
-    m_sideImage->setPixmap(picture.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    m_sideImage->setFixedSize(m_sideImage->pixmap(Qt::ReturnByValue).size());
-}
-
-void LoginPage::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    // The picture gives way to the form on small windows: the form keeps about 440 px.
-    const QMargins margins = layout()->contentsMargins();
-    const int spare = width() - margins.left() - margins.right() - layout()->spacing() - 440;
-    const int imageWidth = qMin(320, spare);
-    const int room = width() - margins.left() - margins.right();
-    if (imageWidth < 160) {
-        m_sideImage->hide();
-        m_formHolder->setFixedWidth(qBound(200, room, 440));
-        return;
-    }
-    const int imageHeight = qMin(imageWidth * 380 / 320, height() - margins.top() - margins.bottom());
-    scaleSideImage(QSize(imageWidth, imageHeight));
-    m_sideImage->show();
-    m_formHolder->setFixedWidth(qBound(200, room - m_sideImage->width() - layout()->spacing(), 440));
-}
-
-QString LoginPage::cleaned(const QString &text)
-{
-    return text.simplified().remove(QLatin1Char(' '));
 }
 
 void LoginPage::fillFromConfig()
@@ -531,21 +284,9 @@ void LoginPage::startAction()
         m_watcher->deleteLater();
         m_watcher = nullptr;
     });
-    const Entered entered = m_entered;
+    const SignInFlow::Entered entered = m_entered;
     const int mode = m_mode;
-    m_watcher->setFuture(QtConcurrent::run([this, entered, mode] {
-        switch (mode) {
-        case SignUp:
-            signUpAction(entered);
-            break;
-        case ResetPassword:
-            resetPasswordAction(entered);
-            break;
-        default:
-            signInAction(entered);
-            break;
-        }
-    }));
+    m_watcher->setFuture(QtConcurrent::run([this, entered, mode] { runAction(mode, entered); }));
 }
 
 template<typename F> void LoginPage::onGui(F &&work)
@@ -617,45 +358,49 @@ bool LoginPage::ensureConfiguration(const char *unavailableLog, const char *fail
     return true;
 }
 
-void LoginPage::signInAction(const Entered &entered)
+void LoginPage::runAction(int mode, const SignInFlow::Entered &entered)
 {
+    const auto flowMode = static_cast<SignInFlow::Mode>(mode);
+    const ActionLogs &logs = actionLogs[flowMode];
     emit animationStart();
-    logBanner("🔐 Login Function Called");
+    logBanner(SignInFlow::banner(flowMode));
 
-    const QString name = cleaned(entered.user);
-    const QString password = cleaned(entered.password);
-    if (name.isEmpty() || password.isEmpty()) {
-        qWarning() << "❌ Invalid credentials - empty fields";
-        tell(QStringLiteral("Invalid credentials. Please enter both username and password."));
+    const SignInFlow::Entered request = SignInFlow::prepared(flowMode, entered);
+    if (const auto refused = SignInFlow::refusal(flowMode, request)) {
+        qWarning() << refused->log;
+        tell(refused->text);
         return;
     }
-    if (!ensureConfiguration("⚠️ Configuration not available, loading...", "❌ Failed to load configuration",
-                             "✅ Configuration loaded, proceeding with login"))
+    if (!ensureConfiguration(logs.unavailable, logs.failedLoad, logs.loaded))
         return;
 
+    if (const auto tried = SignInFlow::storedBeforeRequest(flowMode, request))
+        onGui([&] { SignInFlow::store(*tried); });
     int code = 0;
     QString error;
+    if (flowMode != SignInFlow::SignUp)
+        qDebug().noquote() << logs.attempt;
     onGui([&] {
-        auto connection = OpenConnectConnection::instance();
-        connection->setUsername(name);
-        connection->setPassword(password);
-        auto config = Config::instance();
-        config->setUserName(name, true);
-        config->setPassword(password, true);
-        config->save();
-    });
-    qDebug() << "📡 Attempting login...";
-    onGui([&] {
-        code = m_api->login(name, password);
+        if (flowMode == SignInFlow::SignUp)
+            qDebug().noquote() << logs.attempt;
+        code = SignInFlow::send(*m_api, flowMode, request);
         error = m_api->errorMessage();
-        m_editUsername->setText(name);
-        m_editPassword->setText(password);
+        if (flowMode == SignInFlow::SignIn) {
+            m_editUsername->setText(request.user);
+            m_editPassword->setText(request.password);
+        }
     });
-    qDebug() << "Login response code:" << code;
+    if (flowMode == SignInFlow::SignIn)
+        qDebug() << "Login response code:" << code;
 
-    if (code == ApiRequest::LoginSuccess) {
+    if (!SignInFlow::succeeded(flowMode, code)) {
+        qWarning() << logs.failed << error;
+        tell(error);
+        return;
+    }
+    if (SignInFlow::autoLoginAfterSuccess(flowMode)) {
         onGui([&] {
-            qDebug() << "✅ Login successful!";
+            qDebug() << logs.succeeded;
             auto config = Config::instance();
             config->setAutoLogin(true);
             m_fill = true;
@@ -665,110 +410,19 @@ void LoginPage::signInAction(const Entered &entered)
         });
         return;
     }
-    qWarning() << "❌ Login failed:" << error;
-    tell(error);
-}
-
-void LoginPage::signUpAction(const Entered &entered)
-{
-    emit animationStart();
-    logBanner("📝 Signup Function Called");
-
-    const QString email = cleaned(entered.user);
-    const QString password = cleaned(entered.password);
-    const QString confirmation = cleaned(entered.confirmation);
-    const QString code = cleaned(entered.subscriptionCode);
-
-    QString problem;
-    if (email.isEmpty()) {
-        qWarning() << "❌ Invalid email address";
-        problem = QStringLiteral("Please enter valid email address!");
-    } else if (password.isEmpty() || confirmation.isEmpty()) {
-        qWarning() << "❌ Invalid credentials - empty password";
-        problem = QStringLiteral("Invalid credentials");
-    } else if (password.length() < 6) {
-        qWarning() << "❌ Password too short";
-        problem = QStringLiteral("Password should be minimum 6 characters");
-    } else if (password != confirmation) {
-        qWarning() << "❌ Passwords do not match";
-        problem = QStringLiteral("Passwords do not match");
-    }
-    if (!problem.isEmpty()) {
-        tell(problem);
-        return;
-    }
-    if (!ensureConfiguration("⚠️ Configuration not available for signup",
-                             "❌ Failed to load configuration for signup"))
-        return;
-
-    int result = 0;
-    QString error;
-    onGui([&] {
-        m_signingUp = true;
-        qDebug() << "📡 Attempting signup...";
-        result = m_api->signUp(email, password, entered.consent ? QStringLiteral("1") : QStringLiteral("0"), code);
-        error = m_api->errorMessage();
-        m_signingUp = false;
-    });
-    if (result != ApiRequest::SignUpSuccess) {
-        qWarning() << "❌ Signup failed:" << error;
-        tell(error);
-        return;
-    }
-    qDebug() << "✅ Signup successful!";
-    onGui([&] {
-        auto connection = OpenConnectConnection::instance();
-        connection->setUsername(email);
-        connection->setPassword(password);
-        auto config = Config::instance();
-        config->setUserName(email, true);
-        config->setPassword(password, true);
-        config->save();
-    });
+    qDebug() << logs.succeeded;
+    if (const auto kept = SignInFlow::storedAfterSuccess(flowMode, request))
+        onGui([&] { SignInFlow::store(*kept); });
     // Queued: the confirmation opens after the action has ended.
     QMetaObject::invokeMethod(
-        this, [this] { emit successfullySignUp(); }, Qt::QueuedConnection);
-}
-
-void LoginPage::resetPasswordAction(const Entered &entered)
-{
-    emit animationStart();
-    logBanner("🔑 Forgot Password Function Called");
-
-    const QString email = entered.user;
-    if (email.isEmpty()) {
-        qWarning() << "❌ Invalid email for password reset";
-        tell(QStringLiteral("*Wrong email, please submit correct email"));
-        return;
-    }
-    if (!ensureConfiguration("⚠️ Configuration not available for password reset",
-                             "❌ Failed to load configuration for password reset"))
-        return;
-
-    int result = 0;
-    QString error;
-    qDebug() << "📡 Requesting password reset...";
-    onGui([&] {
-        result = m_api->forgotPassword(email);
-        error = m_api->errorMessage();
-    });
-    if (result != ApiRequest::ForgotPasswordSuccess) {
-        qWarning() << "❌ Password reset failed:" << error;
-        tell(error);
-        return;
-    }
-    qDebug() << "✅ Password reset request successful";
-    onGui([] {
-        auto connection = OpenConnectConnection::instance();
-        connection->setUsername(QString());
-        connection->setPassword(QString());
-        auto config = Config::instance();
-        config->setUserName(QString(), true);
-        config->setPassword(QString(), true);
-        config->save();
-    });
-    QMetaObject::invokeMethod(
-        this, [this] { emit forgetPassSuccessfull(); }, Qt::QueuedConnection);
+        this,
+        [this, flowMode] {
+            if (flowMode == SignInFlow::SignUp)
+                emit successfullySignUp();
+            else
+                emit forgetPassSuccessfull();
+        },
+        Qt::QueuedConnection);
 }
 
 void LoginPage::onSignUpSucceeded()

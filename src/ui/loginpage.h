@@ -6,12 +6,15 @@
 
 #include <memory>
 
+#include "api/signinflow.h"
+
 template<typename T> class QFutureWatcher;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QMovie;
 class QPushButton;
+class QVBoxLayout;
 
 namespace Tavrix {
 
@@ -30,7 +33,7 @@ class LoginPage : public QWidget
 {
     Q_OBJECT
 public:
-    enum Mode { SignIn = 0, SignUp = 1, ResetPassword = 2 };
+    enum Mode { SignIn = SignInFlow::SignIn, SignUp = SignInFlow::SignUp, ResetPassword = SignInFlow::ResetPassword };
 
     explicit LoginPage(QWidget *parent = nullptr);
     ~LoginPage() override;
@@ -77,16 +80,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    struct Entered
-    {
-        QString user;
-        QString password;
-        QString confirmation;
-        QString subscriptionCode;
-        bool consent = false;
-    };
-
     void buildForm();
+    void buildServiceNotice(QWidget *formHolder, QVBoxLayout *form);
+    void buildFields(QWidget *formHolder, QVBoxLayout *form);
+    void buildSocial(QWidget *formHolder, QVBoxLayout *form);
     void scaleSideImage(const QSize &box);
     void updateLoginWidgets(bool fillFromConfig = true);
     void fillFromConfig();
@@ -97,24 +94,19 @@ private:
     void startAction();
 
     // Pool-thread side.
-    void signInAction(const Entered &entered);
-    void signUpAction(const Entered &entered);
-    void resetPasswordAction(const Entered &entered);
+    void runAction(int mode, const SignInFlow::Entered &entered);
     bool ensureConfiguration(const char *unavailableLog, const char *failedLog, const char *loadedLog = nullptr);
     bool waitForConfiguration(int timeoutMs);
     void tell(const QString &text);
     template<typename F> void onGui(F &&work);
-
-    static QString cleaned(const QString &text);
 
     int m_mode = SignIn;
     std::shared_ptr<ApiRequest> m_api;
     SignUpLabelButton *m_header = nullptr;
     QMovie *m_movie = nullptr;
     bool m_fill = true;
-    bool m_signingUp = false;
     bool m_busy = false;
-    Entered m_entered;
+    SignInFlow::Entered m_entered;
     QFutureWatcher<void> *m_watcher = nullptr;
     ConfigurationWait *m_wait = nullptr;
     QAtomicInt m_closing = 0;
