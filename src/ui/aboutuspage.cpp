@@ -75,9 +75,11 @@ QStringList AboutUsPage::components()
             QStringLiteral("GnuTLS: GNU LGPL 2.1 or later"),
             QStringLiteral("libopenconnect (OpenConnect): GNU LGPL 2.1"),
             QStringLiteral("OpenVPN: GNU GPL 2"),
-            QStringLiteral("Xray: Mozilla Public License 2.0"),
-            QStringLiteral("WireGuard: MIT License"),
-            QStringLiteral("tun2socks: GNU GPL 3"),
+            QStringLiteral("V2Ray: MIT License"),
+            QStringLiteral("Xray, where installed: Mozilla Public License 2.0"),
+            QStringLiteral("WireGuard tools: GNU GPL 2; wireguard-go: MIT License"),
+            QStringLiteral("shadowsocks-libev (Outline tunnel): GNU GPL 3 or later"),
+            QStringLiteral("nftables: GNU GPL 2"),
             QStringLiteral("Montserrat fonts: SIL Open Font License 1.1")};
 }
 
