@@ -481,6 +481,9 @@ void ConnectPage::resizeEvent(QResizeEvent *event)
     layout()->setContentsMargins(side, 16, side, 10);
     if (QLayout *quickRow = m_serverButton->layout())
         quickRow->setSpacing(narrow ? 4 : 8);
+    // A short page (the default window on a 1024 x 768 screen) has no room for the banner
+    // above the connect button: it would push the button over the status lines.
+    m_homeImageWidget->setVisible(height() >= 600);
 }
 
 void ConnectPage::refreshVersion()
