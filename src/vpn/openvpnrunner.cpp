@@ -182,44 +182,48 @@ void OpenVpnRunner::managmentReadLine()
     while (m_managementSocket && m_managementSocket->canReadLine()) {
         // OpenVPN has read the profile once it talks; the keys leave the disk now.
         discardProfile();
+        handleManagementLine(m_managementSocket->readLine());
+    }
+}
 
-        QByteArray raw = m_managementSocket->readLine().trimmed();
-        const int nul = raw.indexOf('\0');
-        if (nul >= 0)
-            raw.truncate(nul);
-        const QString line = QString::fromLatin1(raw);
+void OpenVpnRunner::handleManagementLine(const QByteArray &received)
+{
+    QByteArray raw = received.trimmed();
+    const int nul = raw.indexOf('\0');
+    if (nul >= 0)
+        raw.truncate(nul);
+    const QString line = QString::fromLatin1(raw);
 
-        if (raw == passwordRequest) {
-            // The commands carry the password: they go to the socket only, never to the log.
-            sendCommand(QStringLiteral("username Auth %1\n").arg(quoted(m_username)).toLocal8Bit());
-            sendCommand(QStringLiteral("password Auth %1\n").arg(quoted(m_password)).toLocal8Bit());
-            Tavrix::engineLog(QStringLiteral("OpenVPN: user name and password sent"));
-        } else if (line.startsWith(QLatin1String(">HOLD:"))) {
-            // With --management-hold OpenVPN holds again before every reconnect; the opening
-            // release covers only the first start, and unanswered it would never come back.
-            sendCommand("hold release\n");
-        } else if (line.startsWith(QLatin1String(">PASSWORD:Verification Failed:"))) {
-            Tavrix::engineLog(QStringLiteral("OpenVPN: the server refused the user name or password"));
-            disconnect();
-        } else if (line.startsWith(QLatin1String(">STATE:"))) {
-            if (line.contains(QLatin1String(",CONNECTED,SUCCESS,")))
-                emit connected();
-            else if (line.contains(QLatin1String(",RECONNECTING,")) || line.contains(QLatin1String(",CONNECTING,")))
-                emit connecting();
-        } else if (line.startsWith(QLatin1String(">BYTECOUNT:"))) {
-            const QStringList parts = line.split(QLatin1Char(':'));
-            if (parts.size() != 2)
-                continue;
-            const QStringList counts = parts.at(1).split(QLatin1Char(','));
-            if (counts.size() != 2)
-                continue;
-            bool downOk = false;
-            bool upOk = false;
-            const quint64 down = counts.at(0).toULongLong(&downOk);
-            const quint64 up = counts.at(1).toULongLong(&upOk);
-            if (downOk && upOk)
-                emit transfer(down, up);
-        }
+    if (raw == passwordRequest) {
+        // The commands carry the password: they go to the socket only, never to the log.
+        sendCommand(QStringLiteral("username Auth %1\n").arg(quoted(m_username)).toLocal8Bit());
+        sendCommand(QStringLiteral("password Auth %1\n").arg(quoted(m_password)).toLocal8Bit());
+        Tavrix::engineLog(QStringLiteral("OpenVPN: user name and password sent"));
+    } else if (line.startsWith(QLatin1String(">HOLD:"))) {
+        // With --management-hold OpenVPN holds again before every reconnect; the opening
+        // release covers only the first start, and unanswered it would never come back.
+        sendCommand("hold release\n");
+    } else if (line.startsWith(QLatin1String(">PASSWORD:Verification Failed:"))) {
+        Tavrix::engineLog(QStringLiteral("OpenVPN: the server refused the user name or password"));
+        disconnect();
+    } else if (line.startsWith(QLatin1String(">STATE:"))) {
+        if (line.contains(QLatin1String(",CONNECTED,SUCCESS,")))
+            emit connected();
+        else if (line.contains(QLatin1String(",RECONNECTING,")) || line.contains(QLatin1String(",CONNECTING,")))
+            emit connecting();
+    } else if (line.startsWith(QLatin1String(">BYTECOUNT:"))) {
+        const QStringList parts = line.split(QLatin1Char(':'));
+        if (parts.size() != 2)
+            return;
+        const QStringList counts = parts.at(1).split(QLatin1Char(','));
+        if (counts.size() != 2)
+            return;
+        bool downOk = false;
+        bool upOk = false;
+        const quint64 down = counts.at(0).toULongLong(&downOk);
+        const quint64 up = counts.at(1).toULongLong(&upOk);
+        if (downOk && upOk)
+            emit transfer(down, up);
     }
 }
 

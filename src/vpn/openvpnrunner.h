@@ -40,6 +40,10 @@ public:
     static QString quoted(const QString &value);
     static QStringList arguments(const QString &profilePath, quint16 managementPort);
 
+    // One line of the management link as read, line end included: answers OpenVPN's
+    // questions and turns its notifications into the signals below.
+    void handleManagementLine(const QByteArray &received);
+
 signals:
     void connected();
     void connecting();

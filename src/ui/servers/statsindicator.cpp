@@ -162,11 +162,9 @@ void StatsIndicator::showRate(QProcess &process, QByteArray &pending, QLabel *la
     pending.remove(0, end + 1);
     if (text.isEmpty())
         return;
-    QString last = text.split(QLatin1Char(',')).last();
-    last.remove(QLatin1Char('"'));
-    bool ok = false;
-    const double value = last.toDouble(&ok);
-    if (ok && value >= 0)
+    // The last line's last column: the counter's newest sample.
+    double value = 0;
+    if (lastCounterValue(text, &value))
         label->setText(normalizeByteSize(static_cast<uint64_t>(value)));
 }
 
