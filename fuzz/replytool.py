@@ -3,8 +3,8 @@
 
   replytool.py wireguard-server REPLY      prints "vpn_server_id ip_id connection_type" of the
                                            first WireGuard entry the desktop client may use
-  replytool.py shorten REPLY FOLDER        writes short-plain and short-protected: the reply
-                                           with two entries of each server type
+  replytool.py shorten REPLY FOLDER NAME   writes short-NAME-plain and short-NAME-protected: the
+                                           reply with two entries of each server type
 """
 import base64
 import json
@@ -46,9 +46,9 @@ def main():
                 kept.append(entry)
         document["ip_bundle"] = kept
         plain = json.dumps(document, separators=(",", ":")).encode()
-        with open(os.path.join(sys.argv[3], "short-plain"), "wb") as f:
+        with open(os.path.join(sys.argv[3], "short-%s-plain" % sys.argv[4]), "wb") as f:
             f.write(plain)
-        with open(os.path.join(sys.argv[3], "short-protected"), "wb") as f:
+        with open(os.path.join(sys.argv[3], "short-%s-protected" % sys.argv[4]), "wb") as f:
             f.write(base64.b64encode(xor(plain)))
         return 0
     return 2

@@ -28,7 +28,9 @@ bool lastCounterValue(const QString &line, double *value)
     last.remove(QLatin1Char('"'));
     bool ok = false;
     const double number = last.trimmed().toDouble(&ok);
-    if (!ok || number < 0)
+    // "nan", "inf" and rates past 64 bits parse as numbers but are no byte count: converting
+    // them to one is undefined.
+    if (!ok || !(number >= 0) || number >= 18446744073709551616.0)
         return false;
     *value = number;
     return true;

@@ -11,7 +11,8 @@ namespace Tavrix {
 QString normalizeByteSize(uint64_t bytes);
 
 // The last value of a "typeperf" CSV line (the last interface it lists), as bytes per
-// second; false for the header line and anything that is not a number.
+// second; false for the header line and anything that is not a number of bytes (negative,
+// "nan", infinite or beyond 64 bits).
 bool lastCounterValue(const QString &line, double *value);
 
 } // namespace Tavrix

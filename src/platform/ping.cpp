@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <cmath>
+#include <limits>
 
 namespace Tavrix {
 namespace Ping {
@@ -37,8 +38,11 @@ int averageMs(const QString &output)
 {
     static const QRegularExpression windowsForm(QStringLiteral("Average = (\\d+)ms"));
     const QRegularExpressionMatch windowsMatch = windowsForm.match(output);
-    if (windowsMatch.hasMatch())
-        return windowsMatch.captured(1).toInt();
+    if (windowsMatch.hasMatch()) {
+        bool ok = false;
+        const int average = windowsMatch.captured(1).toInt(&ok);
+        return ok ? average : -1;
+    }
 
     // "rtt" on iputils, "round-trip" on busybox and the BSDs; mdev may be "stddev".
     static const QRegularExpression unixForm(
@@ -47,7 +51,8 @@ int averageMs(const QString &output)
     if (unixMatch.hasMatch()) {
         bool ok = false;
         const double average = unixMatch.captured(2).toDouble(&ok);
-        if (ok)
+        // A round trip past what an int holds is no measurement (and would wrap negative).
+        if (ok && average < std::numeric_limits<int>::max())
             return static_cast<int>(std::lround(average));
     }
     return -1;

@@ -46,6 +46,45 @@ bool isKey(const QString &value)
     return value.size() == 44 && raw.size() == 32;
 }
 
+const QRegularExpression &sectionLine()
+{
+    static const QRegularExpression section(QStringLiteral("^\\[([A-Za-z]+)\\]$"));
+    return section;
+}
+
+const QRegularExpression &settingLine()
+{
+    static const QRegularExpression setting(QStringLiteral("^([A-Za-z0-9]+)\\s*=\\s*(.*)$"));
+    return setting;
+}
+
+// A line without its comment and surrounding blanks.
+QString meaningful(QString line)
+{
+    const int comment = line.indexOf(QLatin1Char('#'));
+    if (comment >= 0)
+        line.truncate(comment);
+    return line.trimmed();
+}
+
+// The address the tunnel is known by in one "Address" value: its first IPv4 address (every
+// tunnel of the service has one), else its first other address; empty when none parses.
+QString preferredAddress(const QString &value)
+{
+    QString first;
+    for (const QString &entry : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString host = entry.trimmed().section(QLatin1Char('/'), 0, 0);
+        QHostAddress parsed;
+        if (!parsed.setAddress(host))
+            continue;
+        if (parsed.protocol() == QAbstractSocket::IPv4Protocol)
+            return parsed.toString();
+        if (first.isEmpty())
+            first = parsed.toString();
+    }
+    return first;
+}
+
 } // namespace
 
 Wireguard::Wireguard(QObject *parent)
@@ -94,8 +133,6 @@ bool Wireguard::isConfiguration(const QString &text, QString *reason)
     if (text.trimmed().isEmpty())
         return refuse(QStringLiteral("empty"));
 
-    static const QRegularExpression section(QStringLiteral("^\\[([A-Za-z]+)\\]$"));
-    static const QRegularExpression setting(QStringLiteral("^([A-Za-z0-9]+)\\s*=\\s*(.*)$"));
     QString current;
     int interfaces = 0;
     int peers = 0;
@@ -103,15 +140,12 @@ bool Wireguard::isConfiguration(const QString &text, QString *reason)
     bool address = false;
     bool peerKey = true;
     int lineNumber = 0;
-    for (QString line : text.split(QLatin1Char('\n'))) {
+    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
         ++lineNumber;
-        const int comment = line.indexOf(QLatin1Char('#'));
-        if (comment >= 0)
-            line.truncate(comment);
-        line = line.trimmed();
+        const QString line = meaningful(rawLine);
         if (line.isEmpty())
             continue;
-        const QRegularExpressionMatch header = section.match(line);
+        const QRegularExpressionMatch header = sectionLine().match(line);
         if (header.hasMatch()) {
             if (current == QLatin1String("Peer") && !peerKey)
                 return refuse(QStringLiteral("a [Peer] without a valid PublicKey"));
@@ -126,7 +160,7 @@ bool Wireguard::isConfiguration(const QString &text, QString *reason)
             }
             continue;
         }
-        const QRegularExpressionMatch pair = setting.match(line);
+        const QRegularExpressionMatch pair = settingLine().match(line);
         if (!pair.hasMatch() || current.isEmpty())
             return refuse(QStringLiteral("line %1 is not a setting of a section").arg(lineNumber));
         const QString key = pair.captured(1).toLower();
@@ -134,7 +168,9 @@ bool Wireguard::isConfiguration(const QString &text, QString *reason)
         if (current == QLatin1String("Interface") && key == QLatin1String("privatekey"))
             privateKey = isKey(value);
         else if (current == QLatin1String("Interface") && key == QLatin1String("address"))
-            address = !value.isEmpty();
+            // The connect step waits for this address to come up: one that does not parse
+            // would only time out.
+            address = address || !preferredAddress(value).isEmpty();
         else if (current == QLatin1String("Peer") && key == QLatin1String("publickey"))
             peerKey = isKey(value);
     }
@@ -154,26 +190,24 @@ bool Wireguard::isConfiguration(const QString &text, QString *reason)
 
 QString Wireguard::tunnelAddress(const QString &text)
 {
-    static const QRegularExpression line(QStringLiteral("^\\s*Address\\s*=\\s*([^#\\n]*)"),
-                                         QRegularExpression::MultilineOption |
-                                             QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = line.match(text);
-    if (!match.hasMatch())
-        return QString();
-    // IPv4 first: every tunnel of the service has one.
-    const QStringList addresses = match.captured(1).split(QLatin1Char(','), Qt::SkipEmptyParts);
-    QString first;
-    for (const QString &entry : addresses) {
-        const QString host = entry.trimmed().section(QLatin1Char('/'), 0, 0);
-        QHostAddress parsed;
-        if (!parsed.setAddress(host))
+    // The first address of the [Interface] that parses, read as isConfiguration reads it.
+    QString current;
+    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
+        const QString line = meaningful(rawLine);
+        const QRegularExpressionMatch header = sectionLine().match(line);
+        if (header.hasMatch()) {
+            current = header.captured(1);
             continue;
-        if (parsed.protocol() == QAbstractSocket::IPv4Protocol)
-            return parsed.toString();
-        if (first.isEmpty())
-            first = parsed.toString();
+        }
+        const QRegularExpressionMatch pair = settingLine().match(line);
+        if (!pair.hasMatch() || current != QLatin1String("Interface") ||
+            pair.captured(1).toLower() != QLatin1String("address"))
+            continue;
+        const QString address = preferredAddress(pair.captured(2).trimmed());
+        if (!address.isEmpty())
+            return address;
     }
-    return first;
+    return QString();
 }
 
 bool Wireguard::connectServer()

@@ -29,12 +29,12 @@ public:
     static QStringList clientArguments(const QString &configFile);
 
     // Whether a service reply is a usable WireGuard configuration: an [Interface] with a
-    // private key and an address, and at least one [Peer] with a public key; nothing else but
-    // "Key = value" lines, comments and section headers. On refusal *reason says why (never
-    // any part of the text: it holds the private key).
+    // private key and an address that parses, and at least one [Peer] with a public key;
+    // nothing else but "Key = value" lines, comments and section headers. On refusal *reason
+    // says why (never any part of the text: it holds the private key).
     static bool isConfiguration(const QString &text, QString *reason);
-    // The first address of the [Interface] (without its prefix length); the tunnel is up once
-    // an interface carries it.
+    // The first address of the [Interface] that parses (without its prefix length; IPv4
+    // preferred within one Address line); the tunnel is up once an interface carries it.
     static QString tunnelAddress(const QString &text);
 
     // A newer connect has taken over: this runner no longer watches or reports the tunnel.

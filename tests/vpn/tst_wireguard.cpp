@@ -72,6 +72,8 @@ void TestWireguard::configurationValidation_data()
                                       << false;
     QTest::newRow("truncated private key") << QString(good()).replace(privateKey, privateKey.left(20)) << false;
     QTest::newRow("no address") << QString(good()).remove(QRegularExpression("Address = [^\n]*\n")) << false;
+    // Found by fuzzing: the connect step would wait for an address that can never come up.
+    QTest::newRow("address that does not parse") << good(QStringLiteral("10.66.1}&.150/32")) << false;
     QTest::newRow("two interfaces") << good() + "[Interface]\nPrivateKey = " + privateKey + "\n" << false;
     QTest::newRow("text before any section") << "Hello\n" + good() << false;
 }
