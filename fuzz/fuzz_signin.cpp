@@ -35,7 +35,8 @@ void prepare(const IPBundle &bundle)
     // configuration.
     const QStringList parts = ip.split(QLatin1Char(':'));
     const QJsonObject config = QJsonDocument::fromJson(bundle.config().toUtf8()).object();
-    XrayShadosocks::configDocument(parts.first(), parts.last().toInt(), config.value(QStringLiteral("password")).toString(),
+    XrayShadosocks::configDocument(parts.first(), parts.last().toInt(),
+                                   config.value(QStringLiteral("password")).toString(),
                                    config.value(QStringLiteral("method")).toString());
 }
 

@@ -5,6 +5,7 @@
 
 #include <limits>
 
+#include "common/bytesize.h"
 #include "platform/ping.h"
 #include "testmain_gui.h"
 #include "ui/servers/statsindicator.h"
@@ -34,6 +35,8 @@ class ConnectTest : public QObject
 private slots:
     void normalizeByteSize_data();
     void normalizeByteSize();
+    void counterValue_data();
+    void counterValue();
     void pingAverage_data();
     void pingAverage();
     void pingRunsAgainstLoopback();
@@ -94,6 +97,34 @@ void ConnectTest::pingAverage_data()
                                           "    Packets: Sent = 1, Received = 0, Lost = 1 (100% loss),\r\n"
                                        << -1;
     QTest::newRow("cut short") << "rtt min/avg/max/mdev = 12.4" << -1;
+    // Found by fuzzing: these wrapped to a negative or zero round trip.
+    QTest::newRow("linux average past an int") << "rtt min/avg/max = 8/222222222223/000 ms\n" << -1;
+    QTest::newRow("windows average past an int") << "Minimum = 1ms, Maximum = 1ms, Average = 99999999999ms\r\n" << -1;
+}
+
+void ConnectTest::counterValue_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("read");
+    QTest::addColumn<double>("value");
+    QTest::newRow("header") << R"csv("(PDH-CSV 4.0)","\\PC\Network Interface(lo)\Bytes Sent/sec")csv" << false << 0.0;
+    QTest::newRow("sample, last interface") << R"csv("12/09/2026 16:00:01.000","12.0","1234.5")csv" << true << 1234.5;
+    QTest::newRow("negative") << R"csv("12/09/2026 16:00:01.000","-1")csv" << false << 0.0;
+    // Found by fuzzing: numbers for the parser, but converting them to a byte count is undefined.
+    QTest::newRow("not a number") << R"csv("12/09/2026 16:00:01.000","nan")csv" << false << 0.0;
+    QTest::newRow("infinite") << R"csv("12/09/2026 16:00:01.000","inf")csv" << false << 0.0;
+    QTest::newRow("past 64 bits") << R"csv("12/09/2026 16:00:01.000","3.3e43")csv" << false << 0.0;
+}
+
+void ConnectTest::counterValue()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, read);
+    QFETCH(double, value);
+    double got = 0;
+    QCOMPARE(lastCounterValue(line, &got), read);
+    if (read)
+        QCOMPARE(got, value);
 }
 
 void ConnectTest::pingAverage()
