@@ -53,9 +53,10 @@ void signIn(const QJsonObject &reply)
     for (const QJsonValue &value : user.sliderImages()) {
         const QString name =
             Banners::storedFileName(folder, index++, value.toObject().value(QStringLiteral("img")).toString());
-        // A banner picture is written into the banner folder, wherever its address points.
+        // A banner picture is written into the banner folder, wherever its address points: no
+        // step up out of it on either system's separator.
         const QString inside = name.mid(folder.size());
-        if (!name.startsWith(folder) || inside.contains(QLatin1Char('/')) || inside.contains(QLatin1Char('\\')))
+        if (!name.startsWith(folder) || inside.contains(QLatin1Char('/')) || inside.contains(QLatin1String("..")))
             __builtin_trap();
     }
 }
