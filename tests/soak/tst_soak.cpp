@@ -19,12 +19,14 @@
 #include <QMutex>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QtConcurrent>
 #include <QtTest>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
+#include <malloc.h>
 
 #include "log/logger.h"
 #include "netns.h"
@@ -209,7 +211,8 @@ private:
             timeoutMs);
     }
 
-    // Connect, and disconnect again as soon as the engine says it is connecting.
+    // Connect, and disconnect again as soon as the engine says it is connecting; the cycle's
+    // own connect follows at once on IDLE, as a user's next click would.
     QString cancelWhileConnecting()
     {
         m_statuses.clear();
@@ -219,9 +222,12 @@ private:
         if (!QTest::qWaitFor([this] { return !m_statuses.isEmpty(); }, connectWaitMs))
             return QStringLiteral("cancelled connect: no status at all");
         m_controller->disconnectVpn();
-        if (!waitForIdleAndEngineGone(disconnectWaitMs))
-            return QStringLiteral("cancelled connect: stuck, statuses %1").arg(statusTrail());
-        return QString();
+        const bool idle = QTest::qWaitFor(
+            [this] {
+                return lastIs(OpenConnectConnection::IDLE) && m_controller->status() == OpenConnectConnection::IDLE;
+            },
+            disconnectWaitMs);
+        return idle ? QString() : QStringLiteral("cancelled connect: stuck, statuses %1").arg(statusTrail());
     }
 
     QString runCycle(int cycle)
@@ -298,6 +304,14 @@ private:
                    .arg(openFiles())
                    .arg(statusField("Threads"))
                    .arg(statusField("VmRSS")));
+        {
+            qint64 chars = 0;
+            qint64 real = 0, realChars = 0;
+            for (const auto &m : Tavrix::Logger::instance()->messages()) { chars += m.text.size(); if (m.sequence > Tavrix::Logger::maxMessages) { ++real; realChars += m.text.size(); } }
+            report(QStringLiteral("DIAG %1 real %2 avg %3").arg(cycle).arg(real).arg(real ? realChars / real : 0));
+            struct mallinfo2 mi = mallinfo2();
+            report(QStringLiteral("DIAG %1 heap %2 ring %3 arena %4 mmap %5 free %6 anon %7 file %8").arg(cycle).arg(mi.uordblks / 1024).arg(chars * 2 / 1024).arg(mi.arena/1024).arg(mi.hblkhd/1024).arg(mi.fordblks/1024).arg(statusField("RssAnon")).arg(statusField("RssFile")));
+        }
         return QString();
     }
 
@@ -332,10 +346,15 @@ int runCycleClient(const QString &settingsFile)
     // The application log is a ring of a fixed size: fill it first, so that its growth up to
     // that size does not pass for a leak.
     clientLogQuiet = true;
-    const QString filler = QStringLiteral("soak: a line of about the length of an engine's progress line, kept in "
-                                          "the ring until connect messages replace it");
-    for (int i = 0; i < Tavrix::Logger::maxMessages; ++i)
-        Tavrix::Logger::instance()->log(filler, 1, 4);
+    // About as long as the session's progress lines (34 characters on average).
+    // Each its own copy, as real lines are (a shared text would cost nothing until replaced),
+    // and made on the pool, where the session's lines are made: filler in another heap arena
+    // would leave that arena's holes unused as the ring turns over.
+    QtConcurrent::run([] {
+        const QString filler = QStringLiteral("soak: application ring filler");
+        for (int i = 0; i < Tavrix::Logger::maxMessages; ++i)
+            Tavrix::Logger::instance()->log(filler + QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0')), 1, 4);
+    }).waitForFinished();
     clientLogQuiet = false;
 
     OpenConnectConnection::initTls();
@@ -488,8 +507,12 @@ void TestSoak::soak()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TMPDIR"), tmp);
 
+    // TAVRIX_SOAK_WRAPPER runs the client under a tool (for example "heaptrack -o FILE").
+    const QStringList wrapper =
+        qEnvironmentVariable("TAVRIX_SOAK_WRAPPER").split(QLatin1Char(' '), Qt::SkipEmptyParts);
     QProcess *client = m_lab.start(
-        m_lab.clientNs(), {QCoreApplication::applicationFilePath(), QStringLiteral("--cycle-client"), settingsFile},
+        m_lab.clientNs(),
+        wrapper + QStringList{QCoreApplication::applicationFilePath(), QStringLiteral("--cycle-client"), settingsFile},
         QString(), environment);
     QVERIFY(client);
     const auto stopClient = qScopeGuard([this, client] { m_lab.stop(client); });
@@ -527,6 +550,7 @@ void TestSoak::soak()
             } else if (words.first() == QLatin1String("FAIL")) {
                 failures << line;
                 qWarning("%s: %s", qPrintable(engine), qPrintable(line));
+            } else if (words.first() == QLatin1String("DIAG")) { if (words[1].toInt() % 10 == 0) qInfo("%s", qPrintable(line));
             } else if (words.first() == QLatin1String("DONE")) {
                 done = line;
             }
