@@ -50,8 +50,11 @@ constexpr int disconnectWaitMs = 20000;
 // The engine program and the tunnel device go shortly after IDLE.
 constexpr int engineGoneWaitMs = 10000;
 constexpr int trafficWaitMs = 15000;
-// Every so many cycles the user first gives up on a connect while it is still under way.
+// Every so many cycles the user first gives up on a connect while it is still under way...
 constexpr int cancelEvery = 5;
+// ...or first tries with a wrong password.
+constexpr int refusedEvery = 10;
+constexpr int refusedAt = 3;
 
 const QString openVpnUser = QStringLiteral("soak");
 const QString openVpnPassword = QStringLiteral("soak-pass");
@@ -230,10 +233,32 @@ private:
         return idle ? QString() : QStringLiteral("cancelled connect: stuck, statuses %1").arg(statusTrail());
     }
 
+    // A connect with a wrong password: IDLE without CONNECTED, nothing left running.
+    QString refusedConnect()
+    {
+        m_statuses.clear();
+        // The session reads the password when the server asks for it: restore it afterwards.
+        m_controller->setPassword(QStringLiteral("wrong-password"));
+        const auto restore = qScopeGuard([this] { m_controller->setPassword(m_settings.value("password").toString()); });
+        const int result = m_controller->connect();
+        if (result != OpenConnectConnection::CONNECT_STARTED)
+            return QStringLiteral("refused connect: connect() returned %1").arg(result);
+        if (!waitForIdleAndEngineGone(connectWaitMs))
+            return QStringLiteral("refused connect: stuck, statuses %1").arg(statusTrail());
+        if (m_statuses.contains(OpenConnectConnection::CONNECTED))
+            return QStringLiteral("refused connect: connected with a wrong password");
+        return QString();
+    }
+
     QString runCycle(int cycle)
     {
         QElapsedTimer total;
         total.start();
+        if (cycle % refusedEvery == refusedAt) {
+            const QString error = refusedConnect();
+            if (!error.isEmpty())
+                return error;
+        }
         if (cycle % cancelEvery == 0) {
             const QString error = cancelWhileConnecting();
             if (!error.isEmpty())
