@@ -27,6 +27,7 @@
 #include <cstring>
 #include <malloc.h>
 #include <numeric>
+#include <sys/prctl.h>
 
 #include "log/logger.h"
 #include "netns.h"
@@ -663,6 +664,8 @@ void TestSoak::soak()
 int main(int argc, char *argv[])
 {
     if (argc == 3 && !strcmp(argv[1], "--cycle-client")) {
+        // A test that dies must not leave a tunnel cycling on.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         QCoreApplication app(argc, argv);
         TavrixTest::setIdentity();
         return runCycleClient(QString::fromLocal8Bit(argv[2]));
@@ -677,6 +680,12 @@ int main(int argc, char *argv[])
     if (!reason.isEmpty()) {
         fprintf(stderr, "SKIP: connect soak %s\n", qPrintable(reason));
         return 77;
+    }
+    // QtTest aborts a test function after 5 minutes, without cleaning up the lab: give the
+    // long soak the time its cycles may take.
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT")) {
+        const qint64 cycles = qMax(20, qEnvironmentVariableIntValue("TAVRIX_SOAK_CYCLES"));
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number(120000 + cycles * 20000));
     }
     TavrixTest::isolateXdg();
     TavrixTest::setIdentity();
