@@ -151,8 +151,9 @@ int runChild(const Options &options)
     auto controller = OpenConnectConnection::instance();
     const auto cycle = [&](bool stayConnected) {
         QTest::mouseClick(button, Qt::LeftButton);
-        if (!waitFor([&] { return controller->status() == OpenConnectConnection::CONNECTED && page->pageStatus() == 2; },
-                     45000))
+        if (!waitFor(
+                [&] { return controller->status() == OpenConnectConnection::CONNECTED && page->pageStatus() == 2; },
+                45000))
             return false;
         if (stayConnected)
             return true;
@@ -239,10 +240,9 @@ int runParent(const Options &options, const QString &self)
     else
         qunsetenv("DISPLAY");
     QByteArray output;
-    const int code = lab.exec(lab.clientNs(),
-                              {self, QStringLiteral("--child"), QStringLiteral("--cycles"),
-                               QString::number(options.cycles)},
-                              &output, 60000 + options.cycles * 30000);
+    const int code = lab.exec(
+        lab.clientNs(), {self, QStringLiteral("--child"), QStringLiteral("--cycles"), QString::number(options.cycles)},
+        &output, 60000 + options.cycles * 30000);
     for (const QByteArray &line : output.split('\n')) {
         if (line.startsWith("RESULT ") || line.startsWith("FAIL ") || line.startsWith("in-process"))
             say(QString::fromUtf8(line));

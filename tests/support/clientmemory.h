@@ -51,10 +51,10 @@ public:
         m_process->setProcessChannelMode(QProcess::SeparateChannels);
         m_process->setStandardErrorFile(QProcess::nullDevice());
         // -displayfd: the server picks a free display and writes its number once it listens.
-        m_process->start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                                  QStringLiteral("-screen"), QStringLiteral("0"),
-                                                  screen + QStringLiteral("x24"), QStringLiteral("-nolisten"),
-                                                  QStringLiteral("tcp")});
+        m_process->start(QStringLiteral("Xvfb"),
+                         {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                          QStringLiteral("0"), screen + QStringLiteral("x24"), QStringLiteral("-nolisten"),
+                          QStringLiteral("tcp")});
         if (!m_process->waitForStarted(5000))
             return false;
         QDeadlineTimer deadline(10000);
