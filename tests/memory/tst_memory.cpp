@@ -1,8 +1,10 @@
 // The client signed in and idle on a real X server stays under its memory budget. Driven from
 // outside, as a user starts it: the real program, a login link, the development service.
 
+#include <QResource>
 #include <QtTest>
 
+#include "app/fonts.h"
 #include "clientmemory.h"
 #include "devservice.h"
 #include "testmain.h"
@@ -21,6 +23,7 @@ private slots:
     void initTestCase();
     void signedInIdleUnderBudget_data();
     void signedInIdleUnderBudget();
+    void fontsUsedFromTheProgramsOwnData();
 
 private:
     TavrixTest::DevService m_service;
@@ -28,8 +31,6 @@ private:
 
 void MemoryTest::initTestCase()
 {
-    if (!TavrixTest::XServer::available())
-        QSKIP("Xvfb is not installed");
     QVERIFY(QFileInfo::exists(TavrixTest::SignedInClient::program()));
     QVERIFY(m_service.start());
 }
@@ -44,6 +45,8 @@ void MemoryTest::signedInIdleUnderBudget_data()
 void MemoryTest::signedInIdleUnderBudget()
 {
     QFETCH(QString, screen);
+    if (!TavrixTest::XServer::available())
+        QSKIP("Xvfb is not installed");
     TavrixTest::XServer x;
     QVERIFY2(x.start(screen), "Xvfb did not start");
     TavrixTest::SignedInClient client;
@@ -59,6 +62,19 @@ void MemoryTest::signedInIdleUnderBudget()
     QVERIFY2(!log.contains("Could not connect to display"), log.right(3000).constData());
     QVERIFY(rss > 20);
     QVERIFY2(rss < budgetMb, qPrintable(QStringLiteral("%1 MB resident, budget %2 MB").arg(rss).arg(budgetMb)));
+}
+
+// A compressed font resource would still load, through a heap copy of every face (6 MB).
+void MemoryTest::fontsUsedFromTheProgramsOwnData()
+{
+    for (const QString &path : Tavrix::applicationFontPaths()) {
+        const QResource resource(path);
+        QVERIFY2(resource.isValid(), qPrintable(path));
+        QCOMPARE(resource.compressionAlgorithm(), QResource::NoCompression);
+        const QByteArray data = Tavrix::applicationFontData(path);
+        QCOMPARE(qint64(data.size()), resource.size());
+        QCOMPARE(static_cast<const void *>(data.constData()), static_cast<const void *>(resource.data()));
+    }
 }
 
 TAVRIX_TEST_MAIN_CORE(MemoryTest)
