@@ -64,7 +64,7 @@ int main(int argc, char *argv[])
                       QStringLiteral("file")});
     parser.addOption({QStringLiteral("shadowsocks-server"),
                       QStringLiteral("Address of a real Shadowsocks server (chacha20-ietf-poly1305) for the "
-                                     "Shadowsocks and Outline entries."),
+                                     "Shadowsocks entries."),
                       QStringLiteral("host:port")});
     parser.addOption({QStringLiteral("shadowsocks-password"), QStringLiteral("Password of that server."),
                       QStringLiteral("password")});

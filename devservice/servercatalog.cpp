@@ -317,10 +317,8 @@ QJsonObject ServerCatalog::makeEntry(int type, const QString &protocol, int coun
         sslIp = ip;
         break;
     case 4:
-    case 7:
-        ip = host + (type == 4 ? QStringLiteral(":8388") : QStringLiteral(":443"));
+        ip = host + QStringLiteral(":8388");
         config = shadowsocksConfig(seed);
-        // A real Shadowsocks server serves the Outline entries too (the same key format).
         if (!m_options.shadowsocksServer.isEmpty()) {
             ip = m_options.shadowsocksServer;
             config = QString::fromUtf8(
@@ -332,6 +330,10 @@ QJsonObject ServerCatalog::makeEntry(int type, const QString &protocol, int coun
     case 6:
         config = m_options.vmessServer.isEmpty() ? v2rayConfig(host, seed)
                                                  : vmessTcpConfig(m_options.vmessServer, m_options.vmessId);
+        break;
+    case 7:
+        ip = host + QStringLiteral(":443");
+        config = shadowsocksConfig(seed);
         break;
     default:
         break;

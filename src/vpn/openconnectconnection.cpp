@@ -370,9 +370,9 @@ void OpenConnectConnection::disconnectVpn()
             emit statusChanged(IDLE);
         } else {
             emit statusChanged(DISCONNECTING);
+            // The session ends on its own thread and reports IDLE from there.
             sendStop();
             m_commandFd = -1;
-            QThread::msleep(200);
         }
         break;
     // The runner's disconnected signal is wired since its connect and turns into IDLE once;

@@ -62,8 +62,10 @@ struct Engine
 const Engine engines[] = {
     {"openconnect", OpenConnectConnection::OPENCONNECT}, {"openvpn", OpenConnectConnection::OPENVPN},
     {"shadowsocks", OpenConnectConnection::XRAY_SHADOWSOCKS}, {"v2ray", OpenConnectConnection::V2RAY},
-    {"wireguard", OpenConnectConnection::WIREGUARD},     {"outline", OpenConnectConnection::OUTLINE},
+    {"wireguard", OpenConnectConnection::WIREGUARD},
 };
+// Outline entries never reach the server list (the client drops their type), so no press in
+// the window can start that engine.
 
 // Dialogs are answered with their submit button ("Yes" to the log-out question, "Ok" to a
 // failed connect); their titles are reported.

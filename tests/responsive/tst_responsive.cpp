@@ -61,15 +61,17 @@ void ResponsiveTest::everyStepCompletes()
 {
     QStringList failures;
     for (const QByteArray &line : m_output.split('\n')) {
-        if (line.startsWith("FAIL ") || line.startsWith("DIALOG "))
+        // The log-out question is expected; any other dialog is a failure shown to the user.
+        if (line.startsWith("FAIL ") ||
+            (line.startsWith("DIALOG ") && !line.startsWith("DIALOG Would you like to log out?")))
             failures << QString::fromUtf8(line);
     }
     if (m_code != 0 || !failures.isEmpty())
         qWarning().noquote() << QString::fromUtf8(m_output.right(8000));
     QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("; "))));
     QCOMPARE(m_code, 0);
-    // 4 actions once, connect and disconnect for each of the six engines.
-    QCOMPARE(m_stalls.size(), 4 + 2 * 6);
+    // Five actions once, connect and disconnect for each of the five engines of the list.
+    QCOMPARE(m_stalls.size(), 5 + 2 * 5);
 }
 
 void ResponsiveTest::noStall_data()
@@ -78,7 +80,7 @@ void ResponsiveTest::noStall_data()
     QTest::addColumn<QString>("engine");
     for (const char *action : {"signin", "killswitch-on", "killswitch-off", "tools", "logout"})
         QTest::newRow(action) << action << "all";
-    for (const char *engine : {"openconnect", "openvpn", "shadowsocks", "v2ray", "wireguard", "outline"}) {
+    for (const char *engine : {"openconnect", "openvpn", "shadowsocks", "v2ray", "wireguard"}) {
         for (const char *action : {"connect", "disconnect"})
             QTest::addRow("%s %s", action, engine) << action << engine;
     }

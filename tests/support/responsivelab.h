@@ -1,7 +1,7 @@
 #pragma once
 
-// One lab with a server for every engine (AnyConnect, OpenVPN, Shadowsocks and VMess, a
-// WireGuard peer; the Outline entries use the same Shadowsocks server) and the
+// One lab with a server for every engine the window can start (AnyConnect, OpenVPN,
+// Shadowsocks and VMess, a WireGuard peer) and the
 // responsiveness client run inside its client namespace. Used by the responsiveness test and
 // its benchmark. Root only.
 
@@ -52,14 +52,6 @@ public:
                                         error) ||
             !m_openVpn->start(error) || !m_proxies->start(error) || !m_wireGuard->start(error))
             return false;
-        // The Outline tunnel routes everything but its server through itself, so the client
-        // namespace needs a way out for the server's route to take.
-        QByteArray output;
-        if (m_lab.exec(m_lab.clientNs(), {"ip", "route", "add", "default", "via", NetnsLab::serverAddress}, &output) !=
-            0) {
-            *error = QStringLiteral("default route: ") + QString::fromLocal8Bit(output);
-            return false;
-        }
         m_wireGuardConfig = m_lab.dir() + QStringLiteral("/wireguard-client.conf");
         QFile config(m_wireGuardConfig);
         if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
