@@ -25,6 +25,8 @@ int main(int argc, char *argv[])
                       QStringLiteral("n"), QStringLiteral("1")});
     parser.addOption({QStringLiteral("engines"), QStringLiteral("Comma-separated engines (default all)."),
                       QStringLiteral("list")});
+    parser.addOption({QStringLiteral("log"), QStringLiteral("Appends the client's whole output to this file."),
+                      QStringLiteral("file")});
     parser.process(app);
     const int runs = qMax(1, parser.value(QStringLiteral("runs")).toInt());
     const QStringList engines = parser.value(QStringLiteral("engines")).split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -58,6 +60,11 @@ int main(int argc, char *argv[])
         }
         if (code != 0)
             ++failedRuns;
+        if (parser.isSet(QStringLiteral("log"))) {
+            QFile log(parser.value(QStringLiteral("log")));
+            if (log.open(QIODevice::Append))
+                log.write(output);
+        }
         for (const Stall &stall : ResponsiveLab::stalls(output)) {
             const QString key = stall.action + QLatin1Char(' ') + stall.engine;
             if (!figures.contains(key))

@@ -45,6 +45,8 @@ void LatencyProbe::tick()
     m_lastWaitNs = wait;
     m_lateness.append(late);
     m_ownLateness.append(own);
+    if (late >= 50)
+        emit stalled(late, own);
 }
 
 double LatencyProbe::maxStallMs() const

@@ -30,9 +30,14 @@ public:
     // The same without the time the thread stood ready while others had the processor; equal
     // to maxStallMs() where the system does not report that.
     double maxOwnStallMs() const;
-    // Lateness that 99 % of the ticks stay under.
+    // Lateness that the given fraction of the ticks (0.99: 99 %) stays under.
     double percentileMs(double fraction) const;
     int ticks() const { return m_lateness.size(); }
+
+signals:
+    // A tick came at least 50 ms late (lateMs), of which ownMs not for want of a processor;
+    // sent right after the stall, so what the thread logged just before it is the culprit.
+    void stalled(double lateMs, double ownMs);
 
 private:
     void tick();

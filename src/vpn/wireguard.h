@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -53,11 +54,17 @@ public slots:
     // The connect step; runs on a pool thread. True once the tunnel is up.
     bool connectServer();
     void disconnectServer();
+public:
+    // The same without waiting on the calling thread: the engine is stopped on the pool and
+    // disconnected follows on this object's thread. The future ends with the stop.
+    QFuture<bool> disconnectServerLater();
+public slots:
     void startWireguardProcess(const QString &configFilePath, const QString &command);
     void onProcessFinished(int exitCode);
     void killWindowsProcess();
 
 private:
+    void beginDisconnect();
     bool startElevated(const QString &configFile, const QString &address);
     bool waitForTunnel(const QString &address);
     void fail(const QString &text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -40,6 +41,11 @@ public slots:
     bool conntShadosocksServer();
     void disconnectServer();
     void setNetworkProxy();
+public:
+    // The same without waiting on the calling thread: the engine is stopped on the pool and
+    // disconnected follows on this object's thread. The future ends with the stop.
+    QFuture<bool> disconnectServerLater();
+public slots:
     void createConfigFile(const QString &address, int port, const QString &password, const QString &method);
     QString getResourcesPath();
     QString getCongigPath();
@@ -49,6 +55,9 @@ private:
     bool engineAlive() const;
     void watchEngine();
     void reportDisconnected();
+    void beginDisconnect();
+    static void stopEngineAndProxy();
+    void finishDisconnect();
 
     QString m_address;
     int m_port = 0;

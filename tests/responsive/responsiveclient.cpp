@@ -95,6 +95,10 @@ public:
         : m_engineNames(engineNames)
         , m_serviceArguments(serviceArguments)
     {
+        // Into the client's log, right after the lines of whatever held the thread.
+        QObject::connect(&m_probe, &LatencyProbe::stalled, [](double late, double own) {
+            qDebug("PROBE stall %.0f ms (own %.0f ms)", late, own);
+        });
     }
 
     bool run()
@@ -143,6 +147,7 @@ private:
     // after the action's end.
     bool measure(const QString &action, const QString &engine, const std::function<bool()> &step)
     {
+        qDebug().noquote() << "PROBE start" << action << engine;
         m_probe.start();
         const bool ok = step();
         QTest::qWait(settleMs);
