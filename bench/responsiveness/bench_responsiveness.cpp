@@ -23,8 +23,8 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addOption({QStringLiteral("runs"), QStringLiteral("Runs of the whole sequence (default 1)."),
                       QStringLiteral("n"), QStringLiteral("1")});
-    parser.addOption({QStringLiteral("engines"), QStringLiteral("Comma-separated engines (default all)."),
-                      QStringLiteral("list")});
+    parser.addOption(
+        {QStringLiteral("engines"), QStringLiteral("Comma-separated engines (default all)."), QStringLiteral("list")});
     parser.addOption({QStringLiteral("log"), QStringLiteral("Appends the client's whole output to this file."),
                       QStringLiteral("file")});
     parser.process(app);

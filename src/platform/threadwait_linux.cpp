@@ -1,8 +1,8 @@
-#include "platform/threadwait.h"
-
 #include <QByteArray>
 #include <QFile>
 #include <QList>
+
+#include "platform/threadwait.h"
 
 namespace Tavrix {
 

@@ -1,9 +1,9 @@
 #include "protection/killswitch.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QCoreApplication>
 #include <QFutureWatcher>
 #include <QStringList>
 #include <QThreadPool>

@@ -2,10 +2,10 @@
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFutureWatcher>
 #include <QThread>
 #include <QtConcurrent>
 

@@ -27,8 +27,8 @@ public:
     // by another runner answers for it.
     void cancel();
 
-    // The same without waiting on the calling thread: the engine is stopped on the pool and
-    // disconnected follows on this object's thread. The future ends with the stop.
+    // disconnectServer() without waiting on the calling thread: the engine and the proxy are
+    // stopped on the pool and disconnected follows on this object's thread. The future ends with the stop.
     QFuture<bool> disconnectServerLater();
 
 signals:

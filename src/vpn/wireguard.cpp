@@ -4,11 +4,11 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QFile>
+#include <QFutureWatcher>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QThread>
-#include <QFutureWatcher>
 #include <QTimer>
 #include <QtConcurrent>
 

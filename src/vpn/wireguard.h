@@ -40,6 +40,9 @@ public:
 
     // A newer connect has taken over: this runner no longer watches or reports the tunnel.
     void stopWatching();
+    // disconnectServer() without waiting on the calling thread: the client program is stopped
+    // on the pool and disconnected follows on this object's thread. The future ends with the stop.
+    QFuture<bool> disconnectServerLater();
 
 signals:
     void connected();
@@ -54,11 +57,6 @@ public slots:
     // The connect step; runs on a pool thread. True once the tunnel is up.
     bool connectServer();
     void disconnectServer();
-public:
-    // The same without waiting on the calling thread: the engine is stopped on the pool and
-    // disconnected follows on this object's thread. The future ends with the stop.
-    QFuture<bool> disconnectServerLater();
-public slots:
     void startWireguardProcess(const QString &configFilePath, const QString &command);
     void onProcessFinished(int exitCode);
     void killWindowsProcess();

@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QFutureWatcher>
 #include <QTimer>
 #include <QtConcurrent>
 

@@ -28,6 +28,10 @@ public:
     // SOCKS and HTTP inbounds on loopback; the fixed routing rules.
     static QJsonObject configDocument(const QString &address, int port, const QString &password, const QString &method);
 
+    // disconnectServer() without waiting on the calling thread: the engine and the proxy are
+    // stopped on the pool and disconnected follows on this object's thread. The future ends with the stop.
+    QFuture<bool> disconnectServerLater();
+
 signals:
     void connected();
     void connectingServer();
@@ -41,11 +45,6 @@ public slots:
     bool conntShadosocksServer();
     void disconnectServer();
     void setNetworkProxy();
-public:
-    // The same without waiting on the calling thread: the engine is stopped on the pool and
-    // disconnected follows on this object's thread. The future ends with the stop.
-    QFuture<bool> disconnectServerLater();
-public slots:
     void createConfigFile(const QString &address, int port, const QString &password, const QString &method);
     QString getResourcesPath();
     QString getCongigPath();

@@ -60,7 +60,7 @@ struct Engine
 };
 
 const Engine engines[] = {
-    {"openconnect", OpenConnectConnection::OPENCONNECT}, {"openvpn", OpenConnectConnection::OPENVPN},
+    {"openconnect", OpenConnectConnection::OPENCONNECT},      {"openvpn", OpenConnectConnection::OPENVPN},
     {"shadowsocks", OpenConnectConnection::XRAY_SHADOWSOCKS}, {"v2ray", OpenConnectConnection::V2RAY},
     {"wireguard", OpenConnectConnection::WIREGUARD},
 };
@@ -96,9 +96,8 @@ public:
         , m_serviceArguments(serviceArguments)
     {
         // Into the client's log, right after the lines of whatever held the thread.
-        QObject::connect(&m_probe, &LatencyProbe::stalled, [](double late, double own) {
-            qDebug("PROBE stall %.0f ms (own %.0f ms)", late, own);
-        });
+        QObject::connect(&m_probe, &LatencyProbe::stalled,
+                         [](double late, double own) { qDebug("PROBE stall %.0f ms (own %.0f ms)", late, own); });
     }
 
     bool run()
@@ -219,18 +218,18 @@ private:
             return up;
         });
         ok = expectFirewall(QStringLiteral("connect-") + name, false) && ok;
-        ok = measure(QStringLiteral("disconnect"), name,
-                     [&] {
-                         if (m_page->pageStatus() != OpenConnectConnection::IDLE)
-                             QTest::mouseClick(button, Qt::LeftButton);
-                         return QTest::qWaitFor(
-                             [&] {
-                                 return controller->status() == OpenConnectConnection::IDLE &&
-                                        m_page->pageStatus() == 0;
-                             },
-                             20000);
-                     }) &&
-             ok;
+        ok =
+            measure(QStringLiteral("disconnect"), name,
+                    [&] {
+                        if (m_page->pageStatus() != OpenConnectConnection::IDLE)
+                            QTest::mouseClick(button, Qt::LeftButton);
+                        return QTest::qWaitFor(
+                            [&] {
+                                return controller->status() == OpenConnectConnection::IDLE && m_page->pageStatus() == 0;
+                            },
+                            20000);
+                    }) &&
+            ok;
         ok = expectFirewall(QStringLiteral("disconnect-") + name, true) && ok;
         say(QStringLiteral("STEP %1 %2").arg(name, ok ? QStringLiteral("ok") : QStringLiteral("failed")));
         return ok;

@@ -31,9 +31,9 @@ class ResponsiveLab
 public:
     static QStringList programsNeeded()
     {
-        return {QStringLiteral("ocserv"),    QStringLiteral("ocpasswd"), QStringLiteral("certtool"),
-                QStringLiteral("openvpn"),   QStringLiteral("ss-server"), QStringLiteral("v2ray"),
-                QStringLiteral("wireguard-go"), QStringLiteral("wg"),     QStringLiteral("python3"),
+        return {QStringLiteral("ocserv"),       QStringLiteral("ocpasswd"),  QStringLiteral("certtool"),
+                QStringLiteral("openvpn"),      QStringLiteral("ss-server"), QStringLiteral("v2ray"),
+                QStringLiteral("wireguard-go"), QStringLiteral("wg"),        QStringLiteral("python3"),
                 QStringLiteral("nft")};
     }
 
