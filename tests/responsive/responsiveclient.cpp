@@ -211,25 +211,28 @@ private:
         bool ok = measure(QStringLiteral("connect"), name, [&] {
             QTest::mouseClick(button, Qt::LeftButton);
             const bool up = QTest::qWaitFor(
-                [&] { return controller->status() == OpenConnectConnection::CONNECTED && m_page->pageStatus() == 2; },
+                [&] {
+                    return controller->status() == OpenConnectConnection::CONNECTED &&
+                           m_page->pageStatus() == OpenConnectConnection::CONNECTED;
+                },
                 45000);
             if (up)
                 QTest::qWait(connectedDwellMs);
             return up;
         });
         ok = expectFirewall(QStringLiteral("connect-") + name, false) && ok;
-        ok =
-            measure(QStringLiteral("disconnect"), name,
-                    [&] {
-                        if (m_page->pageStatus() != OpenConnectConnection::IDLE)
-                            QTest::mouseClick(button, Qt::LeftButton);
-                        return QTest::qWaitFor(
-                            [&] {
-                                return controller->status() == OpenConnectConnection::IDLE && m_page->pageStatus() == 0;
-                            },
-                            20000);
-                    }) &&
-            ok;
+        ok = measure(QStringLiteral("disconnect"), name,
+                     [&] {
+                         if (m_page->pageStatus() != OpenConnectConnection::IDLE)
+                             QTest::mouseClick(button, Qt::LeftButton);
+                         return QTest::qWaitFor(
+                             [&] {
+                                 return controller->status() == OpenConnectConnection::IDLE &&
+                                        m_page->pageStatus() == OpenConnectConnection::IDLE;
+                             },
+                             20000);
+                     }) &&
+             ok;
         ok = expectFirewall(QStringLiteral("disconnect-") + name, true) && ok;
         say(QStringLiteral("STEP %1 %2").arg(name, ok ? QStringLiteral("ok") : QStringLiteral("failed")));
         return ok;
