@@ -1,14 +1,18 @@
 #include "app/crashrecovery.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkInterface>
+#include <QSaveFile>
 
 #include "common/config.h"
 #include "platform/engineprocesses.h"
 #include "platform/outlinecommands.h"
+#include "platform/paths.h"
 #include "platform/splitter.h"
+#include "platform/tunnelscriptstate.h"
 #include "protection/killswitch.h"
 #include "vpn/wireguard.h"
 #include "vpn/xrayengine.h"
@@ -47,6 +51,26 @@ QString pidList(const QList<qint64> &pids)
     return words.join(QLatin1Char(' '));
 }
 
+// The process id of the client that ran last, kept so that the next start can find what the
+// in-process tunnel's script saved under it.
+QString lastRunFile()
+{
+    return engineFolder() + QStringLiteral("last-run.pid");
+}
+
+qint64 swapLastRunPid()
+{
+    QFile previous(lastRunFile());
+    const qint64 pid = previous.open(QIODevice::ReadOnly) ? previous.readAll().trimmed().toLongLong() : 0;
+    previous.close();
+    QSaveFile current(lastRunFile());
+    if (current.open(QIODevice::WriteOnly)) {
+        current.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+        current.commit();
+    }
+    return pid == QCoreApplication::applicationPid() ? 0 : pid;
+}
+
 bool outlineInterfaceExists()
 {
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
@@ -70,6 +94,7 @@ public:
 
         for (const Engine &engine : engines)
             stopLeftover(QString::fromLatin1(engine.windowsName), QString::fromLatin1(engine.label));
+        restoreTunnelScriptState(swapLastRunPid());
         takeDownOutline();
         removeWireGuardKeyFile();
         stopSplitTunnel(endedConnected);
@@ -86,6 +111,9 @@ public:
             qWarning().noquote() << QStringLiteral("Recovered from an unclean end of the last run in %1 ms: cleaned %2")
                                         .arg(timer.elapsed())
                                         .arg(m_cleaned.size());
+        else
+            qDebug().noquote()
+                << QStringLiteral("Nothing left behind by the last run (checked in %1 ms)").arg(timer.elapsed());
         return m_cleaned;
     }
 
@@ -108,6 +136,13 @@ private:
         if (!left.isEmpty())
             qWarning().noquote() << QStringLiteral("Could not stop %1 (process %2)").arg(label, pidList(left));
         note(QStringLiteral("%1 left running (process %2)").arg(label, pidList(pids)));
+    }
+
+    void restoreTunnelScriptState(qint64 pid)
+    {
+        const QStringList restored = TunnelScriptState::restoreAfterSession(pid);
+        for (const QString &what : restored)
+            note(what + QStringLiteral(" (changed for the OpenConnect session of process %1)").arg(pid));
     }
 
     void takeDownOutline()
@@ -150,9 +185,9 @@ private:
         if (!pids.isEmpty())
             EngineProcesses::stop(control, 2000);
         Splitter::stopService(splitterStopWaitMs);
-        note(pids.isEmpty() ? QStringLiteral("the split-tunnel rules")
-                            : QStringLiteral("the split-tunnel control program (process %1) and its rules")
-                                  .arg(pidList(pids)));
+        note(pids.isEmpty()
+                 ? QStringLiteral("the split-tunnel rules")
+                 : QStringLiteral("the split-tunnel control program (process %1) and its rules").arg(pidList(pids)));
     }
 
     void clearSystemProxy()
