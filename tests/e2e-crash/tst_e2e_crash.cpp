@@ -99,7 +99,7 @@ private slots:
     void killedWhileConnected();
 
 private:
-    QProcess *startClient(const QStringList &arguments, QString *log);
+    QProcess *startClient(const QStringList &arguments, QString *log, bool networkOnly = false);
     QProcess *startDriver();
     bool driverWaitFor(QProcess *driver, const QByteArray &prefix, int timeoutMs);
     bool waitConnected(const QString &log, int timeoutMs);
@@ -116,6 +116,7 @@ private:
     QString m_bin;
     QString m_serviceUrl;
     QString m_serviceCa;
+    const QString m_splitGroup = QStringLiteral("tavrixvpn-crash-%1").arg(QCoreApplication::applicationPid());
     QString m_resolver;     // the client namespace's resolv.conf before any tunnel
     QMap<int, int> m_ipIds; // server type -> ip_id of its first usable entry
     QList<QProcess *> m_clients;
@@ -184,7 +185,8 @@ void CrashTest::initTestCase()
         else if (line.startsWith("CA "))
             m_serviceCa = QString::fromUtf8(line.mid(3).trimmed());
     }
-    // Inherited by every client started from here on.
+    // Inherited by every client started from here on. The split tunnel's group is this run's own.
+    qputenv("TAVRIXVPN_SPLIT_GROUP", m_splitGroup.toLocal8Bit());
     qputenv("TAVRIXVPN_SERVICE_URL", m_serviceUrl.toUtf8());
     qputenv("TAVRIXVPN_SERVICE_CA", m_serviceCa.toLocal8Bit());
 
@@ -219,6 +221,9 @@ void CrashTest::cleanupTestCase()
     m_openVpn.reset();
     m_ocserv.reset();
     m_lab.down();
+    // Normally removed by the split tunnel's own stop.
+    for (const QString &root : {QStringLiteral("/sys/fs/cgroup/"), QStringLiteral("/sys/fs/cgroup/unified/")})
+        QDir().rmdir(root + m_splitGroup);
 }
 
 void CrashTest::cleanup()
@@ -235,11 +240,24 @@ void CrashTest::cleanup()
     m_lab.exec(m_lab.clientNs(), {"nft", "delete", "table", "inet", "tavrixvpn"});
 }
 
-QProcess *CrashTest::startClient(const QStringList &arguments, QString *log)
+QProcess *CrashTest::startClient(const QStringList &arguments, QString *log, bool networkOnly)
 {
     *log = m_lab.dir() + QStringLiteral("/client-%1.log").arg(++m_starts);
-    QProcess *client =
-        m_lab.start(m_lab.clientNs(), QStringList{m_bin + QStringLiteral("/tavrixvpn")} + arguments, *log);
+    const QStringList command = QStringList{m_bin + QStringLiteral("/tavrixvpn")} + arguments;
+    QProcess *client = nullptr;
+    if (networkOnly) {
+        client = new QProcess;
+        client->setProcessChannelMode(QProcess::MergedChannels);
+        client->setStandardOutputFile(*log);
+        client->start(QStringLiteral("nsenter"),
+                      QStringList{QStringLiteral("--net=/run/netns/") + m_lab.clientNs()} + command);
+        if (!client->waitForStarted(10000)) {
+            delete client;
+            return nullptr;
+        }
+    } else {
+        client = m_lab.start(m_lab.clientNs(), command, *log);
+    }
     if (client)
         m_clients.append(client);
     return client;
@@ -379,15 +397,21 @@ void CrashTest::killedWhileConnected_data()
     // What the next start must say it found. OpenVPN ends by itself when its management link
     // goes; the in-process tunnel goes with the process.
     QTest::addColumn<QByteArray>("found");
+    QTest::addColumn<bool>("splitTunnel");
     const QByteArray engine = "still running from the last run";
-    QTest::newRow("OpenConnect") << 2 << false << int(Probe::Tunnel) << QByteArray();
-    QTest::newRow("OpenConnect, kill switch on") << 2 << true << int(Probe::Tunnel) << QByteArray("blocked again");
-    QTest::newRow("OpenVPN") << 1 << false << int(Probe::Tunnel) << QByteArray();
-    QTest::newRow("Shadowsocks") << 4 << false << int(Probe::Proxy) << engine;
-    QTest::newRow("V2Ray") << 6 << false << int(Probe::Proxy) << engine;
-    QTest::newRow("WireGuard") << 5 << false << int(Probe::Tunnel) << engine;
+    QTest::newRow("OpenConnect") << 2 << false << int(Probe::Tunnel) << QByteArray() << false;
+    QTest::newRow("OpenConnect, kill switch on")
+        << 2 << true << int(Probe::Tunnel) << QByteArray("blocked again") << false;
+    QTest::newRow("OpenVPN") << 1 << false << int(Probe::Tunnel) << QByteArray() << false;
+    QTest::newRow("Shadowsocks") << 4 << false << int(Probe::Proxy) << engine << false;
+    QTest::newRow("V2Ray") << 6 << false << int(Probe::Proxy) << engine << false;
+    QTest::newRow("WireGuard") << 5 << false << int(Probe::Tunnel) << engine << false;
     QTest::newRow("Outline") << 7 << false << int(Probe::Tunnel)
-                             << QByteArray("Found the Outline tunnel of the last run");
+                             << QByteArray("Found the Outline tunnel of the last run") << false;
+    // The split tunnel needs the machine's cgroup hierarchy, which "ip netns exec" hides: the
+    // client enters only the network namespace, with an engine that leaves the resolver alone.
+    QTest::newRow("WireGuard, split tunnel on")
+        << 5 << false << int(Probe::Tunnel) << QByteArray("split-tunnel control program") << true;
 }
 
 void CrashTest::killedWhileConnected()
@@ -396,6 +420,9 @@ void CrashTest::killedWhileConnected()
     QFETCH(bool, killSwitch);
     QFETCH(int, probe);
     QFETCH(QByteArray, found);
+    QFETCH(bool, splitTunnel);
+    Config::setSplitTunnelEnabled(splitTunnel);
+    Config::setClickedProcesses(splitTunnel ? QStringList{QStringLiteral("curl")} : QStringList());
     const bool outline = type == 7;
     const Probe kind = Probe(probe);
     const QStringList ourTables = killSwitch ? QStringList{QStringLiteral("table inet tavrixvpn")} : QStringList();
@@ -411,11 +438,17 @@ void CrashTest::killedWhileConnected()
         QVERIFY2(driverWaitFor(first, "STATUS 2", connectWaitMs), "the Outline tunnel did not come up");
     } else {
         configure(m_ipIds.value(type), true, killSwitch);
-        first = startClient({}, &log);
+        first = startClient({}, &log, splitTunnel);
         QVERIFY(first);
         QVERIFY2(waitConnected(log, connectWaitMs), readFile(log).right(4000).constData());
     }
     QVERIFY(this->probe(kind));
+    if (splitTunnel) {
+        // Applied on a worker thread once the tunnel is up.
+        QDeadlineTimer deadline(10000);
+        while (!leftovers().processes.join(' ').contains(QLatin1String("splitter-control")) && !deadline.hasExpired())
+            QThread::msleep(100);
+    }
     qInfo().noquote() << "while connected:" << leftovers().describe();
 
     // Killed: nothing of its own shutdown runs.
@@ -429,7 +462,7 @@ void CrashTest::killedWhileConnected()
     // Started again: the machine is as the settings ask for with no tunnel up.
     QVERIFY(holdSignIn(true));
     QString secondLog;
-    QProcess *second = startClient({}, &secondLog);
+    QProcess *second = startClient({}, &secondLog, splitTunnel);
     QVERIFY(second);
     QVERIFY2(waitForFileText(secondLog, "Application initialized successfully", 20000),
              readFile(secondLog).right(4000).constData());
