@@ -26,6 +26,7 @@ namespace {
 // out) and then removes what a killed one left; it normally ends within a second.
 constexpr int outlineCleanUpWaitMs = 20000;
 constexpr int splitterStopWaitMs = 5000;
+const QString outlineProgram = QStringLiteral("tun2socks.exe");
 // The name the Outline tunnel gives its interface.
 const QString outlineInterface = QStringLiteral("TavrixVPN");
 
@@ -92,6 +93,12 @@ public:
         // Only a client that was still connected when it ended leaves this set.
         const bool endedConnected = config->connectionState();
 
+        // One look at the process list for all of them: this runs at every start.
+        QStringList names{outlineProgram, Splitter::controlImageName()};
+        for (const Engine &engine : engines)
+            names << QString::fromLatin1(engine.windowsName);
+        m_running = EngineProcesses::findEach(names);
+
         for (const Engine &engine : engines)
             stopLeftover(QString::fromLatin1(engine.windowsName), QString::fromLatin1(engine.label));
         restoreTunnelScriptState(swapLastRunPid());
@@ -126,7 +133,7 @@ private:
 
     void stopLeftover(const QString &windowsName, const QString &label)
     {
-        const QList<qint64> pids = EngineProcesses::find(windowsName);
+        const QList<qint64> pids = m_running.value(windowsName);
         if (pids.isEmpty())
             return;
         qWarning().noquote() << QStringLiteral("Found %1 still running from the last run (process %2); stopping it")
@@ -147,8 +154,7 @@ private:
 
     void takeDownOutline()
     {
-        const QString program = QStringLiteral("tun2socks.exe");
-        const QList<qint64> pids = EngineProcesses::find(program);
+        const QList<qint64> pids = m_running.value(outlineProgram);
         const bool interface = outlineInterfaceExists();
         if (pids.isEmpty() && !interface)
             return;
@@ -161,8 +167,8 @@ private:
             qWarning().noquote() << "disconnect.bat failed (exit code" << result.exitCode
                                  << "):" << QString::fromLocal8Bit(result.output).trimmed();
         // The script may be missing or may not have got them all.
-        if (!EngineProcesses::find(program).isEmpty())
-            EngineProcesses::stop(program);
+        if (!pids.isEmpty() && !EngineProcesses::find(outlineProgram).isEmpty())
+            EngineProcesses::stop(outlineProgram);
         note(pids.isEmpty() ? QStringLiteral("the Outline tunnel interface %1").arg(outlineInterface)
                             : QStringLiteral("the Outline tunnel (tun2socks process %1)").arg(pidList(pids)));
     }
@@ -178,7 +184,7 @@ private:
     void stopSplitTunnel(bool endedConnected)
     {
         const QString control = Splitter::controlImageName();
-        const QList<qint64> pids = EngineProcesses::find(control);
+        const QList<qint64> pids = m_running.value(control);
         // Bypass rules are only in place while connected.
         if (pids.isEmpty() && !(endedConnected && Config::isSplitTunnelEnabled()))
             return;
@@ -215,6 +221,7 @@ private:
         }
     }
 
+    QHash<QString, QList<qint64>> m_running; // engine file -> processes found at the start
     QStringList m_cleaned;
 };
 

@@ -443,6 +443,10 @@ void CrashTest::killedWhileConnected()
         QVERIFY2(waitConnected(log, connectWaitMs), readFile(log).right(4000).constData());
     }
     QVERIFY(this->probe(kind));
+    for (const QByteArray &line : readFile(log).split('\n')) {
+        if (line.contains("Recovered from an unclean end") || line.contains("Nothing left behind"))
+            qInfo().noquote() << "first start:" << line.mid(line.indexOf("] ", 30) + 2);
+    }
     if (splitTunnel) {
         // Applied on a worker thread once the tunnel is up.
         QDeadlineTimer deadline(10000);
@@ -469,6 +473,10 @@ void CrashTest::killedWhileConnected()
     const Leftovers after = leftovers();
     qInfo().noquote() << "after the next start:" << after.describe();
     const QByteArray startLog = readFile(secondLog);
+    for (const QByteArray &line : startLog.split('\n')) {
+        if (line.contains("Recovered from an unclean end") || line.contains("Nothing left behind"))
+            qInfo().noquote() << "next start:" << line.mid(line.indexOf("] ", 30) + 2);
+    }
     QVERIFY2(after.processes.isEmpty(), qPrintable(after.describe()));
     QVERIFY2(!after.proxyOn, qPrintable(after.describe()));
     QCOMPARE(after.tables, ourTables);
