@@ -444,7 +444,7 @@ void CrashTest::killedWhileConnected()
     }
     QVERIFY(this->probe(kind));
     for (const QByteArray &line : readFile(log).split('\n')) {
-        if (line.contains("Recovered from an unclean end") || line.contains("Nothing left behind"))
+        if (line.contains("Cleaned up what the last run left") || line.contains("Nothing left behind"))
             qInfo().noquote() << "first start:" << line.mid(line.indexOf("] ", 30) + 2);
     }
     if (splitTunnel) {
@@ -474,7 +474,7 @@ void CrashTest::killedWhileConnected()
     qInfo().noquote() << "after the next start:" << after.describe();
     const QByteArray startLog = readFile(secondLog);
     for (const QByteArray &line : startLog.split('\n')) {
-        if (line.contains("Recovered from an unclean end") || line.contains("Nothing left behind"))
+        if (line.contains("Cleaned up what the last run left") || line.contains("Nothing left behind"))
             qInfo().noquote() << "next start:" << line.mid(line.indexOf("] ", 30) + 2);
     }
     QVERIFY2(after.processes.isEmpty(), qPrintable(after.describe()));
@@ -487,7 +487,7 @@ void CrashTest::killedWhileConnected()
         QVERIFY(startLog.contains("Clearing a stale connection state from the last run"));
     if (!found.isEmpty())
         QVERIFY2(startLog.contains(found), startLog.right(4000).constData());
-    QVERIFY2(startLog.contains("Recovered from an unclean end of the last run"), startLog.right(4000).constData());
+    QVERIFY2(startLog.contains("Cleaned up what the last run left behind"), startLog.right(4000).constData());
     QVERIFY(holdSignIn(false));
 
     // The user connects again at once.
