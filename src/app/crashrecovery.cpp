@@ -115,7 +115,7 @@ public:
         applyKillSwitch(config->killSwitch(), endedConnected || !m_cleaned.isEmpty());
 
         if (!m_cleaned.isEmpty())
-            qWarning().noquote() << QStringLiteral("Cleaned up what the last run left behind in %1 ms (%2 items)")
+            qWarning().noquote() << QStringLiteral("Cleaned up what the last run left behind in %1 ms (%2 cleaned)")
                                         .arg(timer.elapsed())
                                         .arg(m_cleaned.size());
         else
