@@ -176,7 +176,8 @@ int main(int argc, char *argv[])
                       QStringLiteral("s"), QStringLiteral("5")});
     parser.addOption(
         {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
-    parser.addOption({QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 connects, 3 s), for bench/run-all.")});
+    parser.addOption(
+        {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 connects, 3 s), for bench/run-all.")});
     parser.process(app);
     const bool quick = parser.isSet(QStringLiteral("quick"));
     const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());

@@ -14,8 +14,8 @@
 #include <ctime>
 
 #include "app/fonts.h"
-#include "benchresult.h"
 #include "app/stylesheet.h"
+#include "benchresult.h"
 #include "common/config.h"
 #include "common/countryflags.h"
 #include "common/user.h"

@@ -49,10 +49,10 @@ public:
 
     bool start(const QString &screen)
     {
-        m_process.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                                  QStringLiteral("-screen"), QStringLiteral("0"),
-                                                  screen + QStringLiteral("x24"), QStringLiteral("-nolisten"),
-                                                  QStringLiteral("tcp")});
+        m_process.start(QStringLiteral("Xvfb"),
+                        {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                         QStringLiteral("0"), screen + QStringLiteral("x24"), QStringLiteral("-nolisten"),
+                         QStringLiteral("tcp")});
         QElapsedTimer clock;
         clock.start();
         while (!m_process.canReadLine() && clock.elapsed() < 10000 && m_process.state() != QProcess::NotRunning)
@@ -93,7 +93,8 @@ double loggedAt(const QString &log, const QString &text, qint64 launchMs)
     if (at < 0)
         return -1;
     const int lineStart = log.lastIndexOf(QLatin1Char('\n'), at) + 1;
-    static const QRegularExpression stamp(QStringLiteral("^\\[(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3})\\]"));
+    static const QRegularExpression stamp(
+        QStringLiteral("^\\[(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3})\\]"));
     const QRegularExpressionMatch match = stamp.match(log.mid(lineStart, 30));
     if (!match.hasMatch())
         return -1;

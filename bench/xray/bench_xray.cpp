@@ -104,7 +104,8 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("megabytes"), QStringLiteral("Download size in MiB (default 256)."),
                       QStringLiteral("m"), "256"});
     parser.addOption({QStringLiteral("out"), QStringLiteral("Also write the summary here."), QStringLiteral("file")});
-    parser.addOption({QStringLiteral("quick"), QStringLiteral("Fewer and smaller downloads (3 reps, 64 MiB), for bench/run-all.")});
+    parser.addOption(
+        {QStringLiteral("quick"), QStringLiteral("Fewer and smaller downloads (3 reps, 64 MiB), for bench/run-all.")});
     parser.process(app);
     const bool quick = parser.isSet(QStringLiteral("quick"));
     const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());

@@ -46,16 +46,18 @@ private slots:
         // Knows --quick; no connect ratio (a figure its engine does not have); a bad line.
         writeProgram(bin + QStringLiteral("/bench_openvpn"),
                      "case \"$1\" in --help) echo '  --quick  fewer runs'; exit 0;; esac\n"
-                     "echo \"$*\" > '" + args.toUtf8() + "'\n"
-                     "echo 'openvpn: some human-readable summary'\n"
-                     "echo 'RESULT openvpn.upload.ratio 0.97 x'\n"
-                     "echo 'RESULT openvpn.upload.ratio.min 0.85 x'\n"
-                     "echo 'RESULT openvpn.upload.ratio.max 1.1 x'\n"
-                     "echo 'RESULT openvpn.download.ratio 1.02 x'\n"
-                     "echo 'RESULT openvpn.download.client 150 Mbit/s'\n"
-                     "echo 'RESULT openvpn.download.byhand 147 Mbit/s'\n"
-                     "echo 'RESULT openvpn.connect.client.min 60 ms'\n"
-                     "echo 'RESULT broken notanumber ms'\n");
+                     "echo \"$*\" > '" +
+                         args.toUtf8() +
+                         "'\n"
+                         "echo 'openvpn: some human-readable summary'\n"
+                         "echo 'RESULT openvpn.upload.ratio 0.97 x'\n"
+                         "echo 'RESULT openvpn.upload.ratio.min 0.85 x'\n"
+                         "echo 'RESULT openvpn.upload.ratio.max 1.1 x'\n"
+                         "echo 'RESULT openvpn.download.ratio 1.02 x'\n"
+                         "echo 'RESULT openvpn.download.client 150 Mbit/s'\n"
+                         "echo 'RESULT openvpn.download.byhand 147 Mbit/s'\n"
+                         "echo 'RESULT openvpn.connect.client.min 60 ms'\n"
+                         "echo 'RESULT broken notanumber ms'\n");
         // Fails after one engine's figures.
         writeProgram(bin + QStringLiteral("/bench_xray"), "echo 'RESULT shadowsocks.download.ratio 1.05 x'\n"
                                                           "echo 'v2ray server did not start' >&2\nexit 3\n");
