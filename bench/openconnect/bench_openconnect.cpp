@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "benchresult.h"
 #include "netns.h"
 #include "sessionclient.h"
 
@@ -175,9 +176,12 @@ int main(int argc, char *argv[])
                       QStringLiteral("s"), QStringLiteral("5")});
     parser.addOption(
         {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
+    parser.addOption(
+        {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 connects, 3 s), for bench/run-all.")});
     parser.process(app);
-    const int reps = qMax(1, parser.value(QStringLiteral("reps")).toInt());
-    const int seconds = qMax(1, parser.value(QStringLiteral("seconds")).toInt());
+    const bool quick = parser.isSet(QStringLiteral("quick"));
+    const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
+    const int seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());
 
     const QString reason =
         TavrixTest::tunnelSkipReason({"ocserv", "ocpasswd", "certtool", "openconnect", "iperf3", "ss"});
@@ -252,6 +256,9 @@ int main(int argc, char *argv[])
     text.flush();
     out << summary;
     out.flush();
+    TavrixBench::printComparison(QStringLiteral("openconnect.upload"), client.up, cli.up, "Mbit/s");
+    TavrixBench::printComparison(QStringLiteral("openconnect.download"), client.down, cli.down, "Mbit/s");
+    TavrixBench::printComparison(QStringLiteral("openconnect.connect"), client.connectMs, cli.connectMs, "ms");
     if (parser.isSet(QStringLiteral("out"))) {
         QFile file(parser.value(QStringLiteral("out")));
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "benchresult.h"
 #include "netns.h"
 #include "openvpnlab.h"
 #include "platform/engineprocesses.h"
@@ -211,9 +212,12 @@ int main(int argc, char *argv[])
                       QStringLiteral("5")});
     parser.addOption(
         {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
+    parser.addOption(
+        {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 reps, 3 s), for bench/run-all.")});
     parser.process(app);
-    const int reps = qMax(1, parser.value(QStringLiteral("reps")).toInt());
-    const int seconds = qMax(1, parser.value(QStringLiteral("seconds")).toInt());
+    const bool quick = parser.isSet(QStringLiteral("quick"));
+    const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
+    const int seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());
 
     const QString reason =
         TavrixTest::tunnelSkipReason({QStringLiteral("openvpn"), QStringLiteral("certtool"), QStringLiteral("iperf3")});
@@ -277,6 +281,9 @@ int main(int argc, char *argv[])
     s.flush();
     out << summary;
     out.flush();
+    TavrixBench::printComparison(QStringLiteral("openvpn.upload"), client.up, cli.up, "Mbit/s");
+    TavrixBench::printComparison(QStringLiteral("openvpn.download"), client.down, cli.down, "Mbit/s");
+    TavrixBench::printComparison(QStringLiteral("openvpn.connect"), client.connectMs, cli.connectMs, "ms");
     if (parser.isSet(QStringLiteral("out"))) {
         QFile file(parser.value(QStringLiteral("out")));
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))

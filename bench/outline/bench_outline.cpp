@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "benchresult.h"
 #include "netns.h"
 #include "outlinelab.h"
 
@@ -109,9 +110,11 @@ int main(int argc, char *argv[])
     parser.addOption({"reps", "Repetitions of each side (default 3).", "n", "3"});
     parser.addOption({"seconds", "Seconds per iperf3 run (default 5).", "s", "5"});
     parser.addOption({"out", "Also write the summary to this file.", "file"});
+    parser.addOption({"quick", "Fewer and shorter runs (3 reps, 3 s), for bench/run-all."});
     parser.process(app);
-    const int reps = qMax(1, parser.value("reps").toInt());
-    const int seconds = qMax(1, parser.value("seconds").toInt());
+    const bool quick = parser.isSet("quick");
+    const int reps = quick ? 3 : qMax(1, parser.value("reps").toInt());
+    const int seconds = quick ? 3 : qMax(1, parser.value("seconds").toInt());
 
     const QString skip = TavrixTest::tunnelSkipReason({"nft", "ss-server", "ss-redir", "ss-tunnel", "iperf3"});
     if (!skip.isEmpty()) {
@@ -155,6 +158,9 @@ int main(int argc, char *argv[])
                                 .arg(ratio, 0, 'f', 3)
                                 .arg(median(connectTimes), 0, 'f', 0);
     out << summary;
+    out.flush();
+    TavrixBench::printComparison(QStringLiteral("outline.download"), client, hand, "Mbit/s");
+    TavrixBench::printSamples(QStringLiteral("outline.connected.client"), connectTimes, "ms");
     if (parser.isSet("out")) {
         QFile file(parser.value("out"));
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))

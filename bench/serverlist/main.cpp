@@ -15,6 +15,7 @@
 
 #include "app/fonts.h"
 #include "app/stylesheet.h"
+#include "benchresult.h"
 #include "common/config.h"
 #include "common/countryflags.h"
 #include "common/user.h"
@@ -124,6 +125,14 @@ struct Sample
 };
 using Samples = QVector<Sample>;
 
+QList<double> wallTimes(const Samples &samples)
+{
+    QList<double> times;
+    for (const Sample &sample : samples)
+        times.append(sample.wall);
+    return times;
+}
+
 double threadCpuMs()
 {
     timespec now{};
@@ -193,8 +202,9 @@ int main(int argc, char *argv[])
     parser.addOption({"runs", "Runs per size (default 9).", "n", "9"});
     parser.addOption({"grab", "Write a picture of the page with a 300-server account.", "file"});
     parser.addOption({"open", "Group opened in the picture (default Canada; empty: none).", "name", "Canada"});
+    parser.addOption({"quick", "3 runs per size, for bench/run-all."});
     parser.process(app);
-    const int runs = qMax(1, parser.value("runs").toInt());
+    const int runs = parser.isSet("quick") ? 3 : qMax(1, parser.value("runs").toInt());
 
     loadApplicationFonts();
     QString sheet;
@@ -303,6 +313,8 @@ int main(int argc, char *argv[])
                     median(rebuild, &Sample::cpu), median(painted, &Sample::wall), median(painted, &Sample::cpu),
                     median(eager, &Sample::wall), median(eager, &Sample::cpu));
         std::fflush(stdout);
+        TavrixBench::printSamples(QStringLiteral("serverlist.rebuild.%1").arg(count), wallTimes(rebuild), "ms");
+        TavrixBench::printSamples(QStringLiteral("serverlist.paint.%1").arg(count), wallTimes(painted), "ms");
     }
     std::printf("\nScrolling the biggest open group, a page per step:\n");
     for (const QString &line : scrollSteps)

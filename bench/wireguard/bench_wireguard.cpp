@@ -14,6 +14,7 @@
 
 #include <algorithm>
 
+#include "benchresult.h"
 #include "platform/engineprocesses.h"
 #include "testmain.h"
 #include "vpn/openconnectconnection.h"
@@ -201,6 +202,9 @@ int inside(int reps, int seconds, const QString &outFile)
     text.flush();
     out << summary;
     out.flush();
+    TavrixBench::printComparison(QStringLiteral("wireguard.upload"), client.up, byHand.up, "Mbit/s");
+    TavrixBench::printComparison(QStringLiteral("wireguard.download"), client.down, byHand.down, "Mbit/s");
+    TavrixBench::printComparison(QStringLiteral("wireguard.connect"), client.connectMs, byHand.connectMs, "ms");
     if (!outFile.isEmpty()) {
         QFile file(outFile);
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -226,9 +230,12 @@ int main(int argc, char *argv[])
                       QStringLiteral("s"), QStringLiteral("5")});
     parser.addOption(
         {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
+    parser.addOption(
+        {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 connects, 3 s), for bench/run-all.")});
     parser.process(app);
-    const int reps = qMax(1, parser.value(QStringLiteral("reps")).toInt());
-    const int seconds = qMax(1, parser.value(QStringLiteral("seconds")).toInt());
+    const bool quick = parser.isSet(QStringLiteral("quick"));
+    const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
+    const int seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());
     if (TavrixTest::runningInsideClientNs())
         return inside(reps, seconds, parser.value(QStringLiteral("out")));
 

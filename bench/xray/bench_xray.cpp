@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "benchresult.h"
 #include "netns.h"
 #include "proxylab.h"
 
@@ -103,8 +104,12 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("megabytes"), QStringLiteral("Download size in MiB (default 256)."),
                       QStringLiteral("m"), "256"});
     parser.addOption({QStringLiteral("out"), QStringLiteral("Also write the summary here."), QStringLiteral("file")});
+    parser.addOption(
+        {QStringLiteral("quick"), QStringLiteral("Fewer and smaller downloads (3 reps, 64 MiB), for bench/run-all.")});
     parser.process(app);
-    const int reps = qMax(1, parser.value(QStringLiteral("reps")).toInt());
+    const bool quick = parser.isSet(QStringLiteral("quick"));
+    const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
+    const int megabytes = quick ? 64 : parser.value(QStringLiteral("megabytes")).toInt();
 
     const QString reason = TavrixTest::tunnelSkipReason(
         {QStringLiteral("ss-server"), QStringLiteral("v2ray"), QStringLiteral("curl"), QStringLiteral("python3")});
@@ -119,7 +124,7 @@ int main(int argc, char *argv[])
         fprintf(stderr, "bench_xray: %s\n", qPrintable(error));
         return 1;
     }
-    const QString path = servers.addDownload(parser.value(QStringLiteral("megabytes")).toInt());
+    const QString path = servers.addDownload(megabytes);
 
     struct Kind
     {
@@ -127,12 +132,13 @@ int main(int argc, char *argv[])
         int type;
         QString ip;
         QString config;
+        const char *key; // of its RESULT lines
     };
     const QList<Kind> kinds = {
         {"Shadowsocks (type 4)", 4,
          QStringLiteral("%1:%2").arg(QLatin1String(NetnsLab::serverAddress)).arg(ProxyServers::shadowsocksPort),
-         ProxyServers::shadowsocksConfig()},
-        {"V2Ray VMess (type 6)", 6, QString::fromLatin1(NetnsLab::serverAddress), ProxyServers::vmessConfig()},
+         ProxyServers::shadowsocksConfig(), "shadowsocks"},
+        {"V2Ray VMess (type 6)", 6, QString::fromLatin1(NetnsLab::serverAddress), ProxyServers::vmessConfig(), "v2ray"},
     };
     QString summary;
     QTextStream text(&summary);
@@ -152,6 +158,10 @@ int main(int argc, char *argv[])
         text << "  connect() to CONNECTED (after the check through the server) " << join(f.clientConnectedMs)
              << " ms\n";
         out << summary.section('\n', -4) << Qt::flush;
+        const QString key = QString::fromLatin1(kind.key);
+        TavrixBench::printComparison(key + QStringLiteral(".download"), f.clientMbps, f.handMbps, "Mbit/s");
+        TavrixBench::printComparison(key + QStringLiteral(".connect"), f.clientInboundMs, f.handInboundMs, "ms");
+        TavrixBench::printSamples(key + QStringLiteral(".connected.client"), f.clientConnectedMs, "ms");
     }
     out << "\n" << summary << Qt::flush;
     if (parser.isSet(QStringLiteral("out"))) {

@@ -1,0 +1,65 @@
+#pragma once
+
+// Machine-readable figures of the benchmark programs: one "RESULT <key> <value> <unit>" line per
+// figure on stdout, which bench/run-all gathers into one table. A key "K" may come with "K.min"
+// and "K.max", the spread over the repetitions.
+
+#include <QList>
+#include <QString>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace TavrixBench {
+
+inline double medianOf(QList<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const int middle = values.size() / 2;
+    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
+}
+
+inline void printResult(const QString &key, double value, const char *unit)
+{
+    std::printf("RESULT %s %.*f %s\n", qPrintable(key), value != 0 && qAbs(value) < 10 ? 3 : 1, value, unit);
+    std::fflush(stdout);
+}
+
+// Median of the samples with their smallest and largest as the spread.
+inline void printSamples(const QString &key, const QList<double> &samples, const char *unit)
+{
+    if (samples.isEmpty())
+        return;
+    printResult(key, medianOf(samples), unit);
+    printResult(key + QStringLiteral(".min"), *std::min_element(samples.begin(), samples.end()), unit);
+    printResult(key + QStringLiteral(".max"), *std::max_element(samples.begin(), samples.end()), unit);
+}
+
+// The client against the same engine started by hand: both medians, and their ratio with the
+// spread of the ratios of the reps taken side by side (only when every rep gave both figures;
+// failed measurements count as 0 and are left out of the ratios).
+inline void printComparison(const QString &key, const QList<double> &client, const QList<double> &byHand,
+                            const char *unit)
+{
+    printSamples(key + QStringLiteral(".client"), client, unit);
+    printSamples(key + QStringLiteral(".byhand"), byHand, unit);
+    const double hand = medianOf(byHand);
+    if (client.isEmpty() || hand <= 0)
+        return;
+    printResult(key + QStringLiteral(".ratio"), medianOf(client) / hand, "x");
+    if (client.size() != byHand.size())
+        return;
+    QList<double> ratios;
+    for (int i = 0; i < client.size(); ++i) {
+        if (client.at(i) > 0 && byHand.at(i) > 0)
+            ratios.append(client.at(i) / byHand.at(i));
+    }
+    if (ratios.size() > 1) {
+        printResult(key + QStringLiteral(".ratio.min"), *std::min_element(ratios.begin(), ratios.end()), "x");
+        printResult(key + QStringLiteral(".ratio.max"), *std::max_element(ratios.begin(), ratios.end()), "x");
+    }
+}
+
+} // namespace TavrixBench
