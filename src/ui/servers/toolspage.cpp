@@ -107,7 +107,7 @@ void ToolsPage::buildForm()
     m_btnTest->setMinimumHeight(44);
     // The hub's transparent backgrounds outrank the application sheet: the house button look
     // goes on the button itself, as on the other hub pages.
-    m_btnTest->setStyleSheet(Brand::filledButtonStyle());
+    Brand::setLook(m_btnTest, "filled");
 
     // One card per measurement: icon, caption, value.
     auto *results = new Card(page);
