@@ -3,6 +3,8 @@
 #include "ui/placeholderpage.h"
 
 class QGridLayout;
+class QLabel;
+class QScrollArea;
 class QTableWidget;
 class QVBoxLayout;
 
@@ -24,14 +26,21 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void buildForm();
     void fillTable();
     void fillOffers();
+    // Rows of two where two cards fit side by side, one column in a narrow panel.
+    void placeOffers();
 
     QTableWidget *m_table = nullptr;
     QGridLayout *m_offers = nullptr;
+    QScrollArea *m_scroll = nullptr;
+    QLabel *m_caption = nullptr;
+    QList<QWidget *> m_offerCards; // in the order of the rows of two
+    bool m_oneColumn = false;
     QVBoxLayout *m_bottom = nullptr;
 };
 

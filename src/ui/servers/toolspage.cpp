@@ -130,6 +130,8 @@ void ToolsPage::buildForm()
     for (const auto &entry : rows) {
         auto *caption = new QLabel(QLatin1String(entry.caption), results);
         caption->setObjectName(QStringLiteral("lblToolsCaption"));
+        // In a narrow panel the caption wraps, so the value beside it keeps its full text.
+        caption->setWordWrap(true);
         entry.value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(entry.icon, row, 0);
         grid->addWidget(caption, row, 1);
