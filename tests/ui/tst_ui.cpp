@@ -12,6 +12,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStackedWidget>
 
@@ -545,13 +546,22 @@ void UiTest::faces()
 {
     QFETCH(QString, widget);
     QFETCH(int, weight);
-    LoginPage page;
-    page.show();
-    auto *target = page.findChild<QWidget *>(widget);
-    QVERIFY(target);
-    QCOMPARE(target->font().weight(), weight);
-    auto *field = page.findChild<QLineEdit *>(QStringLiteral("editUsername"));
-    QVERIFY(field->palette().color(QPalette::PlaceholderText) != field->palette().color(QPalette::Text));
+    // The looks live in the application style sheet, as the program loads it.
+    loadApplicationFonts();
+    QString sheet;
+    QVERIFY(loadStyleSheet(&sheet));
+    qApp->setStyleSheet(sheet);
+    const auto plainAgain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
+    {
+        LoginPage page;
+        page.show();
+        auto *target = page.findChild<QWidget *>(widget);
+        QVERIFY(target);
+        target->ensurePolished();
+        QCOMPARE(target->font().weight(), weight);
+        auto *field = page.findChild<QLineEdit *>(QStringLiteral("editUsername"));
+        QVERIFY(field->palette().color(QPalette::PlaceholderText) != field->palette().color(QPalette::Text));
+    }
 }
 
 // ---- Hub ----

@@ -111,20 +111,26 @@ void PaymentPage::resizeEvent(QResizeEvent *event)
     placeOffers();
 }
 
-void PaymentPage::placeOffers()
+void PaymentPage::hideEvent(QHideEvent *event)
+{
+    PlaceholderPage::hideEvent(event);
+    placeOffers(false);
+}
+
+void PaymentPage::placeOffers(bool fit)
 {
     if (!m_scroll || !m_offers)
         return;
     // Two cards at their least width, the grid's spacing and the margins around it.
-    int twoCards = m_offers->horizontalSpacing() + 2 * 2 + 4 + 8;
+    int twoCards = m_offers->horizontalSpacing() + 2 + 2 + 4 + 8;
     for (int i = 0; i < 2 && i < m_offerCards.size(); ++i)
         twoCards += m_offerCards.at(i)->minimumWidth();
     const int room = m_scroll->viewport()->width();
     // The title wraps only where its line does not fit, so wider panels keep their layout.
-    const bool wrap = room < m_caption->fontMetrics().horizontalAdvance(m_caption->text()) + 12;
+    const bool wrap = fit && room < m_caption->fontMetrics().horizontalAdvance(m_caption->text()) + 12;
     if (wrap != m_caption->wordWrap())
         m_caption->setWordWrap(wrap);
-    const bool oneColumn = m_offerCards.size() > 1 && room < twoCards;
+    const bool oneColumn = fit && m_offerCards.size() > 1 && room < twoCards;
     if (oneColumn == m_oneColumn && m_offers->count() == m_offerCards.size())
         return;
     m_oneColumn = oneColumn;

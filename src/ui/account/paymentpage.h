@@ -27,13 +27,16 @@ public slots:
 protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void buildForm();
     void fillTable();
     void fillOffers();
-    // Rows of two where two cards fit side by side, one column in a narrow panel.
-    void placeOffers();
+    // Rows of two where two cards fit side by side, one column and a wrapped title in a
+    // narrow panel; `fit` false restores the wide layout, which the hub's division of the
+    // window is measured on while the page is hidden.
+    void placeOffers(bool fit = true);
 
     QTableWidget *m_table = nullptr;
     QGridLayout *m_offers = nullptr;

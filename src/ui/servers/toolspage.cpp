@@ -17,6 +17,7 @@
 #include "platform/engineprocesses.h"
 #include "platform/ping.h"
 #include "ui/brand.h"
+#include "ui/servers/narrowwrap.h"
 #include "ui/card.h"
 
 namespace Tavrix {
@@ -126,12 +127,12 @@ void ToolsPage::buildForm()
                 {m_lblDownlordLogo, "Download Speed", m_lblDwnload},
                 {m_lblUploadLogo, "Upload Speed", m_lblUpload},
                 {m_lblPingLogo, "Ping", m_lblPing}};
+    QList<QLabel *> captions;
     int row = 0;
     for (const auto &entry : rows) {
         auto *caption = new QLabel(QLatin1String(entry.caption), results);
         caption->setObjectName(QStringLiteral("lblToolsCaption"));
-        // In a narrow panel the caption wraps, so the value beside it keeps its full text.
-        caption->setWordWrap(true);
+        captions.append(caption);
         entry.value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(entry.icon, row, 0);
         grid->addWidget(caption, row, 1);
@@ -139,6 +140,8 @@ void ToolsPage::buildForm()
         ++row;
     }
     grid->setColumnStretch(1, 1);
+    // In a narrow panel the captions wrap, so the values beside them keep their whole text.
+    new NarrowWrap(results, captions);
 
     auto *top = new QHBoxLayout;
     top->addStretch();
