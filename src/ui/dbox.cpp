@@ -19,7 +19,8 @@ namespace Tavrix {
 QPointer<QWidget> DBox::s_parentWindow;
 
 namespace {
-// Corner radius of the opaque card, small enough that the unsmoothed window edge reads well.
+// Corner radius of the opaque card, small enough that the unsmoothed window edge reads well;
+// the style sheet draws the card's outline with the same radius.
 constexpr int opaqueRadius = 14;
 } // namespace
 

@@ -84,7 +84,7 @@ void AccoutBottomButton::fitPicture()
             ? m_picture
             : m_picture.scaledToWidth(qMax(1, width()), Qt::SmoothTransformation);
     // Setting the same size again would ask the layout for another round.
-    if (!pixmap() || pixmap()->size() != shown.size())
+    if (pixmap(Qt::ReturnByValue).size() != shown.size())
         setPixmap(shown);
 }
 

@@ -106,8 +106,7 @@ void ToolsPage::buildForm()
     m_btnTest->setObjectName(QStringLiteral("btnTest"));
     m_btnTest->setCursor(Qt::PointingHandCursor);
     m_btnTest->setMinimumHeight(44);
-    // The hub's transparent backgrounds outrank the application sheet: the house button look
-    // goes on the button itself, as on the other hub pages.
+    // The house button look, as on the other hub pages.
     Brand::setLook(m_btnTest, "filled");
 
     // One card per measurement: icon, caption, value.
