@@ -16,6 +16,7 @@
 #include "ui/account/accoutbottombutton.h"
 #include "ui/account/bottompackage.h"
 #include "ui/account/package.h"
+#include "ui/brand.h"
 
 namespace Tavrix {
 
@@ -128,8 +129,15 @@ void PaymentPage::placeOffers(bool fit)
     const int room = m_scroll->viewport()->width();
     // The title wraps only where its line does not fit, so wider panels keep their layout.
     const bool wrap = fit && room < m_caption->fontMetrics().horizontalAdvance(m_caption->text()) + 12;
-    if (wrap != m_caption->wordWrap())
+    if (wrap != m_caption->wordWrap()) {
         m_caption->setWordWrap(wrap);
+        // Smaller column titles where the title had to wrap (the "narrow" rule of the sheet).
+        Brand::setStyleState(m_table, "narrow", wrap);
+        QHeaderView *header = m_table->horizontalHeader();
+        header->style()->unpolish(header);
+        header->style()->polish(header);
+        header->update();
+    }
     const bool oneColumn = fit && m_offerCards.size() > 1 && room < twoCards;
     if (oneColumn == m_oneColumn && m_offers->count() == m_offerCards.size())
         return;
@@ -168,6 +176,8 @@ void PaymentPage::fillTable()
         for (int c = 0; c < 3; ++c) {
             auto *item = new QTableWidgetItem(cells.at(3 * r + c));
             item->setTextAlignment(Qt::AlignCenter);
+            // A narrow panel cuts long cells short; the whole text stays at hand.
+            item->setToolTip(item->text());
             if (c == 2)
                 item->setForeground(kPremiumColour);
             m_table->setItem(r, c, item);
