@@ -1,6 +1,5 @@
 #include "ui/msgbox.h"
 
-
 namespace Tavrix {
 
 QPointer<QWidget> MsgBox::s_parentWindow;

@@ -9,10 +9,10 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStackedWidget>
 
@@ -27,11 +27,11 @@
 #include "testmain_gui.h"
 #include "ui/account/menucard.h"
 #include "ui/autologinpage.h"
+#include "ui/dbox.h"
 #include "ui/loginpage.h"
 #include "ui/mainwindow.h"
 #include "ui/menuitems.h"
 #include "ui/menupage.h"
-#include "ui/dbox.h"
 #include "ui/msgbox.h"
 #include "ui/overlay.h"
 #include "ui/serverpage.h"
@@ -1470,17 +1470,24 @@ void UiTest::sheetLooksSurviveTheFontScaling_data()
     QTest::addColumn<QColor>("colour");
     const QColor text(0x43, 0x43, 0x43);
     const QColor red(191, 30, 46);
-    QTest::newRow("dialog title") << "dbox" << "lblTitle" << false << int(QFont::DemiBold) << 16 << text;
+    QTest::newRow("dialog title") << "dbox"
+                                  << "lblTitle" << false << int(QFont::DemiBold) << 16 << text;
     QTest::newRow("dialog button over the older rule of its name")
-        << "dbox" << "btnSubmit" << false << int(QFont::DemiBold) << 14 << QColor(Qt::white);
+        << "dbox"
+        << "btnSubmit" << false << int(QFont::DemiBold) << 14 << QColor(Qt::white);
     QTest::newRow("menu title over the older rule of its name")
-        << "menu" << "lblServerMenu" << false << int(QFont::Bold) << 18 << text;
-    QTest::newRow("back button") << "menu" << "btnBack" << false << int(QFont::DemiBold) << 14 << text;
-    QTest::newRow("sign-up title") << "login" << "lbltitle" << false << int(QFont::Bold) << 28 << text;
+        << "menu"
+        << "lblServerMenu" << false << int(QFont::Bold) << 18 << text;
+    QTest::newRow("back button") << "menu"
+                                 << "btnBack" << false << int(QFont::DemiBold) << 14 << text;
+    QTest::newRow("sign-up title") << "login"
+                                   << "lbltitle" << false << int(QFont::Bold) << 28 << text;
     // A numeric 700 on its own picks the black face (700 / 8); the location card has it so.
     const int black = qRound(700 / 8.0);
-    QTest::newRow("location, idle") << "server" << "lblCountry" << false << black << 18 << red;
-    QTest::newRow("location, connected") << "server" << "lblCountry" << true << black << 18 << QColor(Qt::white);
+    QTest::newRow("location, idle") << "server"
+                                    << "lblCountry" << false << black << 18 << red;
+    QTest::newRow("location, connected") << "server"
+                                         << "lblCountry" << true << black << 18 << QColor(Qt::white);
 }
 
 void UiTest::sheetLooksSurviveTheFontScaling()

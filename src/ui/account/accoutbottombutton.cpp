@@ -80,9 +80,7 @@ void AccoutBottomButton::fitPicture()
     if (m_picture.isNull())
         return;
     const QPixmap shown =
-        width() >= m_picture.width()
-            ? m_picture
-            : m_picture.scaledToWidth(qMax(1, width()), Qt::SmoothTransformation);
+        width() >= m_picture.width() ? m_picture : m_picture.scaledToWidth(qMax(1, width()), Qt::SmoothTransformation);
     // Setting the same size again would ask the layout for another round.
     if (pixmap(Qt::ReturnByValue).size() != shown.size())
         setPixmap(shown);

@@ -6,7 +6,6 @@
 #include <QPixmap>
 #include <QVBoxLayout>
 
-
 namespace Tavrix {
 
 MenuCard::MenuCard(QWidget *parent)

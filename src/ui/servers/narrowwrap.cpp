@@ -18,8 +18,7 @@ bool NarrowWrap::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_card) {
         // Once wrapped the labels stay so while shown: unwrapping as soon as the card grows
         // could widen it again and make the layout swing between the two.
-        if (event->type() == QEvent::Resize && !m_wrapped &&
-            m_card->width() < m_card->minimumSizeHint().width())
+        if (event->type() == QEvent::Resize && !m_wrapped && m_card->width() < m_card->minimumSizeHint().width())
             setWrapped(true);
         else if (event->type() == QEvent::Hide)
             setWrapped(false);

@@ -17,8 +17,8 @@
 #include "platform/engineprocesses.h"
 #include "platform/ping.h"
 #include "ui/brand.h"
-#include "ui/servers/narrowwrap.h"
 #include "ui/card.h"
+#include "ui/servers/narrowwrap.h"
 
 namespace Tavrix {
 
