@@ -137,6 +137,8 @@ void PaymentPage::placeOffers(bool fit)
         header->style()->unpolish(header);
         header->style()->polish(header);
         header->update();
+        // The header takes its new height at the table's next layout: use the one it asks for.
+        fitTableHeight(header->sizeHint().height());
     }
     const bool oneColumn = fit && m_offerCards.size() > 1 && room < twoCards;
     if (oneColumn == m_oneColumn && m_offers->count() == m_offerCards.size())
@@ -183,13 +185,18 @@ void PaymentPage::fillTable()
             m_table->setItem(r, c, item);
         }
     }
+    fitTableHeight(m_table->horizontalHeader()->height());
+    m_table->setVisible(rows > 0);
+}
+
+void PaymentPage::fitTableHeight(int headerHeight)
+{
     m_table->resizeRowsToContents();
     // The page scrolls as a whole; the table shows every row.
-    int height = m_table->horizontalHeader()->height() + 2 * m_table->frameWidth();
-    for (int r = 0; r < rows; ++r)
+    int height = headerHeight + 2 * m_table->frameWidth();
+    for (int r = 0; r < m_table->rowCount(); ++r)
         height += m_table->rowHeight(r);
     m_table->setFixedHeight(height);
-    m_table->setVisible(rows > 0);
 }
 
 void PaymentPage::fillOffers()
