@@ -18,6 +18,7 @@
 #include "app/windowplacement.h"
 #include "common/config.h"
 #include "log/filelogger.h"
+#include "platform/heap.h"
 #include "platform/quitsignal.h"
 #include "protection/splittunnelcontrol.h"
 #include "ui/dbox.h"
@@ -184,6 +185,7 @@ int runApplication(int &argc, char **argv)
     // choice of the variable still wins.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
+    returnLargeBlocksToSystem();
     QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     setIdentity();

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -59,13 +60,41 @@ void setStyleState(QWidget *widget, const char *property, const QVariant &value)
     widget->update();
 }
 
+namespace {
+
+// The background as painted at one size; the full picture (1200 x 800, 3.7 MB decoded) is
+// only held while that is drawn.
+QPixmap &plainBackground()
+{
+    static QPixmap rendered;
+    return rendered;
+}
+
+} // namespace
+
 void paintPlainBackground(QWidget *widget)
 {
-    static const QPixmap picture(QStringLiteral(":/assets/white_background.png"));
+    QPixmap &rendered = plainBackground();
+    if (rendered.size() != widget->size()) {
+        rendered = QPixmap(widget->size());
+        const QPixmap picture = uncachedPixmap(QStringLiteral(":/assets/white_background.png"));
+        QPainter painter(&rendered);
+        painter.fillRect(rendered.rect(), Qt::white);
+        if (!picture.isNull())
+            painter.drawPixmap(rendered.rect(), picture);
+    }
     QPainter painter(widget);
-    painter.fillRect(widget->rect(), Qt::white);
-    if (!picture.isNull())
-        painter.drawPixmap(widget->rect(), picture);
+    painter.drawPixmap(0, 0, rendered);
+}
+
+void releasePlainBackground()
+{
+    plainBackground() = QPixmap();
+}
+
+QPixmap uncachedPixmap(const QString &path)
+{
+    return QPixmap::fromImage(QImage(path));
 }
 
 void mutePlaceholder(QLineEdit *edit)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QString>
 
 class QLabel;
@@ -33,6 +34,13 @@ void mutePlaceholder(QLineEdit *edit);
 // Paints the window's plain background picture over `widget` (white when it is missing),
 // so that a page looks the same whatever the window's own background shows.
 void paintPlainBackground(QWidget *widget);
+
+// Lets go of the picture paintPlainBackground keeps for the pages' size (once they are hidden).
+void releasePlainBackground();
+
+// Decodes a picture without keeping it in Qt's pixmap cache: for large pictures that are
+// drawn scaled and whose full-size copy is never needed again.
+QPixmap uncachedPixmap(const QString &path);
 
 // A page header: "Back" on the left, the title in the middle.
 QPushButton *makeBackButton(QWidget *parent);

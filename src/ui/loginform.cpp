@@ -250,7 +250,7 @@ void LoginPage::setServiceState(ServiceState state)
 
 void LoginPage::scaleSideImage(const QSize &box)
 {
-    const QPixmap picture(QStringLiteral(":/assets/loginSideImage.png"));
+    const QPixmap picture = Brand::uncachedPixmap(QStringLiteral(":/assets/loginSideImage.png"));
     if (picture.isNull())
         return;
     m_sideImage->setPixmap(picture.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation));

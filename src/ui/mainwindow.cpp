@@ -23,6 +23,7 @@
 #include "protection/killswitch.h"
 #include "protection/splittunnelcontrol.h"
 #include "ui/autologinpage.h"
+#include "ui/brand.h"
 #include "ui/dbox.h"
 #include "ui/killswitchscript.h"
 #include "ui/loginpage.h"
@@ -272,7 +273,7 @@ void MainWindow::changeBackground(OpenConnectConnection::Status status)
     const QString path = status == OpenConnectConnection::CONNECTED ? QStringLiteral(":/assets/background.png")
                                                                     : QStringLiteral(":/assets/white_background.png");
     QPalette palette = this->palette();
-    const QPixmap picture(path);
+    const QPixmap picture = Brand::uncachedPixmap(path);
     const QBrush brush = picture.isNull()
                              ? QBrush(Qt::white)
                              : QBrush(picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
@@ -373,6 +374,7 @@ void MainWindow::onLoginSuccessfull()
     m_signedIn = true;
     m_serverPage->restorePanels();
     showPage(ServerPageIndex);
+    Brand::releasePlainBackground();
 }
 
 void MainWindow::onLoginFailed()
