@@ -109,6 +109,7 @@ void PaymentPage::showEvent(QShowEvent *event)
 void PaymentPage::resizeEvent(QResizeEvent *event)
 {
     PlaceholderPage::resizeEvent(event);
+    m_filled = true;
     placeOffers();
 }
 
@@ -120,7 +121,8 @@ void PaymentPage::hideEvent(QHideEvent *event)
 
 void PaymentPage::placeOffers(bool fit)
 {
-    if (!m_scroll || !m_offers)
+    // The first layouts of a page pass through widths it never shows at.
+    if (!m_scroll || !m_offers || (fit && !m_filled))
         return;
     // Two cards at their least width, the grid's spacing and the margins around it.
     int twoCards = m_offers->horizontalSpacing() + 2 + 2 + 4 + 8;

@@ -45,6 +45,7 @@ private:
     QLabel *m_caption = nullptr;
     QList<QWidget *> m_offerCards; // in the order of the rows of two
     bool m_oneColumn = false;
+    bool m_filled = false; // the layout follows the width only once the page is filled
     QVBoxLayout *m_bottom = nullptr;
 };
 
