@@ -16,7 +16,6 @@
 #include "ui/account/accoutbottombutton.h"
 #include "ui/account/bottompackage.h"
 #include "ui/account/package.h"
-#include "ui/brand.h"
 
 namespace Tavrix {
 
@@ -109,7 +108,6 @@ void PaymentPage::showEvent(QShowEvent *event)
 void PaymentPage::resizeEvent(QResizeEvent *event)
 {
     PlaceholderPage::resizeEvent(event);
-    m_filled = true;
     placeOffers();
 }
 
@@ -131,17 +129,8 @@ void PaymentPage::placeOffers(bool fit)
     const int room = m_scroll->viewport()->width();
     // The title wraps only where its line does not fit, so wider panels keep their layout.
     const bool wrap = fit && room < m_caption->fontMetrics().horizontalAdvance(m_caption->text()) + 12;
-    if (wrap != m_caption->wordWrap()) {
+    if (wrap != m_caption->wordWrap())
         m_caption->setWordWrap(wrap);
-        // Smaller column titles where the title had to wrap (the "narrow" rule of the sheet).
-        Brand::setStyleState(m_table, "narrow", wrap);
-        QHeaderView *header = m_table->horizontalHeader();
-        header->style()->unpolish(header);
-        header->style()->polish(header);
-        header->update();
-        // The header takes its new height at the table's next layout: use the one it asks for.
-        fitTableHeight(header->sizeHint().height());
-    }
     const bool oneColumn = fit && m_offerCards.size() > 1 && room < twoCards;
     if (oneColumn == m_oneColumn && m_offers->count() == m_offerCards.size())
         return;
@@ -187,18 +176,13 @@ void PaymentPage::fillTable()
             m_table->setItem(r, c, item);
         }
     }
-    fitTableHeight(m_table->horizontalHeader()->height());
-    m_table->setVisible(rows > 0);
-}
-
-void PaymentPage::fitTableHeight(int headerHeight)
-{
     m_table->resizeRowsToContents();
     // The page scrolls as a whole; the table shows every row.
-    int height = headerHeight + 2 * m_table->frameWidth();
-    for (int r = 0; r < m_table->rowCount(); ++r)
+    int height = m_table->horizontalHeader()->height() + 2 * m_table->frameWidth();
+    for (int r = 0; r < rows; ++r)
         height += m_table->rowHeight(r);
     m_table->setFixedHeight(height);
+    m_table->setVisible(rows > 0);
 }
 
 void PaymentPage::fillOffers()
@@ -216,6 +200,7 @@ void PaymentPage::fillOffers()
         package->setProperty("offerColumn", cell.column);
         m_offerCards.append(package);
     }
+    m_filled = true;
     placeOffers();
 
     clearLayout(m_bottom);

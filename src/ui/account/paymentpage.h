@@ -32,7 +32,6 @@ protected:
 private:
     void buildForm();
     void fillTable();
-    void fitTableHeight(int headerHeight);
     void fillOffers();
     // Rows of two where two cards fit side by side, one column and a wrapped title in a
     // narrow panel; `fit` false restores the wide layout, which the hub's division of the
