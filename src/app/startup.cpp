@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "api/serviceurl.h"
+#include "app/crashrecovery.h"
 #include "app/fonts.h"
 #include "app/loginlink.h"
 #include "app/qtsingleapplication.h"
@@ -26,7 +27,6 @@
 #include "ui/msgbox.h"
 #include "ui/servers/connectpage.h"
 #include "vpn/openconnectconnection.h"
-#include "vpn/xrayengine.h"
 
 namespace Tavrix {
 
@@ -215,7 +215,8 @@ int runApplication(int &argc, char **argv)
     std::shared_ptr<OpenConnectConnection> controller = OpenConnectConnection::instance();
     OpenConnectConnection::initTls();
     Config::instance()->load();
-    Xray::clearStaleSystemProxy();
+    // Before the window can connect: whatever a killed or crashed last run left behind goes.
+    CrashRecovery::recover();
     // Before any page makes its own network manager: a development service's CA
     // (TAVRIXVPN_SERVICE_CA) must be in the default TLS configuration they copy.
     ServiceUrl::trustServiceCertificate();

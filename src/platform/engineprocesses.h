@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,9 @@ QString enginePath(const QString &windowsName);
 
 // Process ids of running processes started from the engine file `windowsName`.
 QList<qint64> find(const QString &windowsName);
+
+// find() for several engine files with one look at the process list; every name is a key.
+QHash<QString, QList<qint64>> findEach(const QStringList &windowsNames);
 
 // Whether the process `pid` runs and was started from the engine file `windowsName`.
 bool isRunning(const QString &windowsName, qint64 pid);

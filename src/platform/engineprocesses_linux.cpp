@@ -39,17 +39,25 @@ QStringList commandLine(const QString &pidDir)
 
 // A process was started from `path` when its executable is that file, or when it is a script
 // or an exec'ed engine whose first or second argument names it (the stand-ins keep their own
-// path as argv[0] when they exec the real engine).
-bool startedFrom(const QString &pidDir, const QString &path)
+// path as argv[0] when they exec the real engine). Returns the index in `paths` of the engine
+// file the process was started from, or -1.
+int startedFromAny(const QString &pidDir, const QStringList &paths)
 {
-    if (QFileInfo(pidDir + QStringLiteral("/exe")).symLinkTarget() == path)
-        return true;
+    const int index = paths.indexOf(QFileInfo(pidDir + QStringLiteral("/exe")).symLinkTarget());
+    if (index >= 0)
+        return index;
     const QStringList args = commandLine(pidDir);
     for (int i = 0; i < qMin(2, args.size()); ++i) {
-        if (args.at(i) == path)
-            return true;
+        const int match = paths.indexOf(args.at(i));
+        if (match >= 0)
+            return match;
     }
-    return false;
+    return -1;
+}
+
+bool startedFrom(const QString &pidDir, const QString &path)
+{
+    return startedFromAny(pidDir, {path}) == 0;
 }
 
 bool alive(qint64 pid)
@@ -155,21 +163,31 @@ bool startDetached(const QString &windowsName, const QStringList &arguments, con
     return true;
 }
 
-QList<qint64> find(const QString &windowsName)
+QHash<QString, QList<qint64>> findEach(const QStringList &windowsNames)
 {
-    const QString path = QFileInfo(enginePath(windowsName)).absoluteFilePath();
+    QHash<QString, QList<qint64>> found;
+    QStringList paths;
+    for (const QString &name : windowsNames) {
+        found.insert(name, {});
+        paths.append(QFileInfo(enginePath(name)).absoluteFilePath());
+    }
     const qint64 self = ::getpid();
-    QList<qint64> found;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
         bool ok = false;
         const qint64 pid = entry.toLongLong(&ok);
         if (!ok || pid == self)
             continue;
-        if (startedFrom(QStringLiteral("/proc/") + entry, path) && alive(pid))
-            found.append(pid);
+        const int index = startedFromAny(QStringLiteral("/proc/") + entry, paths);
+        if (index >= 0 && alive(pid))
+            found[windowsNames.at(index)].append(pid);
     }
     return found;
+}
+
+QList<qint64> find(const QString &windowsName)
+{
+    return findEach({windowsName}).value(windowsName);
 }
 
 bool isRunning(const QString &windowsName, qint64 pid)

@@ -55,6 +55,30 @@ QList<qint64> find(const QString &windowsName)
     return found;
 }
 
+QHash<QString, QList<qint64>> findEach(const QStringList &windowsNames)
+{
+    QHash<QString, QList<qint64>> found;
+    for (const QString &name : windowsNames)
+        found.insert(name, {});
+    // One listing of every process: "image","pid",... per line.
+    QProcess tasklist;
+    tasklist.start(QStringLiteral("tasklist"), {QStringLiteral("/FO"), QStringLiteral("CSV"), QStringLiteral("/NH")});
+    if (!tasklist.waitForFinished(30000))
+        return found;
+    const QStringList lines = QString::fromLocal8Bit(tasklist.readAllStandardOutput()).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QStringList fields = line.split(QStringLiteral("\",\""));
+        if (fields.size() < 2)
+            continue;
+        const QString image = fields.at(0).mid(1);
+        for (const QString &name : windowsNames) {
+            if (image.compare(imageName(name), Qt::CaseInsensitive) == 0)
+                found[name].append(fields.at(1).toLongLong());
+        }
+    }
+    return found;
+}
+
 bool isRunning(const QString &windowsName, qint64 pid)
 {
     return pid > 0 && find(windowsName).contains(pid);

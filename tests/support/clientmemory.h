@@ -121,11 +121,18 @@ public:
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
             env.insert(QStringLiteral("DISPLAY"), display);
         }
+        // A private copy: start-up stops engines left running beside the client's own file and
+        // forwards to an instance of the same file, so the shared build/bin copy would reach into
+        // tests running alongside.
+        const QString copy = m_home.filePath(QStringLiteral("bin/tavrixvpn"));
+        if (!QFileInfo::exists(copy) &&
+            (!QDir().mkpath(m_home.filePath(QStringLiteral("bin"))) || !QFile::copy(program(), copy)))
+            return false;
         m_process = std::make_unique<QProcess>();
         m_process->setProcessEnvironment(env);
         m_process->setWorkingDirectory(m_home.path());
         m_process->setProcessChannelMode(QProcess::MergedChannels);
-        m_process->start(program(),
+        m_process->start(copy,
                          {QStringLiteral("tavrixvpn://login?authenticate=premium@tavrixvpn.test&value=premiumpass1")});
         if (!m_process->waitForStarted(5000))
             return false;
