@@ -1,9 +1,15 @@
 #include "protection/killswitch.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QStringList>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <atomic>
 
 #include "common/config.h"
 #include "platform/firewallscripts.h"
@@ -15,6 +21,24 @@ namespace Tavrix {
 namespace {
 // A script that never ends must not freeze the window for good.
 constexpr int ScriptWaitMs = 30000;
+
+std::atomic<int> pendingScripts{0};
+
+// One thread: the block and reset scripts must never overlap or overtake each other.
+QThreadPool &scriptPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        p->setExpiryTimeout(-1);
+        // A script still running when the program ends is waited for (each is bounded).
+        if (QCoreApplication *app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, app,
+                             [] { KillSwitch::waitForScripts(ScriptWaitMs + 5000); });
+        return p;
+    }();
+    return *pool;
+}
 } // namespace
 
 QString KillSwitch::statusFilePath()
@@ -60,6 +84,34 @@ bool KillSwitch::runScript(bool block)
     return true;
 }
 
+void KillSwitch::queueScript(bool block, QObject *context, std::function<void(bool)> done)
+{
+    ++pendingScripts;
+    QFuture<bool> future = QtConcurrent::run(&scriptPool(), [block] {
+        const bool ok = runScript(block);
+        --pendingScripts;
+        return ok;
+    });
+    if (!context || !done)
+        return;
+    auto *watcher = new QFutureWatcher<bool>(context);
+    QObject::connect(watcher, &QFutureWatcher<bool>::finished, context, [watcher, done] {
+        watcher->deleteLater();
+        done(watcher->result());
+    });
+    watcher->setFuture(future);
+}
+
+bool KillSwitch::scriptsPending()
+{
+    return pendingScripts.load() > 0;
+}
+
+bool KillSwitch::waitForScripts(int timeoutMs)
+{
+    return scriptPool().waitForDone(timeoutMs);
+}
+
 bool KillSwitch::toggle()
 {
     auto config = Config::instance();
@@ -71,7 +123,7 @@ bool KillSwitch::toggle()
     config->save();
     // With a tunnel up the firewall is open for it; the next IDLE or connect applies the change.
     if (!config->connectionState())
-        runScript(on);
+        queueScript(on);
     return on;
 }
 

@@ -2,6 +2,10 @@
 
 #include <QString>
 
+#include <functional>
+
+class QObject;
+
 namespace Tavrix {
 
 // The kill switch: a stored setting ("KillSwitch"), a status file for whatever outside the
@@ -25,9 +29,20 @@ public:
     // 30 s. True when it ran and exited 0; otherwise the reason is logged.
     static bool runScript(bool block);
 
+    // Queues the script on the kill switch's own worker thread and returns at once, so the
+    // window keeps answering while it runs. Scripts run one at a time in the order queued.
+    // When given, done gets the script's result on context's thread (not at all once context
+    // is gone).
+    static void queueScript(bool block, QObject *context = nullptr, std::function<void(bool)> done = {});
+    // Whether a queued script has not ended yet.
+    static bool scriptsPending();
+    // Waits at most timeoutMs for every queued script to end; false on time-out. For the end
+    // of the program, whose firewall must not stay half changed.
+    static bool waitForScripts(int timeoutMs);
+
     // A press on the settings switch: inverts the stored setting, saves it, writes the status
-    // file, and applies the matching script at once when no tunnel is up (with a tunnel up,
-    // the next connect or disconnect applies it). Returns the new setting.
+    // file, and queues the matching script when no tunnel is up (with a tunnel up, the next
+    // connect or disconnect applies it). Returns the new setting.
     static bool toggle();
 
     // Whether pages that need the service are held back: the switch is on and no tunnel is

@@ -113,14 +113,26 @@ bool waitForIdle(int timeoutMs)
     return worker().waitForDone(timeoutMs);
 }
 
-void shutdown()
+namespace {
+void stopEverything()
 {
-    worker().waitForDone(10000);
     if (!used() && EngineProcesses::find(Splitter::controlImageName()).isEmpty())
         return;
     used() = false;
     EngineProcesses::stop(Splitter::controlImageName(), 2000);
     Splitter::stopService(5000);
+}
+} // namespace
+
+void shutdown()
+{
+    worker().waitForDone(10000);
+    stopEverything();
+}
+
+void shutdownAsync()
+{
+    QtConcurrent::run(&worker(), stopEverything);
 }
 
 QString displayPath(const QString &path)

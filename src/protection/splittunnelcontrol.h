@@ -28,6 +28,9 @@ bool waitForIdle(int timeoutMs);
 // Stops the control program and removes the bypass rules: at log-out and quit, so that no
 // application stays outside the tunnel afterwards. Blocks for a few seconds at most.
 void shutdown();
+// The same queued behind the selections still being applied, without waiting: at log-out.
+// A later shutdown() (at quit) waits for it.
+void shutdownAsync();
 
 // Tests: when set, apply() hands the selection to `observer` instead of the system.
 void setApplyObserver(std::function<void(const QStringList &)> observer);

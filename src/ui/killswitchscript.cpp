@@ -4,9 +4,13 @@
 
 namespace Tavrix {
 
-void runKillSwitchScript(bool block)
+void runKillSwitchScript(bool block, QObject *context, std::function<void()> then)
 {
-    KillSwitch::runScript(block);
+    if (!then) {
+        KillSwitch::queueScript(block);
+        return;
+    }
+    KillSwitch::queueScript(block, context, [then](bool) { then(); });
 }
 
 } // namespace Tavrix

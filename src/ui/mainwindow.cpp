@@ -350,8 +350,9 @@ void MainWindow::refresh()
         KillSwitch::writeStatusFile(false);
         runKillSwitchScript(false);
     }
-    // Nor may any application of the signed-out account keep bypassing the tunnel.
-    SplitTunnelControl::shutdown();
+    // Nor may any application of the signed-out account keep bypassing the tunnel (stopped
+    // off the window's thread; quit waits for it).
+    SplitTunnelControl::shutdownAsync();
 
     startDecision();
 }

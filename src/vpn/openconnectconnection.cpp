@@ -14,6 +14,7 @@
 #include <QThread>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <gnutls/gnutls.h>
 #include <openconnect.h>
 #include <utility>
@@ -356,6 +357,16 @@ void OpenConnectConnection::waitForEngineSteps(int timeoutMs)
     }
 }
 
+namespace {
+// An engine stop under way off the window's thread; the end of the controller waits for it.
+void keepEngineStep(QList<QFuture<bool>> &steps, const QFuture<bool> &future)
+{
+    steps.erase(std::remove_if(steps.begin(), steps.end(), [](const QFuture<bool> &step) { return step.isFinished(); }),
+                steps.end());
+    steps.append(future);
+}
+} // namespace
+
 void OpenConnectConnection::disconnectVpn()
 {
     ++m_requestSerial;
@@ -370,9 +381,9 @@ void OpenConnectConnection::disconnectVpn()
             emit statusChanged(IDLE);
         } else {
             emit statusChanged(DISCONNECTING);
+            // The session ends on its own thread and reports IDLE from there.
             sendStop();
             m_commandFd = -1;
-            QThread::msleep(200);
         }
         break;
     // The runner's disconnected signal is wired since its connect and turns into IDLE once;
@@ -383,7 +394,7 @@ void OpenConnectConnection::disconnectVpn()
             break;
         }
         qDebug() << "disconnect";
-        m_xrayShadowsocks->disconnectServer();
+        keepEngineStep(m_engineSteps, m_xrayShadowsocks->disconnectServerLater());
         break;
     case WIREGUARD:
         if (!m_wireguard) {
@@ -391,7 +402,7 @@ void OpenConnectConnection::disconnectVpn()
             break;
         }
         qDebug() << "disconnect";
-        m_wireguard->disconnectServer();
+        keepEngineStep(m_engineSteps, m_wireguard->disconnectServerLater());
         break;
     case V2RAY: {
         // The runner that connected goes quiet: this stop stops its engine and reports IDLE
@@ -406,7 +417,7 @@ void OpenConnectConnection::disconnectVpn()
             qDebug() << "disconnect";
             emit statusChanged(IDLE);
         });
-        runner->disconnectServer();
+        keepEngineStep(m_engineSteps, runner->disconnectServerLater());
         break;
     }
     case OUTLINE: {

@@ -2,10 +2,12 @@
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
+#include <QtConcurrent>
 
 #include "common/user.h"
 #include "platform/engineprocesses.h"
@@ -184,6 +186,32 @@ void V2ray::reportDisconnected()
 
 void V2ray::disconnectServer()
 {
+    stopEngineAndProxy();
+    m_proxyOn = false;
+    if (!m_reported.exchange(true))
+        emit disconnected();
+}
+
+QFuture<bool> V2ray::disconnectServerLater()
+{
+    auto *watcher = new QFutureWatcher<bool>(this);
+    QObject::connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        m_proxyOn = false;
+        if (!m_reported.exchange(true))
+            emit disconnected();
+    });
+    const QFuture<bool> future = QtConcurrent::run([] {
+        stopEngineAndProxy();
+        return true;
+    });
+    watcher->setFuture(future);
+    return future;
+}
+
+// Waits for the engine to end (up to its grace time) and for the proxy setting: any thread.
+void V2ray::stopEngineAndProxy()
+{
     const int code = EngineProcesses::stop(Xray::engineName(), stopGraceMs);
     if (code == 0) {
         qDebug() << "V2Ray process terminated successfully.";
@@ -192,9 +220,7 @@ void V2ray::disconnectServer()
         qDebug() << "Error:"
                  << "no running V2Ray process";
     }
-    resetNetworkProxy();
-    if (!m_reported.exchange(true))
-        emit disconnected();
+    Xray::switchProxyOff();
 }
 
 } // namespace Tavrix

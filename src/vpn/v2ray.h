@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QObject>
 #include <QStringList>
 
@@ -26,6 +27,10 @@ public:
     // by another runner answers for it.
     void cancel();
 
+    // disconnectServer() without waiting on the calling thread: the engine and the proxy are
+    // stopped on the pool and disconnected follows on this object's thread. The future ends with the stop.
+    QFuture<bool> disconnectServerLater();
+
 signals:
     void connected();
     void connectingServer();
@@ -42,6 +47,7 @@ private:
     bool startEngine();
     void onEngineFinished();
     void reportDisconnected();
+    static void stopEngineAndProxy();
 
     EngineProcess *m_process = nullptr;
     QStringList m_secrets;

@@ -4,11 +4,13 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QFile>
+#include <QFutureWatcher>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
+#include <QtConcurrent>
 
 #include "api/apirequest.h"
 #include "common/config.h"
@@ -325,6 +327,30 @@ void Wireguard::stopWatching()
 
 void Wireguard::disconnectServer()
 {
+    beginDisconnect();
+    killWindowsProcess();
+    emit disconnected();
+}
+
+QFuture<bool> Wireguard::disconnectServerLater()
+{
+    beginDisconnect();
+    auto *watcher = new QFutureWatcher<bool>(this);
+    QObject::connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        emit disconnected();
+    });
+    // Only static helpers run there; the runner outlives the future (its owner waits for it).
+    const QFuture<bool> future = QtConcurrent::run([this] {
+        killWindowsProcess();
+        return true;
+    });
+    watcher->setFuture(future);
+    return future;
+}
+
+void Wireguard::beginDisconnect()
+{
     m_cancelled = true;
     m_ownsClient = false;
     if (m_watch)
@@ -332,8 +358,6 @@ void Wireguard::disconnectServer()
     // The file goes first: a client program started through an authentication prompt runs
     // as another user, which a signal from us may not reach; it ends when its file goes.
     removeConfiguration();
-    killWindowsProcess();
-    emit disconnected();
 }
 
 void Wireguard::startWireguardProcess(const QString &configFilePath, const QString &command)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,9 @@ public:
 
     // A newer connect has taken over: this runner no longer watches or reports the tunnel.
     void stopWatching();
+    // disconnectServer() without waiting on the calling thread: the client program is stopped
+    // on the pool and disconnected follows on this object's thread. The future ends with the stop.
+    QFuture<bool> disconnectServerLater();
 
 signals:
     void connected();
@@ -58,6 +62,7 @@ public slots:
     void killWindowsProcess();
 
 private:
+    void beginDisconnect();
     bool startElevated(const QString &configFile, const QString &address);
     bool waitForTunnel(const QString &address);
     void fail(const QString &text);

@@ -3,9 +3,11 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
+#include <QtConcurrent>
 
 #include "common/user.h"
 #include "platform/engineprocesses.h"
@@ -217,8 +219,36 @@ void XrayShadosocks::createConfigFile(const QString &address, int port, const QS
 
 void XrayShadosocks::disconnectServer()
 {
+    beginDisconnect();
+    stopEngineAndProxy();
+    finishDisconnect();
+}
+
+QFuture<bool> XrayShadosocks::disconnectServerLater()
+{
+    beginDisconnect();
+    auto *watcher = new QFutureWatcher<bool>(this);
+    QObject::connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        finishDisconnect();
+    });
+    const QFuture<bool> future = QtConcurrent::run([] {
+        stopEngineAndProxy();
+        return true;
+    });
+    watcher->setFuture(future);
+    return future;
+}
+
+void XrayShadosocks::beginDisconnect()
+{
     m_cancelled = true;
     m_watch->stop();
+}
+
+// Waits for the engine to end (up to its grace time) and for the proxy setting: any thread.
+void XrayShadosocks::stopEngineAndProxy()
+{
     const int code = EngineProcesses::stop(Xray::engineName(), stopGraceMs);
     if (code == 0) {
         qDebug() << "V2Ray process terminated successfully.";
@@ -227,8 +257,12 @@ void XrayShadosocks::disconnectServer()
         qDebug() << "Error output:"
                  << "no running Xray process";
     }
-    m_pid = 0;
     Xray::switchProxyOff();
+}
+
+void XrayShadosocks::finishDisconnect()
+{
+    m_pid = 0;
     m_proxyOn = false;
     if (!m_reported.exchange(true))
         emit disconnected();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFuture>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -27,6 +28,10 @@ public:
     // SOCKS and HTTP inbounds on loopback; the fixed routing rules.
     static QJsonObject configDocument(const QString &address, int port, const QString &password, const QString &method);
 
+    // disconnectServer() without waiting on the calling thread: the engine and the proxy are
+    // stopped on the pool and disconnected follows on this object's thread. The future ends with the stop.
+    QFuture<bool> disconnectServerLater();
+
 signals:
     void connected();
     void connectingServer();
@@ -49,6 +54,9 @@ private:
     bool engineAlive() const;
     void watchEngine();
     void reportDisconnected();
+    void beginDisconnect();
+    static void stopEngineAndProxy();
+    void finishDisconnect();
 
     QString m_address;
     int m_port = 0;

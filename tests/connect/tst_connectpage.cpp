@@ -20,6 +20,7 @@
 #include "common/user.h"
 #include "platform/firewallscripts.h"
 #include "platform/paths.h"
+#include "protection/killswitch.h"
 #include "testmain_gui.h"
 #include "ui/dbox.h"
 #include "ui/servers/connectpage.h"
@@ -280,6 +281,20 @@ void ConnectPageTest::prepareFirewallScripts()
     }
 }
 
+// Lets queued firewall scripts and what follows them (the connect, a block after a refusal)
+// run: done once no script has been pending for a while.
+static void settleScripts()
+{
+    QElapsedTimer quiet;
+    quiet.start();
+    QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired() && quiet.elapsed() < 150) {
+        QTest::qWait(20);
+        if (KillSwitch::scriptsPending())
+            quiet.restart();
+    }
+}
+
 QStringList ConnectPageTest::firewallRuns() const
 {
     QFile file(m_firewallLog);
@@ -349,7 +364,9 @@ void ConnectPageTest::connectButtonPaths()
 
     answerNextBox(answerYes);
     QTest::mouseClick(page.findChild<QPushButton *>(QStringLiteral("btnConnect")), Qt::LeftButton);
-    QTest::qWait(50);
+    // The connect goes on once the reset script (off the window's thread) has ended, and a
+    // refusal queues the block script after it.
+    settleScripts();
 
     QCOMPARE(m_boxTitles, title.isEmpty() ? QStringList() : QStringList{title});
     if (!submitText.isEmpty())
@@ -444,7 +461,7 @@ void ConnectPageTest::pressWhileConnectingDisconnects()
     QCOMPARE(seen.last(), OpenConnectConnection::IDLE);
     QCOMPARE(server.count, 1); // no second attempt
     // Firewall opened before connecting, closed again when the tunnel went down.
-    QCOMPARE(firewallRuns(), (QStringList{"reset", "block"}));
+    QTRY_COMPARE(firewallRuns(), (QStringList{"reset", "block"}));
 }
 
 void ConnectPageTest::newServerWhileConnectedReconnectsAfterIdle()
@@ -528,7 +545,7 @@ void ConnectPageTest::connectedAndIdleLook()
     QTRY_COMPARE_WITH_TIMEOUT(ip->text(), QStringLiteral("203.0.113.7"), 10000);
     Config::instance()->load();
     QVERIFY(!Config::instance()->connectionState());
-    QCOMPARE(firewallRuns(), QStringList{"block"});
+    QTRY_COMPARE(firewallRuns(), QStringList{"block"});
     Config::setSplitTunnelEnabled(false);
 }
 

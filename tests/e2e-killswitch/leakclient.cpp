@@ -159,6 +159,7 @@ public:
                      20000))
             return fail(QStringLiteral("the tunnel did not go down"));
         say(QStringLiteral("STEP IDLE"));
+        waitForScripts();
         if (flowOpen)
             useFlowAgain(flow, QStringLiteral("tunnel-after-drop"), 9999);
         probePhase(QStringLiteral("blocked-after-disconnect"));
@@ -181,6 +182,7 @@ public:
         if (!waitFor([&] { return window.stack()->currentIndex() != 3; }, 20000))
             return fail(QStringLiteral("still signed in"));
         say(QStringLiteral("STEP SIGNED_OUT"));
+        waitForScripts();
         probePhase(QStringLiteral("clear-after-logout"));
         return true;
     }
@@ -232,7 +234,14 @@ private:
         if (Config::instance()->killSwitch() != wantOn || item->switchShownOn() != wantOn)
             return fail(QStringLiteral("the kill switch did not turn %1").arg(wantOn ? "on" : "off"));
         say(QStringLiteral("STEP KILLSWITCH_%1").arg(wantOn ? "ON" : "OFF"));
+        waitForScripts();
         return true;
+    }
+
+    // The firewall scripts run off the window's thread; a phase starts once they have ended.
+    static void waitForScripts()
+    {
+        waitFor([] { return !KillSwitch::scriptsPending(); }, 35000);
     }
 
     // Sends a probe on a flow opened earlier: its bytes must never arrive (the listener would

@@ -346,6 +346,8 @@ void SettingsTest::killSwitchClick()
     QVERIFY(status.open(QIODevice::ReadOnly));
     QCOMPARE(status.readAll(), QByteArray(storedOn ? KillSwitch::StatusOff : KillSwitch::StatusOn));
     QVERIFY(status.permissions().testFlag(QFileDevice::WriteOther));
+    // The script runs off the window's thread.
+    QVERIFY(KillSwitch::waitForScripts(10000));
     QCOMPARE(scriptRuns(), runs);
 }
 

@@ -1193,6 +1193,8 @@ void UiTest::logout()
     QCOMPARE(config->autoLogin(), !reset);
     QCOMPARE(config->autoConncet(), !reset);
     QCOMPARE(config->killSwitch(), killSwitch && !reset);
+    // The reset script runs off the window's thread.
+    QVERIFY(KillSwitch::waitForScripts(10000));
     QFile noted(runs);
     QCOMPARE(noted.open(QIODevice::ReadOnly) ? noted.readAll().count("reset") : 0, firewallResets);
     // A switch turned off by the log-out is recorded as off.

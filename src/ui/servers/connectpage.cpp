@@ -188,7 +188,8 @@ void ConnectPage::rearmAutoConnect()
 
 void ConnectPage::btnConnect_clicked()
 {
-    if (m_role == Role::Detached)
+    // A press while the firewall is being opened for a connect would start a second one.
+    if (m_role == Role::Detached || m_firewallOpening)
         return;
     auto controller = OpenConnectConnection::instance();
     if (m_pageStatus != OpenConnectConnection::IDLE) {
@@ -236,9 +237,22 @@ void ConnectPage::btnConnect_clicked()
         showMessage(Privileges::missingMessage(), QStringLiteral("Ok"));
         return;
     }
-    if (config->killSwitch())
-        runKillSwitchScript(false);
+    if (config->killSwitch()) {
+        // The engine may only dial out once the reset script has opened the firewall; the
+        // window keeps answering while it runs.
+        m_firewallOpening = true;
+        runKillSwitchScript(false, this, [this] {
+            m_firewallOpening = false;
+            startController();
+        });
+        return;
+    }
+    startController();
+}
 
+void ConnectPage::startController()
+{
+    auto controller = OpenConnectConnection::instance();
     switch (controller->connect()) {
     case OpenConnectConnection::ALREADY_ACTIVE:
         showMessage(QStringLiteral("Connection already active"));

@@ -81,11 +81,13 @@ private:
     void refreshVersion();
     void showMessage(const QString &title, const QString &submitText = QStringLiteral("Ok"));
     void reblockAfterRefusal();
+    void startController();
     void offerUpgrade();
 
     const Role m_role;
     OpenConnectConnection::Status m_pageStatus = OpenConnectConnection::IDLE;
     bool m_reconnectPending = false;
+    bool m_firewallOpening = false;
     double m_ringAngle = 360.0;
     QString m_publicIp;
     QTimer m_statsTimer;
