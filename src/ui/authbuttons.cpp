@@ -3,7 +3,6 @@
 #include <QDesktopServices>
 #include <QIcon>
 
-#include "ui/brand.h"
 #include "ui/webaddresses.h"
 
 namespace Tavrix {
@@ -15,11 +14,6 @@ AuthButton::AuthButton(const QString &iconPath, const QString &text, QWidget *pa
     setIconSize(QSize(20, 20));
     setMinimumHeight(40);
     setAutoDefault(false);
-    setStyleSheet(
-        QStringLiteral("QPushButton { background: white; color: %1; border: 1px solid #D6D6D6; border-radius: 20px;"
-                       " font-family: Montserrat; font-size: 13px; %3; padding: 6px 18px; }"
-                       "QPushButton:hover { border-color: %2; color: %2; }")
-            .arg(QLatin1String(Brand::text), QLatin1String(Brand::red), Brand::fontWeight(600)));
 }
 
 GoogleAuthButton::GoogleAuthButton(QWidget *parent)

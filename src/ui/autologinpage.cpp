@@ -24,7 +24,6 @@ AutoLoginPage::AutoLoginPage(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("Tavrix__AutoLoginPage"));
-    setStyleSheet(QStringLiteral("background: transparent;"));
     auto *column = new QVBoxLayout(this);
     column->addStretch();
 
@@ -47,7 +46,6 @@ AutoLoginPage::AutoLoginPage(QWidget *parent)
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("lblStartStatus"));
     m_status->setAlignment(Qt::AlignCenter);
-    m_status->setStyleSheet(Brand::labelStyle(14, 500, Brand::mutedText));
     m_status->hide();
     column->addSpacing(10);
     column->addWidget(m_status, 0, Qt::AlignHCenter);

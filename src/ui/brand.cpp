@@ -1,7 +1,6 @@
 #include "ui/brand.h"
 
 #include <QEvent>
-#include <QFont>
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
@@ -9,6 +8,8 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QStyle>
+#include <QVariant>
 
 namespace Tavrix {
 namespace Brand {
@@ -43,54 +44,20 @@ protected:
 };
 } // namespace
 
-QString fontWeight(int cssWeight)
+void setLook(QWidget *widget, const char *look)
 {
-    // Qt 5 style sheets divide a numeric weight by 8 to get a QFont weight, so "700" would
-    // pick the Black face. Give the number that lands on the face the CSS weight names.
-    static const int faces[] = {QFont::Thin,     QFont::ExtraLight, QFont::Light,     QFont::Normal, QFont::Medium,
-                                QFont::DemiBold, QFont::Bold,       QFont::ExtraBold, QFont::Black};
-    const int index = qBound(0, (cssWeight + 50) / 100 - 1, 8);
-    return QStringLiteral("font-weight: %1").arg(faces[index] * 8);
+    widget->setProperty("look", QLatin1String(look));
 }
 
-QString labelStyle(int pixelSize, int weight, const char *colour)
+void setStyleState(QWidget *widget, const char *property, const QVariant &value)
 {
-    return QStringLiteral("font-family: Montserrat; font-size: %1px; %2; color: %3; background: transparent;")
-        .arg(pixelSize)
-        .arg(fontWeight(weight), QLatin1String(colour));
-}
-
-QString filledButtonStyle()
-{
-    return QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 19px;"
-                          " font-family: Montserrat; font-size: 14px; %3; padding: 8px 22px; }"
-                          "QPushButton:hover { background: %2; }"
-                          "QPushButton:disabled { background: #D9868E; }")
-        .arg(QLatin1String(red), QLatin1String(redHover), fontWeight(600));
-}
-
-QString outlinedButtonStyle()
-{
-    return QStringLiteral("QPushButton { background: white; color: %1; border: 1.5px solid %1; border-radius: 19px;"
-                          " font-family: Montserrat; font-size: 14px; %3; padding: 8px 22px; }"
-                          "QPushButton:hover { color: %2; border-color: %2; }")
-        .arg(QLatin1String(red), QLatin1String(redHover), fontWeight(600));
-}
-
-QString linkButtonStyle()
-{
-    return QStringLiteral("QPushButton { background: transparent; border: none; color: %1; padding: 0;"
-                          " font-family: Montserrat; font-size: 13px; %3; text-align: left; }"
-                          "QPushButton:hover { color: %2; text-decoration: underline; }")
-        .arg(QLatin1String(red), QLatin1String(redHover), fontWeight(600));
-}
-
-QString lineEditStyle()
-{
-    return QStringLiteral("QLineEdit { background: transparent; border: none; color: %1;"
-                          " font-family: Montserrat; font-size: 14px; %3; }"
-                          "QLineEdit:disabled { color: %2; }")
-        .arg(QLatin1String(text), QLatin1String(mutedText), fontWeight(500));
+    if (widget->property(property) == value)
+        return;
+    widget->setProperty(property, value);
+    // The sheet matches properties when a widget is polished, so polish it again.
+    widget->style()->unpolish(widget);
+    widget->style()->polish(widget);
+    widget->update();
 }
 
 namespace {
@@ -142,10 +109,6 @@ QPushButton *makeBackButton(QWidget *parent)
     back->setCursor(Qt::PointingHandCursor);
     back->setIconSize(QSize(16, 16));
     back->setFlat(true);
-    back->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: none; color: %1;"
-                                       " font-family: Montserrat; font-size: 14px; %3; }"
-                                       "QPushButton:hover { color: %2; }")
-                            .arg(QLatin1String(text), QLatin1String(red), fontWeight(600)));
     return back;
 }
 
@@ -153,7 +116,7 @@ QLabel *makeTitle(const QString &title, QWidget *parent)
 {
     auto *label = new QLabel(title, parent);
     label->setAlignment(Qt::AlignCenter);
-    label->setStyleSheet(labelStyle(18, 700));
+    setLook(label, "pageTitle");
     return label;
 }
 

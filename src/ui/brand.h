@@ -4,6 +4,7 @@
 #include <QString>
 
 class QLabel;
+class QVariant;
 class QLineEdit;
 class QPushButton;
 class QWidget;
@@ -19,13 +20,13 @@ extern const char *const text;      // #434343
 extern const char *const mutedText; // #7A7A7A
 extern const char *const line;      // #E4E4E4
 
-// "font-weight: N" for a CSS weight (100-900) that picks that face under Qt 5.
-QString fontWeight(int cssWeight);
-QString labelStyle(int pixelSize, int weight, const char *colour = text);
-QString filledButtonStyle();
-QString outlinedButtonStyle();
-QString linkButtonStyle();
-QString lineEditStyle();
+// Names one of the shared looks of the application style sheet for `widget` (its "look"
+// property): "filled", "outlined" and "link" buttons, "formField" line edits, "pageTitle",
+// "itemTitle" and "caption" labels. Set it before the widget is first shown.
+void setLook(QWidget *widget, const char *look);
+// Sets a property that the application style sheet selects on (a state such as "connected")
+// and re-applies the sheet to `widget` when the value changed.
+void setStyleState(QWidget *widget, const char *property, const QVariant &value);
 // Keeps the field's placeholder in the muted grey: style sheets that set a text colour give
 // the placeholder that colour too, and an empty form would then look filled in.
 void mutePlaceholder(QLineEdit *edit);

@@ -19,7 +19,8 @@ namespace Tavrix {
 QPointer<QWidget> DBox::s_parentWindow;
 
 namespace {
-// Corner radius of the opaque card, small enough that the unsmoothed window edge reads well.
+// Corner radius of the opaque card, small enough that the unsmoothed window edge reads well;
+// the style sheet draws the card's outline with the same radius.
 constexpr int opaqueRadius = 14;
 } // namespace
 
@@ -40,10 +41,8 @@ DBox::DBox(QWidget *parent)
 
     auto *frame = new QFrame(this);
     frame->setObjectName(QStringLiteral("frame"));
-    frame->setStyleSheet(m_translucent ? QStringLiteral("QFrame#frame { background: white; border-radius: 20px; }")
-                                       : QStringLiteral("QFrame#frame { background: white; border: 1px solid #D5D5D5;"
-                                                        " border-radius: %1px; }")
-                                             .arg(opaqueRadius));
+    // The card's outline and corners differ with and without the shadow margin.
+    frame->setProperty("translucent", m_translucent);
     outer->addWidget(frame);
 
     if (m_translucent) {
@@ -59,12 +58,10 @@ DBox::DBox(QWidget *parent)
 
     m_title = new QLabel(frame);
     m_title->setObjectName(QStringLiteral("lblTitle"));
-    m_title->setStyleSheet(Brand::labelStyle(16, 600));
     m_title->setAlignment(Qt::AlignCenter);
 
     m_text = new QLabel(frame);
     m_text->setObjectName(QStringLiteral("lblText"));
-    m_text->setStyleSheet(Brand::labelStyle(14, 500));
     m_text->setAlignment(Qt::AlignCenter);
 
     for (QLabel *label : {m_title, m_text}) {
@@ -77,10 +74,10 @@ DBox::DBox(QWidget *parent)
 
     m_submit = new QPushButton(frame);
     m_submit->setObjectName(QStringLiteral("btnSubmit"));
-    m_submit->setStyleSheet(Brand::filledButtonStyle());
+    Brand::setLook(m_submit, "filled");
     m_cancel = new QPushButton(frame);
     m_cancel->setObjectName(QStringLiteral("btnCancel"));
-    m_cancel->setStyleSheet(Brand::outlinedButtonStyle());
+    Brand::setLook(m_cancel, "outlined");
 
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(12);

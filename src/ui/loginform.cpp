@@ -32,7 +32,7 @@ QLineEdit *lineEdit(const char *name, const QString &placeholder, bool secret, Q
     auto *edit = new QLineEdit(parent);
     edit->setObjectName(QLatin1String(name));
     edit->setPlaceholderText(placeholder);
-    edit->setStyleSheet(Brand::lineEditStyle());
+    Brand::setLook(edit, "formField");
     Brand::mutePlaceholder(edit);
     if (secret)
         edit->setEchoMode(QLineEdit::Password);
@@ -96,7 +96,6 @@ void LoginPage::buildForm()
     m_appVersion = new QLabel(QStringLiteral("Version: ") + QCoreApplication::applicationVersion(), formHolder);
     m_appVersion->setObjectName(QStringLiteral("appVersion"));
     m_appVersion->setAlignment(Qt::AlignCenter);
-    m_appVersion->setStyleSheet(Brand::labelStyle(11, 500, Brand::mutedText));
     form->addWidget(m_appVersion);
 
     m_passwordSuffix->installEventFilter(this);
@@ -114,14 +113,12 @@ void LoginPage::buildServiceNotice(QWidget *formHolder, QVBoxLayout *form)
     m_serviceText = new QLabel(m_serviceNotice);
     m_serviceText->setObjectName(QStringLiteral("lblServiceNotice"));
     m_serviceText->setWordWrap(true);
-    m_serviceText->setStyleSheet(Brand::labelStyle(12, 500) +
-                                 QStringLiteral(" background: transparent; border: none;"));
     m_btnRetry = new QPushButton(QStringLiteral("Retry"), m_serviceNotice);
     m_btnRetry->setObjectName(QStringLiteral("btnRetry"));
     m_btnRetry->setCursor(Qt::PointingHandCursor);
     m_btnRetry->setAutoDefault(false);
     m_btnRetry->setMinimumSize(72, 30);
-    m_btnRetry->setStyleSheet(Brand::outlinedButtonStyle());
+    Brand::setLook(m_btnRetry, "outlined");
     noticeRow->addWidget(m_serviceText, 1);
     noticeRow->addWidget(m_btnRetry, 0, Qt::AlignVCenter);
     m_serviceNotice->hide();
@@ -188,7 +185,7 @@ void LoginPage::buildFields(QWidget *formHolder, QVBoxLayout *form)
     m_btnForgotPassword->setCursor(Qt::PointingHandCursor);
     m_btnForgotPassword->setFlat(true);
     m_btnForgotPassword->setAutoDefault(false);
-    m_btnForgotPassword->setStyleSheet(Brand::linkButtonStyle());
+    Brand::setLook(m_btnForgotPassword, "link");
     form->addWidget(m_btnForgotPassword, 0, Qt::AlignRight);
 
     m_btnLogin = new QPushButton(formHolder);
@@ -196,8 +193,7 @@ void LoginPage::buildFields(QWidget *formHolder, QVBoxLayout *form)
     m_btnLogin->setCursor(Qt::PointingHandCursor);
     m_btnLogin->setAutoDefault(false);
     m_btnLogin->setMinimumHeight(44);
-    m_btnLogin->setStyleSheet(Brand::filledButtonStyle().replace(QStringLiteral("border-radius: 19px"),
-                                                                 QStringLiteral("border-radius: 22px")));
+    Brand::setLook(m_btnLogin, "filled");
     form->addWidget(m_btnLogin);
 }
 
@@ -217,7 +213,6 @@ void LoginPage::buildSocial(QWidget *formHolder, QVBoxLayout *form)
     }
     auto *orLabel = new QLabel(QStringLiteral("OR"), m_socalAuth);
     orLabel->setObjectName(QStringLiteral("lblOr"));
-    orLabel->setStyleSheet(Brand::labelStyle(12, 600, Brand::mutedText));
     orRow->addWidget(lineLeft, 1);
     orRow->addWidget(orLabel);
     orRow->addWidget(lineRight, 1);

@@ -30,7 +30,7 @@ MenuItem::MenuItem(const QString &iconPath, const QString &text, QWidget *parent
 
     m_text = new QLabel(text, this);
     m_text->setObjectName(QStringLiteral("lblText"));
-    m_text->setStyleSheet(Brand::labelStyle(14, 600));
+    Brand::setLook(m_text, "itemTitle");
 
     auto *arrow = new QLabel(this);
     arrow->setObjectName(QStringLiteral("lblArrow"));

@@ -1,7 +1,5 @@
 #include "ui/msgbox.h"
 
-#include "ui/brand.h"
-
 namespace Tavrix {
 
 QPointer<QWidget> MsgBox::s_parentWindow;
@@ -9,10 +7,6 @@ QPointer<QWidget> MsgBox::s_parentWindow;
 MsgBox::MsgBox(QWidget *parent)
     : QMessageBox(parent ? parent : s_parentWindow.data())
 {
-    setStyleSheet(QStringLiteral("QMessageBox { background: white; }"
-                                 "QLabel { font-family: Montserrat; font-size: 14px; color: %1; }"
-                                 "QPushButton { min-width: 80px; }")
-                      .arg(QLatin1String(Brand::text)));
 }
 
 void MsgBox::setParentWindow(QWidget *window)

@@ -50,10 +50,6 @@ void ServerPage::buildForm()
 {
     setObjectName(QStringLiteral("Tavrix__ServerPage"));
     resize(847, 600);
-    // The side panel's pages take their backgrounds from the application style sheet; a bare
-    // declaration here would clear them all (the account pages' buttons would vanish).
-    setStyleSheet(QStringLiteral("#Tavrix__ServerPage, #stackedWidget_2, #stackedWidget_2 QWidget {"
-                                 " background: transparent;\nborder-image:none; }"));
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -62,12 +62,12 @@ SettingItem::SettingItem(const QString &iconPath, const QString &title, const QS
     m_title = new QLabel(title, this);
     m_title->setObjectName(QStringLiteral("lblItemTitle"));
     m_title->setWordWrap(true);
-    m_title->setStyleSheet(Brand::labelStyle(14, 600));
+    Brand::setLook(m_title, "itemTitle");
     // The texts carry line breaks for a wide panel; a narrow one wraps them itself.
     auto *sub = new QLabel(QString(subtitle).replace(QStringLiteral(" \n"), QStringLiteral(" ")), this);
     sub->setObjectName(QStringLiteral("lblItemSubtitle"));
     sub->setWordWrap(true);
-    sub->setStyleSheet(Brand::labelStyle(12, 400, Brand::mutedText));
+    Brand::setLook(sub, "caption");
     texts->addWidget(m_title);
     texts->addWidget(sub);
 

@@ -26,7 +26,6 @@ QLabel *sectionTitle(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(QStringLiteral("lblSectionTitle"));
-    label->setStyleSheet(Brand::labelStyle(16, 700));
     return label;
 }
 
@@ -34,7 +33,7 @@ QLabel *sectionSubtitle(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(QStringLiteral("lblSectionSubtitle"));
-    label->setStyleSheet(Brand::labelStyle(12, 400, Brand::mutedText));
+    Brand::setLook(label, "caption");
     return label;
 }
 

@@ -20,12 +20,10 @@ SignUpLabelButton::SignUpLabelButton(QWidget *parent)
 
     m_title = new QLabel(this);
     m_title->setObjectName(QStringLiteral("lbltitle"));
-    m_title->setStyleSheet(Brand::labelStyle(28, 700));
     m_title->setWordWrap(true);
 
     m_lineOne = new QLabel(this);
     m_lineOne->setObjectName(QStringLiteral("lblSubTextOne"));
-    m_lineOne->setStyleSheet(Brand::labelStyle(13, 500, Brand::mutedText));
 
     m_lowerRow = new QWidget(this);
     m_lowerRow->setObjectName(QStringLiteral("lowerRow"));
@@ -34,12 +32,11 @@ SignUpLabelButton::SignUpLabelButton(QWidget *parent)
     row->setSpacing(5);
     m_lineTwo = new QLabel(m_lowerRow);
     m_lineTwo->setObjectName(QStringLiteral("lblSubTexttwo"));
-    m_lineTwo->setStyleSheet(Brand::labelStyle(13, 500, Brand::mutedText));
     auto *link = new QPushButton(QStringLiteral("Sign In"), m_lowerRow);
     link->setObjectName(QStringLiteral("singButton"));
     link->setCursor(Qt::PointingHandCursor);
     link->setFlat(true);
-    link->setStyleSheet(Brand::linkButtonStyle());
+    Brand::setLook(link, "link");
     row->addWidget(m_lineTwo);
     row->addWidget(link);
     row->addStretch();

@@ -135,16 +135,7 @@ SplitTunnelPage::SplitTunnelPage(QWidget *parent)
     browse->setCursor(Qt::PointingHandCursor);
     actions->addWidget(browse);
     body()->addLayout(actions);
-    // The tabs look like the house's outlined buttons, the chosen one filled.
-    const QString tabStyle =
-        QStringLiteral("QPushButton { background: white; color: %1; border: 1.5px solid %1; border-radius: 15px;"
-                       " font-family: Montserrat; font-size: 13px; %2; padding: 6px 8px; }"
-                       "QPushButton:checked { background: %1; color: white; }"
-                       "QPushButton:hover:!checked { color: %3; border-color: %3; }")
-            .arg(QLatin1String(Brand::red), Brand::fontWeight(600), QLatin1String(Brand::redHover));
-    m_allowedTab->setStyleSheet(tabStyle);
-    m_disallowedTab->setStyleSheet(tabStyle);
-    browse->setStyleSheet(Brand::linkButtonStyle());
+    Brand::setLook(browse, "link");
 
     m_lists = new QStackedWidget(this);
     m_lists->setObjectName(QStringLiteral("stackedWidget"));

@@ -8,6 +8,7 @@
 
 #include "common/config.h"
 #include "protection/splittunnelcontrol.h"
+#include "ui/brand.h"
 
 namespace Tavrix {
 
@@ -74,9 +75,8 @@ void SplitTunnelWidget::refreshLook()
 {
     // White over the connected background, dark grey over the plain one.
     const bool light = Config::instance()->connectionState();
-    const QString colour = light ? QStringLiteral("#FFFFFF") : QStringLiteral("#434343");
-    m_name->setStyleSheet(QStringLiteral("font-size:16px;color:%1;font-family: 'Montserrat';").arg(colour));
-    m_pathLabel->setStyleSheet(QStringLiteral("font-size:12px;color:%1;font-family: 'Montserrat';").arg(colour));
+    Brand::setStyleState(m_name, "light", light);
+    Brand::setStyleState(m_pathLabel, "light", light);
     QString icon;
     if (light)
         icon = m_selected ? QStringLiteral(":/assets/splitTunnel/white_cross.png")

@@ -43,7 +43,8 @@ void shootAccountPages(MainWindow &window, const std::function<void(const QStrin
                           {ServerPage::SideDarkWeb, "dark-web"},
                           {ServerPage::SideSupport, "support"},
                           {ServerPage::SideAboutUs, "about"},
-                          {ServerPage::SideMore, "more"}};
+                          {ServerPage::SideMore, "more"},
+                          {ServerPage::SideMenu, "menu"}};
     const QSize original = window.size();
     // The journey itself runs once per default window size.
     const QSize sizes[] = {original};

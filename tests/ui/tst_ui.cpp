@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
@@ -26,6 +27,7 @@
 #include "testmain_gui.h"
 #include "ui/account/menucard.h"
 #include "ui/autologinpage.h"
+#include "ui/dbox.h"
 #include "ui/loginpage.h"
 #include "ui/mainwindow.h"
 #include "ui/menuitems.h"
@@ -37,6 +39,7 @@
 #include "ui/servers/elidedlabel.h"
 #include "ui/servers/fastestserverbutton.h"
 #include "ui/servers/quickserverbutton.h"
+#include "ui/servers/serverbutton.h"
 #include "ui/servers/statsindicator.h"
 #include "uitesthelpers.h"
 #include "vpn/openconnectconnection.h"
@@ -136,6 +139,8 @@ private slots:
 
     void codeBuiltTextLooks_data();
     void codeBuiltTextLooks();
+    void sheetLooksSurviveTheFontScaling_data();
+    void sheetLooksSurviveTheFontScaling();
 
 private:
     TavrixTest::UrlCatcher *m_urls = nullptr;
@@ -545,13 +550,22 @@ void UiTest::faces()
 {
     QFETCH(QString, widget);
     QFETCH(int, weight);
-    LoginPage page;
-    page.show();
-    auto *target = page.findChild<QWidget *>(widget);
-    QVERIFY(target);
-    QCOMPARE(target->font().weight(), weight);
-    auto *field = page.findChild<QLineEdit *>(QStringLiteral("editUsername"));
-    QVERIFY(field->palette().color(QPalette::PlaceholderText) != field->palette().color(QPalette::Text));
+    // The looks live in the application style sheet, as the program loads it.
+    loadApplicationFonts();
+    QString sheet;
+    QVERIFY(loadStyleSheet(&sheet));
+    qApp->setStyleSheet(sheet);
+    const auto plainAgain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
+    {
+        LoginPage page;
+        page.show();
+        auto *target = page.findChild<QWidget *>(widget);
+        QVERIFY(target);
+        target->ensurePolished();
+        QCOMPARE(target->font().weight(), weight);
+        auto *field = page.findChild<QLineEdit *>(QStringLiteral("editUsername"));
+        QVERIFY(field->palette().color(QPalette::PlaceholderText) != field->palette().color(QPalette::Text));
+    }
 }
 
 // ---- Hub ----
@@ -1445,4 +1459,75 @@ void UiTest::codeBuiltTextLooks()
 }
 
 TAVRIX_TEST_MAIN_GUI(UiTest)
+// The loader turns 16 and 24 px into 14 and 22 and every numeric weight into 500; the looks
+// that the pages draw to exact sizes and faces (given through the "font" shorthand) and the
+// colours that follow the connection must come through the real sheet as drawn.
+void UiTest::sheetLooksSurviveTheFontScaling_data()
+{
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<QString>("widget");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("weight");
+    QTest::addColumn<int>("pixels");
+    QTest::addColumn<QColor>("colour");
+    const QColor text(0x43, 0x43, 0x43);
+    const QColor red(191, 30, 46);
+    QTest::newRow("dialog title") << "dbox"
+                                  << "lblTitle" << false << int(QFont::DemiBold) << 16 << text;
+    QTest::newRow("dialog button over the older rule of its name")
+        << "dbox"
+        << "btnSubmit" << false << int(QFont::DemiBold) << 14 << QColor(Qt::white);
+    QTest::newRow("menu title over the older rule of its name")
+        << "menu"
+        << "lblServerMenu" << false << int(QFont::Bold) << 18 << text;
+    QTest::newRow("back button") << "menu"
+                                 << "btnBack" << false << int(QFont::DemiBold) << 14 << text;
+    QTest::newRow("sign-up title") << "login"
+                                   << "lbltitle" << false << int(QFont::Bold) << 28 << text;
+    // A numeric 700 on its own picks the black face (700 / 8); the location card has it so.
+    const int black = qRound(700 / 8.0);
+    QTest::newRow("location, idle") << "server"
+                                    << "lblCountry" << false << black << 18 << red;
+    QTest::newRow("location, connected") << "server"
+                                         << "lblCountry" << true << black << 18 << QColor(Qt::white);
+}
+
+void UiTest::sheetLooksSurviveTheFontScaling()
+{
+    QFETCH(QString, owner);
+    QFETCH(QString, widget);
+    QFETCH(bool, connected);
+    QFETCH(int, weight);
+    QFETCH(int, pixels);
+    QFETCH(QColor, colour);
+    loadApplicationFonts();
+    QString sheet;
+    QVERIFY(loadStyleSheet(&sheet));
+    qApp->setStyleSheet(sheet);
+    const auto plainAgain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
+    std::unique_ptr<QWidget> page;
+    if (owner == QLatin1String("dbox")) {
+        auto box = std::make_unique<DBox>();
+        box->setTitle(QStringLiteral("Saved"));
+        box->setSubmitText(QStringLiteral("Ok"));
+        page = std::move(box);
+    } else if (owner == QLatin1String("menu")) {
+        page = std::make_unique<MenuPage>();
+    } else if (owner == QLatin1String("login")) {
+        page = std::make_unique<LoginPage>();
+    } else {
+        auto button = std::make_unique<ServerButton>();
+        if (connected)
+            button->onStatusChanged(OpenConnectConnection::CONNECTED);
+        page = std::move(button);
+    }
+    page->show();
+    auto *target = page->findChild<QWidget *>(widget);
+    QVERIFY(target);
+    target->ensurePolished();
+    QCOMPARE(target->font().weight(), weight);
+    QCOMPARE(target->font().pixelSize(), pixels);
+    QCOMPARE(target->palette().color(target->foregroundRole()), colour);
+}
+
 #include "tst_ui.moc"

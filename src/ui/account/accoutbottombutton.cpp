@@ -51,10 +51,39 @@ void AccoutBottomButton::download()
             qWarning() << "Features picture cannot be decoded";
             return;
         }
-        setPixmap(picture.scaled(m_pictureSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        m_picture = picture.scaled(m_pictureSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        setPixmap(m_picture);
         m_hasPicture = true;
+        fitPicture();
         emit pictureLoaded();
     });
+}
+
+QSize AccoutBottomButton::sizeHint() const
+{
+    return QLabel::sizeHint().expandedTo(m_picture.size());
+}
+
+QSize AccoutBottomButton::minimumSizeHint() const
+{
+    return QSize(0, QLabel::minimumSizeHint().height());
+}
+
+void AccoutBottomButton::resizeEvent(QResizeEvent *event)
+{
+    QLabel::resizeEvent(event);
+    fitPicture();
+}
+
+void AccoutBottomButton::fitPicture()
+{
+    if (m_picture.isNull())
+        return;
+    const QPixmap shown =
+        width() >= m_picture.width() ? m_picture : m_picture.scaledToWidth(qMax(1, width()), Qt::SmoothTransformation);
+    // Setting the same size again would ask the layout for another round.
+    if (pixmap(Qt::ReturnByValue).size() != shown.size())
+        setPixmap(shown);
 }
 
 void AccoutBottomButton::mousePressEvent(QMouseEvent *event)

@@ -6,8 +6,6 @@
 #include <QPixmap>
 #include <QVBoxLayout>
 
-#include "ui/brand.h"
-
 namespace Tavrix {
 
 MenuCard::MenuCard(QWidget *parent)
@@ -25,10 +23,8 @@ MenuCard::MenuCard(QWidget *parent)
     texts->setSpacing(4);
     m_title = new QLabel(this);
     m_title->setObjectName(QStringLiteral("lblTitle"));
-    m_title->setStyleSheet(Brand::labelStyle(16, 700));
     m_text = new QLabel(this);
     m_text->setObjectName(QStringLiteral("lblText"));
-    m_text->setStyleSheet(Brand::labelStyle(13, 500));
     texts->addWidget(m_title);
     texts->addWidget(m_text);
 
@@ -54,17 +50,6 @@ void MenuCard::setLogo(const QString &path)
 {
     m_logoPath = path;
     m_logo->setPixmap(QPixmap(path).scaled(48, 48, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-}
-
-void MenuCard::setBackground(const QString &styleSheet)
-{
-    setStyleSheet(QStringLiteral("Tavrix--MenuCard { border-radius: 14px; %1 }").arg(styleSheet));
-}
-
-void MenuCard::setTextColour(const char *colour)
-{
-    m_title->setStyleSheet(Brand::labelStyle(16, 700, colour));
-    m_text->setStyleSheet(Brand::labelStyle(13, 500, colour));
 }
 
 QString MenuCard::title() const

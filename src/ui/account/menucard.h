@@ -17,9 +17,6 @@ public:
     void setTitle(const QString &title);
     void setText(const QString &text);
     void setLogo(const QString &path);
-    void setBackground(const QString &styleSheet);
-    // Text colour for cards on a picture background.
-    void setTextColour(const char *colour);
 
     QString title() const;
     QString text() const;

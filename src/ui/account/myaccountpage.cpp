@@ -111,7 +111,7 @@ void MyAccountPage::buildForm()
     m_byNowButton->setCursor(Qt::PointingHandCursor);
     m_byNowButton->setMinimumHeight(40);
     // The hub's transparent backgrounds outrank the application sheet.
-    m_byNowButton->setStyleSheet(Brand::filledButtonStyle());
+    Brand::setLook(m_byNowButton, "filled");
     auto *packageTexts = new QVBoxLayout;
     packageTexts->setSpacing(2);
     packageTexts->addWidget(m_lblPackgeTitle);
@@ -128,7 +128,7 @@ void MyAccountPage::buildForm()
     m_pushButton->setCursor(Qt::PointingHandCursor);
     m_pushButton->setIconSize(QSize(20, 20));
     m_pushButton->setMinimumHeight(44);
-    m_pushButton->setStyleSheet(Brand::outlinedButtonStyle());
+    Brand::setLook(m_pushButton, "outlined");
 
     body()->setSpacing(14);
     body()->addWidget(card);

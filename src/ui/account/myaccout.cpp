@@ -8,7 +8,6 @@ MyAccout::MyAccout(QWidget *parent)
     : MenuCard(parent)
 {
     setTitle(QStringLiteral("My Account"));
-    setBackground(QStringLiteral("background: #FBECED; border: 1px solid #F3C9CD;"));
     refresh();
 }
 

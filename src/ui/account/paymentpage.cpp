@@ -43,6 +43,7 @@ PaymentPage::PaymentPage(QWidget *parent)
 void PaymentPage::buildForm()
 {
     auto *scroll = new QScrollArea(this);
+    m_scroll = scroll;
     scroll->setObjectName(QStringLiteral("purchaseScroll"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
@@ -55,6 +56,7 @@ void PaymentPage::buildForm()
 
     auto *caption = new QLabel(QStringLiteral("Decision to Make: Free vs. Paid"), content);
     caption->setObjectName(QStringLiteral("lblDecision"));
+    m_caption = caption;
     column->addWidget(caption);
 
     m_table = new QTableWidget(content);
@@ -103,6 +105,48 @@ void PaymentPage::showEvent(QShowEvent *event)
     });
 }
 
+void PaymentPage::resizeEvent(QResizeEvent *event)
+{
+    PlaceholderPage::resizeEvent(event);
+    placeOffers();
+}
+
+void PaymentPage::hideEvent(QHideEvent *event)
+{
+    PlaceholderPage::hideEvent(event);
+    placeOffers(false);
+}
+
+void PaymentPage::placeOffers(bool fit)
+{
+    // The first layouts of a page pass through widths it never shows at.
+    if (!m_scroll || !m_offers || (fit && !m_filled))
+        return;
+    // Two cards at their least width, the grid's spacing and the margins around it.
+    int twoCards = m_offers->horizontalSpacing() + 2 + 2 + 4 + 8;
+    for (int i = 0; i < 2 && i < m_offerCards.size(); ++i)
+        twoCards += m_offerCards.at(i)->minimumWidth();
+    const int room = m_scroll->viewport()->width();
+    // The title wraps only where its line does not fit, so wider panels keep their layout.
+    const bool wrap = fit && room < m_caption->fontMetrics().horizontalAdvance(m_caption->text()) + 12;
+    if (wrap != m_caption->wordWrap())
+        m_caption->setWordWrap(wrap);
+    const bool oneColumn = fit && m_offerCards.size() > 1 && room < twoCards;
+    if (oneColumn == m_oneColumn && m_offers->count() == m_offerCards.size())
+        return;
+    m_oneColumn = oneColumn;
+    for (QWidget *card : m_offerCards)
+        m_offers->removeWidget(card);
+    int index = 0;
+    for (QWidget *card : m_offerCards) {
+        if (m_oneColumn)
+            m_offers->addWidget(card, index++, 0);
+        else
+            m_offers->addWidget(card, card->property("offerRow").toInt(), card->property("offerColumn").toInt());
+    }
+    m_offers->setColumnStretch(1, m_oneColumn ? 0 : 1);
+}
+
 void PaymentPage::on_btnBack_pressed()
 {
     emit clickBack();
@@ -125,6 +169,8 @@ void PaymentPage::fillTable()
         for (int c = 0; c < 3; ++c) {
             auto *item = new QTableWidgetItem(cells.at(3 * r + c));
             item->setTextAlignment(Qt::AlignCenter);
+            // A narrow panel cuts long cells short; the whole text stays at hand.
+            item->setToolTip(item->text());
             if (c == 2)
                 item->setForeground(kPremiumColour);
             m_table->setItem(r, c, item);
@@ -145,12 +191,17 @@ void PaymentPage::fillOffers()
     const Offers::Layout layout = Offers::layout(packages);
 
     clearLayout(m_offers);
+    m_offerCards.clear();
     for (const Offers::Cell &cell : layout.cells) {
         if (cell.empty)
             continue;
         auto *package = new Package(cell.package, m_offers->parentWidget());
-        m_offers->addWidget(package, cell.row, cell.column);
+        package->setProperty("offerRow", cell.row);
+        package->setProperty("offerColumn", cell.column);
+        m_offerCards.append(package);
     }
+    m_filled = true;
+    placeOffers();
 
     clearLayout(m_bottom);
     m_bottom->addWidget(new BottomPackage(layout.bottom, m_bottom->parentWidget()));

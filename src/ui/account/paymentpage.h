@@ -3,6 +3,8 @@
 #include "ui/placeholderpage.h"
 
 class QGridLayout;
+class QLabel;
+class QScrollArea;
 class QTableWidget;
 class QVBoxLayout;
 
@@ -24,14 +26,25 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void buildForm();
     void fillTable();
     void fillOffers();
+    // Rows of two where two cards fit side by side, one column and a wrapped title in a
+    // narrow panel; `fit` false restores the wide layout, which the hub's division of the
+    // window is measured on while the page is hidden.
+    void placeOffers(bool fit = true);
 
     QTableWidget *m_table = nullptr;
     QGridLayout *m_offers = nullptr;
+    QScrollArea *m_scroll = nullptr;
+    QLabel *m_caption = nullptr;
+    QList<QWidget *> m_offerCards; // in the order of the rows of two
+    bool m_oneColumn = false;
+    bool m_filled = false; // the layout follows the width only once the page is filled
     QVBoxLayout *m_bottom = nullptr;
 };
 

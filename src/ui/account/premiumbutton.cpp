@@ -1,6 +1,7 @@
 #include "ui/account/premiumbutton.h"
 
 #include "common/user.h"
+#include "ui/brand.h"
 
 namespace Tavrix {
 
@@ -9,7 +10,6 @@ PremiumButton::PremiumButton(QWidget *parent)
 {
     setTitle(QStringLiteral("Premuim"));
     setLogo(QStringLiteral(":/assets/FreeUsercrown.png"));
-    setTextColour("white");
     refresh();
 }
 
@@ -25,16 +25,16 @@ void PremiumButton::refresh()
     if (user->user_type() == 3) {
         setTitle(QStringLiteral("Buy Premium"));
         setText(QStringLiteral("100+ servers & 75+ location"));
-        setBackground(QStringLiteral("border-image: url(:/assets/freeUser_Back.png) stretch stretch;"));
+        Brand::setStyleState(this, "plan", QStringLiteral("free"));
         setEnabled(true);
         return;
     }
     if (user->is_loyal_user() != 0) {
         setTitle(QStringLiteral("loyalty Member"));
-        setBackground(QStringLiteral("border-image: url(:/assets/loyal_background.png) stretch stretch;"));
+        Brand::setStyleState(this, "plan", QStringLiteral("loyal"));
     } else {
         setTitle(QStringLiteral("Premium"));
-        setBackground(QStringLiteral("border-image: url(:/assets/PremiumBack.png) stretch stretch;"));
+        Brand::setStyleState(this, "plan", QStringLiteral("premium"));
     }
     if (user->expire_in_days() != 0) {
         setText(QStringLiteral("Expiring in") + QLatin1Char(' ') + QString::number(user->expire_in_days()) +

@@ -17,6 +17,7 @@
 #include "common/user.h"
 #include "platform/privileges.h"
 #include "ui/account/homeimage.h"
+#include "ui/brand.h"
 #include "ui/dbox.h"
 #include "ui/killswitchscript.h"
 #include "ui/servers/fastestserverbutton.h"
@@ -394,10 +395,9 @@ void ConnectPage::showProtection(bool store)
         m_lblIPLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/ip-icon.png")));
         m_lblProtectedText->setText(QStringLiteral("Not Protected"));
     }
-    const QString colour = connected ? QStringLiteral("#FFFFFF") : QStringLiteral("#434343");
-    m_lblSelectionIp->setStyleSheet(QStringLiteral("color: %1; font-size: 15px; font-weight: 500;").arg(colour));
-    m_lblProtectedText->setStyleSheet(QStringLiteral("color: %1; font-size: 16px; font-weight: 700;").arg(colour));
-    m_lblVersion->setStyleSheet(QStringLiteral("color: %1; font-size: 14px;").arg(colour));
+    // White over the connected picture (the "connected" rules of the style sheet).
+    for (QLabel *label : {m_lblSelectionIp, m_lblProtectedText, m_lblVersion})
+        Brand::setStyleState(label, "connected", connected);
     if (store) {
         config->setConnectionState(connected);
         config->save();

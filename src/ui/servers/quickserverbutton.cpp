@@ -118,6 +118,7 @@ void QuickServerButton::onStatusChanged(OpenConnectConnection::Status status)
 
 void QuickServerButton::applyTextColours()
 {
+    // The text sizes are fitted to the tiles at run time, so this look stays on the labels.
     const QString colour = m_connected ? QStringLiteral("#FFFFFF") : QStringLiteral("#434343");
     m_lblTitle->setStyleSheet(QStringLiteral("color: %1; font-size: %2px; font-weight: %3; background: transparent;")
                                   .arg(colour)

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "common/user.h"
+#include "ui/brand.h"
 #include "ui/servers/circularflag.h"
 #include "ui/servers/elidedlabel.h"
 
@@ -39,6 +40,7 @@ ServerButton::ServerButton(QWidget *parent)
     m_lblCity = new ElidedLabel(this);
     m_lblCity->setObjectName(QStringLiteral("lblCity"));
     m_lblArrow = new QLabel(QStringLiteral("\u203A"), this);
+    m_lblArrow->setObjectName(QStringLiteral("lblArrow"));
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(1);
@@ -68,14 +70,9 @@ void ServerButton::onStatusChanged(OpenConnectConnection::Status status)
 void ServerButton::applyColours()
 {
     const bool linked = m_status != OpenConnectConnection::IDLE;
-    const QString plain = linked ? QStringLiteral("#FFFFFF") : QStringLiteral("#000000");
-    const QString country = linked ? QStringLiteral("#FFFFFF") : QStringLiteral("rgb(191, 30, 46)");
-    m_lblChangeLocation->setStyleSheet(
-        QStringLiteral("color: %1; font-size: 12px; background: transparent;").arg(plain));
-    m_lblCountry->setStyleSheet(
-        QStringLiteral("color: %1; font-size: 18px; font-weight: 700; background: transparent;").arg(country));
-    m_lblCity->setStyleSheet(QStringLiteral("color: %1; font-size: 13px; background: transparent;").arg(plain));
-    m_lblArrow->setStyleSheet(QStringLiteral("color: %1; font-size: 30px; background: transparent;").arg(country));
+    // White over the connected picture (the "linked" rules of the style sheet).
+    for (QLabel *label : {m_lblChangeLocation, m_lblCountry, m_lblCity, m_lblArrow})
+        Brand::setStyleState(label, "linked", linked);
     update();
 }
 

@@ -18,6 +18,7 @@
 #include "platform/ping.h"
 #include "ui/brand.h"
 #include "ui/card.h"
+#include "ui/servers/narrowwrap.h"
 
 namespace Tavrix {
 
@@ -105,9 +106,8 @@ void ToolsPage::buildForm()
     m_btnTest->setObjectName(QStringLiteral("btnTest"));
     m_btnTest->setCursor(Qt::PointingHandCursor);
     m_btnTest->setMinimumHeight(44);
-    // The hub's transparent backgrounds outrank the application sheet: the house button look
-    // goes on the button itself, as on the other hub pages.
-    m_btnTest->setStyleSheet(Brand::filledButtonStyle());
+    // The house button look, as on the other hub pages.
+    Brand::setLook(m_btnTest, "filled");
 
     // One card per measurement: icon, caption, value.
     auto *results = new Card(page);
@@ -126,10 +126,12 @@ void ToolsPage::buildForm()
                 {m_lblDownlordLogo, "Download Speed", m_lblDwnload},
                 {m_lblUploadLogo, "Upload Speed", m_lblUpload},
                 {m_lblPingLogo, "Ping", m_lblPing}};
+    QList<QLabel *> captions;
     int row = 0;
     for (const auto &entry : rows) {
         auto *caption = new QLabel(QLatin1String(entry.caption), results);
         caption->setObjectName(QStringLiteral("lblToolsCaption"));
+        captions.append(caption);
         entry.value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(entry.icon, row, 0);
         grid->addWidget(caption, row, 1);
@@ -137,6 +139,8 @@ void ToolsPage::buildForm()
         ++row;
     }
     grid->setColumnStretch(1, 1);
+    // In a narrow panel the captions wrap, so the values beside them keep their whole text.
+    new NarrowWrap(results, captions);
 
     auto *top = new QHBoxLayout;
     top->addStretch();
