@@ -115,11 +115,16 @@ bool OpenConnectConnection::stopSessionAndWait(int timeoutMs)
 void OpenConnectConnection::setUsername(const QString &username)
 {
     m_username = username;
+    // A running session keeps answering with the credentials it started with.
+    if (!m_sessionRunning && !m_watcher.isRunning())
+        m_sessionUsername = username;
 }
 
 void OpenConnectConnection::setPassword(const QString &password)
 {
     m_password = password;
+    if (!m_sessionRunning && !m_watcher.isRunning())
+        m_sessionPassword = password;
 }
 
 void OpenConnectConnection::setType(int type)
@@ -495,6 +500,10 @@ void OpenConnectConnection::startSession()
 
     // The previous session has ended and its command socket is no longer used.
     releaseHandle();
+    // The session thread answers the login form from its own copy: a later setPassword() on
+    // this thread must neither race with it nor change an attempt already under way.
+    m_sessionUsername = m_username;
+    m_sessionPassword = m_password;
     QString name = QCoreApplication::applicationName();
     if (name.isEmpty())
         name = QStringLiteral("TavrixVPN");

@@ -120,6 +120,9 @@ private:
 
     QString m_username;
     QString m_password;
+    // Copies taken when a session starts; the session thread reads only these.
+    QString m_sessionUsername;
+    QString m_sessionPassword;
     std::shared_ptr<OpenConnectServer> m_server;
     intptr_t m_commandFd = -1;
     QFutureWatcher<void> m_watcher;

@@ -102,21 +102,21 @@ int OpenConnectSession::processAuthForm(void *privdata, oc_auth_form *form)
             return OC_FORM_RESULT_CANCELLED;
         case OC_FORM_OPT_TEXT:
             engineLog(QStringLiteral("Text form: ") + name);
-            if (conn->m_usernameRejected || conn->m_username.isEmpty())
+            if (conn->m_usernameRejected || conn->m_sessionUsername.isEmpty())
                 return OC_FORM_RESULT_CANCELLED;
             match = name.compare(QLatin1String("username"), Qt::CaseInsensitive);
             if (match != 0)
                 return OC_FORM_RESULT_CANCELLED;
-            openconnect_set_option_value(opt, conn->m_username.toLatin1().constData());
+            openconnect_set_option_value(opt, conn->m_sessionUsername.toLatin1().constData());
             break;
         case OC_FORM_OPT_PASSWORD:
             engineLog(QStringLiteral("Password form: ") + name);
-            if (conn->m_passwordRejected || conn->m_password.isEmpty())
+            if (conn->m_passwordRejected || conn->m_sessionPassword.isEmpty())
                 return OC_FORM_RESULT_CANCELLED;
             match = name.compare(QLatin1String("password"), Qt::CaseInsensitive);
             if (match != 0)
                 return OC_FORM_RESULT_CANCELLED;
-            openconnect_set_option_value(opt, conn->m_password.toLatin1().constData());
+            openconnect_set_option_value(opt, conn->m_sessionPassword.toLatin1().constData());
             break;
         default:
             engineLog(QStringLiteral("unknown type ") + QString::number(opt->type));
@@ -151,7 +151,7 @@ void OpenConnectSession::progress(void *privdata, int level, const char *format,
         if (const char *current = openconnect_get_cookie(conn->m_vpninfo))
             cookie = current;
     }
-    engineLog(maskSecrets(QString::fromUtf8(buffer, int(length)), cookie, conn->m_password));
+    engineLog(maskSecrets(QString::fromUtf8(buffer, int(length)), cookie, conn->m_sessionPassword));
 }
 
 QString OpenConnectSession::maskSecrets(const QString &text, const QByteArray &cookie, const QString &password)
