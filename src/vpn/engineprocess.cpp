@@ -1,8 +1,10 @@
 #include "vpn/engineprocess.h"
 
 #include <QDebug>
+#include <QFutureWatcher>
 #include <QProcessEnvironment>
 #include <QTimer>
+#include <QtConcurrent>
 
 #include "platform/privileges.h"
 
@@ -157,6 +159,22 @@ CommandResult runCommand(const QString &program, const QStringList &arguments, i
     if (!result.timedOut && process.exitStatus() == QProcess::NormalExit)
         result.exitCode = process.exitCode();
     return result;
+}
+
+QFuture<bool> runOffThread(QObject *context, std::function<void()> work, std::function<void()> done)
+{
+    auto *watcher = new QFutureWatcher<bool>(context);
+    QObject::connect(watcher, &QFutureWatcher<bool>::finished, context, [watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        if (done)
+            done();
+    });
+    const QFuture<bool> future = QtConcurrent::run([work = std::move(work)] {
+        work();
+        return true;
+    });
+    watcher->setFuture(future);
+    return future;
 }
 
 } // namespace Tavrix

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QFuture>
 #include <QObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 namespace Tavrix {
 
@@ -84,5 +87,11 @@ struct CommandResult
 // past that), with the client's network privilege. Blocks the calling thread: call it from a
 // pool thread where the wait may be long.
 CommandResult runCommand(const QString &program, const QStringList &arguments, int timeoutMs = 30000);
+
+// Runs `work` on the thread pool, then `done` on the thread of `context` (not at all once
+// `context` is gone). The future (always true) lets an owner wait for the work at shutdown,
+// beside the other engine steps. For engine stops
+// that may take seconds and must not hold up the window.
+QFuture<bool> runOffThread(QObject *context, std::function<void()> work, std::function<void()> done);
 
 } // namespace Tavrix

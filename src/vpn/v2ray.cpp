@@ -2,12 +2,10 @@
 
 #include <QDebug>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QThread>
-#include <QtConcurrent>
 
 #include "common/user.h"
 #include "platform/engineprocesses.h"
@@ -194,19 +192,11 @@ void V2ray::disconnectServer()
 
 QFuture<bool> V2ray::disconnectServerLater()
 {
-    auto *watcher = new QFutureWatcher<bool>(this);
-    QObject::connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher] {
-        watcher->deleteLater();
+    return runOffThread(this, &V2ray::stopEngineAndProxy, [this] {
         m_proxyOn = false;
         if (!m_reported.exchange(true))
             emit disconnected();
     });
-    const QFuture<bool> future = QtConcurrent::run([] {
-        stopEngineAndProxy();
-        return true;
-    });
-    watcher->setFuture(future);
-    return future;
 }
 
 // Waits for the engine to end (up to its grace time) and for the proxy setting: any thread.

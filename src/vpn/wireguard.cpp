@@ -4,13 +4,11 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QFile>
-#include <QFutureWatcher>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
-#include <QtConcurrent>
 
 #include "api/apirequest.h"
 #include "common/config.h"
@@ -20,6 +18,7 @@
 #include "platform/paths.h"
 #include "platform/privatefile.h"
 #include "vpn/enginelog.h"
+#include "vpn/engineprocess.h"
 
 namespace Tavrix {
 
@@ -369,18 +368,9 @@ void Wireguard::disconnectServer()
 QFuture<bool> Wireguard::disconnectServerLater()
 {
     beginDisconnect();
-    auto *watcher = new QFutureWatcher<bool>(this);
-    QObject::connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        emit disconnected();
-    });
     // Only static helpers run there; the runner outlives the future (its owner waits for it).
-    const QFuture<bool> future = QtConcurrent::run([this] {
-        killWindowsProcess();
-        return true;
-    });
-    watcher->setFuture(future);
-    return future;
+    return runOffThread(
+        this, [this] { killWindowsProcess(); }, [this] { emit disconnected(); });
 }
 
 void Wireguard::beginDisconnect()

@@ -3,16 +3,15 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
-#include <QtConcurrent>
 
 #include "common/user.h"
 #include "platform/engineprocesses.h"
 #include "platform/paths.h"
 #include "vpn/enginelog.h"
+#include "vpn/engineprocess.h"
 #include "vpn/xrayengine.h"
 
 namespace Tavrix {
@@ -227,17 +226,7 @@ void XrayShadosocks::disconnectServer()
 QFuture<bool> XrayShadosocks::disconnectServerLater()
 {
     beginDisconnect();
-    auto *watcher = new QFutureWatcher<bool>(this);
-    QObject::connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        finishDisconnect();
-    });
-    const QFuture<bool> future = QtConcurrent::run([] {
-        stopEngineAndProxy();
-        return true;
-    });
-    watcher->setFuture(future);
-    return future;
+    return runOffThread(this, &XrayShadosocks::stopEngineAndProxy, [this] { finishDisconnect(); });
 }
 
 void XrayShadosocks::beginDisconnect()
