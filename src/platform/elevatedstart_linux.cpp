@@ -1,10 +1,10 @@
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <cerrno>
 #include <unistd.h>
 
+#include "platform/detachedstart_linux.h"
 #include "platform/elevatedstart.h"
 
 namespace Tavrix {
@@ -32,29 +32,23 @@ Result start(const QString &program, const QStringList &arguments, const QString
         return result;
     }
 
-    QProcess process;
-    if (hasNetworkRights()) {
-        process.setProgram(program);
-        process.setArguments(arguments);
-    } else {
+    QString path = program;
+    QStringList words = arguments;
+    if (!hasNetworkRights()) {
         // The desktop's authentication agent asks for the administrator password.
-        const QString pkexec = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
-        if (pkexec.isEmpty()) {
+        path = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
+        if (path.isEmpty()) {
             result.errorCode = ENOENT;
             return result;
         }
-        process.setProgram(pkexec);
-        process.setArguments(QStringList{program} + arguments);
+        words.prepend(program);
     }
-    process.setStandardInputFile(QProcess::nullDevice());
-    if (!outputFile.isEmpty()) {
-        process.setStandardOutputFile(outputFile, QIODevice::Append);
-        process.setStandardErrorFile(outputFile, QIODevice::Append);
-    }
+    // Not QProcess::startDetached: its new session would be a scheduling group of its own.
     qint64 pid = 0;
-    errno = 0;
-    if (!process.startDetached(&pid)) {
-        result.errorCode = errno != 0 ? errno : ECHILD;
+    int errorCode = 0;
+    QString error;
+    if (!startDetachedProgram(path, words, outputFile, true, &pid, &errorCode, &error)) {
+        result.errorCode = errorCode != 0 ? errorCode : ECHILD;
         return result;
     }
     result.started = true;

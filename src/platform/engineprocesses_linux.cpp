@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/detachedstart_linux.h"
 #include "platform/engineprocesses.h"
 #include "platform/privileges.h"
 
@@ -88,79 +89,8 @@ QString enginePath(const QString &windowsName)
 bool startDetached(const QString &windowsName, const QStringList &arguments, const QString &outputFile, qint64 *pid,
                    QString *error)
 {
-    // Everything the children need is made before forking: between fork and exec only
-    // async-signal-safe calls.
-    QList<QByteArray> words{QFile::encodeName(enginePath(windowsName))};
-    for (const QString &argument : arguments)
-        words.append(QFile::encodeName(argument));
-    std::vector<char *> argv;
-    for (QByteArray &word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    const QByteArray outputPath = QFile::encodeName(outputFile);
-    const int output = ::open(outputPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    int report[2];
-    if (output < 0 || input < 0 || ::pipe2(report, O_CLOEXEC) != 0) {
-        *error = QStringLiteral("cannot prepare the engine's start: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-        if (output >= 0)
-            ::close(output);
-        if (input >= 0)
-            ::close(input);
-        return false;
-    }
-
-    // Forked twice, so that init adopts the engine and no zombie is left to us; no new
-    // session, only a process group of its own (a terminal's Ctrl+C does not reach it).
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const pid_t engine = ::fork();
-        if (engine == 0) {
-            ::setpgid(0, 0);
-            Privileges::prepareEngineChild();
-            sigset_t none;
-            sigemptyset(&none);
-            ::sigprocmask(SIG_SETMASK, &none, nullptr);
-            ::dup2(input, STDIN_FILENO);
-            ::dup2(output, STDOUT_FILENO);
-            ::dup2(output, STDERR_FILENO);
-            ::execv(argv[0], argv.data());
-            const int failure = errno;
-            (void)!::write(report[1], &failure, sizeof failure);
-            ::_exit(127);
-        }
-        (void)!::write(report[1], &engine, sizeof engine);
-        ::_exit(engine > 0 ? 0 : 1);
-    }
-    ::close(report[1]);
-    ::close(output);
-    ::close(input);
-    if (child < 0) {
-        ::close(report[0]);
-        *error = QStringLiteral("cannot start the engine: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
-    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    // The engine's id, then either the end of the pipe (exec worked) or exec's error.
-    pid_t engine = -1;
-    int failure = 0;
-    const bool gotPid = ::read(report[0], &engine, sizeof engine) == sizeof engine && engine > 0;
-    ssize_t got;
-    while ((got = ::read(report[0], &failure, sizeof failure)) < 0 && errno == EINTR) {
-    }
-    ::close(report[0]);
-    if (!gotPid) {
-        *error = QStringLiteral("cannot start the engine");
-        return false;
-    }
-    if (got == sizeof failure) {
-        *error =
-            QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(argv[0]), QString::fromLocal8Bit(strerror(failure)));
-        return false;
-    }
-    *pid = engine;
-    return true;
+    int errorCode = 0;
+    return startDetachedProgram(enginePath(windowsName), arguments, outputFile, false, pid, &errorCode, error);
 }
 
 QHash<QString, QList<qint64>> findEach(const QStringList &windowsNames)
@@ -228,4 +158,89 @@ int stop(const QString &windowsName, int graceMs)
 }
 
 } // namespace EngineProcesses
+
+bool startDetachedProgram(const QString &path, const QStringList &arguments, const QString &outputFile, bool append,
+                          qint64 *pid, int *errorCode, QString *error)
+{
+    // Everything the children need is made before forking: between fork and exec only
+    // async-signal-safe calls.
+    QList<QByteArray> words{QFile::encodeName(path)};
+    for (const QString &argument : arguments)
+        words.append(QFile::encodeName(argument));
+    std::vector<char *> argv;
+    for (QByteArray &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const QByteArray outputPath = QFile::encodeName(outputFile);
+    const int output =
+        outputFile.isEmpty()
+            ? ::open("/dev/null", O_WRONLY | O_CLOEXEC)
+            : ::open(outputPath.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
+    const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int report[2];
+    if (output < 0 || input < 0 || ::pipe2(report, O_CLOEXEC) != 0) {
+        *errorCode = errno;
+        *error = QStringLiteral("cannot prepare the engine's start: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        if (output >= 0)
+            ::close(output);
+        if (input >= 0)
+            ::close(input);
+        return false;
+    }
+
+    // Forked twice, so that init adopts the engine and no zombie is left to us; no new
+    // session, only a process group of its own (a terminal's Ctrl+C does not reach it).
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const pid_t engine = ::fork();
+        if (engine == 0) {
+            ::setpgid(0, 0);
+            Privileges::prepareEngineChild();
+            sigset_t none;
+            sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            ::dup2(input, STDIN_FILENO);
+            ::dup2(output, STDOUT_FILENO);
+            ::dup2(output, STDERR_FILENO);
+            ::execv(argv[0], argv.data());
+            const int failure = errno;
+            (void)!::write(report[1], &failure, sizeof failure);
+            ::_exit(127);
+        }
+        (void)!::write(report[1], &engine, sizeof engine);
+        ::_exit(engine > 0 ? 0 : 1);
+    }
+    ::close(report[1]);
+    ::close(output);
+    ::close(input);
+    if (child < 0) {
+        *errorCode = errno;
+        ::close(report[0]);
+        *error = QStringLiteral("cannot start the engine: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    // The engine's id, then either the end of the pipe (exec worked) or exec's error.
+    pid_t engine = -1;
+    int failure = 0;
+    const bool gotPid = ::read(report[0], &engine, sizeof engine) == sizeof engine && engine > 0;
+    ssize_t got;
+    while ((got = ::read(report[0], &failure, sizeof failure)) < 0 && errno == EINTR) {
+    }
+    ::close(report[0]);
+    if (!gotPid) {
+        *errorCode = ECHILD;
+        *error = QStringLiteral("cannot start the engine");
+        return false;
+    }
+    if (got == sizeof failure) {
+        *errorCode = failure;
+        *error =
+            QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(argv[0]), QString::fromLocal8Bit(strerror(failure)));
+        return false;
+    }
+    *pid = engine;
+    return true;
+}
 } // namespace Tavrix
