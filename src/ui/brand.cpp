@@ -1,6 +1,7 @@
 #include "ui/brand.h"
 
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
@@ -8,7 +9,10 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
+#include <QVBoxLayout>
 #include <QVariant>
 
 namespace Tavrix {
@@ -100,6 +104,38 @@ QPixmap uncachedPixmap(const QString &path)
 void mutePlaceholder(QLineEdit *edit)
 {
     edit->installEventFilter(new PlaceholderColour(edit));
+}
+
+ScrollingPage makeScrollingPage(QWidget *page, const QString &title, const QString &titleName)
+{
+    auto *column = new QVBoxLayout(page);
+    column->setContentsMargins(20, 16, 12, 16);
+    column->setSpacing(12);
+
+    auto *header = new QHBoxLayout;
+    auto *back = makeBackButton(page);
+    auto *label = makeTitle(title, page);
+    label->setObjectName(titleName);
+    header->addWidget(back);
+    header->addWidget(label, 1);
+    header->addSpacing(back->sizeHint().width());
+    column->addLayout(header);
+
+    ScrollingPage parts;
+    parts.scrollArea = new QScrollArea(page);
+    parts.scrollArea->setObjectName(QStringLiteral("scrollArea"));
+    parts.scrollArea->setWidgetResizable(true);
+    parts.scrollArea->setFrameShape(QFrame::NoFrame);
+    parts.scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    parts.scrollArea->verticalScrollBar()->setFixedHeight(80);
+    parts.content = new QWidget(parts.scrollArea);
+    parts.content->setObjectName(QStringLiteral("scrollAreaWidgetContents"));
+    parts.items = new QVBoxLayout(parts.content);
+    parts.items->setContentsMargins(0, 0, 8, 0);
+    parts.items->setSpacing(10);
+    parts.scrollArea->setWidget(parts.content);
+    column->addWidget(parts.scrollArea, 1);
+    return parts;
 }
 
 QPushButton *makeBackButton(QWidget *parent)

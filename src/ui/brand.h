@@ -4,6 +4,12 @@
 #include <QString>
 
 class QLabel;
+class QPushButton;
+class QScrollArea;
+class QVBoxLayout;
+class QWidget;
+
+class QLabel;
 class QVariant;
 class QLineEdit;
 class QPushButton;
@@ -45,6 +51,16 @@ QPixmap uncachedPixmap(const QString &path);
 // A page header: "Back" on the left, the title in the middle.
 QPushButton *makeBackButton(QWidget *parent);
 QLabel *makeTitle(const QString &text, QWidget *parent);
+
+// A side page's frame: the header (back button, title named titleName) above a list that
+// scrolls vertically. The page fills `items` (children of `content`).
+struct ScrollingPage
+{
+    QScrollArea *scrollArea = nullptr;
+    QWidget *content = nullptr;
+    QVBoxLayout *items = nullptr;
+};
+ScrollingPage makeScrollingPage(QWidget *page, const QString &title, const QString &titleName);
 
 } // namespace Brand
 } // namespace Tavrix

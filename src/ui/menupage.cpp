@@ -26,31 +26,11 @@ MenuPage::MenuPage(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("Tavrix__MenuPage"));
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 16, 12, 16);
-    column->setSpacing(12);
-
-    auto *header = new QHBoxLayout;
-    auto *back = Brand::makeBackButton(this);
-    auto *title = Brand::makeTitle(QStringLiteral("Menu"), this);
-    title->setObjectName(QStringLiteral("lblServerMenu"));
-    header->addWidget(back);
-    header->addWidget(title, 1);
-    header->addSpacing(back->sizeHint().width());
-    column->addLayout(header);
-
-    m_scrollArea = new QScrollArea(this);
-    m_scrollArea->setObjectName(QStringLiteral("scrollArea"));
-    m_scrollArea->setWidgetResizable(true);
-    m_scrollArea->setFrameShape(QFrame::NoFrame);
-    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scrollArea->verticalScrollBar()->setFixedHeight(80);
-
-    auto *content = new QWidget(m_scrollArea);
-    content->setObjectName(QStringLiteral("scrollAreaWidgetContents"));
-    auto *items = new QVBoxLayout(content);
-    items->setContentsMargins(0, 0, 8, 0);
-    items->setSpacing(10);
+    const Brand::ScrollingPage page =
+        Brand::makeScrollingPage(this, QStringLiteral("Menu"), QStringLiteral("lblServerMenu"));
+    m_scrollArea = page.scrollArea;
+    QWidget *content = page.content;
+    QVBoxLayout *items = page.items;
 
     auto place = [&](QWidget *item, const char *name) {
         item->setObjectName(QLatin1String(name));
@@ -85,9 +65,6 @@ MenuPage::MenuPage(QWidget *parent)
     auto *logout = new LogoutButton(content);
     place(logout, "logoutButton");
     items->addStretch();
-
-    m_scrollArea->setWidget(content);
-    column->addWidget(m_scrollArea, 1);
 
     connect(account, &MenuCard::clicked, this, &MenuPage::myAccountButtonClick);
     connect(premium, &MenuCard::clicked, this, &MenuPage::premiumButtonClick);
