@@ -249,6 +249,11 @@ void OpenVpnRunner::stopProgram()
     m_process->terminate(stopGraceMs);
 }
 
+void OpenVpnRunner::restartSession()
+{
+    sendCommand("signal SIGUSR1\n");
+}
+
 void OpenVpnRunner::onProgramFinished()
 {
     discardProfile();

@@ -211,6 +211,49 @@ QString Wireguard::tunnelAddress(const QString &text)
     return QString();
 }
 
+QString Wireguard::gatewayAddress(const QString &text)
+{
+    QString current;
+    QString dns;
+    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
+        const QString line = meaningful(rawLine);
+        const QRegularExpressionMatch header = sectionLine().match(line);
+        if (header.hasMatch()) {
+            current = header.captured(1);
+            continue;
+        }
+        const QRegularExpressionMatch pair = settingLine().match(line);
+        if (!pair.hasMatch() || current != QLatin1String("Interface"))
+            continue;
+        const QString key = pair.captured(1).toLower();
+        for (const QString &entry : pair.captured(2).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            if (key == QLatin1String("dns") && dns.isEmpty()) {
+                QHostAddress server;
+                if (server.setAddress(entry.trimmed()) && server.protocol() == QAbstractSocket::IPv4Protocol)
+                    dns = server.toString();
+                continue;
+            }
+            if (key != QLatin1String("address"))
+                continue;
+            const QPair<QHostAddress, int> network = QHostAddress::parseSubnet(entry.trimmed());
+            const QHostAddress own(entry.trimmed().section(QLatin1Char('/'), 0, 0));
+            if (network.first.protocol() != QAbstractSocket::IPv4Protocol || network.second > 30)
+                continue;
+            quint32 gateway = network.first.toIPv4Address() + 1;
+            if (gateway == own.toIPv4Address())
+                ++gateway;
+            return QHostAddress(gateway).toString();
+        }
+    }
+    return dns;
+}
+
+QString Wireguard::probeAddress() const
+{
+    QMutexLocker locker(&m_probeLock);
+    return m_probeAddress;
+}
+
 bool Wireguard::connectServer()
 {
     m_cancelled = false;
@@ -248,6 +291,10 @@ bool Wireguard::connectServer()
         return false;
     }
 
+    {
+        QMutexLocker locker(&m_probeLock);
+        m_probeAddress = gatewayAddress(text);
+    }
     const QString path = configFilePath();
     QString error;
     if (!writePrivateFile(path, text.toUtf8(), &error)) {
