@@ -221,7 +221,7 @@ private:
     bool m_attemptWaitsForSession = false;
     // The current attempt's engine reported its tunnel up; a check of the tunnel confirms it.
     bool m_attemptUp = false;
-    int m_deadPeerSeconds = 3;
+    int m_deadPeerSeconds = 2;
     // The running OpenConnect session's private folder, for this thread's checks (the
     // session thread clears its own copy when it ends).
     QString m_scriptStateFolder;

@@ -35,7 +35,7 @@ const QString inside = QString::fromLatin1(NetnsLab::insideAddress);
 // Short timings: the policy's shape is the product's, the run stays within minutes.
 const OpenConnectConnection::ReconnectTiming testTiming{
     /*firstDelayMs*/ 500, /*maxDelayMs*/ 2000, /*giveUpMs*/ 90000, /*engineGraceMs*/ 3000,
-    /*attemptTimeoutMs*/ 10000, /*deadPeerSeconds*/ 2, /*checkIntervalMs*/ 500};
+    /*attemptTimeoutMs*/ 10000, /*deadPeerSeconds*/ 1, /*checkIntervalMs*/ 500};
 
 enum Engine { OpenConnect, OpenVpn, WireGuard };
 const char *engineName(int engine)
