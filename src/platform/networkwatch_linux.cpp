@@ -1,5 +1,3 @@
-#include "platform/networkwatch.h"
-
 #include <QSocketNotifier>
 #include <QStringList>
 
@@ -9,6 +7,8 @@
 #include <net/if.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "platform/networkwatch.h"
 
 // The carrier flag is only in the kernel's header, which clashes with the C library's.
 #ifndef IFF_LOWER_UP
@@ -69,7 +69,7 @@ bool NetworkWatch::isTunnelInterface(const QString &name)
 {
     // Our engines' devices (OpenConnect and OpenVPN "tun", WireGuard "wg"/"tvxwg") and the
     // usual names of other tunnels.
-    static const QStringList prefixes{QStringLiteral("tun"), QStringLiteral("tap"), QStringLiteral("wg"),
+    static const QStringList prefixes{QStringLiteral("tun"),   QStringLiteral("tap"), QStringLiteral("wg"),
                                       QStringLiteral("tvxwg"), QStringLiteral("ppp"), QStringLiteral("vpn")};
     for (const QString &prefix : prefixes) {
         if (name.startsWith(prefix))
@@ -110,7 +110,8 @@ void NetworkWatch::readEvents()
                 const bool changedState = info->ifi_change & (IFF_UP | IFF_RUNNING | IFF_LOWER_UP);
                 if (!isTunnelInterface(name) && (header->nlmsg_type == RTM_DELLINK || changedState)) {
                     const bool running = (info->ifi_flags & IFF_RUNNING) && (info->ifi_flags & IFF_UP);
-                    note(QStringLiteral("link %1 %2").arg(name, running ? QStringLiteral("up") : QStringLiteral("down")));
+                    note(QStringLiteral("link %1 %2")
+                             .arg(name, running ? QStringLiteral("up") : QStringLiteral("down")));
                 }
                 break;
             }
@@ -137,7 +138,8 @@ void NetworkWatch::readEvents()
                 }
                 const QString name = interfaceName(outIndex);
                 if (!isTunnelInterface(name))
-                    note(QStringLiteral("default route%1").arg(name.isEmpty() ? QString() : QStringLiteral(" via ") + name));
+                    note(QStringLiteral("default route%1")
+                             .arg(name.isEmpty() ? QString() : QStringLiteral(" via ") + name));
                 break;
             }
             default:

@@ -17,7 +17,9 @@ bool NetworkWatch::isTunnelInterface(const QString &name)
     return false;
 }
 
-void NetworkWatch::readEvents() {}
+void NetworkWatch::readEvents()
+{
+}
 
 void NetworkWatch::note(const QString &what)
 {

@@ -1,5 +1,3 @@
-#include "platform/notifications.h"
-
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -8,6 +6,8 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QVariantMap>
+
+#include "platform/notifications.h"
 
 namespace Tavrix {
 namespace Notifications {

@@ -1,6 +1,6 @@
-#include "platform/notifications.h"
-
 #include <QDebug>
+
+#include "platform/notifications.h"
 
 namespace Tavrix {
 namespace Notifications {

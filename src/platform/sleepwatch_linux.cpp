@@ -1,7 +1,7 @@
-#include "platform/sleepwatch.h"
-
 #include <QDBusConnection>
 #include <QDebug>
+
+#include "platform/sleepwatch.h"
 
 namespace Tavrix {
 
@@ -14,8 +14,8 @@ SleepWatch::SleepWatch(QObject *parent)
         return;
     }
     m_watching = bus.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-                             QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
-                             this, SLOT(onPrepareForSleep(bool)));
+                             QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
+                             SLOT(onPrepareForSleep(bool)));
 }
 
 void SleepWatch::onPrepareForSleep(bool sleeping)

@@ -9,8 +9,8 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
-#include <QPointer>
 #include <QPixmap>
+#include <QPointer>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>

@@ -6,9 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcessEnvironment>
 #include <QMutex>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -245,6 +245,7 @@ int OpenConnectConnection::startEngine()
 {
     ++m_engineEpoch;
     m_attemptUp = false;
+    m_probeAnswered = false;
     if (needsNetworkPrivilege(m_type) && !Privileges::canManageNetwork()) {
         engineLog(Privileges::missingMessage());
         return MISSING_PRIVILEGE;
@@ -416,15 +417,14 @@ void OpenConnectConnection::connectRunner(int type)
 
     auto *stepWatcher = new QFutureWatcher<bool>(this);
     const quint64 serial = m_requestSerial;
-    QObject::connect(stepWatcher, &QFutureWatcher<bool>::finished, this,
-                     [this, stepWatcher, success, failure, serial, type] {
-                         engineLog(stepWatcher->result() ? success : failure);
-                         if (!stepWatcher->result() && serial == m_requestSerial && m_status != CONNECTED &&
-                             !isReconnecting())
-                             emit connectFailed(engineFailureText(type));
-                         m_engineSteps.removeAll(stepWatcher->future());
-                         stepWatcher->deleteLater();
-                     });
+    QObject::connect(
+        stepWatcher, &QFutureWatcher<bool>::finished, this, [this, stepWatcher, success, failure, serial, type] {
+            engineLog(stepWatcher->result() ? success : failure);
+            if (!stepWatcher->result() && serial == m_requestSerial && m_status != CONNECTED && !isReconnecting())
+                emit connectFailed(engineFailureText(type));
+            m_engineSteps.removeAll(stepWatcher->future());
+            stepWatcher->deleteLater();
+        });
     const QFuture<bool> future = QtConcurrent::run(step);
     m_engineSteps.append(future);
     stepWatcher->setFuture(future);
@@ -734,7 +734,6 @@ void OpenConnectConnection::importEngineLog(const QString &folder)
         engineLog(QStringLiteral("Could not remove ") + path + QStringLiteral(": ") + QString::number(file.error()));
 }
 
-
 bool OpenConnectConnection::isReconnecting() const
 {
     return m_reconnector->isActive();
@@ -921,48 +920,63 @@ void OpenConnectConnection::checkHealth()
         // The library runs the tunnel script with "attempt-reconnect" when its server stopped
         // answering; it keeps the device and tries to resume the session meanwhile.
         if (!m_reconnector->isActive() && m_publicStatus == CONNECTED &&
-            lastScriptReason(m_scriptStateFolder) == QLatin1String("attempt-reconnect"))
+            lastScriptReason(m_scriptStateFolder) == QLatin1String("attempt-reconnect")) {
             tunnelLost(QStringLiteral("the server stopped answering"), true);
-        break;
-    case WIREGUARD: {
-        const QString target = m_wireguard ? m_wireguard->probeAddress() : QString();
-        const QString ping = pingProgram();
-        if (target.isEmpty() || ping.isEmpty() || (m_probe && m_probe->state() != QProcess::NotRunning))
             break;
-        if (!m_probe) {
-            m_probe = new QProcess(this);
-            QProcessEnvironment environment;
-            environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/sbin:/usr/bin:/sbin:/bin"));
-            environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
-            m_probe->setProcessEnvironment(environment);
-            m_probe->setProcessChannelMode(QProcess::MergedChannels);
-            QObject::connect(m_probe, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
-                             [this](int code, QProcess::ExitStatus exitStatus) {
-                                 m_probe->readAll();
-                                 onProbeFinished(exitStatus == QProcess::NormalExit && code == 0);
-                             });
         }
-        // One echo to the tunnel's far end, answered within a second by a live server.
-        m_probe->start(ping, {QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-n"), QStringLiteral("-W"),
-                              QStringLiteral("1"), QStringLiteral("--"), target});
+        // The tunnel's DNS server, asked through the tunnel, notices a silent server sooner
+        // than the library's dead-peer check.
+        // While the library resumes its own session, an answer says the session is back.
+        if (!m_reconnector->isActive() || m_reconnector->attempts() == 0)
+            startProbe(dns().section(QLatin1Char(','), 0, 0).section(QLatin1Char(' '), 0, 0).trimmed());
         break;
-    }
+    case WIREGUARD:
+        startProbe(m_wireguard ? m_wireguard->probeAddress() : QString());
+        break;
     default:
         break;
     }
+}
+
+void OpenConnectConnection::startProbe(const QString &target)
+{
+    const QString ping = pingProgram();
+    if (target.isEmpty() || ping.isEmpty() || (m_probe && m_probe->state() != QProcess::NotRunning))
+        return;
+    if (!m_probe) {
+        m_probe = new QProcess(this);
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/sbin:/usr/bin:/sbin:/bin"));
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        m_probe->setProcessEnvironment(environment);
+        m_probe->setProcessChannelMode(QProcess::MergedChannels);
+        QObject::connect(m_probe, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
+                         [this](int code, QProcess::ExitStatus exitStatus) {
+                             m_probe->readAll();
+                             onProbeFinished(exitStatus == QProcess::NormalExit && code == 0);
+                         });
+    }
+    m_probeWhileReconnecting = m_reconnector->isActive();
+    // One echo to the tunnel's far end, answered within a second by a live server.
+    m_probe->start(ping, {QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-n"), QStringLiteral("-W"),
+                          QStringLiteral("1"), QStringLiteral("--"), target});
 }
 
 void OpenConnectConnection::onProbeFinished(bool answered)
 {
     if (answered) {
         m_probeFailures = 0;
+        m_probeAnswered = true;
         // Back: the new attempt's tunnel answers, or the old one (still up) answers again.
-        if (m_reconnector->isActive() && (m_attemptUp || m_reconnector->attempts() == 0))
+        // An echo sent before the loss says nothing about now.
+        if (m_probeWhileReconnecting && m_reconnector->isActive() && (m_attemptUp || m_reconnector->attempts() == 0))
             m_reconnector->tunnelBack();
         return;
     }
     ++m_probeFailures;
-    if (!m_reconnector->isActive() && m_publicStatus == CONNECTED && m_probeFailures >= probeFailuresForLoss)
+    // Only an address that answered before counts: some never answer an echo at all.
+    if (!m_reconnector->isActive() && m_publicStatus == CONNECTED && m_probeAnswered &&
+        m_probeFailures >= probeFailuresForLoss)
         tunnelLost(QStringLiteral("no answer through the tunnel"), true);
 }
 

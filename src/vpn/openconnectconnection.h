@@ -94,7 +94,8 @@ public:
 
     // Short timings for tests only (settings and the environment cannot reach them): the
     // reconnect policy's, the OpenConnect dead-peer interval and the tunnel check interval.
-    struct ReconnectTiming {
+    struct ReconnectTiming
+    {
         int firstDelayMs;
         int maxDelayMs;
         int giveUpMs;
@@ -150,6 +151,8 @@ private:
     // external engines that a new connect would replace anyway.
     void stopEngineQuietly(bool forGood);
     void checkHealth();
+    // One echo to an address on the tunnel's far side (none while one is under way).
+    void startProbe(const QString &target);
     void onProbeFinished(bool answered);
     void onNetworkChanged(const QString &what);
     void onResumed();
@@ -228,6 +231,10 @@ private:
     QTimer m_healthTimer;
     QProcess *m_probe = nullptr;
     int m_probeFailures = 0;
+    // The probe's address answered since this engine started.
+    bool m_probeAnswered = false;
+    // The echo under way was sent while the tunnel was being brought back.
+    bool m_probeWhileReconnecting = false;
 };
 
 } // namespace Tavrix

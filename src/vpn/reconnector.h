@@ -15,7 +15,8 @@ class Reconnector : public QObject
 {
     Q_OBJECT
 public:
-    struct Timing {
+    struct Timing
+    {
         int firstDelayMs = 1000;
         int maxDelayMs = 16000;
         // From the loss on; then the tunnel stays down until the user connects again.

@@ -34,7 +34,7 @@ const QString inside = QString::fromLatin1(NetnsLab::insideAddress);
 
 // Short timings: the policy's shape is the product's, the run stays within minutes.
 const OpenConnectConnection::ReconnectTiming testTiming{
-    /*firstDelayMs*/ 500, /*maxDelayMs*/ 2000, /*giveUpMs*/ 90000, /*engineGraceMs*/ 3000,
+    /*firstDelayMs*/ 500,       /*maxDelayMs*/ 2000,   /*giveUpMs*/ 90000,     /*engineGraceMs*/ 3000,
     /*attemptTimeoutMs*/ 10000, /*deadPeerSeconds*/ 1, /*checkIntervalMs*/ 500};
 
 enum Engine { OpenConnect, OpenVpn, WireGuard };
@@ -44,7 +44,8 @@ const char *engineName(int engine)
 }
 
 // What the user was shown, with the time it was shown at.
-struct Shown {
+struct Shown
+{
     qint64 ms;
     int status;
     bool reconnecting;
@@ -76,7 +77,8 @@ public:
                    "    <allow receive_sender=\"*\"/>\n  </policy>\n</busconfig>\n");
         file.close();
         m_daemon.setProcessChannelMode(QProcess::MergedChannels);
-        m_daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--nofork"), QStringLiteral("--config-file"), config});
+        m_daemon.start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--nofork"), QStringLiteral("--config-file"), config});
         QDeadlineTimer deadline(5000);
         while (!QFileInfo::exists(socket) && !deadline.hasExpired())
             QThread::msleep(20);
@@ -94,9 +96,9 @@ public:
 
     void prepareForSleep(bool sleeping)
     {
-        QDBusMessage signal =
-            QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
-                                       QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"));
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+                                                         QStringLiteral("org.freedesktop.login1.Manager"),
+                                                         QStringLiteral("PrepareForSleep"));
         signal << sleeping;
         QDBusConnection(QStringLiteral("fake-logind")).send(signal);
     }
@@ -197,8 +199,9 @@ void TestE2eReconnect::initTestCase()
                          m_lastShown = int(status);
                          m_shown.append({m_clock.elapsed(), int(status), m_controller->isReconnecting()});
                      });
-    QObject::connect(m_controller.get(), &OpenConnectConnection::reconnectingChanged, this,
-                     [this](bool on) { m_shown.append({m_clock.elapsed(), m_lastShown, on}); });
+    QObject::connect(m_controller.get(), &OpenConnectConnection::reconnectingChanged, this, [this](bool on) {
+        m_shown.append({m_clock.elapsed(), m_lastShown, on});
+    });
 }
 
 void TestE2eReconnect::cleanupTestCase()
@@ -353,8 +356,8 @@ void TestE2eReconnect::comesBackOnItsOwn_data()
     QTest::addColumn<int>("engine");
     QTest::addColumn<QString>("scenario");
     for (int engine : {OpenConnect, OpenVpn, WireGuard}) {
-        for (const char *scenario : {"server killed and restarted", "link down 10 s", "address changed",
-                                     "server stopped 15 s"})
+        for (const char *scenario :
+             {"server killed and restarted", "link down 10 s", "address changed", "server stopped 15 s"})
             QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(engineName(engine), scenario)))
                 << engine << QString::fromLatin1(scenario);
     }
@@ -395,8 +398,9 @@ void TestE2eReconnect::comesBackOnItsOwn()
         signalServer(serverProcess, SIGCONT);
     }
     const qint64 toTraffic = waitForTraffic(30000);
-    QVERIFY2(toTraffic >= 0, qPrintable(QStringLiteral("no traffic 30 s after the server or network came back; shown: ") +
-                                        shownText()));
+    QVERIFY2(
+        toTraffic >= 0,
+        qPrintable(QStringLiteral("no traffic 30 s after the server or network came back; shown: ") + shownText()));
     QTRY_COMPARE_WITH_TIMEOUT(int(m_controller->status()), int(OpenConnectConnection::CONNECTED), 10000);
     QVERIFY(!m_controller->isReconnecting());
     const qint64 shownAt = reconnectingShownAt(lostAt);
@@ -408,14 +412,13 @@ void TestE2eReconnect::comesBackOnItsOwn()
     // While the tunnel was lost the user never saw IDLE.
     for (const Shown &shown : m_shown)
         QVERIFY2(shown.status != OpenConnectConnection::IDLE, qPrintable(shownText()));
-    const QString row = QStringLiteral("%1 %2 reconnecting shown after %3, traffic back %4 ms after the server or "
-                                       "network came back; shown: %5")
-                            .arg(QString::fromLatin1(engineName(engine)).leftJustified(12),
-                                 scenario.leftJustified(30),
-                                 shownAt < 0 ? QStringLiteral("(never: no loss seen)")
-                                             : QStringLiteral("%1 ms").arg(shownAt - lostAt))
-                            .arg(toTraffic)
-                            .arg(shownText());
+    const QString row =
+        QStringLiteral("%1 %2 reconnecting shown after %3, traffic back %4 ms after the server or "
+                       "network came back; shown: %5")
+            .arg(QString::fromLatin1(engineName(engine)).leftJustified(12), scenario.leftJustified(30),
+                 shownAt < 0 ? QStringLiteral("(never: no loss seen)") : QStringLiteral("%1 ms").arg(shownAt - lostAt))
+            .arg(toTraffic)
+            .arg(shownText());
     m_table.append(row);
     qInfo().noquote() << row;
 }
@@ -514,8 +517,9 @@ int main(int argc, char *argv[])
     qputenv(labVariable, QByteArray::number(qint64(getpid())));
     QProcess inner;
     inner.setProcessChannelMode(QProcess::ForwardedChannels);
-    inner.start(QStringLiteral("ip"), QStringList{"netns", "exec", lab.clientNs(), QCoreApplication::applicationFilePath()} +
-                                          app.arguments().mid(1));
+    inner.start(QStringLiteral("ip"),
+                QStringList{"netns", "exec", lab.clientNs(), QCoreApplication::applicationFilePath()} +
+                    app.arguments().mid(1));
     const bool ended = inner.waitForStarted(10000) && inner.waitForFinished(400000);
     if (!ended) {
         inner.kill();
