@@ -6,6 +6,8 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <QTextStream>
 
 #include <algorithm>
 #include <cstdio>
@@ -60,6 +62,53 @@ inline void printComparison(const QString &key, const QList<double> &client, con
         printResult(key + QStringLiteral(".ratio.min"), *std::min_element(ratios.begin(), ratios.end()), "x");
         printResult(key + QStringLiteral(".ratio.max"), *std::max_element(ratios.begin(), ratios.end()), "x");
     }
+}
+
+inline QString joinValues(const QList<double> &values)
+{
+    QStringList texts;
+    for (double value : values)
+        texts.append(QString::number(value, 'f', 1));
+    return texts.join(QStringLiteral(" / "));
+}
+
+// What one path (the client, or the same engine by hand) gave over the reps.
+struct TunnelFigures
+{
+    QList<double> connectMs;
+    QList<double> up;
+    QList<double> down;
+};
+
+// The client against the program by hand: a table of medians and values, the ratios, and the
+// RESULT lines under key.
+inline QString compareTunnels(const QString &key, const QString &title, const char *clientName, const char *handName,
+                              const TunnelFigures &client, const TunnelFigures &hand)
+{
+    QString summary;
+    QTextStream text(&summary);
+    text << title << "\n";
+    text << "path                 measure          median   values\n";
+    const auto row = [&text](const char *path, const char *measure, const QList<double> &values) {
+        text << QString::fromLatin1(path).leftJustified(21) << QString::fromLatin1(measure).leftJustified(17)
+             << QString::number(medianOf(values), 'f', 1).leftJustified(9) << joinValues(values) << "\n";
+    };
+    row(clientName, "up Mbit/s", client.up);
+    row(handName, "up Mbit/s", hand.up);
+    row(clientName, "down Mbit/s", client.down);
+    row(handName, "down Mbit/s", hand.down);
+    row(clientName, "connect ms", client.connectMs);
+    row(handName, "connect ms", hand.connectMs);
+    const auto ratio = [](const QList<double> &a, const QList<double> &b) {
+        return medianOf(b) > 0 ? QString::number(medianOf(a) / medianOf(b), 'f', 2) : QStringLiteral("n/a");
+    };
+    text << "ratios " << clientName << "/" << handName << ": up " << ratio(client.up, hand.up) << ", down "
+         << ratio(client.down, hand.down) << ", connect time " << ratio(client.connectMs, hand.connectMs) << "\n";
+    text.flush();
+    printComparison(key + QStringLiteral(".upload"), client.up, hand.up, "Mbit/s");
+    printComparison(key + QStringLiteral(".download"), client.down, hand.down, "Mbit/s");
+    printComparison(key + QStringLiteral(".connect"), client.connectMs, hand.connectMs, "ms");
+    return summary;
 }
 
 } // namespace TavrixBench

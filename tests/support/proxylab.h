@@ -20,7 +20,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "netns.h"
+#include "labdriver.h"
 
 namespace TavrixTest {
 
@@ -64,20 +64,20 @@ public:
     {
         stop();
         QDir().mkpath(webRoot());
-        write(webRoot() + QStringLiteral("/inside.txt"), insideText);
-        write(webRoot() + QStringLiteral("/generate_204"), "");
+        writeFile(webRoot() + QStringLiteral("/inside.txt"), insideText);
+        writeFile(webRoot() + QStringLiteral("/generate_204"), "");
         // Read by every program "ip netns exec" starts in the server namespace from now on.
-        write(QStringLiteral("/etc/netns/%1/hosts").arg(m_lab.serverNs()),
-              QStringLiteral("127.0.0.1 localhost\n%1 %2 www.gstatic.com\n")
-                  .arg(QLatin1String(NetnsLab::insideAddress), QLatin1String(insideName))
-                  .toLatin1());
+        writeFile(QStringLiteral("/etc/netns/%1/hosts").arg(m_lab.serverNs()),
+                  QStringLiteral("127.0.0.1 localhost\n%1 %2 www.gstatic.com\n")
+                      .arg(QLatin1String(NetnsLab::insideAddress), QLatin1String(insideName))
+                      .toLatin1());
         const QJsonObject ss{{"server", NetnsLab::serverAddress},
                              {"server_port", shadowsocksPort},
                              {"password", password},
                              {"method", method},
                              {"mode", "tcp_and_udp"},
                              {"timeout", 60}};
-        write(path("ss-server.json"), QJsonDocument(ss).toJson());
+        writeFile(path("ss-server.json"), QJsonDocument(ss).toJson());
         const QJsonObject vmess{
             {"log", QJsonObject{{"loglevel", "warning"}}},
             {"inbounds",
@@ -88,7 +88,7 @@ public:
                  {"settings", QJsonObject{{"clients", QJsonArray{QJsonObject{{"id", vmessId}, {"alterId", 0}}}}}},
                  {"streamSettings", QJsonObject{{"network", "tcp"}}}}}},
             {"outbounds", QJsonArray{QJsonObject{{"protocol", "freedom"}, {"settings", QJsonObject{}}}}}};
-        write(path("v2ray-server.json"), QJsonDocument(vmess).toJson());
+        writeFile(path("v2ray-server.json"), QJsonDocument(vmess).toJson());
 
         m_web = m_lab.start(m_lab.serverNs(),
                             {"python3", "-m", "http.server", QString::number(webPort), "--bind",
@@ -152,13 +152,6 @@ public:
 private:
     QString path(const char *name) const { return m_dir + QLatin1Char('/') + QLatin1String(name); }
 
-    static void write(const QString &file, const QByteArray &content)
-    {
-        QFile out(file);
-        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            out.write(content);
-    }
-
     NetnsLab &m_lab;
     QString m_dir;
     QProcess *m_web = nullptr;
@@ -167,67 +160,23 @@ private:
 };
 
 // The controller program inside the client namespace, with XDG folders of its own.
-class ProxyClient
+class ProxyClient : public LabDriver
 {
 public:
-    static constexpr int defaultTimeoutMs = 30000;
-
     // `program` defaults to the one beside the client (and its engine stand-in).
     explicit ProxyClient(NetnsLab &lab, const QString &program = QString())
-        : m_lab(lab)
+        : LabDriver(lab, 30000)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
-            const QString sub = m_home.path() + QLatin1Char('/') + QString::fromLatin1(name).toLower();
-            QDir().mkpath(sub);
-            environment.insert(QString::fromLatin1(name), sub);
-        }
+        QProcessEnvironment environment = privateXdg();
         environment.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-        m_process = lab.start(lab.clientNs(), {program.isEmpty() ? programPath() : program}, QString(), environment);
-        if (m_process)
-            waitFor(QStringLiteral("READY"));
+        launch({program.isEmpty() ? programPath() : program}, environment);
     }
 
-    ~ProxyClient()
-    {
-        if (m_process) {
-            send(QStringLiteral("quit"));
-            m_process->waitForFinished(10000);
-            m_lab.stop(m_process);
-        }
-    }
-
-    static QString programPath()
-    {
-        const QString dir = qEnvironmentVariableIsSet("TAVRIX_BIN_DIR") ? qEnvironmentVariable("TAVRIX_BIN_DIR")
-                                                                        : QCoreApplication::applicationDirPath();
-        return dir + QStringLiteral("/tavrix-proxy-client");
-    }
-
-    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
-
-    void send(const QString &command)
-    {
-        m_process->write(command.toUtf8() + '\n');
-        m_process->waitForBytesWritten(2000);
-    }
+    static QString programPath() { return buildBinDir() + QStringLiteral("/tavrix-proxy-client"); }
 
     void select(int type, const QString &ip, const QString &config)
     {
         send(QStringLiteral("select %1 %2 %3").arg(type).arg(ip, QString::fromLatin1(config.toUtf8().toBase64())));
-    }
-
-    // Sends "connect": the statuses up to CONNECTED or IDLE, and when the last came (ms).
-    QList<int> connectVpn(qint64 *ms = nullptr)
-    {
-        send(QStringLiteral("connect"));
-        return statusesUntil({0, 2}, defaultTimeoutMs, ms);
-    }
-
-    QList<int> disconnectVpn()
-    {
-        send(QStringLiteral("disconnect"));
-        return statusesUntil({0});
     }
 
     // Process ids of the running engines started from the client's engine file.
@@ -240,85 +189,12 @@ public:
     // The system proxy record: "ProxyEnable=1\n..." while on.
     QByteArray proxyRecord() const
     {
-        QFile file(m_home.path() + QStringLiteral("/xdg_data_home/TavrixVPN/system-proxy"));
+        QFile file(home() + QStringLiteral("/xdg_data_home/TavrixVPN/system-proxy"));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     bool proxyOn() const { return proxyRecord().contains("ProxyEnable=1"); }
     // The engine configuration the client wrote.
-    QString configFile() const { return m_home.path() + QStringLiteral("/xdg_data_home/TavrixVPN/config.json"); }
-
-    QString waitFor(const QString &prefix, int timeoutMs = defaultTimeoutMs)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            while (m_next < m_lines.size()) {
-                const QString line = m_lines.at(m_next++);
-                if (line.startsWith(prefix))
-                    return line;
-            }
-            if (deadline.hasExpired() || !readMore(deadline))
-                return QString();
-        }
-    }
-
-    // Lines read so far; with lineSince, a line that may come before or after others.
-    int mark() const { return m_lines.size(); }
-    QString lineSince(int mark, const QString &prefix, int timeoutMs = defaultTimeoutMs)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        for (int i = mark;; ++i) {
-            while (i >= m_lines.size()) {
-                if (deadline.hasExpired() || !readMore(deadline))
-                    return QString();
-            }
-            if (m_lines.at(i).startsWith(prefix))
-                return m_lines.at(i);
-        }
-    }
-
-    QList<int> statusesUntil(const QList<int> &final, int timeoutMs = defaultTimeoutMs, qint64 *ms = nullptr)
-    {
-        QList<int> seen;
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            const QString line = waitFor(QStringLiteral("STATUS "), int(deadline.remainingTime()));
-            if (line.isEmpty())
-                return seen;
-            seen.append(line.section(QLatin1Char(' '), 1, 1).toInt());
-            if (ms)
-                *ms = line.section(QLatin1Char(' '), 2, 2).toLongLong();
-            if (final.contains(seen.last()))
-                return seen;
-        }
-    }
-
-    QString logDump()
-    {
-        QDeadlineTimer deadline(200);
-        readMore(deadline);
-        QStringList result;
-        for (const QString &line : m_lines) {
-            if (line.startsWith(QLatin1String("LOG ")))
-                result.append(line.mid(4));
-        }
-        return result.join(QLatin1Char('\n'));
-    }
-
-private:
-    bool readMore(const QDeadlineTimer &deadline)
-    {
-        if (!m_process->canReadLine() && !m_process->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            return m_process->canReadLine();
-        while (m_process->canReadLine())
-            m_lines.append(QString::fromUtf8(m_process->readLine()).trimmed());
-        return true;
-    }
-
-    NetnsLab &m_lab;
-    QTemporaryDir m_home;
-    QProcess *m_process = nullptr;
-    QStringList m_lines;
-    int m_next = 0;
+    QString configFile() const { return home() + QStringLiteral("/xdg_data_home/TavrixVPN/config.json"); }
 };
 
 } // namespace TavrixTest
