@@ -5,7 +5,6 @@
 //   - throughput: iperf3 through the tunnel, upload and download
 // Run as root: bench_openconnect [--reps N] [--seconds T] [--out FILE]
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -111,21 +110,10 @@ bool runCli(NetnsLab &lab, OcservServer &server, const QString &pin, bool measur
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("OpenConnect session versus the openconnect program"));
-    parser.addHelpOption();
-    parser.addOption({QStringLiteral("reps"), QStringLiteral("Connects per client (default 3)."), QStringLiteral("n"),
-                      QStringLiteral("3")});
-    parser.addOption({QStringLiteral("seconds"), QStringLiteral("Length of each iperf3 run (default 5)."),
-                      QStringLiteral("s"), QStringLiteral("5")});
-    parser.addOption(
-        {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
-    parser.addOption(
-        {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 connects, 3 s), for bench/run-all.")});
-    parser.process(app);
-    const bool quick = parser.isSet(QStringLiteral("quick"));
-    const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
-    const int seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());
+    const TavrixBench::TunnelOptions options =
+        TavrixBench::parseTunnelOptions(app, QStringLiteral("OpenConnect session versus the openconnect program"));
+    const int reps = options.reps;
+    const int seconds = options.seconds;
 
     const QString reason =
         TavrixTest::tunnelSkipReason({"ocserv", "ocpasswd", "certtool", "openconnect", "iperf3", "ss"});
@@ -184,10 +172,6 @@ int main(int argc, char *argv[])
         "client session", "openconnect CLI", client, cli);
     out << summary;
     out.flush();
-    if (parser.isSet(QStringLiteral("out"))) {
-        QFile file(parser.value(QStringLiteral("out")));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(summary.toUtf8());
-    }
+    TavrixBench::writeSummary(options.outFile, summary);
     return 0;
 }

@@ -5,7 +5,6 @@
 //   - throughput: iperf3 through the tunnel, upload and download
 // Run as root: bench_openvpn [--reps N] [--seconds T] [--out FILE]
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -152,20 +151,10 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("TavrixVPN"));
     QCoreApplication::setOrganizationName(QStringLiteral("Quennark"));
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addOption(
-        {QStringLiteral("reps"), QStringLiteral("Repetitions per client."), QStringLiteral("n"), QStringLiteral("5")});
-    parser.addOption({QStringLiteral("seconds"), QStringLiteral("Seconds per iperf3 direction."), QStringLiteral("s"),
-                      QStringLiteral("5")});
-    parser.addOption(
-        {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
-    parser.addOption(
-        {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 reps, 3 s), for bench/run-all.")});
-    parser.process(app);
-    const bool quick = parser.isSet(QStringLiteral("quick"));
-    const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
-    const int seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());
+    const TavrixBench::TunnelOptions options = TavrixBench::parseTunnelOptions(
+        app, QStringLiteral("OpenVPN runner of the client versus the openvpn program by hand"), 5);
+    const int reps = options.reps;
+    const int seconds = options.seconds;
 
     const QString reason =
         TavrixTest::tunnelSkipReason({QStringLiteral("openvpn"), QStringLiteral("certtool"), QStringLiteral("iperf3")});
@@ -221,11 +210,7 @@ int main(int argc, char *argv[])
         "client", "openvpn CLI", client, cli);
     out << summary;
     out.flush();
-    if (parser.isSet(QStringLiteral("out"))) {
-        QFile file(parser.value(QStringLiteral("out")));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(summary.toUtf8());
-    }
+    TavrixBench::writeSummary(options.outFile, summary);
     OpenConnectConnection::instance()->disconnectVpn();
     server.stop();
     lab.down();

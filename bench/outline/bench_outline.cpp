@@ -3,7 +3,6 @@
 // redirect started by hand, on the same ss-server in the same run.
 // Run as root: bench_outline [--reps N] [--seconds T] [--out FILE]
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QTextStream>
@@ -79,16 +78,10 @@ double byHand(NetnsLab &lab, int seconds)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addOption({"reps", "Repetitions of each side (default 3).", "n", "3"});
-    parser.addOption({"seconds", "Seconds per iperf3 run (default 5).", "s", "5"});
-    parser.addOption({"out", "Also write the summary to this file.", "file"});
-    parser.addOption({"quick", "Fewer and shorter runs (3 reps, 3 s), for bench/run-all."});
-    parser.process(app);
-    const bool quick = parser.isSet("quick");
-    const int reps = quick ? 3 : qMax(1, parser.value("reps").toInt());
-    const int seconds = quick ? 3 : qMax(1, parser.value("seconds").toInt());
+    const TavrixBench::TunnelOptions options =
+        TavrixBench::parseTunnelOptions(app, QStringLiteral("Outline tunnel of the client versus ss-redir by hand"));
+    const int reps = options.reps;
+    const int seconds = options.seconds;
 
     const QString skip = TavrixTest::tunnelSkipReason({"nft", "ss-server", "ss-redir", "ss-tunnel", "iperf3"});
     if (!skip.isEmpty()) {
@@ -132,10 +125,6 @@ int main(int argc, char *argv[])
     out.flush();
     TavrixBench::printComparison(QStringLiteral("outline.download"), client, hand, "Mbit/s");
     TavrixBench::printSamples(QStringLiteral("outline.connected.client"), connectTimes, "ms");
-    if (parser.isSet("out")) {
-        QFile file(parser.value("out"));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(summary.toUtf8());
-    }
+    TavrixBench::writeSummary(options.outFile, summary);
     return ratio > 0 ? 0 : 1;
 }

@@ -5,7 +5,6 @@
 //   - connect time: connect() to CONNECTED for the client; wg-quick up until it returns
 // The program runs itself again inside the client namespace, where both tunnels go up in turn.
 
-#include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTextStream>
@@ -147,11 +146,7 @@ int inside(int reps, int seconds, const QString &outFile)
         "client", "wg-quick by hand", client, byHand);
     out << summary;
     out.flush();
-    if (!outFile.isEmpty()) {
-        QFile file(outFile);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(summary.toUtf8());
-    }
+    TavrixBench::writeSummary(outFile, summary);
     return 0;
 }
 
@@ -163,23 +158,12 @@ int main(int argc, char *argv[])
         TavrixTest::isolateXdg();
     TavrixTest::setIdentity();
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("WireGuard tunnel of the client versus wg-quick by hand"));
-    parser.addHelpOption();
-    parser.addOption({QStringLiteral("reps"), QStringLiteral("Connects per path (default 3)."), QStringLiteral("n"),
-                      QStringLiteral("3")});
-    parser.addOption({QStringLiteral("seconds"), QStringLiteral("Length of each iperf3 run (default 5)."),
-                      QStringLiteral("s"), QStringLiteral("5")});
-    parser.addOption(
-        {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
-    parser.addOption(
-        {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 connects, 3 s), for bench/run-all.")});
-    parser.process(app);
-    const bool quick = parser.isSet(QStringLiteral("quick"));
-    const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
-    const int seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());
+    const TavrixBench::TunnelOptions options =
+        TavrixBench::parseTunnelOptions(app, QStringLiteral("WireGuard tunnel of the client versus wg-quick by hand"));
+    const int reps = options.reps;
+    const int seconds = options.seconds;
     if (TavrixTest::runningInsideClientNs())
-        return inside(reps, seconds, parser.value(QStringLiteral("out")));
+        return inside(reps, seconds, options.outFile);
 
     const QString reason = TavrixTest::tunnelSkipReason({"wireguard-go", "wg", "wg-quick", "iperf3", "ss"});
     if (!reason.isEmpty()) {

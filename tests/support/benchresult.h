@@ -4,6 +4,9 @@
 // figure on stdout, which bench/run-all gathers into one table. A key "K" may come with "K.min"
 // and "K.max", the spread over the repetitions.
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -62,6 +65,44 @@ inline void printComparison(const QString &key, const QList<double> &client, con
         printResult(key + QStringLiteral(".ratio.min"), *std::min_element(ratios.begin(), ratios.end()), "x");
         printResult(key + QStringLiteral(".ratio.max"), *std::max_element(ratios.begin(), ratios.end()), "x");
     }
+}
+
+// What every tunnel benchmark is told on its command line.
+struct TunnelOptions
+{
+    int reps = 3;
+    int seconds = 5; // of each iperf3 run
+    QString outFile; // also gets the summary when set
+};
+
+// --reps N, --seconds T, --out FILE, and --quick (3 reps of 3 s) for bench/run-all.
+inline TunnelOptions parseTunnelOptions(const QCoreApplication &app, const QString &description, int defaultReps = 3)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(description);
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("reps"), QStringLiteral("Connects per path (default %1).").arg(defaultReps),
+                      QStringLiteral("n"), QString::number(defaultReps)});
+    parser.addOption({QStringLiteral("seconds"), QStringLiteral("Length of each iperf3 run (default 5)."),
+                      QStringLiteral("s"), QStringLiteral("5")});
+    parser.addOption(
+        {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
+    parser.addOption(
+        {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 reps, 3 s), for bench/run-all.")});
+    parser.process(app);
+    TunnelOptions options;
+    const bool quick = parser.isSet(QStringLiteral("quick"));
+    options.reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
+    options.seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());
+    options.outFile = parser.value(QStringLiteral("out"));
+    return options;
+}
+
+inline void writeSummary(const QString &outFile, const QString &summary)
+{
+    QFile file(outFile);
+    if (!outFile.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(summary.toUtf8());
 }
 
 inline QString joinValues(const QList<double> &values)

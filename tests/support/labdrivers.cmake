@@ -8,3 +8,12 @@ function(tavrix_lab_driver name source)
         target_link_libraries(${name} PRIVATE tavrix_core)
     endif()
 endfunction()
+
+# A benchmark program that runs one of those drivers (it finds it beside itself).
+function(tavrix_lab_bench name driver source)
+    tavrix_lab_driver(${driver} ${source})
+    add_executable(${name} ${name}.cpp)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support ${CMAKE_SOURCE_DIR}/tests/e2e-openconnect)
+    target_link_libraries(${name} PRIVATE Qt5::Core Qt5::Network)
+    add_dependencies(${name} ${driver} tavrix_engines)
+endfunction()

@@ -126,6 +126,8 @@ public:
     static constexpr const char *clientAddress = "10.231.0.2";
     static constexpr const char *insideAddress = "198.18.100.1";
     static constexpr const char *insideNetwork = "198.18.100.0/24";
+    // The name the labs' servers resolve to the inside address (the client alone cannot).
+    static constexpr const char *insideName = "inside.lab.test";
 
     NetnsLab()
     {
@@ -378,6 +380,28 @@ struct Iperf
         lab.exec(lab.clientNs(), QStringList{"iperf3"} + clientArguments(download, seconds), &report,
                  (seconds + 20) * 1000);
         return mbits(report);
+    }
+};
+
+// A Shadowsocks server (shadowsocks-libev) in the lab's server namespace, on the server
+// address, TCP and UDP.
+struct ShadowsocksServer
+{
+    static constexpr int port = 8388;
+    static constexpr const char *method = "chacha20-ietf-poly1305";
+
+    // Its configuration and log go to dir; null when it did not start.
+    static QProcess *start(NetnsLab &lab, const QString &dir, const QString &password)
+    {
+        const QJsonObject config{{"server", NetnsLab::serverAddress},
+                                 {"server_port", port},
+                                 {"password", password},
+                                 {"method", method},
+                                 {"mode", "tcp_and_udp"},
+                                 {"timeout", 60}};
+        writeFile(dir + QStringLiteral("/ss-server.json"), QJsonDocument(config).toJson());
+        return lab.start(lab.serverNs(), {"ss-server", "-c", dir + QStringLiteral("/ss-server.json")},
+                         dir + QStringLiteral("/ss-server.log"));
     }
 };
 

@@ -29,13 +29,13 @@ namespace TavrixTest {
 class OutlineLab
 {
 public:
-    static constexpr int ssPort = 8388;
+    static constexpr int ssPort = ShadowsocksServer::port;
     static constexpr int httpPort = 8080;
     static constexpr int udpEchoPort = 7007;
     // Quotes, a backslash and spaces: it must reach the server intact through every file.
     static constexpr const char *password = "outline lab \"Secret\" \\42";
-    static constexpr const char *method = "chacha20-ietf-poly1305";
-    static constexpr const char *insideName = "inside.lab.test";
+    static constexpr const char *method = ShadowsocksServer::method;
+    static constexpr const char *insideName = NetnsLab::insideName;
     static constexpr const char *dnsAddress = "1.1.1.1";
     static constexpr const char *deadResolver = "10.231.53.53";
 
@@ -73,15 +73,7 @@ public:
         if (m_lab.exec(server, {"nft", "-f", "-"}, &output, 10000, block) != 0)
             return fail(error, QStringLiteral("nft in the server namespace: ") + QString::fromLocal8Bit(output));
 
-        writeFile(dir + QStringLiteral("/ss-server.json"),
-                  QStringLiteral("{\"server\": \"%1\", \"server_port\": %2, \"password\": \"%3\", "
-                                 "\"method\": \"%4\", \"mode\": \"tcp_and_udp\", \"timeout\": 60}\n")
-                      .arg(NetnsLab::serverAddress)
-                      .arg(ssPort)
-                      .arg(jsonText(QString::fromLatin1(password)), method)
-                      .toLatin1());
-        if (!m_lab.start(server, {"ss-server", "-c", dir + QStringLiteral("/ss-server.json")},
-                         dir + QStringLiteral("/ss-server.log")) ||
+        if (!ShadowsocksServer::start(m_lab, dir, QString::fromLatin1(password)) ||
             !m_lab.start(server,
                          {systemPython(), "-m", "http.server", "--bind", "0.0.0.0", "--directory",
                           dir + QStringLiteral("/www"), QString::number(httpPort)},

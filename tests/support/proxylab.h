@@ -27,13 +27,13 @@ namespace TavrixTest {
 class ProxyServers
 {
 public:
-    static constexpr int shadowsocksPort = 8388;
+    static constexpr int shadowsocksPort = ShadowsocksServer::port;
     static constexpr int vmessPort = 10086;
     static constexpr int webPort = 80;
-    static constexpr const char *method = "chacha20-ietf-poly1305";
+    static constexpr const char *method = ShadowsocksServer::method;
     static constexpr const char *password = "sspass-lab-Xq7";
     static constexpr const char *vmessId = "a6a2e66d-2203-ecd5-419a-0e5e85bb5b10";
-    static constexpr const char *insideName = "inside.lab.test";
+    static constexpr const char *insideName = NetnsLab::insideName;
     // What the inside web server answers at /inside.txt.
     static constexpr const char *insideText = "tavrix-inside-web";
 
@@ -71,13 +71,6 @@ public:
                   QStringLiteral("127.0.0.1 localhost\n%1 %2 www.gstatic.com\n")
                       .arg(QLatin1String(NetnsLab::insideAddress), QLatin1String(insideName))
                       .toLatin1());
-        const QJsonObject ss{{"server", NetnsLab::serverAddress},
-                             {"server_port", shadowsocksPort},
-                             {"password", password},
-                             {"method", method},
-                             {"mode", "tcp_and_udp"},
-                             {"timeout", 60}};
-        writeFile(path("ss-server.json"), QJsonDocument(ss).toJson());
         const QJsonObject vmess{
             {"log", QJsonObject{{"loglevel", "warning"}}},
             {"inbounds",
@@ -94,7 +87,7 @@ public:
                             {"python3", "-m", "http.server", QString::number(webPort), "--bind",
                              NetnsLab::insideAddress, "--directory", webRoot()},
                             path("web.log"));
-        m_ss = m_lab.start(m_lab.serverNs(), {"ss-server", "-c", path("ss-server.json")}, path("ss-server.log"));
+        m_ss = ShadowsocksServer::start(m_lab, m_dir, QString::fromLatin1(password));
         m_vmess = m_lab.start(m_lab.serverNs(), {"v2ray", "-config", path("v2ray-server.json")}, path("v2ray.log"));
         if (!m_web || !m_ss || !m_vmess || !m_lab.waitForListener(m_lab.serverNs(), webPort) ||
             !m_lab.waitForListener(m_lab.serverNs(), shadowsocksPort) ||
