@@ -18,11 +18,11 @@
 
 #include "api/serviceurl.h"
 #include "app/fonts.h"
-#include "app/loginlink.h"
 #include "app/stylesheet.h"
 #include "app/windowplacement.h"
 #include "clientmemory.h"
 #include "common/config.h"
+#include "common/loginlink.h"
 #include "common/user.h"
 #include "devservice.h"
 #include "netns.h"

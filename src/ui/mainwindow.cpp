@@ -14,9 +14,9 @@
 #include <QVBoxLayout>
 
 #include "api/apimanager.h"
-#include "app/fileopeneventfilter.h"
-#include "app/loginlink.h"
 #include "common/config.h"
+#include "common/fileopeneventfilter.h"
+#include "common/loginlink.h"
 #include "common/user.h"
 #include "log/logger.h"
 #include "platform/paths.h"

@@ -13,7 +13,6 @@
 
 #include "api/apimanager.h"
 #include "api/apirequest.h"
-#include "app/diagnosticreport.h"
 #include "common/config.h"
 #include "common/crypto.h"
 #include "common/user.h"
@@ -28,6 +27,7 @@
 #include "ui/account/referralredeem.h"
 #include "ui/account/referralshare.h"
 #include "ui/account/socalmediawidget.h"
+#include "ui/diagnosticreport.h"
 #include "ui/urlopener.h"
 #include "uitesthelpers.h"
 #include "vpn/openconnectconnection.h"
