@@ -7,7 +7,6 @@
 
 #include "common/crypto.h"
 #include "platform/deviceinfo.h"
-#include "vpn/openconnectconnection.h"
 
 namespace Tavrix {
 namespace WebLink {
@@ -25,11 +24,9 @@ QString token(const QString &username, const QString &password, const QString &u
     return encode(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)), CodecKey::link());
 }
 
-QString currentToken()
+QString currentToken(const QString &username, const QString &password)
 {
-    const auto controller = OpenConnectConnection::instance();
-    return token(controller->getUsername(), controller->getPassword(), DeviceInfo::machineId(),
-                 QDateTime::currentMSecsSinceEpoch());
+    return token(username, password, DeviceInfo::machineId(), QDateTime::currentMSecsSinceEpoch());
 }
 
 QUrl withToken(const QUrl &url, const QString &tokenText)

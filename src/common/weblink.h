@@ -15,8 +15,9 @@ constexpr qint64 TokenLifetimeMs = 1800000;
 
 // The token for these credentials built at nowMs (milliseconds since the epoch, UTC).
 QString token(const QString &username, const QString &password, const QString &udid, qint64 nowMs);
-// The token for the controller's VPN credentials and this machine, built now.
-QString currentToken();
+// The token for these VPN credentials (the controller's, handed in by the caller) and this
+// machine, built now.
+QString currentToken(const QString &username, const QString &password);
 
 // url with "authToken" = token added to the query it already has.
 QUrl withToken(const QUrl &url, const QString &token);

@@ -9,6 +9,7 @@
 #include "common/user.h"
 #include "common/weblink.h"
 #include "ui/urlopener.h"
+#include "vpn/openconnectconnection.h"
 
 namespace Tavrix {
 
@@ -95,7 +96,8 @@ void AccoutBottomButton::mousePressEvent(QMouseEvent *event)
         qWarning().noquote() << "Malformed URL:" << link;
         return;
     }
-    openUrl(WebLink::withToken(url, WebLink::currentToken()));
+    const auto controller = OpenConnectConnection::instance();
+    openUrl(WebLink::withToken(url, WebLink::currentToken(controller->getUsername(), controller->getPassword())));
 }
 
 } // namespace Tavrix

@@ -15,6 +15,7 @@
 #include "platform/paths.h"
 #include "ui/account/bannerimage.h"
 #include "ui/urlopener.h"
+#include "vpn/openconnectconnection.h"
 
 namespace Tavrix {
 
@@ -161,7 +162,8 @@ void HomeImage::showDot(int index)
 
 void HomeImage::btnImageClicked()
 {
-    const QString token = WebLink::currentToken();
+    const auto controller = OpenConnectConnection::instance();
+    const QString token = WebLink::currentToken(controller->getUsername(), controller->getPassword());
     const int index = qMax(0, m_position - 1);
     if (m_clickUrls.isEmpty() || index >= m_clickUrls.size()) {
         qWarning() << "Invalid clickURLS array or index.";

@@ -9,6 +9,7 @@
 #include "common/user.h"
 #include "common/weblink.h"
 #include "ui/urlopener.h"
+#include "vpn/openconnectconnection.h"
 
 namespace Tavrix {
 
@@ -74,7 +75,9 @@ void Package::setBadgeRed(QLabel *badge, bool red)
 
 bool Package::openCheckout(const QString &idText)
 {
-    return openUrl(WebLink::checkoutUrl(User::instance()->webPaymentPortalUrl(), idText, WebLink::currentToken()));
+    const auto controller = OpenConnectConnection::instance();
+    return openUrl(WebLink::checkoutUrl(User::instance()->webPaymentPortalUrl(), idText,
+                                        WebLink::currentToken(controller->getUsername(), controller->getPassword())));
 }
 
 void Package::mousePressEvent(QMouseEvent *event)
