@@ -12,7 +12,7 @@ class SessionClient : public LabDriver
 public:
     // wrapper: a command the client program is started through (its last argument).
     SessionClient(NetnsLab &lab, const QString &user, const QString &password, const QStringList &wrapper = {})
-        : LabDriver(lab, 20000)
+        : LabDriver(lab, 20000, 0)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         // The session's private folders are made in this run's own temporary folder.

@@ -157,9 +157,12 @@ public:
     QString logDump() const { return logLines().join(QLatin1Char('\n')); }
 
 protected:
-    LabDriver(NetnsLab &lab, int timeoutMs)
+    // settleMs: how long the log is given to go quiet before it is read (0: not at all), for
+    // lines a program writes after the status they belong to.
+    LabDriver(NetnsLab &lab, int timeoutMs, int settleMs)
         : m_lab(lab)
         , m_timeoutMs(timeoutMs)
+        , m_settleMs(settleMs)
     {
     }
 
@@ -186,13 +189,15 @@ protected:
     NetnsLab &m_lab;
 
 private:
-    // Takes in what the program has written by now (nothing reads its pipe in between).
+    // Takes in what the program has written by now (nothing reads its pipe in between), and
+    // what follows within the settle time of a quiet pipe (at most a second).
     void readPending()
     {
         if (!m_process)
             return;
-        const QDeadlineTimer deadline(1000);
-        while (m_process->state() == QProcess::Running && !deadline.hasExpired() && m_process->waitForReadyRead(100)) {
+        const QDeadlineTimer deadline(m_settleMs > 0 ? 1000 : 100);
+        while (m_process->state() == QProcess::Running && !deadline.hasExpired() &&
+               m_process->waitForReadyRead(m_settleMs)) {
         }
         while (m_process->canReadLine())
             m_lines.append(QString::fromUtf8(m_process->readLine()).trimmed());
@@ -212,6 +217,7 @@ private:
     QStringList m_lines;
     int m_next = 0;
     int m_timeoutMs;
+    int m_settleMs;
     int m_lastStatusMs = -1;
 };
 

@@ -276,7 +276,7 @@ class OutlineDriver : public LabDriver
 {
 public:
     OutlineDriver(NetnsLab &lab, const OutlineLab &outline, const QString &password)
-        : LabDriver(lab, 20000)
+        : LabDriver(lab, 20000, 100)
     {
         QProcessEnvironment environment = privateXdg();
         environment.insert(QStringLiteral("TMPDIR"), tmpDir());

@@ -158,7 +158,7 @@ class ProxyClient : public LabDriver
 public:
     // `program` defaults to the one beside the client (and its engine stand-in).
     explicit ProxyClient(NetnsLab &lab, const QString &program = QString())
-        : LabDriver(lab, 30000)
+        : LabDriver(lab, 30000, 200)
     {
         QProcessEnvironment environment = privateXdg();
         environment.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
