@@ -29,9 +29,8 @@
 
 #include "accountshots.h"
 #include "api/serviceurl.h"
-#include "app/fonts.h"
-#include "app/stylesheet.h"
 #include "app/windowplacement.h"
+#include "clientapp.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "devservice.h"
@@ -464,13 +463,7 @@ int main(int argc, char *argv[])
     TavrixTest::setIdentity();
     QApplication app(argc, argv);
 
-    loadApplicationFonts();
-    QString sheet;
-    if (loadStyleSheet(&sheet))
-        app.setStyleSheet(sheet);
-    Config::setAppVersion(QCoreApplication::applicationVersion());
-    OpenConnectConnection::initTls();
-    Config::instance()->load();
+    TavrixTest::prepareClientApplication(app);
 
     int code = Journey(options).run();
     // The controller's own shutdown stops a session that is still up.
