@@ -154,6 +154,11 @@ void OpenConnectConnection::setServer(std::shared_ptr<OpenConnectServer> server)
     m_server = std::move(server);
 }
 
+void OpenConnectConnection::setWireGuardConfigFetch(std::function<QString(int, int, int)> fetch)
+{
+    m_wireGuardConfigFetch = std::move(fetch);
+}
+
 QString OpenConnectConnection::dns() const
 {
     QMutexLocker locker(&dnsLock);
@@ -303,7 +308,7 @@ void OpenConnectConnection::connectRunner(int type)
             QObject::disconnect(previous, nullptr, this, nullptr);
             previous->stopWatching();
         }
-        auto *runner = new Wireguard(this);
+        auto *runner = new Wireguard(m_wireGuardConfigFetch, this);
         m_wireguard = runner;
         wireRunner(runner);
         step = [runner] { return runner->connectServer(); };

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 struct openconnect_info;
@@ -65,6 +66,9 @@ public:
     // Fills the engine configuration template (Base64) with the server address "host:port".
     void setConfig(const QString &base64Config, const QString &address);
     void setServer(std::shared_ptr<OpenConnectServer> server);
+    // How WireGuard runners fetch their server's configuration (vpn_server_id, ip_id,
+    // connection_type) from the account service: set by the layer above that holds its API.
+    void setWireGuardConfigFetch(std::function<QString(int, int, int)> fetch);
 
     QString getUsername() const { return m_username; }
     QString getPassword() const { return m_password; }
@@ -134,6 +138,7 @@ private:
     QPointer<OutlineClient> m_outlineClient;
     QPointer<V2ray> m_v2ray;
     QPointer<Wireguard> m_wireguard;
+    std::function<QString(int, int, int)> m_wireGuardConfigFetch;
     QPointer<XrayShadosocks> m_xrayShadowsocks;
     QString m_dns;
     // Made when a session starts (owner-only), removed when it ends.

@@ -10,7 +10,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "platform/elevatedstart.h"
@@ -88,8 +87,9 @@ QString preferredAddress(const QString &value)
 
 } // namespace
 
-Wireguard::Wireguard(QObject *parent)
+Wireguard::Wireguard(ConfigFetch fetchConfig, QObject *parent)
     : QObject(parent)
+    , m_fetchConfig(std::move(fetchConfig))
 {
     // The controller outlives the application object; the tunnel must not, and stopping it
     // needs the application (paths, log) still there.
@@ -228,13 +228,7 @@ bool Wireguard::connectServer()
     qDebug() << "Connect ipId:" << ipId;
     qDebug() << "Connect connectionType:" << connectionType;
 
-    QString text;
-    {
-        // An account request object of this thread's own: the shared one belongs to the GUI
-        // thread, whose calls may run at the same time.
-        ApiRequest request;
-        text = request.wireGuardConfig(vpnserverId, ipId, connectionType);
-    }
+    const QString text = m_fetchConfig ? m_fetchConfig(vpnserverId, ipId, connectionType) : QString();
     if (m_cancelled)
         return false;
     if (text.trimmed().isEmpty()) {

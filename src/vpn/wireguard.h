@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 class QProcess;
 class QTimer;
@@ -19,7 +20,13 @@ class Wireguard : public QObject
 {
     Q_OBJECT
 public:
-    explicit Wireguard(QObject *parent = nullptr);
+    // The tunnel configuration of a server (vpn_server_id, ip_id, connection_type) from the
+    // account service, empty on failure. Handed in by the runner's creator, as the service's
+    // API sits above the engines; it runs on the connect step's thread. Without one the
+    // connect fails as on an empty reply.
+    using ConfigFetch = std::function<QString(int vpnServerId, int ipId, int connectionType)>;
+
+    explicit Wireguard(ConfigFetch fetchConfig = {}, QObject *parent = nullptr);
     // Stops the WireGuard client program this runner started, as a user disconnect does.
     ~Wireguard() override;
 
@@ -70,6 +77,7 @@ private:
     void removeConfiguration();
     void watchClient();
 
+    const ConfigFetch m_fetchConfig;
     QProcess *m_process = nullptr;
     QTimer *m_watch = nullptr;
     // Set by a user disconnect while the connect step still runs: it then ends quietly.

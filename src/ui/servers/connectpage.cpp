@@ -58,6 +58,11 @@ ConnectPage::ConnectPage(QWidget *parent, Role role)
         return;
 
     m_api = ApiRequest::instance();
+    // An account request object of the connect step's thread's own: the shared one belongs to
+    // the GUI thread, whose calls may run at the same time.
+    OpenConnectConnection::instance()->setWireGuardConfigFetch([](int vpnServerId, int ipId, int connectionType) {
+        return ApiRequest().wireGuardConfig(vpnServerId, ipId, connectionType);
+    });
     buildUi();
 
     m_statsTimer.setInterval(1500);
