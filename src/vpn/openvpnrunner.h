@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class QIODevice;
+class QLocalSocket;
 class QTcpServer;
 class QTcpSocket;
 class QTemporaryFile;
@@ -14,6 +16,10 @@ class EngineProcess;
 
 // Runs one OpenVPN tunnel: the OpenVPN program driven through its management interface.
 // The controller creates one per connect; the runner deletes itself when the program ends.
+// Where the privileged helper runs, the helper starts OpenVPN and hands the runner the
+// management link as a connected Unix socket (the runner alone holds it, and the credentials
+// go over it only); without the helper a root client starts OpenVPN itself and listens for
+// the link on 127.0.0.1.
 class OpenVpnRunner : public QObject
 {
     Q_OBJECT
@@ -64,6 +70,9 @@ private:
     void reportDisconnected();
     void sendCommand(const QByteArray &command);
     bool failStart();
+    bool connectThroughHelper(const QString &config);
+    void onHelperStopped();
+    QIODevice *management() const;
 
     QString m_username;
     QString m_password;
@@ -73,4 +82,8 @@ private:
     QTemporaryFile *m_configFile = nullptr;
     bool m_disconnectReported = false;
     QString m_program;
+    // Through the helper: its tunnel, and the management link it handed over.
+    QString m_helperTunnel;
+    QLocalSocket *m_helperManagement = nullptr;
+    bool m_helperStopping = false;
 };

@@ -17,6 +17,7 @@
 #include "platform/engineprocesses.h"
 #include "platform/paths.h"
 #include "platform/privatefile.h"
+#include "platform/privilegedhelper.h"
 #include "vpn/enginelog.h"
 #include "vpn/engineprocess.h"
 
@@ -248,6 +249,13 @@ bool Wireguard::connectServer()
         return false;
     }
 
+    if (PrivilegedHelper::isAvailable())
+        return startThroughHelper(text);
+    // Without the helper only a root client can bring the tunnel up itself.
+    if (!ElevatedStart::hasNetworkRights()) {
+        fail(QStringLiteral("Failed to start detached process. The TavrixVPN helper service is not running."));
+        return false;
+    }
     const QString path = configFilePath();
     QString error;
     if (!writePrivateFile(path, text.toUtf8(), &error)) {
@@ -255,6 +263,50 @@ bool Wireguard::connectServer()
         return false;
     }
     return startElevated(path, tunnelAddress(text));
+}
+
+bool Wireguard::startThroughHelper(const QString &text)
+{
+    const PrivilegedHelper::Started started = PrivilegedHelper::startWireGuard(text);
+    if (started.ok && m_cancelled) {
+        PrivilegedHelper::stop(started.tunnelId);
+        return false;
+    }
+    if (!started.ok) {
+        fail(QStringLiteral("Failed to start detached process. ") + started.error);
+        return false;
+    }
+    {
+        QMutexLocker lock(&m_helperLock);
+        m_helperTunnel = started.tunnelId;
+    }
+    m_ownsClient = true;
+    engineLog(QStringLiteral("WireGuard tunnel is up (through the TavrixVPN helper)"));
+    QMetaObject::invokeMethod(this, &Wireguard::watchClient, Qt::QueuedConnection);
+    emit connected();
+    return true;
+}
+
+QString Wireguard::helperTunnel()
+{
+    QMutexLocker lock(&m_helperLock);
+    return m_helperTunnel;
+}
+
+QString Wireguard::takeHelperTunnel()
+{
+    QMutexLocker lock(&m_helperLock);
+    QString tunnel;
+    tunnel.swap(m_helperTunnel);
+    return tunnel;
+}
+
+bool Wireguard::clientRunning()
+{
+    const QString tunnel = helperTunnel();
+    if (!tunnel.isEmpty())
+        return PrivilegedHelper::isRunning(tunnel);
+    return !EngineProcesses::find(clientName).isEmpty();
 }
 
 bool Wireguard::startElevated(const QString &configFile, const QString &address)
@@ -339,9 +391,10 @@ void Wireguard::watchClient()
         m_watch = new QTimer(this);
         m_watch->setInterval(watchMs);
         QObject::connect(m_watch, &QTimer::timeout, this, [this] {
-            if (!EngineProcesses::find(clientName).isEmpty())
+            if (clientRunning())
                 return;
             m_watch->stop();
+            takeHelperTunnel();
             importClientOutput();
             removeConfiguration();
             fail(imageName + QStringLiteral(" has ended; the tunnel is down."));
@@ -402,7 +455,16 @@ void Wireguard::onProcessFinished(int exitCode)
 
 void Wireguard::killWindowsProcess()
 {
-    if (EngineProcesses::find(clientName).isEmpty()) {
+    const QString tunnel = takeHelperTunnel();
+    if (!tunnel.isEmpty()) {
+        QString error;
+        if (!PrivilegedHelper::stop(tunnel, &error))
+            engineLog(QStringLiteral("Failed to terminate wireguard process. ") + error);
+        engineLog(imageName + QStringLiteral(" was running and has been killed."));
+        return;
+    }
+    // The helper's programs are its own: an earlier window's tunnel ended with that window.
+    if (PrivilegedHelper::isAvailable() || EngineProcesses::find(clientName).isEmpty()) {
         engineLog(imageName + QStringLiteral(" is not running."));
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFuture>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -15,6 +16,8 @@ namespace Tavrix {
 // WireGuard: fetches the tunnel configuration for the chosen server from the account service,
 // writes it to the engine folder and starts the WireGuard client program on it with
 // administrator rights. The client program brings the tunnel up and keeps it until stopped.
+// Where the privileged helper runs, the configuration goes to it as typed fields instead (no
+// file of ours holds the key) and the helper runs the client program.
 class Wireguard : public QObject
 {
     Q_OBJECT
@@ -69,6 +72,10 @@ private:
     void importClientOutput();
     void removeConfiguration();
     void watchClient();
+    bool startThroughHelper(const QString &text);
+    bool clientRunning();
+    QString helperTunnel();
+    QString takeHelperTunnel();
 
     QProcess *m_process = nullptr;
     QTimer *m_watch = nullptr;
@@ -76,6 +83,10 @@ private:
     std::atomic_bool m_cancelled{false};
     // This runner started the client program that runs now; it stops it when it goes.
     std::atomic_bool m_ownsClient{false};
+    // The helper's tunnel while it runs through the helper; set on the pool, read on the GUI
+    // thread.
+    QMutex m_helperLock;
+    QString m_helperTunnel;
 };
 
 } // namespace Tavrix
