@@ -20,7 +20,9 @@ constexpr int keptLines = 8;
 // Root-owned and writable by root alone: otherwise whoever may write it runs code as root.
 bool safeForRoot(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
         return false;
     return info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;

@@ -22,11 +22,11 @@ inline constexpr const char *errorFailed = "com.quennark.TavrixVPN.Helper1.Error
 // StartWireGuard's a{sv}: [Interface] fields, and "Peers" as a list of a{sv} with the peer keys.
 namespace WireGuardKey {
 inline constexpr const char *privateKey = "PrivateKey";
-inline constexpr const char *addresses = "Addresses"; // as
-inline constexpr const char *dns = "DNS";             // as
-inline constexpr const char *mtu = "MTU";             // u, 0 = default
+inline constexpr const char *addresses = "Addresses";   // as
+inline constexpr const char *dns = "DNS";               // as
+inline constexpr const char *mtu = "MTU";               // u, 0 = default
 inline constexpr const char *listenPort = "ListenPort"; // u, 0 = any
-inline constexpr const char *peers = "Peers";         // aa{sv}
+inline constexpr const char *peers = "Peers";           // aa{sv}
 inline constexpr const char *publicKey = "PublicKey";
 inline constexpr const char *presharedKey = "PresharedKey";
 inline constexpr const char *allowedIps = "AllowedIPs"; // as

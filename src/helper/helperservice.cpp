@@ -56,8 +56,8 @@ bool HelperService::publish(QString *error)
         return false;
     }
     if (!m_bus.registerService(QLatin1String(HelperBus::serviceName))) {
-        *error = QStringLiteral("cannot own %1: %2").arg(QLatin1String(HelperBus::serviceName),
-                                                           m_bus.lastError().message());
+        *error =
+            QStringLiteral("cannot own %1: %2").arg(QLatin1String(HelperBus::serviceName), m_bus.lastError().message());
         return false;
     }
     return true;
@@ -203,9 +203,9 @@ void HelperService::onEnded(Tunnel *tunnel, const QString &reason)
     m_owners.remove(id);
     if (tunnel->isUp()) {
         // A unicast signal: other users on the bus do not learn of this user's tunnels.
-        QDBusMessage signal = QDBusMessage::createTargetedSignal(
-            owner.busName, QLatin1String(HelperBus::objectPath), QLatin1String(HelperBus::interfaceName),
-            QStringLiteral("TunnelEnded"));
+        QDBusMessage signal =
+            QDBusMessage::createTargetedSignal(owner.busName, QLatin1String(HelperBus::objectPath),
+                                               QLatin1String(HelperBus::interfaceName), QStringLiteral("TunnelEnded"));
         signal << id << reason;
         m_bus.send(signal);
     }

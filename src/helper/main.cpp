@@ -3,8 +3,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDBusConnection>
+#include <QDebug>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -39,7 +39,9 @@ void stopTunnelsOnSignals(Tavrix::HelperService *service)
         service->stopAll([] { QCoreApplication::quit(); });
         QTimer::singleShot(10000, qApp, &QCoreApplication::quit);
     });
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);

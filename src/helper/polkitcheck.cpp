@@ -42,7 +42,9 @@ namespace Tavrix {
 bool polkitAllows(const QDBusConnection &bus, const QString &busName, const QString &action, QString *reason)
 {
     static const int subjectType = qDBusRegisterMetaType<PolkitSubject>();
+    static const int detailsType = qDBusRegisterMetaType<QMap<QString, QString>>();
     Q_UNUSED(subjectType)
+    Q_UNUSED(detailsType)
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.PolicyKit1"), QStringLiteral("/org/freedesktop/PolicyKit1/Authority"),
         QStringLiteral("org.freedesktop.PolicyKit1.Authority"), QStringLiteral("CheckAuthorization"));
@@ -59,8 +61,9 @@ bool polkitAllows(const QDBusConnection &bus, const QString &busName, const QStr
     const QDBusArgument result = reply.arguments().first().value<QDBusArgument>();
     bool authorized = false;
     bool challenge = false;
+    QMap<QString, QString> replyDetails;
     result.beginStructure();
-    result >> authorized >> challenge;
+    result >> authorized >> challenge >> replyDetails;
     result.endStructure();
     if (authorized)
         return true;

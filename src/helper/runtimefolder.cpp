@@ -20,7 +20,9 @@ bool RuntimeFolder::prepare(const QString &path, QString *error)
         *error = QStringLiteral("cannot make %1: %2").arg(absolute, QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::lstat(raw.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) {
         *error = QStringLiteral("%1 is not a folder of this user").arg(absolute);
         return false;

@@ -37,7 +37,7 @@ bool Tunnel::startEngine(const QString &engine, const QStringList &arguments, co
             finish(m_failReason);
         else
             finish(m_up ? QStringLiteral("the engine ended (exit code %1)").arg(exitCode)
-                    : QStringLiteral("the engine ended before the tunnel came up: %1").arg(last));
+                        : QStringLiteral("the engine ended before the tunnel came up: %1").arg(last));
     });
     return m_child->start(program, arguments, extraEnvironment, error);
 }

@@ -112,12 +112,12 @@ bool readConfig(const QVariantMap &fields, HelperProto::WireGuardConfig *config,
         FieldReader reader(peerFields, QStringLiteral("WireGuard peer %1").arg(i + 1), error);
         HelperProto::WireGuardPeer peer;
         uint keepalive = 0;
-        if (!reader.onlyKeys({Key::publicKey, Key::presharedKey, Key::allowedIps, Key::endpoint,
-                              Key::persistentKeepalive}) ||
+        if (!reader.onlyKeys(
+                {Key::publicKey, Key::presharedKey, Key::allowedIps, Key::endpoint, Key::persistentKeepalive}) ||
             !reader.text(Key::publicKey, &peer.publicKey, true) ||
             !reader.text(Key::presharedKey, &peer.presharedKey, false) ||
-            !reader.list(Key::allowedIps, &peer.allowedIps, true) || !reader.text(Key::endpoint, &peer.endpoint, false) ||
-            !reader.number(Key::persistentKeepalive, &keepalive))
+            !reader.list(Key::allowedIps, &peer.allowedIps, true) ||
+            !reader.text(Key::endpoint, &peer.endpoint, false) || !reader.number(Key::persistentKeepalive, &keepalive))
             return false;
         peer.persistentKeepalive = decltype(peer.persistentKeepalive)(keepalive);
         config->peers.append(peer);
@@ -139,8 +139,8 @@ bool WireGuardTunnel::start(const QVariantMap &fields, QString *error)
         return false;
     if (!writeFile(configSuffix, HelperProto::wireGuardQuickText(config).toUtf8(), error))
         return false;
-    if (!startEngine(QStringLiteral("wireguard/wireguard-client"), {QStringLiteral("run"), filePath(configSuffix)},
-                     {}, error))
+    if (!startEngine(QStringLiteral("wireguard/wireguard-client"), {QStringLiteral("run"), filePath(configSuffix)}, {},
+                     error))
         return false;
     connect(m_child, &ChildProcess::lineRead, this, [this](const QString &line) {
         if (line.startsWith(upLine))

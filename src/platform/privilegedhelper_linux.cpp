@@ -1,5 +1,3 @@
-#include "platform/privilegedhelper.h"
-
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -13,6 +11,7 @@
 
 #include "helper/helperbus.h"
 #include "helperproto/wireguardconfig.h"
+#include "platform/privilegedhelper.h"
 
 namespace Tavrix {
 namespace PrivilegedHelper {
@@ -77,9 +76,9 @@ bool isAvailable()
     if (bus.interface()->isServiceRegistered(name).value())
         return true;
     // Installed but not running yet: the bus starts it on the first call.
-    const QDBusMessage activatable = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListActivatableNames"));
+    const QDBusMessage activatable =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                       QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListActivatableNames"));
     const QDBusMessage reply = bus.call(activatable, QDBus::Block, shortTimeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
            reply.arguments().first().toStringList().contains(name);

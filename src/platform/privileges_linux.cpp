@@ -3,8 +3,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "platform/privileges.h"
 #include "platform/privilegedhelper.h"
+#include "platform/privileges.h"
 
 namespace Tavrix {
 namespace Privileges {

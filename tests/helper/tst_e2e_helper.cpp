@@ -96,7 +96,7 @@ bool probeInside()
 bool noTcpListener()
 {
     for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        QFile file(QLatin1String(table));
+        QFile file{QString::fromLatin1(table)};
         if (!file.open(QIODevice::ReadOnly))
             continue;
         for (const QByteArray &line : file.readAll().split('\n').mid(1)) {
@@ -152,9 +152,9 @@ int clientStart(const QString &kind, const QString &file)
 int clientStop(const QString &tunnelId)
 {
     const QDBusMessage reply = callHelper("Stop", {tunnelId});
-    say(reply.type() == QDBusMessage::ReplyMessage ? QStringLiteral("OK")
-                                                   : QStringLiteral("ERROR %1 %2").arg(reply.errorName(),
-                                                                                      reply.errorMessage()));
+    say(reply.type() == QDBusMessage::ReplyMessage
+            ? QStringLiteral("OK")
+            : QStringLiteral("ERROR %1 %2").arg(reply.errorName(), reply.errorMessage()));
     return 0;
 }
 
@@ -228,6 +228,23 @@ QStringList linesOf(const QByteArray &output, const char *prefix)
     return lines;
 }
 
+// The lab peer's client configuration as the typed fields the helper takes.
+QJsonObject wireGuardRequest(const QString &config)
+{
+    QString privateKey;
+    QString publicKey;
+    for (const QString &line : config.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("PrivateKey = ")))
+            privateKey = line.mid(13).trimmed();
+        else if (line.startsWith(QLatin1String("PublicKey = ")))
+            publicKey = line.mid(12).trimmed();
+    }
+    const QJsonObject peer{{"PublicKey", publicKey},
+                           {"AllowedIPs", QJsonArray{"10.231.30.0/24"}},
+                           {"Endpoint", QStringLiteral("%1:%2").arg(NetnsLab::serverAddress).arg(51820)}};
+    return {{"PrivateKey", privateKey}, {"Addresses", QJsonArray{"10.231.30.2/24"}}, {"Peers", QJsonArray{peer}}};
+}
+
 QByteArray environOf(qint64 pid)
 {
     QFile file(QStringLiteral("/proc/%1/environ").arg(pid));
@@ -244,6 +261,7 @@ private slots:
     void cleanupTestCase();
     void hostileRequestsAreRefusedAndNothingRuns_data();
     void hostileRequestsAreRefusedAndNothingRuns();
+    void tunnelBelongsToItsCallerAndEndsWithIt_data();
     void tunnelBelongsToItsCallerAndEndsWithIt();
     void connectsAsOrdinaryUser_data();
     void connectsAsOrdinaryUser();
@@ -271,9 +289,10 @@ void TestE2eHelper::initTestCase()
     QVERIFY2(m_openvpn->start(&error), qPrintable(error));
     m_wireguard = std::make_unique<TavrixTest::WireGuardPeer>(m_lab);
     QVERIFY2(m_wireguard->start(&error), qPrintable(error));
-    QVERIFY(m_lab.start(m_lab.serverNs(),
-                        {"socat", QStringLiteral("TCP-LISTEN:%1,bind=%2,reuseaddr,fork").arg(probePort).arg(NetnsLab::insideAddress),
-                         QStringLiteral("SYSTEM:echo ") + QString::fromLatin1(probeAnswer)}));
+    QVERIFY(m_lab.start(
+        m_lab.serverNs(),
+        {"socat", QStringLiteral("TCP-LISTEN:%1,bind=%2,reuseaddr,fork").arg(probePort).arg(NetnsLab::insideAddress),
+         QStringLiteral("SYSTEM:echo ") + QString::fromLatin1(probeAnswer)}));
     QVERIFY(m_lab.waitForListener(m_lab.serverNs(), probePort));
     m_helper = std::make_unique<HelperLab>(m_lab);
     QVERIFY2(m_helper->start(&error, {QString::fromLatin1(leakMarker)}), qPrintable(error));
@@ -303,11 +322,11 @@ QString TestE2eHelper::writeFile(const QString &name, const QByteArray &content)
     return path;
 }
 
-QStringList TestE2eHelper::clientCommand(const char *user, const QStringList &arguments,
-                                         const QStringList &environment)
+QStringList TestE2eHelper::clientCommand(const char *user, const QStringList &arguments, const QStringList &environment)
 {
-    return m_helper->asUser(user, QStringList{QCoreApplication::applicationFilePath(), QStringLiteral("--client")} + arguments,
-                            environment);
+    return m_helper->asUser(
+        user, QStringList{QCoreApplication::applicationFilePath(), QStringLiteral("--client")} + arguments,
+        environment);
 }
 
 QProcess *TestE2eHelper::startClient(const char *user, const QStringList &arguments, const QStringList &environment)
@@ -356,41 +375,44 @@ void TestE2eHelper::hostileRequestsAreRefusedAndNothingRuns_data()
     const QByteArray profile = m_openvpn->clientProfile();
     const QByteArray shell = "/bin/sh -c 'touch " + m_pwned.toLatin1() + "'";
     const QString invalid = QLatin1String(Tavrix::HelperBus::errorInvalidRequest);
-    QTest::newRow("plugin with a shell command") << "nobody" << "openvpn"
-                                                 << profile + "plugin openvpn-plugin-down-root.so \"" + shell + "\"\n"
-                                                 << invalid;
-    QTest::newRow("up script") << "nobody" << "openvpn" << profile + "script-security 2\nup \"" + shell + "\"\n"
+    QTest::newRow("plugin with a shell command")
+        << "nobody"
+        << "openvpn" << profile + "plugin openvpn-plugin-down-root.so \"" + shell + "\"\n"
+        << invalid;
+    QTest::newRow("up script") << "nobody"
+                               << "openvpn" << profile + "script-security 2\nup \"" + shell + "\"\n"
                                << invalid;
-    QTest::newRow("file argument") << "nobody" << "openvpn" << QByteArray(profile).replace("auth-user-pass", "auth-user-pass /etc/shadow")
+    QTest::newRow("file argument") << "nobody"
+                                   << "openvpn"
+                                   << QByteArray(profile).replace("auth-user-pass", "auth-user-pass /etc/shadow")
                                    << invalid;
-    QTest::newRow("management of its own") << "nobody" << "openvpn" << profile + "management 0.0.0.0 7505\n"
+    QTest::newRow("management of its own") << "nobody"
+                                           << "openvpn" << profile + "management 0.0.0.0 7505\n"
                                            << invalid;
-    QTest::newRow("oversized profile") << "nobody" << "openvpn" << profile + QByteArray(300 * 1024, '#') << invalid;
+    QTest::newRow("oversized profile") << "nobody"
+                                       << "openvpn" << profile + QByteArray(300 * 1024, '#') << invalid;
 
-    QString key;
-    for (const QString &line : m_wireguard->clientConfig().split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("PrivateKey = ")))
-            key = line.mid(13);
-    }
-    const QJsonObject peer{{"PublicKey", key}, {"AllowedIPs", QJsonArray{"0.0.0.0/0"}}, {"Endpoint", "10.231.0.1:51820"}};
-    const QJsonObject good{{"PrivateKey", key}, {"Addresses", QJsonArray{"10.231.30.2/24"}}, {"Peers", QJsonArray{peer}}};
+    const QJsonObject good = wireGuardRequest(m_wireguard->clientConfig());
     auto variant = [&good](const char *field, const QJsonValue &value) {
         QJsonObject object = good;
         object.insert(QLatin1String(field), value);
         return QJsonDocument(object).toJson();
     };
-    QTest::newRow("WireGuard PostUp") << "nobody" << "wireguard" << variant("PostUp", QString::fromLatin1(shell))
-                                      << invalid;
-    QTest::newRow("WireGuard MTU as text") << "nobody" << "wireguard" << variant("MTU", "1420; touch /tmp/x")
-                                           << invalid;
-    QTest::newRow("WireGuard malformed key") << "nobody" << "wireguard" << variant("PrivateKey", "not a key\n[Peer]")
-                                             << invalid;
+    QTest::newRow("WireGuard PostUp") << "nobody"
+                                      << "wireguard" << variant("PostUp", QString::fromLatin1(shell)) << invalid;
+    QTest::newRow("WireGuard MTU as text") << "nobody"
+                                           << "wireguard" << variant("MTU", "1420; touch /tmp/x") << invalid;
+    QTest::newRow("WireGuard malformed key") << "nobody"
+                                             << "wireguard" << variant("PrivateKey", "not a key\n[Peer]") << invalid;
     QTest::newRow("WireGuard address with a newline")
-        << "nobody" << "wireguard" << variant("Addresses", QJsonArray{"10.0.0.2/24\nPostUp = id"}) << invalid;
-    QTest::newRow("unauthorised user") << "games" << "openvpn" << profile
+        << "nobody"
+        << "wireguard" << variant("Addresses", QJsonArray{"10.0.0.2/24\nPostUp = id"}) << invalid;
+    QTest::newRow("unauthorised user") << "games"
+                                       << "openvpn" << profile
                                        << QString::fromLatin1(Tavrix::HelperBus::errorNotAuthorized);
-    QTest::newRow("unauthorised user, WireGuard") << "games" << "wireguard" << QJsonDocument(good).toJson()
-                                                  << QString::fromLatin1(Tavrix::HelperBus::errorNotAuthorized);
+    QTest::newRow("unauthorised user, WireGuard")
+        << "games"
+        << "wireguard" << QJsonDocument(good).toJson() << QString::fromLatin1(Tavrix::HelperBus::errorNotAuthorized);
 }
 
 void TestE2eHelper::hostileRequestsAreRefusedAndNothingRuns()
@@ -410,10 +432,22 @@ void TestE2eHelper::hostileRequestsAreRefusedAndNothingRuns()
     expectNothingLeft();
 }
 
+void TestE2eHelper::tunnelBelongsToItsCallerAndEndsWithIt_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("OpenVPN") << "openvpn";
+    QTest::newRow("WireGuard") << "wireguard";
+}
+
 void TestE2eHelper::tunnelBelongsToItsCallerAndEndsWithIt()
 {
-    const QString file = writeFile(QStringLiteral("profile"), m_openvpn->clientProfile());
-    QProcess *owner = startClient(HelperLab::grantedUser, {QStringLiteral("start"), QStringLiteral("openvpn"), file});
+    QFETCH(QString, kind);
+    const bool openvpn = kind == QLatin1String("openvpn");
+    const QString file = writeFile(QStringLiteral("request"),
+                                   openvpn ? m_openvpn->clientProfile()
+                                           : QJsonDocument(wireGuardRequest(m_wireguard->clientConfig())).toJson());
+    const qint64 logStart = m_helper->readFile("helper.log").size();
+    QProcess *owner = startClient(HelperLab::grantedUser, {QStringLiteral("start"), kind, file});
     const QString up = waitForLine(owner, "UP ", 20000);
     QVERIFY2(up.startsWith(QLatin1String("UP ")), qPrintable(up));
     const QString tunnelId = up.mid(3);
@@ -427,17 +461,34 @@ void TestE2eHelper::tunnelBelongsToItsCallerAndEndsWithIt()
         if (!entry.isEmpty())
             environment.append(QString::fromLocal8Bit(entry));
     }
-    QVERIFY2(environment.contains(QStringLiteral("PATH=/usr/sbin:/usr/bin:/sbin:/bin")), qPrintable(environment.join(' ')));
+    QVERIFY2(environment.contains(QStringLiteral("PATH=/usr/sbin:/usr/bin:/sbin:/bin")),
+             qPrintable(environment.join(' ')));
     QVERIFY(environment.contains(QStringLiteral("LANG=C.UTF-8")));
     // The engine stand-in is a bash script: bash adds its PWD and SHLVL on its own.
     for (const QString &entry : environment)
-        QVERIFY2(QRegularExpression(QStringLiteral("^(PATH|LANG|PWD|SHLVL|_)=")).match(entry).hasMatch(), qPrintable(entry));
+        QVERIFY2(QRegularExpression(QStringLiteral("^(PATH|LANG|PWD|SHLVL|_)=")).match(entry).hasMatch(),
+                 qPrintable(entry));
     QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(children.first()));
     QVERIFY(cmdline.open(QIODevice::ReadOnly));
     const QList<QByteArray> argv = cmdline.readAll().split('\0');
     QVERIFY(argv.first().startsWith('/'));
-    QVERIFY(argv.contains("--script-security") && argv.at(argv.indexOf("--script-security") + 1) == "1");
-    QVERIFY(argv.contains("unix"));
+    if (openvpn) {
+        QVERIFY(argv.contains("--script-security") && argv.at(argv.indexOf("--script-security") + 1) == "1");
+        QVERIFY(argv.contains("unix"));
+        // The profile and the socket left the disk once OpenVPN had connected.
+        QCOMPARE(m_helper->runtimeFiles(), QStringList());
+    } else {
+        // The configuration the helper wrote: root's alone, rebuilt from fields, no hook.
+        const QStringList files = m_helper->runtimeFiles();
+        QCOMPARE(files.size(), 1);
+        const QString path = m_helper->runtimeDir() + QLatin1Char('/') + files.first();
+        QCOMPARE(QFileInfo(path).permissions() & 0x0077, QFileDevice::Permissions());
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray text = written.readAll();
+        QVERIFY(text.contains("[Interface]") && !text.contains("Up") && !text.contains("Down"));
+        QVERIFY(m_lab.clientIp({"-o", "link"}).contains(QLatin1String("tvxwg")));
+    }
     // The management link is no port, and its folder is root's alone.
     QByteArray listeners;
     m_lab.exec(m_lab.clientNs(), {"ss", "-Hltn"}, &listeners);
@@ -451,16 +502,18 @@ void TestE2eHelper::tunnelBelongsToItsCallerAndEndsWithIt()
         const QStringList command = clientCommand(other, {QStringLiteral("stop"), tunnelId});
         QCOMPARE(TavrixTest::runProgram(command.first(), command.mid(1), &output, 20000), 0);
         const QString expected = QLatin1String(other == HelperLab::secondUser ? Tavrix::HelperBus::errorNotOwner
-                                                                            : Tavrix::HelperBus::errorNotAuthorized);
+                                                                              : Tavrix::HelperBus::errorNotAuthorized);
         QVERIFY2(linesOf(output, "ERROR ").value(0).startsWith(expected), output.constData());
     }
     QCOMPARE(m_helper->helperChildren(), children);
 
-    // The owner dies without a word: the helper notices its bus name go and ends its tunnel.
+    // The owner dies without a word: the helper notices its bus name go and ends its tunnel
+    // (OpenVPN also ends by itself once its management link closes).
     ::kill(pid_t(owner->processId()), SIGKILL);
     owner->waitForFinished(5000);
     expectNothingLeft();
-    QVERIFY(m_helper->readFile("helper.log").contains("left the bus"));
+    if (!openvpn)
+        QVERIFY(m_helper->readFile("helper.log").mid(int(logStart)).contains("left the bus"));
 }
 
 void TestE2eHelper::connectsAsOrdinaryUser_data()
@@ -475,12 +528,13 @@ void TestE2eHelper::connectsAsOrdinaryUser()
     QFETCH(QString, kind);
     QStringList environment{QStringLiteral("TVX_RUNTIME=") + m_helper->runtimeDir()};
     if (kind == QLatin1String("openvpn")) {
-        environment << QStringLiteral("TVX_PROFILE=") + QString::fromLatin1(m_openvpn->clientProfileTemplate().toBase64())
+        environment << QStringLiteral("TVX_PROFILE=") +
+                           QString::fromLatin1(m_openvpn->clientProfileTemplate().toBase64())
                     << QStringLiteral("TVX_ADDRESS=") + m_openvpn->address();
     } else {
-        environment << QStringLiteral("%1=%2").arg(QLatin1String(TavrixTest::wgConfigVariable),
-                                                   writeFile(QStringLiteral("wg.conf"),
-                                                             m_wireguard->clientConfig().toLatin1()));
+        environment << QStringLiteral("%1=%2").arg(
+            QLatin1String(TavrixTest::wgConfigVariable),
+            writeFile(QStringLiteral("wg.conf"), m_wireguard->clientConfig().toLatin1()));
     }
     QProcess *client = startClient(HelperLab::grantedUser, {QStringLiteral("connect"), kind}, environment);
     const QString connected = waitForLine(client, "STEP CONNECTED", 45000);
@@ -507,8 +561,8 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         return clientMain(app.arguments());
     }
-    QString reason = TavrixTest::tunnelSkipReason(
-        {QStringLiteral("openvpn"), QStringLiteral("wireguard-go"), QStringLiteral("wg-quick"), QStringLiteral("socat")});
+    QString reason = TavrixTest::tunnelSkipReason({QStringLiteral("openvpn"), QStringLiteral("wireguard-go"),
+                                                   QStringLiteral("wg-quick"), QStringLiteral("socat")});
     if (reason.isEmpty())
         reason = HelperLab::skipReason();
     if (reason.isEmpty() && !QFileInfo(HelperLab::helperProgram()).isExecutable())

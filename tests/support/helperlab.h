@@ -44,8 +44,8 @@ public:
     // Empty when the lab can run here; otherwise why not.
     static QString skipReason()
     {
-        for (const char *path : {"/usr/bin/dbus-daemon", "/usr/lib/polkit-1/polkitd", "/usr/bin/setpriv",
-                                 "/usr/bin/unshare"}) {
+        for (const char *path :
+             {"/usr/bin/dbus-daemon", "/usr/lib/polkit-1/polkitd", "/usr/bin/setpriv", "/usr/bin/unshare"}) {
             if (!QFileInfo(QString::fromLatin1(path)).isExecutable())
                 return QStringLiteral("needs %1").arg(QLatin1String(path));
         }
@@ -60,7 +60,10 @@ public:
     QString runtimeDir() const { return m_dir + QStringLiteral("/run"); }
     QString helperLog() const { return m_dir + QStringLiteral("/helper.log"); }
     qint64 helperPid() const { return m_helper ? m_helper->processId() : 0; }
-    static QString helperProgram() { return qEnvironmentVariable("TAVRIX_BIN_DIR") + QStringLiteral("/tavrixvpn-helper"); }
+    static QString helperProgram()
+    {
+        return qEnvironmentVariable("TAVRIX_BIN_DIR") + QStringLiteral("/tavrixvpn-helper");
+    }
 
     // `helperEnvironment` is the helper's own (to show its children never see it).
     bool start(QString *error, const QStringList &helperEnvironment = {})
@@ -70,7 +73,8 @@ public:
         QDir().mkpath(m_dir);
         ::chmod(QFile::encodeName(m_dir).constData(), 0755);
         const QString source = qEnvironmentVariable("TAVRIX_SOURCE_DIR");
-        write(QStringLiteral("bus.conf"), busConfig(source + QStringLiteral("/packaging/com.quennark.TavrixVPN.Helper.conf")));
+        write(QStringLiteral("bus.conf"),
+              busConfig(source + QStringLiteral("/packaging/com.quennark.TavrixVPN.Helper.conf")));
         write(QStringLiteral("50-tavrix-test.rules"),
               QStringLiteral("polkit.addRule(function(action, subject) {\n"
                              "    if (action.id == \"com.quennark.TavrixVPN.tunnel\" &&\n"
@@ -92,23 +96,23 @@ public:
                            "/etc/polkit-1/rules.d; do mount -t tmpfs -o mode=0755 tmpfs \"$d\"; done; "
                            "cp '%1' /usr/share/polkit-1/actions/; cp '%2' /etc/polkit-1/rules.d/; "
                            "exec /usr/lib/polkit-1/polkitd")
-                .arg(source + QStringLiteral("/packaging/com.quennark.TavrixVPN.policy"),
-                     path("50-tavrix-test.rules"));
+                .arg(source + QStringLiteral("/packaging/com.quennark.TavrixVPN.policy"), path("50-tavrix-test.rules"));
         m_polkit = startProcess({QStringLiteral("env"), QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=") + busAddress(),
                                  QStringLiteral("unshare"), QStringLiteral("-m"), QStringLiteral("--propagation"),
                                  QStringLiteral("private"), QStringLiteral("sh"), QStringLiteral("-c"), mounts},
                                 path("polkit.log"));
         if (!waitFor([this] { return readFile("polkit.log").contains("Acquired the name"); }))
-            return fail(error, QStringLiteral("polkitd did not start: ") + QString::fromLocal8Bit(readFile("polkit.log")));
+            return fail(error,
+                        QStringLiteral("polkitd did not start: ") + QString::fromLocal8Bit(readFile("polkit.log")));
 
         QProcessEnvironment environment;
         environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/sbin:/usr/bin:/sbin:/bin"));
         for (const QString &entry : helperEnvironment)
             environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
-        m_helper = m_lab.start(m_lab.clientNs(),
-                               {helperProgram(), QStringLiteral("--bus"), busAddress(), QStringLiteral("--runtime-dir"),
-                                runtimeDir()},
-                               helperLog(), environment);
+        m_helper = m_lab.start(
+            m_lab.clientNs(),
+            {helperProgram(), QStringLiteral("--bus"), busAddress(), QStringLiteral("--runtime-dir"), runtimeDir()},
+            helperLog(), environment);
         if (!m_helper || !waitFor([this] { return readFile("helper.log").contains("tavrixvpn-helper: ready"); }))
             return fail(error,
                         QStringLiteral("the helper did not start: ") + QString::fromLocal8Bit(readFile("helper.log")));
@@ -176,10 +180,7 @@ public:
         return children;
     }
 
-    QStringList runtimeFiles() const
-    {
-        return QDir(runtimeDir()).entryList(QDir::Files | QDir::System | QDir::Hidden);
-    }
+    QStringList runtimeFiles() const { return QDir(runtimeDir()).entryList(QDir::Files | QDir::System | QDir::Hidden); }
 
     QByteArray readFile(const char *name) const
     {
@@ -243,8 +244,7 @@ private:
         return process;
     }
 
-    template<typename Check>
-    static bool waitFor(Check check, int timeoutMs = 10000)
+    template<typename Check> static bool waitFor(Check check, int timeoutMs = 10000)
     {
         QDeadlineTimer deadline(timeoutMs);
         while (!check()) {
