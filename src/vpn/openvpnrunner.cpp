@@ -2,14 +2,13 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QLocalSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryFile>
-
-#include <unistd.h>
 
 #include "platform/elevatedstart.h"
 #include "platform/engineprocesses.h"
@@ -130,7 +129,8 @@ bool OpenVpnRunner::connectThroughHelper(const QString &config)
     m_helperTunnel = started.tunnelId;
     m_helperManagement = new QLocalSocket(this);
     if (!m_helperManagement->setSocketDescriptor(started.managementFd)) {
-        ::close(started.managementFd);
+        QFile handle;
+        handle.open(started.managementFd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle);
         qCritical().noquote() << QStringLiteral("OpenVPN Process Error:") << m_helperManagement->errorString();
         stopProgram();
         return false;
