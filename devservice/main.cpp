@@ -49,6 +49,9 @@ int main(int argc, char *argv[])
                       QStringLiteral("8443")});
     parser.addOption({QStringLiteral("cert-dir"), QStringLiteral("Folder of cert.pem and key.pem (made when missing)."),
                       QStringLiteral("dir")});
+    parser.addOption({QStringLiteral("name"),
+                      QStringLiteral("A host name the certificate also names (a lab's name for the service)."),
+                      QStringLiteral("name")});
     parser.addOption({QStringLiteral("openconnect-server"), QStringLiteral("Address of the OpenConnect servers."),
                       QStringLiteral("host[:port]")});
     parser.addOption({QStringLiteral("openconnect-user"), QStringLiteral("Adds a premium account with this user name."),
@@ -104,7 +107,8 @@ int main(int argc, char *argv[])
         parser.isSet(QStringLiteral("cert-dir")) ? parser.value(QStringLiteral("cert-dir")) : tempCertDir.path();
     DevServer::Options options;
     QString error;
-    if (!Tavrix::Dev::ensureCertificate(QDir(certDir).absolutePath(), &options.certificate, &error)) {
+    if (!Tavrix::Dev::ensureCertificate(QDir(certDir).absolutePath(), parser.values(QStringLiteral("name")),
+                                        &options.certificate, &error)) {
         std::fprintf(stderr, "tavrix-devservice: %s\n", qPrintable(error));
         return 1;
     }

@@ -262,6 +262,7 @@ int ApiRequest::login(const QString &user, const QString &password)
         message =
             isObject ? object.value(QStringLiteral("message")).toString() : QStringLiteral("Authentication failed");
         appLog(QStringLiteral("Login failed: %1").arg(message));
+        code = LoginRejected;
         break;
     }
     case NetworkError:

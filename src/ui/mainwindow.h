@@ -99,6 +99,8 @@ private:
     // The start decision's configuration fetch is scheduled or running.
     bool m_startFetchPending = false;
     bool m_signedIn = false;
+    bool m_noTrayTold = false;
+    bool m_quitRequested = false;
     OpenConnectConnection::Status m_background = OpenConnectConnection::IDLE;
 };
 

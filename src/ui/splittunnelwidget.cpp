@@ -7,14 +7,16 @@
 #include <QVBoxLayout>
 
 #include "common/config.h"
+#include "platform/splitter.h"
 #include "protection/splittunnelcontrol.h"
 #include "ui/brand.h"
 
 namespace Tavrix {
 
-SplitTunnelWidget::SplitTunnelWidget(const QIcon &icon, const QString &path, bool selected, QWidget *parent)
+SplitTunnelWidget::SplitTunnelWidget(const QIcon &icon, const QString &path, const QString &title, bool selected,
+                                     QWidget *parent)
     : QWidget(parent)
-    , m_processName(QFileInfo(path).completeBaseName())
+    , m_processName(Splitter::selectionName(path))
     , m_path(path)
     , m_selected(selected)
 {
@@ -31,7 +33,7 @@ SplitTunnelWidget::SplitTunnelWidget(const QIcon &icon, const QString &path, boo
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
-    m_name = new QLabel(m_processName, this);
+    m_name = new QLabel(title, this);
     m_name->setObjectName(QStringLiteral("lblAppName"));
     m_pathLabel = new QLabel(SplitTunnelControl::displayPath(path), this);
     m_pathLabel->setObjectName(QStringLiteral("lblAppPath"));

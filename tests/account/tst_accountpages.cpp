@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 
@@ -68,7 +69,7 @@ private slots:
     void shareAddresses_data();
     void shareAddresses();
     void shareCodeCannotAddQueryItems_departsFromPlainMailBody();
-    void deviceRows();
+    void deviceRowsListLinuxBesideTheFourDesignedGroups();
     void referralContentLastMemberWins_data();
     void referralContentLastMemberWins();
     void diagnosticReportHidesEverySecret();
@@ -206,18 +207,29 @@ void AccountPagesTest::shareCodeCannotAddQueryItems_departsFromPlainMailBody()
     }
 }
 
-void AccountPagesTest::deviceRows()
+// Linux machines sign in with their distribution's id (QSysInfo::productType()), and get a
+// group of their own after the four designed ones.
+void AccountPagesTest::deviceRowsListLinuxBesideTheFourDesignedGroups()
 {
-    const QJsonArray devices = QJsonDocument::fromJson(R"([
+    const QString devices = QStringLiteral(R"([
         {"os_name": "Windows", "model": "XPS 13", "brand": "Dell", "os_version": "11", "vpn_app_version": "5.6.0"},
         {"os_name": "Linux", "model": "ThinkPad", "brand": "Lenovo", "os_version": "6.1", "vpn_app_version": "1"},
+        {"os_name": "Ubuntu", "model": "Latitude", "os_version": "24.04"},
+        {"os_name": "%1", "model": "This one"},
+        {"os_name": "haiku", "model": "Not listed"},
         42,
         {"os_name": "android", "model": "", "brand": "Samsung", "os_version": "14", "vpn_app_version": "5.4.1"},
         {"os_name": "IOS", "brand": "Apple"},
-        {"os_name": "HUAWEI", "model": "P60"}])")
-                                   .array();
-    const auto rows = AccountAnswers::deviceRows(devices);
-    QCOMPARE(rows.size(), 4);
+        {"os_name": "HUAWEI", "model": "P60"}])");
+    auto rows =
+        AccountAnswers::deviceRows(QJsonDocument::fromJson(devices.arg(QSysInfo::productType()).toUtf8()).array());
+    QCOMPARE(rows.size(), 7);
+    const QStringList linuxModels{"ThinkPad", "Latitude", "This one"};
+    for (const QString &model : linuxModels) {
+        const auto row = rows.takeAt(1);
+        QCOMPARE(int(row.platform), int(AccountAnswers::DevicePlatform::Linux));
+        QCOMPARE(row.model, model);
+    }
     QCOMPARE(int(rows[0].platform), int(AccountAnswers::DevicePlatform::Windows));
     QCOMPARE(rows[0].model, "XPS 13");
     QCOMPARE(rows[0].osVersion, "(windows 11)");
@@ -381,7 +393,8 @@ void AccountPagesTest::devices_data()
         {"os_name": "Windows", "model": "XPS 13", "os_version": "11", "vpn_app_version": "5.6.0"},
         {"os_name": "Linux", "model": "ThinkPad"}, "junk",
         {"os_name": "android", "brand": "Samsung", "os_version": "14"}]})")
-                           << QStringList{"XPS 13", "Samsung"} << QStringList{"windowsGroup", "androidGroup"} << false;
+                           << QStringList{"XPS 13", "Samsung", "ThinkPad"}
+                           << QStringList{"windowsGroup", "androidGroup", "linuxGroup"} << false;
     QTest::newRow("data not an array") << QByteArray(R"({"response_code": 1, "data": {"os_name": "Windows"}})")
                                        << QStringList() << QStringList() << false;
     // Not an answer at all: the call failed, which the page reports before going back.
@@ -403,7 +416,7 @@ void AccountPagesTest::devices()
     QTRY_VERIFY_WITH_TIMEOUT(requestsTo(pathOf("loggedDevice")) == 1, 5000);
     waitIdle(page);
     QStringList shownModels, shownGroups;
-    for (const char *group : {"appleGroup", "windowsGroup", "androidGroup", "huaweiGroup"}) {
+    for (const char *group : {"appleGroup", "windowsGroup", "androidGroup", "huaweiGroup", "linuxGroup"}) {
         QWidget *box = page.findChild<QWidget *>(group);
         QVERIFY(box);
         if (box->isVisible())

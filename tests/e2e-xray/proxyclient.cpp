@@ -22,6 +22,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "api/serviceurl.h"
+#include "common/config.h"
 #include "common/ipbundle.h"
 #include "common/user.h"
 #include "platform/engineprocesses.h"
@@ -119,6 +121,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("Quennark"));
     qInstallMessageHandler(messageHandler);
     sinceConnect.start();
+    // What the configuration of the lab's service would have stored: its public-IP lookup.
+    const QUrl service = Tavrix::ServiceUrl::overrideOrigin();
+    if (!service.isEmpty())
+        Tavrix::Config::setPublicIpUrl(service.toString() + QStringLiteral("/api/ip"));
     const auto controller = OpenConnectConnection::instance();
     QObject::connect(controller.get(), &OpenConnectConnection::statusChanged, &app,
                      [](OpenConnectConnection::Status status) {

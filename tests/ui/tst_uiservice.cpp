@@ -426,9 +426,12 @@ void UiServiceTest::autoSignIn_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("configured");
     QTest::addColumn<int>("page");
-    QTest::newRow("stored account") << "loyalpass1" << true << 3;
-    QTest::newRow("stored account, configuration fetched first") << "loyalpass1" << false << 3;
-    QTest::newRow("password changed meanwhile") << "oldpass99" << true << 2;
+    QTest::addColumn<int>("refusedWith");
+    QTest::newRow("stored account") << "loyalpass1" << true << 3 << 0;
+    QTest::newRow("stored account, configuration fetched first") << "loyalpass1" << false << 3 << 0;
+    QTest::newRow("password changed meanwhile") << "oldpass99" << true << 2 << 0;
+    // A login link with a wrong password: the service answers 403 rather than a code.
+    QTest::newRow("refused with 403") << "wrongpass1" << true << 2 << 403;
 }
 
 void UiServiceTest::autoSignIn()
@@ -436,8 +439,12 @@ void UiServiceTest::autoSignIn()
     QFETCH(QString, password);
     QFETCH(bool, configured);
     QFETCH(int, page);
+    QFETCH(int, refusedWith);
     if (configured)
         fetchConfiguration();
+    if (refusedWith)
+        QVERIFY(m_service.set(QStringLiteral("/api/v2/login"), QStringLiteral("status"), refusedWith, 0,
+                              QStringLiteral("Wrong user name or password")));
     auto config = Config::instance();
     config->setUserName(QStringLiteral("loyal@tavrixvpn.test"), true);
     config->setPassword(password, true);

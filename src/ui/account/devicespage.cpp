@@ -70,6 +70,8 @@ DevicesPage::DevicesPage(QWidget *parent)
                                 &m_groups[int(DevicePlatform::Android)]));
     groups->addWidget(makeGroup("huaweiGroup", QStringLiteral("Huawei"), QStringLiteral(":/assets/huawei.png"),
                                 &m_groups[int(DevicePlatform::Huawei)]));
+    groups->addWidget(makeGroup("linuxGroup", QStringLiteral("Linux"), QStringLiteral(":/assets/linux.png"),
+                                &m_groups[int(DevicePlatform::Linux)]));
     groups->addStretch();
     scroll->setWidget(content);
     // setWidget() gives the content the window colour; the page shows through instead.
