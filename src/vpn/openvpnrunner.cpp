@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTemporaryFile>
 
+#include "helperproto/openvpnprofile.h"
 #include "platform/engineprocesses.h"
 #include "vpn/enginelog.h"
 #include "vpn/engineprocess.h"
@@ -76,7 +77,15 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
     m_username = username;
     m_password = password;
 
-    if (!writeProfile(config))
+    // The profile comes from the service: OpenVPN gets only what it rebuilt from the allow-list,
+    // never a plugin, script or file of the server's choosing.
+    const Tavrix::HelperProto::OpenVpnProfileCheck check = Tavrix::HelperProto::checkOpenVpnProfile(config);
+    if (!check.ok) {
+        m_refusal = check.error;
+        qCritical().noquote() << QStringLiteral("OpenVPN Profile Refused:") << check.error;
+        return failStart();
+    }
+    if (!writeProfile(check.profile))
         return failStart();
 
     m_process = new Tavrix::EngineProcess(QStringLiteral("OpenVPN"), this);
