@@ -37,8 +37,8 @@ void checkOpenVpn(const QString &text)
     // Idempotent, and never a line OpenVPN would read as a hook or a file.
     if (checkOpenVpnProfile(check.profile).profile != check.profile)
         __builtin_trap();
-    static const QRegularExpression forbidden(
-        QStringLiteral("(?m)^(plugin|up|down|script-security|setenv|management|config|log|status|route-up)\\b|\\\\|\\r"));
+    static const QRegularExpression forbidden(QStringLiteral(
+        "(?m)^(plugin|up|down|script-security|setenv|management|config|log|status|route-up)\\b|\\\\|\\r"));
     if (forbidden.match(check.profile).hasMatch())
         __builtin_trap();
 }

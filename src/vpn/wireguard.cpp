@@ -127,7 +127,8 @@ bool Wireguard::connectServer()
     QString reason;
     if (!HelperProto::parseWireGuardConfig(text, &config, &reason)) {
         m_refusal = reason;
-        fail(reason + QStringLiteral(" Unable to proceed."));
+        fail(QStringLiteral("The service's reply is not a WireGuard configuration this client accepts. ") + reason +
+             QStringLiteral(" Unable to proceed."));
         return false;
     }
 
