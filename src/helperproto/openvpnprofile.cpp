@@ -557,6 +557,9 @@ bool rebuildPem(const Block &block, const QStringList &lines, QString *out)
 
 const QString prefix = QStringLiteral("The server's OpenVPN profile was refused: ");
 
+// Enough to see why a connect fails; more shows packets and keys.
+constexpr int maxVerb = 4;
+
 OpenVpnProfileCheck refuse(const QString &detail)
 {
     OpenVpnProfileCheck check;
@@ -701,6 +704,9 @@ OpenVpnProfileCheck checkOpenVpnProfile(const QString &text)
         if (words.size() < rule->minArgs || words.size() > rule->maxArgs || !rule->check(words))
             return refuse(
                 QStringLiteral("\"%1\" on line %2 has a value this client does not accept").arg(name).arg(number));
+        // From level 7 on OpenVPN writes session keys to its log: a server never gets that far.
+        if (name == QLatin1String("verb") && words.at(0).toInt() > maxVerb)
+            words[0] = QString::number(maxVerb);
         out += name;
         for (const QString &word : words)
             out += QLatin1Char(' ') + quotedIfNeeded(word);

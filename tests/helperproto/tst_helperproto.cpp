@@ -190,7 +190,7 @@ void TestHelperProto::realProfilesRebuiltForOpenVpn()
                                   "data-ciphers AES-256-GCM:CHACHA20-POLY1305\nauth SHA512\ntls-client\n"
                                   "tls-version-min 1.2\ncompress\nkeepalive 10 60\nmssfix 1450\nreneg-sec 0\n"
                                   "explicit-exit-notify 2\nredirect-gateway def1 bypass-dhcp\nblock-outside-dns\n"
-                                  "tls-auth [inline] 1\nca [inline]\nverb 3\n<ca>\nCertificate:\n    Data:\n"
+                                  "tls-auth [inline] 1\nca [inline]\nverb 9\n<ca>\nCertificate:\n    Data:\n"
                                   "        Version: 3 (0x2)\n") +
                    ca + QStringLiteral("</ca>\n<tls-auth>\n") + QString::fromLatin1(staticKey.readAll()) +
                    QStringLiteral("</tls-auth>\n");
@@ -199,6 +199,8 @@ void TestHelperProto::realProfilesRebuiltForOpenVpn()
     QVERIFY2(check.ok, qPrintable(check.error));
     QCOMPARE(openVpnComplaint(check.profile), QString());
     QVERIFY(check.profile.contains(QLatin1String("key-direction 1\n")));
+    // Session keys never reach the engine's log, whatever level the server asks for.
+    QVERIFY(check.profile.contains(QLatin1String("\nverb 4\n")));
     QVERIFY(check.profile.contains(QLatin1String("\"C=DE, O=Example VPN, CN=vpn1.example.test\" subject\n")));
     for (const char *gone : {"#", ";", "\r", "Certificate:", "block-outside-dns", "[inline]"})
         QVERIFY2(!check.profile.contains(QLatin1String(gone)), gone);
