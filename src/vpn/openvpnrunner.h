@@ -42,6 +42,9 @@ public:
     // Path of the private profile while it is on disk, else empty.
     QString profilePath() const;
 
+    // Why the last connect refused the server's profile, as the user is told; empty otherwise.
+    QString refusal() const { return m_refusal; }
+
     // A value for a management command: backslashes doubled, quotes escaped, all in quotes.
     static QString quoted(const QString &value);
     static QStringList arguments(const QString &profilePath, quint16 managementPort);
@@ -86,4 +89,5 @@ private:
     QString m_helperTunnel;
     QLocalSocket *m_helperManagement = nullptr;
     bool m_helperStopping = false;
+    QString m_refusal;
 };

@@ -41,6 +41,10 @@ public:
     // preferred within one Address line); the tunnel is up once an interface carries it.
     static QString tunnelAddress(const QString &text);
 
+    // Why the last connect refused the service's configuration, as the user is told; empty
+    // otherwise. Read once the connect step has ended.
+    QString refusal() const { return m_refusal; }
+
     // A newer connect has taken over: this runner no longer watches or reports the tunnel.
     void stopWatching();
     // disconnectServer() without waiting on the calling thread: the client program is stopped
@@ -87,6 +91,7 @@ private:
     // thread.
     QMutex m_helperLock;
     QString m_helperTunnel;
+    QString m_refusal;
 };
 
 } // namespace Tavrix
