@@ -9,7 +9,8 @@ class QPropertyAnimation;
 namespace Tavrix {
 
 // One banner strip: shows a stored picture and fades it out towards the next slide; a press
-// emits pressed(). The picture fills 540 x 100, or as much of that shape as the strip has. The slider also lays a transparent one over the picture to catch presses.
+// emits pressed(). The picture fills 540 x 100, or as much of that shape as the strip has. The slider also lays a
+// transparent one over the picture to catch presses.
 class BannerImage : public QLabel
 {
     Q_OBJECT
