@@ -70,6 +70,11 @@ HomeImage::~HomeImage()
     m_slideTimer.stop();
 }
 
+QSize HomeImage::sizeHint() const
+{
+    return QSize(550, 100);
+}
+
 void HomeImage::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
