@@ -1,7 +1,6 @@
 #include "vpn/xrayengine.h"
 
 #include <QDeadlineTimer>
-#include <QDebug>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileOpenEvent>
+#include <QImage>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
@@ -1260,7 +1262,8 @@ void UiTest::quickButtonsReadWellAtDefaultSizes_data()
 }
 
 // The window opens at 58 % x 68 % of the screen: on every screen the three quick choices show
-// their whole texts, side by side on the connect page.
+// their whole texts, side by side on the connect page, and the banner shows above the connect
+// button, whole and in its shape, without pushing anything off the page.
 void UiTest::quickButtonsReadWellAtDefaultSizes()
 {
     QFETCH(QSize, screen);
@@ -1276,6 +1279,13 @@ void UiTest::quickButtonsReadWellAtDefaultSizes()
     config->setServerButton(true);
     config->setFastestServer(QStringLiteral("United States"));
     config->save();
+    // One banner whose picture is already stored.
+    const auto noBanners = qScopeGuard([] { User::instance()->setSliderImages(QJsonArray()); });
+    User::instance()->setSliderImages(QJsonArray{QJsonObject{{"img", ""}, {"onclick_url", "https://example.test/"}}});
+    QImage picture(540, 100, QImage::Format_RGB32);
+    picture.fill(Qt::darkGreen);
+    QDir().mkpath(bannerFolder());
+    QVERIFY(picture.save(bannerFolder() + QStringLiteral("banner_0.png")));
     const WindowPlacement place = computeWindowPlacement(QRect(QPoint(0, 0), screen));
     MainWindow window(QStringLiteral("Not"));
     window.setFixedSize(place.width, place.height);
@@ -1285,6 +1295,27 @@ void UiTest::quickButtonsReadWellAtDefaultSizes()
     auto *page = window.findChild<QWidget *>(QStringLiteral("connectPage"));
     QTRY_VERIFY(page->isVisible());
     QTest::qWait(50);
+
+    auto onPage = [page](const char *name) {
+        auto *widget = page->findChild<QWidget *>(QLatin1String(name));
+        return widget && widget->isVisible() ? QRect(widget->mapTo(page, QPoint(0, 0)), widget->size()) : QRect();
+    };
+    const QRect banner = onPage("homeImageWidget");
+    QVERIFY(!banner.isEmpty());
+    QVERIFY(page->rect().contains(banner));
+    QVERIFY(banner.bottom() < onPage("btnConnect").top());
+    QVERIFY(onPage("btnConnect").bottom() < onPage("lblProtectedText").top());
+    QVERIFY(page->rect().contains(onPage("lblVersion")));
+    auto *shown = page->findChild<QLabel *>(QStringLiteral("bannerPicture"));
+    QTRY_VERIFY(!shown->pixmap(Qt::ReturnByValue).isNull());
+    const QSize strip = shown->pixmap(Qt::ReturnByValue).size();
+    QVERIFY2(strip.height() >= 50 && strip.width() <= banner.width() &&
+                 qAbs(strip.width() * 100 - strip.height() * 540) <= 540,
+             qPrintable(QStringLiteral("%1 x %2 in %3 x %4")
+                            .arg(strip.width())
+                            .arg(strip.height())
+                            .arg(banner.width())
+                            .arg(banner.height())));
 
     QList<QRect> tiles;
     for (const char *name : {"fastServer", "stremmingServer", "gammingServer"}) {

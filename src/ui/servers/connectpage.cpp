@@ -42,6 +42,10 @@ QLabel *makeLabel(const QString &name, QWidget *parent)
     return label;
 }
 
+// The banner's full size, and its largest height on a short page.
+const QSize kBannerSize(540, 100);
+constexpr int kShortPageBannerHeight = 56;
+
 QPixmap scaledPicture(const QString &path)
 {
     return QPixmap(path).scaledToHeight(30, Qt::SmoothTransformation);
@@ -495,9 +499,17 @@ void ConnectPage::resizeEvent(QResizeEvent *event)
     layout()->setContentsMargins(side, 16, side, 10);
     if (QLayout *quickRow = m_serverButton->layout())
         quickRow->setSpacing(narrow ? 4 : 8);
-    // A short page (the default window on a 1024 x 768 screen) has no room for the banner
-    // above the connect button: it would push the button over the status lines.
-    m_homeImageWidget->setVisible(height() >= 600);
+    // A short page (the default window on a 1024 x 768 screen) makes room for the banner with
+    // a smaller connect button and closer rows; the banner keeps its picture's proportions
+    // within the page's width, at most its full 540 x 100.
+    const bool shortPage = height() < 600;
+    const int button = shortPage ? 100 : 140;
+    m_btnConnect->setFixedSize(button + 4, button);
+    m_btnConnect->setIconSize(QSize(button - 10, button - 10));
+    layout()->setSpacing(shortPage ? 6 : 10);
+    const int bannerWidth = qMin(width() - 2 * side, kBannerSize.width());
+    m_homeImageWidget->setFixedHeight(qMin(shortPage ? kShortPageBannerHeight : kBannerSize.height(),
+                                           bannerWidth * kBannerSize.height() / kBannerSize.width()));
 }
 
 void ConnectPage::refreshVersion()
