@@ -215,8 +215,9 @@ int runApplication(int &argc, char **argv)
     std::shared_ptr<OpenConnectConnection> controller = OpenConnectConnection::instance();
     OpenConnectConnection::initTls();
     Config::instance()->load();
-    // Before the window can connect: whatever a killed or crashed last run left behind goes.
-    CrashRecovery::recover();
+    // Whatever a killed or crashed last run left behind goes, beside the window: a connect
+    // waits for it.
+    CrashRecovery::start();
     // Before any page makes its own network manager: a development service's CA
     // (TAVRIXVPN_SERVICE_CA) must be in the default TLS configuration they copy.
     ServiceUrl::trustServiceCertificate();
@@ -282,6 +283,9 @@ int runApplication(int &argc, char **argv)
     Config::instance()->save();
     qDebug().noquote() << "Configuration saved";
     qDebug().noquote() << "Exit code:" << code;
+    // A clean-up still under way finishes first: it may be taking a tunnel down.
+    if (!CrashRecovery::waitForThread(30000))
+        qWarning().noquote() << "Start-up clean-up still running at exit";
     // Applications chosen to bypass the tunnel go back into it when the client ends.
     SplitTunnelControl::shutdown();
     closeFileLogging();

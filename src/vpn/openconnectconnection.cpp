@@ -93,37 +93,44 @@ OpenConnectConnection::~OpenConnectConnection()
     stopSessionAndWait(sessionStopWaitMs);
     waitForEngineSteps(engineStepWaitMs);
     delete m_v2ray.data();
-    if (!m_watcher.isRunning())
+    if (sessionThreadRunning()) {
+        // Destroying a running thread would abort the process; it ends with the process.
+        qCritical() << "OpenConnect session thread still running at exit";
+        (void)m_sessionThread.release();
+    } else {
         releaseHandle();
+    }
+}
+
+bool OpenConnectConnection::sessionThreadRunning() const
+{
+    return m_sessionThread && m_sessionThread->isRunning();
 }
 
 bool OpenConnectConnection::stopSessionAndWait(int timeoutMs)
 {
-    if (!m_watcher.isRunning())
+    if (!sessionThreadRunning())
         return true;
     // Stop the session whatever engine type is selected now.
     if (m_commandFd != -1) {
         sendStop();
         m_commandFd = -1;
     }
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_watcher.isRunning() && !deadline.hasExpired())
-        QThread::msleep(20);
-    return !m_watcher.isRunning();
+    return m_sessionThread->wait(QDeadlineTimer(timeoutMs));
 }
 
 void OpenConnectConnection::setUsername(const QString &username)
 {
     m_username = username;
     // A running session keeps answering with the credentials it started with.
-    if (!m_sessionRunning && !m_watcher.isRunning())
+    if (!m_sessionRunning && !sessionThreadRunning())
         m_sessionUsername = username;
 }
 
 void OpenConnectConnection::setPassword(const QString &password)
 {
     m_password = password;
-    if (!m_sessionRunning && !m_watcher.isRunning())
+    if (!m_sessionRunning && !sessionThreadRunning())
         m_sessionPassword = password;
 }
 
@@ -268,7 +275,7 @@ int OpenConnectConnection::connectOpenConnect()
         return INVALID_CREDENTIALS;
     if (m_commandFd != -1)
         return ALREADY_ACTIVE;
-    if (m_watcher.isRunning() || m_sessionRunning)
+    if (sessionThreadRunning() || m_sessionRunning)
         return ALREADY_RUNNING;
     startSession();
     return CONNECT_STARTED;
@@ -331,12 +338,13 @@ void OpenConnectConnection::connectRunner(int type)
         break;
     }
     case OUTLINE: {
+        retireOutlineClient();
         auto *runner = new OutlineClient(this);
         m_outlineClient = runner;
         wireRunner(runner);
         QObject::connect(runner, &OutlineClient::transfer, this,
                          [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
-        step = [runner] { return runner->connectServer(); };
+        step = runner->connectStep();
         break;
     }
     default:
@@ -439,6 +447,7 @@ void OpenConnectConnection::disconnectVpn()
         break;
     }
     case OUTLINE: {
+        retireOutlineClient();
         auto *runner = new OutlineClient(this);
         m_outlineClient = runner;
         QObject::connect(runner, &OutlineClient::disconnected, this, [this] {
@@ -450,6 +459,18 @@ void OpenConnectConnection::disconnectVpn()
     }
     default:
         break;
+    }
+}
+
+void OpenConnectConnection::retireOutlineClient()
+{
+    // A connect still under way starts nothing more and reports nothing (a late CONNECTED
+    // after the user's IDLE); the disconnect that follows takes down what it started. The
+    // runner's pool work holds only a link to it, so it may go at once.
+    if (OutlineClient *previous = m_outlineClient.data()) {
+        QObject::disconnect(previous, nullptr, this, nullptr);
+        previous->cancel();
+        previous->deleteLater();
     }
 }
 
@@ -554,7 +575,12 @@ void OpenConnectConnection::startSession()
 
     const quint64 generation = ++m_sessionGeneration;
     m_sessionRunning = true;
-    m_watcher.setFuture(QtConcurrent::run([this, generation] { runSession(generation); }));
+    // The previous session's thread has ended (connect refuses while it runs): join it.
+    if (m_sessionThread)
+        m_sessionThread->wait();
+    m_sessionThread.reset(QThread::create([this, generation] { runSession(generation); }));
+    m_sessionThread->setObjectName(QStringLiteral("OpenConnect session"));
+    m_sessionThread->start();
 }
 
 void OpenConnectConnection::releaseHandle()

@@ -12,6 +12,7 @@
 struct openconnect_info;
 
 class OpenVpnRunner;
+class QThread;
 
 namespace Tavrix {
 
@@ -24,7 +25,8 @@ class XrayShadosocks;
 // The one object through which the user interface starts and stops a tunnel. It picks the
 // engine by the server type, drives it and turns its signals into one status stream
 // (statusChanged) and one counter stream (statsChanged). The OpenConnect engine runs inside
-// the process on a pool thread; the others drive external programs.
+// the process on a thread of its own, which the controller owns and joins; the others drive
+// external programs.
 class OpenConnectConnection : public QObject
 {
     Q_OBJECT
@@ -111,6 +113,7 @@ private:
     void connectRunner(int type);
     template<typename Runner> void wireRunner(Runner *runner);
     void disconnectOpenVpn();
+    void retireOutlineClient();
     void sendStop();
     void startSession();
     void releaseHandle();
@@ -119,6 +122,7 @@ private:
     void waitForEngineSteps(int timeoutMs);
     // Stops a running OpenConnect session and waits for its thread; true once it has ended.
     bool stopSessionAndWait(int timeoutMs);
+    bool sessionThreadRunning() const;
 
     QString m_username;
     QString m_password;
@@ -127,7 +131,9 @@ private:
     QString m_sessionPassword;
     std::shared_ptr<OpenConnectServer> m_server;
     intptr_t m_commandFd = -1;
-    QFutureWatcher<void> m_watcher;
+    // The session's own thread: it holds it for the life of the tunnel, which on the global
+    // pool would starve the account requests queued behind it.
+    std::unique_ptr<QThread> m_sessionThread;
     Status m_status = IDLE;
     QString m_config;
     int m_type = 0;

@@ -5,8 +5,9 @@
 //   RESULT <n> <ms>       what connect() returned
 //   PROBE ok|fail <text>  a TCP round trip to an address
 //   LOG <text>            every message of the client (library progress, controller log)
+//   POOL <ms>             a job on the global pool, limited to one thread, has run
 // Commands on standard input, one per line: connect, disconnect, stats, user U, pass P,
-// group G, host H, probe ADDR PORT, quit.
+// group G, host H, probe ADDR PORT, pool, quit.
 //
 // With "--echo-server ADDR PORT" it is instead a TCP echo server (run in the server
 // namespace on the inside address). With "--split NAME,NAME|none" it applies that split-tunnel
@@ -15,11 +16,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QMutex>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextStream>
+#include <QThreadPool>
+#include <QtConcurrent>
 
 #include <cstdio>
 #include <cstring>
@@ -106,6 +110,16 @@ void handleCommand(const QString &line)
     } else if (command == QLatin1String("probe")) {
         emitLine(QStringLiteral("PROBE ") + probe(argument.section(QLatin1Char(' '), 0, 0),
                                                   quint16(argument.section(QLatin1Char(' '), 1, 1).toUInt())));
+    } else if (command == QLatin1String("pool")) {
+        // One pool thread, as on a single-CPU machine: the account requests run there.
+        QThreadPool::globalInstance()->setMaxThreadCount(1);
+        auto *job = new QFutureWatcher<void>(qApp);
+        QObject::connect(job, &QFutureWatcher<void>::finished, job, [job] {
+            emitLine(QStringLiteral("POOL %1").arg(sinceConnect.elapsed()));
+            job->deleteLater();
+        });
+        sinceConnect.restart();
+        job->setFuture(QtConcurrent::run([] {}));
     } else if (command == QLatin1String("quit")) {
         QCoreApplication::quit();
     }

@@ -118,6 +118,11 @@ void TestOpenConnectE2e::connectCarriesTraffic()
 
     QCOMPARE(m_client->probe(inside, echoPort), QStringLiteral("PROBE ok"));
 
+    // The session keeps no pool thread: with the pool cut to one, a job still runs at once.
+    m_client->send(QStringLiteral("pool"));
+    const QString pool = m_client->waitFor(QStringLiteral("POOL "), 5000);
+    QVERIFY2(!pool.isEmpty() && pool.section(' ', 1, 1).toInt() < 1000, "a pool job waited behind the session");
+
     m_client->send(QStringLiteral("stats"));
     QCOMPARE(m_client->waitFor(QStringLiteral("UPDATE ")), QStringLiteral("UPDATE 0"));
     const QString stats = m_client->waitFor(QStringLiteral("STATS "));

@@ -2,8 +2,9 @@
 // real controller with an Outline server, reporting on standard output one line each:
 //   STATUS <n> <ms>   statusChanged (ms since the last "connect" or "disconnect")
 //   LOG <text>        every message of the client, the application log included
+//   RUNNERS <n>       Outline runner objects the controller holds
 // Commands on standard input, one per line: address HOST:PORT, config JSON (the server
-// entry's Shadowsocks "method" and "password"), connect, disconnect, quit.
+// entry's Shadowsocks "method" and "password"), connect, disconnect, runners, quit.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 
 #include "common/config.h"
 #include "vpn/openconnectconnection.h"
+#include "vpn/outlineclient.h"
 
 using Tavrix::OpenConnectConnection;
 
@@ -54,6 +56,10 @@ void handleCommand(const QString &line)
     } else if (command == QLatin1String("disconnect")) {
         sinceCommand.restart();
         controller->disconnectVpn();
+    } else if (command == QLatin1String("runners")) {
+        // Runners of ended attempts go with the next event loop turn.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        emitLine(QStringLiteral("RUNNERS %1").arg(controller->findChildren<Tavrix::OutlineClient *>().size()));
     } else if (command == QLatin1String("quit")) {
         QCoreApplication::quit();
     }

@@ -13,6 +13,7 @@
 #include <QtConcurrent>
 
 #include "api/apirequest.h"
+#include "app/crashrecovery.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "platform/privileges.h"
@@ -198,6 +199,17 @@ void ConnectPage::btnConnect_clicked()
     auto controller = OpenConnectConnection::instance();
     if (m_pageStatus != OpenConnectConnection::IDLE) {
         controller->disconnectVpn();
+        return;
+    }
+    // The start-up clean-up stops engines and takes tunnels and firewall rules down: a tunnel
+    // started beside it would be taken along.
+    if (CrashRecovery::isRunning()) {
+        qDebug() << "Connect waits for the start-up clean-up";
+        m_firewallOpening = true;
+        CrashRecovery::whenDone(this, [this] {
+            m_firewallOpening = false;
+            btnConnect_clicked();
+        });
         return;
     }
 
