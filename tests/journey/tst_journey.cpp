@@ -79,6 +79,11 @@ QStringList JourneyTest::journeyCommand(const QString &program) const
                        QStringLiteral("--openconnect-server"),
                        QStringLiteral("--service-arg"),
                        QStringLiteral("%1:%2").arg(NetnsLab::serverAddress).arg(OcservServer::port),
+                       // The service names the server's key: the connect checks it against that.
+                       QStringLiteral("--service-arg"),
+                       QStringLiteral("--openconnect-pin"),
+                       QStringLiteral("--service-arg"),
+                       m_server->pin(),
                        QStringLiteral("--service-arg"),
                        QStringLiteral("--openconnect-user"),
                        QStringLiteral("--service-arg"),
