@@ -12,7 +12,8 @@ namespace {
 bool ownHost(const QUrl &url)
 {
     const QString host = url.host().toLower();
-    return url.isValid() && url.scheme() == QLatin1String("https") && url.userInfo().isEmpty() && url.port(443) == 443 &&
+    return url.isValid() && url.scheme() == QLatin1String("https") && url.userInfo().isEmpty() &&
+           url.port(443) == 443 &&
            (host == QLatin1String("tavrixvpn.com") || host.endsWith(QLatin1String(".tavrixvpn.com")));
 }
 

@@ -41,8 +41,7 @@ bool mayCarryToken(const QUrl &url)
         return false;
     const QString host = url.host().toLower();
     const QString domain = serviceDomain();
-    if (!domain.isEmpty() && (host == domain || host.endsWith(QLatin1Char('.') + domain)) &&
-        url.port(443) == 443)
+    if (!domain.isEmpty() && (host == domain || host.endsWith(QLatin1Char('.') + domain)) && url.port(443) == 443)
         return true;
     const QUrl origin = ServiceUrl::overrideOrigin();
     return !origin.isEmpty() && origin.scheme() == QLatin1String("https") && host == origin.host().toLower() &&

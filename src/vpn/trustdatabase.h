@@ -21,12 +21,12 @@ class TrustDatabase
 {
 public:
     enum class Verdict {
-        Known,      // matches the stored key
-        FirstUse,   // nothing stored yet: stored now
-        PinMatch,   // matches the server entry's pin
-        Changed,    // differs from the stored key: refused
+        Known,       // matches the stored key
+        FirstUse,    // nothing stored yet: stored now
+        PinMatch,    // matches the server entry's pin
+        Changed,     // differs from the stored key: refused
         PinMismatch, // differs from the pin (or the pin is unreadable): refused
-        Unreadable  // no key or no server address to check: refused
+        Unreadable   // no key or no server address to check: refused
     };
 
     struct Outcome

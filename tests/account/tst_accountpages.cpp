@@ -329,9 +329,9 @@ void AccountPagesTest::accountRepliesStayOutOfLogAndReport()
     // Outlines are there; nothing of the replies' content is.
     QVERIFY2(log.contains("purchaseHistory Data :  response_code 1, data: 2 entries"), qPrintable(log));
     QVERIFY(log.contains("referInfo Data :  response_code 1"));
-    for (const char *content : {"PREM4X9T", "TX-7F3A91C20B", "plan_name", "tnx_id", "os_name", "vpn_app_version",
-                                "pageContent", "referral_code", "ip_bundle", "card_payment_packages",
-                                "slider_images", "\"data\"", "\"response_code\""}) {
+    for (const char *content :
+         {"PREM4X9T", "TX-7F3A91C20B", "plan_name", "tnx_id", "os_name", "vpn_app_version", "pageContent",
+          "referral_code", "ip_bundle", "card_payment_packages", "slider_images", "\"data\"", "\"response_code\""}) {
         QVERIFY2(!log.contains(content), content);
         QVERIFY2(!report.contains(content), content);
     }

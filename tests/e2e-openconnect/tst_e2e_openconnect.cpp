@@ -258,11 +258,10 @@ void TestOpenConnectE2e::changedServerKeyIsRefused()
 
     if (identity == QLatin1String("stored")) {
         QVERIFY2(client.connectVpn() == refused, qPrintable(client.logDump()));
-        QCOMPARE(client.waitFor(QStringLiteral("KEYCHANGED ")),
-                 QStringLiteral("KEYCHANGED %1:%2 %3 %4")
-                     .arg(QLatin1String(NetnsLab::serverAddress))
-                     .arg(OcservServer::port)
-                     .arg(genuinePin, impostorPin));
+        QCOMPARE(client.waitFor(QStringLiteral("KEYCHANGED ")), QStringLiteral("KEYCHANGED %1:%2 %3 %4")
+                                                                    .arg(QLatin1String(NetnsLab::serverAddress))
+                                                                    .arg(OcservServer::port)
+                                                                    .arg(genuinePin, impostorPin));
         QVERIFY(client.logged(QStringLiteral("peer's key has changed!")));
         QVERIFY2(!serverLog().contains("testuser"), serverLog().constData());
         expectTunnelDevice(false);

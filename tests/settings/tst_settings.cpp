@@ -347,8 +347,8 @@ void SettingsTest::killSwitchClickOwnerOnlyStatus_departsFromWorldWritable()
     QCOMPARE(status.readAll(), QByteArray(storedOn ? KillSwitch::StatusOff : KillSwitch::StatusOn));
     // Only the user may read or change the recorded state (not everyone, as the text-file
     // writer once made it).
-    QCOMPARE(status.permissions() & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
-                                     QFileDevice::WriteOther),
+    QCOMPARE(status.permissions() &
+                 (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther),
              QFileDevice::Permissions());
     // The script runs off the window's thread.
     QVERIFY(KillSwitch::waitForScripts(10000));

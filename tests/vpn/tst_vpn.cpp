@@ -554,15 +554,16 @@ void TestVpn::changedServerKeyIsRefused()
         QCOMPARE(outcome.offeredPin, ServerKeyStore::certificatePin(step.certificate));
         const QStringList log = logSince(before);
         if (step.verdict == V::PinMismatch)
-            QVERIFY2(log.size() == 1 && log.first().startsWith(QLatin1String("Not connecting: the key of vpn.example:443 "
-                                                                             "does not match the pin")),
+            QVERIFY2(log.size() == 1 &&
+                         log.first().startsWith(QLatin1String("Not connecting: the key of vpn.example:443 "
+                                                              "does not match the pin")),
                      qPrintable(log.join('\n')));
         else
             QCOMPARE(log, step.logged);
         QCOMPARE(ServerKeyStore(storePath).pin(QStringLiteral("vpn.example:443")), step.stored);
     }
-    QCOMPARE(QFileInfo(storePath).permissions() & ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                    QFileDevice::ReadUser | QFileDevice::WriteUser),
+    QCOMPARE(QFileInfo(storePath).permissions() &
+                 ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser),
              QFileDevice::Permissions());
 
     // The key is kept per address and port, and survives the profile: another port is new.

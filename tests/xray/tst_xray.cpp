@@ -222,8 +222,8 @@ void TestXray::shadowsocksFailedStart()
     QCOMPARE(server.value("port"), QJsonValue(port));
     QCOMPARE(server.value("method"), QJsonValue("aes-256-gcm"));
     // The document holds the server's password: only the user may read it.
-    QCOMPARE(QFileInfo(Xray::configPath()).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther |
-                                                             QFileDevice::WriteGroup | QFileDevice::WriteOther),
+    QCOMPARE(QFileInfo(Xray::configPath()).permissions() &
+                 (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup | QFileDevice::WriteOther),
              QFileDevice::Permissions());
     const QString log = logSince(sequence);
     QVERIFY2(log.contains("Failed to start the process."), qPrintable(log));

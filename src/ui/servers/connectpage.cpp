@@ -321,10 +321,13 @@ void ConnectPage::onServerKeyChanged(const QString &server, const QString &store
     box->setObjectName(QStringLiteral("serverKeyChangedBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTitle(QStringLiteral("The server's identity has changed"));
+    // The fingerprints alone, each on a line of its own: a wrapped one is hard to compare.
+    const auto fingerprint = [](const QString &pin) { return pin.section(QLatin1Char(':'), -1); };
     box->setText(QStringLiteral("The server %1 presented a different key than at your first connection, so "
                                 "nothing was sent to it. Someone may be posing as the server. Trust the new "
-                                "key only if you know that the server was changed.\n\nStored key: %2\nNew key: %3")
-                     .arg(server, storedPin, offeredPin));
+                                "key only if you know that the server was changed.\n\nStored key (SHA-256):\n%2\n\n"
+                                "New key (SHA-256):\n%3")
+                     .arg(server, fingerprint(storedPin), fingerprint(offeredPin)));
     box->setSubmitText(QStringLiteral("Trust new key"));
     box->setCancelText(QStringLiteral("Cancel"));
     connect(box, &DBox::submit, this, [this, box, server, offeredPin] {
