@@ -54,6 +54,9 @@ int main(int argc, char *argv[])
                       QStringLiteral("name")});
     parser.addOption({QStringLiteral("openconnect-server"), QStringLiteral("Address of the OpenConnect servers."),
                       QStringLiteral("host[:port]")});
+    parser.addOption({QStringLiteral("openconnect-pin"),
+                      QStringLiteral("Pin (pin-sha256:...) of that server's key, sent in its entries."),
+                      QStringLiteral("pin")});
     parser.addOption({QStringLiteral("openconnect-user"), QStringLiteral("Adds a premium account with this user name."),
                       QStringLiteral("user")});
     parser.addOption({QStringLiteral("openconnect-password"), QStringLiteral("Password of that account."),
@@ -115,6 +118,7 @@ int main(int argc, char *argv[])
     options.host = parser.value(QStringLiteral("host"));
     options.port = port;
     options.openConnectServer = parser.value(QStringLiteral("openconnect-server"));
+    options.openConnectPin = parser.value(QStringLiteral("openconnect-pin"));
     options.openConnectUser = parser.value(QStringLiteral("openconnect-user"));
     options.openConnectPassword = parser.value(QStringLiteral("openconnect-password"));
     if (parser.isSet(QStringLiteral("openvpn-server")) != parser.isSet(QStringLiteral("openvpn-ca"))) {

@@ -27,6 +27,7 @@
 #include "vpn/openconnectsession.h"
 #include "vpn/openvpnrunner.h"
 #include "vpn/outlineclient.h"
+#include "vpn/serverkeystore.h"
 #include "vpn/v2ray.h"
 #include "vpn/wireguard.h"
 #include "vpn/xrayshadosocks.h"
@@ -566,6 +567,9 @@ void OpenConnectConnection::startSession()
     openconnect_set_protocol(m_vpninfo, m_server->protocol().toLatin1().constData());
     openconnect_set_setup_tun_handler(m_vpninfo, &OpenConnectSession::setupTun);
     openconnect_parse_url(m_vpninfo, m_server->host().toLocal8Bit().constData());
+    // A pinned server is checked against its pin alone, whoever issued its certificate.
+    if (!m_server->pin().isEmpty())
+        openconnect_set_system_trust(m_vpninfo, 0);
 
     // The tunnel script logs into a folder only this user can enter: a fixed name in the
     // shared temporary folder could be planted or linked by another local user.
@@ -594,6 +598,7 @@ void OpenConnectConnection::releaseHandle()
 void OpenConnectConnection::runSession(quint64 generation)
 {
     emit statusChanged(CONNECTING);
+    m_refusedServerKey = RefusedServerKey();
     openconnect_set_reported_os(m_vpninfo, openConnectReportedOs());
     // The library runs the tunnel script from this thread; it needs the network privilege.
     Privileges::passToChildrenOfThisThread();
@@ -640,6 +645,24 @@ void OpenConnectConnection::runSession(quint64 generation)
     QMetaObject::invokeMethod(
         this, [this, generation] { sessionEnded(generation); }, Qt::QueuedConnection);
     emit statusChanged(IDLE);
+    // Asked on the window's thread once the session is over, never from the library's.
+    if (!m_refusedServerKey.server.isEmpty()) {
+        const RefusedServerKey refused = m_refusedServerKey;
+        QMetaObject::invokeMethod(
+            this, [this, refused] { emit serverKeyChanged(refused.server, refused.storedPin, refused.offeredPin); },
+            Qt::QueuedConnection);
+    }
+}
+
+bool OpenConnectConnection::trustServerKey(const QString &server, const QString &pin)
+{
+    QString error;
+    if (!ServerKeyStore().setPin(server, pin, &error)) {
+        engineLog(QStringLiteral("Could not store the server key: ") + error);
+        return false;
+    }
+    engineLog(QStringLiteral("The user trusts the new key of %1: %2").arg(server, pin));
+    return true;
 }
 
 void OpenConnectConnection::sessionEnded(quint64 generation)

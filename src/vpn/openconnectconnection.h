@@ -78,6 +78,9 @@ public:
 
     int connect();
     void disconnectVpn();
+    // The user chose to trust the key an OpenConnect server presented instead of the one stored
+    // for it (serverKeyChanged): it replaces the stored key. False when it could not be stored.
+    bool trustServerKey(const QString &server, const QString &pin);
     // Asks the OpenConnect session for fresh counters (statsChanged follows); 0 or -1.
     int update_stats();
     Status status() const { return m_status; }
@@ -101,6 +104,10 @@ signals:
     // An external engine could not be started (missing, or it gave up before connecting),
     // and the user had not asked to stop meanwhile. message is for the user.
     void connectFailed(const QString &message);
+    // An OpenConnect server presented another key than the one stored for it at the first
+    // connection: the session was refused before anything was sent, and has ended (IDLE came
+    // first). Pins are "pin-sha256:..."; server is the store's name ("host:port").
+    void serverKeyChanged(const QString &server, const QString &storedPin, const QString &offeredPin);
 
 private slots:
     void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
@@ -148,6 +155,14 @@ private:
     QString m_engineLogFolder;
     // Session thread only: CONNECTED has been reported for this session.
     bool m_tunnelReported = false;
+    // Session thread only: the changed server key this session refused, for serverKeyChanged.
+    struct RefusedServerKey
+    {
+        QString server;
+        QString storedPin;
+        QString offeredPin;
+    };
+    RefusedServerKey m_refusedServerKey;
     openconnect_info *m_vpninfo = nullptr;
     int m_authFormAnswered = 0;
     int m_usernameRejected = 0;

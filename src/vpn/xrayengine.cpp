@@ -19,6 +19,7 @@
 #include "common/config.h"
 #include "platform/engineprocesses.h"
 #include "platform/paths.h"
+#include "platform/privatefile.h"
 #include "platform/systemproxy.h"
 #include "vpn/enginelog.h"
 
@@ -82,14 +83,13 @@ WriteResult writeConfig(const QJsonObject &document)
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return WriteResult::NoFolder;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // A new file, created owner-only before any content is in it (an earlier one may have been
+    // readable by others).
+    QString error;
+    if (!writePrivateFile(path, QJsonDocument(document).toJson(QJsonDocument::Indented), &error)) {
+        engineLog(QStringLiteral("Could not write ") + path + QStringLiteral(": ") + error);
         return WriteResult::NotOpened;
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        return WriteResult::NoPermissions;
-    const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Indented);
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return WriteResult::NotOpened;
+    }
     return WriteResult::Written;
 }
 

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSysInfo>
@@ -19,6 +20,7 @@
 #include "common/crypto.h"
 #include "common/user.h"
 #include "devservice.h"
+#include "log/filelogger.h"
 #include "testmain_gui.h"
 #include "ui/account/accountanswers.h"
 #include "ui/account/accountrequest.h"
@@ -73,6 +75,7 @@ private slots:
     void referralContentLastMemberWins_data();
     void referralContentLastMemberWins();
     void diagnosticReportHidesEverySecret();
+    void accountRepliesStayOutOfLogAndReport();
 
     void voucher();
     void voucherRequestLeavesWindowResponsiveAndIgnoresSecondPress();
@@ -299,6 +302,51 @@ void AccountPagesTest::diagnosticReportHidesEverySecret()
     QVERIFY(report.contains("Version: 5.6.0") && report.contains("Status: Connected"));
     QVERIFY(report.contains("filler line 499") && !report.contains("filler line 206\n"));
     QVERIFY(report.contains("plan=1") && report.contains("udid=1"));
+}
+
+// The account's replies (sign-in, devices, referral, dark-web check, purchase history) hold
+// personal data: the log file, and the report built from it, get their outline only.
+void AccountPagesTest::accountRepliesStayOutOfLogAndReport()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("logger.txt");
+    QVERIFY(initFileLogging(path));
+    const QtMessageHandler previous = qInstallMessageHandler(fileMessageHandler);
+    auto restore = qScopeGuard([previous] {
+        qInstallMessageHandler(previous);
+        closeFileLogging();
+    });
+
+    const auto api = ApiRequest::instance();
+    QCOMPARE(api->login("premium@tavrixvpn.test", "premiumpass1"), int(ApiRequest::LoginSuccess));
+    {
+        DevicesPage devices;
+        devices.show();
+        QTRY_VERIFY_WITH_TIMEOUT(requestsTo(pathOf("loggedDevice")) == 1, 5000);
+        waitIdle(devices);
+        ReferFriendPage refer;
+        refer.show();
+        QTRY_COMPARE_WITH_TIMEOUT(field(refer)->text(), QStringLiteral("PREM4X9T"), 10000);
+    }
+    QCOMPARE(api->darkWebCheck("premium@tavrixvpn.test"), 0);
+    QCOMPARE(api->purchaseHistory(), 0);
+    QCOMPARE(User::instance()->purchaseHistory().size(), 2);
+    closeFileLogging();
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString log = QString::fromUtf8(file.readAll());
+    const QString report = DiagnosticReport::build({"5.6.0", "Debian 12", "Disconnected", path},
+                                                   DiagnosticReport::lastLines(path, 100000), {});
+    // Outlines are there; nothing of the replies' content is.
+    QVERIFY2(log.contains("purchaseHistory Data :  response_code 1, data: 2 entries"), qPrintable(log));
+    QVERIFY(log.contains("referInfo Data :  response_code 1"));
+    for (const char *content :
+         {"PREM4X9T", "TX-7F3A91C20B", "plan_name", "tnx_id", "os_name", "vpn_app_version", "pageContent",
+          "referral_code", "ip_bundle", "card_payment_packages", "slider_images", "\"data\"", "\"response_code\""}) {
+        QVERIFY2(!log.contains(content), content);
+        QVERIFY2(!report.contains(content), content);
+    }
 }
 
 void AccountPagesTest::voucher()

@@ -29,6 +29,7 @@
 #include "ui/servers/statsindicator.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/openconnectserver.h"
+#include "vpn/serverkeystore.h"
 
 Q_DECLARE_METATYPE(QList<QJsonObject>)
 
@@ -165,6 +166,7 @@ private slots:
     void sessionResults_data();
     void sessionResults();
     void pressWhileConnectingDisconnects();
+    void changedServerKeyAsksBeforeTrusting();
     void newServerWhileConnectedReconnectsAfterIdle();
     void connectedAndIdleLook();
     void quickButtons_data();
@@ -425,6 +427,60 @@ void ConnectPageTest::sessionResults()
     }
     waitForIdle(&server);
     QTRY_COMPARE(first.pageStatus(), 0);
+}
+
+// A refused changed key is put to the user on the connect page; only "Trust new key" stores
+// it, and connects again. The entry's pin reaches the server profile.
+void ConnectPageTest::changedServerKeyAsksBeforeTrusting()
+{
+    SilentServer server;
+    const QString entryPin = QStringLiteral("pin-sha256:") + QString::fromLatin1(QByteArray(32, 'p').toBase64());
+    QJsonObject entry = bundle(3, server.address(), 2);
+    entry.insert(QStringLiteral("pin"), entryPin);
+    setBundles({entry, bundle(4, server.address(), 2)});
+    setActiveServer(3);
+    auto controller = OpenConnectConnection::instance();
+    controller->setUsername(QStringLiteral("demo@example.com"));
+    controller->setPassword(QStringLiteral("secret1"));
+    ConnectPage page;
+    page.resize(420, 700);
+    page.show();
+    page.btnConnect_clicked();
+    QTRY_COMPARE_WITH_TIMEOUT(server.count, 1, 5000);
+    QCOMPARE(controller->getServer()->pin(), entryPin);
+    waitForIdle(&server);
+    // The pin of one entry never carries over to another.
+    setActiveServer(4);
+
+    const QString name = ServerKeyStore::serverName(server.address());
+    const QString stored = QStringLiteral("pin-sha256:") + QString::fromLatin1(QByteArray(32, 's').toBase64());
+    const QString offered = QStringLiteral("pin-sha256:") + QString::fromLatin1(QByteArray(32, 'o').toBase64());
+    QVERIFY(ServerKeyStore().setPin(name, stored));
+    for (bool trust : {false, true}) {
+        emit controller->serverKeyChanged(name, stored, offered);
+        DBox *box = nullptr;
+        QTRY_VERIFY((box = page.findChild<DBox *>(QStringLiteral("serverKeyChangedBox"))) && box->isVisible());
+        QCOMPARE(box->findChild<QLabel *>(QStringLiteral("lblTitle"))->text(),
+                 QStringLiteral("The server's identity has changed"));
+        const QString text = box->findChild<QLabel *>(QStringLiteral("lblText"))->text();
+        QVERIFY2(text.contains(name) && text.contains(QStringLiteral("Stored key (SHA-256):\n") + stored.mid(11)) &&
+                     text.contains(QStringLiteral("New key (SHA-256):\n") + offered.mid(11)),
+                 qPrintable(text));
+        if (!qEnvironmentVariableIsEmpty("TAVRIX_SCREENSHOT_DIR"))
+            box->grab().save(qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR") + "/serverkeychanged.png");
+        QTest::mouseClick(
+            box->findChild<QPushButton *>(trust ? QStringLiteral("btnSubmit") : QStringLiteral("btnCancel")),
+            Qt::LeftButton);
+        QTRY_VERIFY(!page.findChild<DBox *>(QStringLiteral("serverKeyChangedBox")));
+        QCOMPARE(ServerKeyStore().pin(name), trust ? offered : stored);
+        // Trusting connects again, to the entry now chosen; declining stays idle.
+        if (trust)
+            QTRY_COMPARE_WITH_TIMEOUT(server.count, 2, 5000);
+        else
+            QCOMPARE(page.pageStatus(), 0);
+    }
+    QCOMPARE(controller->getServer()->pin(), QString());
+    waitForIdle(&server);
 }
 
 void ConnectPageTest::pressWhileConnectingDisconnects()

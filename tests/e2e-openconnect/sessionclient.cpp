@@ -6,8 +6,10 @@
 //   PROBE ok|fail <text>  a TCP round trip to an address
 //   LOG <text>            every message of the client (library progress, controller log)
 //   POOL <ms>             a job on the global pool, limited to one thread, has run
+//   KEYCHANGED <server> <stored pin> <offered pin>   serverKeyChanged
+//   TRUSTED 1|0           the answer to "trust"
 // Commands on standard input, one per line: connect, disconnect, stats, user U, pass P,
-// group G, host H, probe ADDR PORT, pool, quit.
+// group G, host H, pin P|none, trust (the last refused key), probe ADDR PORT, pool, quit.
 //
 // With "--echo-server ADDR PORT" it is instead a TCP echo server (run in the server
 // namespace on the inside address). With "--split NAME,NAME|none" it applies that split-tunnel
@@ -38,6 +40,9 @@ using Tavrix::OpenConnectConnection;
 namespace {
 
 QElapsedTimer sinceConnect;
+// The last server key the controller refused (serverKeyChanged).
+QString refusedServer;
+QString refusedPin;
 
 void emitLine(const QString &line)
 {
@@ -107,6 +112,11 @@ void handleCommand(const QString &line)
         controller->getServer()->setAuthGroup(argument);
     } else if (command == QLatin1String("host")) {
         controller->getServer()->setHost(argument);
+    } else if (command == QLatin1String("pin")) {
+        controller->getServer()->setPin(argument == QLatin1String("none") ? QString() : argument);
+    } else if (command == QLatin1String("trust")) {
+        // What the connect page does when the user trusts the key it was asked about.
+        emitLine(QStringLiteral("TRUSTED %1").arg(controller->trustServerKey(refusedServer, refusedPin) ? 1 : 0));
     } else if (command == QLatin1String("probe")) {
         emitLine(QStringLiteral("PROBE ") + probe(argument.section(QLatin1Char(' '), 0, 0),
                                                   quint16(argument.section(QLatin1Char(' '), 1, 1).toUInt())));
@@ -135,9 +145,10 @@ int main(int argc, char *argv[])
         fprintf(help ? stdout : stderr,
                 "Usage: tavrix-session-client [--echo-server ADDR PORT | --split NAME,NAME|none | --split-stop]\n"
                 "Drives the OpenConnect controller from commands on standard input (connect,\n"
-                "disconnect, stats, user U, pass P, group G, host H, probe ADDR PORT, quit) and\n"
-                "reports STATUS, STATS, RESULT, PROBE and LOG lines. With --echo-server it is a TCP\n"
-                "echo server instead; with --split it applies a split-tunnel selection and exits.\n");
+                "disconnect, stats, user U, pass P, group G, host H, pin P|none, trust, probe ADDR PORT,\n"
+                "quit) and reports STATUS, STATS, RESULT, PROBE, KEYCHANGED, TRUSTED and LOG lines.\n"
+                "With --echo-server it is a TCP echo server instead; with --split it applies a\n"
+                "split-tunnel selection and exits.\n");
         return help ? 0 : 2;
     }
     QCoreApplication app(argc, argv);
@@ -166,6 +177,12 @@ int main(int argc, char *argv[])
     QObject::connect(controller.get(), &OpenConnectConnection::statusChanged, &app,
                      [](OpenConnectConnection::Status status) {
                          emitLine(QStringLiteral("STATUS %1 %2").arg(int(status)).arg(sinceConnect.elapsed()));
+                     });
+    QObject::connect(controller.get(), &OpenConnectConnection::serverKeyChanged, &app,
+                     [](const QString &server, const QString &storedPin, const QString &offeredPin) {
+                         refusedServer = server;
+                         refusedPin = offeredPin;
+                         emitLine(QStringLiteral("KEYCHANGED %1 %2 %3").arg(server, storedPin, offeredPin));
                      });
     QObject::connect(controller.get(), &OpenConnectConnection::statsChanged, &app,
                      [](uint64_t tx, uint64_t rx) { emitLine(QStringLiteral("STATS %1 %2").arg(tx).arg(rx)); });

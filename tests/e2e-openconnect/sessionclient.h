@@ -20,13 +20,17 @@ public:
     static constexpr int defaultTimeoutMs = 20000;
 
     // wrapper: a command the client program is started through (its last argument).
-    SessionClient(NetnsLab &lab, const QString &user, const QString &password, const QStringList &wrapper = {})
+    // dataDir: the client's data folder (its stored server keys); its own empty one by default.
+    SessionClient(NetnsLab &lab, const QString &user, const QString &password, const QStringList &wrapper = {},
+                  const QString &dataDir = QString())
         : m_lab(lab)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         // The session's private folders are made in this run's own temporary folder.
         environment.insert(QStringLiteral("TMPDIR"), m_tmp.path());
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_tmp.path());
+        environment.insert(QStringLiteral("XDG_DATA_HOME"),
+                           dataDir.isEmpty() ? m_tmp.path() + QStringLiteral("/data") : dataDir);
         m_process = lab.start(lab.clientNs(), wrapper + QStringList{programPath()}, QString(), environment);
         if (m_process && !waitFor(QStringLiteral("READY")).isEmpty()) {
             send(QStringLiteral("host ") + QString::fromLatin1(NetnsLab::serverAddress) + QStringLiteral(":") +

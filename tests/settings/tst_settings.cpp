@@ -40,8 +40,8 @@ private slots:
     void generalChoiceNeverPrompts();
     void autoConnect_data();
     void autoConnect();
-    void killSwitchClick_data();
-    void killSwitchClick();
+    void killSwitchClickOwnerOnlyStatus_departsFromWorldWritable_data();
+    void killSwitchClickOwnerOnlyStatus_departsFromWorldWritable();
     void gatedMenuEntries_data();
     void gatedMenuEntries();
 
@@ -302,7 +302,7 @@ void SettingsTest::autoConnect()
     QCOMPARE(connect.count(), connects);
 }
 
-void SettingsTest::killSwitchClick_data()
+void SettingsTest::killSwitchClickOwnerOnlyStatus_departsFromWorldWritable_data()
 {
     QTest::addColumn<bool>("storedOn");
     QTest::addColumn<bool>("tunnelUp");
@@ -318,7 +318,7 @@ void SettingsTest::killSwitchClick_data()
     QTest::newRow("missing scripts: setting kept") << false << false << -1 << QStringList();
 }
 
-void SettingsTest::killSwitchClick()
+void SettingsTest::killSwitchClickOwnerOnlyStatus_departsFromWorldWritable()
 {
     QFETCH(bool, storedOn);
     QFETCH(bool, tunnelUp);
@@ -345,7 +345,11 @@ void SettingsTest::killSwitchClick()
     QFile status(KillSwitch::statusFilePath());
     QVERIFY(status.open(QIODevice::ReadOnly));
     QCOMPARE(status.readAll(), QByteArray(storedOn ? KillSwitch::StatusOff : KillSwitch::StatusOn));
-    QVERIFY(status.permissions().testFlag(QFileDevice::WriteOther));
+    // Only the user may read or change the recorded state (not everyone, as the text-file
+    // writer once made it).
+    QCOMPARE(status.permissions() &
+                 (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther),
+             QFileDevice::Permissions());
     // The script runs off the window's thread.
     QVERIFY(KillSwitch::waitForScripts(10000));
     QCOMPARE(scriptRuns(), runs);

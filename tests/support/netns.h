@@ -308,6 +308,8 @@ public:
     QString url() const { return QStringLiteral("https://%1:%2/").arg(NetnsLab::serverAddress).arg(port); }
     QString logFile() const { return m_dir + QStringLiteral("/ocserv.log"); }
     QString certificateFile() const { return m_dir + QStringLiteral("/server-cert.pem"); }
+    // The CA that signs the server's certificates.
+    QString caFile() const { return m_dir + QStringLiteral("/ca-cert.pem"); }
 
     // CA, server key and certificate, password file.
     bool makeCredentials(QString *error)

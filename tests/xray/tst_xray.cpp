@@ -1,6 +1,7 @@
 // The Xray runners without a server: the document the Shadowsocks runner generates, the
 // files it writes, and how every failed start ends (proxy off, one `disconnected`).
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -222,6 +223,10 @@ void TestXray::shadowsocksFailedStart()
     QCOMPARE(server.value("address"), QJsonValue(address));
     QCOMPARE(server.value("port"), QJsonValue(port));
     QCOMPARE(server.value("method"), QJsonValue("aes-256-gcm"));
+    // The document holds the server's password: only the user may read it.
+    QCOMPARE(QFileInfo(Xray::configPath()).permissions() &
+                 (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup | QFileDevice::WriteOther),
+             QFileDevice::Permissions());
     const QString log = logSince(sequence);
     QVERIFY2(log.contains("Failed to start the process."), qPrintable(log));
     QVERIFY2(log.contains("System proxy off"), qPrintable(log));

@@ -75,6 +75,8 @@ ConnectPage::ConnectPage(QWidget *parent, Role role)
             &ConnectPage::onStatusChanged);
     connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::connectFailed, this,
             &ConnectPage::onConnectFailed);
+    connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::serverKeyChanged, this,
+            &ConnectPage::onServerKeyChanged);
 
     connect(m_serverSelectWidget, &ServerButton::clicked, this, &ConnectPage::requestServerSelection);
     connect(m_fastServer, &FastestServerButton::fastestServerClicked, this, &ConnectPage::ConnectToFastestServer);
@@ -246,6 +248,8 @@ void ConnectPage::btnConnect_clicked()
     } else {
         controller->setServer(std::make_shared<OpenConnectServer>(ip));
     }
+    // The pin belongs to this entry: one of another server must never carry over.
+    controller->getServer()->setPin(bundle->pin());
 
     config->load();
     // Without the privilege nothing may half-start: not even the firewall reset.
@@ -323,6 +327,31 @@ void ConnectPage::onConnectFailed(const QString &message)
     box->setTitle(QStringLiteral("Connection failed"));
     box->setText(message);
     box->setSubmitText(QStringLiteral("Ok"));
+    box->show();
+}
+
+void ConnectPage::onServerKeyChanged(const QString &server, const QString &storedPin, const QString &offeredPin)
+{
+    // Not modal, like the failure box: the page keeps following the status meanwhile.
+    auto *box = new DBox(this);
+    box->setObjectName(QStringLiteral("serverKeyChangedBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTitle(QStringLiteral("The server's identity has changed"));
+    // The fingerprints alone, each on a line of its own: a wrapped one is hard to compare.
+    const auto fingerprint = [](const QString &pin) { return pin.section(QLatin1Char(':'), -1); };
+    box->setText(QStringLiteral("The server %1 presented a different key than at your first connection, so "
+                                "nothing was sent to it. Someone may be posing as the server. Trust the new "
+                                "key only if you know that the server was changed.\n\nStored key (SHA-256):\n%2\n\n"
+                                "New key (SHA-256):\n%3")
+                     .arg(server, fingerprint(storedPin), fingerprint(offeredPin)));
+    box->setSubmitText(QStringLiteral("Trust new key"));
+    box->setCancelText(QStringLiteral("Cancel"));
+    connect(box, &DBox::submit, this, [this, box, server, offeredPin] {
+        box->accept();
+        if (OpenConnectConnection::instance()->trustServerKey(server, offeredPin))
+            requestConnect(false);
+    });
+    connect(box, &DBox::cancel, box, &QDialog::reject);
     box->show();
 }
 

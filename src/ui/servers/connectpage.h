@@ -61,6 +61,9 @@ public slots:
     void btnConnect_clicked();
     void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
     void onConnectFailed(const QString &message);
+    // A server presented another key than the one stored for it: the connect was refused. Asks
+    // whether to trust the new key; yes stores it and connects again.
+    void onServerKeyChanged(const QString &server, const QString &storedPin, const QString &offeredPin);
     void on_btnLogout_clicked();
     void onStatsTimeout();
     void onAnimationTimeout();
