@@ -42,6 +42,9 @@ signals:
 
 public slots:
     void onStatusChanged(int state);
+    // A lost tunnel is being brought back (or that is over).
+    void onReconnectingChanged(bool reconnecting);
+    void onReconnectGaveUp(const QString &message);
     void changeBackground(Tavrix::OpenConnectConnection::Status status);
     void onLoginSuccessfull();
     void onLoginFailed();
@@ -79,6 +82,9 @@ private:
     // True while the window still waits to know which page to show first.
     bool startDecisionPending() const;
     void showPage(int index);
+    // The tray's tooltip and icon for a status (with the reconnecting mark while a lost tunnel
+    // is being brought back).
+    void showTrayState(int state);
     // Tells the sign-in page whether the configuration is there, once no fetch runs.
     void reportServiceState();
 
@@ -94,6 +100,8 @@ private:
     QAction *m_quitAction = nullptr;
     FileOpenEventFilter *m_fileOpenFilter = nullptr;
     int m_lastStatus = OpenConnectConnection::IDLE;
+    // The tunnel was lost since the last CONNECTED: the next one is a "reconnected".
+    bool m_wasReconnecting = false;
     std::unique_ptr<APIManager> m_apiManager;
     bool m_fetchConnected = false;
     // The start decision's configuration fetch is scheduled or running.

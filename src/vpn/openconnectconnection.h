@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <memory>
@@ -13,10 +14,14 @@ struct openconnect_info;
 
 class OpenVpnRunner;
 class QThread;
+class QProcess;
 
 namespace Tavrix {
 
+class NetworkWatch;
 class OpenConnectServer;
+class Reconnector;
+class SleepWatch;
 class OutlineClient;
 class V2ray;
 class Wireguard;
@@ -85,6 +90,27 @@ public:
     int update_stats();
     Status status() const { return m_status; }
 
+    // Whether a tunnel that was up is being brought back. The status is CONNECTING meanwhile
+    // (never IDLE: the kill switch keeps the tunnel's rules, nothing is unblocked).
+    bool isReconnecting() const;
+    // Looks at the tunnel at once (the network changed, the machine woke up): the engine
+    // re-establishes its session, or the lost tunnel is brought back.
+    void checkTunnel(const QString &why);
+
+    // Short timings for tests only (settings and the environment cannot reach them): the
+    // reconnect policy's, the OpenConnect dead-peer interval and the tunnel check interval.
+    struct ReconnectTiming
+    {
+        int firstDelayMs;
+        int maxDelayMs;
+        int giveUpMs;
+        int engineGraceMs;
+        int attemptTimeoutMs;
+        int deadPeerSeconds;
+        int checkIntervalMs;
+    };
+    void setReconnectTimingForTests(const ReconnectTiming &timing);
+
     // What the user is told when the engine of a server type could not be started.
     static QString engineFailureText(int type);
     // The same with the reason the engine gave (a sentence), when it gave one.
@@ -108,13 +134,39 @@ signals:
     // connection: the session was refused before anything was sent, and has ended (IDLE came
     // first). Pins are "pin-sha256:..."; server is the store's name ("host:port").
     void serverKeyChanged(const QString &server, const QString &storedPin, const QString &offeredPin);
+    // A lost tunnel is being brought back (true), or that is over (false: back, given up or
+    // the user disconnected).
+    void reconnectingChanged(bool reconnecting);
+    // Bringing the tunnel back was given up; message is for the user. IDLE follows.
+    void reconnectGaveUp(const QString &message);
+    // What an engine reports, before the controller decides what the user is shown. epoch
+    // tells reports of an engine already replaced or stopped apart.
+    void engineStatus(Tavrix::OpenConnectConnection::Status status, quint64 epoch, QPrivateSignal);
 
 private slots:
     void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
+    void onEngineStatus(Tavrix::OpenConnectConnection::Status status, quint64 epoch);
 
 private:
     OpenConnectConnection();
 
+    int startEngine();
+    // The status the user is shown from now on.
+    void publish(Status status);
+    void reportEngine(Status status, quint64 epoch) { emit engineStatus(status, epoch, QPrivateSignal()); }
+    void ensureWatches();
+    void tunnelLost(const QString &reason, bool engineResuming);
+    void onReconnectAttempt();
+    void onReconnectFinished(bool ok, const QString &message);
+    // Stops the running engine so that nothing it reports counts any more. forGood: also
+    // external engines that a new connect would replace anyway.
+    void stopEngineQuietly(bool forGood);
+    void checkHealth();
+    // One echo to an address on the tunnel's far side (none while one is under way).
+    void startProbe(const QString &target);
+    void onProbeFinished(bool answered);
+    void onNetworkChanged(const QString &what);
+    void onResumed();
     int connectOpenVpn();
     int connectOpenConnect();
     void connectRunner(int type);
@@ -177,6 +229,35 @@ private:
     quint64 m_requestSerial = 0;
     // Connect steps of the external engines still running on the pool.
     QList<QFuture<bool>> m_engineSteps;
+
+    // Reconnecting. The epoch grows with every engine start and quiet stop; reports carry the
+    // epoch of the engine they come from.
+    Reconnector *m_reconnector = nullptr;
+    NetworkWatch *m_networkWatch = nullptr;
+    SleepWatch *m_sleepWatch = nullptr;
+    quint64 m_engineEpoch = 0;
+    // The epoch of the running OpenConnect session; its thread reads it.
+    quint64 m_sessionEpoch = 0;
+    // What the user was last shown.
+    Status m_publicStatus = IDLE;
+    // The user asked to disconnect (or never connected): an end is no loss.
+    bool m_userStopped = true;
+    bool m_connectedBeforeSleep = false;
+    // An attempt waits for the previous OpenConnect session thread to end.
+    bool m_attemptWaitsForSession = false;
+    // The current attempt's engine reported its tunnel up; a check of the tunnel confirms it.
+    bool m_attemptUp = false;
+    int m_deadPeerSeconds = 2;
+    // The running OpenConnect session's private folder, for this thread's checks (the
+    // session thread clears its own copy when it ends).
+    QString m_scriptStateFolder;
+    QTimer m_healthTimer;
+    QProcess *m_probe = nullptr;
+    int m_probeFailures = 0;
+    // The probe's address answered since this engine started.
+    bool m_probeAnswered = false;
+    // The echo under way was sent while the tunnel was being brought back.
+    bool m_probeWhileReconnecting = false;
 };
 
 } // namespace Tavrix

@@ -191,8 +191,16 @@ void OpenConnectSession::setupTun(void *privdata)
     }
     if (!conn->m_tunnelReported) {
         conn->m_tunnelReported = true;
-        emit conn->statusChanged(OpenConnectConnection::CONNECTED);
+        conn->reportEngine(OpenConnectConnection::CONNECTED, conn->m_sessionEpoch);
     }
+}
+
+void OpenConnectSession::reconnected(void *privdata)
+{
+    // The library got its session back on its own (same cookie, same tunnel).
+    OpenConnectConnection *conn = controller(privdata);
+    engineLog(QStringLiteral("OpenConnect session re-established"));
+    conn->reportEngine(OpenConnectConnection::CONNECTED, conn->m_sessionEpoch);
 }
 
 } // namespace Tavrix

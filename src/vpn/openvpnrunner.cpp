@@ -324,6 +324,11 @@ void OpenVpnRunner::onHelperStopped()
     onProgramFinished();
 }
 
+void OpenVpnRunner::restartSession()
+{
+    sendCommand("signal SIGUSR1\n");
+}
+
 void OpenVpnRunner::onProgramFinished()
 {
     m_helperTunnel.clear();

@@ -36,6 +36,9 @@ public:
     // Asks the program to end (SIGTERM, so it takes its routes down), killing it if it is
     // still there after a grace time. Does not wait; `disconnected` and deletion follow its end.
     void stopProgram();
+    // Asks OpenVPN to drop its connection and make a new one at once (its own restart, with
+    // the same credentials); its state lines report the way back.
+    void restartSession();
 
     // The engine file to start; the one shipped beside the client unless set.
     void setProgram(const QString &path) { m_program = path; }

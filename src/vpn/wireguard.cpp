@@ -92,6 +92,35 @@ QString Wireguard::tunnelAddress(const QString &text)
                                                                      : QString();
 }
 
+QString Wireguard::gatewayAddress(const QString &text)
+{
+    HelperProto::WireGuardConfig config;
+    if (!HelperProto::parseWireGuardConfig(text, &config, nullptr))
+        return QString();
+    for (const QString &entry : qAsConst(config.addresses)) {
+        const QPair<QHostAddress, int> network = QHostAddress::parseSubnet(entry.trimmed());
+        const QHostAddress own(entry.trimmed().section(QLatin1Char('/'), 0, 0));
+        if (network.first.protocol() != QAbstractSocket::IPv4Protocol || network.second > 30)
+            continue;
+        quint32 gateway = network.first.toIPv4Address() + 1;
+        if (gateway == own.toIPv4Address())
+            ++gateway;
+        return QHostAddress(gateway).toString();
+    }
+    for (const QString &entry : qAsConst(config.dns)) {
+        QHostAddress server;
+        if (server.setAddress(entry.trimmed()) && server.protocol() == QAbstractSocket::IPv4Protocol)
+            return server.toString();
+    }
+    return QString();
+}
+
+QString Wireguard::probeAddress() const
+{
+    QMutexLocker locker(&m_probeLock);
+    return m_probeAddress;
+}
+
 bool Wireguard::connectServer()
 {
     m_cancelled = false;
@@ -133,6 +162,10 @@ bool Wireguard::connectServer()
         return false;
     }
 
+    {
+        QMutexLocker locker(&m_probeLock);
+        m_probeAddress = gatewayAddress(text);
+    }
     if (PrivilegedHelper::isAvailable())
         return startThroughHelper(text);
     // Without the helper only a root client can bring the tunnel up itself.

@@ -40,6 +40,12 @@ public:
     // The first address of the [Interface] that parses (without its prefix length; IPv4
     // preferred within one Address line); the tunnel is up once an interface carries it.
     static QString tunnelAddress(const QString &text);
+    // An address on the far side of the tunnel that answers while the server is there: the
+    // first host of the [Interface]'s IPv4 network (the server's own tunnel address in the
+    // usual set-ups), else the first IPv4 DNS server. Empty when there is none.
+    static QString gatewayAddress(const QString &text);
+    // gatewayAddress of the running tunnel's configuration; empty before it is known.
+    QString probeAddress() const;
 
     // Why the last connect refused the service's configuration, as the user is told; empty
     // otherwise. Read once the connect step has ended.
@@ -83,6 +89,8 @@ private:
 
     QProcess *m_process = nullptr;
     QTimer *m_watch = nullptr;
+    mutable QMutex m_probeLock;
+    QString m_probeAddress;
     // Set by a user disconnect while the connect step still runs: it then ends quietly.
     std::atomic_bool m_cancelled{false};
     // This runner started the client program that runs now; it stops it when it goes.

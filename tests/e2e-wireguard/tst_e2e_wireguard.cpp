@@ -80,7 +80,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void connectTrafficDisconnect();
-    void tunnelEndingOnItsOwnEndsIdle();
+    void tunnelEndingOnItsOwnIsBroughtBack();
     void clientProgramEndsWhenItsFileGoes();
     void failuresEndIdle_data();
     void failuresEndIdle();
@@ -190,24 +190,33 @@ void TestE2eWireguard::connectTrafficDisconnect()
     QVERIFY(!reachable(inside, 1));
 }
 
-void TestE2eWireguard::tunnelEndingOnItsOwnEndsIdle()
+void TestE2eWireguard::tunnelEndingOnItsOwnIsBroughtBack()
 {
     QCOMPARE(connectAndWait(), (QList<int>{OpenConnectConnection::CONNECTING, OpenConnectConnection::CONNECTED}));
     const QString link = run({"ip", "-o", "link"}).section(QLatin1String("tvxwg"), 1).section(QLatin1Char(':'), 0, 0);
     QVERIFY(!link.isEmpty());
+    const QList<qint64> first = EngineProcesses::find(clientName);
 
-    // The tunnel goes away under the client (the userspace engine died, say).
+    // The tunnel goes away under the client (the userspace engine died, say): the user sees
+    // it being brought back, never IDLE, and a new client program brings it back.
     QSignalSpy statuses(m_controller.get(), &OpenConnectConnection::statusChanged);
     const int before = lastSequence();
     run({"ip", "link", "delete", QStringLiteral("tvxwg") + link});
-    QTRY_COMPARE_WITH_TIMEOUT(statusValues(statuses), (QList<int>{OpenConnectConnection::IDLE}), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_controller->isReconnecting(), 10000);
+    QCOMPARE(statusValues(statuses).value(0), int(OpenConnectConnection::CONNECTING));
     QVERIFY2(logSince(before).contains(QLatin1String("has ended; the tunnel is down.")), qPrintable(logSince(before)));
-    QVERIFY(!QFileInfo::exists(Wireguard::configFilePath()));
-    QVERIFY(EngineProcesses::find(clientName).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(m_controller->status(), OpenConnectConnection::CONNECTED, 30000);
+    QVERIFY(!statusValues(statuses).contains(OpenConnectConnection::IDLE));
+    QVERIFY(reachable(QString::fromLatin1(WireGuardPeer::peerAddress)));
+    const QList<qint64> second = EngineProcesses::find(clientName);
+    QCOMPARE(second.size(), 1);
+    QVERIFY(!first.contains(second.first()));
 
-    // A disconnect after that finds nothing left to stop.
+    // The user's disconnect leaves nothing behind: no program, no file with the key.
     m_controller->disconnectVpn();
     QTRY_COMPARE(m_controller->status(), OpenConnectConnection::IDLE);
+    QTRY_VERIFY_WITH_TIMEOUT(EngineProcesses::find(clientName).isEmpty(), 10000);
+    QVERIFY(!QFileInfo::exists(Wireguard::configFilePath()));
 }
 
 void TestE2eWireguard::clientProgramEndsWhenItsFileGoes()

@@ -86,8 +86,14 @@ public:
     static constexpr const char *insideNetwork = "198.18.100.0/24";
 
     NetnsLab()
+        : NetnsLab(QString::number(getpid()))
     {
-        const QString id = QString::number(getpid());
+    }
+
+    // The lab of another process with this id (a copy of a test run inside the client
+    // namespace): it uses that lab's namespaces and never sets them up or removes them.
+    explicit NetnsLab(const QString &id)
+    {
         m_serverNs = QStringLiteral("tvx-%1-srv").arg(id);
         m_clientNs = QStringLiteral("tvx-%1-cli").arg(id);
         m_serverLink = QStringLiteral("tvx%1s").arg(id);

@@ -374,6 +374,9 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
     case OpenConnectConnection::CONNECTING:
         m_pageStatus = OpenConnectConnection::CONNECTING;
         m_btnConnect->setIcon(QIcon(QStringLiteral(":/assets/disconnected.png")));
+        // A lost tunnel carries nothing: no live figures until it is back.
+        m_statsWidget->hide();
+        m_statsTimer.stop();
         m_animationTimer.start();
         break;
     case OpenConnectConnection::IDLE: {
@@ -418,6 +421,8 @@ void ConnectPage::showProtection(bool store)
 {
     auto config = Config::instance();
     const bool connected = m_pageStatus == OpenConnectConnection::CONNECTED;
+    const bool reconnecting =
+        m_pageStatus == OpenConnectConnection::CONNECTING && OpenConnectConnection::instance()->isReconnecting();
     if (connected) {
         const IPBundlePtr bundle = User::instance()->activeBundle();
         if (bundle)
@@ -438,13 +443,18 @@ void ConnectPage::showProtection(bool store)
             m_lblSelectionIp->setText(QStringLiteral("IP address unavailable"));
         m_lblProtectedLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/not-protected.png")));
         m_lblIPLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/ip-icon.png")));
-        m_lblProtectedText->setText(QStringLiteral("Not Protected"));
+        // While a lost tunnel is brought back the kill switch (when on) still holds the
+        // traffic: not "protected", but not simply unprotected either.
+        m_lblProtectedText->setText(reconnecting ? QStringLiteral("Connection lost, reconnecting...")
+                                                 : QStringLiteral("Not Protected"));
     }
     // White over the connected picture (the "connected" rules of the style sheet).
     for (QLabel *label : {m_lblSelectionIp, m_lblProtectedText, m_lblVersion})
         Brand::setStyleState(label, "connected", connected);
     if (store) {
-        config->setConnectionState(connected);
+        // Reconnecting counts as connected for whoever reads the state (the kill switch's
+        // setting must not open the firewall meanwhile).
+        config->setConnectionState(connected || reconnecting);
         config->save();
     }
 }
