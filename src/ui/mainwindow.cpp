@@ -255,6 +255,11 @@ bool MainWindow::startDecisionPending() const
     return m_stack->currentIndex() == AutoLoginPageIndex && !m_signedIn && !m_autoLoginPage->isSigningIn();
 }
 
+bool MainWindow::isSigningIn() const
+{
+    return !m_signedIn && (m_stack->currentIndex() == AutoLoginPageIndex || m_loginPage->isBusy());
+}
+
 void MainWindow::showPage(int index)
 {
     m_stack->setCurrentIndex(index);

@@ -33,7 +33,12 @@ public:
     ~MainWindow() override;
 
     QStackedWidget *stack() const { return m_stack; }
+    ServerPage *serverPage() const { return m_serverPage; }
     int lastConnectionStatus() const { return m_lastStatus; }
+    bool isSignedIn() const { return m_signedIn; }
+    // An automatic or typed sign-in runs, or the first page is not decided yet: whether an
+    // account will be signed in is not known.
+    bool isSigningIn() const;
 
 signals:
     void readyToShutdown();

@@ -1,5 +1,6 @@
 #include "ui/settingitems.h"
 
+#include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -11,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "common/config.h"
+#include "platform/autostart.h"
 #include "protection/killswitch.h"
 #include "ui/brand.h"
 
@@ -181,15 +183,45 @@ void SettingKillSwitch::showEvent(QShowEvent *event)
     });
 }
 
+bool SettingKillSwitch::toggle()
+{
+    // The new face first: the script below may take a moment.
+    auto config = Config::instance();
+    config->load();
+    showSwitch(!config->killSwitch());
+    if (isVisible())
+        repaint();
+    const bool on = KillSwitch::toggle();
+    showSwitch(on);
+    return on;
+}
+
 void SettingKillSwitch::mousePressEvent(QMouseEvent *event)
 {
+    if (event->button() == Qt::LeftButton)
+        toggle();
+    SettingItem::mousePressEvent(event);
+}
+
+SettingStartWithSystem::SettingStartWithSystem(QWidget *parent)
+    : SettingItem(QStringLiteral(":/assets/logo.png"), QStringLiteral("Start with the system"),
+                  QStringLiteral("Start TavrixVPN minimized when you log in"), Switch, parent)
+{
+}
+
+void SettingStartWithSystem::showEvent(QShowEvent *event)
+{
+    SettingItem::showEvent(event);
+    showSwitch(startsAtLogin());
+}
+
+void SettingStartWithSystem::mousePressEvent(QMouseEvent *event)
+{
     if (event->button() == Qt::LeftButton) {
-        // The new face first: the script below may take a moment.
-        auto config = Config::instance();
-        config->load();
-        showSwitch(!config->killSwitch());
-        repaint();
-        showSwitch(KillSwitch::toggle());
+        const bool wanted = !startsAtLogin();
+        if (!setStartAtLogin(wanted))
+            qWarning() << "The start-at-login entry could not be changed";
+        showSwitch(startsAtLogin());
     }
     SettingItem::mousePressEvent(event);
 }

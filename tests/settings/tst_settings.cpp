@@ -181,6 +181,29 @@ void SettingsTest::showingSyncsAndExpands()
     QVERIFY(page.findChild<QRadioButton *>(QStringLiteral("quickAccessradioButton"))->isChecked());
     QCOMPARE(splitTunnel.count(), 2);
 
+    // "Start with the system": the session's autostart entry comes and goes with the switch,
+    // starts this program minimized, and a removed entry shows the switch off again.
+    const QString entry = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/autostart/tavrixvpn.desktop");
+    auto *startWithSystem = page.findChild<SettingItem *>(QStringLiteral("startWithSystem"));
+    QVERIFY(startWithSystem->isVisible() && !startWithSystem->switchShownOn());
+    QVERIFY(!QFile::exists(entry));
+    click(startWithSystem);
+    QVERIFY(startWithSystem->switchShownOn());
+    QFile written(entry);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray text = written.readAll();
+    QVERIFY2(text.contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\" --minimized\n"),
+             text.constData());
+    QVERIFY(text.startsWith("[Desktop Entry]\nType=Application\n"));
+    click(startWithSystem);
+    QVERIFY(!startWithSystem->switchShownOn());
+    QVERIFY(!QFile::exists(entry));
+    click(startWithSystem);
+    QVERIFY(QFile::remove(entry));
+    page.hide();
+    page.show();
+    QVERIFY(!startWithSystem->switchShownOn());
+
     // A value outside the table checks none.
     page.hide();
     config->setProtocol(9);

@@ -310,6 +310,9 @@ void ConnectPage::reblockAfterRefusal()
 
 void ConnectPage::showMessage(const QString &title, const QString &submitText)
 {
+    // Before the box: its loop runs until the user answers, and whoever asked for the connect
+    // (the command line) must know now.
+    emit connectRefused(title);
     auto *box = new DBox(this);
     box->setTitle(title);
     box->setSubmitText(submitText);
@@ -357,6 +360,7 @@ void ConnectPage::onServerKeyChanged(const QString &server, const QString &store
 
 void ConnectPage::offerUpgrade()
 {
+    emit connectRefused(QStringLiteral("This server needs a premium account."));
     auto *box = new DBox(this);
     box->setSubmitText(QStringLiteral("Yes"));
     box->setCancelText(QStringLiteral("No"));
@@ -495,6 +499,16 @@ void ConnectPage::onPublicIpFound()
         else if (!m_publicIpThroughTunnel)
             m_lblSelectionIp->setText(m_publicIp);
     }
+}
+
+QString ConnectPage::protectionText() const
+{
+    return m_lblProtectedText ? m_lblProtectedText->text() : QString();
+}
+
+QString ConnectPage::addressText() const
+{
+    return m_lblSelectionIp ? m_lblSelectionIp->text() : QString();
 }
 
 void ConnectPage::on_btnLogout_clicked()

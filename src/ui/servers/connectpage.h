@@ -44,6 +44,9 @@ public:
     bool reconnectPending() const { return m_reconnectPending; }
     double ringAngle() const { return m_ringAngle; }
     QString publicIpText() const { return m_publicIp; }
+    // What the page shows: "Protected Now" or "Not Protected", and the address line.
+    QString protectionText() const;
+    QString addressText() const;
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -56,6 +59,8 @@ signals:
     void clickBuyPremiumButton();
     void paymentPageRequest();
     void coonnectToSplitTunnel();
+    // A connect was refused before any engine started (the reason is also shown in a box).
+    void connectRefused(const QString &reason);
 
 public slots:
     void btnConnect_clicked();

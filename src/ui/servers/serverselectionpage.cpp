@@ -126,6 +126,12 @@ QTreeWidget *ServerSelectionPage::tree() const
     return m_ui->treeServerList;
 }
 
+bool ServerSelectionPage::matchesSearch(const IPBundle &bundle, const QString &text)
+{
+    return text.isEmpty() || bundle.ipName().contains(text, Qt::CaseInsensitive) ||
+           bundle.countryName().contains(text, Qt::CaseInsensitive);
+}
+
 bool ServerSelectionPage::passesProtocol(const IPBundle &bundle, int protocol)
 {
     switch (protocol) {
@@ -343,8 +349,7 @@ QTreeWidgetItem *ServerSelectionPage::makeGroup(const QString &name, int code, c
     for (const IPBundlePtr &bundle : bundles) {
         if (!passesProtocol(*bundle, protocol))
             continue;
-        if (!m_filterText.isEmpty() && !bundle->ipName().contains(m_filterText, Qt::CaseInsensitive) &&
-            !bundle->countryName().contains(m_filterText, Qt::CaseInsensitive))
+        if (!matchesSearch(*bundle, m_filterText))
             continue;
         shown.append(bundle);
     }
