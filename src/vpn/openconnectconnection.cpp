@@ -133,14 +133,6 @@ OpenConnectConnection::OpenConnectConnection()
     QObject::connect(m_reconnector, &Reconnector::finished, this, &OpenConnectConnection::onReconnectFinished);
     m_healthTimer.setInterval(healthCheckMs);
     QObject::connect(&m_healthTimer, &QTimer::timeout, this, &OpenConnectConnection::checkHealth);
-    // An attempt that waited for the previous session to end starts now.
-    QObject::connect(&m_watcher, &QFutureWatcher<void>::finished, this, [this] {
-        if (!m_attemptWaitsForSession)
-            return;
-        m_attemptWaitsForSession = false;
-        if (m_reconnector->isActive() && startEngine() != CONNECT_STARTED)
-            m_reconnector->engineEnded();
-    });
     // The pool is drained when the application object goes away; a session left running
     // would keep it waiting for ever.
     if (QCoreApplication *app = QCoreApplication::instance()) {
@@ -681,6 +673,14 @@ void OpenConnectConnection::startSession()
         m_sessionThread->wait();
     m_sessionThread.reset(QThread::create([this, generation] { runSession(generation); }));
     m_sessionThread->setObjectName(QStringLiteral("OpenConnect session"));
+    // An attempt that waited for the previous session to end starts once its thread is over.
+    QObject::connect(m_sessionThread.get(), &QThread::finished, this, [this] {
+        if (!m_attemptWaitsForSession)
+            return;
+        m_attemptWaitsForSession = false;
+        if (m_reconnector->isActive() && startEngine() != CONNECT_STARTED)
+            m_reconnector->engineEnded();
+    });
     m_sessionThread->start();
 }
 
@@ -893,7 +893,7 @@ void OpenConnectConnection::onReconnectAttempt()
 {
     stopEngineQuietly(false);
     // One OpenConnect session at a time: the stopped one logs off first.
-    if (m_type == OPENCONNECT && (m_watcher.isRunning() || m_sessionRunning)) {
+    if (m_type == OPENCONNECT && (sessionThreadRunning() || m_sessionRunning)) {
         m_attemptWaitsForSession = true;
         return;
     }
