@@ -320,6 +320,7 @@ const QSet<QString> &dangerous()
 {
     static const QSet<QString> names{
         QStringLiteral("plugin"),
+        QStringLiteral("management"),
         QStringLiteral("providers"),
         QStringLiteral("provider-path"),
         QStringLiteral("engine"),
@@ -440,23 +441,42 @@ const QSet<QString> &unused()
     return names;
 }
 
+// Hyphenated lower-case words, each short with at most one trailing digit ("route-pre-down",
+// "tls-crypt-v2"): what a directive looks like and a run of Base64 or hex key text does not.
 bool looksLikeDirectiveName(const QString &name)
 {
-    return hasOnly(name, "-", 40) && name.at(0).isLower() && !name.endsWith(QLatin1Char('-'));
+    if (name.size() > 32 || !name.contains(QLatin1Char('-')))
+        return false;
+    for (const QString &part : name.split(QLatin1Char('-'))) {
+        int letters = 0;
+        while (letters < part.size() && part.at(letters).unicode() >= 'a' && part.at(letters).unicode() <= 'z')
+            ++letters;
+        const bool digit =
+            part.size() == letters + 1 && part.at(letters).unicode() >= '0' && part.at(letters).unicode() <= '9';
+        if (letters == 0 || letters > 10 || (part.size() != letters && !digit))
+            return false;
+    }
+    return true;
+}
+
+bool isNameable(const QString &name)
+{
+    return ruleFor(name) || dangerous().contains(name) || unused().contains(name) || looksLikeDirectiveName(name);
 }
 
 // What the user is told a refused directive is; the name itself only when it cannot be a
-// piece of key material (a known directive, or a hyphenated lower-case word).
+// piece of key material (a known directive, or one that looks like a directive).
 QString refusedDirective(const QString &name, int line)
 {
-    const bool hyphenated = looksLikeDirectiveName(name) && name.contains(QLatin1Char('-')) && name.size() <= 32;
-    if (dangerous().contains(name) || name.startsWith(QLatin1String("management")) ||
-        ((name.endsWith(QLatin1String("-up")) || name.endsWith(QLatin1String("-down"))) && hyphenated))
+    const bool nameable = looksLikeDirectiveName(name);
+    if (dangerous().contains(name) ||
+        (nameable && (name.startsWith(QLatin1String("management-")) || name.endsWith(QLatin1String("-up")) ||
+                      name.endsWith(QLatin1String("-down")))))
         return QStringLiteral("\"%1\" on line %2 would run a program, load code or touch files, which this client "
                               "never allows")
             .arg(name)
             .arg(line);
-    if (unused().contains(name) || hyphenated)
+    if (unused().contains(name) || nameable)
         return QStringLiteral("\"%1\" on line %2 is not an option this client accepts from a server")
             .arg(name)
             .arg(line);
@@ -614,7 +634,7 @@ OpenVpnProfileCheck checkOpenVpnProfile(const QString &text)
             const Block *block = blockFor(name);
             if (!block)
                 return refuse(
-                    looksLikeDirectiveName(name) && name.size() <= 32
+                    isNameable(name)
                         ? QStringLiteral("the inline block <%1> on line %2 is not allowed").arg(name).arg(number)
                         : QStringLiteral("line %1 holds an inline block this client does not know").arg(number));
             if (blocksSeen.contains(name))
@@ -662,9 +682,8 @@ OpenVpnProfileCheck checkOpenVpnProfile(const QString &text)
         if (!splitLine(line, &words, &problem)) {
             // Named only when the first word is a directive this parser would know.
             const QString first = line.section(QLatin1Char(' '), 0, 0);
-            const QString who = ruleFor(first) || dangerous().contains(first) || unused().contains(first)
-                                    ? QStringLiteral("\"%1\" on line %2").arg(first).arg(number)
-                                    : QStringLiteral("line %1").arg(number);
+            const QString who = isNameable(first) ? QStringLiteral("\"%1\" on line %2").arg(first).arg(number)
+                                                  : QStringLiteral("line %1").arg(number);
             return refuse(QStringLiteral("%1 uses %2, which this client does not accept").arg(who, problem));
         }
         if (words.isEmpty())
