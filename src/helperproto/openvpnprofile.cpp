@@ -314,130 +314,38 @@ const Block *blockFor(const QString &name)
     return nullptr;
 }
 
+QSet<QString> wordsOf(const char *text)
+{
+    const QStringList words = QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return QSet<QString>(words.cbegin(), words.cend());
+}
+
 // Directives that run programs, load code, open files or sockets, or change who the engine
 // runs as: named in the refusal so the user (and support) can see what the profile wanted.
 const QSet<QString> &dangerous()
 {
-    static const QSet<QString> names{
-        QStringLiteral("plugin"),
-        QStringLiteral("management"),
-        QStringLiteral("providers"),
-        QStringLiteral("provider-path"),
-        QStringLiteral("engine"),
-        QStringLiteral("script-security"),
-        QStringLiteral("up"),
-        QStringLiteral("down"),
-        QStringLiteral("up-delay"),
-        QStringLiteral("up-restart"),
-        QStringLiteral("down-pre"),
-        QStringLiteral("route-up"),
-        QStringLiteral("route-pre-down"),
-        QStringLiteral("ipchange"),
-        QStringLiteral("learn-address"),
-        QStringLiteral("client-connect"),
-        QStringLiteral("client-disconnect"),
-        QStringLiteral("client-crresponse"),
-        QStringLiteral("tls-verify"),
-        QStringLiteral("tls-export-cert"),
-        QStringLiteral("auth-user-pass-verify"),
-        QStringLiteral("setenv"),
-        QStringLiteral("setenv-safe"),
-        QStringLiteral("log"),
-        QStringLiteral("log-append"),
-        QStringLiteral("status"),
-        QStringLiteral("status-version"),
-        QStringLiteral("writepid"),
-        QStringLiteral("config"),
-        QStringLiteral("cd"),
-        QStringLiteral("chroot"),
-        QStringLiteral("daemon"),
-        QStringLiteral("syslog"),
-        QStringLiteral("inetd"),
-        QStringLiteral("user"),
-        QStringLiteral("group"),
-        QStringLiteral("iproute"),
-        QStringLiteral("tmp-dir"),
-        QStringLiteral("askpass"),
-        QStringLiteral("crl-verify"),
-        QStringLiteral("capath"),
-        QStringLiteral("pkcs12"),
-        QStringLiteral("pkcs11-providers"),
-        QStringLiteral("secret"),
-        QStringLiteral("dh"),
-        QStringLiteral("http-proxy-user-pass"),
-        QStringLiteral("dev-node"),
-        QStringLiteral("mktun"),
-        QStringLiteral("rmtun"),
-        QStringLiteral("genkey"),
-        QStringLiteral("replay-persist"),
-        QStringLiteral("ifconfig-pool-persist"),
-        QStringLiteral("client-config-dir"),
-        QStringLiteral("port-share"),
-        QStringLiteral("mlock"),
-        QStringLiteral("nice"),
-        QStringLiteral("echo"),
-        QStringLiteral("ignore-unknown-option"),
-    };
+    static const QSet<QString> names =
+        wordsOf("plugin management providers provider-path engine script-security up down up-delay up-restart "
+                "down-pre route-up route-pre-down ipchange learn-address client-connect client-disconnect "
+                "client-crresponse tls-verify tls-export-cert auth-user-pass-verify setenv setenv-safe log "
+                "log-append status status-version writepid config cd chroot daemon syslog inetd user group "
+                "iproute tmp-dir askpass crl-verify capath pkcs12 pkcs11-providers secret dh "
+                "http-proxy-user-pass dev-node mktun rmtun genkey replay-persist ifconfig-pool-persist "
+                "client-config-dir port-share mlock nice echo ignore-unknown-option");
     return names;
 }
 
 // Known OpenVPN directives a client profile of ours has no use for.
 const QSet<QString> &unused()
 {
-    static const QSet<QString> names{
-        QStringLiteral("ifconfig"),
-        QStringLiteral("ifconfig-ipv6"),
-        QStringLiteral("ifconfig-noexec"),
-        QStringLiteral("ifconfig-nowarn"),
-        QStringLiteral("route"),
-        QStringLiteral("route-ipv6"),
-        QStringLiteral("route-noexec"),
-        QStringLiteral("route-nopull"),
-        QStringLiteral("route-delay"),
-        QStringLiteral("route-gateway"),
-        QStringLiteral("route-metric"),
-        QStringLiteral("dhcp-option"),
-        QStringLiteral("dns"),
-        QStringLiteral("pull-filter"),
-        QStringLiteral("http-proxy"),
-        QStringLiteral("http-proxy-option"),
-        QStringLiteral("socks-proxy"),
-        QStringLiteral("server"),
-        QStringLiteral("server-bridge"),
-        QStringLiteral("mode"),
-        QStringLiteral("tls-server"),
-        QStringLiteral("push"),
-        QStringLiteral("local"),
-        QStringLiteral("port"),
-        QStringLiteral("lport"),
-        QStringLiteral("rport"),
-        QStringLiteral("bind"),
-        QStringLiteral("lladdr"),
-        QStringLiteral("tap"),
-        QStringLiteral("tun-ipv6"),
-        QStringLiteral("peer-fingerprint"),
-        QStringLiteral("auth-token"),
-        QStringLiteral("auth-token-user"),
-        QStringLiteral("static-challenge"),
-        QStringLiteral("keying-material-exporter"),
-        QStringLiteral("remap-usr1"),
-        QStringLiteral("suppress-timestamps"),
-        QStringLiteral("machine-readable-output"),
-        QStringLiteral("disable-dco"),
-        QStringLiteral("pkcs11-id"),
-        QStringLiteral("cryptoapicert"),
-        QStringLiteral("management-external-key"),
-        QStringLiteral("management-external-cert"),
-        QStringLiteral("block-ipv6"),
-        QStringLiteral("redirect-private"),
-        QStringLiteral("auth-gen-token"),
-        QStringLiteral("connection"),
-        QStringLiteral("route-method"),
-        QStringLiteral("register-dns"),
-        QStringLiteral("ip-win32"),
-        QStringLiteral("tap-sleep"),
-        QStringLiteral("win-sys"),
-    };
+    static const QSet<QString> names =
+        wordsOf("ifconfig ifconfig-ipv6 ifconfig-noexec ifconfig-nowarn route route-ipv6 route-noexec "
+                "route-nopull route-delay route-gateway route-metric dhcp-option dns pull-filter http-proxy "
+                "http-proxy-option socks-proxy server server-bridge mode tls-server push local port lport rport "
+                "bind lladdr tap tun-ipv6 peer-fingerprint auth-token auth-token-user static-challenge "
+                "keying-material-exporter remap-usr1 suppress-timestamps machine-readable-output disable-dco "
+                "pkcs11-id cryptoapicert management-external-key management-external-cert block-ipv6 "
+                "redirect-private auth-gen-token connection route-method register-dns ip-win32 tap-sleep win-sys");
     return names;
 }
 
