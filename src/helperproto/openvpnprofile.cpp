@@ -314,149 +314,77 @@ const Block *blockFor(const QString &name)
     return nullptr;
 }
 
+QSet<QString> wordsOf(const char *text)
+{
+    const QStringList words = QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return QSet<QString>(words.cbegin(), words.cend());
+}
+
 // Directives that run programs, load code, open files or sockets, or change who the engine
 // runs as: named in the refusal so the user (and support) can see what the profile wanted.
 const QSet<QString> &dangerous()
 {
-    static const QSet<QString> names{
-        QStringLiteral("plugin"),
-        QStringLiteral("providers"),
-        QStringLiteral("provider-path"),
-        QStringLiteral("engine"),
-        QStringLiteral("script-security"),
-        QStringLiteral("up"),
-        QStringLiteral("down"),
-        QStringLiteral("up-delay"),
-        QStringLiteral("up-restart"),
-        QStringLiteral("down-pre"),
-        QStringLiteral("route-up"),
-        QStringLiteral("route-pre-down"),
-        QStringLiteral("ipchange"),
-        QStringLiteral("learn-address"),
-        QStringLiteral("client-connect"),
-        QStringLiteral("client-disconnect"),
-        QStringLiteral("client-crresponse"),
-        QStringLiteral("tls-verify"),
-        QStringLiteral("tls-export-cert"),
-        QStringLiteral("auth-user-pass-verify"),
-        QStringLiteral("setenv"),
-        QStringLiteral("setenv-safe"),
-        QStringLiteral("log"),
-        QStringLiteral("log-append"),
-        QStringLiteral("status"),
-        QStringLiteral("status-version"),
-        QStringLiteral("writepid"),
-        QStringLiteral("config"),
-        QStringLiteral("cd"),
-        QStringLiteral("chroot"),
-        QStringLiteral("daemon"),
-        QStringLiteral("syslog"),
-        QStringLiteral("inetd"),
-        QStringLiteral("user"),
-        QStringLiteral("group"),
-        QStringLiteral("iproute"),
-        QStringLiteral("tmp-dir"),
-        QStringLiteral("askpass"),
-        QStringLiteral("crl-verify"),
-        QStringLiteral("capath"),
-        QStringLiteral("pkcs12"),
-        QStringLiteral("pkcs11-providers"),
-        QStringLiteral("secret"),
-        QStringLiteral("dh"),
-        QStringLiteral("http-proxy-user-pass"),
-        QStringLiteral("dev-node"),
-        QStringLiteral("mktun"),
-        QStringLiteral("rmtun"),
-        QStringLiteral("genkey"),
-        QStringLiteral("replay-persist"),
-        QStringLiteral("ifconfig-pool-persist"),
-        QStringLiteral("client-config-dir"),
-        QStringLiteral("port-share"),
-        QStringLiteral("mlock"),
-        QStringLiteral("nice"),
-        QStringLiteral("echo"),
-        QStringLiteral("ignore-unknown-option"),
-    };
+    static const QSet<QString> names =
+        wordsOf("plugin management providers provider-path engine script-security up down up-delay up-restart "
+                "down-pre route-up route-pre-down ipchange learn-address client-connect client-disconnect "
+                "client-crresponse tls-verify tls-export-cert auth-user-pass-verify setenv setenv-safe log "
+                "log-append status status-version writepid config cd chroot daemon syslog inetd user group "
+                "iproute tmp-dir askpass crl-verify capath pkcs12 pkcs11-providers secret dh "
+                "http-proxy-user-pass dev-node mktun rmtun genkey replay-persist ifconfig-pool-persist "
+                "client-config-dir port-share mlock nice echo ignore-unknown-option");
     return names;
 }
 
 // Known OpenVPN directives a client profile of ours has no use for.
 const QSet<QString> &unused()
 {
-    static const QSet<QString> names{
-        QStringLiteral("ifconfig"),
-        QStringLiteral("ifconfig-ipv6"),
-        QStringLiteral("ifconfig-noexec"),
-        QStringLiteral("ifconfig-nowarn"),
-        QStringLiteral("route"),
-        QStringLiteral("route-ipv6"),
-        QStringLiteral("route-noexec"),
-        QStringLiteral("route-nopull"),
-        QStringLiteral("route-delay"),
-        QStringLiteral("route-gateway"),
-        QStringLiteral("route-metric"),
-        QStringLiteral("dhcp-option"),
-        QStringLiteral("dns"),
-        QStringLiteral("pull-filter"),
-        QStringLiteral("http-proxy"),
-        QStringLiteral("http-proxy-option"),
-        QStringLiteral("socks-proxy"),
-        QStringLiteral("server"),
-        QStringLiteral("server-bridge"),
-        QStringLiteral("mode"),
-        QStringLiteral("tls-server"),
-        QStringLiteral("push"),
-        QStringLiteral("local"),
-        QStringLiteral("port"),
-        QStringLiteral("lport"),
-        QStringLiteral("rport"),
-        QStringLiteral("bind"),
-        QStringLiteral("lladdr"),
-        QStringLiteral("tap"),
-        QStringLiteral("tun-ipv6"),
-        QStringLiteral("peer-fingerprint"),
-        QStringLiteral("auth-token"),
-        QStringLiteral("auth-token-user"),
-        QStringLiteral("static-challenge"),
-        QStringLiteral("keying-material-exporter"),
-        QStringLiteral("remap-usr1"),
-        QStringLiteral("suppress-timestamps"),
-        QStringLiteral("machine-readable-output"),
-        QStringLiteral("disable-dco"),
-        QStringLiteral("pkcs11-id"),
-        QStringLiteral("cryptoapicert"),
-        QStringLiteral("management-external-key"),
-        QStringLiteral("management-external-cert"),
-        QStringLiteral("block-ipv6"),
-        QStringLiteral("redirect-private"),
-        QStringLiteral("auth-gen-token"),
-        QStringLiteral("connection"),
-        QStringLiteral("route-method"),
-        QStringLiteral("register-dns"),
-        QStringLiteral("ip-win32"),
-        QStringLiteral("tap-sleep"),
-        QStringLiteral("win-sys"),
-    };
+    static const QSet<QString> names =
+        wordsOf("ifconfig ifconfig-ipv6 ifconfig-noexec ifconfig-nowarn route route-ipv6 route-noexec "
+                "route-nopull route-delay route-gateway route-metric dhcp-option dns pull-filter http-proxy "
+                "http-proxy-option socks-proxy server server-bridge mode tls-server push local port lport rport "
+                "bind lladdr tap tun-ipv6 peer-fingerprint auth-token auth-token-user static-challenge "
+                "keying-material-exporter remap-usr1 suppress-timestamps machine-readable-output disable-dco "
+                "pkcs11-id cryptoapicert management-external-key management-external-cert block-ipv6 "
+                "redirect-private auth-gen-token connection route-method register-dns ip-win32 tap-sleep win-sys");
     return names;
 }
 
+// Hyphenated lower-case words, each short with at most one trailing digit ("route-pre-down",
+// "tls-crypt-v2"): what a directive looks like and a run of Base64 or hex key text does not.
 bool looksLikeDirectiveName(const QString &name)
 {
-    return hasOnly(name, "-", 40) && name.at(0).isLower() && !name.endsWith(QLatin1Char('-'));
+    if (name.size() > 32 || !name.contains(QLatin1Char('-')))
+        return false;
+    for (const QString &part : name.split(QLatin1Char('-'))) {
+        int letters = 0;
+        while (letters < part.size() && part.at(letters).unicode() >= 'a' && part.at(letters).unicode() <= 'z')
+            ++letters;
+        const bool digit =
+            part.size() == letters + 1 && part.at(letters).unicode() >= '0' && part.at(letters).unicode() <= '9';
+        if (letters == 0 || letters > 10 || (part.size() != letters && !digit))
+            return false;
+    }
+    return true;
+}
+
+bool isNameable(const QString &name)
+{
+    return ruleFor(name) || dangerous().contains(name) || unused().contains(name) || looksLikeDirectiveName(name);
 }
 
 // What the user is told a refused directive is; the name itself only when it cannot be a
-// piece of key material (a known directive, or a hyphenated lower-case word).
+// piece of key material (a known directive, or one that looks like a directive).
 QString refusedDirective(const QString &name, int line)
 {
-    const bool hyphenated = looksLikeDirectiveName(name) && name.contains(QLatin1Char('-')) && name.size() <= 32;
-    if (dangerous().contains(name) || name.startsWith(QLatin1String("management")) ||
-        ((name.endsWith(QLatin1String("-up")) || name.endsWith(QLatin1String("-down"))) && hyphenated))
+    const bool nameable = looksLikeDirectiveName(name);
+    if (dangerous().contains(name) ||
+        (nameable && (name.startsWith(QLatin1String("management-")) || name.endsWith(QLatin1String("-up")) ||
+                      name.endsWith(QLatin1String("-down")))))
         return QStringLiteral("\"%1\" on line %2 would run a program, load code or touch files, which this client "
                               "never allows")
             .arg(name)
             .arg(line);
-    if (unused().contains(name) || hyphenated)
+    if (unused().contains(name) || nameable)
         return QStringLiteral("\"%1\" on line %2 is not an option this client accepts from a server")
             .arg(name)
             .arg(line);
@@ -614,7 +542,7 @@ OpenVpnProfileCheck checkOpenVpnProfile(const QString &text)
             const Block *block = blockFor(name);
             if (!block)
                 return refuse(
-                    looksLikeDirectiveName(name) && name.size() <= 32
+                    isNameable(name)
                         ? QStringLiteral("the inline block <%1> on line %2 is not allowed").arg(name).arg(number)
                         : QStringLiteral("line %1 holds an inline block this client does not know").arg(number));
             if (blocksSeen.contains(name))
@@ -662,9 +590,8 @@ OpenVpnProfileCheck checkOpenVpnProfile(const QString &text)
         if (!splitLine(line, &words, &problem)) {
             // Named only when the first word is a directive this parser would know.
             const QString first = line.section(QLatin1Char(' '), 0, 0);
-            const QString who = ruleFor(first) || dangerous().contains(first) || unused().contains(first)
-                                    ? QStringLiteral("\"%1\" on line %2").arg(first).arg(number)
-                                    : QStringLiteral("line %1").arg(number);
+            const QString who = isNameable(first) ? QStringLiteral("\"%1\" on line %2").arg(first).arg(number)
+                                                  : QStringLiteral("line %1").arg(number);
             return refuse(QStringLiteral("%1 uses %2, which this client does not accept").arg(who, problem));
         }
         if (words.isEmpty())
