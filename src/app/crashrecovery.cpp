@@ -17,6 +17,7 @@
 #include "platform/outlinecommands.h"
 #include "platform/paths.h"
 #include "platform/splitter.h"
+#include "platform/systemproxy.h"
 #include "platform/tunnelscriptstate.h"
 #include "protection/killswitch.h"
 #include "vpn/wireguard.h"
@@ -191,8 +192,9 @@ private:
 
     void clearSystemProxy()
     {
-        // After the proxy engine is stopped: a proxy pointing at no engine cuts the desktop off.
-        if (!Xray::proxyIsOurs())
+        // After the proxy engine is stopped: a proxy pointing at no engine cuts the desktop off,
+        // and the user's own proxy settings saved at switch-on are still to be put back.
+        if (!Xray::proxyIsOurs() && !SystemProxy::hasSavedSettings())
             return;
         Xray::clearStaleSystemProxy();
         if (!Xray::proxyIsOurs())

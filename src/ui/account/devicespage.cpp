@@ -27,6 +27,8 @@ DeviceWidget::DeviceWidget(const QString &model, const QString &osVersion, const
     row->setContentsMargins(14, 8, 14, 8);
     auto *model_ = new QLabel(model, this);
     model_->setObjectName(QStringLiteral("lblModel"));
+    // A long model name takes a second line rather than widening the list past the page.
+    model_->setWordWrap(true);
     auto *os = new QLabel(osVersion, this);
     os->setObjectName(QStringLiteral("lblOSVersion"));
     auto *left = new QVBoxLayout;
