@@ -105,7 +105,9 @@ QMap<QString, QString> ServerKeyStore::parse(const QByteArray &text)
             continue;
         const QString name = QString::fromLatin1(fields.at(0));
         const QString pin = normalisePin(QString::fromLatin1(fields.at(1)));
-        if (!isServerName(name) || pin.isEmpty())
+        // Only names as the client writes them: another spelling of an address ("[::0]" for
+        // "[::]") would never be looked up, and must not stand for it either.
+        if (!isServerName(name) || serverName(name) != name || pin.isEmpty())
             continue;
         if (!entries.contains(name) && entries.size() >= maxEntries)
             continue;
@@ -141,7 +143,7 @@ bool ServerKeyStore::setPin(const QString &serverName, const QString &pin, QStri
     QString ignored;
     QString &reason = error ? *error : ignored;
     const QString normalised = normalisePin(pin);
-    if (!isServerName(serverName) || normalised.isEmpty()) {
+    if (!isServerName(serverName) || ServerKeyStore::serverName(serverName) != serverName || normalised.isEmpty()) {
         reason = QStringLiteral("not a server name and key");
         return false;
     }
