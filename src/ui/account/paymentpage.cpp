@@ -1,15 +1,15 @@
 #include "ui/account/paymentpage.h"
 
 #include <QDebug>
-#include <QResizeEvent>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollArea>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
-#include <QStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
