@@ -328,10 +328,5 @@ bool waitForThread(int timeoutMs)
     return !s.thread || s.thread->wait(QDeadlineTimer(timeoutMs));
 }
 
-QStringList lastCleaned()
-{
-    return state().cleaned;
-}
-
 } // namespace CrashRecovery
 } // namespace Tavrix

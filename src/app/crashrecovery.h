@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QStringList>
-
 #include <functional>
 
 class QObject;
@@ -35,9 +33,6 @@ void whenDone(QObject *context, std::function<void()> then);
 
 // For the end of the program: waits at most timeoutMs for the clean-up's thread.
 bool waitForThread(int timeoutMs);
-
-// What the last clean-up cleaned, one line each; empty after a clean end.
-QStringList lastCleaned();
 
 } // namespace CrashRecovery
 } // namespace Tavrix

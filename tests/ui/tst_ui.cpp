@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileOpenEvent>
+#include <QHeaderView>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -17,6 +18,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTableWidget>
 
 #include "app/fonts.h"
 #include "app/stylesheet.h"
@@ -136,6 +138,8 @@ private slots:
     void autoConnectOncePerSignIn();
     void quickButtonsReadWellAtDefaultSizes_data();
     void quickButtonsReadWellAtDefaultSizes();
+    void accountPagesReadWholeAtDefaultSizes_data();
+    void accountPagesReadWholeAtDefaultSizes();
 
     void signInPageFits_data();
     void signInPageFits();
@@ -1347,6 +1351,73 @@ void UiTest::quickButtonsReadWellAtDefaultSizes()
     if (!folder.isEmpty()) {
         QDir().mkpath(folder);
         window.grab().save(folder + QStringLiteral("/connect-%1x%2.png").arg(place.width).arg(place.height));
+    }
+}
+
+void UiTest::accountPagesReadWholeAtDefaultSizes_data()
+{
+    quickButtonsReadWellAtDefaultSizes_data();
+}
+
+// The account card and the plans table at every default window size: no text cut without a
+// sign; where a label must cut, it ends in "…" and keeps the whole text as a tool tip.
+void UiTest::accountPagesReadWholeAtDefaultSizes()
+{
+    QFETCH(QSize, screen);
+    loadApplicationFonts();
+    QString sheet;
+    QVERIFY(loadStyleSheet(&sheet));
+    qApp->setStyleSheet(sheet);
+    const auto plainAgain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
+    Config::setUserDefault(QLatin1String(SettingsKey::freeVSpaid),
+                           QStringLiteral("Feature~~Free~~Premium,Servers~~10 locations~~100+ servers in 55 countries,"
+                                          "Speed~~Standard~~Up to 10 Gbps,Simultaneous devices~~1~~6,"
+                                          "Streaming servers~~No~~Yes,Ad blocking~~No~~Yes,Support~~E-mail~~24/7 live "
+                                          "chat"));
+    OpenConnectConnection::instance()->setUsername(QStringLiteral("premium@tavrixvpn.test"));
+    User::instance()->setUser_type(2);
+    const WindowPlacement place = computeWindowPlacement(QRect(QPoint(0, 0), screen));
+    MainWindow window(QStringLiteral("Not"));
+    window.setFixedSize(place.width, place.height);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.onLoginSuccessfull();
+    auto *hub = window.findChild<ServerPage *>();
+    QVERIFY(hub);
+    hub->sideStack()->setCurrentIndex(ServerPage::SideMyAccount);
+    hub->mainStack()->setCurrentIndex(ServerPage::MainPurchase);
+    auto *table = hub->findChild<QTableWidget *>(QStringLiteral("tableWidget"));
+    QTRY_VERIFY(table && table->isVisible() && table->rowCount() > 0);
+    auto *name = hub->findChild<QLabel *>(QStringLiteral("lblUserName"));
+    QTRY_VERIFY(name && name->isVisible() && !name->text().isEmpty());
+    QTest::qWait(50);
+
+    for (QLabel *label : hub->sideStack()->currentWidget()->findChildren<QLabel *>()) {
+        if (!label->isVisible() || label->text().isEmpty())
+            continue;
+        const int room = label->contentsRect().width() - 2 * label->margin();
+        const QString what = QStringLiteral("%1 \"%2\" in %3 px").arg(label->objectName(), label->text()).arg(room);
+        if (auto *elided = qobject_cast<ElidedLabel *>(label)) {
+            const bool whole = elided->displayedText().replace(QLatin1Char('\n'), QLatin1Char(' ')) == label->text();
+            QVERIFY2(whole || elided->displayedText().endsWith(QChar(0x2026)), qPrintable(what));
+            continue;
+        }
+        const QStringList pieces =
+            label->wordWrap() ? label->text().split(QLatin1Char(' ')) : QStringList{label->text()};
+        for (const QString &piece : pieces)
+            QVERIFY2(label->fontMetrics().horizontalAdvance(piece) <= room, qPrintable(what));
+    }
+    // Table cells wrap between words: each word, and each column title, fits its column.
+    QVERIFY(table->width() <= table->parentWidget()->width());
+    for (int c = 0; c < table->columnCount(); ++c) {
+        const int width = table->columnWidth(c);
+        QVERIFY2(table->horizontalHeader()->sectionSizeHint(c) <= width, qPrintable(QString::number(c)));
+        for (int r = 0; r < table->rowCount(); ++r) {
+            for (const QString &word : table->item(r, c)->text().split(QLatin1Char(' '))) {
+                QVERIFY2(table->fontMetrics().horizontalAdvance(word) + 4 <= width,
+                         qPrintable(QStringLiteral("%1 in %2 px").arg(word).arg(width)));
+            }
+        }
     }
 }
 
