@@ -51,6 +51,8 @@ QMutex dnsLock;
 // How often a tunnel that is up is looked at (the OpenConnect session's state, a WireGuard
 // tunnel's answer).
 constexpr int healthCheckMs = 1000;
+// How long a tunnel must have been up before its end counts as a loss to bring back.
+constexpr qint64 establishedMs = 3000;
 // Missed answers in a row after which a WireGuard tunnel counts as lost.
 constexpr int probeFailuresForLoss = 2;
 
@@ -243,7 +245,8 @@ int OpenConnectConnection::connect()
 
 int OpenConnectConnection::startEngine()
 {
-    ++m_engineEpoch;
+    // The epoch moves on only when an engine really starts (below): a refused connect leaves
+    // the running one its say.
     m_attemptUp = false;
     m_probeAnswered = false;
     if (needsNetworkPrivilege(m_type) && !Privileges::canManageNetwork()) {
@@ -320,7 +323,7 @@ int OpenConnectConnection::connectOpenVpn()
     }
     auto *runner = new OpenVpnRunner(this);
     m_openVpnRunner = runner;
-    const quint64 epoch = m_engineEpoch;
+    const quint64 epoch = ++m_engineEpoch;
     QObject::connect(runner, &OpenVpnRunner::connected, this, [this, epoch] { reportEngine(CONNECTED, epoch); });
     QObject::connect(runner, &OpenVpnRunner::connecting, this, [this, epoch] { reportEngine(CONNECTING, epoch); });
     QObject::connect(runner, &OpenVpnRunner::disconnected, this, [this, epoch] { reportEngine(IDLE, epoch); });
@@ -369,6 +372,7 @@ template<typename Runner> void OpenConnectConnection::wireRunner(Runner *runner)
 
 void OpenConnectConnection::connectRunner(int type)
 {
+    ++m_engineEpoch;
     std::function<bool()> step;
     // The reason a runner refused the server's configuration, read once its step has ended.
     std::function<QString()> refusal;
@@ -616,6 +620,7 @@ void OpenConnectConnection::startSession()
         reportEngine(IDLE, m_engineEpoch);
     };
 
+    ++m_engineEpoch;
     // The previous session has ended and its command socket is no longer used.
     releaseHandle();
     // The session thread answers the login form from its own copy: a later setPassword() on
@@ -820,6 +825,7 @@ void OpenConnectConnection::publish(Status status)
     m_publicStatus = status;
     if (status == CONNECTED) {
         m_probeFailures = 0;
+        m_connectedClock.start();
         m_healthTimer.start();
     } else if (status == IDLE) {
         m_healthTimer.stop();
@@ -852,6 +858,12 @@ void OpenConnectConnection::onEngineStatus(Status status, quint64 epoch)
         return;
     }
     if (!m_userStopped && m_publicStatus == CONNECTED) {
+        // An engine that ends right after reporting its tunnel never had a working one: a
+        // failed start, reported as before, not a loss to bring back.
+        if (status == IDLE && m_connectedClock.isValid() && m_connectedClock.elapsed() < establishedMs) {
+            publish(status);
+            return;
+        }
         if (status == IDLE) {
             tunnelLost(QStringLiteral("the tunnel ended"), false);
             return;

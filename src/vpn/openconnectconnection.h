@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QList>
 #include <QObject>
@@ -252,6 +253,8 @@ private:
     // session thread clears its own copy when it ends).
     QString m_scriptStateFolder;
     QTimer m_healthTimer;
+    // Since the last CONNECTED the user was shown.
+    QElapsedTimer m_connectedClock;
     QProcess *m_probe = nullptr;
     int m_probeFailures = 0;
     // The probe's address answered since this engine started.
