@@ -120,10 +120,9 @@ void RemoteControl::run(const QJsonObject &request, const Reply &reply)
         disconnect(reply);
         return;
     }
-    const bool known = command == QLatin1String(RemoteCommand::Status) ||
-                       command == QLatin1String(RemoteCommand::Servers) ||
-                       command == QLatin1String(RemoteCommand::Connect) ||
-                       command == QLatin1String(RemoteCommand::KillSwitch);
+    const bool known =
+        command == QLatin1String(RemoteCommand::Status) || command == QLatin1String(RemoteCommand::Servers) ||
+        command == QLatin1String(RemoteCommand::Connect) || command == QLatin1String(RemoteCommand::KillSwitch);
     if (!known) {
         reply(answer(RemoteCommand::Usage, QStringLiteral("Unknown command.")));
         return;
@@ -273,9 +272,10 @@ void RemoteControl::connectTo(const QString &serverText, const Reply &reply)
                 out = answer(RemoteCommand::Failed,
                              QStringLiteral("No server matches \"%1\" (see \"tavrixvpn servers\").").arg(serverText));
             } else {
-                out = answer(RemoteCommand::Failed, QStringLiteral("%1 servers match \"%2\": name one of them by its id.")
-                                                        .arg(match.candidates.size())
-                                                        .arg(serverText));
+                out =
+                    answer(RemoteCommand::Failed, QStringLiteral("%1 servers match \"%2\": name one of them by its id.")
+                                                      .arg(match.candidates.size())
+                                                      .arg(serverText));
                 QJsonArray candidates;
                 for (const IPBundlePtr &bundle : match.candidates)
                     candidates.append(bundleObject(*bundle));
@@ -338,14 +338,12 @@ void RemoteControl::connectTo(const QString &serverText, const Reply &reply)
                 });
             }
         });
-    once->connections << QObject::connect(controller.get(), &OpenConnectConnection::connectFailed, this,
-                                          [finish](const QString &message) {
-                                              finish(RemoteCommand::Failed,
-                                                     QStringLiteral("Connection failed: %1").arg(message));
-                                          });
-    once->connections << QObject::connect(page, &ConnectPage::connectRefused, this, [finish](const QString &reason) {
-        finish(RemoteCommand::Failed, reason);
-    });
+    once->connections << QObject::connect(
+        controller.get(), &OpenConnectConnection::connectFailed, this, [finish](const QString &message) {
+            finish(RemoteCommand::Failed, QStringLiteral("Connection failed: %1").arg(message));
+        });
+    once->connections << QObject::connect(page, &ConnectPage::connectRefused, this,
+                                          [finish](const QString &reason) { finish(RemoteCommand::Failed, reason); });
     QTimer::singleShot(connectLimitMs, this, [finish, name] {
         finish(RemoteCommand::Failed, QStringLiteral("The connection to %1 did not come up in time.").arg(name));
     });
@@ -365,8 +363,8 @@ void RemoteControl::disconnect(const Reply &reply)
 {
     ConnectPage *page = m_window ? m_window->serverPage()->connectPage() : nullptr;
     auto controller = OpenConnectConnection::instance();
-    if (!page || (page->pageStatus() == OpenConnectConnection::IDLE &&
-                  controller->status() == OpenConnectConnection::IDLE)) {
+    if (!page ||
+        (page->pageStatus() == OpenConnectConnection::IDLE && controller->status() == OpenConnectConnection::IDLE)) {
         replyWithStatus(RemoteCommand::Done, QStringLiteral("Not connected."), reply);
         return;
     }
@@ -383,8 +381,9 @@ void RemoteControl::disconnect(const Reply &reply)
                                               if (status == OpenConnectConnection::IDLE)
                                                   finish(RemoteCommand::Done, QStringLiteral("Disconnected."));
                                           });
-    QTimer::singleShot(disconnectLimitMs, this,
-                       [finish] { finish(RemoteCommand::Failed, QStringLiteral("The tunnel did not go down in time.")); });
+    QTimer::singleShot(disconnectLimitMs, this, [finish] {
+        finish(RemoteCommand::Failed, QStringLiteral("The tunnel did not go down in time."));
+    });
     // The connect button: while connecting or connected a press disconnects.
     if (page->pageStatus() != OpenConnectConnection::IDLE)
         page->btnConnect_clicked();

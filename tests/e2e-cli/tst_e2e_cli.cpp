@@ -124,8 +124,8 @@ Run CliTest::cli(const QStringList &arguments, int timeoutMs)
 // The inside address answers only through the tunnel.
 bool CliTest::tunnelCarries()
 {
-    return m_lab.exec(m_lab.clientNs(),
-                      {"ping", "-c", "1", "-W", "2", QString::fromLatin1(NetnsLab::insideAddress)}) == 0;
+    return m_lab.exec(m_lab.clientNs(), {"ping", "-c", "1", "-W", "2", QString::fromLatin1(NetnsLab::insideAddress)}) ==
+           0;
 }
 
 void CliTest::stopByPid(qint64 pid)
