@@ -16,10 +16,12 @@
 
 #include "api/apimanager.h"
 #include "api/apirequest.h"
+#include "app/stylesheet.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "devservice.h"
 #include "testmain_gui.h"
+#include "ui/accessibility.h"
 #include "ui/autologinpage.h"
 #include "ui/loginpage.h"
 #include "ui/mainwindow.h"
@@ -635,6 +637,15 @@ bool tabTo(const QString &name)
 void UiServiceTest::everyPageNamedAndUsableByKeyboardAlone()
 {
     fetchConfiguration();
+    static const bool ringShown = [] {
+        Accessibility::showKeyboardFocus();
+        return true;
+    }();
+    Q_UNUSED(ringShown)
+    QString sheet;
+    const QString shots = qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR");
+    if (!shots.isEmpty() && loadStyleSheet(&sheet))
+        qApp->setStyleSheet(sheet);
     MainWindow window(QStringLiteral("Not"));
     window.resize(1113, 734);
     window.show();
@@ -728,6 +739,15 @@ void UiServiceTest::everyPageNamedAndUsableByKeyboardAlone()
     statuses.clear();
     refused.clear();
     QVERIFY(tabTo(QStringLiteral("btnConnect")));
+    // The keyboard's place is drawn around the button.
+    auto *ring = page->parentWidget()->findChild<QWidget *>(QStringLiteral("focusRing"));
+    QVERIFY(ring && ring->isVisible());
+    QVERIFY(ring->geometry().contains(QApplication::focusWidget()->geometry()));
+    if (!shots.isEmpty()) {
+        hub->sideStack()->setCurrentIndex(ServerPage::SideSettings);
+        QTest::qWait(100);
+        window.grab().save(shots + QStringLiteral("/keyboard-focus-connect.png"));
+    }
     QCOMPARE(QApplication::focusWidget()->accessibleName(), page->pageStatus() == OpenConnectConnection::IDLE
                                                                 ? QStringLiteral("Connect")
                                                                 : QStringLiteral("Disconnect"));
