@@ -28,8 +28,10 @@ namespace Tavrix {
 namespace {
 
 constexpr int settleStepMs = 200;
-// An automatic sign-in at start (a first configuration fetch included) has this long.
-constexpr int settleAttempts = 45000 / settleStepMs;
+// An automatic sign-in at start (a first configuration fetch included) has this long for a
+// connect (which started the client itself, maybe); a question is answered sooner.
+constexpr int connectSettleAttempts = 45000 / settleStepMs;
+constexpr int questionSettleAttempts = 8000 / settleStepMs;
 constexpr int connectLimitMs = 80000;
 constexpr int disconnectLimitMs = 35000;
 // A failed engine start reports its reason just after its status drops back.
@@ -147,7 +149,7 @@ void RemoteControl::run(const QJsonObject &request, const Reply &reply)
             else
                 killSwitch(request.value(QStringLiteral("on")).toBool(), reply);
         },
-        settleAttempts);
+        command == QLatin1String(RemoteCommand::Connect) ? connectSettleAttempts : questionSettleAttempts);
 }
 
 void RemoteControl::whenSettled(const std::function<void()> &then, int attemptsLeft)
