@@ -135,9 +135,9 @@ void printStatus(const QJsonObject &answer)
     const QString address = answer.value(QStringLiteral("address")).toString();
     if (!address.isEmpty())
         print(stdout, QStringLiteral("Address:     ") + address);
-    print(stdout, QStringLiteral("Kill switch: ") +
-                      (answer.value(QStringLiteral("kill_switch")).toBool() ? QStringLiteral("on")
-                                                                            : QStringLiteral("off")));
+    print(stdout,
+          QStringLiteral("Kill switch: ") +
+              (answer.value(QStringLiteral("kill_switch")).toBool() ? QStringLiteral("on") : QStringLiteral("off")));
 }
 
 int printAnswer(const QString &command, const QJsonObject &answer, bool json)

@@ -25,6 +25,7 @@
 #include "platform/heap.h"
 #include "platform/quitsignal.h"
 #include "protection/splittunnelcontrol.h"
+#include "ui/accessibility.h"
 #include "ui/dbox.h"
 #include "ui/mainwindow.h"
 #include "ui/msgbox.h"
@@ -245,6 +246,7 @@ int runApplication(int &argc, char **argv)
 
     loadResources(app);
     qRegisterMetaType<OpenConnectConnection::Status>("Status");
+    Accessibility::showKeyboardFocus();
 
     qDebug().noquote() << "\n--- Initializing Main Window ---";
     auto window = std::make_unique<MainWindow>(loginFromLink ? QStringLiteral("Yes") : QStringLiteral("Not"));

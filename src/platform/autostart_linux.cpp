@@ -37,16 +37,15 @@ bool setStartAtLogin(bool on)
         return !QFile::exists(path) || QFile::remove(path);
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
-    const QString entry =
-        QStringLiteral("[Desktop Entry]\n"
-                       "Type=Application\n"
-                       "Name=TavrixVPN\n"
-                       "Comment=Start TavrixVPN minimized at login\n"
-                       "Exec=%1 --minimized\n"
-                       "Icon=tavrixvpn\n"
-                       "Terminal=false\n"
-                       "X-GNOME-Autostart-enabled=true\n")
-            .arg(desktopExecArgument(QCoreApplication::applicationFilePath()));
+    const QString entry = QStringLiteral("[Desktop Entry]\n"
+                                         "Type=Application\n"
+                                         "Name=TavrixVPN\n"
+                                         "Comment=Start TavrixVPN minimized at login\n"
+                                         "Exec=%1 --minimized\n"
+                                         "Icon=tavrixvpn\n"
+                                         "Terminal=false\n"
+                                         "X-GNOME-Autostart-enabled=true\n")
+                              .arg(desktopExecArgument(QCoreApplication::applicationFilePath()));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;

@@ -1,8 +1,8 @@
-#include "platform/processalive.h"
-
 #include <cerrno>
 #include <csignal>
 #include <sys/types.h>
+
+#include "platform/processalive.h"
 
 namespace Tavrix {
 

@@ -28,8 +28,10 @@ namespace Tavrix {
 namespace {
 
 constexpr int settleStepMs = 200;
-// An automatic sign-in at start (a first configuration fetch included) has this long.
-constexpr int settleAttempts = 45000 / settleStepMs;
+// An automatic sign-in at start (a first configuration fetch included) has this long for a
+// connect (which started the client itself, maybe); a question is answered sooner.
+constexpr int connectSettleAttempts = 45000 / settleStepMs;
+constexpr int questionSettleAttempts = 8000 / settleStepMs;
 constexpr int connectLimitMs = 80000;
 constexpr int disconnectLimitMs = 35000;
 // A failed engine start reports its reason just after its status drops back.
@@ -120,10 +122,9 @@ void RemoteControl::run(const QJsonObject &request, const Reply &reply)
         disconnect(reply);
         return;
     }
-    const bool known = command == QLatin1String(RemoteCommand::Status) ||
-                       command == QLatin1String(RemoteCommand::Servers) ||
-                       command == QLatin1String(RemoteCommand::Connect) ||
-                       command == QLatin1String(RemoteCommand::KillSwitch);
+    const bool known =
+        command == QLatin1String(RemoteCommand::Status) || command == QLatin1String(RemoteCommand::Servers) ||
+        command == QLatin1String(RemoteCommand::Connect) || command == QLatin1String(RemoteCommand::KillSwitch);
     if (!known) {
         reply(answer(RemoteCommand::Usage, QStringLiteral("Unknown command.")));
         return;
@@ -148,7 +149,7 @@ void RemoteControl::run(const QJsonObject &request, const Reply &reply)
             else
                 killSwitch(request.value(QStringLiteral("on")).toBool(), reply);
         },
-        settleAttempts);
+        command == QLatin1String(RemoteCommand::Connect) ? connectSettleAttempts : questionSettleAttempts);
 }
 
 void RemoteControl::whenSettled(const std::function<void()> &then, int attemptsLeft)
@@ -273,9 +274,10 @@ void RemoteControl::connectTo(const QString &serverText, const Reply &reply)
                 out = answer(RemoteCommand::Failed,
                              QStringLiteral("No server matches \"%1\" (see \"tavrixvpn servers\").").arg(serverText));
             } else {
-                out = answer(RemoteCommand::Failed, QStringLiteral("%1 servers match \"%2\": name one of them by its id.")
-                                                        .arg(match.candidates.size())
-                                                        .arg(serverText));
+                out =
+                    answer(RemoteCommand::Failed, QStringLiteral("%1 servers match \"%2\": name one of them by its id.")
+                                                      .arg(match.candidates.size())
+                                                      .arg(serverText));
                 QJsonArray candidates;
                 for (const IPBundlePtr &bundle : match.candidates)
                     candidates.append(bundleObject(*bundle));
@@ -338,14 +340,12 @@ void RemoteControl::connectTo(const QString &serverText, const Reply &reply)
                 });
             }
         });
-    once->connections << QObject::connect(controller.get(), &OpenConnectConnection::connectFailed, this,
-                                          [finish](const QString &message) {
-                                              finish(RemoteCommand::Failed,
-                                                     QStringLiteral("Connection failed: %1").arg(message));
-                                          });
-    once->connections << QObject::connect(page, &ConnectPage::connectRefused, this, [finish](const QString &reason) {
-        finish(RemoteCommand::Failed, reason);
-    });
+    once->connections << QObject::connect(
+        controller.get(), &OpenConnectConnection::connectFailed, this, [finish](const QString &message) {
+            finish(RemoteCommand::Failed, QStringLiteral("Connection failed: %1").arg(message));
+        });
+    once->connections << QObject::connect(page, &ConnectPage::connectRefused, this,
+                                          [finish](const QString &reason) { finish(RemoteCommand::Failed, reason); });
     QTimer::singleShot(connectLimitMs, this, [finish, name] {
         finish(RemoteCommand::Failed, QStringLiteral("The connection to %1 did not come up in time.").arg(name));
     });
@@ -365,8 +365,8 @@ void RemoteControl::disconnect(const Reply &reply)
 {
     ConnectPage *page = m_window ? m_window->serverPage()->connectPage() : nullptr;
     auto controller = OpenConnectConnection::instance();
-    if (!page || (page->pageStatus() == OpenConnectConnection::IDLE &&
-                  controller->status() == OpenConnectConnection::IDLE)) {
+    if (!page ||
+        (page->pageStatus() == OpenConnectConnection::IDLE && controller->status() == OpenConnectConnection::IDLE)) {
         replyWithStatus(RemoteCommand::Done, QStringLiteral("Not connected."), reply);
         return;
     }
@@ -383,8 +383,9 @@ void RemoteControl::disconnect(const Reply &reply)
                                               if (status == OpenConnectConnection::IDLE)
                                                   finish(RemoteCommand::Done, QStringLiteral("Disconnected."));
                                           });
-    QTimer::singleShot(disconnectLimitMs, this,
-                       [finish] { finish(RemoteCommand::Failed, QStringLiteral("The tunnel did not go down in time.")); });
+    QTimer::singleShot(disconnectLimitMs, this, [finish] {
+        finish(RemoteCommand::Failed, QStringLiteral("The tunnel did not go down in time."));
+    });
     // The connect button: while connecting or connected a press disconnects.
     if (page->pageStatus() != OpenConnectConnection::IDLE)
         page->btnConnect_clicked();

@@ -14,6 +14,7 @@
 #include "common/config.h"
 #include "platform/autostart.h"
 #include "protection/killswitch.h"
+#include "ui/accessibility.h"
 #include "ui/brand.h"
 
 namespace Tavrix {
@@ -87,6 +88,8 @@ SettingItem::SettingItem(const QString &iconPath, const QString &title, const QS
     row->addWidget(icon, 0, Qt::AlignVCenter);
     row->addLayout(texts, 1);
     row->addWidget(m_trailing, 0, Qt::AlignVCenter);
+    Accessibility::makeClickable(this, title, trailing == Switch ? QAccessible::CheckBox : QAccessible::Button);
+    setAccessibleDescription(sub->text());
 }
 
 QString SettingItem::title() const
@@ -97,6 +100,7 @@ QString SettingItem::title() const
 void SettingItem::showSwitch(bool on)
 {
     m_switchOn = on;
+    Accessibility::setChecked(this, on);
     m_trailing->setPixmap(QPixmap(on ? QStringLiteral(":/assets/1.png") : QStringLiteral(":/assets/0.png"))
                               .scaled(SwitchSize, SwitchSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }

@@ -89,6 +89,7 @@ SplitTunnelPage::SplitTunnelPage(QWidget *parent)
     m_busy = new QPushButton(this);
     m_busy->setObjectName(QStringLiteral("btnBusy"));
     m_busy->setFlat(true);
+    m_busy->setAccessibleName(QStringLiteral("Loading"));
     m_busy->setFixedSize(36, 36);
     m_busy->hide();
     actions->addWidget(m_busy);

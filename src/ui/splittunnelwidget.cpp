@@ -9,6 +9,7 @@
 #include "common/config.h"
 #include "platform/splitter.h"
 #include "protection/splittunnelcontrol.h"
+#include "ui/accessibility.h"
 #include "ui/brand.h"
 
 namespace Tavrix {
@@ -53,6 +54,7 @@ SplitTunnelWidget::SplitTunnelWidget(const QIcon &icon, const QString &path, con
     m_action->setFixedSize(20, 20);
     row->addWidget(m_action);
     refreshLook();
+    Accessibility::makeClickable(this, m_processName, QAccessible::CheckBox);
 }
 
 void SplitTunnelWidget::mousePressEvent(QMouseEvent *event)
@@ -75,6 +77,7 @@ void SplitTunnelWidget::showEvent(QShowEvent *event)
 
 void SplitTunnelWidget::refreshLook()
 {
+    Accessibility::setChecked(this, m_selected);
     // White over the connected background, dark grey over the plain one.
     const bool light = Config::instance()->connectionState();
     Brand::setStyleState(m_name, "light", light);

@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -578,11 +579,26 @@ void ConnectPageTest::connectedAndIdleLook()
     // The address the lookup found shows while unprotected.
     QTRY_COMPARE_WITH_TIMEOUT(ip->text(), QStringLiteral("203.0.113.7"), 10000);
 
+    // Screen readers are told of each change of the status line. Events flow only where a
+    // platform has accessibility on (not on the offscreen one): there the names are checked.
+    static QList<QPair<QObject *, QAccessible::Event>> told;
+    told.clear();
+    QAccessible::setActive(true);
+    const bool eventsFlow = QAccessible::isActive();
+    QAccessible::installUpdateHandler([](QAccessibleEvent *event) { told.append({event->object(), event->type()}); });
+    const auto toldOfStatus = [&] {
+        return !eventsFlow || (told.contains({protectedText, QAccessible::NameChanged}) &&
+                               told.contains({protectedText, QAccessible::Alert}));
+    };
+
     auto controller = OpenConnectConnection::instance();
     emit controller->statusChanged(OpenConnectConnection::CONNECTED);
     QCOMPARE(page.pageStatus(), 2);
     QVERIFY(stats->isVisible());
     QCOMPARE(protectedText->text(), QStringLiteral("Protected Now"));
+    QVERIFY(toldOfStatus());
+    QCOMPARE(protectedText->accessibleName(), QStringLiteral("Protected Now"));
+    QCOMPARE(page.findChild<QWidget *>(QStringLiteral("btnConnect"))->accessibleName(), QStringLiteral("Disconnect"));
     QCOMPARE(ip->text(), QStringLiteral("127.0.0.1")); // the server's host, without the port
     QCOMPARE(splitTunnel.count(), 1);
     Config::instance()->load();
@@ -598,6 +614,9 @@ void ConnectPageTest::connectedAndIdleLook()
     QCOMPARE(page.pageStatus(), 0);
     QVERIFY(!stats->isVisible());
     QCOMPARE(protectedText->text(), QStringLiteral("Not Protected"));
+    QVERIFY(toldOfStatus());
+    QCOMPARE(protectedText->accessibleName(), QStringLiteral("Not Protected"));
+    QAccessible::installUpdateHandler(nullptr);
     QTRY_COMPARE_WITH_TIMEOUT(ip->text(), QStringLiteral("203.0.113.7"), 10000);
     Config::instance()->load();
     QVERIFY(!Config::instance()->connectionState());

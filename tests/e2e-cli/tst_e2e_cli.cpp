@@ -124,8 +124,8 @@ Run CliTest::cli(const QStringList &arguments, int timeoutMs)
 // The inside address answers only through the tunnel.
 bool CliTest::tunnelCarries()
 {
-    return m_lab.exec(m_lab.clientNs(),
-                      {"ping", "-c", "1", "-W", "2", QString::fromLatin1(NetnsLab::insideAddress)}) == 0;
+    return m_lab.exec(m_lab.clientNs(), {"ping", "-c", "1", "-W", "2", QString::fromLatin1(NetnsLab::insideAddress)}) ==
+           0;
 }
 
 void CliTest::stopByPid(qint64 pid)
@@ -152,7 +152,11 @@ void CliTest::drivenFromTheCommandLine()
     const QString log = m_lab.dir() + QStringLiteral("/client.log");
     QProcess *client = m_lab.start(m_lab.clientNs(), {binProgram(QStringLiteral("tavrixvpn")), "--minimized"}, log);
     QVERIFY(client);
-    run = cli({"--json", "status"});
+    // Until it holds its lock, nothing runs as far as the command line can tell.
+    QDeadlineTimer started(15000);
+    do {
+        run = cli({"--json", "status"});
+    } while (run.json.value(QStringLiteral("running")) == false && !started.hasExpired());
     QCOMPARE(run.code, 3);
     QCOMPARE(run.json.value(QStringLiteral("signed_in")).toBool(true), false);
     QCOMPARE(cli({"connect"}).code, 3);

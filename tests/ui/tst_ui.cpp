@@ -80,8 +80,8 @@ private slots:
     void initTestCase();
     void init();
 
-    void dboxIgnoresKeys_data();
-    void dboxIgnoresKeys();
+    void dboxKeysAnswerUnlikeIgnoredKeys_data();
+    void dboxKeysAnswerUnlikeIgnoredKeys();
     void dboxButtons_data();
     void dboxButtons();
     void overlayFollowsItsPopup();
@@ -177,36 +177,48 @@ void UiTest::init()
 
 // ---- DBox ----
 
-void UiTest::dboxIgnoresKeys_data()
+// Departs from Return, Enter and Escape being ignored: the keyboard answers a box too.
+void UiTest::dboxKeysAnswerUnlikeIgnoredKeys_data()
 {
     QTest::addColumn<int>("key");
-    QTest::addColumn<bool>("toButton");
-    QTest::newRow("Return on dialog") << int(Qt::Key_Return) << false;
-    QTest::newRow("Enter on dialog") << int(Qt::Key_Enter) << false;
-    QTest::newRow("Escape on dialog") << int(Qt::Key_Escape) << false;
-    QTest::newRow("Return on focused button") << int(Qt::Key_Return) << true;
-    QTest::newRow("Enter on focused button") << int(Qt::Key_Enter) << true;
-    QTest::newRow("Escape on focused button") << int(Qt::Key_Escape) << true;
+    QTest::addColumn<QString>("focused");
+    QTest::addColumn<bool>("withCancel");
+    QTest::addColumn<int>("submits");
+    QTest::addColumn<int>("cancels");
+    QTest::newRow("Return answers with the submit button") << int(Qt::Key_Return) << "" << true << 1 << 0;
+    QTest::newRow("Enter on the focused cancel button") << int(Qt::Key_Enter) << "btnCancel" << true << 0 << 1;
+    QTest::newRow("Space on the focused cancel button") << int(Qt::Key_Space) << "btnCancel" << true << 0 << 1;
+    QTest::newRow("Escape declines a question") << int(Qt::Key_Escape) << "" << true << 0 << 1;
+    QTest::newRow("Escape acknowledges a message") << int(Qt::Key_Escape) << "" << false << 1 << 0;
+    QTest::newRow("Tab only moves the focus") << int(Qt::Key_Tab) << "" << true << 0 << 0;
 }
 
-void UiTest::dboxIgnoresKeys()
+void UiTest::dboxKeysAnswerUnlikeIgnoredKeys()
 {
     QFETCH(int, key);
-    QFETCH(bool, toButton);
+    QFETCH(QString, focused);
+    QFETCH(bool, withCancel);
+    QFETCH(int, submits);
+    QFETCH(int, cancels);
     DBox box;
     box.setTitle(QStringLiteral("Would you like to log out?"));
     box.setSubmitText(QStringLiteral("Yes"));
-    box.setCancelText(QStringLiteral("No"));
+    if (withCancel)
+        box.setCancelText(QStringLiteral("No"));
     QSignalSpy submit(&box, &DBox::submit);
     QSignalSpy cancel(&box, &DBox::cancel);
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    auto *submitButton = box.findChild<QPushButton *>(QStringLiteral("btnSubmit"));
-    QTest::keyClick(toButton ? static_cast<QWidget *>(submitButton) : &box, Qt::Key(key));
+    QWidget *target = &box;
+    if (!focused.isEmpty()) {
+        target = box.findChild<QPushButton *>(focused);
+        target->setFocus();
+    }
+    QTest::keyClick(target, Qt::Key(key));
     QTest::qWait(20);
-    QVERIFY(box.isVisible());
-    QCOMPARE(submit.count(), 0);
-    QCOMPARE(cancel.count(), 0);
+    QCOMPARE(box.isVisible(), submits + cancels == 0);
+    QCOMPARE(submit.count(), submits);
+    QCOMPARE(cancel.count(), cancels);
 }
 
 void UiTest::dboxButtons_data()

@@ -8,6 +8,7 @@
 #include "common/banners.h"
 #include "common/user.h"
 #include "common/weblink.h"
+#include "ui/accessibility.h"
 #include "ui/urlopener.h"
 
 namespace Tavrix {
@@ -21,6 +22,7 @@ AccoutBottomButton::AccoutBottomButton(const QSize &pictureSize, QWidget *parent
     setCursor(Qt::PointingHandCursor);
     setAlignment(Qt::AlignCenter);
     setMinimumHeight(pictureSize.height() / 2);
+    Accessibility::makeClickable(this, QStringLiteral("Special offer"), QAccessible::Link);
     ServiceUrl::trustServiceCertificate();
 }
 

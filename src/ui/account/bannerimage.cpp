@@ -9,12 +9,14 @@
 
 #include "common/banners.h"
 #include "platform/paths.h"
+#include "ui/accessibility.h"
 
 namespace Tavrix {
 
 BannerImage::BannerImage(QWidget *parent)
     : QLabel(parent)
 {
+    Accessibility::makeClickable(this, QStringLiteral("Offer banner"), QAccessible::Link);
 }
 
 QString BannerImage::pictureFile(int index)

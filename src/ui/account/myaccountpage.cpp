@@ -40,6 +40,8 @@ QPushButton *makeCopyButton(const char *name, QWidget *parent)
     button->setFixedSize(32, 32);
     button->setCursor(Qt::PointingHandCursor);
     button->setToolTip(QStringLiteral("Copy"));
+    button->setAccessibleName(qstrcmp(name, "btnCopyPassword") == 0 ? QStringLiteral("Copy password")
+                                                                    : QStringLiteral("Copy user name"));
     return button;
 }
 

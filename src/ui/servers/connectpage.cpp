@@ -17,6 +17,7 @@
 #include "common/config.h"
 #include "common/user.h"
 #include "platform/privileges.h"
+#include "ui/accessibility.h"
 #include "ui/account/homeimage.h"
 #include "ui/brand.h"
 #include "ui/dbox.h"
@@ -112,10 +113,13 @@ void ConnectPage::buildUi()
     m_btnConnect->setFixedSize(144, 140);
     m_btnConnect->setCursor(Qt::PointingHandCursor);
     m_btnConnect->setFlat(true);
-    m_btnConnect->setFocusPolicy(Qt::NoFocus);
+    m_btnConnect->setAccessibleName(QStringLiteral("Connect"));
+    Accessibility::makeClickable(m_btnConnect, QStringLiteral("Connect"));
 
     m_lblProtectedLogo = makeLabel(QStringLiteral("lblProtectedLogo"), this);
     m_lblProtectedText = makeLabel(QStringLiteral("lblProtectedText"), this);
+    // Screen readers say the status line when it changes.
+    m_lblProtectedText->setAccessibleDescription(QStringLiteral("Protection status"));
     m_lblIPLogo = makeLabel(QStringLiteral("lblIPLogo"), this);
     m_lblSelectionIp = makeLabel(QStringLiteral("lblSelectionIp"), this);
     m_lblSelectionIp->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -436,7 +440,7 @@ void ConnectPage::showProtection(bool store)
                         << "Active bundle is null";
         m_lblProtectedLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/protected.png")));
         m_lblIPLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/ip.png")));
-        m_lblProtectedText->setText(QStringLiteral("Protected Now"));
+        setProtectionText(QStringLiteral("Protected Now"));
     } else {
         // An address looked up while the tunnel was up is the tunnel's, not the user's own.
         if (!m_publicIp.isEmpty() && !m_publicIpThroughTunnel)
@@ -449,9 +453,13 @@ void ConnectPage::showProtection(bool store)
         m_lblIPLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/ip-icon.png")));
         // While a lost tunnel is brought back the kill switch (when on) still holds the
         // traffic: not "protected", but not simply unprotected either.
-        m_lblProtectedText->setText(reconnecting ? QStringLiteral("Connection lost, reconnecting...")
-                                                 : QStringLiteral("Not Protected"));
+        setProtectionText(reconnecting ? QStringLiteral("Connection lost, reconnecting...")
+                                       : QStringLiteral("Not Protected"));
     }
+    m_btnConnect->setAccessibleName(m_pageStatus == OpenConnectConnection::IDLE ? QStringLiteral("Connect")
+                                                                                : QStringLiteral("Disconnect"));
+    m_lblProtectedLogo->setAccessibleName(m_lblProtectedText->text());
+    m_lblIPLogo->setAccessibleName(QStringLiteral("IP address"));
     // White over the connected picture (the "connected" rules of the style sheet).
     for (QLabel *label : {m_lblSelectionIp, m_lblProtectedText, m_lblVersion})
         Brand::setStyleState(label, "connected", connected);
@@ -499,6 +507,15 @@ void ConnectPage::onPublicIpFound()
         else if (!m_publicIpThroughTunnel)
             m_lblSelectionIp->setText(m_publicIp);
     }
+}
+
+void ConnectPage::setProtectionText(const QString &text)
+{
+    if (m_lblProtectedText->text() == text)
+        return;
+    m_lblProtectedText->setText(text);
+    m_lblProtectedText->setAccessibleName(text);
+    Accessibility::announce(m_lblProtectedText);
 }
 
 QString ConnectPage::protectionText() const

@@ -84,6 +84,8 @@ private:
     void refreshInformation();
     // store: also record the state in the settings (not while the page is being built).
     void showProtection(bool store);
+    // The status line; a change is announced to screen readers.
+    void setProtectionText(const QString &text);
     void lookUpPublicIp();
     void onPublicIpFound();
     void refreshVersion();
