@@ -53,6 +53,8 @@ signals:
 
 private:
     bool authorize(TunnelOwners::Owner *caller);
+    // authorize(), and the user's tunnels within bounds.
+    bool admitStart(TunnelOwners::Owner *caller);
     bool refuse(const char *errorName, const QString &text);
     Tunnel *ownTunnel(const QString &tunnelId, const TunnelOwners::Owner &caller);
     QString newTunnelId() const;
