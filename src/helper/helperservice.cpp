@@ -185,6 +185,13 @@ void HelperService::adopt(Tunnel *tunnel, const TunnelOwners::Owner &caller, con
 {
     m_tunnels.insert(tunnel->id(), tunnel);
     m_owners.add(tunnel->id(), caller);
+    connect(tunnel, &Tunnel::output, this, [this, tunnel, caller](const QString &line) {
+        QDBusMessage signal =
+            QDBusMessage::createTargetedSignal(caller.busName, QLatin1String(HelperBus::objectPath),
+                                               QLatin1String(HelperBus::interfaceName), QStringLiteral("TunnelOutput"));
+        signal << tunnel->id() << line;
+        m_bus.send(signal);
+    });
     connect(tunnel, &Tunnel::ended, this, [this, tunnel, request](const QString &reason) {
         // Still unanswered: the start failed.
         if (!tunnel->isUp())

@@ -50,6 +50,8 @@ public slots:
 signals:
     // Sent to the owner alone (a unicast signal): the tunnel has gone, and why.
     Q_SCRIPTABLE void TunnelEnded(const QString &tunnelId, const QString &reason);
+    // Sent to the owner alone: one line of the tunnel's engine output, for the owner's log.
+    Q_SCRIPTABLE void TunnelOutput(const QString &tunnelId, const QString &line);
 
 private:
     bool authorize(TunnelOwners::Owner *caller);

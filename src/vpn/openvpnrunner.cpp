@@ -127,6 +127,11 @@ bool OpenVpnRunner::connectThroughHelper(const QString &config)
         return failStart();
     }
     m_helperTunnel = started.tunnelId;
+    // OpenVPN's own lines, as the helper reads them, in this client's log as before.
+    Tavrix::PrivilegedHelper::watchOutput(this, [this](const QString &tunnelId, const QString &line) {
+        if (tunnelId == m_helperTunnel)
+            qInfo().noquote() << QStringLiteral("OpenVPN > ") + line;
+    });
     m_helperManagement = new QLocalSocket(this);
     if (!m_helperManagement->setSocketDescriptor(started.managementFd)) {
         QFile handle;
