@@ -283,8 +283,8 @@ private slots:
     void hostileRequestsAreRefusedAndNothingRuns();
     void tunnelBelongsToItsCallerAndEndsWithIt_data();
     void tunnelBelongsToItsCallerAndEndsWithIt();
-    void connectsAsOrdinaryUser_data();
-    void connectsAsOrdinaryUser();
+    void connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart_data();
+    void connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart();
 
 private:
     QStringList clientCommand(const char *user, const QStringList &arguments, const QStringList &environment = {});
@@ -536,14 +536,14 @@ void TestE2eHelper::tunnelBelongsToItsCallerAndEndsWithIt()
         QVERIFY(m_helper->readFile("helper.log").mid(int(logStart)).contains("left the bus"));
 }
 
-void TestE2eHelper::connectsAsOrdinaryUser_data()
+void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::newRow("OpenVPN") << "openvpn";
     QTest::newRow("WireGuard") << "wireguard";
 }
 
-void TestE2eHelper::connectsAsOrdinaryUser()
+void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart()
 {
     QFETCH(QString, kind);
     QStringList environment{QStringLiteral("TVX_RUNTIME=") + m_helper->runtimeDir()};
