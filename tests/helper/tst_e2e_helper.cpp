@@ -283,6 +283,7 @@ private slots:
     void hostileRequestsAreRefusedAndNothingRuns();
     void tunnelBelongsToItsCallerAndEndsWithIt_data();
     void tunnelBelongsToItsCallerAndEndsWithIt();
+    void enginesEndWithACrashedHelper();
     void connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart_data();
     void connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart();
 
@@ -534,6 +535,29 @@ void TestE2eHelper::tunnelBelongsToItsCallerAndEndsWithIt()
     expectNothingLeft();
     if (!openvpn)
         QVERIFY(m_helper->readFile("helper.log").mid(int(logStart)).contains("left the bus"));
+}
+
+void TestE2eHelper::enginesEndWithACrashedHelper()
+{
+    const QString file =
+        writeFile(QStringLiteral("request"), QJsonDocument(wireGuardRequest(m_wireguard->clientConfig())).toJson());
+    QProcess *owner = startClient(HelperLab::grantedUser, {QStringLiteral("start"), QStringLiteral("wireguard"), file});
+    QVERIFY(waitForLine(owner, "UP ", 20000).startsWith(QLatin1String("UP ")));
+    const QList<qint64> engines = m_helper->helperChildren();
+    QCOMPARE(engines.size(), 1);
+    QVERIFY(!m_helper->runtimeFiles().isEmpty());
+
+    // The helper dies: its engine takes the tunnel down rather than keep one nobody owns.
+    m_helper->killHelper();
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(engines.first())), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_lab.clientIp({"-o", "link"}).contains(QLatin1String("tvxwg")), 5000);
+    // The next helper finds the key file left behind and removes it before serving.
+    QVERIFY(!m_helper->runtimeFiles().isEmpty());
+    QString error;
+    QVERIFY2(m_helper->startHelper(&error, {QString::fromLatin1(leakMarker)}), qPrintable(error));
+    expectNothingLeft();
+    owner->kill();
+    owner->waitForFinished(5000);
 }
 
 void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart_data()
