@@ -42,6 +42,13 @@ bool isOneOf(const QString &text, std::initializer_list<const char *> values)
     return false;
 }
 
+// Whether c is one of the ASCII characters of set (never NUL).
+bool inSet(QChar c, const char *set)
+{
+    const ushort u = c.unicode();
+    return u > 0 && u < 128 && std::strchr(set, char(u));
+}
+
 bool hasOnly(const QString &text, const char *extra, int maxLength)
 {
     if (text.isEmpty() || text.size() > maxLength)
@@ -49,7 +56,7 @@ bool hasOnly(const QString &text, const char *extra, int maxLength)
     for (const QChar c : text) {
         const ushort u = c.unicode();
         const bool plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9');
-        if (!plain && (u == 0 || u > 127 || !std::strchr(extra, char(u))))
+        if (!plain && !inSet(c, extra))
             return false;
     }
     return true;
@@ -120,9 +127,15 @@ bool remoteCertTlsArgs(const QStringList &args)
 
 bool verifyNameArgs(const QStringList &args)
 {
-    // The only free text of a profile: a certificate subject, which may hold spaces and commas.
-    if (!hasOnly(args.at(0), " -_.,=:@/*+()&", 256))
+    // The only free text of a profile: a certificate subject, which may hold spaces, commas and
+    // letters of any script.
+    const QString &name = args.at(0);
+    if (name.isEmpty() || name.size() > 256)
         return false;
+    for (const QChar c : name) {
+        if (!c.isLetterOrNumber() && !inSet(c, " -_.,=:@/*+()&"))
+            return false;
+    }
     return args.size() < 2 || isOneOf(args.at(1), {"subject", "name", "name-prefix"});
 }
 
@@ -306,23 +319,64 @@ const Block *blockFor(const QString &name)
 const QSet<QString> &dangerous()
 {
     static const QSet<QString> names{
-        QStringLiteral("plugin"), QStringLiteral("providers"), QStringLiteral("provider-path"),
-        QStringLiteral("engine"), QStringLiteral("script-security"), QStringLiteral("up"), QStringLiteral("down"),
-        QStringLiteral("up-delay"), QStringLiteral("up-restart"), QStringLiteral("down-pre"),
-        QStringLiteral("route-up"), QStringLiteral("route-pre-down"), QStringLiteral("ipchange"),
-        QStringLiteral("learn-address"), QStringLiteral("client-connect"), QStringLiteral("client-disconnect"),
-        QStringLiteral("client-crresponse"), QStringLiteral("tls-verify"), QStringLiteral("tls-export-cert"),
-        QStringLiteral("auth-user-pass-verify"), QStringLiteral("setenv"), QStringLiteral("setenv-safe"),
-        QStringLiteral("log"), QStringLiteral("log-append"), QStringLiteral("status"),
-        QStringLiteral("status-version"), QStringLiteral("writepid"), QStringLiteral("config"), QStringLiteral("cd"),
-        QStringLiteral("chroot"), QStringLiteral("daemon"), QStringLiteral("syslog"), QStringLiteral("inetd"),
-        QStringLiteral("user"), QStringLiteral("group"), QStringLiteral("iproute"), QStringLiteral("tmp-dir"),
-        QStringLiteral("askpass"), QStringLiteral("crl-verify"), QStringLiteral("capath"), QStringLiteral("pkcs12"),
-        QStringLiteral("pkcs11-providers"), QStringLiteral("secret"), QStringLiteral("dh"),
-        QStringLiteral("http-proxy-user-pass"), QStringLiteral("dev-node"), QStringLiteral("mktun"),
-        QStringLiteral("rmtun"), QStringLiteral("genkey"), QStringLiteral("replay-persist"),
-        QStringLiteral("ifconfig-pool-persist"), QStringLiteral("client-config-dir"), QStringLiteral("port-share"),
-        QStringLiteral("mlock"), QStringLiteral("nice"), QStringLiteral("echo"), QStringLiteral("ignore-unknown-option"),
+        QStringLiteral("plugin"),
+        QStringLiteral("management"),
+        QStringLiteral("providers"),
+        QStringLiteral("provider-path"),
+        QStringLiteral("engine"),
+        QStringLiteral("script-security"),
+        QStringLiteral("up"),
+        QStringLiteral("down"),
+        QStringLiteral("up-delay"),
+        QStringLiteral("up-restart"),
+        QStringLiteral("down-pre"),
+        QStringLiteral("route-up"),
+        QStringLiteral("route-pre-down"),
+        QStringLiteral("ipchange"),
+        QStringLiteral("learn-address"),
+        QStringLiteral("client-connect"),
+        QStringLiteral("client-disconnect"),
+        QStringLiteral("client-crresponse"),
+        QStringLiteral("tls-verify"),
+        QStringLiteral("tls-export-cert"),
+        QStringLiteral("auth-user-pass-verify"),
+        QStringLiteral("setenv"),
+        QStringLiteral("setenv-safe"),
+        QStringLiteral("log"),
+        QStringLiteral("log-append"),
+        QStringLiteral("status"),
+        QStringLiteral("status-version"),
+        QStringLiteral("writepid"),
+        QStringLiteral("config"),
+        QStringLiteral("cd"),
+        QStringLiteral("chroot"),
+        QStringLiteral("daemon"),
+        QStringLiteral("syslog"),
+        QStringLiteral("inetd"),
+        QStringLiteral("user"),
+        QStringLiteral("group"),
+        QStringLiteral("iproute"),
+        QStringLiteral("tmp-dir"),
+        QStringLiteral("askpass"),
+        QStringLiteral("crl-verify"),
+        QStringLiteral("capath"),
+        QStringLiteral("pkcs12"),
+        QStringLiteral("pkcs11-providers"),
+        QStringLiteral("secret"),
+        QStringLiteral("dh"),
+        QStringLiteral("http-proxy-user-pass"),
+        QStringLiteral("dev-node"),
+        QStringLiteral("mktun"),
+        QStringLiteral("rmtun"),
+        QStringLiteral("genkey"),
+        QStringLiteral("replay-persist"),
+        QStringLiteral("ifconfig-pool-persist"),
+        QStringLiteral("client-config-dir"),
+        QStringLiteral("port-share"),
+        QStringLiteral("mlock"),
+        QStringLiteral("nice"),
+        QStringLiteral("echo"),
+        QStringLiteral("ignore-unknown-option"),
     };
     return names;
 }
@@ -331,45 +385,101 @@ const QSet<QString> &dangerous()
 const QSet<QString> &unused()
 {
     static const QSet<QString> names{
-        QStringLiteral("ifconfig"), QStringLiteral("ifconfig-ipv6"), QStringLiteral("ifconfig-noexec"),
-        QStringLiteral("ifconfig-nowarn"), QStringLiteral("route"), QStringLiteral("route-ipv6"),
-        QStringLiteral("route-noexec"), QStringLiteral("route-nopull"), QStringLiteral("route-delay"),
-        QStringLiteral("route-gateway"), QStringLiteral("route-metric"), QStringLiteral("dhcp-option"),
-        QStringLiteral("dns"), QStringLiteral("pull-filter"), QStringLiteral("http-proxy"),
-        QStringLiteral("http-proxy-option"), QStringLiteral("socks-proxy"), QStringLiteral("server"),
-        QStringLiteral("server-bridge"), QStringLiteral("mode"), QStringLiteral("tls-server"), QStringLiteral("push"),
-        QStringLiteral("local"), QStringLiteral("port"), QStringLiteral("lport"), QStringLiteral("rport"),
-        QStringLiteral("bind"), QStringLiteral("lladdr"), QStringLiteral("tap"), QStringLiteral("tun-ipv6"),
-        QStringLiteral("peer-fingerprint"), QStringLiteral("auth-token"),
-        QStringLiteral("auth-token-user"), QStringLiteral("static-challenge"), QStringLiteral("keying-material-exporter"),
-        QStringLiteral("remap-usr1"), QStringLiteral("suppress-timestamps"), QStringLiteral("machine-readable-output"),
-        QStringLiteral("disable-dco"), QStringLiteral("pkcs11-id"), QStringLiteral("cryptoapicert"),
-        QStringLiteral("management-external-key"), QStringLiteral("management-external-cert"),
-        QStringLiteral("block-ipv6"), QStringLiteral("redirect-private"), QStringLiteral("auth-gen-token"),
-        QStringLiteral("connection"), QStringLiteral("route-method"), QStringLiteral("register-dns"),
-        QStringLiteral("ip-win32"), QStringLiteral("tap-sleep"), QStringLiteral("win-sys"),
+        QStringLiteral("ifconfig"),
+        QStringLiteral("ifconfig-ipv6"),
+        QStringLiteral("ifconfig-noexec"),
+        QStringLiteral("ifconfig-nowarn"),
+        QStringLiteral("route"),
+        QStringLiteral("route-ipv6"),
+        QStringLiteral("route-noexec"),
+        QStringLiteral("route-nopull"),
+        QStringLiteral("route-delay"),
+        QStringLiteral("route-gateway"),
+        QStringLiteral("route-metric"),
+        QStringLiteral("dhcp-option"),
+        QStringLiteral("dns"),
+        QStringLiteral("pull-filter"),
+        QStringLiteral("http-proxy"),
+        QStringLiteral("http-proxy-option"),
+        QStringLiteral("socks-proxy"),
+        QStringLiteral("server"),
+        QStringLiteral("server-bridge"),
+        QStringLiteral("mode"),
+        QStringLiteral("tls-server"),
+        QStringLiteral("push"),
+        QStringLiteral("local"),
+        QStringLiteral("port"),
+        QStringLiteral("lport"),
+        QStringLiteral("rport"),
+        QStringLiteral("bind"),
+        QStringLiteral("lladdr"),
+        QStringLiteral("tap"),
+        QStringLiteral("tun-ipv6"),
+        QStringLiteral("peer-fingerprint"),
+        QStringLiteral("auth-token"),
+        QStringLiteral("auth-token-user"),
+        QStringLiteral("static-challenge"),
+        QStringLiteral("keying-material-exporter"),
+        QStringLiteral("remap-usr1"),
+        QStringLiteral("suppress-timestamps"),
+        QStringLiteral("machine-readable-output"),
+        QStringLiteral("disable-dco"),
+        QStringLiteral("pkcs11-id"),
+        QStringLiteral("cryptoapicert"),
+        QStringLiteral("management-external-key"),
+        QStringLiteral("management-external-cert"),
+        QStringLiteral("block-ipv6"),
+        QStringLiteral("redirect-private"),
+        QStringLiteral("auth-gen-token"),
+        QStringLiteral("connection"),
+        QStringLiteral("route-method"),
+        QStringLiteral("register-dns"),
+        QStringLiteral("ip-win32"),
+        QStringLiteral("tap-sleep"),
+        QStringLiteral("win-sys"),
     };
     return names;
 }
 
+// Hyphenated lower-case words, each short with at most one trailing digit ("route-pre-down",
+// "tls-crypt-v2"): what a directive looks like and a run of Base64 or hex key text does not.
 bool looksLikeDirectiveName(const QString &name)
 {
-    return hasOnly(name, "-", 40) && name.at(0).isLower() && !name.endsWith(QLatin1Char('-'));
+    if (name.size() > 32 || !name.contains(QLatin1Char('-')))
+        return false;
+    for (const QString &part : name.split(QLatin1Char('-'))) {
+        int letters = 0;
+        while (letters < part.size() && part.at(letters).unicode() >= 'a' && part.at(letters).unicode() <= 'z')
+            ++letters;
+        const bool digit =
+            part.size() == letters + 1 && part.at(letters).unicode() >= '0' && part.at(letters).unicode() <= '9';
+        if (letters == 0 || letters > 10 || (part.size() != letters && !digit))
+            return false;
+    }
+    return true;
+}
+
+bool isNameable(const QString &name)
+{
+    return ruleFor(name) || dangerous().contains(name) || unused().contains(name) || looksLikeDirectiveName(name);
 }
 
 // What the user is told a refused directive is; the name itself only when it cannot be a
-// piece of key material (a known directive, or a hyphenated lower-case word).
+// piece of key material (a known directive, or one that looks like a directive).
 QString refusedDirective(const QString &name, int line)
 {
-    const bool hyphenated = looksLikeDirectiveName(name) && name.contains(QLatin1Char('-')) && name.size() <= 32;
-    if (dangerous().contains(name) || name.startsWith(QLatin1String("management")) ||
-        ((name.endsWith(QLatin1String("-up")) || name.endsWith(QLatin1String("-down"))) && hyphenated))
+    const bool nameable = looksLikeDirectiveName(name);
+    if (dangerous().contains(name) ||
+        (nameable && (name.startsWith(QLatin1String("management-")) || name.endsWith(QLatin1String("-up")) ||
+                      name.endsWith(QLatin1String("-down")))))
         return QStringLiteral("\"%1\" on line %2 would run a program, load code or touch files, which this client "
                               "never allows")
             .arg(name)
             .arg(line);
-    if (unused().contains(name) || hyphenated)
-        return QStringLiteral("\"%1\" on line %2 is not an option this client accepts from a server").arg(name).arg(line);
+    if (unused().contains(name) || nameable)
+        return QStringLiteral("\"%1\" on line %2 is not an option this client accepts from a server")
+            .arg(name)
+            .arg(line);
     return QStringLiteral("line %1 holds a directive this client does not know").arg(line);
 }
 
@@ -467,6 +577,9 @@ bool rebuildPem(const Block &block, const QStringList &lines, QString *out)
 
 const QString prefix = QStringLiteral("The server's OpenVPN profile was refused: ");
 
+// Enough to see why a connect fails; more shows packets and keys.
+constexpr int maxVerb = 4;
+
 OpenVpnProfileCheck refuse(const QString &detail)
 {
     OpenVpnProfileCheck check;
@@ -520,9 +633,10 @@ OpenVpnProfileCheck checkOpenVpnProfile(const QString &text)
             const QString name = tag ? line.mid(1, line.size() - 2) : QString();
             const Block *block = blockFor(name);
             if (!block)
-                return refuse(looksLikeDirectiveName(name) && name.size() <= 32
-                                  ? QStringLiteral("the inline block <%1> on line %2 is not allowed").arg(name).arg(number)
-                                  : QStringLiteral("line %1 holds an inline block this client does not know").arg(number));
+                return refuse(
+                    isNameable(name)
+                        ? QStringLiteral("the inline block <%1> on line %2 is not allowed").arg(name).arg(number)
+                        : QStringLiteral("line %1 holds an inline block this client does not know").arg(number));
             if (blocksSeen.contains(name))
                 return refuse(QStringLiteral("the inline block <%1> appears twice").arg(name));
             blocksSeen.insert(name);
@@ -555,9 +669,10 @@ OpenVpnProfileCheck checkOpenVpnProfile(const QString &text)
                 return refuse(QStringLiteral("the inline block <%1> on line %2 is never closed").arg(name).arg(number));
             QString pem;
             if (!rebuildPem(*block, content, &pem))
-                return refuse(QStringLiteral("the inline block <%1> on line %2 does not hold a valid key or certificate")
-                                  .arg(name)
-                                  .arg(number));
+                return refuse(
+                    QStringLiteral("the inline block <%1> on line %2 does not hold a valid key or certificate")
+                        .arg(name)
+                        .arg(number));
             out += QLatin1Char('<') + name + QLatin1String(">\n") + pem + close + QLatin1Char('\n');
             continue;
         }
@@ -567,9 +682,8 @@ OpenVpnProfileCheck checkOpenVpnProfile(const QString &text)
         if (!splitLine(line, &words, &problem)) {
             // Named only when the first word is a directive this parser would know.
             const QString first = line.section(QLatin1Char(' '), 0, 0);
-            const QString who = ruleFor(first) || dangerous().contains(first) || unused().contains(first)
-                                    ? QStringLiteral("\"%1\" on line %2").arg(first).arg(number)
-                                    : QStringLiteral("line %1").arg(number);
+            const QString who = isNameable(first) ? QStringLiteral("\"%1\" on line %2").arg(first).arg(number)
+                                                  : QStringLiteral("line %1").arg(number);
             return refuse(QStringLiteral("%1 uses %2, which this client does not accept").arg(who, problem));
         }
         if (words.isEmpty())
@@ -587,25 +701,31 @@ OpenVpnProfileCheck checkOpenVpnProfile(const QString &text)
         // Key and certificate directives may only point at the inline blocks.
         if (blockFor(name)) {
             const bool inlineOnly = !words.isEmpty() && words.at(0) == QLatin1String("[inline]");
-            const bool direction = name == QLatin1String("tls-auth") && words.size() == 2 && keyDirectionArgs(words.mid(1));
+            const bool direction =
+                name == QLatin1String("tls-auth") && words.size() == 2 && keyDirectionArgs(words.mid(1));
             if (!inlineOnly || (words.size() > 1 && !direction))
-                return refuse(
-                    QStringLiteral("\"%1\" on line %2 names a file; only inline blocks are allowed").arg(name).arg(number));
+                return refuse(QStringLiteral("\"%1\" on line %2 names a file; only inline blocks are allowed")
+                                  .arg(name)
+                                  .arg(number));
             blocksNamed.insert(name);
             if (direction)
                 out += QLatin1String("key-direction ") + words.at(1) + QLatin1Char('\n');
             continue;
         }
         if (name == QLatin1String("auth-user-pass") && !words.isEmpty())
-            return refuse(QStringLiteral("\"auth-user-pass\" on line %1 names a file; the client asks for the user name "
-                                         "and password itself")
-                              .arg(number));
+            return refuse(
+                QStringLiteral("\"auth-user-pass\" on line %1 names a file; the client asks for the user name "
+                               "and password itself")
+                    .arg(number));
         const Rule *rule = ruleFor(name);
         if (!rule)
             return refuse(refusedDirective(name, number));
         if (words.size() < rule->minArgs || words.size() > rule->maxArgs || !rule->check(words))
             return refuse(
                 QStringLiteral("\"%1\" on line %2 has a value this client does not accept").arg(name).arg(number));
+        // From level 7 on OpenVPN writes session keys to its log: a server never gets that far.
+        if (name == QLatin1String("verb") && words.at(0).toInt() > maxVerb)
+            words[0] = QString::number(maxVerb);
         out += name;
         for (const QString &word : words)
             out += QLatin1Char(' ') + quotedIfNeeded(word);

@@ -63,11 +63,13 @@ QString refusedSetting(const QString &lower)
     static const char *const others[] = {"SaveConfig", "Table", "FwMark"};
     for (const char *hook : hooks) {
         if (lower.compare(QLatin1String(hook), Qt::CaseInsensitive) == 0)
-            return QStringLiteral("\"%1\" would run a program, which this client never allows").arg(QLatin1String(hook));
+            return QStringLiteral("\"%1\" would run a program, which this client never allows")
+                .arg(QLatin1String(hook));
     }
     for (const char *other : others) {
         if (lower.compare(QLatin1String(other), Qt::CaseInsensitive) == 0)
-            return QStringLiteral("\"%1\" is not a setting this client accepts from a server").arg(QLatin1String(other));
+            return QStringLiteral("\"%1\" is not a setting this client accepts from a server")
+                .arg(QLatin1String(other));
     }
     return QString();
 }
@@ -140,7 +142,8 @@ bool parseWireGuardConfig(const QString &text, WireGuardConfig *config, QString 
         const QString key = equals > 0 ? line.left(equals).trimmed() : QString();
         bool plainKey = !key.isEmpty();
         for (const QChar c : key)
-            plainKey = plainKey && ((c.unicode() >= 'a' && c.unicode() <= 'z') || (c.unicode() >= 'A' && c.unicode() <= 'Z'));
+            plainKey =
+                plainKey && ((c.unicode() >= 'a' && c.unicode() <= 'z') || (c.unicode() >= 'A' && c.unicode() <= 'Z'));
         if (!plainKey || section == Section::None)
             return refuse(error, QStringLiteral("line %1 is not a setting of a section").arg(number));
         const QString lower = key.toLower();
@@ -159,8 +162,8 @@ bool parseWireGuardConfig(const QString &text, WireGuardConfig *config, QString 
                                            .arg(number)
                                            .arg(peer ? QStringLiteral("[Peer]") : QStringLiteral("[Interface]")));
         }
-        const bool list = name == QLatin1String("Address") || name == QLatin1String("DNS") ||
-                          name == QLatin1String("AllowedIPs");
+        const bool list =
+            name == QLatin1String("Address") || name == QLatin1String("DNS") || name == QLatin1String("AllowedIPs");
         if (!list && seen.contains(lower))
             return refuse(error, QStringLiteral("\"%1\" appears twice in one section (line %2)").arg(name).arg(number));
         seen.insert(lower);
@@ -180,8 +183,8 @@ bool parseWireGuardConfig(const QString &text, WireGuardConfig *config, QString 
                 current->presharedKey = value;
         } else if (list) {
             QStringList &target = name == QLatin1String("Address") ? result.addresses
-                                  : name == QLatin1String("DNS") ? result.dns
-                                                                 : current->allowedIps;
+                                  : name == QLatin1String("DNS")   ? result.dns
+                                                                   : current->allowedIps;
             const int limit = name == QLatin1String("Address") ? maxAddresses
                               : name == QLatin1String("DNS")   ? maxDnsServers
                                                                : maxRoutes;
@@ -247,13 +250,9 @@ bool validateWireGuardConfig(const WireGuardConfig &config, QString *error)
         return refuse(error, QStringLiteral("it has no [Peer] section"));
     if (config.peers.size() > maxPeers)
         return refuse(error, QStringLiteral("it has more than %1 [Peer] sections").arg(maxPeers));
-    QSet<QString> keys;
     for (const WireGuardPeer &peer : config.peers) {
         if (!isKey(peer.publicKey))
             return refuse(error, QStringLiteral("a [Peer] has no valid PublicKey"));
-        if (keys.contains(peer.publicKey))
-            return refuse(error, QStringLiteral("two [Peer] sections have the same PublicKey"));
-        keys.insert(peer.publicKey);
         if (!peer.presharedKey.isEmpty() && !isKey(peer.presharedKey))
             return refuse(error, QStringLiteral("a PresharedKey is not a valid key"));
         if (peer.allowedIps.size() > maxRoutes)

@@ -219,6 +219,15 @@ QString OpenConnectConnection::engineFailureText(int type)
     return QStringLiteral("The %1 connection could not be started. Please try another server.").arg(engine);
 }
 
+QString OpenConnectConnection::engineFailureText(int type, const QString &reason)
+{
+    if (reason.isEmpty())
+        return engineFailureText(type);
+    // The reason is a whole sentence of its own (a refused server configuration).
+    QString text = engineFailureText(type);
+    return text.insert(text.indexOf(QStringLiteral(" Please")), QLatin1Char(' ') + reason);
+}
+
 int OpenConnectConnection::connectOpenVpn()
 {
     qDebug() << "Connecting Via Open VPN";
@@ -241,10 +250,11 @@ int OpenConnectConnection::connectOpenVpn()
     QObject::connect(runner, &OpenVpnRunner::transfer, this,
                      [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
 
+    const QPointer<OpenVpnRunner> guard = runner;
     const bool started = runner->connect(m_config, m_username, m_password);
     engineLog(started ? QStringLiteral("OpenVPN Connect Success") : QStringLiteral("OpenVPN Connect Failed"));
     if (!started)
-        emit connectFailed(engineFailureText(OPENVPN));
+        emit connectFailed(engineFailureText(OPENVPN, guard ? guard->refusal() : QString()));
     return CONNECT_STARTED;
 }
 
@@ -282,6 +292,8 @@ template<typename Runner> void OpenConnectConnection::wireRunner(Runner *runner)
 void OpenConnectConnection::connectRunner(int type)
 {
     std::function<bool()> step;
+    // The reason a runner refused the server's configuration, read once its step has ended.
+    std::function<QString()> refusal;
     QString success;
     QString failure;
     switch (type) {
@@ -306,6 +318,7 @@ void OpenConnectConnection::connectRunner(int type)
         m_wireguard = runner;
         wireRunner(runner);
         step = [runner] { return runner->connectServer(); };
+        refusal = [guard = QPointer<Wireguard>(runner)] { return guard ? guard->refusal() : QString(); };
         break;
     }
     case V2RAY: {
@@ -340,10 +353,10 @@ void OpenConnectConnection::connectRunner(int type)
     auto *stepWatcher = new QFutureWatcher<bool>(this);
     const quint64 serial = m_requestSerial;
     QObject::connect(stepWatcher, &QFutureWatcher<bool>::finished, this,
-                     [this, stepWatcher, success, failure, serial, type] {
+                     [this, stepWatcher, success, failure, serial, type, refusal] {
                          engineLog(stepWatcher->result() ? success : failure);
                          if (!stepWatcher->result() && serial == m_requestSerial && m_status != CONNECTED)
-                             emit connectFailed(engineFailureText(type));
+                             emit connectFailed(engineFailureText(type, refusal ? refusal() : QString()));
                          m_engineSteps.removeAll(stepWatcher->future());
                          stepWatcher->deleteLater();
                      });

@@ -82,6 +82,8 @@ public:
 
     // What the user is told when the engine of a server type could not be started.
     static QString engineFailureText(int type);
+    // The same with the reason the engine gave (a sentence), when it gave one.
+    static QString engineFailureText(int type, const QString &reason);
 
     // Reads "vpnc.log" from folder (the session's private folder the tunnel script logs in)
     // into the application log and deletes it. Only the newest engineLogImportLimit bytes are

@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 #include <QTemporaryFile>
 
+#include "helperproto/openvpnprofile.h"
 #include "platform/elevatedstart.h"
 #include "platform/engineprocesses.h"
 #include "platform/privilegedhelper.h"
@@ -89,15 +90,23 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
     m_username = username;
     m_password = password;
 
+    // The profile comes from the service: OpenVPN gets only what it rebuilt from the allow-list,
+    // never a plugin, script or file of the server's choosing (the helper checks it again).
+    const Tavrix::HelperProto::OpenVpnProfileCheck check = Tavrix::HelperProto::checkOpenVpnProfile(config);
+    if (!check.ok) {
+        m_refusal = check.error;
+        qCritical().noquote() << QStringLiteral("OpenVPN Profile Refused:") << check.error;
+        return failStart();
+    }
     if (Tavrix::PrivilegedHelper::isAvailable())
-        return connectThroughHelper(config);
+        return connectThroughHelper(check.profile);
     // Without the helper only a root client may start OpenVPN itself (tests, a root demo).
     if (!Tavrix::ElevatedStart::hasNetworkRights()) {
         qCritical().noquote() << QStringLiteral("OpenVPN Process Error:")
                               << QStringLiteral("the TavrixVPN helper service is not running.");
         return failStart();
     }
-    if (!writeProfile(config))
+    if (!writeProfile(check.profile))
         return failStart();
 
     m_process = new Tavrix::EngineProcess(QStringLiteral("OpenVPN"), this);

@@ -42,6 +42,9 @@ public:
     // Path of the private profile while it is on disk, else empty.
     QString profilePath() const;
 
+    // Why the last connect refused the server's profile, as the user is told; empty otherwise.
+    QString refusal() const { return m_refusal; }
+
     // A value for a management command: backslashes doubled, quotes escaped, all in quotes.
     static QString quoted(const QString &value);
     static QStringList arguments(const QString &profilePath, quint16 managementPort);
@@ -82,6 +85,7 @@ private:
     QTemporaryFile *m_configFile = nullptr;
     bool m_disconnectReported = false;
     QString m_program;
+    QString m_refusal;
     // Through the helper: its tunnel, and the management link it handed over.
     QString m_helperTunnel;
     QLocalSocket *m_helperManagement = nullptr;

@@ -6,13 +6,13 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
-#include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 
 #include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
+#include "helperproto/wireguardconfig.h"
 #include "platform/elevatedstart.h"
 #include "platform/engineprocesses.h"
 #include "platform/paths.h"
@@ -40,51 +40,6 @@ constexpr int watchMs = 2000;
 QString clientOutputFile()
 {
     return engineFolder() + QStringLiteral("wireguard-client.log");
-}
-
-bool isKey(const QString &value)
-{
-    const QByteArray raw = QByteArray::fromBase64(value.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    return value.size() == 44 && raw.size() == 32;
-}
-
-const QRegularExpression &sectionLine()
-{
-    static const QRegularExpression section(QStringLiteral("^\\[([A-Za-z]+)\\]$"));
-    return section;
-}
-
-const QRegularExpression &settingLine()
-{
-    static const QRegularExpression setting(QStringLiteral("^([A-Za-z0-9]+)\\s*=\\s*(.*)$"));
-    return setting;
-}
-
-// A line without its comment and surrounding blanks.
-QString meaningful(QString line)
-{
-    const int comment = line.indexOf(QLatin1Char('#'));
-    if (comment >= 0)
-        line.truncate(comment);
-    return line.trimmed();
-}
-
-// The address the tunnel is known by in one "Address" value: its first IPv4 address (every
-// tunnel of the service has one), else its first other address; empty when none parses.
-QString preferredAddress(const QString &value)
-{
-    QString first;
-    for (const QString &entry : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QString host = entry.trimmed().section(QLatin1Char('/'), 0, 0);
-        QHostAddress parsed;
-        if (!parsed.setAddress(host))
-            continue;
-        if (parsed.protocol() == QAbstractSocket::IPv4Protocol)
-            return parsed.toString();
-        if (first.isEmpty())
-            first = parsed.toString();
-    }
-    return first;
 }
 
 } // namespace
@@ -127,89 +82,14 @@ QStringList Wireguard::clientArguments(const QString &configFile)
 
 bool Wireguard::isConfiguration(const QString &text, QString *reason)
 {
-    auto refuse = [reason](const QString &why) {
-        if (reason)
-            *reason = why;
-        return false;
-    };
-    if (text.trimmed().isEmpty())
-        return refuse(QStringLiteral("empty"));
-
-    QString current;
-    int interfaces = 0;
-    int peers = 0;
-    bool privateKey = false;
-    bool address = false;
-    bool peerKey = true;
-    int lineNumber = 0;
-    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
-        ++lineNumber;
-        const QString line = meaningful(rawLine);
-        if (line.isEmpty())
-            continue;
-        const QRegularExpressionMatch header = sectionLine().match(line);
-        if (header.hasMatch()) {
-            if (current == QLatin1String("Peer") && !peerKey)
-                return refuse(QStringLiteral("a [Peer] without a valid PublicKey"));
-            current = header.captured(1);
-            if (current == QLatin1String("Interface")) {
-                ++interfaces;
-            } else if (current == QLatin1String("Peer")) {
-                ++peers;
-                peerKey = false;
-            } else {
-                return refuse(QStringLiteral("unknown section on line %1").arg(lineNumber));
-            }
-            continue;
-        }
-        const QRegularExpressionMatch pair = settingLine().match(line);
-        if (!pair.hasMatch() || current.isEmpty())
-            return refuse(QStringLiteral("line %1 is not a setting of a section").arg(lineNumber));
-        const QString key = pair.captured(1).toLower();
-        const QString value = pair.captured(2).trimmed();
-        if (current == QLatin1String("Interface") && key == QLatin1String("privatekey"))
-            privateKey = isKey(value);
-        else if (current == QLatin1String("Interface") && key == QLatin1String("address"))
-            // The connect step waits for this address to come up: one that does not parse
-            // would only time out.
-            address = address || !preferredAddress(value).isEmpty();
-        else if (current == QLatin1String("Peer") && key == QLatin1String("publickey"))
-            peerKey = isKey(value);
-    }
-    if (current == QLatin1String("Peer") && !peerKey)
-        return refuse(QStringLiteral("a [Peer] without a valid PublicKey"));
-    if (interfaces != 1)
-        return refuse(interfaces == 0 ? QStringLiteral("no [Interface] section")
-                                      : QStringLiteral("more than one [Interface] section"));
-    if (peers == 0)
-        return refuse(QStringLiteral("no [Peer] section"));
-    if (!privateKey)
-        return refuse(QStringLiteral("no valid PrivateKey"));
-    if (!address)
-        return refuse(QStringLiteral("no Address"));
-    return true;
+    return HelperProto::parseWireGuardConfig(text, nullptr, reason);
 }
 
 QString Wireguard::tunnelAddress(const QString &text)
 {
-    // The first address of the [Interface] that parses, read as isConfiguration reads it.
-    QString current;
-    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
-        const QString line = meaningful(rawLine);
-        const QRegularExpressionMatch header = sectionLine().match(line);
-        if (header.hasMatch()) {
-            current = header.captured(1);
-            continue;
-        }
-        const QRegularExpressionMatch pair = settingLine().match(line);
-        if (!pair.hasMatch() || current != QLatin1String("Interface") ||
-            pair.captured(1).toLower() != QLatin1String("address"))
-            continue;
-        const QString address = preferredAddress(pair.captured(2).trimmed());
-        if (!address.isEmpty())
-            return address;
-    }
-    return QString();
+    HelperProto::WireGuardConfig config;
+    return HelperProto::parseWireGuardConfig(text, &config, nullptr) ? HelperProto::wireGuardTunnelAddress(config)
+                                                                     : QString();
 }
 
 bool Wireguard::connectServer()
@@ -242,10 +122,14 @@ bool Wireguard::connectServer()
         fail(QStringLiteral("Configuration is empty. Unable to proceed."));
         return false;
     }
+    // The client program gets the configuration rebuilt from the fields that passed: never a
+    // hook, routing table or mark of the service's choosing.
+    HelperProto::WireGuardConfig config;
     QString reason;
-    if (!isConfiguration(text, &reason)) {
-        fail(QStringLiteral("The service's reply is not a WireGuard configuration (%1). Unable to proceed.")
-                 .arg(reason));
+    if (!HelperProto::parseWireGuardConfig(text, &config, &reason)) {
+        m_refusal = reason;
+        fail(QStringLiteral("The service's reply is not a WireGuard configuration this client accepts. ") + reason +
+             QStringLiteral(" Unable to proceed."));
         return false;
     }
 
@@ -258,11 +142,11 @@ bool Wireguard::connectServer()
     }
     const QString path = configFilePath();
     QString error;
-    if (!writePrivateFile(path, text.toUtf8(), &error)) {
+    if (!writePrivateFile(path, HelperProto::wireGuardQuickText(config).toUtf8(), &error)) {
         fail(QStringLiteral("Failed to open config file for writing. ") + error);
         return false;
     }
-    return startElevated(path, tunnelAddress(text));
+    return startElevated(path, HelperProto::wireGuardTunnelAddress(config));
 }
 
 bool Wireguard::startThroughHelper(const QString &text)

@@ -41,6 +41,10 @@ public:
     // preferred within one Address line); the tunnel is up once an interface carries it.
     static QString tunnelAddress(const QString &text);
 
+    // Why the last connect refused the service's configuration, as the user is told; empty
+    // otherwise. Read once the connect step has ended.
+    QString refusal() const { return m_refusal; }
+
     // A newer connect has taken over: this runner no longer watches or reports the tunnel.
     void stopWatching();
     // disconnectServer() without waiting on the calling thread: the client program is stopped
@@ -83,6 +87,7 @@ private:
     std::atomic_bool m_cancelled{false};
     // This runner started the client program that runs now; it stops it when it goes.
     std::atomic_bool m_ownsClient{false};
+    QString m_refusal;
     // The helper's tunnel while it runs through the helper; set on the pool, read on the GUI
     // thread.
     QMutex m_helperLock;

@@ -723,8 +723,13 @@ void ConnectPageTest::missingEngineIsTold_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("engine");
-    QTest::newRow("wireguard") << 5 << "WireGuard";
-    QTest::newRow("v2ray") << 6 << "V2Ray";
+    QTest::addColumn<QByteArray>("config");
+    QTest::newRow("wireguard") << 5 << "WireGuard" << QByteArray("{}");
+    QTest::newRow("v2ray") << 6 << "V2Ray" << QByteArray("{}");
+    // A profile the client refuses: the user reads which directive, before any engine is looked for.
+    QTest::newRow("openvpn profile with a plugin")
+        << 1 << "OpenVPN connection could not be started. The server's OpenVPN profile was refused: \"plugin\""
+        << QByteArray("client\nplugin /tmp/evil.so\nremote remoteIP remotePort\n");
 }
 
 // The test program's folder holds no engine programs: picking such a server must say so.
@@ -732,8 +737,10 @@ void ConnectPageTest::missingEngineIsTold()
 {
     QFETCH(int, type);
     QFETCH(QString, engine);
-    const QString config = QString::fromLatin1(QByteArray("{}").toBase64());
-    setBundles({bundle(31, "10.0.0.31:51820", type, config)});
+    QFETCH(QByteArray, config);
+    setBundles({bundle(31, "10.0.0.31:51820", type, QString::fromLatin1(config.toBase64()))});
+    OpenConnectConnection::instance()->setUsername(QStringLiteral("demo@example.com"));
+    OpenConnectConnection::instance()->setPassword(QStringLiteral("secret1"));
     setActiveServer(31);
     ConnectPage page;
     page.show();
