@@ -3,7 +3,9 @@
 //   - connect time: connect() to CONNECTED for the client; program start to "Initialization
 //     Sequence Completed" for the CLI
 //   - throughput: iperf3 through the tunnel, upload and download
-// Run as root: bench_openvpn [--reps N] [--seconds T] [--out FILE]
+// Run as root: bench_openvpn [--reps N] [--seconds T] [--out FILE] [--helper]
+// With --helper the client's side goes through the privileged helper (a private bus, polkitd
+// and the helper, as the tests set them up), as a desktop user's client does.
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -21,6 +23,7 @@
 #include <functional>
 
 #include "benchresult.h"
+#include "helperlab.h"
 #include "netns.h"
 #include "openvpnlab.h"
 #include "platform/engineprocesses.h"
@@ -214,7 +217,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
     parser.addOption(
         {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 reps, 3 s), for bench/run-all.")});
+    parser.addOption({QStringLiteral("helper"), QStringLiteral("The client's side through the privileged helper.")});
     parser.process(app);
+    const bool viaHelper = parser.isSet(QStringLiteral("helper"));
     const bool quick = parser.isSet(QStringLiteral("quick"));
     const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
     const int seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());
@@ -238,6 +243,20 @@ int main(int argc, char *argv[])
     if (!lab.up(&error) || !server.makeCredentials({{user, password}}, &error) || !server.start(&error)) {
         fprintf(stderr, "bench_openvpn: %s\n", qPrintable(error));
         return 1;
+    }
+    std::unique_ptr<TavrixTest::HelperLab> helper;
+    if (viaHelper) {
+        if (qEnvironmentVariableIsEmpty("TAVRIX_BIN_DIR"))
+            qputenv("TAVRIX_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
+        if (qEnvironmentVariableIsEmpty("TAVRIX_SOURCE_DIR"))
+            qputenv("TAVRIX_SOURCE_DIR", TAVRIX_SOURCE_DIR);
+        helper = std::make_unique<TavrixTest::HelperLab>(lab);
+        if (!helper->start(&error)) {
+            fprintf(stderr, "bench_openvpn: %s\n", qPrintable(error));
+            return 1;
+        }
+        // The controller finds the helper on this bus, as a user's client finds the system bus.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", helper->busAddress().toLocal8Bit());
     }
     if (!inClient.enter(lab.clientNs())) {
         fprintf(stderr, "bench_openvpn: cannot enter the client namespace\n");
@@ -266,8 +285,8 @@ int main(int argc, char *argv[])
 
     QString summary;
     QTextStream s(&summary);
-    s << "OpenVPN (UDP, AES-256-GCM) through the client's runner vs Debian's openvpn CLI, " << reps << " reps, "
-      << seconds << " s per iperf3 direction, medians\n";
+    s << "OpenVPN (UDP, AES-256-GCM) through the client's runner" << (viaHelper ? " and the helper" : "")
+      << " vs Debian's openvpn CLI, " << reps << " reps, " << seconds << " s per iperf3 direction, medians\n";
     s << "connect ms   client " << median(client.connectMs) << "  (" << join(client.connectMs) << ")\n";
     s << "             CLI    " << median(cli.connectMs) << "  (" << join(cli.connectMs) << ")\n";
     s << "up Mbit/s    client " << median(client.up) << "  (" << join(client.up) << ")\n";
@@ -281,15 +300,17 @@ int main(int argc, char *argv[])
     s.flush();
     out << summary;
     out.flush();
-    TavrixBench::printComparison(QStringLiteral("openvpn.upload"), client.up, cli.up, "Mbit/s");
-    TavrixBench::printComparison(QStringLiteral("openvpn.download"), client.down, cli.down, "Mbit/s");
-    TavrixBench::printComparison(QStringLiteral("openvpn.connect"), client.connectMs, cli.connectMs, "ms");
+    const QString key = viaHelper ? QStringLiteral("openvpn.helper") : QStringLiteral("openvpn");
+    TavrixBench::printComparison(key + QStringLiteral(".upload"), client.up, cli.up, "Mbit/s");
+    TavrixBench::printComparison(key + QStringLiteral(".download"), client.down, cli.down, "Mbit/s");
+    TavrixBench::printComparison(key + QStringLiteral(".connect"), client.connectMs, cli.connectMs, "ms");
     if (parser.isSet(QStringLiteral("out"))) {
         QFile file(parser.value(QStringLiteral("out")));
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.write(summary.toUtf8());
     }
     OpenConnectConnection::instance()->disconnectVpn();
+    helper.reset();
     server.stop();
     lab.down();
     return client.connectMs.size() == reps && cli.connectMs.size() == reps ? 0 : 1;

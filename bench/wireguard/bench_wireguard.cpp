@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "benchresult.h"
+#include "helperlab.h"
 #include "platform/engineprocesses.h"
 #include "testmain.h"
 #include "vpn/openconnectconnection.h"
@@ -146,7 +147,7 @@ bool runByHand(const QString &configText, int seconds, Figures *figures)
     return ok;
 }
 
-int inside(int reps, int seconds, const QString &outFile)
+int inside(int reps, int seconds, const QString &outFile, bool viaHelper)
 {
     QTextStream out(stdout);
     TavrixTest::DevService service;
@@ -202,9 +203,10 @@ int inside(int reps, int seconds, const QString &outFile)
     text.flush();
     out << summary;
     out.flush();
-    TavrixBench::printComparison(QStringLiteral("wireguard.upload"), client.up, byHand.up, "Mbit/s");
-    TavrixBench::printComparison(QStringLiteral("wireguard.download"), client.down, byHand.down, "Mbit/s");
-    TavrixBench::printComparison(QStringLiteral("wireguard.connect"), client.connectMs, byHand.connectMs, "ms");
+    const QString key = viaHelper ? QStringLiteral("wireguard.helper") : QStringLiteral("wireguard");
+    TavrixBench::printComparison(key + QStringLiteral(".upload"), client.up, byHand.up, "Mbit/s");
+    TavrixBench::printComparison(key + QStringLiteral(".download"), client.down, byHand.down, "Mbit/s");
+    TavrixBench::printComparison(key + QStringLiteral(".connect"), client.connectMs, byHand.connectMs, "ms");
     if (!outFile.isEmpty()) {
         QFile file(outFile);
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -232,12 +234,15 @@ int main(int argc, char *argv[])
         {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
     parser.addOption(
         {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 connects, 3 s), for bench/run-all.")});
+    parser.addOption({QStringLiteral("helper"),
+                      QStringLiteral("The client's tunnel through the privileged helper (private bus and polkitd).")});
     parser.process(app);
+    const bool viaHelper = parser.isSet(QStringLiteral("helper"));
     const bool quick = parser.isSet(QStringLiteral("quick"));
     const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
     const int seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());
     if (TavrixTest::runningInsideClientNs())
-        return inside(reps, seconds, parser.value(QStringLiteral("out")));
+        return inside(reps, seconds, parser.value(QStringLiteral("out")), viaHelper);
 
     const QString reason = TavrixTest::tunnelSkipReason({"wireguard-go", "wg", "wg-quick", "iperf3", "ss"});
     if (!reason.isEmpty()) {
@@ -258,6 +263,20 @@ int main(int argc, char *argv[])
         !lab.waitForListener(lab.serverNs(), iperfPort)) {
         fprintf(stderr, "iperf3 server did not start\n");
         return 1;
+    }
+    std::unique_ptr<TavrixTest::HelperLab> helper;
+    if (viaHelper) {
+        if (qEnvironmentVariableIsEmpty("TAVRIX_BIN_DIR"))
+            qputenv("TAVRIX_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
+        if (qEnvironmentVariableIsEmpty("TAVRIX_SOURCE_DIR"))
+            qputenv("TAVRIX_SOURCE_DIR", TAVRIX_SOURCE_DIR);
+        helper = std::make_unique<TavrixTest::HelperLab>(lab);
+        if (!helper->start(&error)) {
+            fprintf(stderr, "set-up failed: %s\n", qPrintable(error));
+            return 1;
+        }
+        // The run inside finds the helper on this bus, as a user's client finds the system bus.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", helper->busAddress().toLocal8Bit());
     }
     const int code =
         TavrixTest::runInsideClientNs(lab, peer, app.arguments().mid(1), (reps * (4 * seconds + 30) + 60) * 1000);

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +40,9 @@ protected:
     {
         // A group of its own: a terminal's Ctrl+C on a foreground helper does not reach it.
         ::setpgid(0, 0);
+        // Should the helper die, its engines end too (SIGTERM: they take their routes down)
+        // rather than keep tunnels nobody owns.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         (void)!::chdir("/");
         ::umask(077);
     }

@@ -101,6 +101,15 @@ bool HelperService::authorize(TunnelOwners::Owner *caller)
     return true;
 }
 
+bool HelperService::admitStart(TunnelOwners::Owner *caller)
+{
+    if (!authorize(caller))
+        return false;
+    if (m_owners.countForUid(caller->uid) >= maxTunnelsPerUser)
+        return refuse(HelperBus::errorFailed, QStringLiteral("Too many tunnels for this user."));
+    return true;
+}
+
 Tunnel *HelperService::ownTunnel(const QString &tunnelId, const TunnelOwners::Owner &caller)
 {
     Tunnel *tunnel = m_tunnels.value(tunnelId);
@@ -125,14 +134,10 @@ QString HelperService::StartOpenVpn(const QString &profile, QDBusUnixFileDescrip
 {
     Q_UNUSED(management)
     TunnelOwners::Owner caller;
-    if (!authorize(&caller))
+    if (!admitStart(&caller))
         return QString();
     if (profile.size() > HelperProto::maxProfileSize) {
         refuse(HelperBus::errorInvalidRequest, QStringLiteral("The OpenVPN profile is too large."));
-        return QString();
-    }
-    if (m_owners.countForUid(caller.uid) >= maxTunnelsPerUser) {
-        refuse(HelperBus::errorFailed, QStringLiteral("Too many tunnels for this user."));
         return QString();
     }
     auto *tunnel = new OpenVpnTunnel(newTunnelId(), m_folder, this);
@@ -159,12 +164,8 @@ QString HelperService::StartOpenVpn(const QString &profile, QDBusUnixFileDescrip
 QString HelperService::StartWireGuard(const QVariantMap &configuration)
 {
     TunnelOwners::Owner caller;
-    if (!authorize(&caller))
+    if (!admitStart(&caller))
         return QString();
-    if (m_owners.countForUid(caller.uid) >= maxTunnelsPerUser) {
-        refuse(HelperBus::errorFailed, QStringLiteral("Too many tunnels for this user."));
-        return QString();
-    }
     auto *tunnel = new WireGuardTunnel(newTunnelId(), m_folder, this);
     QString error;
     if (!tunnel->start(configuration, &error)) {
@@ -184,6 +185,13 @@ void HelperService::adopt(Tunnel *tunnel, const TunnelOwners::Owner &caller, con
 {
     m_tunnels.insert(tunnel->id(), tunnel);
     m_owners.add(tunnel->id(), caller);
+    connect(tunnel, &Tunnel::output, this, [this, tunnel, caller](const QString &line) {
+        QDBusMessage signal =
+            QDBusMessage::createTargetedSignal(caller.busName, QLatin1String(HelperBus::objectPath),
+                                               QLatin1String(HelperBus::interfaceName), QStringLiteral("TunnelOutput"));
+        signal << tunnel->id() << line;
+        m_bus.send(signal);
+    });
     connect(tunnel, &Tunnel::ended, this, [this, tunnel, request](const QString &reason) {
         // Still unanswered: the start failed.
         if (!tunnel->isUp())

@@ -50,9 +50,13 @@ public slots:
 signals:
     // Sent to the owner alone (a unicast signal): the tunnel has gone, and why.
     Q_SCRIPTABLE void TunnelEnded(const QString &tunnelId, const QString &reason);
+    // Sent to the owner alone: one line of the tunnel's engine output, for the owner's log.
+    Q_SCRIPTABLE void TunnelOutput(const QString &tunnelId, const QString &line);
 
 private:
     bool authorize(TunnelOwners::Owner *caller);
+    // authorize(), and the user's tunnels within bounds.
+    bool admitStart(TunnelOwners::Owner *caller);
     bool refuse(const char *errorName, const QString &text);
     Tunnel *ownTunnel(const QString &tunnelId, const TunnelOwners::Owner &caller);
     QString newTunnelId() const;

@@ -39,6 +39,7 @@ bool Tunnel::startEngine(const QString &engine, const QStringList &arguments, co
             finish(m_up ? QStringLiteral("the engine ended (exit code %1)").arg(exitCode)
                         : QStringLiteral("the engine ended before the tunnel came up: %1").arg(last));
     });
+    connect(m_child, &ChildProcess::lineRead, this, &Tunnel::output);
     return m_child->start(program, arguments, extraEnvironment, error);
 }
 

@@ -30,6 +30,8 @@ signals:
     void ready();
     // Once, whether it failed before ready or went down later; its files are gone by then.
     void ended(const QString &reason);
+    // One line of the engine's output (for its owner's log).
+    void output(const QString &line);
 
 protected:
     // Starts the engine file `engine` (relative to the helper's folder) with `arguments`.

@@ -37,6 +37,9 @@ bool stop(const QString &tunnelId, QString *error = nullptr);
 // stop() without waiting: `done` runs on `context`'s thread once the helper has answered
 // (not at all once `context` is gone).
 void stopLater(const QString &tunnelId, QObject *context, std::function<void()> done);
+// Calls `lineRead` on `context`'s thread with each output line of this client's tunnels (the
+// helper sends them to their owner alone), until `context` goes.
+void watchOutput(QObject *context, std::function<void(const QString &tunnelId, const QString &line)> lineRead);
 // Whether a tunnel of ours is still there.
 bool isRunning(const QString &tunnelId);
 

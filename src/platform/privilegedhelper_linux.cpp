@@ -38,6 +38,24 @@ QString errorText(const QDBusMessage &reply)
     return reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
 }
 
+// QtDBus delivers signals to a slot by name.
+class OutputReceiver : public QObject
+{
+    Q_OBJECT
+public:
+    OutputReceiver(QObject *parent, std::function<void(const QString &, const QString &)> lineRead)
+        : QObject(parent)
+        , m_lineRead(std::move(lineRead))
+    {
+    }
+
+public slots:
+    void onOutput(const QString &tunnelId, const QString &line) { m_lineRead(tunnelId, line); }
+
+private:
+    std::function<void(const QString &, const QString &)> m_lineRead;
+};
+
 QVariantMap wireGuardFields(const HelperProto::WireGuardConfig &config)
 {
     namespace Key = HelperBus::WireGuardKey;
@@ -143,6 +161,14 @@ void stopLater(const QString &tunnelId, QObject *context, std::function<void()> 
     });
 }
 
+void watchOutput(QObject *context, std::function<void(const QString &tunnelId, const QString &line)> lineRead)
+{
+    auto *receiver = new OutputReceiver(context, std::move(lineRead));
+    QDBusConnection::systemBus().connect(QLatin1String(HelperBus::serviceName), QLatin1String(HelperBus::objectPath),
+                                         QLatin1String(HelperBus::interfaceName), QStringLiteral("TunnelOutput"),
+                                         receiver, SLOT(onOutput(QString, QString)));
+}
+
 bool isRunning(const QString &tunnelId)
 {
     const QDBusMessage reply = call("Status", {tunnelId}, shortTimeoutMs);
@@ -151,3 +177,5 @@ bool isRunning(const QString &tunnelId)
 
 } // namespace PrivilegedHelper
 } // namespace Tavrix
+
+#include "privilegedhelper_linux.moc"

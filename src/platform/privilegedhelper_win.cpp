@@ -35,6 +35,12 @@ void stopLater(const QString &tunnelId, QObject *context, std::function<void()> 
     QMetaObject::invokeMethod(context, std::move(done), Qt::QueuedConnection);
 }
 
+void watchOutput(QObject *context, std::function<void(const QString &tunnelId, const QString &line)> lineRead)
+{
+    Q_UNUSED(context)
+    Q_UNUSED(lineRead)
+}
+
 bool isRunning(const QString &tunnelId)
 {
     Q_UNUSED(tunnelId)

@@ -224,8 +224,7 @@ QString OpenConnectConnection::dns() const
 bool OpenConnectConnection::needsNetworkPrivilege(int type)
 {
     // The proxy engines only listen on loopback; every other engine makes a tunnel device.
-    // The WireGuard client program is started with administrator rights of its own (an
-    // authentication prompt when the client lacks the privilege).
+    // The WireGuard tunnel is brought up by the privileged helper (or by a root client itself).
     return type != XRAY_SHADOWSOCKS && type != V2RAY && type != WIREGUARD;
 }
 

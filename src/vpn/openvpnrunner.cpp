@@ -91,7 +91,7 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
     m_password = password;
 
     // The profile comes from the service: OpenVPN gets only what it rebuilt from the allow-list,
-    // never a plugin, script or file of the server's choosing.
+    // never a plugin, script or file of the server's choosing (the helper checks it again).
     const Tavrix::HelperProto::OpenVpnProfileCheck check = Tavrix::HelperProto::checkOpenVpnProfile(config);
     if (!check.ok) {
         m_refusal = check.error;
@@ -136,6 +136,11 @@ bool OpenVpnRunner::connectThroughHelper(const QString &config)
         return failStart();
     }
     m_helperTunnel = started.tunnelId;
+    // OpenVPN's own lines, as the helper reads them, in this client's log as before.
+    Tavrix::PrivilegedHelper::watchOutput(this, [this](const QString &tunnelId, const QString &line) {
+        if (tunnelId == m_helperTunnel)
+            qInfo().noquote() << QStringLiteral("OpenVPN > ") + line;
+    });
     m_helperManagement = new QLocalSocket(this);
     if (!m_helperManagement->setSocketDescriptor(started.managementFd)) {
         QFile handle;

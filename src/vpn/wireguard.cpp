@@ -28,8 +28,8 @@ namespace {
 const QString clientName = QStringLiteral("wireguard/wireguard-client.exe");
 const QString imageName = QStringLiteral("wireguard-client.exe");
 
-// wg-quick with the userspace implementation is up in well under a second; a slow machine or
-// an authentication prompt still fits.
+// wg-quick with the userspace implementation is up in well under a second; a slow machine
+// still fits.
 constexpr int tunnelWaitMs = 20000;
 constexpr int pollMs = 25;
 // The process list is read less often than the interfaces: it is the dearer look-up.
@@ -349,8 +349,8 @@ void Wireguard::beginDisconnect()
     m_ownsClient = false;
     if (m_watch)
         m_watch->stop();
-    // The file goes first: a client program started through an authentication prompt runs
-    // as another user, which a signal from us may not reach; it ends when its file goes.
+    // The file goes first: a client program running with other rights than ours, which a
+    // signal from us may not reach, ends when its file goes.
     removeConfiguration();
 }
 

@@ -225,7 +225,7 @@ void TestE2eWireguard::tunnelEndingOnItsOwnIsBroughtBack()
 
 void TestE2eWireguard::clientProgramEndsWhenItsFileGoes()
 {
-    // Started through an authentication prompt it runs as another user and may be beyond our
+    // Started with other rights than ours it runs as another user and may be beyond our
     // signals: removing its configuration file is enough to stop it.
     const QString file = QDir::temp().filePath(QStringLiteral("tavrix-stop-%1.conf").arg(getpid()));
     QVERIFY(QFile::copy(qEnvironmentVariable(TavrixTest::wgConfigVariable), file));

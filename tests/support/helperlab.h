@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <csignal>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,10 +106,17 @@ public:
             return fail(error,
                         QStringLiteral("polkitd did not start: ") + QString::fromLocal8Bit(readFile("polkit.log")));
 
+        return startHelper(error, helperEnvironment);
+    }
+
+    // The helper alone, as root in the client namespace (again, after killHelper()).
+    bool startHelper(QString *error, const QStringList &helperEnvironment = {})
+    {
         QProcessEnvironment environment;
         environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/sbin:/usr/bin:/sbin:/bin"));
         for (const QString &entry : helperEnvironment)
             environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+        QFile::remove(helperLog());
         m_helper = m_lab.start(
             m_lab.clientNs(),
             {helperProgram(), QStringLiteral("--bus"), busAddress(), QStringLiteral("--runtime-dir"), runtimeDir()},
@@ -117,6 +125,16 @@ public:
             return fail(error,
                         QStringLiteral("the helper did not start: ") + QString::fromLocal8Bit(readFile("helper.log")));
         return true;
+    }
+
+    // A crash of the helper: no chance to tidy up.
+    void killHelper()
+    {
+        if (!m_helper)
+            return;
+        ::kill(pid_t(m_helper->processId()), SIGKILL);
+        m_lab.stop(m_helper);
+        m_helper = nullptr;
     }
 
     void stop()
