@@ -16,12 +16,12 @@
 #include <cstdio>
 #include <functional>
 
-#include "api/serviceurl.h"
 #include "app/windowplacement.h"
 #include "clientapp.h"
 #include "clientmemory.h"
 #include "common/config.h"
 #include "common/loginlink.h"
+#include "common/serviceurl.h"
 #include "common/user.h"
 #include "devservice.h"
 #include "netns.h"

@@ -3,7 +3,9 @@
 //   - connect time: connect() to CONNECTED for the client; program start to "Initialization
 //     Sequence Completed" for the CLI
 //   - throughput: iperf3 through the tunnel, upload and download
-// Run as root: bench_openvpn [--reps N] [--seconds T] [--out FILE]
+// Run as root: bench_openvpn [--reps N] [--seconds T] [--out FILE] [--helper]
+// With --helper the client's side goes through the privileged helper (a private bus, polkitd
+// and the helper, as the tests set them up), as a desktop user's client does.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -17,6 +19,7 @@
 #include <functional>
 
 #include "benchresult.h"
+#include "helperlab.h"
 #include "netns.h"
 #include "openvpnlab.h"
 #include "platform/engineprocesses.h"
@@ -152,7 +155,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("TavrixVPN"));
     QCoreApplication::setOrganizationName(QStringLiteral("Quennark"));
     const TavrixBench::TunnelOptions options = TavrixBench::parseTunnelOptions(
-        app, QStringLiteral("OpenVPN runner of the client versus the openvpn program by hand"), 5);
+        app, QStringLiteral("OpenVPN runner of the client versus the openvpn program by hand"), 5, true);
+    const bool viaHelper = options.viaHelper;
     const int reps = options.reps;
     const int seconds = options.seconds;
 
@@ -175,6 +179,20 @@ int main(int argc, char *argv[])
     if (!lab.up(&error) || !server.makeCredentials({{user, password}}, &error) || !server.start(&error)) {
         fprintf(stderr, "bench_openvpn: %s\n", qPrintable(error));
         return 1;
+    }
+    std::unique_ptr<TavrixTest::HelperLab> helper;
+    if (viaHelper) {
+        if (qEnvironmentVariableIsEmpty("TAVRIX_BIN_DIR"))
+            qputenv("TAVRIX_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
+        if (qEnvironmentVariableIsEmpty("TAVRIX_SOURCE_DIR"))
+            qputenv("TAVRIX_SOURCE_DIR", TAVRIX_SOURCE_DIR);
+        helper = std::make_unique<TavrixTest::HelperLab>(lab);
+        if (!helper->start(&error)) {
+            fprintf(stderr, "bench_openvpn: %s\n", qPrintable(error));
+            return 1;
+        }
+        // The controller finds the helper on this bus, as a user's client finds the system bus.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", helper->busAddress().toLocal8Bit());
     }
     if (!inClient.enter(lab.clientNs())) {
         fprintf(stderr, "bench_openvpn: cannot enter the client namespace\n");
@@ -202,9 +220,11 @@ int main(int argc, char *argv[])
     inClient.leave();
 
     const QString summary = TavrixBench::compareTunnels(
-        QStringLiteral("openvpn"),
-        QStringLiteral("OpenVPN (UDP, AES-256-GCM) through the client's runner vs Debian's openvpn CLI, %1 reps, %2 s "
-                       "per iperf3 direction")
+        viaHelper ? QStringLiteral("openvpn.helper") : QStringLiteral("openvpn"),
+        QStringLiteral(
+            "OpenVPN (UDP, AES-256-GCM) through the client's runner%1 vs Debian's openvpn CLI, %2 reps, %3 s "
+            "per iperf3 direction")
+            .arg(viaHelper ? " and the helper" : "")
             .arg(reps)
             .arg(seconds),
         "client", "openvpn CLI", client, cli);
@@ -212,6 +232,7 @@ int main(int argc, char *argv[])
     out.flush();
     TavrixBench::writeSummary(options.outFile, summary);
     OpenConnectConnection::instance()->disconnectVpn();
+    helper.reset();
     server.stop();
     lab.down();
     return client.connectMs.size() == reps && cli.connectMs.size() == reps ? 0 : 1;

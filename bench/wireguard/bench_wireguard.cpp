@@ -10,6 +10,7 @@
 #include <QTextStream>
 
 #include "benchresult.h"
+#include "helperlab.h"
 #include "platform/engineprocesses.h"
 #include "testmain.h"
 #include "vpn/openconnectconnection.h"
@@ -104,7 +105,7 @@ bool runByHand(const QString &configText, int seconds, TunnelFigures *figures)
     return ok;
 }
 
-int inside(int reps, int seconds, const QString &outFile)
+int inside(int reps, int seconds, const QString &outFile, bool viaHelper)
 {
     QTextStream out(stdout);
     TavrixTest::DevService service;
@@ -138,7 +139,7 @@ int inside(int reps, int seconds, const QString &outFile)
     }
 
     const QString summary = TavrixBench::compareTunnels(
-        QStringLiteral("wireguard"),
+        viaHelper ? QStringLiteral("wireguard.helper") : QStringLiteral("wireguard"),
         QStringLiteral("WireGuard: client-started tunnel vs wg-quick by hand, same wireguard-go peer, same "
                        "configuration, same run (%1 connects each, iperf3 %2 s)")
             .arg(reps)
@@ -158,12 +159,13 @@ int main(int argc, char *argv[])
         TavrixTest::isolateXdg();
     TavrixTest::setIdentity();
     QCoreApplication app(argc, argv);
-    const TavrixBench::TunnelOptions options =
-        TavrixBench::parseTunnelOptions(app, QStringLiteral("WireGuard tunnel of the client versus wg-quick by hand"));
+    const TavrixBench::TunnelOptions options = TavrixBench::parseTunnelOptions(
+        app, QStringLiteral("WireGuard tunnel of the client versus wg-quick by hand"), 3, true);
+    const bool viaHelper = options.viaHelper;
     const int reps = options.reps;
     const int seconds = options.seconds;
     if (TavrixTest::runningInsideClientNs())
-        return inside(reps, seconds, options.outFile);
+        return inside(reps, seconds, options.outFile, viaHelper);
 
     const QString reason = TavrixTest::tunnelSkipReason({"wireguard-go", "wg", "wg-quick", "iperf3", "ss"});
     if (!reason.isEmpty()) {
@@ -180,6 +182,20 @@ int main(int argc, char *argv[])
     if (!Iperf::startServer(lab)) {
         fprintf(stderr, "iperf3 server did not start\n");
         return 1;
+    }
+    std::unique_ptr<TavrixTest::HelperLab> helper;
+    if (viaHelper) {
+        if (qEnvironmentVariableIsEmpty("TAVRIX_BIN_DIR"))
+            qputenv("TAVRIX_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
+        if (qEnvironmentVariableIsEmpty("TAVRIX_SOURCE_DIR"))
+            qputenv("TAVRIX_SOURCE_DIR", TAVRIX_SOURCE_DIR);
+        helper = std::make_unique<TavrixTest::HelperLab>(lab);
+        if (!helper->start(&error)) {
+            fprintf(stderr, "set-up failed: %s\n", qPrintable(error));
+            return 1;
+        }
+        // The run inside finds the helper on this bus, as a user's client finds the system bus.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", helper->busAddress().toLocal8Bit());
     }
     const int code =
         TavrixTest::runInsideClientNs(lab, peer, app.arguments().mid(1), (reps * (4 * seconds + 30) + 60) * 1000);

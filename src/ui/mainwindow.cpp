@@ -7,8 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QPointer>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -19,6 +21,7 @@
 #include "common/loginlink.h"
 #include "common/user.h"
 #include "log/logger.h"
+#include "platform/notifications.h"
 #include "platform/paths.h"
 #include "protection/killswitch.h"
 #include "protection/splittunnelcontrol.h"
@@ -34,6 +37,9 @@
 namespace Tavrix {
 
 namespace {
+// How long a quit from the tray waits for the tunnel to report that it is down.
+constexpr int quitDisconnectTimeoutMs = 15000;
+
 void appLog(const QString &text)
 {
     Logger::instance()->log(text, 1, 4);
@@ -121,6 +127,12 @@ void MainWindow::setupTray()
     m_quitAction->setObjectName(QStringLiteral("trayQuitAction"));
     connect(m_connectAction, &QAction::triggered, this, &MainWindow::onTrayConnectTriggered);
     connect(m_quitAction, &QAction::triggered, this, &MainWindow::onTrayQuitTriggered);
+    // Without a desktop notification service, notifications become the tray's balloons.
+    QPointer<MainWindow> window(this);
+    Notifications::setFallback([window](const QString &title, const QString &text) {
+        if (window && window->m_trayIcon)
+            window->m_trayIcon->showMessage(title, text, QSystemTrayIcon::Information, 3000);
+    });
 
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         appLog(QStringLiteral("System doesn't support tray icon"));
@@ -132,6 +144,7 @@ void MainWindow::setupTray()
     QIcon icon(QStringLiteral(":/assets/logo.png"));
     icon.setIsMask(true);
     m_trayIcon->setIcon(icon);
+    m_trayIcon->setToolTip(tr("TavrixVPN: not connected"));
     m_trayIcon->setVisible(true);
 }
 
@@ -147,8 +160,18 @@ void MainWindow::onTrayQuitTriggered()
         QCoreApplication::quit();
         return;
     }
-    // Quits as soon as the tunnel reports it is down.
+    if (m_quitRequested)
+        return;
+    m_quitRequested = true;
+    // Quits as soon as the tunnel reports it is down. The user asked to quit, so the tunnel
+    // is taken down here; the kill switch stays as the user set it. A stop that never
+    // reports back must not keep the program from ending.
     connect(this, &MainWindow::readyToShutdown, qApp, &QCoreApplication::quit);
+    QTimer::singleShot(quitDisconnectTimeoutMs, qApp, [] {
+        qWarning() << "The tunnel did not report its end in time; quitting anyway.";
+        QCoreApplication::quit();
+    });
+    OpenConnectConnection::instance()->disconnectVpn();
 }
 
 void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
@@ -176,6 +199,8 @@ void MainWindow::makeConnections()
     auto connection = OpenConnectConnection::instance();
     connect(connection.get(), &OpenConnectConnection::statusChanged, this, &MainWindow::onStatusChanged);
     connect(connection.get(), &OpenConnectConnection::statusChanged, this, &MainWindow::changeBackground);
+    connect(connection.get(), &OpenConnectConnection::reconnectingChanged, this, &MainWindow::onReconnectingChanged);
+    connect(connection.get(), &OpenConnectConnection::reconnectGaveUp, this, &MainWindow::onReconnectGaveUp);
     connect(m_serverSelectionPage, &ServerSelectionPage::connectUiAndConnect, this, &MainWindow::onConnectUiAndConnect);
     connect(m_serverPage, &ServerPage::logout, this, &MainWindow::onLogout);
     connect(this, &MainWindow::connectClick, m_serverPage, &ServerPage::connectButtonClick);
@@ -230,6 +255,11 @@ bool MainWindow::startDecisionPending() const
     return m_stack->currentIndex() == AutoLoginPageIndex && !m_signedIn && !m_autoLoginPage->isSigningIn();
 }
 
+bool MainWindow::isSigningIn() const
+{
+    return !m_signedIn && (m_stack->currentIndex() == AutoLoginPageIndex || m_loginPage->isBusy());
+}
+
 void MainWindow::showPage(int index)
 {
     m_stack->setCurrentIndex(index);
@@ -241,30 +271,82 @@ void MainWindow::onStatusChanged(int state)
     // A quit asked for while connected waits for this, with or without a tray.
     if (state == OpenConnectConnection::IDLE)
         emit readyToShutdown();
+    const bool reconnected = m_wasReconnecting && state == OpenConnectConnection::CONNECTED;
+    if (state == OpenConnectConnection::IDLE || state == OpenConnectConnection::CONNECTED)
+        m_wasReconnecting = false;
     if (!m_connectAction || !m_trayIcon) {
-        qWarning() << "Error: m_connectAction or m_trayIcon is not initialized!";
+        // Many desktops have no tray: told once, not at every status change.
+        if (!m_noTrayTold)
+            qWarning() << "Error: m_connectAction or m_trayIcon is not initialized!";
+        m_noTrayTold = true;
         return;
     }
     switch (state) {
     case OpenConnectConnection::IDLE:
         m_connectAction->setText(tr("Connect"));
-        m_trayIcon->setIcon(QIcon(QStringLiteral(":/assets/200.png")));
+        showTrayState(state);
         break;
     case OpenConnectConnection::CONNECTING:
-        m_trayIcon->setIcon(QIcon(QStringLiteral(":/assets/200.png")));
+        showTrayState(state);
         break;
     case OpenConnectConnection::CONNECTED: {
         m_connectAction->setText(tr("Disconnect"));
-        m_trayIcon->setIcon(QIcon(QStringLiteral(":/assets/200.png")));
+        showTrayState(state);
         const auto bundle = User::instance()->activeBundle();
-        m_trayIcon->showMessage(tr("TavrixVPN"), tr("You are connected to ") + (bundle ? bundle->ipName() : QString()),
-                                QSystemTrayIcon::Information, 3000);
+        const QString name = bundle ? bundle->ipName() : QString();
+        Notifications::show(tr("TavrixVPN"),
+                            reconnected ? tr("Reconnected to ") + name : tr("You are connected to ") + name);
         break;
     }
     default:
         qWarning() << "Unknown state:" << state;
         break;
     }
+}
+
+void MainWindow::onReconnectingChanged(bool reconnecting)
+{
+    if (!reconnecting)
+        return;
+    m_wasReconnecting = true;
+    showTrayState(OpenConnectConnection::CONNECTING);
+    Notifications::show(tr("TavrixVPN"), tr("The VPN connection was lost. Reconnecting..."));
+}
+
+void MainWindow::onReconnectGaveUp(const QString &message)
+{
+    Notifications::show(tr("TavrixVPN"), message);
+}
+
+void MainWindow::showTrayState(int state)
+{
+    if (!m_trayIcon)
+        return;
+    const bool reconnecting = OpenConnectConnection::instance()->isReconnecting();
+    QPixmap picture(QStringLiteral(":/assets/200.png"));
+    QString tip;
+    switch (state) {
+    case OpenConnectConnection::CONNECTED:
+        tip = tr("TavrixVPN: protected");
+        break;
+    case OpenConnectConnection::CONNECTING:
+        tip = reconnecting ? tr("TavrixVPN: connection lost, reconnecting...") : tr("TavrixVPN: connecting...");
+        break;
+    default:
+        tip = tr("TavrixVPN: not connected");
+        break;
+    }
+    if (reconnecting && !picture.isNull()) {
+        // An amber dot in the corner: the tunnel is not carrying traffic right now.
+        QPainter painter(&picture);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const int side = picture.width() * 2 / 5;
+        painter.setPen(QPen(Qt::white, qMax(1, side / 8)));
+        painter.setBrush(QColor(0xf0, 0x9a, 0x00));
+        painter.drawEllipse(picture.width() - side - 1, picture.height() - side - 1, side, side);
+    }
+    m_trayIcon->setIcon(picture.isNull() ? QIcon(QStringLiteral(":/assets/200.png")) : QIcon(picture));
+    m_trayIcon->setToolTip(tip);
 }
 
 void MainWindow::changeBackground(OpenConnectConnection::Status status)

@@ -33,7 +33,12 @@ public:
     ~MainWindow() override;
 
     QStackedWidget *stack() const { return m_stack; }
+    ServerPage *serverPage() const { return m_serverPage; }
     int lastConnectionStatus() const { return m_lastStatus; }
+    bool isSignedIn() const { return m_signedIn; }
+    // An automatic or typed sign-in runs, or the first page is not decided yet: whether an
+    // account will be signed in is not known.
+    bool isSigningIn() const;
 
 signals:
     void readyToShutdown();
@@ -42,6 +47,9 @@ signals:
 
 public slots:
     void onStatusChanged(int state);
+    // A lost tunnel is being brought back (or that is over).
+    void onReconnectingChanged(bool reconnecting);
+    void onReconnectGaveUp(const QString &message);
     void changeBackground(Tavrix::OpenConnectConnection::Status status);
     void onLoginSuccessfull();
     void onLoginFailed();
@@ -79,6 +87,9 @@ private:
     // True while the window still waits to know which page to show first.
     bool startDecisionPending() const;
     void showPage(int index);
+    // The tray's tooltip and icon for a status (with the reconnecting mark while a lost tunnel
+    // is being brought back).
+    void showTrayState(int state);
     // Tells the sign-in page whether the configuration is there, once no fetch runs.
     void reportServiceState();
 
@@ -94,11 +105,15 @@ private:
     QAction *m_quitAction = nullptr;
     FileOpenEventFilter *m_fileOpenFilter = nullptr;
     int m_lastStatus = OpenConnectConnection::IDLE;
+    // The tunnel was lost since the last CONNECTED: the next one is a "reconnected".
+    bool m_wasReconnecting = false;
     std::unique_ptr<APIManager> m_apiManager;
     bool m_fetchConnected = false;
     // The start decision's configuration fetch is scheduled or running.
     bool m_startFetchPending = false;
     bool m_signedIn = false;
+    bool m_noTrayTold = false;
+    bool m_quitRequested = false;
     OpenConnectConnection::Status m_background = OpenConnectConnection::IDLE;
 };
 

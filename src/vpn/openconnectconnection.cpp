@@ -5,8 +5,10 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -20,13 +22,17 @@
 #include <utility>
 
 #include "platform/commandsocket.h"
+#include "platform/networkwatch.h"
 #include "platform/privatefiles.h"
 #include "platform/privileges.h"
+#include "platform/sleepwatch.h"
 #include "vpn/enginelog.h"
 #include "vpn/openconnectserver.h"
 #include "vpn/openconnectsession.h"
 #include "vpn/openvpnrunner.h"
 #include "vpn/outlineclient.h"
+#include "vpn/reconnector.h"
+#include "vpn/serverkeystore.h"
 #include "vpn/v2ray.h"
 #include "vpn/wireguard.h"
 #include "vpn/xrayshadosocks.h"
@@ -41,6 +47,42 @@ constexpr int sessionStopWaitMs = 15000;
 constexpr int engineStepWaitMs = 5000;
 
 QMutex dnsLock;
+
+// How often a tunnel that is up is looked at (the OpenConnect session's state, a WireGuard
+// tunnel's answer).
+constexpr int healthCheckMs = 1000;
+// How long a tunnel must have been up before its end counts as a loss to bring back.
+constexpr qint64 establishedMs = 3000;
+// Missed answers in a row after which a WireGuard tunnel counts as lost.
+constexpr int probeFailuresForLoss = 2;
+
+// The reason of the tunnel script's last run in the session's folder ("connect",
+// "attempt-reconnect", "reconnect", ...), from the line our script stand-in writes first.
+QString lastScriptReason(const QString &folder)
+{
+    QFile file(folder + QStringLiteral("/vpnc.log"));
+    if (folder.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return QString();
+    const qint64 size = file.size();
+    if (size > OpenConnectConnection::engineLogImportLimit)
+        file.seek(size - OpenConnectConnection::engineLogImportLimit);
+    QString reason;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine(4096);
+        if (line.startsWith("vpnc-script: "))
+            reason = QString::fromLatin1(line.mid(13).split(' ').value(0).trimmed());
+    }
+    return reason;
+}
+
+QString pingProgram()
+{
+    for (const char *path : {"/usr/bin/ping", "/bin/ping"}) {
+        if (QFileInfo(QString::fromLatin1(path)).isExecutable())
+            return QString::fromLatin1(path);
+    }
+    return QString();
+}
 
 void replaceFirst(QString &text, const QString &placeholder, const QString &value)
 {
@@ -81,6 +123,18 @@ OpenConnectConnection::OpenConnectConnection()
     qRegisterMetaType<uint64_t>("uint64_t");
     QObject::connect(this, &OpenConnectConnection::statusChanged, this, &OpenConnectConnection::onStatusChanged,
                      Qt::QueuedConnection);
+    // Direct from this thread's engines, queued from the OpenConnect session thread.
+    QObject::connect(this, &OpenConnectConnection::engineStatus, this, &OpenConnectConnection::onEngineStatus);
+
+    m_reconnector = new Reconnector(this);
+    QObject::connect(m_reconnector, &Reconnector::started, this, [this] {
+        publish(CONNECTING);
+        emit reconnectingChanged(true);
+    });
+    QObject::connect(m_reconnector, &Reconnector::attemptDue, this, &OpenConnectConnection::onReconnectAttempt);
+    QObject::connect(m_reconnector, &Reconnector::finished, this, &OpenConnectConnection::onReconnectFinished);
+    m_healthTimer.setInterval(healthCheckMs);
+    QObject::connect(&m_healthTimer, &QTimer::timeout, this, &OpenConnectConnection::checkHealth);
     // The pool is drained when the application object goes away; a session left running
     // would keep it waiting for ever.
     if (QCoreApplication *app = QCoreApplication::instance()) {
@@ -93,37 +147,44 @@ OpenConnectConnection::~OpenConnectConnection()
     stopSessionAndWait(sessionStopWaitMs);
     waitForEngineSteps(engineStepWaitMs);
     delete m_v2ray.data();
-    if (!m_watcher.isRunning())
+    if (sessionThreadRunning()) {
+        // Destroying a running thread would abort the process; it ends with the process.
+        qCritical() << "OpenConnect session thread still running at exit";
+        (void)m_sessionThread.release();
+    } else {
         releaseHandle();
+    }
+}
+
+bool OpenConnectConnection::sessionThreadRunning() const
+{
+    return m_sessionThread && m_sessionThread->isRunning();
 }
 
 bool OpenConnectConnection::stopSessionAndWait(int timeoutMs)
 {
-    if (!m_watcher.isRunning())
+    if (!sessionThreadRunning())
         return true;
     // Stop the session whatever engine type is selected now.
     if (m_commandFd != -1) {
         sendStop();
         m_commandFd = -1;
     }
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_watcher.isRunning() && !deadline.hasExpired())
-        QThread::msleep(20);
-    return !m_watcher.isRunning();
+    return m_sessionThread->wait(QDeadlineTimer(timeoutMs));
 }
 
 void OpenConnectConnection::setUsername(const QString &username)
 {
     m_username = username;
     // A running session keeps answering with the credentials it started with.
-    if (!m_sessionRunning && !m_watcher.isRunning())
+    if (!m_sessionRunning && !sessionThreadRunning())
         m_sessionUsername = username;
 }
 
 void OpenConnectConnection::setPassword(const QString &password)
 {
     m_password = password;
-    if (!m_sessionRunning && !m_watcher.isRunning())
+    if (!m_sessionRunning && !sessionThreadRunning())
         m_sessionPassword = password;
 }
 
@@ -168,14 +229,30 @@ QString OpenConnectConnection::dns() const
 bool OpenConnectConnection::needsNetworkPrivilege(int type)
 {
     // The proxy engines only listen on loopback; every other engine makes a tunnel device.
-    // The WireGuard client program is started with administrator rights of its own (an
-    // authentication prompt when the client lacks the privilege).
+    // The WireGuard tunnel is brought up by the privileged helper (or by a root client itself).
     return type != XRAY_SHADOWSOCKS && type != V2RAY && type != WIREGUARD;
 }
 
 int OpenConnectConnection::connect()
 {
     ++m_requestSerial;
+    m_userStopped = false;
+    // The user's own connect replaces whatever bringing back a lost tunnel was doing.
+    if (m_reconnector->isActive()) {
+        m_reconnector->cancel();
+        stopEngineQuietly(true);
+        emit reconnectingChanged(false);
+    }
+    ensureWatches();
+    return startEngine();
+}
+
+int OpenConnectConnection::startEngine()
+{
+    // The epoch moves on only when an engine really starts (below): a refused connect leaves
+    // the running one its say.
+    m_attemptUp = false;
+    m_probeAnswered = false;
     if (needsNetworkPrivilege(m_type) && !Privileges::canManageNetwork()) {
         engineLog(Privileges::missingMessage());
         return MISSING_PRIVILEGE;
@@ -225,6 +302,15 @@ QString OpenConnectConnection::engineFailureText(int type)
     return QStringLiteral("The %1 connection could not be started. Please try another server.").arg(engine);
 }
 
+QString OpenConnectConnection::engineFailureText(int type, const QString &reason)
+{
+    if (reason.isEmpty())
+        return engineFailureText(type);
+    // The reason is a whole sentence of its own (a refused server configuration).
+    QString text = engineFailureText(type);
+    return text.insert(text.indexOf(QStringLiteral(" Please")), QLatin1Char(' ') + reason);
+}
+
 int OpenConnectConnection::connectOpenVpn()
 {
     qDebug() << "Connecting Via Open VPN";
@@ -241,16 +327,18 @@ int OpenConnectConnection::connectOpenVpn()
     }
     auto *runner = new OpenVpnRunner(this);
     m_openVpnRunner = runner;
-    QObject::connect(runner, &OpenVpnRunner::connected, this, [this] { emit statusChanged(CONNECTED); });
-    QObject::connect(runner, &OpenVpnRunner::connecting, this, [this] { emit statusChanged(CONNECTING); });
-    QObject::connect(runner, &OpenVpnRunner::disconnected, this, [this] { emit statusChanged(IDLE); });
+    const quint64 epoch = ++m_engineEpoch;
+    QObject::connect(runner, &OpenVpnRunner::connected, this, [this, epoch] { reportEngine(CONNECTED, epoch); });
+    QObject::connect(runner, &OpenVpnRunner::connecting, this, [this, epoch] { reportEngine(CONNECTING, epoch); });
+    QObject::connect(runner, &OpenVpnRunner::disconnected, this, [this, epoch] { reportEngine(IDLE, epoch); });
     QObject::connect(runner, &OpenVpnRunner::transfer, this,
                      [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
 
+    const QPointer<OpenVpnRunner> guard = runner;
     const bool started = runner->connect(m_config, m_username, m_password);
     engineLog(started ? QStringLiteral("OpenVPN Connect Success") : QStringLiteral("OpenVPN Connect Failed"));
-    if (!started)
-        emit connectFailed(engineFailureText(OPENVPN));
+    if (!started && !isReconnecting())
+        emit connectFailed(engineFailureText(OPENVPN, guard ? guard->refusal() : QString()));
     return CONNECT_STARTED;
 }
 
@@ -263,7 +351,7 @@ int OpenConnectConnection::connectOpenConnect()
         return INVALID_CREDENTIALS;
     if (m_commandFd != -1)
         return ALREADY_ACTIVE;
-    if (m_watcher.isRunning() || m_sessionRunning)
+    if (sessionThreadRunning() || m_sessionRunning)
         return ALREADY_RUNNING;
     startSession();
     return CONNECT_STARTED;
@@ -271,23 +359,27 @@ int OpenConnectConnection::connectOpenConnect()
 
 template<typename Runner> void OpenConnectConnection::wireRunner(Runner *runner)
 {
-    QObject::connect(runner, &Runner::connected, this, [this] {
+    const quint64 epoch = m_engineEpoch;
+    QObject::connect(runner, &Runner::connected, this, [this, epoch] {
         qDebug() << "Connected to server. Emitting CONNECTED status.";
-        emit statusChanged(CONNECTED);
+        reportEngine(CONNECTED, epoch);
     });
-    QObject::connect(runner, &Runner::connectingServer, this, [this] {
+    QObject::connect(runner, &Runner::connectingServer, this, [this, epoch] {
         qDebug() << "Attempting to connect to server. Emitting CONNECTING status.";
-        emit statusChanged(CONNECTING);
+        reportEngine(CONNECTING, epoch);
     });
-    QObject::connect(runner, &Runner::disconnected, this, [this] {
+    QObject::connect(runner, &Runner::disconnected, this, [this, epoch] {
         qDebug() << "Disconnected from server. Emitting IDLE status.";
-        emit statusChanged(IDLE);
+        reportEngine(IDLE, epoch);
     });
 }
 
 void OpenConnectConnection::connectRunner(int type)
 {
+    ++m_engineEpoch;
     std::function<bool()> step;
+    // The reason a runner refused the server's configuration, read once its step has ended.
+    std::function<QString()> refusal;
     QString success;
     QString failure;
     switch (type) {
@@ -312,6 +404,7 @@ void OpenConnectConnection::connectRunner(int type)
         m_wireguard = runner;
         wireRunner(runner);
         step = [runner] { return runner->connectServer(); };
+        refusal = [guard = QPointer<Wireguard>(runner)] { return guard ? guard->refusal() : QString(); };
         break;
     }
     case V2RAY: {
@@ -323,12 +416,13 @@ void OpenConnectConnection::connectRunner(int type)
         break;
     }
     case OUTLINE: {
+        retireOutlineClient();
         auto *runner = new OutlineClient(this);
         m_outlineClient = runner;
         wireRunner(runner);
         QObject::connect(runner, &OutlineClient::transfer, this,
                          [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
-        step = [runner] { return runner->connectServer(); };
+        step = runner->connectStep();
         break;
     }
     default:
@@ -346,10 +440,11 @@ void OpenConnectConnection::connectRunner(int type)
     auto *stepWatcher = new QFutureWatcher<bool>(this);
     const quint64 serial = m_requestSerial;
     QObject::connect(stepWatcher, &QFutureWatcher<bool>::finished, this,
-                     [this, stepWatcher, success, failure, serial, type] {
+                     [this, stepWatcher, success, failure, serial, type, refusal] {
                          engineLog(stepWatcher->result() ? success : failure);
-                         if (!stepWatcher->result() && serial == m_requestSerial && m_status != CONNECTED)
-                             emit connectFailed(engineFailureText(type));
+                         if (!stepWatcher->result() && serial == m_requestSerial && m_status != CONNECTED &&
+                             !isReconnecting())
+                             emit connectFailed(engineFailureText(type, refusal ? refusal() : QString()));
                          m_engineSteps.removeAll(stepWatcher->future());
                          stepWatcher->deleteLater();
                      });
@@ -380,6 +475,17 @@ void keepEngineStep(QList<QFuture<bool>> &steps, const QFuture<bool> &future)
 void OpenConnectConnection::disconnectVpn()
 {
     ++m_requestSerial;
+    m_userStopped = true;
+    if (m_reconnector->isActive()) {
+        // Nothing of the way back is waited for: the user sees the end at once, and whatever
+        // still runs ends without a word.
+        m_reconnector->cancel();
+        m_attemptWaitsForSession = false;
+        stopEngineQuietly(true);
+        emit reconnectingChanged(false);
+        publish(IDLE);
+        return;
+    }
     switch (m_type) {
     case OPENVPN:
         qDebug() << "Disconnecting OpenVPN";
@@ -388,9 +494,9 @@ void OpenConnectConnection::disconnectVpn()
     case OPENCONNECT:
         qDebug() << "Disconnecting Open Connect";
         if (m_commandFd == -1) {
-            emit statusChanged(IDLE);
+            publish(IDLE);
         } else {
-            emit statusChanged(DISCONNECTING);
+            publish(DISCONNECTING);
             // The session ends on its own thread and reports IDLE from there.
             sendStop();
             m_commandFd = -1;
@@ -400,7 +506,7 @@ void OpenConnectConnection::disconnectVpn()
     // wiring it again here would report IDLE twice, and once more at every later stop.
     case XRAY_SHADOWSOCKS:
         if (!m_xrayShadowsocks) {
-            emit statusChanged(IDLE);
+            publish(IDLE);
             break;
         }
         qDebug() << "disconnect";
@@ -408,7 +514,7 @@ void OpenConnectConnection::disconnectVpn()
         break;
     case WIREGUARD:
         if (!m_wireguard) {
-            emit statusChanged(IDLE);
+            publish(IDLE);
             break;
         }
         qDebug() << "disconnect";
@@ -423,19 +529,22 @@ void OpenConnectConnection::disconnectVpn()
         }
         auto *runner = new V2ray(this);
         m_v2ray = runner;
-        QObject::connect(runner, &V2ray::disconnected, this, [this] {
+        const quint64 epoch = m_engineEpoch;
+        QObject::connect(runner, &V2ray::disconnected, this, [this, epoch] {
             qDebug() << "disconnect";
-            emit statusChanged(IDLE);
+            reportEngine(IDLE, epoch);
         });
         keepEngineStep(m_engineSteps, runner->disconnectServerLater());
         break;
     }
     case OUTLINE: {
+        retireOutlineClient();
         auto *runner = new OutlineClient(this);
         m_outlineClient = runner;
-        QObject::connect(runner, &OutlineClient::disconnected, this, [this] {
+        const quint64 epoch = m_engineEpoch;
+        QObject::connect(runner, &OutlineClient::disconnected, this, [this, epoch] {
             qDebug() << "disconnect";
-            emit statusChanged(IDLE);
+            reportEngine(IDLE, epoch);
         });
         runner->disconnectServer();
         break;
@@ -445,12 +554,24 @@ void OpenConnectConnection::disconnectVpn()
     }
 }
 
+void OpenConnectConnection::retireOutlineClient()
+{
+    // A connect still under way starts nothing more and reports nothing (a late CONNECTED
+    // after the user's IDLE); the disconnect that follows takes down what it started. The
+    // runner's pool work holds only a link to it, so it may go at once.
+    if (OutlineClient *previous = m_outlineClient.data()) {
+        QObject::disconnect(previous, nullptr, this, nullptr);
+        previous->cancel();
+        previous->deleteLater();
+    }
+}
+
 void OpenConnectConnection::disconnectOpenVpn()
 {
     OpenVpnRunner *runner = m_openVpnRunner.data();
     if (!runner) {
         // Never created, or it ended and reported so: nothing is running.
-        emit statusChanged(IDLE);
+        publish(IDLE);
         return;
     }
     if (QTcpServer *listener = runner->managementServer(); listener && listener->isListening())
@@ -459,7 +580,7 @@ void OpenConnectConnection::disconnectOpenVpn()
         socket->abort();
     if (!runner->isDisconnectReported()) {
         runner->setDisconnectReported(true);
-        emit statusChanged(IDLE);
+        publish(IDLE);
     }
     // SIGTERM rather than an outright kill: OpenVPN then removes its routes; the runner deletes
     // itself once the program has ended.
@@ -499,10 +620,11 @@ void OpenConnectConnection::startSession()
 {
     auto failSetup = [this](const QString &error) {
         engineLog(error);
-        emit statusChanged(CONNECTING);
-        emit statusChanged(IDLE);
+        reportEngine(CONNECTING, m_engineEpoch);
+        reportEngine(IDLE, m_engineEpoch);
     };
 
+    ++m_engineEpoch;
     // The previous session has ended and its command socket is no longer used.
     releaseHandle();
     // The session thread answers the login form from its own copy: a later setPassword() on
@@ -533,10 +655,17 @@ void OpenConnectConnection::startSession()
     setCommandSocketBlocking(m_commandFd);
 
     openconnect_set_stats_handler(m_vpninfo, &OpenConnectSession::stats);
+    openconnect_set_reconnected_handler(m_vpninfo, &OpenConnectSession::reconnected);
+    // A short dead-peer interval: a server that stopped answering is noticed in seconds, not
+    // after the server's own interval (often a minute or more).
+    openconnect_set_dpd(m_vpninfo, m_deadPeerSeconds);
     m_server->setProtocol(QStringLiteral("anyconnect"));
     openconnect_set_protocol(m_vpninfo, m_server->protocol().toLatin1().constData());
     openconnect_set_setup_tun_handler(m_vpninfo, &OpenConnectSession::setupTun);
     openconnect_parse_url(m_vpninfo, m_server->host().toLocal8Bit().constData());
+    // A pinned server is checked against its pin alone, whoever issued its certificate.
+    if (!m_server->pin().isEmpty())
+        openconnect_set_system_trust(m_vpninfo, 0);
 
     // The tunnel script logs into a folder only this user can enter: a fixed name in the
     // shared temporary folder could be planted or linked by another local user.
@@ -544,9 +673,24 @@ void OpenConnectConnection::startSession()
     if (m_engineLogFolder.isEmpty())
         engineLog(QStringLiteral("Could not make a private folder for the tunnel script's log"));
 
+    m_scriptStateFolder = m_engineLogFolder;
+    m_sessionEpoch = m_engineEpoch;
     const quint64 generation = ++m_sessionGeneration;
     m_sessionRunning = true;
-    m_watcher.setFuture(QtConcurrent::run([this, generation] { runSession(generation); }));
+    // The previous session's thread has ended (connect refuses while it runs): join it.
+    if (m_sessionThread)
+        m_sessionThread->wait();
+    m_sessionThread.reset(QThread::create([this, generation] { runSession(generation); }));
+    m_sessionThread->setObjectName(QStringLiteral("OpenConnect session"));
+    // An attempt that waited for the previous session to end starts once its thread is over.
+    QObject::connect(m_sessionThread.get(), &QThread::finished, this, [this] {
+        if (!m_attemptWaitsForSession)
+            return;
+        m_attemptWaitsForSession = false;
+        if (m_reconnector->isActive() && startEngine() != CONNECT_STARTED)
+            m_reconnector->engineEnded();
+    });
+    m_sessionThread->start();
 }
 
 void OpenConnectConnection::releaseHandle()
@@ -559,7 +703,9 @@ void OpenConnectConnection::releaseHandle()
 
 void OpenConnectConnection::runSession(quint64 generation)
 {
-    emit statusChanged(CONNECTING);
+    const quint64 epoch = m_sessionEpoch;
+    reportEngine(CONNECTING, epoch);
+    m_refusedServerKey = RefusedServerKey();
     openconnect_set_reported_os(m_vpninfo, openConnectReportedOs());
     // The library runs the tunnel script from this thread; it needs the network privilege.
     Privileges::passToChildrenOfThisThread();
@@ -605,7 +751,25 @@ void OpenConnectConnection::runSession(quint64 generation)
     // Queued ahead of IDLE so that the status slot knows the session is over.
     QMetaObject::invokeMethod(
         this, [this, generation] { sessionEnded(generation); }, Qt::QueuedConnection);
-    emit statusChanged(IDLE);
+    reportEngine(IDLE, epoch);
+    // Asked on the window's thread once the session is over, never from the library's.
+    if (!m_refusedServerKey.server.isEmpty()) {
+        const RefusedServerKey refused = m_refusedServerKey;
+        QMetaObject::invokeMethod(
+            this, [this, refused] { emit serverKeyChanged(refused.server, refused.storedPin, refused.offeredPin); },
+            Qt::QueuedConnection);
+    }
+}
+
+bool OpenConnectConnection::trustServerKey(const QString &server, const QString &pin)
+{
+    QString error;
+    if (!ServerKeyStore().setPin(server, pin, &error)) {
+        engineLog(QStringLiteral("Could not store the server key: ") + error);
+        return false;
+    }
+    engineLog(QStringLiteral("The user trusts the new key of %1: %2").arg(server, pin));
+    return true;
 }
 
 void OpenConnectConnection::sessionEnded(quint64 generation)
@@ -640,6 +804,306 @@ void OpenConnectConnection::importEngineLog(const QString &folder)
     file.close();
     if (!file.remove())
         engineLog(QStringLiteral("Could not remove ") + path + QStringLiteral(": ") + QString::number(file.error()));
+}
+
+bool OpenConnectConnection::isReconnecting() const
+{
+    return m_reconnector->isActive();
+}
+
+void OpenConnectConnection::setReconnectTimingForTests(const ReconnectTiming &timing)
+{
+    Reconnector::Timing policy;
+    policy.firstDelayMs = timing.firstDelayMs;
+    policy.maxDelayMs = timing.maxDelayMs;
+    policy.giveUpMs = timing.giveUpMs;
+    policy.engineGraceMs = timing.engineGraceMs;
+    policy.attemptTimeoutMs = timing.attemptTimeoutMs;
+    m_reconnector->setTiming(policy);
+    m_deadPeerSeconds = timing.deadPeerSeconds;
+    m_healthTimer.setInterval(timing.checkIntervalMs);
+}
+
+void OpenConnectConnection::publish(Status status)
+{
+    m_publicStatus = status;
+    if (status == CONNECTED) {
+        m_probeFailures = 0;
+        m_connectedClock.start();
+        m_healthTimer.start();
+    } else if (status == IDLE) {
+        m_healthTimer.stop();
+    }
+    emit statusChanged(status);
+}
+
+void OpenConnectConnection::onEngineStatus(Status status, quint64 epoch)
+{
+    if (epoch != m_engineEpoch) {
+        qDebug() << "Status" << int(status) << "of a replaced engine ignored";
+        return;
+    }
+    if (status == IDLE && !m_sessionRunning)
+        m_commandFd = -1;
+
+    if (m_reconnector->isActive()) {
+        if (status == CONNECTED) {
+            m_attemptUp = true;
+            // A WireGuard tunnel is up as soon as its device is, server or not: its first
+            // answer says it is back.
+            if (m_type == WIREGUARD)
+                checkHealth();
+            else
+                m_reconnector->tunnelBack();
+        } else if (status == IDLE) {
+            m_reconnector->engineEnded();
+        }
+        // CONNECTING and DISCONNECTING: the user already sees CONNECTING.
+        return;
+    }
+    if (!m_userStopped && m_publicStatus == CONNECTED) {
+        // An engine that ends right after reporting its tunnel never had a working one: a
+        // failed start, reported as before, not a loss to bring back.
+        if (status == IDLE && m_connectedClock.isValid() && m_connectedClock.elapsed() < establishedMs) {
+            publish(status);
+            return;
+        }
+        if (status == IDLE) {
+            tunnelLost(QStringLiteral("the tunnel ended"), false);
+            return;
+        }
+        if (status == CONNECTING) {
+            tunnelLost(QStringLiteral("the engine lost its server"), true);
+            return;
+        }
+        // The session came back before anyone noticed it was gone.
+        if (status == CONNECTED)
+            return;
+    }
+    publish(status);
+}
+
+void OpenConnectConnection::ensureWatches()
+{
+    if (m_networkWatch)
+        return;
+    m_networkWatch = new NetworkWatch(this);
+    QObject::connect(m_networkWatch, &NetworkWatch::changed, this, &OpenConnectConnection::onNetworkChanged);
+    m_sleepWatch = new SleepWatch(this);
+    QObject::connect(m_sleepWatch, &SleepWatch::aboutToSleep, this, [this] {
+        m_connectedBeforeSleep = m_publicStatus != IDLE;
+        engineLog(QStringLiteral("The machine is going to sleep"));
+    });
+    QObject::connect(m_sleepWatch, &SleepWatch::resumed, this, &OpenConnectConnection::onResumed);
+}
+
+void OpenConnectConnection::tunnelLost(const QString &reason, bool engineResuming)
+{
+    if (m_userStopped || m_reconnector->isActive())
+        return;
+    m_probeFailures = 0;
+    m_reconnector->tunnelLost(reason, engineResuming);
+}
+
+void OpenConnectConnection::onReconnectAttempt()
+{
+    stopEngineQuietly(false);
+    // One OpenConnect session at a time: the stopped one logs off first.
+    if (m_type == OPENCONNECT && (sessionThreadRunning() || m_sessionRunning)) {
+        m_attemptWaitsForSession = true;
+        return;
+    }
+    const int result = startEngine();
+    if (result != CONNECT_STARTED) {
+        engineLog(QStringLiteral("Reconnect attempt not started (%1)").arg(result));
+        m_reconnector->engineEnded();
+    }
+}
+
+void OpenConnectConnection::onReconnectFinished(bool ok, const QString &message)
+{
+    emit reconnectingChanged(false);
+    if (ok) {
+        publish(CONNECTED);
+        return;
+    }
+    m_attemptWaitsForSession = false;
+    m_userStopped = true;
+    stopEngineQuietly(true);
+    emit reconnectGaveUp(message);
+    publish(IDLE);
+}
+
+void OpenConnectConnection::stopEngineQuietly(bool forGood)
+{
+    ++m_engineEpoch;
+    m_attemptUp = false;
+    switch (m_type) {
+    case OPENVPN:
+        if (OpenVpnRunner *runner = m_openVpnRunner.data()) {
+            QObject::disconnect(runner, nullptr, this, nullptr);
+            runner->setDisconnectReported(true);
+            runner->disconnect();
+        }
+        break;
+    case OPENCONNECT:
+        if (m_commandFd != -1) {
+            sendStop();
+            m_commandFd = -1;
+        }
+        break;
+    case WIREGUARD:
+        // A new connect stops the earlier client program itself.
+        if (Wireguard *runner = m_wireguard.data(); runner && forGood) {
+            QObject::disconnect(runner, nullptr, this, nullptr);
+            keepEngineStep(m_engineSteps, runner->disconnectServerLater());
+        }
+        break;
+    case XRAY_SHADOWSOCKS:
+        if (XrayShadosocks *runner = m_xrayShadowsocks.data(); runner && forGood) {
+            QObject::disconnect(runner, nullptr, this, nullptr);
+            keepEngineStep(m_engineSteps, runner->disconnectServerLater());
+        }
+        break;
+    case V2RAY:
+        if (forGood) {
+            if (V2ray *previous = m_v2ray.data()) {
+                previous->cancel();
+                QObject::disconnect(previous, nullptr, this, nullptr);
+            }
+            auto *runner = new V2ray(this);
+            m_v2ray = runner;
+            keepEngineStep(m_engineSteps, runner->disconnectServerLater());
+        }
+        break;
+    case OUTLINE:
+        if (forGood) {
+            auto *runner = new OutlineClient(this);
+            m_outlineClient = runner;
+            runner->disconnectServer();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void OpenConnectConnection::checkHealth()
+{
+    if (m_publicStatus == IDLE) {
+        m_healthTimer.stop();
+        return;
+    }
+    switch (m_type) {
+    case OPENCONNECT:
+        // The library runs the tunnel script with "attempt-reconnect" when its server stopped
+        // answering; it keeps the device and tries to resume the session meanwhile.
+        if (!m_reconnector->isActive() && m_publicStatus == CONNECTED &&
+            lastScriptReason(m_scriptStateFolder) == QLatin1String("attempt-reconnect")) {
+            tunnelLost(QStringLiteral("the server stopped answering"), true);
+            break;
+        }
+        // The tunnel's DNS server, asked through the tunnel, notices a silent server sooner
+        // than the library's dead-peer check.
+        // While the library resumes its own session, an answer says the session is back.
+        if (!m_reconnector->isActive() || m_reconnector->attempts() == 0)
+            startProbe(dns().section(QLatin1Char(','), 0, 0).section(QLatin1Char(' '), 0, 0).trimmed());
+        break;
+    case WIREGUARD:
+        startProbe(m_wireguard ? m_wireguard->probeAddress() : QString());
+        break;
+    default:
+        break;
+    }
+}
+
+void OpenConnectConnection::startProbe(const QString &target)
+{
+    const QString ping = pingProgram();
+    if (target.isEmpty() || ping.isEmpty() || (m_probe && m_probe->state() != QProcess::NotRunning))
+        return;
+    if (!m_probe) {
+        m_probe = new QProcess(this);
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/sbin:/usr/bin:/sbin:/bin"));
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        m_probe->setProcessEnvironment(environment);
+        m_probe->setProcessChannelMode(QProcess::MergedChannels);
+        QObject::connect(m_probe, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
+                         [this](int code, QProcess::ExitStatus exitStatus) {
+                             m_probe->readAll();
+                             onProbeFinished(exitStatus == QProcess::NormalExit && code == 0);
+                         });
+    }
+    m_probeWhileReconnecting = m_reconnector->isActive();
+    // One echo to the tunnel's far end, answered within a second by a live server.
+    m_probe->start(ping, {QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-n"), QStringLiteral("-W"),
+                          QStringLiteral("1"), QStringLiteral("--"), target});
+}
+
+void OpenConnectConnection::onProbeFinished(bool answered)
+{
+    if (answered) {
+        m_probeFailures = 0;
+        m_probeAnswered = true;
+        // Back: the new attempt's tunnel answers, or the old one (still up) answers again.
+        // An echo sent before the loss says nothing about now.
+        if (m_probeWhileReconnecting && m_reconnector->isActive() && (m_attemptUp || m_reconnector->attempts() == 0))
+            m_reconnector->tunnelBack();
+        return;
+    }
+    ++m_probeFailures;
+    // Only an address that answered before counts: some never answer an echo at all.
+    if (!m_reconnector->isActive() && m_publicStatus == CONNECTED && m_probeAnswered &&
+        m_probeFailures >= probeFailuresForLoss)
+        tunnelLost(QStringLiteral("no answer through the tunnel"), true);
+}
+
+void OpenConnectConnection::checkTunnel(const QString &why)
+{
+    if (m_reconnector->isActive()) {
+        engineLog(QStringLiteral("Trying again at once: ") + why);
+        m_reconnector->retryNow();
+        return;
+    }
+    if (m_publicStatus != CONNECTED)
+        return;
+    engineLog(QStringLiteral("Checking the tunnel: ") + why);
+    switch (m_type) {
+    case OPENCONNECT:
+        // The library drops its connections and resumes the session (or finds it refused).
+        if (m_commandFd != -1)
+            sendCommandByte(m_commandFd, OC_CMD_PAUSE);
+        break;
+    case OPENVPN:
+        if (OpenVpnRunner *runner = m_openVpnRunner.data())
+            runner->restartSession();
+        break;
+    case WIREGUARD:
+        // One more missed answer counts as lost.
+        m_probeFailures = probeFailuresForLoss - 1;
+        checkHealth();
+        break;
+    default:
+        break;
+    }
+}
+
+void OpenConnectConnection::onNetworkChanged(const QString &what)
+{
+    if (m_publicStatus == IDLE || m_userStopped)
+        return;
+    checkTunnel(QStringLiteral("network changed (") + what + QLatin1Char(')'));
+}
+
+void OpenConnectConnection::onResumed()
+{
+    engineLog(QStringLiteral("The machine woke up"));
+    if (!m_connectedBeforeSleep && m_publicStatus == IDLE)
+        return;
+    if (m_userStopped)
+        return;
+    checkTunnel(QStringLiteral("the machine woke up"));
 }
 
 } // namespace Tavrix

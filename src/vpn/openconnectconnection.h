@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -13,10 +15,15 @@
 struct openconnect_info;
 
 class OpenVpnRunner;
+class QThread;
+class QProcess;
 
 namespace Tavrix {
 
+class NetworkWatch;
 class OpenConnectServer;
+class Reconnector;
+class SleepWatch;
 class OutlineClient;
 class V2ray;
 class Wireguard;
@@ -25,7 +32,8 @@ class XrayShadosocks;
 // The one object through which the user interface starts and stops a tunnel. It picks the
 // engine by the server type, drives it and turns its signals into one status stream
 // (statusChanged) and one counter stream (statsChanged). The OpenConnect engine runs inside
-// the process on a pool thread; the others drive external programs.
+// the process on a thread of its own, which the controller owns and joins; the others drive
+// external programs.
 class OpenConnectConnection : public QObject
 {
     Q_OBJECT
@@ -80,12 +88,38 @@ public:
 
     int connect();
     void disconnectVpn();
+    // The user chose to trust the key an OpenConnect server presented instead of the one stored
+    // for it (serverKeyChanged): it replaces the stored key. False when it could not be stored.
+    bool trustServerKey(const QString &server, const QString &pin);
     // Asks the OpenConnect session for fresh counters (statsChanged follows); 0 or -1.
     int update_stats();
     Status status() const { return m_status; }
 
+    // Whether a tunnel that was up is being brought back. The status is CONNECTING meanwhile
+    // (never IDLE: the kill switch keeps the tunnel's rules, nothing is unblocked).
+    bool isReconnecting() const;
+    // Looks at the tunnel at once (the network changed, the machine woke up): the engine
+    // re-establishes its session, or the lost tunnel is brought back.
+    void checkTunnel(const QString &why);
+
+    // Short timings for tests only (settings and the environment cannot reach them): the
+    // reconnect policy's, the OpenConnect dead-peer interval and the tunnel check interval.
+    struct ReconnectTiming
+    {
+        int firstDelayMs;
+        int maxDelayMs;
+        int giveUpMs;
+        int engineGraceMs;
+        int attemptTimeoutMs;
+        int deadPeerSeconds;
+        int checkIntervalMs;
+    };
+    void setReconnectTimingForTests(const ReconnectTiming &timing);
+
     // What the user is told when the engine of a server type could not be started.
     static QString engineFailureText(int type);
+    // The same with the reason the engine gave (a sentence), when it gave one.
+    static QString engineFailureText(int type, const QString &reason);
 
     // Reads "vpnc.log" from folder (the session's private folder the tunnel script logs in)
     // into the application log and deletes it. Only the newest engineLogImportLimit bytes are
@@ -101,18 +135,49 @@ signals:
     // An external engine could not be started (missing, or it gave up before connecting),
     // and the user had not asked to stop meanwhile. message is for the user.
     void connectFailed(const QString &message);
+    // An OpenConnect server presented another key than the one stored for it at the first
+    // connection: the session was refused before anything was sent, and has ended (IDLE came
+    // first). Pins are "pin-sha256:..."; server is the store's name ("host:port").
+    void serverKeyChanged(const QString &server, const QString &storedPin, const QString &offeredPin);
+    // A lost tunnel is being brought back (true), or that is over (false: back, given up or
+    // the user disconnected).
+    void reconnectingChanged(bool reconnecting);
+    // Bringing the tunnel back was given up; message is for the user. IDLE follows.
+    void reconnectGaveUp(const QString &message);
+    // What an engine reports, before the controller decides what the user is shown. epoch
+    // tells reports of an engine already replaced or stopped apart.
+    void engineStatus(Tavrix::OpenConnectConnection::Status status, quint64 epoch, QPrivateSignal);
 
 private slots:
     void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
+    void onEngineStatus(Tavrix::OpenConnectConnection::Status status, quint64 epoch);
 
 private:
     OpenConnectConnection();
 
+    int startEngine();
+    // The status the user is shown from now on.
+    void publish(Status status);
+    void reportEngine(Status status, quint64 epoch) { emit engineStatus(status, epoch, QPrivateSignal()); }
+    void ensureWatches();
+    void tunnelLost(const QString &reason, bool engineResuming);
+    void onReconnectAttempt();
+    void onReconnectFinished(bool ok, const QString &message);
+    // Stops the running engine so that nothing it reports counts any more. forGood: also
+    // external engines that a new connect would replace anyway.
+    void stopEngineQuietly(bool forGood);
+    void checkHealth();
+    // One echo to an address on the tunnel's far side (none while one is under way).
+    void startProbe(const QString &target);
+    void onProbeFinished(bool answered);
+    void onNetworkChanged(const QString &what);
+    void onResumed();
     int connectOpenVpn();
     int connectOpenConnect();
     void connectRunner(int type);
     template<typename Runner> void wireRunner(Runner *runner);
     void disconnectOpenVpn();
+    void retireOutlineClient();
     void sendStop();
     void startSession();
     void releaseHandle();
@@ -121,6 +186,7 @@ private:
     void waitForEngineSteps(int timeoutMs);
     // Stops a running OpenConnect session and waits for its thread; true once it has ended.
     bool stopSessionAndWait(int timeoutMs);
+    bool sessionThreadRunning() const;
 
     QString m_username;
     QString m_password;
@@ -129,7 +195,9 @@ private:
     QString m_sessionPassword;
     std::shared_ptr<OpenConnectServer> m_server;
     intptr_t m_commandFd = -1;
-    QFutureWatcher<void> m_watcher;
+    // The session's own thread: it holds it for the life of the tunnel, which on the global
+    // pool would starve the account requests queued behind it.
+    std::unique_ptr<QThread> m_sessionThread;
     Status m_status = IDLE;
     QString m_config;
     int m_type = 0;
@@ -145,6 +213,14 @@ private:
     QString m_engineLogFolder;
     // Session thread only: CONNECTED has been reported for this session.
     bool m_tunnelReported = false;
+    // Session thread only: the changed server key this session refused, for serverKeyChanged.
+    struct RefusedServerKey
+    {
+        QString server;
+        QString storedPin;
+        QString offeredPin;
+    };
+    RefusedServerKey m_refusedServerKey;
     openconnect_info *m_vpninfo = nullptr;
     int m_authFormAnswered = 0;
     int m_usernameRejected = 0;
@@ -159,6 +235,37 @@ private:
     quint64 m_requestSerial = 0;
     // Connect steps of the external engines still running on the pool.
     QList<QFuture<bool>> m_engineSteps;
+
+    // Reconnecting. The epoch grows with every engine start and quiet stop; reports carry the
+    // epoch of the engine they come from.
+    Reconnector *m_reconnector = nullptr;
+    NetworkWatch *m_networkWatch = nullptr;
+    SleepWatch *m_sleepWatch = nullptr;
+    quint64 m_engineEpoch = 0;
+    // The epoch of the running OpenConnect session; its thread reads it.
+    quint64 m_sessionEpoch = 0;
+    // What the user was last shown.
+    Status m_publicStatus = IDLE;
+    // The user asked to disconnect (or never connected): an end is no loss.
+    bool m_userStopped = true;
+    bool m_connectedBeforeSleep = false;
+    // An attempt waits for the previous OpenConnect session thread to end.
+    bool m_attemptWaitsForSession = false;
+    // The current attempt's engine reported its tunnel up; a check of the tunnel confirms it.
+    bool m_attemptUp = false;
+    int m_deadPeerSeconds = 2;
+    // The running OpenConnect session's private folder, for this thread's checks (the
+    // session thread clears its own copy when it ends).
+    QString m_scriptStateFolder;
+    QTimer m_healthTimer;
+    // Since the last CONNECTED the user was shown.
+    QElapsedTimer m_connectedClock;
+    QProcess *m_probe = nullptr;
+    int m_probeFailures = 0;
+    // The probe's address answered since this engine started.
+    bool m_probeAnswered = false;
+    // The echo under way was sent while the tunnel was being brought back.
+    bool m_probeWhileReconnecting = false;
 };
 
 } // namespace Tavrix

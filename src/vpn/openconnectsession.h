@@ -22,6 +22,7 @@ public:
     static void progress(void *privdata, int level, const char *format, ...) __attribute__((format(printf, 3, 4)));
     static void stats(void *privdata, const oc_stats *stats);
     static void setupTun(void *privdata);
+    static void reconnected(void *privdata);
 
     // The progress text as it goes to the log: session cookies and the password replaced.
     static QString maskSecrets(const QString &text, const QByteArray &cookie, const QString &password);

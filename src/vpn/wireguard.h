@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFuture>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,8 @@ namespace Tavrix {
 // WireGuard: fetches the tunnel configuration for the chosen server from the account service,
 // writes it to the engine folder and starts the WireGuard client program on it with
 // administrator rights. The client program brings the tunnel up and keeps it until stopped.
+// Where the privileged helper runs, the configuration goes to it as typed fields instead (no
+// file of ours holds the key) and the helper runs the client program.
 class Wireguard : public QObject
 {
     Q_OBJECT
@@ -44,6 +47,16 @@ public:
     // The first address of the [Interface] that parses (without its prefix length; IPv4
     // preferred within one Address line); the tunnel is up once an interface carries it.
     static QString tunnelAddress(const QString &text);
+    // An address on the far side of the tunnel that answers while the server is there: the
+    // first host of the [Interface]'s IPv4 network (the server's own tunnel address in the
+    // usual set-ups), else the first IPv4 DNS server. Empty when there is none.
+    static QString gatewayAddress(const QString &text);
+    // gatewayAddress of the running tunnel's configuration; empty before it is known.
+    QString probeAddress() const;
+
+    // Why the last connect refused the service's configuration, as the user is told; empty
+    // otherwise. Read once the connect step has ended.
+    QString refusal() const { return m_refusal; }
 
     // A newer connect has taken over: this runner no longer watches or reports the tunnel.
     void stopWatching();
@@ -76,14 +89,25 @@ private:
     void importClientOutput();
     void removeConfiguration();
     void watchClient();
+    bool startThroughHelper(const QString &text);
+    bool clientRunning();
+    QString helperTunnel();
+    QString takeHelperTunnel();
 
     const ConfigFetch m_fetchConfig;
     QProcess *m_process = nullptr;
     QTimer *m_watch = nullptr;
+    mutable QMutex m_probeLock;
+    QString m_probeAddress;
     // Set by a user disconnect while the connect step still runs: it then ends quietly.
     std::atomic_bool m_cancelled{false};
     // This runner started the client program that runs now; it stops it when it goes.
     std::atomic_bool m_ownsClient{false};
+    // The helper's tunnel while it runs through the helper; set on the pool, read on the GUI
+    // thread.
+    QMutex m_helperLock;
+    QString m_helperTunnel;
+    QString m_refusal;
 };
 
 } // namespace Tavrix

@@ -24,9 +24,9 @@
 #include <functional>
 #include <sys/socket.h>
 
-#include "api/serviceurl.h"
 #include "clientapp.h"
 #include "common/config.h"
+#include "common/serviceurl.h"
 #include "common/user.h"
 #include "devservice.h"
 #include "probes.h"

@@ -4,12 +4,20 @@
 //   STATS <tx> <rx>       statsChanged
 //   RESULT <n> <ms>       what connect() returned
 //   PROBE ok|fail <text>  a TCP round trip to an address
-// Commands: connect, disconnect, stats, user U, pass P, group G, host H, probe ADDR PORT, quit.
+//   POOL <ms>             a job on the global pool, limited to one thread, has run
+//   KEYCHANGED <server> <stored pin> <offered pin>   serverKeyChanged
+//   TRUSTED 1|0           the answer to "trust"
+// Commands: connect, disconnect, stats, user U, pass P, group G, host H, pin P|none, trust (the
+// last refused key), probe ADDR PORT, pool, quit.
 //
 // With "--echo-server ADDR PORT" it is instead a TCP echo server (run in the server
 // namespace on the inside address). With "--split NAME,NAME|none" it applies that split-tunnel
 // selection once and exits; "--split-stop" removes split tunnelling (run these with the
 // client namespace's network but the host's /sys, for the cgroup tree).
+
+#include <QFutureWatcher>
+#include <QThreadPool>
+#include <QtConcurrent>
 
 #include <cstring>
 
@@ -22,6 +30,10 @@ using TavrixDriver::emitLine;
 using TavrixDriver::sinceCommand;
 
 namespace {
+
+// The last server key the controller refused (serverKeyChanged).
+QString refusedServer;
+QString refusedPin;
 
 QString probe(const QString &address, quint16 port)
 {
@@ -57,6 +69,21 @@ void handleCommand(const QString &command, const QString &argument)
         controller->getServer()->setAuthGroup(argument);
     } else if (command == QLatin1String("host")) {
         controller->getServer()->setHost(argument);
+    } else if (command == QLatin1String("pin")) {
+        controller->getServer()->setPin(argument == QLatin1String("none") ? QString() : argument);
+    } else if (command == QLatin1String("trust")) {
+        // What the connect page does when the user trusts the key it was asked about.
+        emitLine(QStringLiteral("TRUSTED %1").arg(controller->trustServerKey(refusedServer, refusedPin) ? 1 : 0));
+    } else if (command == QLatin1String("pool")) {
+        // One pool thread, as on a single-CPU machine: the account requests run there.
+        QThreadPool::globalInstance()->setMaxThreadCount(1);
+        auto *job = new QFutureWatcher<void>(qApp);
+        QObject::connect(job, &QFutureWatcher<void>::finished, job, [job] {
+            emitLine(QStringLiteral("POOL %1").arg(sinceCommand().elapsed()));
+            job->deleteLater();
+        });
+        sinceCommand().restart();
+        job->setFuture(QtConcurrent::run([] {}));
     } else if (command == QLatin1String("probe")) {
         emitLine(QStringLiteral("PROBE ") + probe(argument.section(QLatin1Char(' '), 0, 0),
                                                   quint16(argument.section(QLatin1Char(' '), 1, 1).toUInt())));
@@ -73,9 +100,10 @@ int main(int argc, char *argv[])
         fprintf(help ? stdout : stderr,
                 "Usage: tavrix-session-client [--echo-server ADDR PORT | --split NAME,NAME|none | --split-stop]\n"
                 "Drives the OpenConnect controller from commands on standard input (connect,\n"
-                "disconnect, stats, user U, pass P, group G, host H, probe ADDR PORT, quit) and\n"
-                "reports STATUS, STATS, RESULT, PROBE and LOG lines. With --echo-server it is a TCP\n"
-                "echo server instead; with --split it applies a split-tunnel selection and exits.\n");
+                "disconnect, stats, user U, pass P, group G, host H, pin P|none, trust, probe ADDR PORT,\n"
+                "quit) and reports STATUS, STATS, RESULT, PROBE, KEYCHANGED, TRUSTED and LOG lines.\n"
+                "With --echo-server it is a TCP echo server instead; with --split it applies a\n"
+                "split-tunnel selection and exits.\n");
         return help ? 0 : 2;
     }
     QCoreApplication app(argc, argv);
@@ -99,6 +127,12 @@ int main(int argc, char *argv[])
     const auto controller = OpenConnectConnection::instance();
     controller->setType(OpenConnectConnection::OPENCONNECT);
     controller->setServer(std::make_shared<Tavrix::OpenConnectServer>());
+    QObject::connect(controller.get(), &OpenConnectConnection::serverKeyChanged, &app,
+                     [](const QString &server, const QString &storedPin, const QString &offeredPin) {
+                         refusedServer = server;
+                         refusedPin = offeredPin;
+                         emitLine(QStringLiteral("KEYCHANGED %1 %2 %3").arg(server, storedPin, offeredPin));
+                     });
     QObject::connect(controller.get(), &OpenConnectConnection::statsChanged, &app,
                      [](uint64_t tx, uint64_t rx) { emitLine(QStringLiteral("STATS %1 %2").arg(tx).arg(rx)); });
     return TavrixDriver::run(handleCommand);

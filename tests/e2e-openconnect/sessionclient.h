@@ -11,13 +11,17 @@ class SessionClient : public LabDriver
 {
 public:
     // wrapper: a command the client program is started through (its last argument).
-    SessionClient(NetnsLab &lab, const QString &user, const QString &password, const QStringList &wrapper = {})
+    // dataDir: the client's data folder (its stored server keys); its own empty one by default.
+    SessionClient(NetnsLab &lab, const QString &user, const QString &password, const QStringList &wrapper = {},
+                  const QString &dataDir = QString())
         : LabDriver(lab, 20000, 0)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         // The session's private folders are made in this run's own temporary folder.
         environment.insert(QStringLiteral("TMPDIR"), home());
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home());
+        environment.insert(QStringLiteral("XDG_DATA_HOME"),
+                           dataDir.isEmpty() ? home() + QStringLiteral("/data") : dataDir);
         if (launch(wrapper + QStringList{programPath()}, environment)) {
             send(QStringLiteral("host %1:%2").arg(NetnsLab::serverAddress).arg(OcservServer::port));
             send(QStringLiteral("user ") + user);

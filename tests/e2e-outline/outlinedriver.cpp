@@ -1,10 +1,13 @@
 // The client side of the Outline tests and benchmark, run inside the client namespace: the
 // real controller with an Outline server (see driverloop.h for the report lines; the STATUS
-// clock restarts at "connect" and "disconnect"). Commands: address HOST:PORT, config JSON (the
-// server entry's Shadowsocks "method" and "password"), connect, disconnect, quit.
+// clock restarts at "connect" and "disconnect"), and also
+//   RUNNERS <n>       Outline runner objects the controller holds
+// Commands: address HOST:PORT, config JSON (the server entry's Shadowsocks "method" and
+// "password"), connect, disconnect, runners, quit.
 
 #include "common/config.h"
 #include "driverloop.h"
+#include "vpn/outlineclient.h"
 
 using Tavrix::OpenConnectConnection;
 
@@ -25,6 +28,11 @@ int main(int argc, char *argv[])
         } else if (command == QLatin1String("disconnect")) {
             TavrixDriver::sinceCommand().restart();
             controller->disconnectVpn();
+        } else if (command == QLatin1String("runners")) {
+            // Runners of ended attempts go with the next event loop turn.
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            TavrixDriver::emitLine(
+                QStringLiteral("RUNNERS %1").arg(controller->findChildren<Tavrix::OutlineClient *>().size()));
         }
     });
 }

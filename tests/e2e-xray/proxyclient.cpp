@@ -13,7 +13,9 @@
 
 #include <thread>
 
+#include "common/config.h"
 #include "common/ipbundle.h"
+#include "common/serviceurl.h"
 #include "common/user.h"
 #include "driverloop.h"
 #include "platform/engineprocesses.h"
@@ -88,5 +90,10 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     TavrixDriver::setIdentity();
+    TavrixDriver::reportMessages();
+    // What the configuration of the lab's service would have stored: its public-IP lookup.
+    const QUrl service = Tavrix::ServiceUrl::overrideOrigin();
+    if (!service.isEmpty())
+        Tavrix::Config::setPublicIpUrl(service.toString() + QStringLiteral("/api/ip"));
     return TavrixDriver::run(handleCommand);
 }

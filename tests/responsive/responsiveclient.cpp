@@ -19,10 +19,10 @@
 #include <cstdio>
 #include <functional>
 
-#include "api/serviceurl.h"
 #include "clientapp.h"
 #include "common/config.h"
 #include "common/latencyprobe.h"
+#include "common/serviceurl.h"
 #include "common/user.h"
 #include "devservice.h"
 #include "testmain.h"

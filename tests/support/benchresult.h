@@ -71,12 +71,15 @@ inline void printComparison(const QString &key, const QList<double> &client, con
 struct TunnelOptions
 {
     int reps = 3;
-    int seconds = 5; // of each iperf3 run
-    QString outFile; // also gets the summary when set
+    int seconds = 5;        // of each iperf3 run
+    QString outFile;        // also gets the summary when set
+    bool viaHelper = false; // the client's side through the privileged helper
 };
 
-// --reps N, --seconds T, --out FILE, and --quick (3 reps of 3 s) for bench/run-all.
-inline TunnelOptions parseTunnelOptions(const QCoreApplication &app, const QString &description, int defaultReps = 3)
+// --reps N, --seconds T, --out FILE, --quick (3 reps of 3 s) for bench/run-all, and --helper
+// where the bench offers it.
+inline TunnelOptions parseTunnelOptions(const QCoreApplication &app, const QString &description, int defaultReps = 3,
+                                        bool offerHelper = false)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(description);
@@ -89,8 +92,13 @@ inline TunnelOptions parseTunnelOptions(const QCoreApplication &app, const QStri
         {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
     parser.addOption(
         {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 reps, 3 s), for bench/run-all.")});
+    if (offerHelper)
+        parser.addOption(
+            {QStringLiteral("helper"),
+             QStringLiteral("The client's side through the privileged helper (private bus and polkitd).")});
     parser.process(app);
     TunnelOptions options;
+    options.viaHelper = offerHelper && parser.isSet(QStringLiteral("helper"));
     const bool quick = parser.isSet(QStringLiteral("quick"));
     options.reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
     options.seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());

@@ -130,8 +130,14 @@ public:
     static constexpr const char *insideName = "inside.lab.test";
 
     NetnsLab()
+        : NetnsLab(QString::number(getpid()))
     {
-        const QString id = QString::number(getpid());
+    }
+
+    // The lab of another process with this id (a copy of a test run inside the client
+    // namespace): it uses that lab's namespaces and never sets them up or removes them.
+    explicit NetnsLab(const QString &id)
+    {
         m_serverNs = QStringLiteral("tvx-%1-srv").arg(id);
         m_clientNs = QStringLiteral("tvx-%1-cli").arg(id);
         m_serverLink = QStringLiteral("tvx%1s").arg(id);
@@ -427,6 +433,8 @@ public:
     QString url() const { return QStringLiteral("https://%1:%2/").arg(NetnsLab::serverAddress).arg(port); }
     QString logFile() const { return m_dir + QStringLiteral("/ocserv.log"); }
     QString certificateFile() const { return m_dir + QStringLiteral("/server-cert.pem"); }
+    // The CA that signs the server's certificates.
+    QString caFile() const { return m_dir + QStringLiteral("/ca-cert.pem"); }
 
     // CA, server key and certificate, password file.
     bool makeCredentials(QString *error)

@@ -5,11 +5,14 @@
 //   ss-server (shadowsocks-libev) on 10.231.0.1:8388, chacha20-ietf-poly1305
 //   v2ray VMess server on 10.231.0.1:10086 (TCP)
 //   an HTTP server on the inside address 198.18.100.1:80, reachable only through a proxy
+//   the development service on the inside address, port 8443, as "service.lab.test"
 //
-// The proxy servers resolve "inside.lab.test" and the client's connectivity-check host to
-// the inside address (a hosts file only the server namespace sees); in the client namespace
-// neither name resolves. ProxyClient drives the controller program (tavrix-proxy-client) in
-// the client namespace with its own XDG folders, so the system proxy record is its own.
+// The proxy servers resolve "inside.lab.test" and "service.lab.test" to the inside address
+// (a hosts file only the server namespace sees); in the client namespace neither name
+// resolves, so the engines' check through the server reaches the service only through the
+// proxy. ProxyClient drives the controller program (tavrix-proxy-client) in the client
+// namespace with its own XDG folders, so the system proxy record is its own, pointed at that
+// service.
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -34,6 +37,8 @@ public:
     static constexpr const char *password = "sspass-lab-Xq7";
     static constexpr const char *vmessId = "a6a2e66d-2203-ecd5-419a-0e5e85bb5b10";
     static constexpr const char *insideName = NetnsLab::insideName;
+    static constexpr const char *serviceName = "service.lab.test";
+    static constexpr int servicePort = 8443;
     // What the inside web server answers at /inside.txt.
     static constexpr const char *insideText = "tavrix-inside-web";
 
@@ -46,6 +51,32 @@ public:
     ~ProxyServers() { stop(); }
 
     QString webRoot() const { return m_dir + QStringLiteral("/web"); }
+
+    // The service as the client reaches it, and the certificate that proves it.
+    static QString serviceUrl()
+    {
+        return QStringLiteral("https://%1:%2").arg(QLatin1String(serviceName)).arg(servicePort);
+    }
+    static QString serviceCa(const NetnsLab &lab) { return lab.dir() + QStringLiteral("/proxy/service-cert/cert.pem"); }
+    // The paths of the requests the service received (from inside the server namespace).
+    QStringList serviceRequests()
+    {
+        QByteArray output;
+        m_lab.exec(m_lab.serverNs(), curl({}, "/__control/requests"), &output, 10000);
+        QStringList paths;
+        for (const QJsonValue &request : QJsonDocument::fromJson(output).array())
+            paths << request.toObject().value(QStringLiteral("path")).toString();
+        return paths;
+    }
+    // Sets a test switch of the service, e.g. ("/api/ip", "down") or ("/api/ip", "normal").
+    bool setService(const QString &path, const QString &mode)
+    {
+        QByteArray output;
+        return m_lab.exec(m_lab.serverNs(),
+                          curl({"-d", QStringLiteral("path=%1&mode=%2").arg(path, mode)}, "/__control/set"), &output,
+                          10000) == 0 &&
+               output == "ok";
+    }
 
     // Writes a file of `megabytes` MiB into the web root (for downloads), returns its URL path.
     QString addDownload(int megabytes)
@@ -65,12 +96,12 @@ public:
         stop();
         QDir().mkpath(webRoot());
         writeFile(webRoot() + QStringLiteral("/inside.txt"), insideText);
-        writeFile(webRoot() + QStringLiteral("/generate_204"), "");
         // Read by every program "ip netns exec" starts in the server namespace from now on.
-        writeFile(QStringLiteral("/etc/netns/%1/hosts").arg(m_lab.serverNs()),
-                  QStringLiteral("127.0.0.1 localhost\n%1 %2 www.gstatic.com\n")
-                      .arg(QLatin1String(NetnsLab::insideAddress), QLatin1String(insideName))
-                      .toLatin1());
+        writeFile(
+            QStringLiteral("/etc/netns/%1/hosts").arg(m_lab.serverNs()),
+            QStringLiteral("127.0.0.1 localhost\n%1 %2 %3\n")
+                .arg(QLatin1String(NetnsLab::insideAddress), QLatin1String(insideName), QLatin1String(serviceName))
+                .toLatin1());
         const QJsonObject vmess{
             {"log", QJsonObject{{"loglevel", "warning"}}},
             {"inbounds",
@@ -89,9 +120,15 @@ public:
                             path("web.log"));
         m_ss = ShadowsocksServer::start(m_lab, m_dir, QString::fromLatin1(password));
         m_vmess = m_lab.start(m_lab.serverNs(), {"v2ray", "-config", path("v2ray-server.json")}, path("v2ray.log"));
-        if (!m_web || !m_ss || !m_vmess || !m_lab.waitForListener(m_lab.serverNs(), webPort) ||
+        m_service =
+            m_lab.start(m_lab.serverNs(),
+                        {serviceProgram(), "--host", NetnsLab::insideAddress, "--port", QString::number(servicePort),
+                         "--cert-dir", m_dir + QStringLiteral("/service-cert"), "--name", serviceName},
+                        path("service.log"));
+        if (!m_web || !m_ss || !m_vmess || !m_service || !m_lab.waitForListener(m_lab.serverNs(), webPort) ||
             !m_lab.waitForListener(m_lab.serverNs(), shadowsocksPort) ||
-            !m_lab.waitForListener(m_lab.serverNs(), vmessPort)) {
+            !m_lab.waitForListener(m_lab.serverNs(), vmessPort) ||
+            !m_lab.waitForListener(m_lab.serverNs(), servicePort)) {
             *error = QStringLiteral("the proxy servers did not start, see ") + m_dir;
             return false;
         }
@@ -100,7 +137,7 @@ public:
 
     void stop()
     {
-        for (QProcess **process : {&m_web, &m_ss, &m_vmess}) {
+        for (QProcess **process : {&m_web, &m_ss, &m_vmess, &m_service}) {
             if (*process)
                 m_lab.stop(*process);
             *process = nullptr;
@@ -145,11 +182,26 @@ public:
 private:
     QString path(const char *name) const { return m_dir + QLatin1Char('/') + QLatin1String(name); }
 
+    static QString serviceProgram()
+    {
+        const QString dir = qEnvironmentVariableIsSet("TAVRIX_BIN_DIR")
+                                ? qEnvironmentVariable("TAVRIX_BIN_DIR")
+                                : QCoreApplication::applicationDirPath() + QStringLiteral("/../bin");
+        return QDir(dir).filePath(QStringLiteral("tavrix-devservice"));
+    }
+
+    QStringList curl(const QStringList &options, const char *path) const
+    {
+        return QStringList{"curl", "-s", "-m", "5", "--cacert", serviceCa(m_lab)} + options +
+               QStringList{serviceUrl() + QLatin1String(path)};
+    }
+
     NetnsLab &m_lab;
     QString m_dir;
     QProcess *m_web = nullptr;
     QProcess *m_ss = nullptr;
     QProcess *m_vmess = nullptr;
+    QProcess *m_service = nullptr;
 };
 
 // The controller program inside the client namespace, with XDG folders of its own.
@@ -162,6 +214,9 @@ public:
     {
         QProcessEnvironment environment = privateXdg();
         environment.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
+        // The lab's service, reached by the engines' check through the proxy server.
+        environment.insert(QStringLiteral("TAVRIXVPN_SERVICE_URL"), ProxyServers::serviceUrl());
+        environment.insert(QStringLiteral("TAVRIXVPN_SERVICE_CA"), ProxyServers::serviceCa(lab));
         launch({program.isEmpty() ? programPath() : program}, environment);
     }
 

@@ -36,11 +36,12 @@ public:
     QString interfaceName() const { return m_interface; }
     QString logFile() const { return m_lab.dir() + QStringLiteral("/wireguard-go.log"); }
 
-    // wireguard-go in the server namespace, configured and up.
+    // wireguard-go in the server namespace, configured and up (again, with the same keys).
     bool start(QString *error)
     {
         stop();
-        if (!makeKeys(error))
+        // A restart keeps the keys: the same server, back again.
+        if (m_peerKey.isEmpty() && !makeKeys(error))
             return false;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("LOG_LEVEL"), QStringLiteral("error"));

@@ -4,10 +4,11 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
-#include "api/serviceurl.h"
 #include "common/banners.h"
+#include "common/serviceurl.h"
 #include "common/user.h"
 #include "common/weblink.h"
+#include "ui/accessibility.h"
 #include "ui/urlopener.h"
 #include "vpn/openconnectconnection.h"
 
@@ -22,6 +23,7 @@ AccoutBottomButton::AccoutBottomButton(const QSize &pictureSize, QWidget *parent
     setCursor(Qt::PointingHandCursor);
     setAlignment(Qt::AlignCenter);
     setMinimumHeight(pictureSize.height() / 2);
+    Accessibility::makeClickable(this, QStringLiteral("Special offer"), QAccessible::Link);
     ServiceUrl::trustServiceCertificate();
 }
 

@@ -8,6 +8,7 @@
 #include "common/offers.h"
 #include "common/user.h"
 #include "common/weblink.h"
+#include "ui/accessibility.h"
 #include "ui/urlopener.h"
 #include "vpn/openconnectconnection.h"
 
@@ -31,6 +32,8 @@ Package::Package(const QJsonObject &package, QWidget *parent)
     setMinimumSize(150, 120);
 
     const QString name = package.value(QStringLiteral("name")).toString();
+    Accessibility::makeClickable(
+        this, QStringLiteral("%1, %2 $").arg(name, package.value(QStringLiteral("price")).toString()));
     auto *lblName = makeLabel("lblName", name, this);
     auto *lbblPrice =
         makeLabel("lbblPrice", package.value(QStringLiteral("price")).toString() + QStringLiteral(" $"), this);
