@@ -18,8 +18,8 @@
 #include <cstdio>
 #include <functional>
 
+#include "benchhelper.h"
 #include "benchresult.h"
-#include "helperlab.h"
 #include "netns.h"
 #include "openvpnlab.h"
 #include "platform/engineprocesses.h"
@@ -181,18 +181,9 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::unique_ptr<TavrixTest::HelperLab> helper;
-    if (viaHelper) {
-        if (qEnvironmentVariableIsEmpty("TAVRIX_BIN_DIR"))
-            qputenv("TAVRIX_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
-        if (qEnvironmentVariableIsEmpty("TAVRIX_SOURCE_DIR"))
-            qputenv("TAVRIX_SOURCE_DIR", TAVRIX_SOURCE_DIR);
-        helper = std::make_unique<TavrixTest::HelperLab>(lab);
-        if (!helper->start(&error)) {
-            fprintf(stderr, "bench_openvpn: %s\n", qPrintable(error));
-            return 1;
-        }
-        // The controller finds the helper on this bus, as a user's client finds the system bus.
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", helper->busAddress().toLocal8Bit());
+    if (viaHelper && !(helper = TavrixBench::startHelper(lab, &error))) {
+        fprintf(stderr, "bench_openvpn: %s\n", qPrintable(error));
+        return 1;
     }
     if (!inClient.enter(lab.clientNs())) {
         fprintf(stderr, "bench_openvpn: cannot enter the client namespace\n");

@@ -9,8 +9,8 @@
 #include <QSignalSpy>
 #include <QTextStream>
 
+#include "benchhelper.h"
 #include "benchresult.h"
-#include "helperlab.h"
 #include "platform/engineprocesses.h"
 #include "testmain.h"
 #include "vpn/openconnectconnection.h"
@@ -184,18 +184,9 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::unique_ptr<TavrixTest::HelperLab> helper;
-    if (viaHelper) {
-        if (qEnvironmentVariableIsEmpty("TAVRIX_BIN_DIR"))
-            qputenv("TAVRIX_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit());
-        if (qEnvironmentVariableIsEmpty("TAVRIX_SOURCE_DIR"))
-            qputenv("TAVRIX_SOURCE_DIR", TAVRIX_SOURCE_DIR);
-        helper = std::make_unique<TavrixTest::HelperLab>(lab);
-        if (!helper->start(&error)) {
-            fprintf(stderr, "set-up failed: %s\n", qPrintable(error));
-            return 1;
-        }
-        // The run inside finds the helper on this bus, as a user's client finds the system bus.
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", helper->busAddress().toLocal8Bit());
+    if (viaHelper && !(helper = TavrixBench::startHelper(lab, &error))) {
+        fprintf(stderr, "set-up failed: %s\n", qPrintable(error));
+        return 1;
     }
     const int code =
         TavrixTest::runInsideClientNs(lab, peer, app.arguments().mid(1), (reps * (4 * seconds + 30) + 60) * 1000);
