@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
@@ -754,6 +755,13 @@ void UiServiceTest::everyPageNamedAndUsableByKeyboardAlone()
         hub->sideStack()->setCurrentIndex(ServerPage::SideSettings);
         QTest::qWait(100);
         window.grab().save(shots + QStringLiteral("/keyboard-focus-connect.png"));
+        if (hub->findChild<QWidget *>(QStringLiteral("startWithSystem"))) {
+            auto *area = hub->sideStack()->currentWidget()->findChild<QAbstractScrollArea *>();
+            if (area)
+                area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+            QTest::qWait(50);
+            window.grab().save(shots + QStringLiteral("/settings-start-with-system.png"));
+        }
     }
     QCOMPARE(QApplication::focusWidget()->accessibleName(), page->pageStatus() == OpenConnectConnection::IDLE
                                                                 ? QStringLiteral("Connect")
