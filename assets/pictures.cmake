@@ -252,6 +252,7 @@ tavrix_glyph("appel.png" phone-round 96 LOOK disc COLOR ${white} STROKE 5)
 tavrix_glyph("windows.png" desktop 96 LOOK disc COLOR ${white} STROKE 5)
 tavrix_glyph("android.png" phone 96 LOOK disc COLOR ${white} STROKE 5)
 tavrix_glyph("huawei.png" tablet 96 LOOK disc COLOR ${white} STROKE 5)
+tavrix_glyph("linux.png" terminal 96 LOOK disc COLOR ${white} STROKE 5)
 
 # ---- the collection ---------------------------------------------------------------------------
 set(picture_qrc)

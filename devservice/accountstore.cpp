@@ -65,6 +65,8 @@ void AccountStore::seed()
         device("android", "Pixel 7", "Google", "14", "5.4.1"),
         device("ios", "iPhone 13", "Apple", "17.2", "5.3.0"),
         device("windows", "XPS 13 9310", "Dell Inc.", "11", "5.6.0"),
+        // A Linux machine reports its distribution's id, as this client does.
+        device("ubuntu", "ThinkPad X1 Carbon Gen 11", "LENOVO", "24.04", "5.6.0"),
     };
     for (auto it = m_accounts.cbegin(); it != m_accounts.cend(); ++it) {
         if (it->kind == Account::Premium || it->kind == Account::Loyal)

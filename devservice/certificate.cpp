@@ -41,7 +41,7 @@ KeyPtr parseKey(const QByteArray &pem)
     return KeyPtr(key, EVP_PKEY_free);
 }
 
-bool usable(const QByteArray &certPem, const QByteArray &keyPem)
+bool usable(const QByteArray &certPem, const QByteArray &keyPem, const QStringList &names)
 {
     X509Ptr cert = parseCert(certPem);
     KeyPtr key = parseKey(keyPem);
@@ -51,7 +51,14 @@ bool usable(const QByteArray &certPem, const QByteArray &keyPem)
     time_t tomorrow = time(nullptr) + 86400;
     if (X509_cmp_time(X509_get0_notAfter(cert.get()), &tomorrow) <= 0)
         return false;
-    return X509_check_ip_asc(cert.get(), "127.0.0.1", 0) == 1;
+    if (X509_check_ip_asc(cert.get(), "127.0.0.1", 0) != 1)
+        return false;
+    for (const QString &name : names) {
+        const QByteArray host = name.toLatin1();
+        if (X509_check_host(cert.get(), host.constData(), size_t(host.size()), 0, nullptr) != 1)
+            return false;
+    }
+    return true;
 }
 
 bool addExtension(X509 *cert, int nid, const char *value)
@@ -89,7 +96,16 @@ QByteArray keyToPem(EVP_PKEY *key)
     return out;
 }
 
-bool makeCertificate(QByteArray *certPem, QByteArray *keyPem)
+// Loopback always; a lab may add the name it gives the service.
+QByteArray subjectAltNames(const QStringList &names)
+{
+    QByteArray text = "IP:127.0.0.1,IP:::1,DNS:localhost";
+    for (const QString &name : names)
+        text += ",DNS:" + name.toLatin1();
+    return text;
+}
+
+bool makeCertificate(const QStringList &names, QByteArray *certPem, QByteArray *keyPem)
 {
     KeyPtr key(EVP_EC_gen("P-256"), EVP_PKEY_free);
     X509Ptr cert(X509_new(), X509_free);
@@ -119,7 +135,7 @@ bool makeCertificate(QByteArray *certPem, QByteArray *keyPem)
         !addExtension(cert.get(), NID_key_usage, "critical,digitalSignature,keyCertSign") ||
         !addExtension(cert.get(), NID_ext_key_usage, "serverAuth") ||
         !addExtension(cert.get(), NID_subject_key_identifier, "hash") ||
-        !addExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1,IP:::1,DNS:localhost"))
+        !addExtension(cert.get(), NID_subject_alt_name, subjectAltNames(names).constData()))
         return false;
     if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0)
         return false;
@@ -140,7 +156,7 @@ bool writeFile(const QString &path, const QByteArray &bytes, QFileDevice::Permis
 
 } // namespace
 
-bool ensureCertificate(const QString &dir, Certificate *out, QString *error)
+bool ensureCertificate(const QString &dir, const QStringList &names, Certificate *out, QString *error)
 {
     if (!QDir().mkpath(dir)) {
         *error = QStringLiteral("cannot create %1").arg(dir);
@@ -151,8 +167,8 @@ bool ensureCertificate(const QString &dir, Certificate *out, QString *error)
 
     QByteArray certPem = readFile(out->certPath);
     QByteArray keyPem = readFile(out->keyPath);
-    if (!usable(certPem, keyPem)) {
-        if (!makeCertificate(&certPem, &keyPem)) {
+    if (!usable(certPem, keyPem, names)) {
+        if (!makeCertificate(names, &certPem, &keyPem)) {
             *error = QStringLiteral("cannot make a certificate");
             return false;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace Tavrix {
 namespace Dev {
@@ -14,9 +15,10 @@ struct Certificate
     QString pem;      // the certificate in PEM form
 };
 
-// Reuses cert.pem / key.pem in dir when they match and stay valid for at least a day more,
-// otherwise makes a new pair there. False with error text when neither works.
-bool ensureCertificate(const QString &dir, Certificate *out, QString *error);
+// Reuses cert.pem / key.pem in dir when they match, name every host of `names` and stay
+// valid for at least a day more, otherwise makes a new pair there. False with error text
+// when neither works.
+bool ensureCertificate(const QString &dir, const QStringList &names, Certificate *out, QString *error);
 
 } // namespace Dev
 } // namespace Tavrix

@@ -160,6 +160,7 @@ ServerCatalog::Options catalogOptions(const DevServer::Options &options)
 {
     ServerCatalog::Options catalog;
     catalog.openConnectServer = options.openConnectServer;
+    catalog.openConnectPin = options.openConnectPin;
     catalog.caPem = options.certificate.pem;
     catalog.shadowsocksServer = options.shadowsocksServer;
     catalog.shadowsocksPassword = options.shadowsocksPassword;

@@ -31,6 +31,7 @@ public:
         int port = 8443; // 0: any free port
         Certificate certificate;
         QString openConnectServer;
+        QString openConnectPin;
         QString openConnectUser;
         QString openConnectPassword;
         QString openVpnServer;

@@ -49,8 +49,14 @@ int main(int argc, char *argv[])
                       QStringLiteral("8443")});
     parser.addOption({QStringLiteral("cert-dir"), QStringLiteral("Folder of cert.pem and key.pem (made when missing)."),
                       QStringLiteral("dir")});
+    parser.addOption({QStringLiteral("name"),
+                      QStringLiteral("A host name the certificate also names (a lab's name for the service)."),
+                      QStringLiteral("name")});
     parser.addOption({QStringLiteral("openconnect-server"), QStringLiteral("Address of the OpenConnect servers."),
                       QStringLiteral("host[:port]")});
+    parser.addOption({QStringLiteral("openconnect-pin"),
+                      QStringLiteral("Pin (pin-sha256:...) of that server's key, sent in its entries."),
+                      QStringLiteral("pin")});
     parser.addOption({QStringLiteral("openconnect-user"), QStringLiteral("Adds a premium account with this user name."),
                       QStringLiteral("user")});
     parser.addOption({QStringLiteral("openconnect-password"), QStringLiteral("Password of that account."),
@@ -104,13 +110,15 @@ int main(int argc, char *argv[])
         parser.isSet(QStringLiteral("cert-dir")) ? parser.value(QStringLiteral("cert-dir")) : tempCertDir.path();
     DevServer::Options options;
     QString error;
-    if (!Tavrix::Dev::ensureCertificate(QDir(certDir).absolutePath(), &options.certificate, &error)) {
+    if (!Tavrix::Dev::ensureCertificate(QDir(certDir).absolutePath(), parser.values(QStringLiteral("name")),
+                                        &options.certificate, &error)) {
         std::fprintf(stderr, "tavrix-devservice: %s\n", qPrintable(error));
         return 1;
     }
     options.host = parser.value(QStringLiteral("host"));
     options.port = port;
     options.openConnectServer = parser.value(QStringLiteral("openconnect-server"));
+    options.openConnectPin = parser.value(QStringLiteral("openconnect-pin"));
     options.openConnectUser = parser.value(QStringLiteral("openconnect-user"));
     options.openConnectPassword = parser.value(QStringLiteral("openconnect-password"));
     if (parser.isSet(QStringLiteral("openvpn-server")) != parser.isSet(QStringLiteral("openvpn-ca"))) {

@@ -340,7 +340,7 @@ QJsonObject ServerCatalog::makeEntry(int type, const QString &protocol, int coun
     }
 
     const QString slug = city.toLower().replace(QLatin1Char(' '), QLatin1Char('-'));
-    return QJsonObject{
+    QJsonObject entry{
         {QStringLiteral("bundleName"), QStringLiteral("%1 %2").arg(name, QLatin1String(typeText(type)))},
         {QStringLiteral("ipName"), serial == 1 ? city : QStringLiteral("%1 %2").arg(city).arg(serial)},
         {QStringLiteral("ip"), ip},
@@ -365,6 +365,10 @@ QJsonObject ServerCatalog::makeEntry(int type, const QString &protocol, int coun
         {QStringLiteral("is_loyal_user_server"), 0},
         {QStringLiteral("transmission_protocol"), protocol},
     };
+    // The client checks the server's key against it instead of trusting it on first use.
+    if (type == 2 && !m_options.openConnectPin.isEmpty())
+        entry.insert(QStringLiteral("pin"), m_options.openConnectPin);
+    return entry;
 }
 
 QJsonArray ServerCatalog::forAccount(bool premium) const

@@ -18,6 +18,7 @@ public:
     struct Options
     {
         QString openConnectServer; // HOST[:PORT] for every type-2 entry; empty: benchmarking range
+        QString openConnectPin;    // "pin" of every type-2 entry (its server's key); empty: none
         QString caPem;             // CA block of the OpenVPN profiles
         QString openVpnServer;     // HOST:PORT (UDP) for every type-1 entry; empty: benchmarking range
         QString openVpnCaPem;      // CA of that server, for its profiles

@@ -1,5 +1,5 @@
 // A login link from the browser: parsed, its parameters read and its secrets masked.
-#include "app/loginlink.h"
+#include "common/loginlink.h"
 #include "fuzzsupport.h"
 
 TAVRIX_FUZZ_INIT

@@ -3,6 +3,8 @@
 
   replytool.py wireguard-server REPLY      prints "vpn_server_id ip_id connection_type" of the
                                            first WireGuard entry the desktop client may use
+  replytool.py openvpn-profile REPLY       prints the OpenVPN profile of the first OpenVPN entry,
+                                           its address filled in as the client does
   replytool.py shorten REPLY FOLDER NAME   writes short-NAME-plain and short-NAME-protected: the
                                            reply with two entries of each server type
 """
@@ -35,6 +37,14 @@ def main():
         for entry in document.get("ip_bundle", []):
             if entry.get("type") == 5 and entry.get("platform") in ("all", "windows"):
                 print(entry["vpn_server_id"], entry["ip_id"], entry.get("connection_type", 0))
+                return 0
+        return 1
+    if command == "openvpn-profile":
+        for entry in document.get("ip_bundle", []):
+            if entry.get("type") == 1:
+                host, _, port = entry.get("ip", "").partition(":")
+                profile = base64.b64decode(entry.get("config", "")).decode("latin-1")
+                sys.stdout.write(profile.replace("remoteIP", host, 1).replace("remotePort", port, 1))
                 return 0
         return 1
     if command == "shorten":

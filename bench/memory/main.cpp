@@ -16,13 +16,12 @@
 #include <cstdio>
 #include <functional>
 
-#include "api/serviceurl.h"
-#include "app/fonts.h"
-#include "app/loginlink.h"
-#include "app/stylesheet.h"
 #include "app/windowplacement.h"
+#include "clientapp.h"
 #include "clientmemory.h"
 #include "common/config.h"
+#include "common/loginlink.h"
+#include "common/serviceurl.h"
 #include "common/user.h"
 #include "devservice.h"
 #include "netns.h"
@@ -100,13 +99,7 @@ int runChild(const Options &options)
     char name[] = "bench_memory";
     char *argv[] = {name, nullptr};
     QApplication app(argc, argv);
-    loadApplicationFonts();
-    QString sheet;
-    if (loadStyleSheet(&sheet))
-        app.setStyleSheet(sheet);
-    Config::setAppVersion(QCoreApplication::applicationVersion());
-    OpenConnectConnection::initTls();
-    Config::instance()->load();
+    TavrixTest::prepareClientApplication(app);
 
     const QString user = QString::fromLatin1(OcservServer::demoUser);
     TavrixTest::DevService service;

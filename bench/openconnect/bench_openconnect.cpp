@@ -5,68 +5,25 @@
 //   - throughput: iperf3 through the tunnel, upload and download
 // Run as root: bench_openconnect [--reps N] [--seconds T] [--out FILE]
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTextStream>
 
-#include <algorithm>
 #include <cstdio>
 
 #include "benchresult.h"
 #include "netns.h"
 #include "sessionclient.h"
 
+using TavrixBench::TunnelFigures;
 using TavrixTest::NetnsLab;
 using TavrixTest::OcservServer;
 using TavrixTest::SessionClient;
 
 namespace {
 
-constexpr int iperfPort = 5201;
-
 QTextStream out(stdout);
-
-double median(QList<double> values)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const int middle = values.size() / 2;
-    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
-}
-
-QString join(const QList<double> &values)
-{
-    QStringList texts;
-    for (double value : values)
-        texts.append(QString::number(value, 'f', 1));
-    return texts.join(QStringLiteral(" / "));
-}
-
-// Mbit/s received by the far end of an iperf3 run from the client namespace; 0 on failure.
-double iperf(NetnsLab &lab, bool download, int seconds)
-{
-    QStringList command{"iperf3",
-                        "-c",
-                        QString::fromLatin1(NetnsLab::insideAddress),
-                        "-p",
-                        QString::number(iperfPort),
-                        "-t",
-                        QString::number(seconds),
-                        "-J"};
-    if (download)
-        command << "-R";
-    QByteArray output;
-    if (lab.exec(lab.clientNs(), command, &output, (seconds + 20) * 1000) != 0)
-        return 0;
-    const QJsonObject end = QJsonDocument::fromJson(output).object().value(QStringLiteral("end")).toObject();
-    return end.value(QStringLiteral("sum_received")).toObject().value(QStringLiteral("bits_per_second")).toDouble() /
-           1e6;
-}
 
 bool tunnelUp(NetnsLab &lab, const QString &device)
 {
@@ -86,32 +43,18 @@ void waitUntilGone(NetnsLab &lab)
         QThread::msleep(20);
 }
 
-struct Figures
-{
-    QList<double> connectMs;
-    QList<double> up;
-    QList<double> down;
-};
-
 // One connect of the client's session; throughput when asked. False when it did not connect.
-bool runClient(NetnsLab &lab, SessionClient &client, bool measureThroughput, int seconds, Figures *figures)
+bool runClient(NetnsLab &lab, SessionClient &client, bool measureThroughput, int seconds, TunnelFigures *figures)
 {
-    client.send(QStringLiteral("connect"));
-    QString connected;
-    for (;;) {
-        const QString line = client.waitFor(QStringLiteral("STATUS "));
-        if (line.isEmpty() || line.startsWith(QLatin1String("STATUS 0")))
-            return false;
-        if (line.startsWith(QLatin1String("STATUS 2"))) {
-            connected = line;
-            break;
-        }
-    }
-    figures->connectMs.append(connected.section(QLatin1Char(' '), 2, 2).toDouble());
+    qint64 connectedMs = 0;
+    const QList<int> statuses = client.connectVpn(&connectedMs);
+    if (statuses.isEmpty() || statuses.last() != 2)
+        return false;
+    figures->connectMs.append(double(connectedMs));
     if (measureThroughput) {
         QThread::msleep(1000); // let DTLS settle, as for the CLI
-        figures->up.append(iperf(lab, false, seconds));
-        figures->down.append(iperf(lab, true, seconds));
+        figures->up.append(TavrixTest::Iperf::run(lab, false, seconds));
+        figures->down.append(TavrixTest::Iperf::run(lab, true, seconds));
     }
     client.disconnectVpn();
     waitUntilGone(lab);
@@ -119,7 +62,7 @@ bool runClient(NetnsLab &lab, SessionClient &client, bool measureThroughput, int
 }
 
 bool runCli(NetnsLab &lab, OcservServer &server, const QString &pin, bool measureThroughput, int seconds,
-            Figures *figures)
+            TunnelFigures *figures)
 {
     const QString device = QStringLiteral("tun7");
     const QString log = lab.dir() + QStringLiteral("/openconnect-cli.log");
@@ -151,8 +94,8 @@ bool runCli(NetnsLab &lab, OcservServer &server, const QString &pin, bool measur
         figures->connectMs.append(double(timer.elapsed()));
         if (measureThroughput) {
             QThread::msleep(1000);
-            figures->up.append(iperf(lab, false, seconds));
-            figures->down.append(iperf(lab, true, seconds));
+            figures->up.append(TavrixTest::Iperf::run(lab, false, seconds));
+            figures->down.append(TavrixTest::Iperf::run(lab, true, seconds));
         }
     }
     ::kill(pid_t(cli->processId()), SIGINT);
@@ -167,21 +110,10 @@ bool runCli(NetnsLab &lab, OcservServer &server, const QString &pin, bool measur
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("OpenConnect session versus the openconnect program"));
-    parser.addHelpOption();
-    parser.addOption({QStringLiteral("reps"), QStringLiteral("Connects per client (default 3)."), QStringLiteral("n"),
-                      QStringLiteral("3")});
-    parser.addOption({QStringLiteral("seconds"), QStringLiteral("Length of each iperf3 run (default 5)."),
-                      QStringLiteral("s"), QStringLiteral("5")});
-    parser.addOption(
-        {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
-    parser.addOption(
-        {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 connects, 3 s), for bench/run-all.")});
-    parser.process(app);
-    const bool quick = parser.isSet(QStringLiteral("quick"));
-    const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
-    const int seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());
+    const TavrixBench::TunnelOptions options =
+        TavrixBench::parseTunnelOptions(app, QStringLiteral("OpenConnect session versus the openconnect program"));
+    const int reps = options.reps;
+    const int seconds = options.seconds;
 
     const QString reason =
         TavrixTest::tunnelSkipReason({"ocserv", "ocpasswd", "certtool", "openconnect", "iperf3", "ss"});
@@ -197,18 +129,14 @@ int main(int argc, char *argv[])
         fprintf(stderr, "set-up failed: %s\n", qPrintable(error));
         return 1;
     }
-    if (!lab.start(
-            lab.serverNs(),
-            {"iperf3", "-s", "-B", QString::fromLatin1(NetnsLab::insideAddress), "-p", QString::number(iperfPort)},
-            lab.dir() + QStringLiteral("/iperf3.log")) ||
-        !lab.waitForListener(lab.serverNs(), iperfPort)) {
+    if (!TavrixTest::Iperf::startServer(lab)) {
         fprintf(stderr, "iperf3 server did not start\n");
         return 1;
     }
     const QString pin = server.pin();
 
-    Figures client;
-    Figures cli;
+    TunnelFigures client;
+    TunnelFigures cli;
     SessionClient session(lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
     if (!session.isRunning()) {
         fprintf(stderr, "client program did not start\n");
@@ -234,35 +162,16 @@ int main(int argc, char *argv[])
     }
     const bool dtls = session.logged(QStringLiteral("Established DTLS connection"));
 
-    QString summary;
-    QTextStream text(&summary);
-    text << "OpenConnect session vs openconnect CLI, same ocserv, same run (" << reps << " connects each, iperf3 "
-         << seconds << " s, DTLS " << (dtls ? "established" : "not established") << ")\n";
-    text << "path                 measure          median   values\n";
-    auto row = [&text](const char *path, const char *measure, const QList<double> &values) {
-        text << QString::fromLatin1(path).leftJustified(21) << QString::fromLatin1(measure).leftJustified(17)
-             << QString::number(median(values), 'f', 1).leftJustified(9) << join(values) << "\n";
-    };
-    row("client session", "up Mbit/s", client.up);
-    row("openconnect CLI", "up Mbit/s", cli.up);
-    row("client session", "down Mbit/s", client.down);
-    row("openconnect CLI", "down Mbit/s", cli.down);
-    row("client session", "connect ms", client.connectMs);
-    row("openconnect CLI", "connect ms", cli.connectMs);
-    auto ratio = [](double a, double b) { return b > 0 ? QString::number(a / b, 'f', 2) : QStringLiteral("n/a"); };
-    text << "ratios client/CLI: up " << ratio(median(client.up), median(cli.up)) << ", down "
-         << ratio(median(client.down), median(cli.down)) << ", connect time "
-         << ratio(median(client.connectMs), median(cli.connectMs)) << "\n";
-    text.flush();
+    const QString summary = TavrixBench::compareTunnels(
+        QStringLiteral("openconnect"),
+        QStringLiteral("OpenConnect session vs openconnect CLI, same ocserv, same run (%1 connects each, iperf3 %2 s, "
+                       "DTLS %3)")
+            .arg(reps)
+            .arg(seconds)
+            .arg(dtls ? "established" : "not established"),
+        "client session", "openconnect CLI", client, cli);
     out << summary;
     out.flush();
-    TavrixBench::printComparison(QStringLiteral("openconnect.upload"), client.up, cli.up, "Mbit/s");
-    TavrixBench::printComparison(QStringLiteral("openconnect.download"), client.down, cli.down, "Mbit/s");
-    TavrixBench::printComparison(QStringLiteral("openconnect.connect"), client.connectMs, cli.connectMs, "ms");
-    if (parser.isSet(QStringLiteral("out"))) {
-        QFile file(parser.value(QStringLiteral("out")));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(summary.toUtf8());
-    }
+    TavrixBench::writeSummary(options.outFile, summary);
     return 0;
 }

@@ -3,23 +3,22 @@
 //   - connect time: connect() to CONNECTED for the client; program start to "Initialization
 //     Sequence Completed" for the CLI
 //   - throughput: iperf3 through the tunnel, upload and download
-// Run as root: bench_openvpn [--reps N] [--seconds T] [--out FILE]
+// Run as root: bench_openvpn [--reps N] [--seconds T] [--out FILE] [--helper]
+// With --helper the client's side goes through the privileged helper (a private bus, polkitd
+// and the helper, as the tests set them up), as a desktop user's client does.
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QPointer>
 #include <QTextStream>
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 
+#include "benchhelper.h"
 #include "benchresult.h"
 #include "netns.h"
 #include "openvpnlab.h"
@@ -28,32 +27,16 @@
 #include "vpn/openvpnrunner.h"
 
 using Tavrix::OpenConnectConnection;
+using TavrixBench::TunnelFigures;
+using TavrixTest::Iperf;
 using TavrixTest::NetnsLab;
 using TavrixTest::OpenVpnServer;
 
 namespace {
 
-constexpr int iperfPort = 5201;
 const QString user = QStringLiteral("bench");
 const QString password = QStringLiteral("benchpass");
 QTextStream out(stdout);
-
-double median(QList<double> values)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const int middle = values.size() / 2;
-    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
-}
-
-QString join(const QList<double> &values)
-{
-    QStringList texts;
-    for (double value : values)
-        texts.append(QString::number(value, 'f', 1));
-    return texts.join(QStringLiteral(" / "));
-}
 
 // Waits in the event loop (the runner lives on this thread) until `done` or the time-out.
 bool waitFor(const std::function<bool()> &done, int timeoutMs)
@@ -69,48 +52,22 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs)
     return true;
 }
 
-// Mbit/s received by the far end of an iperf3 run from this (client) namespace; 0 on failure.
-// Runs without blocking the event loop, which reads the engine's output meanwhile.
-double iperfOnce(bool download, int seconds)
-{
-    QStringList arguments{"-c", QString::fromLatin1(NetnsLab::insideAddress),
-                          "-p", QString::number(iperfPort),
-                          "-t", QString::number(seconds),
-                          "-J"};
-    if (download)
-        arguments << "-R";
-    QProcess process;
-    process.start(QStringLiteral("iperf3"), arguments);
-    if (!process.waitForStarted(5000))
-        return 0;
-    if (!waitFor([&] { return process.state() == QProcess::NotRunning; }, (seconds + 20) * 1000)) {
-        process.kill();
-        process.waitForFinished(2000);
-        return 0;
-    }
-    const QByteArray output = process.readAllStandardOutput();
-    const QJsonObject end = QJsonDocument::fromJson(output).object().value(QStringLiteral("end")).toObject();
-    const double mbits =
-        end.value(QStringLiteral("sum_received")).toObject().value(QStringLiteral("bits_per_second")).toDouble() / 1e6;
-    if (mbits <= 0)
-        fprintf(stderr, "iperf3: %s\n",
-                QJsonDocument::fromJson(output).object().value("error").toString().toLocal8Bit().constData());
-    return mbits;
-}
-
-// A fresh one-off iperf3 server for every measurement: a server left with a broken test
-// answers "busy" to every later one.
+// Mbit/s of an iperf3 run from this (client) namespace, against a fresh one-off server;
+// 0 on failure. Runs without blocking the event loop, which reads the engine's output meanwhile.
 double iperf(NetnsLab &lab, bool download, int seconds)
 {
-    QProcess *server = lab.start(
-        lab.serverNs(), {"iperf3", "-s", "-1", "-B", NetnsLab::insideAddress, "-p", QString::number(iperfPort)});
-    if (!server || !lab.waitForListener(lab.serverNs(), iperfPort)) {
-        lab.stop(server);
+    QProcess *server = Iperf::startServer(lab, true);
+    if (!server)
         return 0;
+    QProcess process;
+    process.start(QStringLiteral("iperf3"), Iperf::clientArguments(download, seconds));
+    if (!process.waitForStarted(5000) ||
+        !waitFor([&] { return process.state() == QProcess::NotRunning; }, (seconds + 20) * 1000)) {
+        process.kill();
+        process.waitForFinished(2000);
     }
-    const double mbits = iperfOnce(download, seconds);
     lab.stop(server);
-    return mbits;
+    return Iperf::mbits(process.readAllStandardOutput());
 }
 
 bool tunnelGone(NetnsLab &lab)
@@ -118,14 +75,7 @@ bool tunnelGone(NetnsLab &lab)
     return !lab.clientIp({"-o", "link", "show"}).contains(QLatin1String(": tun"));
 }
 
-struct Figures
-{
-    QList<double> connectMs;
-    QList<double> up;
-    QList<double> down;
-};
-
-bool runClient(NetnsLab &lab, OpenVpnServer &server, bool measureThroughput, int seconds, Figures *figures)
+bool runClient(NetnsLab &lab, OpenVpnServer &server, bool measureThroughput, int seconds, TunnelFigures *figures)
 {
     auto controller = OpenConnectConnection::instance();
     controller->setUsername(user);
@@ -157,7 +107,7 @@ bool runClient(NetnsLab &lab, OpenVpnServer &server, bool measureThroughput, int
     return up;
 }
 
-bool runCli(NetnsLab &lab, OpenVpnServer &server, bool measureThroughput, int seconds, Figures *figures)
+bool runCli(NetnsLab &lab, OpenVpnServer &server, bool measureThroughput, int seconds, TunnelFigures *figures)
 {
     const QString profile = lab.dir() + QStringLiteral("/cli.ovpn");
     const QString auth = lab.dir() + QStringLiteral("/cli.auth");
@@ -204,20 +154,11 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("TavrixVPN"));
     QCoreApplication::setOrganizationName(QStringLiteral("Quennark"));
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addOption(
-        {QStringLiteral("reps"), QStringLiteral("Repetitions per client."), QStringLiteral("n"), QStringLiteral("5")});
-    parser.addOption({QStringLiteral("seconds"), QStringLiteral("Seconds per iperf3 direction."), QStringLiteral("s"),
-                      QStringLiteral("5")});
-    parser.addOption(
-        {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
-    parser.addOption(
-        {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 reps, 3 s), for bench/run-all.")});
-    parser.process(app);
-    const bool quick = parser.isSet(QStringLiteral("quick"));
-    const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
-    const int seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());
+    const TavrixBench::TunnelOptions options = TavrixBench::parseTunnelOptions(
+        app, QStringLiteral("OpenVPN runner of the client versus the openvpn program by hand"), 5, true);
+    const bool viaHelper = options.viaHelper;
+    const int reps = options.reps;
+    const int seconds = options.seconds;
 
     const QString reason =
         TavrixTest::tunnelSkipReason({QStringLiteral("openvpn"), QStringLiteral("certtool"), QStringLiteral("iperf3")});
@@ -239,15 +180,20 @@ int main(int argc, char *argv[])
         fprintf(stderr, "bench_openvpn: %s\n", qPrintable(error));
         return 1;
     }
+    std::unique_ptr<TavrixTest::HelperLab> helper;
+    if (viaHelper && !(helper = TavrixBench::startHelper(lab, &error))) {
+        fprintf(stderr, "bench_openvpn: %s\n", qPrintable(error));
+        return 1;
+    }
     if (!inClient.enter(lab.clientNs())) {
         fprintf(stderr, "bench_openvpn: cannot enter the client namespace\n");
         return 1;
     }
 
-    Figures client;
-    Figures cli;
+    TunnelFigures client;
+    TunnelFigures cli;
     // Warm-up of both (page cache, first handshake), not counted.
-    Figures ignored;
+    TunnelFigures ignored;
     runClient(lab, server, false, seconds, &ignored);
     runCli(lab, server, false, seconds, &ignored);
     for (int rep = 0; rep < reps; ++rep) {
@@ -264,32 +210,20 @@ int main(int argc, char *argv[])
     }
     inClient.leave();
 
-    QString summary;
-    QTextStream s(&summary);
-    s << "OpenVPN (UDP, AES-256-GCM) through the client's runner vs Debian's openvpn CLI, " << reps << " reps, "
-      << seconds << " s per iperf3 direction, medians\n";
-    s << "connect ms   client " << median(client.connectMs) << "  (" << join(client.connectMs) << ")\n";
-    s << "             CLI    " << median(cli.connectMs) << "  (" << join(cli.connectMs) << ")\n";
-    s << "up Mbit/s    client " << median(client.up) << "  (" << join(client.up) << ")\n";
-    s << "             CLI    " << median(cli.up) << "  (" << join(cli.up) << ")\n";
-    s << "down Mbit/s  client " << median(client.down) << "  (" << join(client.down) << ")\n";
-    s << "             CLI    " << median(cli.down) << "  (" << join(cli.down) << ")\n";
-    const auto ratio = [](double a, double b) { return b > 0 ? QString::number(a / b, 'f', 2) : QStringLiteral("-"); };
-    s << "ratios client/CLI: up " << ratio(median(client.up), median(cli.up)) << ", down "
-      << ratio(median(client.down), median(cli.down)) << ", connect time "
-      << ratio(median(client.connectMs), median(cli.connectMs)) << "\n";
-    s.flush();
+    const QString summary = TavrixBench::compareTunnels(
+        viaHelper ? QStringLiteral("openvpn.helper") : QStringLiteral("openvpn"),
+        QStringLiteral(
+            "OpenVPN (UDP, AES-256-GCM) through the client's runner%1 vs Debian's openvpn CLI, %2 reps, %3 s "
+            "per iperf3 direction")
+            .arg(viaHelper ? " and the helper" : "")
+            .arg(reps)
+            .arg(seconds),
+        "client", "openvpn CLI", client, cli);
     out << summary;
     out.flush();
-    TavrixBench::printComparison(QStringLiteral("openvpn.upload"), client.up, cli.up, "Mbit/s");
-    TavrixBench::printComparison(QStringLiteral("openvpn.download"), client.down, cli.down, "Mbit/s");
-    TavrixBench::printComparison(QStringLiteral("openvpn.connect"), client.connectMs, cli.connectMs, "ms");
-    if (parser.isSet(QStringLiteral("out"))) {
-        QFile file(parser.value(QStringLiteral("out")));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(summary.toUtf8());
-    }
+    TavrixBench::writeSummary(options.outFile, summary);
     OpenConnectConnection::instance()->disconnectVpn();
+    helper.reset();
     server.stop();
     lab.down();
     return client.connectMs.size() == reps && cli.connectMs.size() == reps ? 0 : 1;

@@ -5,15 +5,11 @@
 //   - connect time: connect() to CONNECTED for the client; wg-quick up until it returns
 // The program runs itself again inside the client namespace, where both tunnels go up in turn.
 
-#include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTextStream>
 
-#include <algorithm>
-
+#include "benchhelper.h"
 #include "benchresult.h"
 #include "platform/engineprocesses.h"
 #include "testmain.h"
@@ -27,52 +23,15 @@ using TavrixTest::WireGuardPeer;
 
 namespace {
 
-constexpr int iperfPort = 5201;
+using TavrixBench::TunnelFigures;
+using TavrixTest::Iperf;
 
-struct Figures
-{
-    QList<double> up;
-    QList<double> down;
-    QList<double> connectMs;
-};
-
-double median(QList<double> values)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const int n = values.size();
-    return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
-}
-
-QString join(const QList<double> &values)
-{
-    QStringList texts;
-    for (double value : values)
-        texts.append(QString::number(value, 'f', 1));
-    return texts.join(QStringLiteral(" / "));
-}
-
-// Mbit/s received by the far end of an iperf3 run; 0 on failure.
+// Mbit/s of an iperf3 run from here (the client namespace); 0 on failure.
 double iperf(bool download, int seconds)
 {
-    QStringList arguments{"-c", QString::fromLatin1(NetnsLab::insideAddress),
-                          "-p", QString::number(iperfPort),
-                          "-t", QString::number(seconds),
-                          "-J"};
-    if (download)
-        arguments << "-R";
-    QByteArray output;
-    if (runProgram(QStringLiteral("iperf3"), arguments, &output, (seconds + 20) * 1000) != 0) {
-        fprintf(stderr, "iperf3 %s: %s\n", qPrintable(arguments.join(' ')), output.right(600).constData());
-        return 0;
-    }
-    const QJsonObject result = QJsonDocument::fromJson(output).object();
-    if (result.contains(QStringLiteral("error")))
-        fprintf(stderr, "iperf3: %s\n", qPrintable(result.value(QStringLiteral("error")).toString()));
-    const QJsonObject end = result.value(QStringLiteral("end")).toObject();
-    return end.value(QStringLiteral("sum_received")).toObject().value(QStringLiteral("bits_per_second")).toDouble() /
-           1e6;
+    QByteArray report;
+    runProgram(QStringLiteral("iperf3"), Iperf::clientArguments(download, seconds), &report, (seconds + 20) * 1000);
+    return Iperf::mbits(report);
 }
 
 bool measure(bool download, int seconds, QList<double> *into)
@@ -87,7 +46,7 @@ bool measure(bool download, int seconds, QList<double> *into)
     return value > 0;
 }
 
-bool runClient(OpenConnectConnection &controller, int seconds, Figures *figures)
+bool runClient(OpenConnectConnection &controller, int seconds, TunnelFigures *figures)
 {
     QSignalSpy statuses(&controller, &OpenConnectConnection::statusChanged);
     QElapsedTimer timer;
@@ -118,7 +77,7 @@ bool runClient(OpenConnectConnection &controller, int seconds, Figures *figures)
     return ok;
 }
 
-bool runByHand(const QString &configText, int seconds, Figures *figures)
+bool runByHand(const QString &configText, int seconds, TunnelFigures *figures)
 {
     // wg-quick names the interface after the file.
     QTemporaryDir dir;
@@ -146,7 +105,7 @@ bool runByHand(const QString &configText, int seconds, Figures *figures)
     return ok;
 }
 
-int inside(int reps, int seconds, const QString &outFile)
+int inside(int reps, int seconds, const QString &outFile, bool viaHelper)
 {
     QTextStream out(stdout);
     TavrixTest::DevService service;
@@ -162,8 +121,8 @@ int inside(int reps, int seconds, const QString &outFile)
     const auto controller = OpenConnectConnection::instance();
     controller->setType(OpenConnectConnection::WIREGUARD);
 
-    Figures client;
-    Figures byHand;
+    TunnelFigures client;
+    TunnelFigures byHand;
     // Alternate the two so that drift of the machine hits both alike.
     for (int rep = 0; rep < reps; ++rep) {
         const bool clientFirst = rep % 2 == 0;
@@ -179,37 +138,16 @@ int inside(int reps, int seconds, const QString &outFile)
         out << "rep " << rep + 1 << " done" << Qt::endl;
     }
 
-    QString summary;
-    QTextStream text(&summary);
-    text << "WireGuard: client-started tunnel vs wg-quick by hand, same wireguard-go peer, same configuration, "
-            "same run ("
-         << reps << " connects each, iperf3 " << seconds << " s)\n";
-    text << "path                 measure          median   values\n";
-    auto row = [&text](const char *path, const char *measure, const QList<double> &values) {
-        text << QString::fromLatin1(path).leftJustified(21) << QString::fromLatin1(measure).leftJustified(17)
-             << QString::number(median(values), 'f', 1).leftJustified(9) << join(values) << "\n";
-    };
-    row("client", "up Mbit/s", client.up);
-    row("wg-quick by hand", "up Mbit/s", byHand.up);
-    row("client", "down Mbit/s", client.down);
-    row("wg-quick by hand", "down Mbit/s", byHand.down);
-    row("client", "connect ms", client.connectMs);
-    row("wg-quick by hand", "connect ms", byHand.connectMs);
-    auto ratio = [](double a, double b) { return b > 0 ? QString::number(a / b, 'f', 2) : QStringLiteral("n/a"); };
-    text << "ratios client/by hand: up " << ratio(median(client.up), median(byHand.up)) << ", down "
-         << ratio(median(client.down), median(byHand.down)) << ", connect time "
-         << ratio(median(client.connectMs), median(byHand.connectMs)) << "\n";
-    text.flush();
+    const QString summary = TavrixBench::compareTunnels(
+        viaHelper ? QStringLiteral("wireguard.helper") : QStringLiteral("wireguard"),
+        QStringLiteral("WireGuard: client-started tunnel vs wg-quick by hand, same wireguard-go peer, same "
+                       "configuration, same run (%1 connects each, iperf3 %2 s)")
+            .arg(reps)
+            .arg(seconds),
+        "client", "wg-quick by hand", client, byHand);
     out << summary;
     out.flush();
-    TavrixBench::printComparison(QStringLiteral("wireguard.upload"), client.up, byHand.up, "Mbit/s");
-    TavrixBench::printComparison(QStringLiteral("wireguard.download"), client.down, byHand.down, "Mbit/s");
-    TavrixBench::printComparison(QStringLiteral("wireguard.connect"), client.connectMs, byHand.connectMs, "ms");
-    if (!outFile.isEmpty()) {
-        QFile file(outFile);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(summary.toUtf8());
-    }
+    TavrixBench::writeSummary(outFile, summary);
     return 0;
 }
 
@@ -221,23 +159,13 @@ int main(int argc, char *argv[])
         TavrixTest::isolateXdg();
     TavrixTest::setIdentity();
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("WireGuard tunnel of the client versus wg-quick by hand"));
-    parser.addHelpOption();
-    parser.addOption({QStringLiteral("reps"), QStringLiteral("Connects per path (default 3)."), QStringLiteral("n"),
-                      QStringLiteral("3")});
-    parser.addOption({QStringLiteral("seconds"), QStringLiteral("Length of each iperf3 run (default 5)."),
-                      QStringLiteral("s"), QStringLiteral("5")});
-    parser.addOption(
-        {QStringLiteral("out"), QStringLiteral("Also write the summary to this file."), QStringLiteral("file")});
-    parser.addOption(
-        {QStringLiteral("quick"), QStringLiteral("Fewer and shorter runs (3 connects, 3 s), for bench/run-all.")});
-    parser.process(app);
-    const bool quick = parser.isSet(QStringLiteral("quick"));
-    const int reps = quick ? 3 : qMax(1, parser.value(QStringLiteral("reps")).toInt());
-    const int seconds = quick ? 3 : qMax(1, parser.value(QStringLiteral("seconds")).toInt());
+    const TavrixBench::TunnelOptions options = TavrixBench::parseTunnelOptions(
+        app, QStringLiteral("WireGuard tunnel of the client versus wg-quick by hand"), 3, true);
+    const bool viaHelper = options.viaHelper;
+    const int reps = options.reps;
+    const int seconds = options.seconds;
     if (TavrixTest::runningInsideClientNs())
-        return inside(reps, seconds, parser.value(QStringLiteral("out")));
+        return inside(reps, seconds, options.outFile, viaHelper);
 
     const QString reason = TavrixTest::tunnelSkipReason({"wireguard-go", "wg", "wg-quick", "iperf3", "ss"});
     if (!reason.isEmpty()) {
@@ -251,12 +179,13 @@ int main(int argc, char *argv[])
         fprintf(stderr, "set-up failed: %s\n", qPrintable(error));
         return 1;
     }
-    if (!lab.start(
-            lab.serverNs(),
-            {"iperf3", "-s", "-B", QString::fromLatin1(NetnsLab::insideAddress), "-p", QString::number(iperfPort)},
-            lab.dir() + QStringLiteral("/iperf3.log")) ||
-        !lab.waitForListener(lab.serverNs(), iperfPort)) {
+    if (!Iperf::startServer(lab)) {
         fprintf(stderr, "iperf3 server did not start\n");
+        return 1;
+    }
+    std::unique_ptr<TavrixTest::HelperLab> helper;
+    if (viaHelper && !(helper = TavrixBench::startHelper(lab, &error))) {
+        fprintf(stderr, "set-up failed: %s\n", qPrintable(error));
         return 1;
     }
     const int code =

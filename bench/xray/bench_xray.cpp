@@ -11,13 +11,14 @@
 #include <QFile>
 #include <QTextStream>
 
-#include <algorithm>
 #include <cstdio>
 
 #include "benchresult.h"
 #include "netns.h"
 #include "proxylab.h"
 
+using TavrixBench::joinValues;
+using TavrixBench::medianOf;
 using TavrixTest::NetnsLab;
 using TavrixTest::ProxyClient;
 using TavrixTest::ProxyServers;
@@ -25,23 +26,6 @@ using TavrixTest::ProxyServers;
 namespace {
 
 QTextStream out(stdout);
-
-double median(QList<double> values)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const int middle = values.size() / 2;
-    return values.size() % 2 ? values.at(middle) : (values.at(middle - 1) + values.at(middle)) / 2;
-}
-
-QString join(const QList<double> &values)
-{
-    QStringList texts;
-    for (double value : values)
-        texts.append(QString::number(value, 'f', 1));
-    return texts.join(QStringLiteral(" / "));
-}
 
 // Mbit/s of a download through the local inbound in the client namespace; 0 on failure.
 double download(NetnsLab &lab, const QString &path)
@@ -148,14 +132,15 @@ int main(int argc, char *argv[])
             if (!measure(lab, kind.type, kind.ip, kind.config, path, &f))
                 return 1;
         }
-        const double clientMbps = median(f.clientMbps), handMbps = median(f.handMbps);
-        const double clientMs = median(f.clientInboundMs), handMs = median(f.handInboundMs);
+        const double clientMbps = medianOf(f.clientMbps), handMbps = medianOf(f.handMbps);
+        const double clientMs = medianOf(f.clientInboundMs), handMs = medianOf(f.handInboundMs);
         text << kind.name << "\n";
-        text << "  download Mbit/s   client " << join(f.clientMbps) << "  by hand " << join(f.handMbps) << "  ratio "
-             << QString::number(handMbps > 0 ? clientMbps / handMbps : 0, 'f', 3) << "\n";
-        text << "  start to inbound  client " << join(f.clientInboundMs) << " ms  by hand " << join(f.handInboundMs)
-             << " ms  ratio " << QString::number(handMs > 0 ? clientMs / handMs : 0, 'f', 3) << "\n";
-        text << "  connect() to CONNECTED (after the check through the server) " << join(f.clientConnectedMs)
+        text << "  download Mbit/s   client " << joinValues(f.clientMbps) << "  by hand " << joinValues(f.handMbps)
+             << "  ratio " << QString::number(handMbps > 0 ? clientMbps / handMbps : 0, 'f', 3) << "\n";
+        text << "  start to inbound  client " << joinValues(f.clientInboundMs) << " ms  by hand "
+             << joinValues(f.handInboundMs) << " ms  ratio "
+             << QString::number(handMs > 0 ? clientMs / handMs : 0, 'f', 3) << "\n";
+        text << "  connect() to CONNECTED (after the check through the server) " << joinValues(f.clientConnectedMs)
              << " ms\n";
         out << summary.section('\n', -4) << Qt::flush;
         const QString key = QString::fromLatin1(kind.key);

@@ -19,10 +19,10 @@
 #include <memory>
 
 #include "api/endpointdocuments.h"
-#include "api/serviceurl.h"
 #include "api/timezonecountries.h"
 #include "common/config.h"
 #include "common/crypto.h"
+#include "common/serviceurl.h"
 
 namespace Tavrix {
 

@@ -27,6 +27,28 @@ namespace Tavrix {
 namespace {
 
 const QString kLine = QStringLiteral("========================================");
+
+// What the log may say about an account reply: its code, message length and the sizes of its
+// members, never their content.
+QString replySummary(const QString &plain)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(plain.toUtf8());
+    if (!document.isObject())
+        return QStringLiteral("not a JSON object (%1 characters)").arg(plain.size());
+    const QJsonObject object = document.object();
+    QStringList parts{QStringLiteral("response_code %1").arg(object.value(QStringLiteral("response_code")).toInt())};
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        if (it.key() == QLatin1String("response_code") || it.key().size() > 40)
+            continue;
+        if (it->isArray())
+            parts << QStringLiteral("%1: %2 entries").arg(it.key()).arg(it->toArray().size());
+        else if (it->isObject())
+            parts << QStringLiteral("%1: %2 members").arg(it.key()).arg(it->toObject().size());
+        else
+            parts << it.key();
+    }
+    return parts.join(QStringLiteral(", "));
+}
 const QString kNoInternet = QStringLiteral("No internet Connection, Please check your internet connection.");
 const QString kInvalidFormat = QStringLiteral("Invalid server response format");
 const QString kNoConfig = QStringLiteral("Failed to fetch the default config.");
@@ -262,6 +284,7 @@ int ApiRequest::login(const QString &user, const QString &password)
         message =
             isObject ? object.value(QStringLiteral("message")).toString() : QStringLiteral("Authentication failed");
         appLog(QStringLiteral("Login failed: %1").arg(message));
+        code = LoginRejected;
         break;
     }
     case NetworkError:
@@ -404,10 +427,12 @@ int ApiRequest::runOperation(const Operation &operation, const QStringList &para
         QJsonDocument document;
         if (operation.decoded) {
             const QString plain = decodeText(response.body, responseKey);
+            // The answer holds the account's personal data (findings, purchases, devices, codes):
+            // the log gets its outline only.
             if (operation.decodedDebug)
-                qDebug().noquote() << operation.decodedDebug << plain;
+                qDebug().noquote() << operation.decodedDebug << replySummary(plain);
             if (operation.dataLog)
-                appLog(QString::fromLatin1(operation.dataLog).arg(plain));
+                appLog(QString::fromLatin1(operation.dataLog).arg(replySummary(plain)));
             document = QJsonDocument::fromJson(plain.toUtf8());
         } else {
             document = QJsonDocument::fromJson(response.body);
@@ -647,7 +672,7 @@ QString ApiRequest::publicIp()
         return QString();
     }
     const Response response = get(url);
-    qDebug().noquote() << "HTTP response:" << QString::fromUtf8(response.body);
+    qDebug().noquote() << "HTTP response:" << response.body.size() << "bytes";
     if (response.status == 200 && !response.body.isEmpty()) {
         static const QRegularExpression pattern(QStringLiteral("(\\b\\d{1,3}(\\.\\d{1,3}){3}\\b)"));
         const QRegularExpressionMatch match = pattern.match(QString::fromUtf8(response.body));

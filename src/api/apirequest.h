@@ -23,13 +23,19 @@ public:
     enum LoginResult {
         // No usable answer: any status but 200, or a 200 whose text does not parse.
         LoginNoResponse = -1,
+        // The service refused the sign-in with HTTP 403 or 422 ("Wrong user name or password",
+        // a suspended account, credentials it cannot take).
+        LoginRejected = -3,
         LoginSuccess = 1,
         // No sign-in address could be had, even after fetching the configuration.
         LoginNoUrl = 9
     };
     // True when login() got an answer from the service that refuses these credentials (a
-    // "response_code" of 2 or more), as opposed to no answer at all.
-    static bool isCredentialRefusal(int loginResult) { return loginResult >= 2 && loginResult != LoginNoUrl; }
+    // "response_code" of 2 or more, or a 403 / 422 refusal), as opposed to no answer at all.
+    static bool isCredentialRefusal(int loginResult)
+    {
+        return loginResult == LoginRejected || (loginResult >= 2 && loginResult != LoginNoUrl);
+    }
     // signUp()
     enum SignUpResult { SignUpSuccess = 0, SignUpFailed = 1, SignUpRefused = 3, SignUpNoNetwork = 4 };
     // forgotPassword()

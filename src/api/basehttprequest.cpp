@@ -17,8 +17,8 @@
 
 #include <memory>
 
-#include "api/serviceurl.h"
 #include "common/crypto.h"
+#include "common/serviceurl.h"
 #include "log/logger.h"
 #include "platform/deviceinfo.h"
 

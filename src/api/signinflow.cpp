@@ -80,6 +80,11 @@ int SignInFlow::send(ApiRequest &api, Mode mode, const Entered &prepared)
     return api.login(prepared.user, prepared.password);
 }
 
+bool SignInFlow::autoLoginOffAfterFailure(Mode mode, int code)
+{
+    return mode == SignIn && ApiRequest::isCredentialRefusal(code);
+}
+
 bool SignInFlow::succeeded(Mode mode, int code)
 {
     switch (mode) {

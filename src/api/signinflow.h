@@ -56,6 +56,9 @@ public:
     static std::optional<Credentials> storedAfterSuccess(Mode mode, const Entered &prepared);
     // Only a sign-in turns on the automatic sign-in at the next start.
     static bool autoLoginAfterSuccess(Mode mode) { return mode == SignIn; }
+    // A sign-in the service refused (wrong password, suspended account) turns it off: the
+    // credentials just stored would only be refused again at the next start.
+    static bool autoLoginOffAfterFailure(Mode mode, int code);
     // Hands the credentials to the connection and saves them in the settings.
     static void store(const Credentials &credentials);
 };

@@ -1,45 +1,20 @@
 #include "app/qtsingleapplication.h"
 
-#include <QCryptographicHash>
 #include <QDataStream>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
-#include <QThread>
 #include <QTimer>
 #include <QWidget>
+
+#include "app/instancechannel.h"
 
 namespace Tavrix {
 
 namespace {
 
-// Messages are framed as a 32-bit big-endian length and that many UTF-8 bytes; the receiver
-// answers with one byte once it has the whole message.
-constexpr quint32 maxMessageBytes = 64 * 1024;
-constexpr char ackByte = '\x06';
 // A peer that connects but never completes its message is dropped after this long.
 constexpr int peerTimeoutMs = 10000;
-
-QString runtimeFolder()
-{
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty())
-        dir = QDir::tempPath();
-    return dir;
-}
-
-QByteArray frame(const QString &text)
-{
-    const QByteArray payload = text.toUtf8();
-    QByteArray out;
-    QDataStream stream(&out, QIODevice::WriteOnly);
-    stream << quint32(payload.size());
-    out.append(payload);
-    return out;
-}
 
 } // namespace
 
@@ -49,12 +24,9 @@ QtSingleApplication::QtSingleApplication(int &argc, char **argv, bool guiEnabled
     // Kept for the familiar signature; this client always has a GUI.
     Q_UNUSED(guiEnabled)
     // One identity per executable path; the runtime folder makes it per user session.
-    const QByteArray hash =
-        QCryptographicHash::hash(applicationFilePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    const QString base = runtimeFolder() + QStringLiteral("/tavrixvpn-") + QString::fromLatin1(hash);
-    m_serverName = base + QStringLiteral(".sock");
+    m_serverName = InstanceChannel::serverName();
 
-    m_lock = std::make_unique<QLockFile>(base + QStringLiteral(".lock"));
+    m_lock = std::make_unique<QLockFile>(InstanceChannel::lockPath());
     // The first instance may run for days: only a dead owner makes the lock stale.
     m_lock->setStaleLockTime(0);
     if (m_lock->tryLock(0)) {
@@ -93,16 +65,19 @@ void QtSingleApplication::acceptConnection()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        QTimer::singleShot(peerTimeoutMs, socket, [socket] { socket->abort(); });
+        auto *peerTimer = new QTimer(socket);
+        peerTimer->setSingleShot(true);
+        connect(peerTimer, &QTimer::timeout, socket, &QLocalSocket::abort);
+        peerTimer->start(peerTimeoutMs);
         auto buffer = std::make_shared<QByteArray>();
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket, buffer] {
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, buffer, peerTimer] {
             buffer->append(socket->readAll());
             if (buffer->size() < 4)
                 return;
             QDataStream header(*buffer);
             quint32 length = 0;
             header >> length;
-            if (length > maxMessageBytes) {
+            if (length > InstanceChannel::maxMessageBytes) {
                 socket->abort();
                 return;
             }
@@ -110,7 +85,16 @@ void QtSingleApplication::acceptConnection()
                 return;
             const QString message = QString::fromUtf8(buffer->mid(4, int(length)));
             buffer->clear();
-            socket->write(&ackByte, 1);
+            // One message per connection: anything after it is not read.
+            disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+            if (InstanceChannel::isCommand(message)) {
+                // A command may take as long as a connect; the asker sets its own limit.
+                peerTimer->stop();
+                emit commandReceived(message.mid(int(qstrlen(InstanceChannel::commandPrefix))),
+                                     std::make_shared<CommandAnswer>(socket));
+                return;
+            }
+            socket->write(&InstanceChannel::ackByte, 1);
             socket->flush();
             socket->disconnectFromServer();
             emit messageReceived(message);
@@ -122,28 +106,7 @@ bool QtSingleApplication::sendMessage(const QString &text, int timeout)
 {
     if (!m_running)
         return false;
-    QElapsedTimer clock;
-    clock.start();
-    auto remaining = [&] { return int(qMax<qint64>(0, timeout - clock.elapsed())); };
-
-    QLocalSocket socket;
-    for (;;) {
-        socket.connectToServer(m_serverName);
-        if (socket.waitForConnected(remaining()))
-            break;
-        // The first instance may hold the lock but not listen yet.
-        if (remaining() == 0)
-            return false;
-        QThread::msleep(50);
-    }
-    socket.write(frame(text));
-    if (!socket.waitForBytesWritten(remaining()))
-        return false;
-    while (socket.bytesAvailable() < 1) {
-        if (!socket.waitForReadyRead(remaining()))
-            return false;
-    }
-    return socket.read(1) == QByteArray(1, ackByte);
+    return InstanceChannel::send(text, timeout) == InstanceChannel::Outcome::Delivered;
 }
 
 void QtSingleApplication::setActivationWindow(QWidget *window, bool activateOnMessage)

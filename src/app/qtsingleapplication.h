@@ -12,6 +12,8 @@ class QWidget;
 
 namespace Tavrix {
 
+class CommandAnswer;
+
 // A QApplication that knows whether another copy of the same executable already runs in
 // this user session, and lets a second copy send a text to the first one.
 //
@@ -40,7 +42,11 @@ public slots:
     void activateWindow();
 
 signals:
+    // A wake-up or a login link from a second start.
     void messageReceived(const QString &message);
+    // A command from the command line (the text after the command prefix); the receiver
+    // answers through answer, now or later.
+    void commandReceived(const QString &request, std::shared_ptr<Tavrix::CommandAnswer> answer);
 
 private:
     void startServer();

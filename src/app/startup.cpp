@@ -2,29 +2,34 @@
 
 #include <QDebug>
 #include <QIcon>
+#include <QJsonDocument>
 #include <QMessageBox>
 #include <QScreen>
 
 #include <cstdio>
 #include <memory>
 
-#include "api/serviceurl.h"
-#include "app/crashrecovery.h"
+#include "app/commandline.h"
 #include "app/fonts.h"
-#include "app/loginlink.h"
+#include "app/instancechannel.h"
 #include "app/qtsingleapplication.h"
 #include "app/stylesheet.h"
 #include "app/urlschemeregistration.h"
 #include "app/versiontracking.h"
 #include "app/windowplacement.h"
 #include "common/config.h"
+#include "common/loginlink.h"
+#include "common/serviceurl.h"
 #include "log/filelogger.h"
 #include "platform/heap.h"
 #include "platform/quitsignal.h"
+#include "protection/crashrecovery.h"
 #include "protection/splittunnelcontrol.h"
+#include "ui/accessibility.h"
 #include "ui/dbox.h"
 #include "ui/mainwindow.h"
 #include "ui/msgbox.h"
+#include "ui/remotecontrol.h"
 #include "ui/servers/connectpage.h"
 #include "vpn/openconnectconnection.h"
 
@@ -117,13 +122,6 @@ void wakeUpWindow(QWidget *window)
 
 namespace {
 
-const char *const usageText = "Usage: tavrixvpn [tavrixvpn://login?authenticate=EMAIL&value=PASSWORD]\n"
-                              "The TavrixVPN client. With a login link it signs in with the link's account; when the\n"
-                              "client already runs, the link is handed to it.\n"
-                              "  --help     this text\n"
-                              "  --version  the version\n"
-                              "Qt's own options (-platform, -style, -display, ...) are accepted too.\n";
-
 // Options Qt's application object takes for itself.
 bool isQtOption(const QByteArray &option)
 {
@@ -158,7 +156,7 @@ int handleCommandLine(int argc, char **argv)
         return -1;
     const QByteArray first = argv[1];
     if (first == "--help" || first == "-h" || first == "-?" || first == "/?") {
-        fputs(usageText, stdout);
+        fputs(commandLineUsage(), stdout);
         return 0;
     }
     if (first == "--version" || first == "-v") {
@@ -166,7 +164,12 @@ int handleCommandLine(int argc, char **argv)
         return 0;
     }
     if (first.startsWith('-') && !isQtOption(first)) {
-        fprintf(stderr, "tavrixvpn: unknown option %s\n%s", first.constData(), usageText);
+        fprintf(stderr, "tavrixvpn: unknown option %s\n%s", first.constData(), commandLineUsage());
+        return 2;
+    }
+    // A mistyped command must not open the window.
+    if (!first.startsWith('-') && !isLoginLink(QString::fromLocal8Bit(first))) {
+        fprintf(stderr, "tavrixvpn: unknown command %s\nTry 'tavrixvpn --help'.\n", first.constData());
         return 2;
     }
     return -1;
@@ -176,6 +179,13 @@ int handleCommandLine(int argc, char **argv)
 
 int runApplication(int &argc, char **argv)
 {
+    // Commands only talk to the running instance: no window, no display, no log file.
+    if (isCommandLine(argc, argv)) {
+        setIdentity();
+        return runCommandLine(argc, argv);
+    }
+    // Started at login (or by a command): the window waits minimized.
+    const bool minimized = takeOption(argc, argv, "--minimized");
     const int early = handleCommandLine(argc, argv);
     if (early >= 0)
         return early;
@@ -199,6 +209,9 @@ int runApplication(int &argc, char **argv)
         const QString argument = argc > 1 ? QString::fromUtf8(argv[1]) : QString();
         const bool forwardLink = isLoginLink(argument);
         qDebug().noquote() << "Starting Tavrix VPN" << appVersion;
+        // A start at login finds the client already running: nothing to bring forward.
+        if (minimized && !forwardLink)
+            return 0;
         qDebug().noquote() << (forwardLink ? "Application is already running, handing the login link to it"
                                            : "Application is already running, waking existing instance");
         app.sendMessage(forwardLink ? argument : wakeUpMessage, wakeUpTimeoutMs);
@@ -215,8 +228,9 @@ int runApplication(int &argc, char **argv)
     std::shared_ptr<OpenConnectConnection> controller = OpenConnectConnection::instance();
     OpenConnectConnection::initTls();
     Config::instance()->load();
-    // Before the window can connect: whatever a killed or crashed last run left behind goes.
-    CrashRecovery::recover();
+    // Whatever a killed or crashed last run left behind goes, beside the window: a connect
+    // waits for it.
+    CrashRecovery::start();
     // Before any page makes its own network manager: a development service's CA
     // (TAVRIXVPN_SERVICE_CA) must be in the default TLS configuration they copy.
     ServiceUrl::trustServiceCertificate();
@@ -232,6 +246,7 @@ int runApplication(int &argc, char **argv)
 
     loadResources(app);
     qRegisterMetaType<OpenConnectConnection::Status>("Status");
+    Accessibility::showKeyboardFocus();
 
     qDebug().noquote() << "\n--- Initializing Main Window ---";
     auto window = std::make_unique<MainWindow>(loginFromLink ? QStringLiteral("Yes") : QStringLiteral("Not"));
@@ -260,6 +275,14 @@ int runApplication(int &argc, char **argv)
             windowPtr->onLoginLinkReceived(message);
     });
 
+    auto *remoteControl = new RemoteControl(windowPtr);
+    QObject::connect(&app, &QtSingleApplication::commandReceived, remoteControl,
+                     [remoteControl](const QString &request, std::shared_ptr<CommandAnswer> answer) {
+                         remoteControl->handle(request.toUtf8(), [answer](const QJsonObject &reply) {
+                             answer->send(QJsonDocument(reply).toJson(QJsonDocument::Compact));
+                         });
+                     });
+
     // One connect page object without a parent, installed as an event filter on the
     // application; it passes every event on, is never shown and makes no connections.
     auto detachedConnectPage = std::make_unique<ConnectPage>(nullptr, ConnectPage::Role::Detached);
@@ -269,8 +292,14 @@ int runApplication(int &argc, char **argv)
     quitOnTerminationRequest();
 
     qDebug().noquote() << "\n--- Showing Main Window ---";
-    window->raise();
-    window->show();
+    if (minimized) {
+        // Shown all the same (minimized), so that the pages do their work on show: the
+        // automatic sign-in, the connect screen's status.
+        window->showMinimized();
+    } else {
+        window->raise();
+        window->show();
+    }
 
     qDebug().noquote() << "Application initialized successfully";
     qDebug().noquote() << QString::fromLatin1(frameLine) + QLatin1Char('\n');
@@ -282,6 +311,9 @@ int runApplication(int &argc, char **argv)
     Config::instance()->save();
     qDebug().noquote() << "Configuration saved";
     qDebug().noquote() << "Exit code:" << code;
+    // A clean-up still under way finishes first: it may be taking a tunnel down.
+    if (!CrashRecovery::waitForThread(30000))
+        qWarning().noquote() << "Start-up clean-up still running at exit";
     // Applications chosen to bypass the tunnel go back into it when the client ends.
     SplitTunnelControl::shutdown();
     closeFileLogging();

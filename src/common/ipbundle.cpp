@@ -21,6 +21,7 @@ std::shared_ptr<IPBundle> IPBundle::fromJson(const QJsonObject &o)
     b->m_vpn_server_id = number(o, QStringLiteral("vpn_server_id"));
     b->m_connection_type = number(o, QStringLiteral("connection_type"));
     b->m_ssl_ip = text(o, QStringLiteral("ssl_ip"));
+    b->m_pin = text(o, QStringLiteral("pin"));
     b->m_ip_id = number(o, QStringLiteral("ip_id"));
     b->m_site = text(o, QStringLiteral("site"));
     b->m_platform = text(o, QStringLiteral("platform"));

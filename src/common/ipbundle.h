@@ -40,6 +40,8 @@ public:
     int is_adblocker() const { return m_is_adblocker; }
     int is_loyal_user_server() const { return m_is_loyal_user_server; }
     QString transmission_protocol() const { return m_transmission_protocol; }
+    // Optional: SHA-256 of the OpenConnect server's public key ("pin-sha256:..." or Base64).
+    QString pin() const { return m_pin; }
 
     bool isFastServer() const { return m_is_fast_server != 0; }
     bool isGaming() const { return m_is_gaming != 0; }
@@ -73,6 +75,7 @@ private:
     int m_is_adblocker = 0;
     int m_is_loyal_user_server = 0;
     QString m_transmission_protocol;
+    QString m_pin;
 };
 
 using IPBundlePtr = std::shared_ptr<IPBundle>;

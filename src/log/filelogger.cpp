@@ -84,7 +84,11 @@ void rotateLocked(FileLogState &s)
 
     if (!s.file->open(QIODevice::ReadOnly | QIODevice::Text)) {
         fprintf(stderr, "ERROR: Failed to open log file for rotation\n");
-        s.file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+        // A stream on a closed file would warn on every write, from inside the handler.
+        if (!s.file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+            fprintf(stderr, "ERROR: Failed to reopen log file after rotation\n");
+            return;
+        }
         makeStream(s);
         return;
     }
@@ -168,22 +172,37 @@ bool initFileLogging(const QString &path)
 
 void fileMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    FileLogState &s = state();
-    {
-        std::lock_guard<std::mutex> guard(s.lock);
+    // Set while this thread holds the lock: a message that Qt raises from inside the handler
+    // (a file that failed under it) must not wait for a lock its own thread holds.
+    thread_local bool inHandler = false;
+    const auto formatLine = [&] {
         QString line =
             QStringLiteral("[%1] [%2] %3")
                 .arg(QDateTime::currentDateTime().toString(lineTimeFormat), QLatin1String(levelName(type)), message);
         const bool withSource = type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg;
         if (withSource && context.file && context.line > 0)
             line += QStringLiteral(" (%1:%2)").arg(QString::fromUtf8(context.file)).arg(context.line);
+        return line;
+    };
+    if (inHandler) {
+        fprintf(stderr, "%s\n", formatLine().toLocal8Bit().constData());
+        if (type == QtFatalMsg)
+            std::abort();
+        return;
+    }
 
+    FileLogState &s = state();
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        inHandler = true;
+        const QString line = formatLine();
         if (s.stream) {
             *s.stream << line << '\n';
             s.stream->flush();
             rotateLocked(s);
         }
         fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+        inHandler = false;
     }
     if (type == QtFatalMsg)
         std::abort();

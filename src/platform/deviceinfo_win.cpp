@@ -1,8 +1,9 @@
+#include <QDebug>
+
 #include <comdef.h>
 #include <wbemidl.h>
 #include <windows.h>
 
-#include "log/logger.h"
 #include "platform/deviceinfo.h"
 
 namespace Tavrix {
@@ -12,14 +13,15 @@ namespace {
 
 constexpr long kQueryTimeoutMs = 10000;
 
-// A failed COM call is logged with the system's text for its result and its description.
+// A failed COM call is logged with the system's text for its result and its description
+// (as a warning: the log file takes every message, and the platform sits below the log).
 void logComError(HRESULT result)
 {
     const _com_error error(result);
-    Logger::instance()->log(QString::fromWCharArray(error.ErrorMessage()).trimmed(), 1, 4);
+    qWarning().noquote() << QString::fromWCharArray(error.ErrorMessage()).trimmed();
     const _bstr_t description = error.Description();
-    Logger::instance()->log(
-        description.length() ? QString::fromWCharArray(static_cast<const wchar_t *>(description)) : QString(), 1, 4);
+    qWarning().noquote() << (description.length() ? QString::fromWCharArray(static_cast<const wchar_t *>(description))
+                                                  : QString());
 }
 
 QString readProperty(IWbemClassObject *object, const wchar_t *name)

@@ -1,5 +1,4 @@
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <unistd.h>
@@ -32,17 +31,14 @@ Result start(const QString &program, const QStringList &arguments, const QString
         return result;
     }
 
-    QString path = program;
-    QStringList words = arguments;
+    // A desktop user's tunnels go through the privileged helper; only a root client (tests, a
+    // root demo) starts the program itself. No password prompt, no setuid launcher.
     if (!hasNetworkRights()) {
-        // The desktop's authentication agent asks for the administrator password.
-        path = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
-        if (path.isEmpty()) {
-            result.errorCode = ENOENT;
-            return result;
-        }
-        words.prepend(program);
+        result.errorCode = EPERM;
+        return result;
     }
+    const QString path = program;
+    const QStringList &words = arguments;
     // Not QProcess::startDetached: its new session would be a scheduling group of its own.
     qint64 pid = 0;
     int errorCode = 0;

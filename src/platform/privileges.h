@@ -4,13 +4,14 @@
 
 namespace Tavrix {
 
-// The one privilege the client needs: administering the network (tunnel devices, routes, the
-// firewall table). The installed client holds it as a file capability; the GUI never runs as
-// root. Engines and scripts started by the client receive it; other programs it starts (the
-// browser, ping, the counters) do not.
+// The one privilege tunnels need: administering the network (tunnel devices, routes, the
+// firewall table). The installed window program holds none: the privileged helper does that
+// work (see privilegedhelper.h). A client run as root (tests, a root demo) still does it
+// itself, and its engines and scripts then receive the privilege; other programs it starts
+// (the browser, ping, the counters) do not.
 namespace Privileges {
 
-// Whether this process may set up tunnels now.
+// Whether tunnels can be set up now: through the helper, or by this process itself.
 bool canManageNetwork();
 
 // What is missing and how to fix it, for the user.

@@ -1,10 +1,9 @@
-#include <QCoreApplication>
-
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "platform/privilegedhelper.h"
 #include "platform/privileges.h"
 
 namespace Tavrix {
@@ -46,17 +45,18 @@ void raiseAmbient()
 bool canManageNetwork()
 {
     __user_cap_data_struct data[2] = {};
-    if (!readCaps(data))
-        return false;
-    return hasBit(data[CAP_NET_ADMIN / 32].effective, CAP_NET_ADMIN);
+    if (readCaps(data) && hasBit(data[CAP_NET_ADMIN / 32].effective, CAP_NET_ADMIN))
+        return true;
+    // The window itself holds no privilege: the helper sets the tunnels up.
+    return PrivilegedHelper::isAvailable();
 }
 
 QString missingMessage()
 {
-    return QStringLiteral("TavrixVPN cannot set up a tunnel: it lacks the network administration "
-                          "privilege (CAP_NET_ADMIN).\nInstall TavrixVPN from its package, or give this copy "
-                          "the privilege:\nsudo setcap cap_net_admin+ep %1")
-        .arg(QCoreApplication::applicationFilePath());
+    return QStringLiteral("TavrixVPN cannot set up a tunnel: its helper service is not running, and this "
+                          "program holds no network administration privilege (CAP_NET_ADMIN) of its own.\n"
+                          "Install TavrixVPN from its package, or start the helper:\n"
+                          "sudo systemctl start tavrixvpn-helper");
 }
 
 void passToChildrenOfThisThread()

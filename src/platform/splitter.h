@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 namespace Tavrix {
 
@@ -27,8 +28,21 @@ QStringList controlArguments(const QStringList &baseNames);
 
 // Unique paths of the programs running now, for the application list.
 QStringList runningExecutables();
-// Whether a path belongs in the application list (installed applications, no services).
-bool isListable(const QString &path);
+
+// A running program of an installed application: its path, and the name and icon (a theme
+// name or a file) users know it by; both empty where the system gives none.
+struct Application
+{
+    QString path;
+    QString name;
+    QString iconName;
+};
+// The programs of `runningPaths` that belong to installed applications (no shells, tools or
+// services), once each, in order.
+QVector<Application> applications(const QStringList &runningPaths);
+// The name a program is chosen by, stored under and handed to the control program: what the
+// control program compares with the running programs.
+QString selectionName(const QString &path);
 
 } // namespace Splitter
 } // namespace Tavrix

@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 
 #include "platform/splitter.h"
@@ -81,10 +82,33 @@ QStringList runningExecutables()
     return paths;
 }
 
+namespace {
+
 bool isListable(const QString &path)
 {
     return path.contains(QLatin1String("C:\\Program Files\\"), Qt::CaseInsensitive) &&
            !path.contains(QLatin1String("Service"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+QVector<Application> applications(const QStringList &runningPaths)
+{
+    QVector<Application> result;
+    QStringList seen;
+    for (const QString &path : runningPaths) {
+        if (!isListable(path) || seen.contains(path))
+            continue;
+        seen.append(path);
+        result.append({path, QFileInfo(path).completeBaseName(), QString()});
+    }
+    return result;
+}
+
+QString selectionName(const QString &path)
+{
+    // The control program is given "<name>.exe".
+    return QFileInfo(path).completeBaseName();
 }
 
 } // namespace Splitter

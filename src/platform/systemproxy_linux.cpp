@@ -1,10 +1,14 @@
+#include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QPair>
 #include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
 
 #include "platform/paths.h"
+#include "platform/privatefile.h"
 #include "platform/systemproxy.h"
 
 namespace Tavrix {
@@ -19,6 +23,30 @@ constexpr int gsettingsTimeoutMs = 5000;
 QString recordPath()
 {
     return engineFolder() + QStringLiteral("system-proxy");
+}
+
+// The user's own desktop proxy settings, kept while ours are on.
+QString savedPath()
+{
+    return engineFolder() + QStringLiteral("system-proxy.saved");
+}
+
+// The settings we change, and so save and put back: (schema suffix, key).
+const QList<QPair<QString, QString>> &changedKeys()
+{
+    static const QList<QPair<QString, QString>> keys = {
+        {QString(), QStringLiteral("mode")},
+        {QStringLiteral(".http"), QStringLiteral("host")},
+        {QStringLiteral(".http"), QStringLiteral("port")},
+        {QStringLiteral(".https"), QStringLiteral("host")},
+        {QStringLiteral(".https"), QStringLiteral("port")},
+    };
+    return keys;
+}
+
+QString keyName(const QPair<QString, QString> &key)
+{
+    return schema + key.first + QLatin1Char(' ') + key.second;
 }
 
 bool gsettings(const QStringList &arguments, QByteArray *output = nullptr)
@@ -52,6 +80,80 @@ bool setDesktopMode(const QString &mode)
     QByteArray now;
     return gsettings({QStringLiteral("get"), schema, QStringLiteral("mode")}, &now) &&
            now == "'" + mode.toLatin1() + "'";
+}
+
+// Saves the desktop's values of the keys we change, once: a second switch-on (a new
+// connection without a switch-off between, or one after a crash) keeps the user's own.
+bool saveDesktopSettings()
+{
+    if (QFile::exists(savedPath()))
+        return true;
+    QByteArray text;
+    for (const auto &key : changedKeys()) {
+        QByteArray value;
+        if (!gsettings({QStringLiteral("get"), schema + key.first, key.second}, &value))
+            return false;
+        text += keyName(key).toUtf8() + '=' + value + '\n';
+    }
+    QDir().mkpath(engineFolder());
+    QString error;
+    return writePrivateFile(savedPath(), text, &error);
+}
+
+// The saved values, by key; only the keys we change are taken from the file.
+QHash<QString, QString> savedDesktopSettings()
+{
+    QHash<QString, QString> values;
+    QFile file(savedPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return values;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const int equals = line.indexOf('=');
+        if (equals <= 0)
+            continue;
+        const QString name = QString::fromUtf8(line.left(equals));
+        for (const auto &key : changedKeys()) {
+            if (keyName(key) == name)
+                values.insert(name, QString::fromUtf8(line.mid(equals + 1)).trimmed());
+        }
+    }
+    return values;
+}
+
+// Whether the desktop proxy is still the one we set: a user who changed it meanwhile keeps
+// the change.
+bool desktopPointsAt(const QString &server)
+{
+    QByteArray mode, host, port;
+    if (!gsettings({QStringLiteral("get"), schema, QStringLiteral("mode")}, &mode) ||
+        !gsettings({QStringLiteral("get"), schema + QStringLiteral(".http"), QStringLiteral("host")}, &host) ||
+        !gsettings({QStringLiteral("get"), schema + QStringLiteral(".http"), QStringLiteral("port")}, &port))
+        return false;
+    const int colon = server.lastIndexOf(QLatin1Char(':'));
+    return mode == "'manual'" && host == "'" + server.left(colon).toUtf8() + "'" &&
+           port == server.mid(colon + 1).toUtf8();
+}
+
+// Puts the user's own values back where ours still stand; without saved values, switches the
+// proxy off. The saved values are dropped either way.
+bool restoreDesktopSettings(const QString &server)
+{
+    const QHash<QString, QString> saved = savedDesktopSettings();
+    bool ok = true;
+    if (server.isEmpty() || desktopPointsAt(server)) {
+        if (saved.size() == changedKeys().size()) {
+            // The mode last, so that the proxy never points at a half-restored server.
+            for (int i = changedKeys().size() - 1; i >= 0; --i) {
+                const auto &key = changedKeys().at(i);
+                ok =
+                    gsettings({QStringLiteral("set"), schema + key.first, key.second, saved.value(keyName(key))}) && ok;
+            }
+        } else {
+            ok = setDesktopMode(QStringLiteral("none"));
+        }
+    }
+    QFile::remove(savedPath());
+    return ok;
 }
 
 // The record mirrors the Windows values, so that both read the same.
@@ -106,7 +208,10 @@ bool enable(const QString &server, QString *where)
     const int colon = server.lastIndexOf(QLatin1Char(':'));
     const QString host = server.left(colon);
     const QString port = server.mid(colon + 1);
-    if (colon > 0 && desktopHasProxySettings()) {
+    // Recorded as on before the desktop changes: a crash from here on is repaired at the
+    // next start, which puts the user's own settings back.
+    const bool recorded = writeRecord(true, server);
+    if (colon > 0 && desktopHasProxySettings() && saveDesktopSettings()) {
         desktop = true;
         for (const QString &kind : {QStringLiteral(".http"), QStringLiteral(".https")}) {
             desktop = gsettings({QStringLiteral("set"), schema + kind, QStringLiteral("host"), host}) && desktop;
@@ -114,7 +219,6 @@ bool enable(const QString &server, QString *where)
         }
         desktop = setDesktopMode(QStringLiteral("manual")) && desktop;
     }
-    const bool recorded = writeRecord(true, server);
     if (where)
         *where = describe(desktop, recorded);
     return desktop || recorded;
@@ -122,8 +226,8 @@ bool enable(const QString &server, QString *where)
 
 bool disable(QString *where)
 {
-    const bool desktop = desktopHasProxySettings() && setDesktopMode(QStringLiteral("none"));
     QString server = recordedServer();
+    const bool desktop = desktopHasProxySettings() && restoreDesktopSettings(server);
     const bool recorded = writeRecord(false, server);
     if (where)
         *where = describe(desktop, recorded);
@@ -133,6 +237,11 @@ bool disable(QString *where)
 bool isOn(const QString &server)
 {
     return recordedOn() && recordedServer() == server;
+}
+
+bool hasSavedSettings()
+{
+    return QFile::exists(savedPath());
 }
 
 } // namespace SystemProxy

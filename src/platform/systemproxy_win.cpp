@@ -43,5 +43,11 @@ bool isOn(const QString &server)
            settings.value(QStringLiteral("ProxyServer")).toString() == server;
 }
 
+bool hasSavedSettings()
+{
+    // The Internet settings keep the user's server entry; nothing is saved aside.
+    return false;
+}
+
 } // namespace SystemProxy
 } // namespace Tavrix

@@ -8,15 +8,7 @@
 
 namespace Tavrix {
 
-namespace {
-
-const QString desktopFileName = QStringLiteral("tavrixvpn-url-handler.desktop");
-const QString schemeMimeType = QStringLiteral("x-scheme-handler/tavrixvpn");
-const QString defaultsSection = QStringLiteral("[Default Applications]");
-
-// One argument of an Exec line, quoted as desktop entries require, then escaped once more
-// as a desktop entry string value.
-QString quotedExecArgument(const QString &argument)
+QString desktopExecArgument(const QString &argument)
 {
     QString quoted;
     for (const QChar c : argument) {
@@ -28,6 +20,12 @@ QString quotedExecArgument(const QString &argument)
     quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
+
+namespace {
+
+const QString desktopFileName = QStringLiteral("tavrixvpn-url-handler.desktop");
+const QString schemeMimeType = QStringLiteral("x-scheme-handler/tavrixvpn");
+const QString defaultsSection = QStringLiteral("[Default Applications]");
 
 bool writeFile(const QString &path, const QByteArray &content)
 {
@@ -52,7 +50,7 @@ bool writeDesktopEntry(const QString &executable)
                                          "Terminal=false\n"
                                          "NoDisplay=true\n"
                                          "MimeType=%2;\n")
-                              .arg(quotedExecArgument(executable), schemeMimeType);
+                              .arg(desktopExecArgument(executable), schemeMimeType);
     return writeFile(folder + QLatin1Char('/') + desktopFileName, entry.toUtf8());
 }
 

@@ -14,6 +14,7 @@
 #include "common/config.h"
 #include "platform/firewallscripts.h"
 #include "platform/paths.h"
+#include "platform/privatefile.h"
 #include "vpn/engineprocess.h"
 
 namespace Tavrix {
@@ -48,15 +49,14 @@ QString KillSwitch::statusFilePath()
 
 bool KillSwitch::writeStatusFile(bool on)
 {
-    QFile file(statusFilePath());
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text))
+    // Owner-only from its first byte: another local user must neither read nor flip the
+    // switch's recorded state (a world-writable file would let them).
+    QString error;
+    if (!writePrivateFile(statusFilePath(), on ? QByteArray(StatusOn) : QByteArray(StatusOff), &error)) {
+        qWarning().noquote() << "Kill switch status file not written:" << error;
         return false;
-    const bool written = file.write(on ? StatusOn : StatusOff) > 0;
-    file.close();
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
-                        QFileDevice::WriteUser | QFileDevice::ReadGroup | QFileDevice::WriteGroup |
-                        QFileDevice::ReadOther | QFileDevice::WriteOther);
-    return written;
+    }
+    return true;
 }
 
 bool KillSwitch::runScript(bool block)

@@ -21,8 +21,8 @@ public:
 
     // "service.txt" in the engine folder.
     static QString statusFilePath();
-    // Writes the status text, truncating, readable and writable by everyone. False when the
-    // file could not be written (not reported further).
+    // Writes the status text into a new file only the user can read and write. False when the
+    // file could not be written (logged, not reported further).
     static bool writeStatusFile(bool on);
 
     // Runs the block script (block true) or the reset script and waits for it, at most

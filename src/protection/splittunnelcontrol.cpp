@@ -140,14 +140,9 @@ QString displayPath(const QString &path)
     return path.size() >= 60 ? path.left(60) + QStringLiteral("...") : path;
 }
 
-QStringList listableApplications(const QStringList &paths)
+QVector<Splitter::Application> listableApplications(const QStringList &paths)
 {
-    QStringList result;
-    for (const QString &path : paths) {
-        if (Splitter::isListable(path) && !result.contains(path))
-            result.append(path);
-    }
-    return result;
+    return Splitter::applications(paths);
 }
 
 } // namespace SplitTunnelControl

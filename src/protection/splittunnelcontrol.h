@@ -5,6 +5,8 @@
 
 #include <functional>
 
+#include "platform/splitter.h"
+
 namespace Tavrix {
 
 // Split tunnelling without widgets: which applications bypass the tunnel, and handing that
@@ -38,8 +40,9 @@ void setApplyObserver(std::function<void(const QStringList &)> observer);
 // The path as a row shows it: cut to its first 60 characters plus "..." from 60 on.
 QString displayPath(const QString &path);
 
-// Unique, listable application paths from a list of running programs, in order.
-QStringList listableApplications(const QStringList &paths);
+// The running programs users recognise as applications, with their names and icons, once
+// each and in order.
+QVector<Splitter::Application> listableApplications(const QStringList &paths);
 
 } // namespace SplitTunnelControl
 } // namespace Tavrix

@@ -83,7 +83,7 @@ DBox::DBox(QWidget *parent)
     buttons->setSpacing(12);
     buttons->addStretch();
     for (QPushButton *button : {m_cancel, m_submit}) {
-        // Return must not press a button: only the buttons themselves end the dialog.
+        // Return reaches the dialog, which answers with the focused button.
         button->setAutoDefault(false);
         button->setDefault(false);
         button->setCursor(Qt::PointingHandCursor);
@@ -157,9 +157,21 @@ void DBox::resizeEvent(QResizeEvent *event)
 
 void DBox::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        qDebug() << "enter button press";
     event->accept();
+    // From the keyboard: Enter answers with the focused button (the submit button at first),
+    // Escape declines (or, in a box with a single answer, acknowledges).
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        qDebug() << "enter button press";
+        if (focusWidget() == m_cancel)
+            on_btnCancel_pressed();
+        else
+            on_btnSubmit_pressed();
+    } else if (event->key() == Qt::Key_Escape) {
+        if (m_cancel->isVisible())
+            on_btnCancel_pressed();
+        else
+            on_btnSubmit_pressed();
+    }
 }
 
 void DBox::showEvent(QShowEvent *event)

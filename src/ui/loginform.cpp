@@ -32,6 +32,7 @@ QLineEdit *lineEdit(const char *name, const QString &placeholder, bool secret, Q
     auto *edit = new QLineEdit(parent);
     edit->setObjectName(QLatin1String(name));
     edit->setPlaceholderText(placeholder);
+    edit->setAccessibleName(placeholder);
     Brand::setLook(edit, "formField");
     Brand::mutePlaceholder(edit);
     if (secret)

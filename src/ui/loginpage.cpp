@@ -394,6 +394,13 @@ void LoginPage::runAction(int mode, const SignInFlow::Entered &entered)
         qDebug() << "Login response code:" << code;
 
     if (!SignInFlow::succeeded(flowMode, code)) {
+        if (SignInFlow::autoLoginOffAfterFailure(flowMode, code)) {
+            onGui([] {
+                auto config = Config::instance();
+                config->setAutoLogin(false);
+                config->save();
+            });
+        }
         qWarning() << logs.failed << error;
         tell(error);
         return;

@@ -16,9 +16,9 @@
 #include <QVBoxLayout>
 
 #include "api/apimanager.h"
-#include "app/fileopeneventfilter.h"
-#include "app/loginlink.h"
 #include "common/config.h"
+#include "common/fileopeneventfilter.h"
+#include "common/loginlink.h"
 #include "common/user.h"
 #include "log/logger.h"
 #include "platform/notifications.h"
@@ -37,6 +37,9 @@
 namespace Tavrix {
 
 namespace {
+// How long a quit from the tray waits for the tunnel to report that it is down.
+constexpr int quitDisconnectTimeoutMs = 15000;
+
 void appLog(const QString &text)
 {
     Logger::instance()->log(text, 1, 4);
@@ -157,8 +160,18 @@ void MainWindow::onTrayQuitTriggered()
         QCoreApplication::quit();
         return;
     }
-    // Quits as soon as the tunnel reports it is down.
+    if (m_quitRequested)
+        return;
+    m_quitRequested = true;
+    // Quits as soon as the tunnel reports it is down. The user asked to quit, so the tunnel
+    // is taken down here; the kill switch stays as the user set it. A stop that never
+    // reports back must not keep the program from ending.
     connect(this, &MainWindow::readyToShutdown, qApp, &QCoreApplication::quit);
+    QTimer::singleShot(quitDisconnectTimeoutMs, qApp, [] {
+        qWarning() << "The tunnel did not report its end in time; quitting anyway.";
+        QCoreApplication::quit();
+    });
+    OpenConnectConnection::instance()->disconnectVpn();
 }
 
 void MainWindow::onTrayActivated(QSystemTrayIcon::ActivationReason reason)
@@ -242,6 +255,11 @@ bool MainWindow::startDecisionPending() const
     return m_stack->currentIndex() == AutoLoginPageIndex && !m_signedIn && !m_autoLoginPage->isSigningIn();
 }
 
+bool MainWindow::isSigningIn() const
+{
+    return !m_signedIn && (m_stack->currentIndex() == AutoLoginPageIndex || m_loginPage->isBusy());
+}
+
 void MainWindow::showPage(int index)
 {
     m_stack->setCurrentIndex(index);
@@ -257,7 +275,10 @@ void MainWindow::onStatusChanged(int state)
     if (state == OpenConnectConnection::IDLE || state == OpenConnectConnection::CONNECTED)
         m_wasReconnecting = false;
     if (!m_connectAction || !m_trayIcon) {
-        qWarning() << "Error: m_connectAction or m_trayIcon is not initialized!";
+        // Many desktops have no tray: told once, not at every status change.
+        if (!m_noTrayTold)
+            qWarning() << "Error: m_connectAction or m_trayIcon is not initialized!";
+        m_noTrayTold = true;
         return;
     }
     switch (state) {

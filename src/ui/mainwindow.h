@@ -33,7 +33,12 @@ public:
     ~MainWindow() override;
 
     QStackedWidget *stack() const { return m_stack; }
+    ServerPage *serverPage() const { return m_serverPage; }
     int lastConnectionStatus() const { return m_lastStatus; }
+    bool isSignedIn() const { return m_signedIn; }
+    // An automatic or typed sign-in runs, or the first page is not decided yet: whether an
+    // account will be signed in is not known.
+    bool isSigningIn() const;
 
 signals:
     void readyToShutdown();
@@ -107,6 +112,8 @@ private:
     // The start decision's configuration fetch is scheduled or running.
     bool m_startFetchPending = false;
     bool m_signedIn = false;
+    bool m_noTrayTold = false;
+    bool m_quitRequested = false;
     OpenConnectConnection::Status m_background = OpenConnectConnection::IDLE;
 };
 

@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+#include "ui/accessibility.h"
 #include "ui/brand.h"
 
 namespace Tavrix {
@@ -41,6 +42,7 @@ MenuItem::MenuItem(const QString &iconPath, const QString &text, QWidget *parent
     row->addWidget(icon);
     row->addWidget(m_text, 1);
     row->addWidget(arrow);
+    Accessibility::makeClickable(this, text);
 }
 
 QString MenuItem::text() const

@@ -115,6 +115,12 @@ void ServerPage::showPanels(int side, int main)
         m_main->setCurrentIndex(main);
 }
 
+void ServerPage::connectToChosenServer()
+{
+    showPanels(Keep, MainConnect);
+    m_connectPage->requestConnect(true);
+}
+
 void ServerPage::logoutClick()
 {
     emit logout();
@@ -155,10 +161,7 @@ void ServerPage::makeConnections()
     auto *splitTunnel = m_splitTunnelPage;
 
     auto go = [this](int side, int main) { return [this, side, main] { showPanels(side, main); }; };
-    auto connectAfterChoice = [this] {
-        showPanels(Keep, MainConnect);
-        m_connectPage->requestConnect(true);
-    };
+    auto connectAfterChoice = [this] { connectToChosenServer(); };
 
     QObject::connect(menu, &MenuPage::backClick, this, go(SideServerList, MainConnect));
     QObject::connect(serverList, &ServerSelectionPage::menueButtonClick, this, go(SideMenu, Keep));

@@ -46,6 +46,11 @@ public:
 
     QStackedWidget *sideStack() const { return m_side; }
     QStackedWidget *mainStack() const { return m_main; }
+    ConnectPage *connectPage() const { return m_connectPage; }
+
+    // What a pick in the server list or a quick choice leads to, once `ActiveServer` names the
+    // chosen server: the connect screen, and a connect (after a disconnect when one is up).
+    void connectToChosenServer();
 
 signals:
     void logout();

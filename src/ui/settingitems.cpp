@@ -1,5 +1,6 @@
 #include "ui/settingitems.h"
 
+#include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -11,7 +12,9 @@
 #include <QVBoxLayout>
 
 #include "common/config.h"
+#include "platform/autostart.h"
 #include "protection/killswitch.h"
+#include "ui/accessibility.h"
 #include "ui/brand.h"
 
 namespace Tavrix {
@@ -85,6 +88,8 @@ SettingItem::SettingItem(const QString &iconPath, const QString &title, const QS
     row->addWidget(icon, 0, Qt::AlignVCenter);
     row->addLayout(texts, 1);
     row->addWidget(m_trailing, 0, Qt::AlignVCenter);
+    Accessibility::makeClickable(this, title, trailing == Switch ? QAccessible::CheckBox : QAccessible::Button);
+    setAccessibleDescription(sub->text());
 }
 
 QString SettingItem::title() const
@@ -95,6 +100,7 @@ QString SettingItem::title() const
 void SettingItem::showSwitch(bool on)
 {
     m_switchOn = on;
+    Accessibility::setChecked(this, on);
     m_trailing->setPixmap(QPixmap(on ? QStringLiteral(":/assets/1.png") : QStringLiteral(":/assets/0.png"))
                               .scaled(SwitchSize, SwitchSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
@@ -181,15 +187,45 @@ void SettingKillSwitch::showEvent(QShowEvent *event)
     });
 }
 
+bool SettingKillSwitch::toggle()
+{
+    // The new face first: the script below may take a moment.
+    auto config = Config::instance();
+    config->load();
+    showSwitch(!config->killSwitch());
+    if (isVisible())
+        repaint();
+    const bool on = KillSwitch::toggle();
+    showSwitch(on);
+    return on;
+}
+
 void SettingKillSwitch::mousePressEvent(QMouseEvent *event)
 {
+    if (event->button() == Qt::LeftButton)
+        toggle();
+    SettingItem::mousePressEvent(event);
+}
+
+SettingStartWithSystem::SettingStartWithSystem(QWidget *parent)
+    : SettingItem(QStringLiteral(":/assets/logo.png"), QStringLiteral("Start with the system"),
+                  QStringLiteral("Start TavrixVPN minimized when you log in"), Switch, parent)
+{
+}
+
+void SettingStartWithSystem::showEvent(QShowEvent *event)
+{
+    SettingItem::showEvent(event);
+    showSwitch(startsAtLogin());
+}
+
+void SettingStartWithSystem::mousePressEvent(QMouseEvent *event)
+{
     if (event->button() == Qt::LeftButton) {
-        // The new face first: the script below may take a moment.
-        auto config = Config::instance();
-        config->load();
-        showSwitch(!config->killSwitch());
-        repaint();
-        showSwitch(KillSwitch::toggle());
+        const bool wanted = !startsAtLogin();
+        if (!setStartAtLogin(wanted))
+            qWarning() << "The start-at-login entry could not be changed";
+        showSwitch(startsAtLogin());
     }
     SettingItem::mousePressEvent(event);
 }

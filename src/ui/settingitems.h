@@ -86,6 +86,22 @@ class SettingKillSwitch : public SettingItem
 public:
     explicit SettingKillSwitch(QWidget *parent = nullptr);
 
+    // What a press does; returns the new setting.
+    bool toggle();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+};
+
+// Start with the system: the session's start-at-login entry (the client starts minimized);
+// the switch shows whether the entry is there each time it is shown.
+class SettingStartWithSystem : public SettingItem
+{
+    Q_OBJECT
+public:
+    explicit SettingStartWithSystem(QWidget *parent = nullptr);
+
 protected:
     void showEvent(QShowEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;

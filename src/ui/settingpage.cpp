@@ -112,6 +112,7 @@ void SettingPage::buildForm()
     items->addSpacing(8);
     items->addWidget(sectionTitle(QStringLiteral("App Setting"), content));
     items->addWidget(sectionSubtitle(QStringLiteral("Set your app as you prefer"), content));
+    place(new SettingStartWithSystem(content), "startWithSystem");
     place(new AppCrashReportButton(content), "AppCrashReport");
     place(new NotificationButton(content), "Notification");
     place(new DarkWebMonitor(content), "DarkWebMonitoring");

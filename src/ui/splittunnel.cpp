@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "common/config.h"
+#include "ui/accessibility.h"
 
 namespace Tavrix {
 
@@ -32,6 +33,7 @@ SplitTunnel::SplitTunnel(QWidget *parent)
     m_switch->setFixedSize(32, 32);
     row->addWidget(m_switch);
     showSwitch(Config::isSplitTunnelEnabled());
+    Accessibility::makeClickable(this, QStringLiteral("Split Tunnel"), QAccessible::CheckBox);
 }
 
 void SplitTunnel::showEvent(QShowEvent *event)
@@ -60,6 +62,7 @@ void SplitTunnel::showSwitch(bool on)
 {
     m_switch->setPixmap(QPixmap(on ? QStringLiteral(":/assets/1.png") : QStringLiteral(":/assets/0.png"))
                             .scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    Accessibility::setChecked(this, on);
 }
 
 } // namespace Tavrix

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDebug>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -14,7 +13,6 @@
 #include <QScrollBar>
 #include <QSet>
 #include <QStackedWidget>
-#include <QStandardPaths>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -37,37 +35,6 @@ QSet<QString> &shownNames()
     return names;
 }
 
-// Icon names of the installed desktop entries, by the base name of the program they start.
-QHash<QString, QString> desktopIcons()
-{
-    QHash<QString, QString> icons;
-    const QStringList folders = QStandardPaths::locateAll(
-        QStandardPaths::GenericDataLocation, QStringLiteral("applications"), QStandardPaths::LocateDirectory);
-    for (const QString &folder : folders) {
-        const QStringList files = QDir(folder).entryList({QStringLiteral("*.desktop")}, QDir::Files);
-        for (const QString &file : files) {
-            QFile entry(QDir(folder).filePath(file));
-            if (!entry.open(QIODevice::ReadOnly | QIODevice::Text))
-                continue;
-            QString exec;
-            QString icon;
-            bool inMain = false;
-            while (!entry.atEnd()) {
-                const QString line = QString::fromUtf8(entry.readLine()).trimmed();
-                if (line.startsWith(QLatin1Char('[')))
-                    inMain = line == QLatin1String("[Desktop Entry]");
-                else if (inMain && line.startsWith(QLatin1String("Exec=")) && exec.isEmpty())
-                    exec = line.mid(5).section(QLatin1Char(' '), 0, 0).remove(QLatin1Char('"'));
-                else if (inMain && line.startsWith(QLatin1String("Icon=")) && icon.isEmpty())
-                    icon = line.mid(5);
-            }
-            if (!exec.isEmpty() && !icon.isEmpty())
-                icons.insert(QFileInfo(exec).fileName(), icon);
-        }
-    }
-    return icons;
-}
-
 std::function<QStringList()> &programSource()
 {
     static std::function<QStringList()> source = &Splitter::runningExecutables;
@@ -76,11 +43,7 @@ std::function<QStringList()> &programSource()
 
 QVector<SplitTunnelPage::Application> listApplications(const std::function<QStringList()> &source)
 {
-    const QHash<QString, QString> icons = desktopIcons();
-    QVector<SplitTunnelPage::Application> applications;
-    for (const QString &path : SplitTunnelControl::listableApplications(source()))
-        applications.append({path, icons.value(QFileInfo(path).fileName())});
-    return applications;
+    return SplitTunnelControl::listableApplications(source());
 }
 
 QIcon applicationIcon(const SplitTunnelPage::Application &application)
@@ -126,6 +89,7 @@ SplitTunnelPage::SplitTunnelPage(QWidget *parent)
     m_busy = new QPushButton(this);
     m_busy->setObjectName(QStringLiteral("btnBusy"));
     m_busy->setFlat(true);
+    m_busy->setAccessibleName(QStringLiteral("Loading"));
     m_busy->setFixedSize(36, 36);
     m_busy->hide();
     actions->addWidget(m_busy);
@@ -243,18 +207,19 @@ void SplitTunnelPage::showApplications(const QVector<Application> &applications)
             qDebug() << "No icon found for path:" << application.path;
             continue;
         }
-        addRow(icon, application.path);
+        addRow(icon, application.path, application.name);
     }
 }
 
-void SplitTunnelPage::addRow(const QIcon &icon, const QString &path)
+void SplitTunnelPage::addRow(const QIcon &icon, const QString &path, const QString &title)
 {
-    const QString name = QFileInfo(path).completeBaseName();
+    const QString name = Splitter::selectionName(path);
     if (name.isEmpty() || shownNames().contains(name))
         return;
     shownNames().insert(name);
     const bool selected = Config::splitTunnelApp(name);
-    auto *row = new SplitTunnelWidget(icon, path, selected, m_listBodies[selected ? 1 : 0]);
+    auto *row =
+        new SplitTunnelWidget(icon, path, title.isEmpty() ? name : title, selected, m_listBodies[selected ? 1 : 0]);
     auto *column = static_cast<QVBoxLayout *>(m_listBodies[selected ? 1 : 0]->layout());
     column->insertWidget(column->count() - 1, row);
     m_rows.insert(name, row);
@@ -294,7 +259,7 @@ void SplitTunnelPage::browseApps()
     }
     qDebug() << "selected app::" << path;
     // A user who browses for an application expects to see it listed, ready to be chosen.
-    addRow(QFileIconProvider().icon(QFileInfo(path)), path);
+    addRow(QFileIconProvider().icon(QFileInfo(path)), path, QString());
 }
 
 } // namespace Tavrix

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "platform/splitter.h"
 #include "ui/placeholderpage.h"
 
 class QMovie;
@@ -26,12 +27,8 @@ class SplitTunnelPage : public PlaceholderPage
 public:
     explicit SplitTunnelPage(QWidget *parent = nullptr);
 
-    // Applications found by a listing: path and the icon name of its desktop entry.
-    struct Application
-    {
-        QString path;
-        QString iconName;
-    };
+    // Applications found by a listing: path, name and icon of their desktop entry.
+    using Application = Splitter::Application;
 
     // Tests: where the running programs' paths come from (the system by default).
     static void setProgramSource(std::function<QStringList()> source);
@@ -52,7 +49,7 @@ protected:
 private:
     void startListing();
     void showApplications(const QVector<Application> &applications);
-    void addRow(const QIcon &icon, const QString &path);
+    void addRow(const QIcon &icon, const QString &path, const QString &title);
     void onRowClicked(const QString &processName, bool isAllowed);
     void browseApps();
     void setBusy(bool busy);

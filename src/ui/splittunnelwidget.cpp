@@ -7,14 +7,17 @@
 #include <QVBoxLayout>
 
 #include "common/config.h"
+#include "platform/splitter.h"
 #include "protection/splittunnelcontrol.h"
+#include "ui/accessibility.h"
 #include "ui/brand.h"
 
 namespace Tavrix {
 
-SplitTunnelWidget::SplitTunnelWidget(const QIcon &icon, const QString &path, bool selected, QWidget *parent)
+SplitTunnelWidget::SplitTunnelWidget(const QIcon &icon, const QString &path, const QString &title, bool selected,
+                                     QWidget *parent)
     : QWidget(parent)
-    , m_processName(QFileInfo(path).completeBaseName())
+    , m_processName(Splitter::selectionName(path))
     , m_path(path)
     , m_selected(selected)
 {
@@ -31,7 +34,7 @@ SplitTunnelWidget::SplitTunnelWidget(const QIcon &icon, const QString &path, boo
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
-    m_name = new QLabel(m_processName, this);
+    m_name = new QLabel(title, this);
     m_name->setObjectName(QStringLiteral("lblAppName"));
     m_pathLabel = new QLabel(SplitTunnelControl::displayPath(path), this);
     m_pathLabel->setObjectName(QStringLiteral("lblAppPath"));
@@ -51,6 +54,7 @@ SplitTunnelWidget::SplitTunnelWidget(const QIcon &icon, const QString &path, boo
     m_action->setFixedSize(20, 20);
     row->addWidget(m_action);
     refreshLook();
+    Accessibility::makeClickable(this, m_processName, QAccessible::CheckBox);
 }
 
 void SplitTunnelWidget::mousePressEvent(QMouseEvent *event)
@@ -73,6 +77,7 @@ void SplitTunnelWidget::showEvent(QShowEvent *event)
 
 void SplitTunnelWidget::refreshLook()
 {
+    Accessibility::setChecked(this, m_selected);
     // White over the connected background, dark grey over the plain one.
     const bool light = Config::instance()->connectionState();
     Brand::setStyleState(m_name, "light", light);

@@ -7,12 +7,14 @@ class QLabel;
 
 namespace Tavrix {
 
-// One application of the split-tunnel lists: icon, base name, path and the add/remove mark.
+// One application of the split-tunnel lists: icon, name, path and the add/remove mark. It is
+// chosen by the name of its program file (processName()), which the control program matches.
 class SplitTunnelWidget : public QWidget
 {
     Q_OBJECT
 public:
-    SplitTunnelWidget(const QIcon &icon, const QString &path, bool selected, QWidget *parent = nullptr);
+    SplitTunnelWidget(const QIcon &icon, const QString &path, const QString &title, bool selected,
+                      QWidget *parent = nullptr);
 
     QString processName() const { return m_processName; }
     QString path() const { return m_path; }

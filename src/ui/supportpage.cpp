@@ -9,11 +9,11 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/diagnosticreport.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "platform/paths.h"
 #include "ui/account/accountform.h"
+#include "ui/diagnosticreport.h"
 #include "ui/servers/dialog.h"
 #include "ui/urlopener.h"
 #include "ui/webaddresses.h"

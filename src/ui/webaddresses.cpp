@@ -1,6 +1,6 @@
 #include "ui/webaddresses.h"
 
-#include "api/serviceurl.h"
+#include "common/serviceurl.h"
 
 namespace Tavrix {
 namespace WebAddress {

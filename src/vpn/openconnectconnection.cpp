@@ -32,6 +32,7 @@
 #include "vpn/openvpnrunner.h"
 #include "vpn/outlineclient.h"
 #include "vpn/reconnector.h"
+#include "vpn/serverkeystore.h"
 #include "vpn/v2ray.h"
 #include "vpn/wireguard.h"
 #include "vpn/xrayshadosocks.h"
@@ -134,14 +135,6 @@ OpenConnectConnection::OpenConnectConnection()
     QObject::connect(m_reconnector, &Reconnector::finished, this, &OpenConnectConnection::onReconnectFinished);
     m_healthTimer.setInterval(healthCheckMs);
     QObject::connect(&m_healthTimer, &QTimer::timeout, this, &OpenConnectConnection::checkHealth);
-    // An attempt that waited for the previous session to end starts now.
-    QObject::connect(&m_watcher, &QFutureWatcher<void>::finished, this, [this] {
-        if (!m_attemptWaitsForSession)
-            return;
-        m_attemptWaitsForSession = false;
-        if (m_reconnector->isActive() && startEngine() != CONNECT_STARTED)
-            m_reconnector->engineEnded();
-    });
     // The pool is drained when the application object goes away; a session left running
     // would keep it waiting for ever.
     if (QCoreApplication *app = QCoreApplication::instance()) {
@@ -154,37 +147,44 @@ OpenConnectConnection::~OpenConnectConnection()
     stopSessionAndWait(sessionStopWaitMs);
     waitForEngineSteps(engineStepWaitMs);
     delete m_v2ray.data();
-    if (!m_watcher.isRunning())
+    if (sessionThreadRunning()) {
+        // Destroying a running thread would abort the process; it ends with the process.
+        qCritical() << "OpenConnect session thread still running at exit";
+        (void)m_sessionThread.release();
+    } else {
         releaseHandle();
+    }
+}
+
+bool OpenConnectConnection::sessionThreadRunning() const
+{
+    return m_sessionThread && m_sessionThread->isRunning();
 }
 
 bool OpenConnectConnection::stopSessionAndWait(int timeoutMs)
 {
-    if (!m_watcher.isRunning())
+    if (!sessionThreadRunning())
         return true;
     // Stop the session whatever engine type is selected now.
     if (m_commandFd != -1) {
         sendStop();
         m_commandFd = -1;
     }
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_watcher.isRunning() && !deadline.hasExpired())
-        QThread::msleep(20);
-    return !m_watcher.isRunning();
+    return m_sessionThread->wait(QDeadlineTimer(timeoutMs));
 }
 
 void OpenConnectConnection::setUsername(const QString &username)
 {
     m_username = username;
     // A running session keeps answering with the credentials it started with.
-    if (!m_sessionRunning && !m_watcher.isRunning())
+    if (!m_sessionRunning && !sessionThreadRunning())
         m_sessionUsername = username;
 }
 
 void OpenConnectConnection::setPassword(const QString &password)
 {
     m_password = password;
-    if (!m_sessionRunning && !m_watcher.isRunning())
+    if (!m_sessionRunning && !sessionThreadRunning())
         m_sessionPassword = password;
 }
 
@@ -215,6 +215,11 @@ void OpenConnectConnection::setServer(std::shared_ptr<OpenConnectServer> server)
     m_server = std::move(server);
 }
 
+void OpenConnectConnection::setWireGuardConfigFetch(std::function<QString(int, int, int)> fetch)
+{
+    m_wireGuardConfigFetch = std::move(fetch);
+}
+
 QString OpenConnectConnection::dns() const
 {
     QMutexLocker locker(&dnsLock);
@@ -224,8 +229,7 @@ QString OpenConnectConnection::dns() const
 bool OpenConnectConnection::needsNetworkPrivilege(int type)
 {
     // The proxy engines only listen on loopback; every other engine makes a tunnel device.
-    // The WireGuard client program is started with administrator rights of its own (an
-    // authentication prompt when the client lacks the privilege).
+    // The WireGuard tunnel is brought up by the privileged helper (or by a root client itself).
     return type != XRAY_SHADOWSOCKS && type != V2RAY && type != WIREGUARD;
 }
 
@@ -298,6 +302,15 @@ QString OpenConnectConnection::engineFailureText(int type)
     return QStringLiteral("The %1 connection could not be started. Please try another server.").arg(engine);
 }
 
+QString OpenConnectConnection::engineFailureText(int type, const QString &reason)
+{
+    if (reason.isEmpty())
+        return engineFailureText(type);
+    // The reason is a whole sentence of its own (a refused server configuration).
+    QString text = engineFailureText(type);
+    return text.insert(text.indexOf(QStringLiteral(" Please")), QLatin1Char(' ') + reason);
+}
+
 int OpenConnectConnection::connectOpenVpn()
 {
     qDebug() << "Connecting Via Open VPN";
@@ -321,10 +334,11 @@ int OpenConnectConnection::connectOpenVpn()
     QObject::connect(runner, &OpenVpnRunner::transfer, this,
                      [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
 
+    const QPointer<OpenVpnRunner> guard = runner;
     const bool started = runner->connect(m_config, m_username, m_password);
     engineLog(started ? QStringLiteral("OpenVPN Connect Success") : QStringLiteral("OpenVPN Connect Failed"));
     if (!started && !isReconnecting())
-        emit connectFailed(engineFailureText(OPENVPN));
+        emit connectFailed(engineFailureText(OPENVPN, guard ? guard->refusal() : QString()));
     return CONNECT_STARTED;
 }
 
@@ -337,7 +351,7 @@ int OpenConnectConnection::connectOpenConnect()
         return INVALID_CREDENTIALS;
     if (m_commandFd != -1)
         return ALREADY_ACTIVE;
-    if (m_watcher.isRunning() || m_sessionRunning)
+    if (sessionThreadRunning() || m_sessionRunning)
         return ALREADY_RUNNING;
     startSession();
     return CONNECT_STARTED;
@@ -364,6 +378,8 @@ void OpenConnectConnection::connectRunner(int type)
 {
     ++m_engineEpoch;
     std::function<bool()> step;
+    // The reason a runner refused the server's configuration, read once its step has ended.
+    std::function<QString()> refusal;
     QString success;
     QString failure;
     switch (type) {
@@ -384,10 +400,11 @@ void OpenConnectConnection::connectRunner(int type)
             QObject::disconnect(previous, nullptr, this, nullptr);
             previous->stopWatching();
         }
-        auto *runner = new Wireguard(this);
+        auto *runner = new Wireguard(m_wireGuardConfigFetch, this);
         m_wireguard = runner;
         wireRunner(runner);
         step = [runner] { return runner->connectServer(); };
+        refusal = [guard = QPointer<Wireguard>(runner)] { return guard ? guard->refusal() : QString(); };
         break;
     }
     case V2RAY: {
@@ -399,12 +416,13 @@ void OpenConnectConnection::connectRunner(int type)
         break;
     }
     case OUTLINE: {
+        retireOutlineClient();
         auto *runner = new OutlineClient(this);
         m_outlineClient = runner;
         wireRunner(runner);
         QObject::connect(runner, &OutlineClient::transfer, this,
                          [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
-        step = [runner] { return runner->connectServer(); };
+        step = runner->connectStep();
         break;
     }
     default:
@@ -421,14 +439,15 @@ void OpenConnectConnection::connectRunner(int type)
 
     auto *stepWatcher = new QFutureWatcher<bool>(this);
     const quint64 serial = m_requestSerial;
-    QObject::connect(
-        stepWatcher, &QFutureWatcher<bool>::finished, this, [this, stepWatcher, success, failure, serial, type] {
-            engineLog(stepWatcher->result() ? success : failure);
-            if (!stepWatcher->result() && serial == m_requestSerial && m_status != CONNECTED && !isReconnecting())
-                emit connectFailed(engineFailureText(type));
-            m_engineSteps.removeAll(stepWatcher->future());
-            stepWatcher->deleteLater();
-        });
+    QObject::connect(stepWatcher, &QFutureWatcher<bool>::finished, this,
+                     [this, stepWatcher, success, failure, serial, type, refusal] {
+                         engineLog(stepWatcher->result() ? success : failure);
+                         if (!stepWatcher->result() && serial == m_requestSerial && m_status != CONNECTED &&
+                             !isReconnecting())
+                             emit connectFailed(engineFailureText(type, refusal ? refusal() : QString()));
+                         m_engineSteps.removeAll(stepWatcher->future());
+                         stepWatcher->deleteLater();
+                     });
     const QFuture<bool> future = QtConcurrent::run(step);
     m_engineSteps.append(future);
     stepWatcher->setFuture(future);
@@ -519,6 +538,7 @@ void OpenConnectConnection::disconnectVpn()
         break;
     }
     case OUTLINE: {
+        retireOutlineClient();
         auto *runner = new OutlineClient(this);
         m_outlineClient = runner;
         const quint64 epoch = m_engineEpoch;
@@ -531,6 +551,18 @@ void OpenConnectConnection::disconnectVpn()
     }
     default:
         break;
+    }
+}
+
+void OpenConnectConnection::retireOutlineClient()
+{
+    // A connect still under way starts nothing more and reports nothing (a late CONNECTED
+    // after the user's IDLE); the disconnect that follows takes down what it started. The
+    // runner's pool work holds only a link to it, so it may go at once.
+    if (OutlineClient *previous = m_outlineClient.data()) {
+        QObject::disconnect(previous, nullptr, this, nullptr);
+        previous->cancel();
+        previous->deleteLater();
     }
 }
 
@@ -631,6 +663,9 @@ void OpenConnectConnection::startSession()
     openconnect_set_protocol(m_vpninfo, m_server->protocol().toLatin1().constData());
     openconnect_set_setup_tun_handler(m_vpninfo, &OpenConnectSession::setupTun);
     openconnect_parse_url(m_vpninfo, m_server->host().toLocal8Bit().constData());
+    // A pinned server is checked against its pin alone, whoever issued its certificate.
+    if (!m_server->pin().isEmpty())
+        openconnect_set_system_trust(m_vpninfo, 0);
 
     // The tunnel script logs into a folder only this user can enter: a fixed name in the
     // shared temporary folder could be planted or linked by another local user.
@@ -642,7 +677,20 @@ void OpenConnectConnection::startSession()
     m_sessionEpoch = m_engineEpoch;
     const quint64 generation = ++m_sessionGeneration;
     m_sessionRunning = true;
-    m_watcher.setFuture(QtConcurrent::run([this, generation] { runSession(generation); }));
+    // The previous session's thread has ended (connect refuses while it runs): join it.
+    if (m_sessionThread)
+        m_sessionThread->wait();
+    m_sessionThread.reset(QThread::create([this, generation] { runSession(generation); }));
+    m_sessionThread->setObjectName(QStringLiteral("OpenConnect session"));
+    // An attempt that waited for the previous session to end starts once its thread is over.
+    QObject::connect(m_sessionThread.get(), &QThread::finished, this, [this] {
+        if (!m_attemptWaitsForSession)
+            return;
+        m_attemptWaitsForSession = false;
+        if (m_reconnector->isActive() && startEngine() != CONNECT_STARTED)
+            m_reconnector->engineEnded();
+    });
+    m_sessionThread->start();
 }
 
 void OpenConnectConnection::releaseHandle()
@@ -657,6 +705,7 @@ void OpenConnectConnection::runSession(quint64 generation)
 {
     const quint64 epoch = m_sessionEpoch;
     reportEngine(CONNECTING, epoch);
+    m_refusedServerKey = RefusedServerKey();
     openconnect_set_reported_os(m_vpninfo, openConnectReportedOs());
     // The library runs the tunnel script from this thread; it needs the network privilege.
     Privileges::passToChildrenOfThisThread();
@@ -703,6 +752,24 @@ void OpenConnectConnection::runSession(quint64 generation)
     QMetaObject::invokeMethod(
         this, [this, generation] { sessionEnded(generation); }, Qt::QueuedConnection);
     reportEngine(IDLE, epoch);
+    // Asked on the window's thread once the session is over, never from the library's.
+    if (!m_refusedServerKey.server.isEmpty()) {
+        const RefusedServerKey refused = m_refusedServerKey;
+        QMetaObject::invokeMethod(
+            this, [this, refused] { emit serverKeyChanged(refused.server, refused.storedPin, refused.offeredPin); },
+            Qt::QueuedConnection);
+    }
+}
+
+bool OpenConnectConnection::trustServerKey(const QString &server, const QString &pin)
+{
+    QString error;
+    if (!ServerKeyStore().setPin(server, pin, &error)) {
+        engineLog(QStringLiteral("Could not store the server key: ") + error);
+        return false;
+    }
+    engineLog(QStringLiteral("The user trusts the new key of %1: %2").arg(server, pin));
+    return true;
 }
 
 void OpenConnectConnection::sessionEnded(quint64 generation)
@@ -842,7 +909,7 @@ void OpenConnectConnection::onReconnectAttempt()
 {
     stopEngineQuietly(false);
     // One OpenConnect session at a time: the stopped one logs off first.
-    if (m_type == OPENCONNECT && (m_watcher.isRunning() || m_sessionRunning)) {
+    if (m_type == OPENCONNECT && (sessionThreadRunning() || m_sessionRunning)) {
         m_attemptWaitsForSession = true;
         return;
     }

@@ -9,11 +9,13 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 struct openconnect_info;
 
 class OpenVpnRunner;
+class QThread;
 class QProcess;
 
 namespace Tavrix {
@@ -30,7 +32,8 @@ class XrayShadosocks;
 // The one object through which the user interface starts and stops a tunnel. It picks the
 // engine by the server type, drives it and turns its signals into one status stream
 // (statusChanged) and one counter stream (statsChanged). The OpenConnect engine runs inside
-// the process on a pool thread; the others drive external programs.
+// the process on a thread of its own, which the controller owns and joins; the others drive
+// external programs.
 class OpenConnectConnection : public QObject
 {
     Q_OBJECT
@@ -71,6 +74,9 @@ public:
     // Fills the engine configuration template (Base64) with the server address "host:port".
     void setConfig(const QString &base64Config, const QString &address);
     void setServer(std::shared_ptr<OpenConnectServer> server);
+    // How WireGuard runners fetch their server's configuration (vpn_server_id, ip_id,
+    // connection_type) from the account service: set by the layer above that holds its API.
+    void setWireGuardConfigFetch(std::function<QString(int, int, int)> fetch);
 
     QString getUsername() const { return m_username; }
     QString getPassword() const { return m_password; }
@@ -82,6 +88,9 @@ public:
 
     int connect();
     void disconnectVpn();
+    // The user chose to trust the key an OpenConnect server presented instead of the one stored
+    // for it (serverKeyChanged): it replaces the stored key. False when it could not be stored.
+    bool trustServerKey(const QString &server, const QString &pin);
     // Asks the OpenConnect session for fresh counters (statsChanged follows); 0 or -1.
     int update_stats();
     Status status() const { return m_status; }
@@ -109,6 +118,8 @@ public:
 
     // What the user is told when the engine of a server type could not be started.
     static QString engineFailureText(int type);
+    // The same with the reason the engine gave (a sentence), when it gave one.
+    static QString engineFailureText(int type, const QString &reason);
 
     // Reads "vpnc.log" from folder (the session's private folder the tunnel script logs in)
     // into the application log and deletes it. Only the newest engineLogImportLimit bytes are
@@ -124,6 +135,10 @@ signals:
     // An external engine could not be started (missing, or it gave up before connecting),
     // and the user had not asked to stop meanwhile. message is for the user.
     void connectFailed(const QString &message);
+    // An OpenConnect server presented another key than the one stored for it at the first
+    // connection: the session was refused before anything was sent, and has ended (IDLE came
+    // first). Pins are "pin-sha256:..."; server is the store's name ("host:port").
+    void serverKeyChanged(const QString &server, const QString &storedPin, const QString &offeredPin);
     // A lost tunnel is being brought back (true), or that is over (false: back, given up or
     // the user disconnected).
     void reconnectingChanged(bool reconnecting);
@@ -162,6 +177,7 @@ private:
     void connectRunner(int type);
     template<typename Runner> void wireRunner(Runner *runner);
     void disconnectOpenVpn();
+    void retireOutlineClient();
     void sendStop();
     void startSession();
     void releaseHandle();
@@ -170,6 +186,7 @@ private:
     void waitForEngineSteps(int timeoutMs);
     // Stops a running OpenConnect session and waits for its thread; true once it has ended.
     bool stopSessionAndWait(int timeoutMs);
+    bool sessionThreadRunning() const;
 
     QString m_username;
     QString m_password;
@@ -178,7 +195,9 @@ private:
     QString m_sessionPassword;
     std::shared_ptr<OpenConnectServer> m_server;
     intptr_t m_commandFd = -1;
-    QFutureWatcher<void> m_watcher;
+    // The session's own thread: it holds it for the life of the tunnel, which on the global
+    // pool would starve the account requests queued behind it.
+    std::unique_ptr<QThread> m_sessionThread;
     Status m_status = IDLE;
     QString m_config;
     int m_type = 0;
@@ -187,12 +206,21 @@ private:
     QPointer<OutlineClient> m_outlineClient;
     QPointer<V2ray> m_v2ray;
     QPointer<Wireguard> m_wireguard;
+    std::function<QString(int, int, int)> m_wireGuardConfigFetch;
     QPointer<XrayShadosocks> m_xrayShadowsocks;
     QString m_dns;
     // Made when a session starts (owner-only), removed when it ends.
     QString m_engineLogFolder;
     // Session thread only: CONNECTED has been reported for this session.
     bool m_tunnelReported = false;
+    // Session thread only: the changed server key this session refused, for serverKeyChanged.
+    struct RefusedServerKey
+    {
+        QString server;
+        QString storedPin;
+        QString offeredPin;
+    };
+    RefusedServerKey m_refusedServerKey;
     openconnect_info *m_vpninfo = nullptr;
     int m_authFormAnswered = 0;
     int m_usernameRejected = 0;

@@ -22,10 +22,9 @@ void OpenConnectServer::setProtocol(const QString &protocol)
     m_protocol = protocol;
 }
 
-void OpenConnectServer::setServerKeyHash(int algorithm, const QByteArray &hash)
+void OpenConnectServer::setPin(const QString &pin)
 {
-    m_serverKeyHashAlgorithm = algorithm;
-    m_serverKeyHash = hash;
+    m_pin = pin;
 }
 
 } // namespace Tavrix

@@ -5,8 +5,8 @@
 
 namespace Tavrix {
 
-// An OpenConnect server profile: the address to connect to and the server key remembered
-// for it (trust on first use). The key lives only as long as the profile object.
+// An OpenConnect server profile: the address to connect to and, when the server entry names
+// one, the pin its key must match. Keys met on first use are kept in the ServerKeyStore.
 class OpenConnectServer
 {
 public:
@@ -24,17 +24,16 @@ public:
     QString protocol() const { return m_protocol; }
     void setProtocol(const QString &protocol);
 
-    QByteArray serverKeyHash() const { return m_serverKeyHash; }
-    // GnuTLS digest identifier of serverKeyHash; 0 when nothing is remembered.
-    int serverKeyHashAlgorithm() const { return m_serverKeyHashAlgorithm; }
-    void setServerKeyHash(int algorithm, const QByteArray &hash);
+    // The server entry's "pin" as it came (SHA-256 of the public key, "pin-sha256:..." or
+    // Base64); empty when the entry has none.
+    QString pin() const { return m_pin; }
+    void setPin(const QString &pin);
 
 private:
     QString m_host;
     QString m_authGroup;
     QString m_protocol;
-    QByteArray m_serverKeyHash;
-    int m_serverKeyHashAlgorithm = 0;
+    QString m_pin;
 };
 
 } // namespace Tavrix

@@ -53,8 +53,13 @@ int OpenConnectSession::validatePeerCert(void *privdata, const char *reason)
         return -1;
     }
 
-    TrustDatabase trust(conn->m_server);
-    return trust.checkServerCertificate(certificate);
+    // Only certificates that no authority of the system vouches for come here. A refusal
+    // ends the handshake before the login form: nothing is sent to the server.
+    TrustDatabase::Outcome outcome;
+    const int verdict = TrustDatabase(conn->m_server).checkServerCertificate(certificate, &outcome);
+    if (outcome.verdict == TrustDatabase::Verdict::Changed)
+        conn->m_refusedServerKey = {outcome.server, outcome.storedPin, outcome.offeredPin};
+    return verdict;
 }
 
 int OpenConnectSession::processAuthForm(void *privdata, oc_auth_form *form)

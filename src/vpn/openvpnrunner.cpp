@@ -2,13 +2,18 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QLocalSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryFile>
 
+#include "helperproto/openvpnprofile.h"
+#include "platform/elevatedstart.h"
 #include "platform/engineprocesses.h"
+#include "platform/privilegedhelper.h"
 #include "vpn/enginelog.h"
 #include "vpn/engineprocess.h"
 
@@ -67,7 +72,16 @@ QString OpenVpnRunner::profilePath() const
 
 bool OpenVpnRunner::isProgramRunning() const
 {
+    if (!m_helperTunnel.isEmpty())
+        return true;
     return m_process && m_process->isRunning();
+}
+
+QIODevice *OpenVpnRunner::management() const
+{
+    if (m_helperManagement)
+        return m_helperManagement;
+    return m_managementSocket;
 }
 
 bool OpenVpnRunner::connect(const QString &config, const QString &username, const QString &password)
@@ -76,7 +90,23 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
     m_username = username;
     m_password = password;
 
-    if (!writeProfile(config))
+    // The profile comes from the service: OpenVPN gets only what it rebuilt from the allow-list,
+    // never a plugin, script or file of the server's choosing (the helper checks it again).
+    const Tavrix::HelperProto::OpenVpnProfileCheck check = Tavrix::HelperProto::checkOpenVpnProfile(config);
+    if (!check.ok) {
+        m_refusal = check.error;
+        qCritical().noquote() << QStringLiteral("OpenVPN Profile Refused:") << check.error;
+        return failStart();
+    }
+    if (Tavrix::PrivilegedHelper::isAvailable())
+        return connectThroughHelper(check.profile);
+    // Without the helper only a root client may start OpenVPN itself (tests, a root demo).
+    if (!Tavrix::ElevatedStart::hasNetworkRights()) {
+        qCritical().noquote() << QStringLiteral("OpenVPN Process Error:")
+                              << QStringLiteral("the TavrixVPN helper service is not running.");
+        return failStart();
+    }
+    if (!writeProfile(check.profile))
         return failStart();
 
     m_process = new Tavrix::EngineProcess(QStringLiteral("OpenVPN"), this);
@@ -95,6 +125,37 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
         qCritical().noquote() << QStringLiteral("OpenVPN Process Error:") << m_process->errorString();
         return failStart();
     }
+    return true;
+}
+
+bool OpenVpnRunner::connectThroughHelper(const QString &config)
+{
+    const Tavrix::PrivilegedHelper::Started started = Tavrix::PrivilegedHelper::startOpenVpn(config);
+    if (!started.ok) {
+        qCritical().noquote() << QStringLiteral("OpenVPN Process Error:") << started.error;
+        return failStart();
+    }
+    m_helperTunnel = started.tunnelId;
+    // OpenVPN's own lines, as the helper reads them, in this client's log as before.
+    Tavrix::PrivilegedHelper::watchOutput(this, [this](const QString &tunnelId, const QString &line) {
+        if (tunnelId == m_helperTunnel)
+            qInfo().noquote() << QStringLiteral("OpenVPN > ") + line;
+    });
+    m_helperManagement = new QLocalSocket(this);
+    if (!m_helperManagement->setSocketDescriptor(started.managementFd)) {
+        QFile handle;
+        handle.open(started.managementFd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle);
+        qCritical().noquote() << QStringLiteral("OpenVPN Process Error:") << m_helperManagement->errorString();
+        stopProgram();
+        return false;
+    }
+    QObject::connect(m_helperManagement, &QLocalSocket::readyRead, this, &OpenVpnRunner::managmentReadLine);
+    // OpenVPN holds the other end: it has ended when the link closes.
+    QObject::connect(m_helperManagement, &QLocalSocket::disconnected, this, &OpenVpnRunner::onProgramFinished);
+    sendCommand("state on\n");
+    sendCommand("state\n");
+    sendCommand("bytecount 1\n");
+    sendCommand("hold release\n");
     return true;
 }
 
@@ -173,16 +234,18 @@ void OpenVpnRunner::onManagementConnection()
 
 void OpenVpnRunner::sendCommand(const QByteArray &command)
 {
-    if (m_managementSocket && m_managementSocket->isOpen())
-        m_managementSocket->write(command);
+    QIODevice *link = management();
+    if (link && link->isOpen())
+        link->write(command);
 }
 
 void OpenVpnRunner::managmentReadLine()
 {
-    while (m_managementSocket && m_managementSocket->canReadLine()) {
+    QIODevice *link = management();
+    while (link && link->canReadLine()) {
         // OpenVPN has read the profile once it talks; the keys leave the disk now.
         discardProfile();
-        handleManagementLine(m_managementSocket->readLine());
+        handleManagementLine(link->readLine());
     }
 }
 
@@ -234,6 +297,8 @@ void OpenVpnRunner::disconnect()
     if (m_managementSocket && m_managementSocket->isOpen())
         m_managementSocket->abort();
     reportDisconnected();
+    // Through the helper the link stays open until the helper has stopped OpenVPN: its close
+    // is how the runner learns the program has gone.
     // Without its management link OpenVPN would wait for one forever: a tunnel left behind
     // after "disconnected" was reported. End it; its end deletes the runner.
     if (isProgramRunning())
@@ -246,7 +311,22 @@ void OpenVpnRunner::stopProgram()
 {
     if (!isProgramRunning())
         return;
-    m_process->terminate(stopGraceMs);
+    if (m_helperTunnel.isEmpty()) {
+        m_process->terminate(stopGraceMs);
+        return;
+    }
+    if (m_helperStopping)
+        return;
+    m_helperStopping = true;
+    // The helper answers once OpenVPN has ended (SIGTERM, so it takes its routes down).
+    Tavrix::PrivilegedHelper::stopLater(m_helperTunnel, this, [this] { onHelperStopped(); });
+}
+
+void OpenVpnRunner::onHelperStopped()
+{
+    if (m_helperTunnel.isEmpty())
+        return;
+    onProgramFinished();
 }
 
 void OpenVpnRunner::restartSession()
@@ -256,6 +336,9 @@ void OpenVpnRunner::restartSession()
 
 void OpenVpnRunner::onProgramFinished()
 {
+    m_helperTunnel.clear();
+    if (m_helperManagement)
+        m_helperManagement->disconnect(this);
     discardProfile();
     reportDisconnected();
     deleteLater();

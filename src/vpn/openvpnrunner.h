@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class QIODevice;
+class QLocalSocket;
 class QTcpServer;
 class QTcpSocket;
 class QTemporaryFile;
@@ -14,6 +16,10 @@ class EngineProcess;
 
 // Runs one OpenVPN tunnel: the OpenVPN program driven through its management interface.
 // The controller creates one per connect; the runner deletes itself when the program ends.
+// Where the privileged helper runs, the helper starts OpenVPN and hands the runner the
+// management link as a connected Unix socket (the runner alone holds it, and the credentials
+// go over it only); without the helper a root client starts OpenVPN itself and listens for
+// the link on 127.0.0.1.
 class OpenVpnRunner : public QObject
 {
     Q_OBJECT
@@ -38,6 +44,9 @@ public:
     void setProgram(const QString &path) { m_program = path; }
     // Path of the private profile while it is on disk, else empty.
     QString profilePath() const;
+
+    // Why the last connect refused the server's profile, as the user is told; empty otherwise.
+    QString refusal() const { return m_refusal; }
 
     // A value for a management command: backslashes doubled, quotes escaped, all in quotes.
     static QString quoted(const QString &value);
@@ -67,6 +76,9 @@ private:
     void reportDisconnected();
     void sendCommand(const QByteArray &command);
     bool failStart();
+    bool connectThroughHelper(const QString &config);
+    void onHelperStopped();
+    QIODevice *management() const;
 
     QString m_username;
     QString m_password;
@@ -76,4 +88,9 @@ private:
     QTemporaryFile *m_configFile = nullptr;
     bool m_disconnectReported = false;
     QString m_program;
+    // Through the helper: its tunnel, and the management link it handed over.
+    QString m_helperTunnel;
+    QLocalSocket *m_helperManagement = nullptr;
+    bool m_helperStopping = false;
+    QString m_refusal;
 };

@@ -42,27 +42,61 @@ void importTunnelLog()
 
 } // namespace
 
-struct OutlineClient::RouteTask
+struct OutlineClient::PoolLink
 {
-    QMutex lock;
+    mutable QMutex lock;
     OutlineClient *client = nullptr;
+    bool cancelled = false;
+    // The server host, written by the connect step, read by the route step.
+    QString host;
 };
 
 OutlineClient::OutlineClient(QObject *parent)
     : QObject(parent)
-    , m_routeTask(std::make_shared<RouteTask>())
+    , m_link(std::make_shared<PoolLink>())
 {
-    m_routeTask->client = this;
+    m_link->client = this;
     connect(this, &OutlineClient::tun2socksStarted, this, &OutlineClient::configureRoutes, Qt::QueuedConnection);
 }
 
 OutlineClient::~OutlineClient()
 {
+    bool cancelled = false;
     {
-        QMutexLocker locker(&m_routeTask->lock);
-        m_routeTask->client = nullptr;
+        QMutexLocker locker(&m_link->lock);
+        m_link->client = nullptr;
+        cancelled = m_link->cancelled;
     }
-    disconnectServer();
+    if (!cancelled)
+        disconnectServer();
+}
+
+void OutlineClient::cancel()
+{
+    QMutexLocker locker(&m_link->lock);
+    m_link->cancelled = true;
+}
+
+bool OutlineClient::isCancelled() const
+{
+    QMutexLocker locker(&m_link->lock);
+    return m_link->cancelled;
+}
+
+void OutlineClient::post(const std::shared_ptr<PoolLink> &link, void (OutlineClient::*signal)())
+{
+    QMutexLocker locker(&link->lock);
+    OutlineClient *client = link->client;
+    if (!client || link->cancelled)
+        return;
+    // Posted, not emitted here: a receiver may cancel, which takes this lock.
+    QMetaObject::invokeMethod(
+        client,
+        [client, signal] {
+            if (!client->isCancelled())
+                emit(client->*signal)();
+        },
+        Qt::QueuedConnection);
 }
 
 QStringList OutlineClient::tunnelArguments(const QString &host, const QString &port, const QString &password,
@@ -91,7 +125,18 @@ QString OutlineClient::tunnelLogPath()
 
 bool OutlineClient::connectServer()
 {
-    emit connectingServer();
+    return runConnect(m_link);
+}
+
+std::function<bool()> OutlineClient::connectStep()
+{
+    const std::shared_ptr<PoolLink> link = m_link;
+    return [link] { return runConnect(link); };
+}
+
+bool OutlineClient::runConnect(const std::shared_ptr<PoolLink> &link)
+{
+    post(link, &OutlineClient::connectingServer);
 
     const auto config = Config::instance();
     const QString host = config->shadowsocksHost();
@@ -101,18 +146,27 @@ bool OutlineClient::connectServer()
     // The password stays out of the log.
     qDebug().noquote() << host << port << (password.isEmpty() ? QStringLiteral("(none)") : QStringLiteral("********"))
                        << method;
-    m_host = host;
 
     // A disconnect just before (a change of server) must have finished its clean-up, or it
     // would take this tunnel's set-up along.
     if (!OutlineCommands::waitForScripts(QStringLiteral("disconnect.bat"), disconnectWaitMs))
         engineLog(QStringLiteral("disconnect.bat is still running; starting the tunnel anyway"));
 
-    // A fresh log per tunnel: the final check copies it into the application log.
-    QFile::remove(tunnelLogPath());
-    if (!OutlineCommands::startTunnelProgram(tunnelArguments(host, port, password, method), tunnelLogPath()))
-        engineLog(QStringLiteral("tun2socks could not be started"));
-    emit tun2socksStarted();
+    {
+        // Started under the lock: a cancel either comes first and nothing starts, or after,
+        // and the disconnect that follows it stops this program.
+        QMutexLocker locker(&link->lock);
+        if (!link->client || link->cancelled) {
+            engineLog(QStringLiteral("Outline connect cancelled before the tunnel started"));
+            return false;
+        }
+        link->host = host;
+        // A fresh log per tunnel: the final check copies it into the application log.
+        QFile::remove(tunnelLogPath());
+        if (!OutlineCommands::startTunnelProgram(tunnelArguments(host, port, password, method), tunnelLogPath()))
+            engineLog(QStringLiteral("tun2socks could not be started"));
+    }
+    post(link, &OutlineClient::tun2socksStarted);
     return true;
 }
 
@@ -121,15 +175,21 @@ void OutlineClient::configureRoutes()
     connect(this, &OutlineClient::routeConfiged, this, &OutlineClient::checkTunnel,
             Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
 
+    if (isCancelled())
+        return;
     auto *watcher = new QFutureWatcher<bool>(this);
     connect(watcher, &QFutureWatcher<bool>::finished, this, [watcher] {
         renewDhcpLease();
         qDebug() << "route configed done";
         watcher->deleteLater();
     });
-    const std::shared_ptr<RouteTask> task = m_routeTask;
-    const QString host = m_host;
-    watcher->setFuture(QtConcurrent::run([task, host] {
+    const std::shared_ptr<PoolLink> link = m_link;
+    QString host;
+    {
+        QMutexLocker locker(&m_link->lock);
+        host = m_link->host;
+    }
+    watcher->setFuture(QtConcurrent::run([link, host] {
         // Waited for, unlike the tunnel program: CONNECTED must not be reported while the
         // routes still lead past the tunnel. The script itself waits for the tunnel to come up.
         const OutlineCommands::Result result =
@@ -141,15 +201,15 @@ void OutlineClient::configureRoutes()
         if (!result.finished || result.exitCode != 0)
             engineLog(QStringLiteral("route-config failed (exit code %1)").arg(result.exitCode));
         renewDhcpLease();
-        QMutexLocker locker(&task->lock);
-        if (task->client)
-            emit task->client->routeConfiged();
+        post(link, &OutlineClient::routeConfiged);
         return true;
     }));
 }
 
 void OutlineClient::checkTunnel()
 {
+    if (isCancelled())
+        return;
     emit connected();
     importTunnelLog();
     const OutlineCommands::Result result = OutlineCommands::listTunnelPrograms(commandWaitMs);

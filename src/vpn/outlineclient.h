@@ -5,12 +5,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace Tavrix {
 
 // Outline: a Shadowsocks proxy turned into a system-wide tunnel by the tun2socks engine,
-// with the route scripts run around it.
+// with the route scripts run around it. Its connect step and route task run on the pool and
+// reach the runner only through a shared link, so the runner may be deleted while they run.
 class OutlineClient : public QObject
 {
     Q_OBJECT
@@ -25,6 +27,13 @@ public:
     static bool tunnelProgramRunning(const QByteArray &processList);
     // Where the tunnel program's output is kept (in the engine folder).
     static QString tunnelLogPath();
+
+    // The connect step for the pool; it holds the shared link, not the runner.
+    std::function<bool()> connectStep();
+    // The user gave this attempt up: nothing more is started or reported, and the runner
+    // leaves the tunnel to the disconnect that follows (its destruction runs no clean-up).
+    void cancel();
+    bool isCancelled() const;
 
 signals:
     void connected();
@@ -44,12 +53,13 @@ private slots:
     void checkTunnel();
 
 private:
-    struct RouteTask;
+    struct PoolLink;
+    static bool runConnect(const std::shared_ptr<PoolLink> &link);
+    // Emits signal on the runner's thread, unless the runner is gone or cancelled by then.
+    static void post(const std::shared_ptr<PoolLink> &link, void (OutlineClient::*signal)());
 
-    // Written on the pool thread before tun2socksStarted, read after it on this thread.
-    QString m_host;
-    // Lets the route task on the pool report to this object only while it exists.
-    std::shared_ptr<RouteTask> m_routeTask;
+    // Lets the work on the pool report to this object only while it exists and counts.
+    std::shared_ptr<PoolLink> m_link;
 };
 
 } // namespace Tavrix

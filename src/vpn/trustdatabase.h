@@ -1,44 +1,54 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
-#include <ctime>
-#include <gnutls/gnutls.h>
 #include <memory>
 
 namespace Tavrix {
 
 class OpenConnectServer;
 
-// Trust on first use for OpenConnect servers: the SHA-1 of the server's public key is
-// remembered in the server profile. GnuTLS drives the check through a trust database whose
-// store and verify functions find this object through the database name argument.
+// Decides whether an OpenConnect server whose certificate no public authority vouches for is
+// the server it claims to be, before anything is sent to it. (A certificate that the
+// system's authorities vouch for, for the server's name, is accepted by the library itself
+// and never comes here, unless the server entry carries a pin.)
+//
+// - A pin in the server entry decides alone: the key must match it.
+// - Otherwise the key stored for the server's address must match. The first contact stores
+//   it; a different key is refused, and the user decides whether to trust it.
 class TrustDatabase
 {
 public:
-    explicit TrustDatabase(std::shared_ptr<OpenConnectServer> profile);
-    ~TrustDatabase();
-    TrustDatabase(const TrustDatabase &) = delete;
-    TrustDatabase &operator=(const TrustDatabase &) = delete;
+    enum class Verdict {
+        Known,       // matches the stored key
+        FirstUse,    // nothing stored yet: stored now
+        PinMatch,    // matches the server entry's pin
+        Changed,     // differs from the stored key: refused
+        PinMismatch, // differs from the pin (or the pin is unreadable): refused
+        Unreadable   // no key or no server address to check: refused
+    };
 
-    // GnuTLS' verdict on the certificate (DER): 0 known key, GNUTLS_E_NO_CERTIFICATE_FOUND,
-    // GNUTLS_E_CERTIFICATE_KEY_MISMATCH or another error.
-    int verify(const QByteArray &certificate);
-    // Remembers the certificate's key. 0 or a GnuTLS error.
-    int store(const QByteArray &certificate);
+    struct Outcome
+    {
+        Verdict verdict = Verdict::Unreadable;
+        QString server;     // the store's name of the server ("host:port")
+        QString storedPin;  // the key stored, or the entry's pin
+        QString offeredPin; // the key the server presented
+    };
 
-    // The whole check: an unknown or changed key is logged, remembered and accepted; any
-    // other verification error rejects. Returns 0 to accept, -1 to reject.
-    int checkServerCertificate(const QByteArray &certificate);
+    explicit TrustDatabase(std::shared_ptr<OpenConnectServer> profile, const QString &storePath = QString());
+
+    // Checks the certificate (DER), logging the verdict and storing the key on first use.
+    Outcome check(const QByteArray &certificate);
+    // The same, as the library's answer: 0 to accept the server, -1 to reject it.
+    int checkServerCertificate(const QByteArray &certificate, Outcome *outcome = nullptr);
+
+    static bool accepts(Verdict verdict);
 
 private:
-    static int storeFunction(const char *dbName, const char *host, const char *service, time_t expiration,
-                             const gnutls_datum_t *pubkey);
-    static int verifyFunction(const char *dbName, const char *host, const char *service, const gnutls_datum_t *pubkey);
-    const char *dbName() const { return reinterpret_cast<const char *>(this); }
-
     std::shared_ptr<OpenConnectServer> m_profile;
-    gnutls_tdb_t m_tdb = nullptr;
+    QString m_storePath;
 };
 
 } // namespace Tavrix

@@ -118,8 +118,10 @@ bool V2ray::connectServer()
                               .arg(inboundTimeoutMs / 1000)
                         : QStringLiteral("V2Ray ended before it accepted connections."));
     }
-    if (!Xray::checkThroughProxy(checkTimeoutMs, alive))
-        return fail(QStringLiteral("No answer through the V2Ray server: it is unreachable or refused our id."));
+    QString checkError;
+    if (!Xray::checkThroughProxy(checkTimeoutMs, alive, &checkError))
+        return fail(QStringLiteral("No answer through the V2Ray server (it is unreachable or refused our id): ") +
+                    checkError);
     if (m_cancelled)
         return false;
     setNetworkProxy();

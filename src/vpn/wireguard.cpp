@@ -6,17 +6,17 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
-#include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 
-#include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
+#include "helperproto/wireguardconfig.h"
 #include "platform/elevatedstart.h"
 #include "platform/engineprocesses.h"
 #include "platform/paths.h"
 #include "platform/privatefile.h"
+#include "platform/privilegedhelper.h"
 #include "vpn/enginelog.h"
 #include "vpn/engineprocess.h"
 
@@ -27,8 +27,8 @@ namespace {
 const QString clientName = QStringLiteral("wireguard/wireguard-client.exe");
 const QString imageName = QStringLiteral("wireguard-client.exe");
 
-// wg-quick with the userspace implementation is up in well under a second; a slow machine or
-// an authentication prompt still fits.
+// wg-quick with the userspace implementation is up in well under a second; a slow machine
+// still fits.
 constexpr int tunnelWaitMs = 20000;
 constexpr int pollMs = 25;
 // The process list is read less often than the interfaces: it is the dearer look-up.
@@ -41,55 +41,11 @@ QString clientOutputFile()
     return engineFolder() + QStringLiteral("wireguard-client.log");
 }
 
-bool isKey(const QString &value)
-{
-    const QByteArray raw = QByteArray::fromBase64(value.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    return value.size() == 44 && raw.size() == 32;
-}
-
-const QRegularExpression &sectionLine()
-{
-    static const QRegularExpression section(QStringLiteral("^\\[([A-Za-z]+)\\]$"));
-    return section;
-}
-
-const QRegularExpression &settingLine()
-{
-    static const QRegularExpression setting(QStringLiteral("^([A-Za-z0-9]+)\\s*=\\s*(.*)$"));
-    return setting;
-}
-
-// A line without its comment and surrounding blanks.
-QString meaningful(QString line)
-{
-    const int comment = line.indexOf(QLatin1Char('#'));
-    if (comment >= 0)
-        line.truncate(comment);
-    return line.trimmed();
-}
-
-// The address the tunnel is known by in one "Address" value: its first IPv4 address (every
-// tunnel of the service has one), else its first other address; empty when none parses.
-QString preferredAddress(const QString &value)
-{
-    QString first;
-    for (const QString &entry : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QString host = entry.trimmed().section(QLatin1Char('/'), 0, 0);
-        QHostAddress parsed;
-        if (!parsed.setAddress(host))
-            continue;
-        if (parsed.protocol() == QAbstractSocket::IPv4Protocol)
-            return parsed.toString();
-        if (first.isEmpty())
-            first = parsed.toString();
-    }
-    return first;
-}
-
 } // namespace
 
-Wireguard::Wireguard(QObject *parent)
+Wireguard::Wireguard(ConfigFetch fetchConfig, QObject *parent)
     : QObject(parent)
+    , m_fetchConfig(std::move(fetchConfig))
 {
     // The controller outlives the application object; the tunnel must not, and stopping it
     // needs the application (paths, log) still there.
@@ -126,126 +82,37 @@ QStringList Wireguard::clientArguments(const QString &configFile)
 
 bool Wireguard::isConfiguration(const QString &text, QString *reason)
 {
-    auto refuse = [reason](const QString &why) {
-        if (reason)
-            *reason = why;
-        return false;
-    };
-    if (text.trimmed().isEmpty())
-        return refuse(QStringLiteral("empty"));
-
-    QString current;
-    int interfaces = 0;
-    int peers = 0;
-    bool privateKey = false;
-    bool address = false;
-    bool peerKey = true;
-    int lineNumber = 0;
-    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
-        ++lineNumber;
-        const QString line = meaningful(rawLine);
-        if (line.isEmpty())
-            continue;
-        const QRegularExpressionMatch header = sectionLine().match(line);
-        if (header.hasMatch()) {
-            if (current == QLatin1String("Peer") && !peerKey)
-                return refuse(QStringLiteral("a [Peer] without a valid PublicKey"));
-            current = header.captured(1);
-            if (current == QLatin1String("Interface")) {
-                ++interfaces;
-            } else if (current == QLatin1String("Peer")) {
-                ++peers;
-                peerKey = false;
-            } else {
-                return refuse(QStringLiteral("unknown section on line %1").arg(lineNumber));
-            }
-            continue;
-        }
-        const QRegularExpressionMatch pair = settingLine().match(line);
-        if (!pair.hasMatch() || current.isEmpty())
-            return refuse(QStringLiteral("line %1 is not a setting of a section").arg(lineNumber));
-        const QString key = pair.captured(1).toLower();
-        const QString value = pair.captured(2).trimmed();
-        if (current == QLatin1String("Interface") && key == QLatin1String("privatekey"))
-            privateKey = isKey(value);
-        else if (current == QLatin1String("Interface") && key == QLatin1String("address"))
-            // The connect step waits for this address to come up: one that does not parse
-            // would only time out.
-            address = address || !preferredAddress(value).isEmpty();
-        else if (current == QLatin1String("Peer") && key == QLatin1String("publickey"))
-            peerKey = isKey(value);
-    }
-    if (current == QLatin1String("Peer") && !peerKey)
-        return refuse(QStringLiteral("a [Peer] without a valid PublicKey"));
-    if (interfaces != 1)
-        return refuse(interfaces == 0 ? QStringLiteral("no [Interface] section")
-                                      : QStringLiteral("more than one [Interface] section"));
-    if (peers == 0)
-        return refuse(QStringLiteral("no [Peer] section"));
-    if (!privateKey)
-        return refuse(QStringLiteral("no valid PrivateKey"));
-    if (!address)
-        return refuse(QStringLiteral("no Address"));
-    return true;
+    return HelperProto::parseWireGuardConfig(text, nullptr, reason);
 }
 
 QString Wireguard::tunnelAddress(const QString &text)
 {
-    // The first address of the [Interface] that parses, read as isConfiguration reads it.
-    QString current;
-    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
-        const QString line = meaningful(rawLine);
-        const QRegularExpressionMatch header = sectionLine().match(line);
-        if (header.hasMatch()) {
-            current = header.captured(1);
-            continue;
-        }
-        const QRegularExpressionMatch pair = settingLine().match(line);
-        if (!pair.hasMatch() || current != QLatin1String("Interface") ||
-            pair.captured(1).toLower() != QLatin1String("address"))
-            continue;
-        const QString address = preferredAddress(pair.captured(2).trimmed());
-        if (!address.isEmpty())
-            return address;
-    }
-    return QString();
+    HelperProto::WireGuardConfig config;
+    return HelperProto::parseWireGuardConfig(text, &config, nullptr) ? HelperProto::wireGuardTunnelAddress(config)
+                                                                     : QString();
 }
 
 QString Wireguard::gatewayAddress(const QString &text)
 {
-    QString current;
-    QString dns;
-    for (const QString &rawLine : text.split(QLatin1Char('\n'))) {
-        const QString line = meaningful(rawLine);
-        const QRegularExpressionMatch header = sectionLine().match(line);
-        if (header.hasMatch()) {
-            current = header.captured(1);
+    HelperProto::WireGuardConfig config;
+    if (!HelperProto::parseWireGuardConfig(text, &config, nullptr))
+        return QString();
+    for (const QString &entry : qAsConst(config.addresses)) {
+        const QPair<QHostAddress, int> network = QHostAddress::parseSubnet(entry.trimmed());
+        const QHostAddress own(entry.trimmed().section(QLatin1Char('/'), 0, 0));
+        if (network.first.protocol() != QAbstractSocket::IPv4Protocol || network.second > 30)
             continue;
-        }
-        const QRegularExpressionMatch pair = settingLine().match(line);
-        if (!pair.hasMatch() || current != QLatin1String("Interface"))
-            continue;
-        const QString key = pair.captured(1).toLower();
-        for (const QString &entry : pair.captured(2).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-            if (key == QLatin1String("dns") && dns.isEmpty()) {
-                QHostAddress server;
-                if (server.setAddress(entry.trimmed()) && server.protocol() == QAbstractSocket::IPv4Protocol)
-                    dns = server.toString();
-                continue;
-            }
-            if (key != QLatin1String("address"))
-                continue;
-            const QPair<QHostAddress, int> network = QHostAddress::parseSubnet(entry.trimmed());
-            const QHostAddress own(entry.trimmed().section(QLatin1Char('/'), 0, 0));
-            if (network.first.protocol() != QAbstractSocket::IPv4Protocol || network.second > 30)
-                continue;
-            quint32 gateway = network.first.toIPv4Address() + 1;
-            if (gateway == own.toIPv4Address())
-                ++gateway;
-            return QHostAddress(gateway).toString();
-        }
+        quint32 gateway = network.first.toIPv4Address() + 1;
+        if (gateway == own.toIPv4Address())
+            ++gateway;
+        return QHostAddress(gateway).toString();
     }
-    return dns;
+    for (const QString &entry : qAsConst(config.dns)) {
+        QHostAddress server;
+        if (server.setAddress(entry.trimmed()) && server.protocol() == QAbstractSocket::IPv4Protocol)
+            return server.toString();
+    }
+    return QString();
 }
 
 QString Wireguard::probeAddress() const
@@ -271,23 +138,21 @@ bool Wireguard::connectServer()
     qDebug() << "Connect ipId:" << ipId;
     qDebug() << "Connect connectionType:" << connectionType;
 
-    QString text;
-    {
-        // An account request object of this thread's own: the shared one belongs to the GUI
-        // thread, whose calls may run at the same time.
-        ApiRequest request;
-        text = request.wireGuardConfig(vpnserverId, ipId, connectionType);
-    }
+    const QString text = m_fetchConfig ? m_fetchConfig(vpnserverId, ipId, connectionType) : QString();
     if (m_cancelled)
         return false;
     if (text.trimmed().isEmpty()) {
         fail(QStringLiteral("Configuration is empty. Unable to proceed."));
         return false;
     }
+    // The client program gets the configuration rebuilt from the fields that passed: never a
+    // hook, routing table or mark of the service's choosing.
+    HelperProto::WireGuardConfig config;
     QString reason;
-    if (!isConfiguration(text, &reason)) {
-        fail(QStringLiteral("The service's reply is not a WireGuard configuration (%1). Unable to proceed.")
-                 .arg(reason));
+    if (!HelperProto::parseWireGuardConfig(text, &config, &reason)) {
+        m_refusal = reason;
+        fail(QStringLiteral("The service's reply is not a WireGuard configuration this client accepts. ") + reason +
+             QStringLiteral(" Unable to proceed."));
         return false;
     }
 
@@ -295,13 +160,64 @@ bool Wireguard::connectServer()
         QMutexLocker locker(&m_probeLock);
         m_probeAddress = gatewayAddress(text);
     }
+    if (PrivilegedHelper::isAvailable())
+        return startThroughHelper(text);
+    // Without the helper only a root client can bring the tunnel up itself.
+    if (!ElevatedStart::hasNetworkRights()) {
+        fail(QStringLiteral("Failed to start detached process. The TavrixVPN helper service is not running."));
+        return false;
+    }
     const QString path = configFilePath();
     QString error;
-    if (!writePrivateFile(path, text.toUtf8(), &error)) {
+    if (!writePrivateFile(path, HelperProto::wireGuardQuickText(config).toUtf8(), &error)) {
         fail(QStringLiteral("Failed to open config file for writing. ") + error);
         return false;
     }
-    return startElevated(path, tunnelAddress(text));
+    return startElevated(path, HelperProto::wireGuardTunnelAddress(config));
+}
+
+bool Wireguard::startThroughHelper(const QString &text)
+{
+    const PrivilegedHelper::Started started = PrivilegedHelper::startWireGuard(text);
+    if (started.ok && m_cancelled) {
+        PrivilegedHelper::stop(started.tunnelId);
+        return false;
+    }
+    if (!started.ok) {
+        fail(QStringLiteral("Failed to start detached process. ") + started.error);
+        return false;
+    }
+    {
+        QMutexLocker lock(&m_helperLock);
+        m_helperTunnel = started.tunnelId;
+    }
+    m_ownsClient = true;
+    engineLog(QStringLiteral("WireGuard tunnel is up (through the TavrixVPN helper)"));
+    QMetaObject::invokeMethod(this, &Wireguard::watchClient, Qt::QueuedConnection);
+    emit connected();
+    return true;
+}
+
+QString Wireguard::helperTunnel()
+{
+    QMutexLocker lock(&m_helperLock);
+    return m_helperTunnel;
+}
+
+QString Wireguard::takeHelperTunnel()
+{
+    QMutexLocker lock(&m_helperLock);
+    QString tunnel;
+    tunnel.swap(m_helperTunnel);
+    return tunnel;
+}
+
+bool Wireguard::clientRunning()
+{
+    const QString tunnel = helperTunnel();
+    if (!tunnel.isEmpty())
+        return PrivilegedHelper::isRunning(tunnel);
+    return !EngineProcesses::find(clientName).isEmpty();
 }
 
 bool Wireguard::startElevated(const QString &configFile, const QString &address)
@@ -386,9 +302,10 @@ void Wireguard::watchClient()
         m_watch = new QTimer(this);
         m_watch->setInterval(watchMs);
         QObject::connect(m_watch, &QTimer::timeout, this, [this] {
-            if (!EngineProcesses::find(clientName).isEmpty())
+            if (clientRunning())
                 return;
             m_watch->stop();
+            takeHelperTunnel();
             importClientOutput();
             removeConfiguration();
             fail(imageName + QStringLiteral(" has ended; the tunnel is down."));
@@ -426,8 +343,8 @@ void Wireguard::beginDisconnect()
     m_ownsClient = false;
     if (m_watch)
         m_watch->stop();
-    // The file goes first: a client program started through an authentication prompt runs
-    // as another user, which a signal from us may not reach; it ends when its file goes.
+    // The file goes first: a client program running with other rights than ours, which a
+    // signal from us may not reach, ends when its file goes.
     removeConfiguration();
 }
 
@@ -449,7 +366,16 @@ void Wireguard::onProcessFinished(int exitCode)
 
 void Wireguard::killWindowsProcess()
 {
-    if (EngineProcesses::find(clientName).isEmpty()) {
+    const QString tunnel = takeHelperTunnel();
+    if (!tunnel.isEmpty()) {
+        QString error;
+        if (!PrivilegedHelper::stop(tunnel, &error))
+            engineLog(QStringLiteral("Failed to terminate wireguard process. ") + error);
+        engineLog(imageName + QStringLiteral(" was running and has been killed."));
+        return;
+    }
+    // The helper's programs are its own: an earlier window's tunnel ended with that window.
+    if (PrivilegedHelper::isAvailable() || EngineProcesses::find(clientName).isEmpty()) {
         engineLog(imageName + QStringLiteral(" is not running."));
         return;
     }

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 class QProcess;
 class QTimer;
@@ -16,11 +17,19 @@ namespace Tavrix {
 // WireGuard: fetches the tunnel configuration for the chosen server from the account service,
 // writes it to the engine folder and starts the WireGuard client program on it with
 // administrator rights. The client program brings the tunnel up and keeps it until stopped.
+// Where the privileged helper runs, the configuration goes to it as typed fields instead (no
+// file of ours holds the key) and the helper runs the client program.
 class Wireguard : public QObject
 {
     Q_OBJECT
 public:
-    explicit Wireguard(QObject *parent = nullptr);
+    // The tunnel configuration of a server (vpn_server_id, ip_id, connection_type) from the
+    // account service, empty on failure. Handed in by the runner's creator, as the service's
+    // API sits above the engines; it runs on the connect step's thread. Without one the
+    // connect fails as on an empty reply.
+    using ConfigFetch = std::function<QString(int vpnServerId, int ipId, int connectionType)>;
+
+    explicit Wireguard(ConfigFetch fetchConfig = {}, QObject *parent = nullptr);
     // Stops the WireGuard client program this runner started, as a user disconnect does.
     ~Wireguard() override;
 
@@ -44,6 +53,10 @@ public:
     static QString gatewayAddress(const QString &text);
     // gatewayAddress of the running tunnel's configuration; empty before it is known.
     QString probeAddress() const;
+
+    // Why the last connect refused the service's configuration, as the user is told; empty
+    // otherwise. Read once the connect step has ended.
+    QString refusal() const { return m_refusal; }
 
     // A newer connect has taken over: this runner no longer watches or reports the tunnel.
     void stopWatching();
@@ -76,7 +89,12 @@ private:
     void importClientOutput();
     void removeConfiguration();
     void watchClient();
+    bool startThroughHelper(const QString &text);
+    bool clientRunning();
+    QString helperTunnel();
+    QString takeHelperTunnel();
 
+    const ConfigFetch m_fetchConfig;
     QProcess *m_process = nullptr;
     QTimer *m_watch = nullptr;
     mutable QMutex m_probeLock;
@@ -85,6 +103,11 @@ private:
     std::atomic_bool m_cancelled{false};
     // This runner started the client program that runs now; it stops it when it goes.
     std::atomic_bool m_ownsClient{false};
+    // The helper's tunnel while it runs through the helper; set on the pool, read on the GUI
+    // thread.
+    QMutex m_helperLock;
+    QString m_helperTunnel;
+    QString m_refusal;
 };
 
 } // namespace Tavrix

@@ -2,14 +2,24 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 
+#include "common/config.h"
+#include "common/serviceurl.h"
 #include "platform/engineprocesses.h"
 #include "platform/paths.h"
+#include "platform/privatefile.h"
 #include "platform/systemproxy.h"
 #include "vpn/enginelog.h"
 
@@ -19,9 +29,6 @@ namespace Xray {
 namespace {
 
 const QString localHost = QStringLiteral("127.0.0.1");
-// Answers 204 anywhere in the world; the generated routing sends its domain to the proxy.
-const QByteArray checkHost = "www.gstatic.com";
-const QByteArray checkPath = "/generate_204";
 constexpr int leftoverStopGraceMs = 3000;
 
 bool inboundAccepts(int timeoutMs)
@@ -31,6 +38,26 @@ bool inboundAccepts(int timeoutMs)
     const bool accepted = socket.waitForConnected(timeoutMs);
     socket.abort();
     return accepted;
+}
+
+// The service's public-IP lookup; before the configuration named one, a configuration
+// source of the service (any answer of the service proves the way through).
+QUrl serviceCheckAddress()
+{
+    const QString lookup = Config::publicIpUrl();
+    if (!lookup.isEmpty())
+        return QUrl(lookup);
+    return QUrl(
+        ServiceUrl::address(QLatin1String(ServiceUrl::directOrigin) + QStringLiteral("/apis/getDomainData.php")));
+}
+
+bool isOnThisMachine(const QUrl &url)
+{
+    const QString host = url.host();
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
 }
 
 } // namespace
@@ -56,14 +83,13 @@ WriteResult writeConfig(const QJsonObject &document)
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return WriteResult::NoFolder;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // A new file, created owner-only before any content is in it (an earlier one may have been
+    // readable by others).
+    QString error;
+    if (!writePrivateFile(path, QJsonDocument(document).toJson(QJsonDocument::Indented), &error)) {
+        engineLog(QStringLiteral("Could not write ") + path + QStringLiteral(": ") + error);
         return WriteResult::NotOpened;
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        return WriteResult::NoPermissions;
-    const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Indented);
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return WriteResult::NotOpened;
+    }
     return WriteResult::Written;
 }
 
@@ -96,29 +122,65 @@ bool waitForInbound(int timeoutMs, const std::function<bool()> &alive)
     return false;
 }
 
-bool checkThroughProxy(int timeoutMs, const std::function<bool()> &alive)
+bool checkThroughProxy(int timeoutMs, const std::function<bool()> &alive, QString *error)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    QTcpSocket socket;
-    socket.connectToHost(localHost, httpPort);
-    if (!socket.waitForConnected(qMax(1, int(deadline.remainingTime()))))
+    const QUrl url = serviceCheckAddress();
+    if (!url.isValid() || url.host().isEmpty()) {
+        *error = QStringLiteral("the service's address check has no usable address (%1)").arg(url.toString());
         return false;
-    socket.write("GET http://" + checkHost + checkPath + " HTTP/1.1\r\nHost: " + checkHost +
-                 "\r\nUser-Agent: TavrixVPN/1.0\r\nConnection: close\r\n\r\n");
-    QByteArray reply;
-    while (!reply.contains('\n') && !deadline.hasExpired() && alive()) {
-        if (socket.waitForReadyRead(qMin(200, qMax(1, int(deadline.remainingTime())))))
-            reply += socket.readAll();
-        else if (socket.state() != QAbstractSocket::ConnectedState)
-            break;
     }
-    socket.abort();
-    // "HTTP/1.1 204 No Content": the engine's own failures come back as 5xx.
-    const QList<QByteArray> words = reply.left(reply.indexOf('\n')).split(' ');
-    if (words.size() < 2 || !words.at(0).startsWith("HTTP/"))
-        return false;
-    const int code = words.at(1).toInt();
-    return code >= 100 && code < 500;
+    if (isOnThisMachine(url)) {
+        engineLog(QStringLiteral("The service runs on this machine (%1): no check through the proxy.").arg(url.host()));
+        return true;
+    }
+    ServiceUrl::trustServiceCertificate();
+    // A manager of this thread, with our inbound as its only way out.
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, localHost, httpPort));
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply *reply = manager.get(request);
+
+    QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer watch;
+    watch.setInterval(100);
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+        if (deadline.hasExpired() || !alive())
+            loop.quit();
+    });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    watch.start();
+    if (!reply->isFinished())
+        loop.exec();
+    watch.stop();
+
+    const QString what = QStringLiteral("the service's address check (%1)").arg(url.host());
+    bool ok = false;
+    if (!reply->isFinished()) {
+        *error = alive() ? what + QStringLiteral(" got no answer within %1 s").arg(timeoutMs / 1000)
+                         : what + QStringLiteral(" was cut short: the engine ended or the connect was cancelled");
+        reply->abort();
+    } else {
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        // Over TLS any answer comes from the service itself; in plain HTTP the engine reports
+        // its own failures as 5xx.
+        const bool secure = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+        if (status.isValid() && (secure || status.toInt() < 500)) {
+            ok = true;
+            static const QRegularExpression address(QStringLiteral("(\\b\\d{1,3}(\\.\\d{1,3}){3}\\b)"));
+            const QRegularExpressionMatch match = address.match(QString::fromUtf8(reply->readAll()));
+            engineLog(match.hasMatch()
+                          ? QStringLiteral("Through the proxy the service sees the address %1.").arg(match.captured(1))
+                          : QStringLiteral("Through the proxy the service answered (HTTP %1).").arg(status.toInt()));
+        } else if (status.isValid()) {
+            *error = what + QStringLiteral(" answered HTTP %1").arg(status.toInt());
+        } else {
+            *error = what + QStringLiteral(" failed: ") + reply->errorString();
+        }
+    }
+    delete reply;
+    return ok;
 }
 
 bool switchProxyOn()
@@ -145,7 +207,7 @@ bool proxyIsOurs()
 
 void clearStaleSystemProxy()
 {
-    if (!proxyIsOurs() || !EngineProcesses::find(engineName()).isEmpty())
+    if ((!proxyIsOurs() && !SystemProxy::hasSavedSettings()) || !EngineProcesses::find(engineName()).isEmpty())
         return;
     engineLog(QStringLiteral("The system proxy still pointed at %1 but no proxy engine runs (the client ended while "
                              "connected); switching it off.")

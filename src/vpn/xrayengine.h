@@ -35,11 +35,13 @@ bool freeInboundPort(QString *error);
 // returns false (the engine ended, or the connect was cancelled).
 bool waitForInbound(int timeoutMs, const std::function<bool()> &alive);
 
-// One plain HTTP request through the local inbound to a connectivity-check address, which
-// the generated routing sends through the proxy server. True once any answer comes back that
-// is not the engine's own gateway error: the server is there and accepted our credentials
-// (with a wrong password or id the request hangs).
-bool checkThroughProxy(int timeoutMs, const std::function<bool()> &alive);
+// One request through the local inbound to the service's own public-IP lookup (the address
+// the connect page shows), bounded by timeoutMs. True once the service answers: the server is
+// there and accepted our credentials (with a wrong password or id the request hangs or the
+// connection closes). Otherwise false, with *error saying what failed. A service on this
+// machine (a development set-up) cannot be reached through a remote server: then only the
+// inbound is required.
+bool checkThroughProxy(int timeoutMs, const std::function<bool()> &alive, QString *error);
 
 // The system proxy, with a log line saying where the change took effect.
 bool switchProxyOn();

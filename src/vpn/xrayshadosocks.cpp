@@ -138,9 +138,11 @@ bool XrayShadosocks::conntShadosocksServer()
                             : QStringLiteral("Xray ended before it accepted connections (see %1).")
                                   .arg(engineFolder() + QStringLiteral("xray.log")));
     }
-    if (!Xray::checkThroughProxy(checkTimeoutMs, alive))
-        return fail(QStringLiteral("No answer through the Shadowsocks server: it is unreachable or refused our "
-                                   "password."));
+    QString checkError;
+    if (!Xray::checkThroughProxy(checkTimeoutMs, alive, &checkError))
+        return fail(QStringLiteral("No answer through the Shadowsocks server (it is unreachable or refused our "
+                                   "password): ") +
+                    checkError);
     if (m_cancelled)
         return false;
     setNetworkProxy();

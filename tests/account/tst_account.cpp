@@ -32,6 +32,7 @@
 #include "platform/deviceinfo.h"
 #include "platform/paths.h"
 #include "testmain_gui.h"
+#include "ui/account/accoutbottombutton.h"
 #include "ui/account/bannerimage.h"
 #include "ui/account/homeimage.h"
 #include "ui/account/myaccountpage.h"
@@ -115,6 +116,8 @@ private slots:
     void bannerPressWithoutValidAddressOpensNothing_data();
     void bannerPressWithoutValidAddressOpensNothing();
     void purchasePageOffersAndCheckout();
+    void tokenOnlyToServiceHttps_data();
+    void tokenOnlyToServiceHttps();
     void accountPage_data();
     void accountPage();
     void purchaseHistory_data();
@@ -380,6 +383,53 @@ void AccountTest::purchasePageOffersAndCheckout()
     QCOMPARE(m_opened.size(), 2);
     QCOMPARE(QUrlQuery(m_opened.last()).queryItemValue("ref"), QStringLiteral("desktop"));
     QCOMPARE(tokenOf(m_opened.last()).value("username").toString(), QStringLiteral("premium@tavrixvpn.test"));
+}
+
+void AccountTest::tokenOnlyToServiceHttps_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("token");
+    const QUrl service(m_service.url());
+    QTest::newRow("service origin") << service.toString() + "/offer" << true;
+    QTest::newRow("service domain") << "https://www.tavrixvpn.com/offer" << true;
+    QTest::newRow("service origin over http")
+        << QStringLiteral("http://%1:%2/offer").arg(service.host()).arg(service.port()) << false;
+    QTest::newRow("service domain over http") << "http://www.tavrixvpn.com/offer" << false;
+    QTest::newRow("service host, other port") << QStringLiteral("https://%1:1/offer").arg(service.host()) << false;
+    QTest::newRow("foreign host") << "https://shop.example/offer" << false;
+    QTest::newRow("look-alike host") << "https://tavrixvpn.com.shop.example/offer" << false;
+    QTest::newRow("user part") << "https://www.tavrixvpn.com@shop.example/offer" << false;
+}
+
+// Banner, features box and checkout addresses come from the service: only https ones of the
+// service's own hosts get the sign-in token; the others open without it.
+void AccountTest::tokenOnlyToServiceHttps()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, token);
+    signIn(QStringLiteral("premium@tavrixvpn.test"), QStringLiteral("premiumpass1"));
+    const auto user = User::instance();
+    user->setSliderImages(QJsonArray{QJsonObject{{"img", "https://x.test/a.png"}, {"onclick_url", address}}});
+    user->setWebPaymentPortalUrl(address);
+    user->setFeaturesLink(address);
+    HomeImage slider;
+    slider.show();
+    QTest::qWait(50);
+    QTest::mouseClick(child<BannerImage>(&slider, "bannerWidget"), Qt::LeftButton);
+    QVERIFY(Package::openCheckout(QStringLiteral("12")));
+    AccoutBottomButton features(QSize(500, 160));
+    QTest::mouseClick(&features, Qt::LeftButton);
+
+    QCOMPARE(m_opened.size(), 3);
+    for (const QUrl &opened : qAsConst(m_opened)) {
+        QCOMPARE(QUrlQuery(opened).hasQueryItem(QStringLiteral("authToken")), token);
+        QCOMPARE(opened.host(), QUrl(address).host());
+        QCOMPARE(opened.scheme(), QUrl(address).scheme());
+    }
+    const auto refusals = std::count_if(logged().cbegin(), logged().cend(), [](const QString &m) {
+        return m.startsWith(QLatin1String("Not adding the sign-in token"));
+    });
+    QCOMPARE(int(refusals), token ? 0 : 3);
 }
 
 void AccountTest::accountPage_data()

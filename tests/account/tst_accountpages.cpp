@@ -6,18 +6,20 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 
 #include "api/apimanager.h"
 #include "api/apirequest.h"
-#include "app/diagnosticreport.h"
 #include "common/config.h"
 #include "common/crypto.h"
 #include "common/user.h"
 #include "devservice.h"
+#include "log/filelogger.h"
 #include "testmain_gui.h"
 #include "ui/account/accountanswers.h"
 #include "ui/account/accountrequest.h"
@@ -28,6 +30,7 @@
 #include "ui/account/referralredeem.h"
 #include "ui/account/referralshare.h"
 #include "ui/account/socalmediawidget.h"
+#include "ui/diagnosticreport.h"
 #include "ui/urlopener.h"
 #include "uitesthelpers.h"
 #include "vpn/openconnectconnection.h"
@@ -68,10 +71,11 @@ private slots:
     void shareAddresses_data();
     void shareAddresses();
     void shareCodeCannotAddQueryItems_departsFromPlainMailBody();
-    void deviceRows();
+    void deviceRowsListLinuxBesideTheFourDesignedGroups();
     void referralContentLastMemberWins_data();
     void referralContentLastMemberWins();
     void diagnosticReportHidesEverySecret();
+    void accountRepliesStayOutOfLogAndReport();
 
     void voucher();
     void voucherRequestLeavesWindowResponsiveAndIgnoresSecondPress();
@@ -206,18 +210,29 @@ void AccountPagesTest::shareCodeCannotAddQueryItems_departsFromPlainMailBody()
     }
 }
 
-void AccountPagesTest::deviceRows()
+// Linux machines sign in with their distribution's id (QSysInfo::productType()), and get a
+// group of their own after the four designed ones.
+void AccountPagesTest::deviceRowsListLinuxBesideTheFourDesignedGroups()
 {
-    const QJsonArray devices = QJsonDocument::fromJson(R"([
+    const QString devices = QStringLiteral(R"([
         {"os_name": "Windows", "model": "XPS 13", "brand": "Dell", "os_version": "11", "vpn_app_version": "5.6.0"},
         {"os_name": "Linux", "model": "ThinkPad", "brand": "Lenovo", "os_version": "6.1", "vpn_app_version": "1"},
+        {"os_name": "Ubuntu", "model": "Latitude", "os_version": "24.04"},
+        {"os_name": "%1", "model": "This one"},
+        {"os_name": "haiku", "model": "Not listed"},
         42,
         {"os_name": "android", "model": "", "brand": "Samsung", "os_version": "14", "vpn_app_version": "5.4.1"},
         {"os_name": "IOS", "brand": "Apple"},
-        {"os_name": "HUAWEI", "model": "P60"}])")
-                                   .array();
-    const auto rows = AccountAnswers::deviceRows(devices);
-    QCOMPARE(rows.size(), 4);
+        {"os_name": "HUAWEI", "model": "P60"}])");
+    auto rows =
+        AccountAnswers::deviceRows(QJsonDocument::fromJson(devices.arg(QSysInfo::productType()).toUtf8()).array());
+    QCOMPARE(rows.size(), 7);
+    const QStringList linuxModels{"ThinkPad", "Latitude", "This one"};
+    for (const QString &model : linuxModels) {
+        const auto row = rows.takeAt(1);
+        QCOMPARE(int(row.platform), int(AccountAnswers::DevicePlatform::Linux));
+        QCOMPARE(row.model, model);
+    }
     QCOMPARE(int(rows[0].platform), int(AccountAnswers::DevicePlatform::Windows));
     QCOMPARE(rows[0].model, "XPS 13");
     QCOMPARE(rows[0].osVersion, "(windows 11)");
@@ -287,6 +302,51 @@ void AccountPagesTest::diagnosticReportHidesEverySecret()
     QVERIFY(report.contains("Version: 5.6.0") && report.contains("Status: Connected"));
     QVERIFY(report.contains("filler line 499") && !report.contains("filler line 206\n"));
     QVERIFY(report.contains("plan=1") && report.contains("udid=1"));
+}
+
+// The account's replies (sign-in, devices, referral, dark-web check, purchase history) hold
+// personal data: the log file, and the report built from it, get their outline only.
+void AccountPagesTest::accountRepliesStayOutOfLogAndReport()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("logger.txt");
+    QVERIFY(initFileLogging(path));
+    const QtMessageHandler previous = qInstallMessageHandler(fileMessageHandler);
+    auto restore = qScopeGuard([previous] {
+        qInstallMessageHandler(previous);
+        closeFileLogging();
+    });
+
+    const auto api = ApiRequest::instance();
+    QCOMPARE(api->login("premium@tavrixvpn.test", "premiumpass1"), int(ApiRequest::LoginSuccess));
+    {
+        DevicesPage devices;
+        devices.show();
+        QTRY_VERIFY_WITH_TIMEOUT(requestsTo(pathOf("loggedDevice")) == 1, 5000);
+        waitIdle(devices);
+        ReferFriendPage refer;
+        refer.show();
+        QTRY_COMPARE_WITH_TIMEOUT(field(refer)->text(), QStringLiteral("PREM4X9T"), 10000);
+    }
+    QCOMPARE(api->darkWebCheck("premium@tavrixvpn.test"), 0);
+    QCOMPARE(api->purchaseHistory(), 0);
+    QCOMPARE(User::instance()->purchaseHistory().size(), 2);
+    closeFileLogging();
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString log = QString::fromUtf8(file.readAll());
+    const QString report = DiagnosticReport::build({"5.6.0", "Debian 12", "Disconnected", path},
+                                                   DiagnosticReport::lastLines(path, 100000), {});
+    // Outlines are there; nothing of the replies' content is.
+    QVERIFY2(log.contains("purchaseHistory Data :  response_code 1, data: 2 entries"), qPrintable(log));
+    QVERIFY(log.contains("referInfo Data :  response_code 1"));
+    for (const char *content :
+         {"PREM4X9T", "TX-7F3A91C20B", "plan_name", "tnx_id", "os_name", "vpn_app_version", "pageContent",
+          "referral_code", "ip_bundle", "card_payment_packages", "slider_images", "\"data\"", "\"response_code\""}) {
+        QVERIFY2(!log.contains(content), content);
+        QVERIFY2(!report.contains(content), content);
+    }
 }
 
 void AccountPagesTest::voucher()
@@ -381,7 +441,8 @@ void AccountPagesTest::devices_data()
         {"os_name": "Windows", "model": "XPS 13", "os_version": "11", "vpn_app_version": "5.6.0"},
         {"os_name": "Linux", "model": "ThinkPad"}, "junk",
         {"os_name": "android", "brand": "Samsung", "os_version": "14"}]})")
-                           << QStringList{"XPS 13", "Samsung"} << QStringList{"windowsGroup", "androidGroup"} << false;
+                           << QStringList{"XPS 13", "Samsung", "ThinkPad"}
+                           << QStringList{"windowsGroup", "androidGroup", "linuxGroup"} << false;
     QTest::newRow("data not an array") << QByteArray(R"({"response_code": 1, "data": {"os_name": "Windows"}})")
                                        << QStringList() << QStringList() << false;
     // Not an answer at all: the call failed, which the page reports before going back.
@@ -403,7 +464,7 @@ void AccountPagesTest::devices()
     QTRY_VERIFY_WITH_TIMEOUT(requestsTo(pathOf("loggedDevice")) == 1, 5000);
     waitIdle(page);
     QStringList shownModels, shownGroups;
-    for (const char *group : {"appleGroup", "windowsGroup", "androidGroup", "huaweiGroup"}) {
+    for (const char *group : {"appleGroup", "windowsGroup", "androidGroup", "huaweiGroup", "linuxGroup"}) {
         QWidget *box = page.findChild<QWidget *>(group);
         QVERIFY(box);
         if (box->isVisible())

@@ -188,16 +188,17 @@ void TestAccountApi::loginStatusPaths_data()
 
     const QString u = "free@tavrixvpn.test";
     const int none = ApiRequest::LoginNoResponse;
+    const int rejected = ApiRequest::LoginRejected;
     QTest::newRow("wrong password") << u << "nope"
                                     << "normal" << 0 << 2 << "Invalid email or password." << false;
     QTest::newRow("suspended: 403 with message")
         << "blocked@tavrixvpn.test"
         << "blockedpass1"
-        << "normal" << 0 << none << "This account has been suspended. Please contact support." << false;
+        << "normal" << 0 << rejected << "This account has been suspended. Please contact support." << false;
     QTest::newRow("forced 403") << u << "freepass1"
-                                << "status" << 403 << none << "Too many attempts" << false;
+                                << "status" << 403 << rejected << "Too many attempts" << false;
     QTest::newRow("forced 422") << u << "freepass1"
-                                << "status" << 422 << none << "Too many attempts" << false;
+                                << "status" << 422 << rejected << "Too many attempts" << false;
     QTest::newRow("server error") << u << "freepass1"
                                   << "status" << 500 << none << "Unknown error occurred" << false;
     QTest::newRow("service unavailable") << u << "freepass1"
@@ -227,6 +228,8 @@ void TestAccountApi::loginStatusPaths()
     const int result = api->login(user, password);
     QCOMPARE(result, code);
     QVERIFY(result != ApiRequest::LoginSuccess);
+    // Every answer that refuses the sign-in says so; no answer at all does not.
+    QCOMPARE(ApiRequest::isCredentialRefusal(result), code != ApiRequest::LoginNoResponse);
     QCOMPARE(api->errorMessage(), message);
     QVERIFY(userDefault("jsonData").isEmpty());
     QVERIFY(userDefault("userLoggedInAt").isEmpty());

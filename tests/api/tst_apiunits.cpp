@@ -11,8 +11,8 @@
 #include "api/apirequest.h"
 #include "api/basehttprequest.h"
 #include "api/endpointdocuments.h"
-#include "api/serviceurl.h"
 #include "common/crypto.h"
+#include "common/serviceurl.h"
 #include "messagecapture.h"
 #include "testmain.h"
 

@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -6,6 +7,9 @@
 #include <QThread>
 
 #include <atomic>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
 
 #include "log/filelogger.h"
 #include "log/logger.h"
@@ -178,6 +182,45 @@ private slots:
         }
         QFile::remove(m_path);
         freshLog();
+    }
+
+    void failedRotationKeepsLoggingQuietAndResponsive()
+    {
+        // The log's path turns into a folder under the running program, so that both the
+        // rotation's read and its fallback reopen fail.
+        append(m_path, filler(1048576, 100));
+        QVERIFY(QFile::remove(m_path));
+        QVERIFY(QDir().mkdir(m_path));
+        const QString errPath = m_dir.filePath(QStringLiteral("stderr.txt"));
+        fflush(stderr);
+        const int savedErr = dup(2);
+        const int errFile = ::open(QFile::encodeName(errPath).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        QVERIFY(savedErr >= 0 && errFile >= 0);
+        dup2(errFile, 2);
+        const QtMessageHandler previous = qInstallMessageHandler(fileMessageHandler);
+        std::atomic<int> written{0};
+        // Detached: a deadlocked logger would otherwise hang the whole test run.
+        std::thread([&written] {
+            for (int i = 0; i < 5; ++i) {
+                qWarning() << "after a failed rotation" << i;
+                ++written;
+            }
+        }).detach();
+        const bool returned = QTest::qWaitFor([&] { return written == 5; }, 5000);
+        fflush(stderr);
+        dup2(savedErr, 2);
+        ::close(savedErr);
+        ::close(errFile);
+        QVERIFY2(returned, "logging hung after a failed rotation");
+        qInstallMessageHandler(previous);
+        QVERIFY(QDir().rmdir(m_path));
+        freshLog();
+
+        // Every message still reaches standard error, and nothing writes to the lost file.
+        const QByteArray err = readAll(errPath);
+        QVERIFY(err.contains("ERROR: Failed to reopen log file after rotation"));
+        QCOMPARE(err.count("] [WARNING] after a failed rotation"), 5);
+        QVERIFY2(!err.contains("device not open"), err.constData());
     }
 
     void lineFormat_data()

@@ -3,14 +3,14 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 
-#include "app/fileopeneventfilter.h"
-#include "app/loginlink.h"
 #include "app/stylesheet.h"
 #include "app/urlschemeregistration.h"
 #include "app/versiontracking.h"
 #include "app/windowplacement.h"
 #include "common/config.h"
 #include "common/crypto.h"
+#include "common/fileopeneventfilter.h"
+#include "common/loginlink.h"
 #include "testmain.h"
 
 using namespace Tavrix;

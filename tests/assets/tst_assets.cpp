@@ -104,6 +104,7 @@ void TestAssets::pictureLoads_data()
         "key.png",
         "kill switch.png",
         "linkden.png",
+        "linux.png",
         "location icon.png",
         "lock.png",
         "log-out.png",

@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,6 +30,7 @@
 #include "ui/servers/statsindicator.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/openconnectserver.h"
+#include "vpn/serverkeystore.h"
 
 Q_DECLARE_METATYPE(QList<QJsonObject>)
 
@@ -165,6 +167,7 @@ private slots:
     void sessionResults_data();
     void sessionResults();
     void pressWhileConnectingDisconnects();
+    void changedServerKeyAsksBeforeTrusting();
     void newServerWhileConnectedReconnectsAfterIdle();
     void connectedAndIdleLook();
     void quickButtons_data();
@@ -427,6 +430,60 @@ void ConnectPageTest::sessionResults()
     QTRY_COMPARE(first.pageStatus(), 0);
 }
 
+// A refused changed key is put to the user on the connect page; only "Trust new key" stores
+// it, and connects again. The entry's pin reaches the server profile.
+void ConnectPageTest::changedServerKeyAsksBeforeTrusting()
+{
+    SilentServer server;
+    const QString entryPin = QStringLiteral("pin-sha256:") + QString::fromLatin1(QByteArray(32, 'p').toBase64());
+    QJsonObject entry = bundle(3, server.address(), 2);
+    entry.insert(QStringLiteral("pin"), entryPin);
+    setBundles({entry, bundle(4, server.address(), 2)});
+    setActiveServer(3);
+    auto controller = OpenConnectConnection::instance();
+    controller->setUsername(QStringLiteral("demo@example.com"));
+    controller->setPassword(QStringLiteral("secret1"));
+    ConnectPage page;
+    page.resize(420, 700);
+    page.show();
+    page.btnConnect_clicked();
+    QTRY_COMPARE_WITH_TIMEOUT(server.count, 1, 5000);
+    QCOMPARE(controller->getServer()->pin(), entryPin);
+    waitForIdle(&server);
+    // The pin of one entry never carries over to another.
+    setActiveServer(4);
+
+    const QString name = ServerKeyStore::serverName(server.address());
+    const QString stored = QStringLiteral("pin-sha256:") + QString::fromLatin1(QByteArray(32, 's').toBase64());
+    const QString offered = QStringLiteral("pin-sha256:") + QString::fromLatin1(QByteArray(32, 'o').toBase64());
+    QVERIFY(ServerKeyStore().setPin(name, stored));
+    for (bool trust : {false, true}) {
+        emit controller->serverKeyChanged(name, stored, offered);
+        DBox *box = nullptr;
+        QTRY_VERIFY((box = page.findChild<DBox *>(QStringLiteral("serverKeyChangedBox"))) && box->isVisible());
+        QCOMPARE(box->findChild<QLabel *>(QStringLiteral("lblTitle"))->text(),
+                 QStringLiteral("The server's identity has changed"));
+        const QString text = box->findChild<QLabel *>(QStringLiteral("lblText"))->text();
+        QVERIFY2(text.contains(name) && text.contains(QStringLiteral("Stored key (SHA-256):\n") + stored.mid(11)) &&
+                     text.contains(QStringLiteral("New key (SHA-256):\n") + offered.mid(11)),
+                 qPrintable(text));
+        if (!qEnvironmentVariableIsEmpty("TAVRIX_SCREENSHOT_DIR"))
+            box->grab().save(qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR") + "/serverkeychanged.png");
+        QTest::mouseClick(
+            box->findChild<QPushButton *>(trust ? QStringLiteral("btnSubmit") : QStringLiteral("btnCancel")),
+            Qt::LeftButton);
+        QTRY_VERIFY(!page.findChild<DBox *>(QStringLiteral("serverKeyChangedBox")));
+        QCOMPARE(ServerKeyStore().pin(name), trust ? offered : stored);
+        // Trusting connects again, to the entry now chosen; declining stays idle.
+        if (trust)
+            QTRY_COMPARE_WITH_TIMEOUT(server.count, 2, 5000);
+        else
+            QCOMPARE(page.pageStatus(), 0);
+    }
+    QCOMPARE(controller->getServer()->pin(), QString());
+    waitForIdle(&server);
+}
+
 void ConnectPageTest::pressWhileConnectingDisconnects()
 {
     SilentServer server;
@@ -522,11 +579,26 @@ void ConnectPageTest::connectedAndIdleLook()
     // The address the lookup found shows while unprotected.
     QTRY_COMPARE_WITH_TIMEOUT(ip->text(), QStringLiteral("203.0.113.7"), 10000);
 
+    // Screen readers are told of each change of the status line. Events flow only where a
+    // platform has accessibility on (not on the offscreen one): there the names are checked.
+    static QList<QPair<QObject *, QAccessible::Event>> told;
+    told.clear();
+    QAccessible::setActive(true);
+    const bool eventsFlow = QAccessible::isActive();
+    QAccessible::installUpdateHandler([](QAccessibleEvent *event) { told.append({event->object(), event->type()}); });
+    const auto toldOfStatus = [&] {
+        return !eventsFlow || (told.contains({protectedText, QAccessible::NameChanged}) &&
+                               told.contains({protectedText, QAccessible::Alert}));
+    };
+
     auto controller = OpenConnectConnection::instance();
     emit controller->statusChanged(OpenConnectConnection::CONNECTED);
     QCOMPARE(page.pageStatus(), 2);
     QVERIFY(stats->isVisible());
     QCOMPARE(protectedText->text(), QStringLiteral("Protected Now"));
+    QVERIFY(toldOfStatus());
+    QCOMPARE(protectedText->accessibleName(), QStringLiteral("Protected Now"));
+    QCOMPARE(page.findChild<QWidget *>(QStringLiteral("btnConnect"))->accessibleName(), QStringLiteral("Disconnect"));
     QCOMPARE(ip->text(), QStringLiteral("127.0.0.1")); // the server's host, without the port
     QCOMPARE(splitTunnel.count(), 1);
     Config::instance()->load();
@@ -542,6 +614,9 @@ void ConnectPageTest::connectedAndIdleLook()
     QCOMPARE(page.pageStatus(), 0);
     QVERIFY(!stats->isVisible());
     QCOMPARE(protectedText->text(), QStringLiteral("Not Protected"));
+    QVERIFY(toldOfStatus());
+    QCOMPARE(protectedText->accessibleName(), QStringLiteral("Not Protected"));
+    QAccessible::installUpdateHandler(nullptr);
     QTRY_COMPARE_WITH_TIMEOUT(ip->text(), QStringLiteral("203.0.113.7"), 10000);
     Config::instance()->load();
     QVERIFY(!Config::instance()->connectionState());
@@ -723,8 +798,13 @@ void ConnectPageTest::missingEngineIsTold_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("engine");
-    QTest::newRow("wireguard") << 5 << "WireGuard";
-    QTest::newRow("v2ray") << 6 << "V2Ray";
+    QTest::addColumn<QByteArray>("config");
+    QTest::newRow("wireguard") << 5 << "WireGuard" << QByteArray("{}");
+    QTest::newRow("v2ray") << 6 << "V2Ray" << QByteArray("{}");
+    // A profile the client refuses: the user reads which directive, before any engine is looked for.
+    QTest::newRow("openvpn profile with a plugin")
+        << 1 << "OpenVPN connection could not be started. The server's OpenVPN profile was refused: \"plugin\""
+        << QByteArray("client\nplugin /tmp/evil.so\nremote remoteIP remotePort\n");
 }
 
 // The test program's folder holds no engine programs: picking such a server must say so.
@@ -732,8 +812,10 @@ void ConnectPageTest::missingEngineIsTold()
 {
     QFETCH(int, type);
     QFETCH(QString, engine);
-    const QString config = QString::fromLatin1(QByteArray("{}").toBase64());
-    setBundles({bundle(31, "10.0.0.31:51820", type, config)});
+    QFETCH(QByteArray, config);
+    setBundles({bundle(31, "10.0.0.31:51820", type, QString::fromLatin1(config.toBase64()))});
+    OpenConnectConnection::instance()->setUsername(QStringLiteral("demo@example.com"));
+    OpenConnectConnection::instance()->setPassword(QStringLiteral("secret1"));
     setActiveServer(31);
     ConnectPage page;
     page.show();

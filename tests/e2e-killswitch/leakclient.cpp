@@ -24,10 +24,9 @@
 #include <functional>
 #include <sys/socket.h>
 
-#include "api/serviceurl.h"
-#include "app/fonts.h"
-#include "app/stylesheet.h"
+#include "clientapp.h"
 #include "common/config.h"
+#include "common/serviceurl.h"
 #include "common/user.h"
 #include "devservice.h"
 #include "probes.h"
@@ -308,12 +307,6 @@ int main(int argc, char *argv[])
     TavrixTest::setIdentity();
     QApplication app(argc, argv);
     const Options options = parse(app.arguments());
-    loadApplicationFonts();
-    QString sheet;
-    if (loadStyleSheet(&sheet))
-        app.setStyleSheet(sheet);
-    Config::setAppVersion(QCoreApplication::applicationVersion());
-    OpenConnectConnection::initTls();
-    Config::instance()->load();
+    TavrixTest::prepareClientApplication(app);
     return LeakRun(options).run() ? 0 : 1;
 }

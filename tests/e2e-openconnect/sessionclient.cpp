@@ -1,55 +1,39 @@
 // The client side of the OpenConnect tests and benchmark, run inside the client namespace:
-// it drives the real controller and reports on standard output, one line each:
-//   STATUS <n> <ms>       statusChanged (ms since the last "connect" command)
+// it drives the real controller (see driverloop.h for the report lines; the STATUS clock
+// restarts at "connect" and "disconnect") and reports also
 //   STATS <tx> <rx>       statsChanged
 //   RESULT <n> <ms>       what connect() returned
 //   PROBE ok|fail <text>  a TCP round trip to an address
-//   LOG <text>            every message of the client (library progress, controller log)
-// Commands on standard input, one per line: connect, disconnect, stats, user U, pass P,
-// group G, host H, probe ADDR PORT, quit.
+//   POOL <ms>             a job on the global pool, limited to one thread, has run
+//   KEYCHANGED <server> <stored pin> <offered pin>   serverKeyChanged
+//   TRUSTED 1|0           the answer to "trust"
+// Commands: connect, disconnect, stats, user U, pass P, group G, host H, pin P|none, trust (the
+// last refused key), probe ADDR PORT, pool, quit.
 //
 // With "--echo-server ADDR PORT" it is instead a TCP echo server (run in the server
 // namespace on the inside address). With "--split NAME,NAME|none" it applies that split-tunnel
 // selection once and exits; "--split-stop" removes split tunnelling (run these with the
 // client namespace's network but the host's /sys, for the cgroup tree).
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QMutex>
-#include <QSocketNotifier>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTextStream>
+#include <QFutureWatcher>
+#include <QThreadPool>
+#include <QtConcurrent>
 
-#include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
+#include "driverloop.h"
 #include "protection/splittunnelcontrol.h"
-#include "vpn/openconnectconnection.h"
 #include "vpn/openconnectserver.h"
 
 using Tavrix::OpenConnectConnection;
+using TavrixDriver::emitLine;
+using TavrixDriver::sinceCommand;
 
 namespace {
 
-QElapsedTimer sinceConnect;
-
-void emitLine(const QString &line)
-{
-    static QMutex lock;
-    QMutexLocker locker(&lock);
-    QByteArray bytes = line.toUtf8();
-    bytes.replace('\n', ' ');
-    bytes += '\n';
-    fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    fflush(stdout);
-}
-
-void messageHandler(QtMsgType, const QMessageLogContext &, const QString &text)
-{
-    emitLine(QStringLiteral("LOG ") + text);
-}
+// The last server key the controller refused (serverKeyChanged).
+QString refusedServer;
+QString refusedPin;
 
 QString probe(const QString &address, quint16 port)
 {
@@ -65,33 +49,15 @@ QString probe(const QString &address, quint16 port)
     return echo == payload ? QStringLiteral("ok") : QStringLiteral("fail no echo");
 }
 
-int echoServer(const QString &address, quint16 port)
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress(address), port)) {
-        fprintf(stderr, "listen: %s\n", qPrintable(server.errorString()));
-        return 1;
-    }
-    QObject::connect(&server, &QTcpServer::newConnection, &server, [&server] {
-        while (QTcpSocket *socket = server.nextPendingConnection()) {
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->write(socket->readAll()); });
-            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        }
-    });
-    return QCoreApplication::exec();
-}
-
-void handleCommand(const QString &line)
+void handleCommand(const QString &command, const QString &argument)
 {
     const auto controller = OpenConnectConnection::instance();
-    const QString command = line.section(QLatin1Char(' '), 0, 0);
-    const QString argument = line.section(QLatin1Char(' '), 1);
     if (command == QLatin1String("connect")) {
-        sinceConnect.restart();
+        sinceCommand().restart();
         const int result = controller->connect();
-        emitLine(QStringLiteral("RESULT %1 %2").arg(result).arg(sinceConnect.elapsed()));
+        emitLine(QStringLiteral("RESULT %1 %2").arg(result).arg(sinceCommand().elapsed()));
     } else if (command == QLatin1String("disconnect")) {
-        sinceConnect.restart();
+        sinceCommand().restart();
         controller->disconnectVpn();
     } else if (command == QLatin1String("stats")) {
         emitLine(QStringLiteral("UPDATE %1").arg(controller->update_stats()));
@@ -103,11 +69,24 @@ void handleCommand(const QString &line)
         controller->getServer()->setAuthGroup(argument);
     } else if (command == QLatin1String("host")) {
         controller->getServer()->setHost(argument);
+    } else if (command == QLatin1String("pin")) {
+        controller->getServer()->setPin(argument == QLatin1String("none") ? QString() : argument);
+    } else if (command == QLatin1String("trust")) {
+        // What the connect page does when the user trusts the key it was asked about.
+        emitLine(QStringLiteral("TRUSTED %1").arg(controller->trustServerKey(refusedServer, refusedPin) ? 1 : 0));
+    } else if (command == QLatin1String("pool")) {
+        // One pool thread, as on a single-CPU machine: the account requests run there.
+        QThreadPool::globalInstance()->setMaxThreadCount(1);
+        auto *job = new QFutureWatcher<void>(qApp);
+        QObject::connect(job, &QFutureWatcher<void>::finished, job, [job] {
+            emitLine(QStringLiteral("POOL %1").arg(sinceCommand().elapsed()));
+            job->deleteLater();
+        });
+        sinceCommand().restart();
+        job->setFuture(QtConcurrent::run([] {}));
     } else if (command == QLatin1String("probe")) {
         emitLine(QStringLiteral("PROBE ") + probe(argument.section(QLatin1Char(' '), 0, 0),
                                                   quint16(argument.section(QLatin1Char(' '), 1, 1).toUInt())));
-    } else if (command == QLatin1String("quit")) {
-        QCoreApplication::quit();
     }
 }
 
@@ -121,17 +100,17 @@ int main(int argc, char *argv[])
         fprintf(help ? stdout : stderr,
                 "Usage: tavrix-session-client [--echo-server ADDR PORT | --split NAME,NAME|none | --split-stop]\n"
                 "Drives the OpenConnect controller from commands on standard input (connect,\n"
-                "disconnect, stats, user U, pass P, group G, host H, probe ADDR PORT, quit) and\n"
-                "reports STATUS, STATS, RESULT, PROBE and LOG lines. With --echo-server it is a TCP\n"
-                "echo server instead; with --split it applies a split-tunnel selection and exits.\n");
+                "disconnect, stats, user U, pass P, group G, host H, pin P|none, trust, probe ADDR PORT,\n"
+                "quit) and reports STATUS, STATS, RESULT, PROBE, KEYCHANGED, TRUSTED and LOG lines.\n"
+                "With --echo-server it is a TCP echo server instead; with --split it applies a\n"
+                "split-tunnel selection and exits.\n");
         return help ? 0 : 2;
     }
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("TavrixVPN"));
-    QCoreApplication::setOrganizationName(QStringLiteral("Quennark"));
+    TavrixDriver::setIdentity();
     const QStringList arguments = app.arguments();
     if (arguments.size() == 4 && arguments.at(1) == QLatin1String("--echo-server"))
-        return echoServer(arguments.at(2), quint16(arguments.at(3).toUInt()));
+        return TavrixDriver::echoServer(arguments.at(2), quint16(arguments.at(3).toUInt()));
     if (arguments.size() == 3 && arguments.at(1) == QLatin1String("--split")) {
         const QString names = arguments.at(2);
         Tavrix::SplitTunnelControl::apply(names == QLatin1String("none") ? QStringList()
@@ -143,40 +122,18 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    qInstallMessageHandler(messageHandler);
-    sinceConnect.start();
+    TavrixDriver::reportMessages();
     OpenConnectConnection::initTls();
     const auto controller = OpenConnectConnection::instance();
     controller->setType(OpenConnectConnection::OPENCONNECT);
     controller->setServer(std::make_shared<Tavrix::OpenConnectServer>());
-    QObject::connect(controller.get(), &OpenConnectConnection::statusChanged, &app,
-                     [](OpenConnectConnection::Status status) {
-                         emitLine(QStringLiteral("STATUS %1 %2").arg(int(status)).arg(sinceConnect.elapsed()));
+    QObject::connect(controller.get(), &OpenConnectConnection::serverKeyChanged, &app,
+                     [](const QString &server, const QString &storedPin, const QString &offeredPin) {
+                         refusedServer = server;
+                         refusedPin = offeredPin;
+                         emitLine(QStringLiteral("KEYCHANGED %1 %2 %3").arg(server, storedPin, offeredPin));
                      });
     QObject::connect(controller.get(), &OpenConnectConnection::statsChanged, &app,
                      [](uint64_t tx, uint64_t rx) { emitLine(QStringLiteral("STATS %1 %2").arg(tx).arg(rx)); });
-
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QByteArray pending;
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&input, &pending] {
-        char buffer[4096];
-        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got <= 0) {
-            input.setEnabled(false);
-            QCoreApplication::quit();
-            return;
-        }
-        pending.append(buffer, int(got));
-        int newline;
-        while ((newline = pending.indexOf('\n')) >= 0) {
-            const QString line = QString::fromUtf8(pending.left(newline)).trimmed();
-            pending.remove(0, newline + 1);
-            if (!line.isEmpty())
-                handleCommand(line);
-        }
-    });
-    emitLine(QStringLiteral("READY"));
-    const int code = QCoreApplication::exec();
-    emitLine(QStringLiteral("EXIT"));
-    return code;
+    return TavrixDriver::run(handleCommand);
 }

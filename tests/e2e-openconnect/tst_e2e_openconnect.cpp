@@ -35,7 +35,8 @@ private slots:
     void serverVariants_data();
     void serverVariants();
     void blockedDtlsStaysOnTls();
-    void changedServerKeyIsAccepted();
+    void changedServerKeyIsRefused_data();
+    void changedServerKeyIsRefused();
     void quitWhileConnected();
     void tunnelDeviceFailureEndsIdle();
 
@@ -117,6 +118,11 @@ void TestOpenConnectE2e::connectCarriesTraffic()
     QVERIFY(m_client->logged(QStringLiteral("peer is unknown")));
 
     QCOMPARE(m_client->probe(inside, echoPort), QStringLiteral("PROBE ok"));
+
+    // The session keeps no pool thread: with the pool cut to one, a job still runs at once.
+    m_client->send(QStringLiteral("pool"));
+    const QString pool = m_client->waitFor(QStringLiteral("POOL "), 5000);
+    QVERIFY2(!pool.isEmpty() && pool.section(' ', 1, 1).toInt() < 1000, "a pool job waited behind the session");
 
     m_client->send(QStringLiteral("stats"));
     QCOMPARE(m_client->waitFor(QStringLiteral("UPDATE ")), QStringLiteral("UPDATE 0"));
@@ -210,23 +216,86 @@ void TestOpenConnectE2e::blockedDtlsStaysOnTls()
     m_lab.exec(m_lab.serverNs(), {"nft", "delete", "table", "inet", table});
 }
 
-void TestOpenConnectE2e::changedServerKeyIsAccepted()
+void TestOpenConnectE2e::changedServerKeyIsRefused_data()
 {
+    QTest::addColumn<QString>("identity");
+    QTest::newRow("stored key, user trusts the new one") << "stored";
+    QTest::newRow("pin in the server entry") << "pin";
+    QTest::newRow("certificate from a trusted authority") << "authority";
+}
+
+// An impostor with a key of its own at the address of a server the client met before.
+void TestOpenConnectE2e::changedServerKeyIsRefused()
+{
+    QFETCH(QString, identity);
+    // The client's data folder (its stored keys) outlives each client program.
+    QTemporaryDir data;
     startServer(OcservServer::NoGroups);
-    SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"));
-    QCOMPARE(client.connectVpn(), connected);
-    QCOMPARE(client.disconnectVpn(), disconnected);
-    QVERIFY(!client.logged(QStringLiteral("peer's key has changed!")));
+    const QString genuinePin = m_server->pin();
+    {
+        SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"), {}, data.path());
+        QCOMPARE(client.connectVpn(), connected);
+        QVERIFY(client.logged(QStringLiteral("peer is unknown")));
+        QCOMPARE(client.disconnectVpn(), disconnected);
+    }
 
     QString error;
     QVERIFY2(m_server->renewServerKey(&error), qPrintable(error));
     m_serverRunning = false;
     startServer(OcservServer::NoGroups);
+    const QString impostorPin = m_server->pin();
+    QVERIFY(impostorPin.startsWith(QLatin1String("pin-sha256:")) && impostorPin != genuinePin);
+    const qint64 logStart = QFileInfo(m_server->logFile()).size();
+    auto serverLog = [this, logStart] {
+        QFile file(m_server->logFile());
+        return file.open(QIODevice::ReadOnly) && file.seek(logStart) ? file.readAll() : QByteArray();
+    };
 
-    QCOMPARE(client.connectVpn(), connected);
-    QVERIFY2(client.logged(QStringLiteral("peer's key has changed!")), qPrintable(client.logDump()));
+    // The system's authorities are read from one file; in the client's own mount namespace the
+    // test's CA takes its place, and the host's trust store stays as it is.
+    QStringList wrapper;
+    if (identity == QLatin1String("authority"))
+        wrapper = QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
+                              QStringLiteral("mount --bind '%1' /etc/ssl/certs/ca-certificates.crt && exec \"$0\"")
+                                  .arg(m_server->caFile())};
+    SessionClient client(m_lab, QStringLiteral("testuser"), QStringLiteral("testpass"), wrapper, data.path());
+    QVERIFY(client.isRunning());
+
+    if (identity == QLatin1String("stored")) {
+        QVERIFY2(client.connectVpn() == refused, qPrintable(client.logDump()));
+        QCOMPARE(client.waitFor(QStringLiteral("KEYCHANGED ")), QStringLiteral("KEYCHANGED %1:%2 %3 %4")
+                                                                    .arg(QLatin1String(NetnsLab::serverAddress))
+                                                                    .arg(OcservServer::port)
+                                                                    .arg(genuinePin, impostorPin));
+        QVERIFY(client.logged(QStringLiteral("peer's key has changed!")));
+        QVERIFY2(!serverLog().contains("testuser"), serverLog().constData());
+        expectTunnelDevice(false);
+        // Trusted on purpose: stored, and the next connect goes ahead.
+        client.send(QStringLiteral("trust"));
+        QCOMPARE(client.waitFor(QStringLiteral("TRUSTED ")), QStringLiteral("TRUSTED 1"));
+        QVERIFY2(client.connectVpn() == connected, qPrintable(client.logDump()));
+    } else if (identity == QLatin1String("pin")) {
+        // The entry's pin names the genuine key: the impostor is refused without a question.
+        client.send(QStringLiteral("pin ") + genuinePin);
+        QVERIFY2(client.connectVpn() == refused, qPrintable(client.logDump()));
+        QVERIFY(client.logged(QStringLiteral("does not match the pin of its server entry")));
+        QVERIFY2(!serverLog().contains("testuser"), serverLog().constData());
+        // A pin (bare Base64) naming the new key wins over the key stored at first use.
+        client.send(QStringLiteral("pin ") + impostorPin.mid(int(strlen("pin-sha256:"))));
+        QVERIFY2(client.connectVpn() == connected, qPrintable(client.logDump()));
+    } else {
+        QVERIFY2(client.connectVpn() == connected, qPrintable(client.logDump()));
+        // The library accepted it: the key check never ran.
+        QVERIFY(!client.logged(QStringLiteral("peer's key has changed!")));
+        QVERIFY(!client.logged(QStringLiteral("peer is unknown")));
+    }
     QCOMPARE(client.probe(inside, echoPort), QStringLiteral("PROBE ok"));
+    // The server's log does name a user who logs in.
+    QVERIFY2(serverLog().contains("testuser"), serverLog().right(2000).constData());
     QCOMPARE(client.disconnectVpn(), disconnected);
+    if (identity != QLatin1String("stored"))
+        QVERIFY(client.waitFor(QStringLiteral("KEYCHANGED "), 300).isEmpty());
+    checkNoSecrets(client, QStringLiteral("testpass"));
 }
 
 void TestOpenConnectE2e::quitWhileConnected()

@@ -28,6 +28,7 @@ private slots:
     void init();
     void connectCarriesTrafficAndDisconnectRestoresDirect();
     void reconnectRightAfterDisconnectCarriesTraffic();
+    void disconnectWhileConnectingWins();
     void quitWhileConnectedTakesTunnelDown();
     void missingTunnelProgramEndsIdle();
     void wrongPasswordCarriesNothingAndSaysSo();
@@ -113,6 +114,27 @@ void TestOutlineE2e::reconnectRightAfterDisconnectCarriesTraffic()
     QCOMPARE(m_outline->curl(m_outline->insideUrl()), 0);
     QVERIFY(m_outline->udpRoundTrip());
     QCOMPARE(driver.disconnectVpn(), idle);
+    QVERIFY2(m_outline->waitForNoLeftovers(), qPrintable(m_outline->leftovers().join(' ')));
+}
+
+// The user gives up while the tunnel is still coming up: IDLE, and no late CONNECTED after
+// it; the runners of given-up attempts do not pile up.
+void TestOutlineE2e::disconnectWhileConnectingWins()
+{
+    OutlineDriver driver(m_lab, *m_outline, QString::fromLatin1(OutlineLab::password));
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        driver.send(QStringLiteral("connect"));
+        QCOMPARE(driver.statusesUntil({1}), (QList<int>{1}));
+        QCOMPARE(driver.disconnectVpn(), idle);
+        QVERIFY2(driver.statusesUntil({2}, 3000).isEmpty(), qPrintable(driver.logDump().right(2000)));
+        QVERIFY2(m_outline->waitForNoLeftovers(), qPrintable(m_outline->leftovers().join(' ')));
+    }
+    QCOMPARE(driver.connectVpn(), connected);
+    QCOMPARE(m_outline->curl(m_outline->insideUrl()), 0);
+    QCOMPARE(driver.disconnectVpn(), idle);
+    driver.send(QStringLiteral("runners"));
+    const QString runners = driver.waitFor(QStringLiteral("RUNNERS "));
+    QVERIFY2(!runners.isEmpty() && runners.section(' ', 1, 1).toInt() <= 1, qPrintable(runners));
     QVERIFY2(m_outline->waitForNoLeftovers(), qPrintable(m_outline->leftovers().join(' ')));
 }
 

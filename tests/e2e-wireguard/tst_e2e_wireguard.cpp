@@ -10,6 +10,8 @@
 
 #include <sys/mount.h>
 
+#include "api/apirequest.h"
+#include "common/crypto.h"
 #include "log/logger.h"
 #include "platform/engineprocesses.h"
 #include "testmain.h"
@@ -223,7 +225,7 @@ void TestE2eWireguard::tunnelEndingOnItsOwnIsBroughtBack()
 
 void TestE2eWireguard::clientProgramEndsWhenItsFileGoes()
 {
-    // Started through an authentication prompt it runs as another user and may be beyond our
+    // Started with other rights than ours it runs as another user and may be beyond our
     // signals: removing its configuration file is enough to stop it.
     const QString file = QDir::temp().filePath(QStringLiteral("tavrix-stop-%1.conf").arg(getpid()));
     QVERIFY(QFile::copy(qEnvironmentVariable(TavrixTest::wgConfigVariable), file));
@@ -243,12 +245,26 @@ void TestE2eWireguard::failuresEndIdle_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("empty configuration") << "empty" << QByteArray() << 0
-                                         << "Configuration is empty. Unable to proceed.";
-    QTest::newRow("service error") << "status" << QByteArray() << 422 << "Configuration is empty. Unable to proceed.";
+    // What the connect page shows the user.
+    QTest::addColumn<QString>("told");
+    const QString generic = QStringLiteral("The WireGuard connection could not be started.");
+    QTest::newRow("empty configuration") << "empty" << QByteArray() << 0 << "Configuration is empty. Unable to proceed."
+                                         << generic;
+    QTest::newRow("service error") << "status" << QByteArray() << 422 << "Configuration is empty. Unable to proceed."
+                                   << generic;
     QTest::newRow("html page instead of a configuration, refused")
-        << "body" << QByteArray("<html><body>Maintenance</body></html>") << 200 << "is not a WireGuard configuration";
-    QTest::newRow("wireguard-go missing") << "normal" << QByteArray() << 0 << "wireguard-go is not installed";
+        << "body" << QByteArray("<html><body>Maintenance</body></html>") << 200 << "is not a WireGuard configuration"
+        << generic;
+    // The lab's own configuration with a hook added, protected as the service sends it.
+    QFile lab(qEnvironmentVariable(TavrixTest::wgConfigVariable));
+    QVERIFY(lab.open(QIODevice::ReadOnly));
+    const QString hooked =
+        QString::fromLatin1(lab.readAll()).replace("[Interface]\n", "[Interface]\nPostUp = ip link del eth0\n");
+    QTest::newRow("configuration with a hook, refused")
+        << "body" << encode(hooked, ApiRequest::responseKey).toLatin1() << 200 << "\"PostUp\" would run a program"
+        << "The WireGuard configuration was refused: \"PostUp\"";
+    QTest::newRow("wireguard-go missing")
+        << "normal" << QByteArray() << 0 << "wireguard-go is not installed" << generic;
 }
 
 void TestE2eWireguard::failuresEndIdle()
@@ -257,6 +273,7 @@ void TestE2eWireguard::failuresEndIdle()
     QFETCH(QByteArray, body);
     QFETCH(int, status);
     QFETCH(QString, logged);
+    QFETCH(QString, told);
     const QString path = QStringLiteral("/api/v2/wireguard/config");
     if (mode == QLatin1String("body"))
         QVERIFY(m_service.setBody(path, body, status));
@@ -274,6 +291,7 @@ void TestE2eWireguard::failuresEndIdle()
                  strerror(errno));
     }
     const int before = lastSequence();
+    QSignalSpy failed(m_controller.get(), &OpenConnectConnection::connectFailed);
     const QList<int> seen = connectAndWait();
     if (hideWireguardGo)
         umount2(QStandardPaths::findExecutable(QStringLiteral("wireguard-go")).toLocal8Bit().constData(), MNT_DETACH);
@@ -283,6 +301,8 @@ void TestE2eWireguard::failuresEndIdle()
     QTRY_VERIFY(logSince(before).contains(QLatin1String("Wireguard connection failed.")));
     const QString log = logSince(before);
     QVERIFY2(log.contains(logged), qPrintable(log));
+    QTRY_COMPARE(failed.count(), 1);
+    QVERIFY2(failed.at(0).at(0).toString().contains(told), qPrintable(failed.at(0).at(0).toString()));
     QVERIFY(!QFileInfo::exists(Wireguard::configFilePath()));
     QVERIFY(EngineProcesses::find(clientName).isEmpty());
     QVERIFY(!run({"ip", "-o", "link"}).contains(QLatin1String("tvxwg")));

@@ -100,10 +100,9 @@ void TestXrayE2e::connectCarriesTraffic()
     QVERIFY(client.proxyRecord().contains("ProxyServer=127.0.0.1:10809"));
     QVERIFY(!client.engines().isEmpty());
     QCOMPARE(fetchInside(true), QByteArray(ProxyServers::insideText));
-    // CONNECTED came after a check that went through the server.
-    QFile webLog(m_lab.dir() + QStringLiteral("/proxy/web.log"));
-    QVERIFY(webLog.open(QIODevice::ReadOnly));
-    QVERIFY(webLog.readAll().contains("GET /generate_204"));
+    // CONNECTED came after a check through the server to the service's own address lookup,
+    // a name the client's network cannot resolve.
+    QVERIFY2(m_servers->serviceRequests().contains("/api/ip"), qPrintable(m_servers->serviceRequests().join(' ')));
 
     QCOMPARE(client.disconnectVpn(), idle);
     QVERIFY(!client.proxyOn());
@@ -122,21 +121,28 @@ void TestXrayE2e::failedConnectEndsIdleWithProxyOff_data()
     QTest::addColumn<QString>("ip");
     QTest::addColumn<QString>("config");
     QTest::addColumn<bool>("withoutEngine");
+    QTest::addColumn<bool>("serviceDown");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("Shadowsocks wrong password") << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig("wrong")
-                                                << false << "No answer through the Shadowsocks server";
-    QTest::newRow("Shadowsocks dead server") << 4 << shadowsocksIp(8399) << ProxyServers::shadowsocksConfig() << false
-                                             << "No answer through the Shadowsocks server";
+    const QString check = QStringLiteral("server (it is unreachable or refused our %1): the service's address check "
+                                         "(service.lab.test)");
+    QTest::newRow("Shadowsocks wrong password")
+        << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig("wrong") << false << false << check.arg("password");
+    QTest::newRow("Shadowsocks dead server")
+        << 4 << shadowsocksIp(8399) << ProxyServers::shadowsocksConfig() << false << false << check.arg("password");
+    QTest::newRow("Shadowsocks, service unreachable behind the server")
+        << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig() << false << true << check.arg("password");
     QTest::newRow("Shadowsocks engine missing")
-        << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig() << true << "Failed to start the process.";
+        << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig() << true << false << "Failed to start the process.";
     QTest::newRow("V2Ray wrong id") << 6 << serverIp
                                     << ProxyServers::vmessConfig(QStringLiteral("00000000-0000-4000-8000-000000000000"))
-                                    << false << "No answer through the V2Ray server";
+                                    << false << false << check.arg("id");
     QTest::newRow("V2Ray dead server") << 6 << serverIp
                                        << ProxyServers::vmessConfig(QLatin1String(ProxyServers::vmessId), 10099)
-                                       << false << "No answer through the V2Ray server";
+                                       << false << false << check.arg("id");
+    QTest::newRow("V2Ray, service unreachable behind the server")
+        << 6 << serverIp << ProxyServers::vmessConfig() << false << true << check.arg("id");
     QTest::newRow("V2Ray engine missing")
-        << 6 << serverIp << ProxyServers::vmessConfig() << true << "Failed to start V2Ray process.";
+        << 6 << serverIp << ProxyServers::vmessConfig() << true << false << "Failed to start V2Ray process.";
 }
 
 void TestXrayE2e::failedConnectEndsIdleWithProxyOff()
@@ -145,6 +151,7 @@ void TestXrayE2e::failedConnectEndsIdleWithProxyOff()
     QFETCH(QString, ip);
     QFETCH(QString, config);
     QFETCH(bool, withoutEngine);
+    QFETCH(bool, serviceDown);
     QFETCH(QString, logged);
 
     // Without an engine beside it: the program copied to a folder of its own.
@@ -154,6 +161,8 @@ void TestXrayE2e::failedConnectEndsIdleWithProxyOff()
         program = bare.path() + QStringLiteral("/tavrix-proxy-client");
         QVERIFY(QFile::copy(ProxyClient::programPath(), program));
     }
+    if (serviceDown)
+        QVERIFY(m_servers->setService(QStringLiteral("/api/ip"), QStringLiteral("down")));
     ProxyClient client(m_lab, program);
     QVERIFY(client.isRunning());
     client.select(type, ip, config);
@@ -166,6 +175,8 @@ void TestXrayE2e::failedConnectEndsIdleWithProxyOff()
     const QString log = client.logDump();
     QVERIFY2(log.contains(logged), qPrintable(log));
     QVERIFY(log.contains("Shadowsocks connection failed."));
+    if (serviceDown)
+        QVERIFY(m_servers->setService(QStringLiteral("/api/ip"), QStringLiteral("normal")));
 }
 
 void TestXrayE2e::engineEndIsNoticed_data()

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,18 +22,19 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QStandardPaths>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
 #include <functional>
 
 #include "accountshots.h"
-#include "api/serviceurl.h"
-#include "app/fonts.h"
-#include "app/stylesheet.h"
 #include "app/windowplacement.h"
+#include "clientapp.h"
 #include "common/config.h"
+#include "common/serviceurl.h"
 #include "common/user.h"
 #include "devservice.h"
 #include "platform/splitter.h"
@@ -346,12 +348,34 @@ private:
     void splitTunnelShots(MainWindow &window, ServerPage &hub)
     {
         SplitTunnelControl::setApplyObserver([](const QStringList &) {});
-        SplitTunnelPage::setProgramSource([] {
-            QStringList programs = Splitter::runningExecutables();
-            programs << QStringLiteral("/usr/bin/firefox-esr") << QStringLiteral("/usr/bin/thunderbird")
-                     << QStringLiteral("/opt/zoom/zoom") << QStringLiteral("/usr/lib/chromium/chromium");
-            return programs;
-        });
+        // A desktop's usual applications, each a program of its own with a desktop entry (the
+        // office suite starts its real program through a script beside it).
+        QTemporaryDir installed;
+        const QString entries =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/applications");
+        QDir().mkpath(entries);
+        QStringList programs;
+        const QList<QStringList> applications{{"firefox-esr/firefox-esr", "Firefox ESR", ""},
+                                              {"thunderbird/thunderbird", "Thunderbird", ""},
+                                              {"zoom/zoom", "Zoom", ""},
+                                              {"chromium/chromium", "Chromium", ""},
+                                              {"libreoffice/program/soffice", "LibreOffice Writer", ".bin"}};
+        for (const QStringList &application : applications) {
+            const QString path = installed.path() + QLatin1Char('/') + application.at(0);
+            QDir().mkpath(QFileInfo(path).path());
+            for (const QString &file : {path, path + application.at(2)}) {
+                QFile program(file);
+                if (program.open(QIODevice::WriteOnly))
+                    program.setPermissions(program.permissions() | QFileDevice::ExeOwner);
+            }
+            QFile entry(entries + QLatin1Char('/') + QFileInfo(path).fileName() + QStringLiteral(".desktop"));
+            if (entry.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nIcon=%2\nExec=%3 %U\n")
+                                .arg(application.at(1), QFileInfo(path).fileName(), path)
+                                .toUtf8());
+            programs << path + application.at(2);
+        }
+        SplitTunnelPage::setProgramSource([programs] { return Splitter::runningExecutables() + programs; });
         Config::setSplitTunnelApp(QStringLiteral("thunderbird"), true);
         Config::setSplitTunnelApp(QStringLiteral("zoom"), true);
         Config::setClickedProcesses({QStringLiteral("thunderbird"), QStringLiteral("zoom")});
@@ -464,13 +488,7 @@ int main(int argc, char *argv[])
     TavrixTest::setIdentity();
     QApplication app(argc, argv);
 
-    loadApplicationFonts();
-    QString sheet;
-    if (loadStyleSheet(&sheet))
-        app.setStyleSheet(sheet);
-    Config::setAppVersion(QCoreApplication::applicationVersion());
-    OpenConnectConnection::initTls();
-    Config::instance()->load();
+    TavrixTest::prepareClientApplication(app);
 
     int code = Journey(options).run();
     // The controller's own shutdown stops a session that is still up.

@@ -66,27 +66,17 @@ void JourneyTest::cleanupTestCase()
 
 QStringList JourneyTest::journeyCommand(const QString &program) const
 {
-    return QStringList{program,
-                       QStringLiteral("--user"),
-                       QStringLiteral("testuser"),
-                       QStringLiteral("--password"),
-                       QStringLiteral("testpass"),
-                       QStringLiteral("--connect"),
-                       QStringLiteral("--probe"),
-                       QString::fromLatin1(NetnsLab::insideAddress),
-                       QString::number(echoPort),
-                       QStringLiteral("--service-arg"),
-                       QStringLiteral("--openconnect-server"),
-                       QStringLiteral("--service-arg"),
-                       QStringLiteral("%1:%2").arg(NetnsLab::serverAddress).arg(OcservServer::port),
-                       QStringLiteral("--service-arg"),
-                       QStringLiteral("--openconnect-user"),
-                       QStringLiteral("--service-arg"),
-                       QStringLiteral("testuser"),
-                       QStringLiteral("--service-arg"),
-                       QStringLiteral("--openconnect-password"),
-                       QStringLiteral("--service-arg"),
-                       QStringLiteral("testpass")};
+    return QStringList{
+        program, QStringLiteral("--user"), QStringLiteral("testuser"), QStringLiteral("--password"),
+        QStringLiteral("testpass"), QStringLiteral("--connect"), QStringLiteral("--probe"),
+        QString::fromLatin1(NetnsLab::insideAddress), QString::number(echoPort), QStringLiteral("--service-arg"),
+        QStringLiteral("--openconnect-server"), QStringLiteral("--service-arg"),
+        QStringLiteral("%1:%2").arg(NetnsLab::serverAddress).arg(OcservServer::port),
+        // The service names the server's key: the connect checks it against that.
+        QStringLiteral("--service-arg"), QStringLiteral("--openconnect-pin"), QStringLiteral("--service-arg"),
+        m_server->pin(), QStringLiteral("--service-arg"), QStringLiteral("--openconnect-user"),
+        QStringLiteral("--service-arg"), QStringLiteral("testuser"), QStringLiteral("--service-arg"),
+        QStringLiteral("--openconnect-password"), QStringLiteral("--service-arg"), QStringLiteral("testpass")};
 }
 
 void JourneyTest::signInConnectAndDisconnect()

@@ -300,8 +300,13 @@ void TestOpenVpn::failedStartEndsIdle_data()
                                               << "client\n"
                                               << false << "Config File Write Error:";
     // The length check counts characters against bytes: a multi-byte character fails it.
-    QTest::newRow("short write") << QString() << QString::fromUtf8("client\n# Zürich\n") << false
+    QTest::newRow("short write") << QString() << QString::fromUtf8("client\nverify-x509-name Zürich name\n") << false
                                  << "Config File Write Error: Short write.";
+    // Refused before anything is written or started, with the reason in the log.
+    QTest::newRow("profile with a plugin") << QString() << "client\nplugin /tmp/evil.so\n"
+                                           << false
+                                           << "OpenVPN Profile Refused: The server's OpenVPN profile was refused: "
+                                              "\"plugin\"";
     QTest::newRow("engine missing") << QString() << "client\n" << true << "OpenVPN Process Error:";
 }
 

@@ -19,11 +19,10 @@
 #include <cstdio>
 #include <functional>
 
-#include "api/serviceurl.h"
-#include "app/fonts.h"
-#include "app/stylesheet.h"
+#include "clientapp.h"
 #include "common/config.h"
 #include "common/latencyprobe.h"
+#include "common/serviceurl.h"
 #include "common/user.h"
 #include "devservice.h"
 #include "testmain.h"
@@ -317,12 +316,6 @@ int main(int argc, char *argv[])
         else if (arguments.at(i) == QLatin1String("--service-arg"))
             serviceArguments << arguments.value(++i);
     }
-    loadApplicationFonts();
-    QString sheet;
-    if (loadStyleSheet(&sheet))
-        app.setStyleSheet(sheet);
-    Config::setAppVersion(QCoreApplication::applicationVersion());
-    OpenConnectConnection::initTls();
-    Config::instance()->load();
+    TavrixTest::prepareClientApplication(app);
     return ResponsiveRun(engineNames, serviceArguments).run() ? 0 : 1;
 }

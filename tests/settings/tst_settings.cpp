@@ -40,8 +40,8 @@ private slots:
     void generalChoiceNeverPrompts();
     void autoConnect_data();
     void autoConnect();
-    void killSwitchClick_data();
-    void killSwitchClick();
+    void killSwitchClickOwnerOnlyStatus_departsFromWorldWritable_data();
+    void killSwitchClickOwnerOnlyStatus_departsFromWorldWritable();
     void gatedMenuEntries_data();
     void gatedMenuEntries();
 
@@ -181,6 +181,29 @@ void SettingsTest::showingSyncsAndExpands()
     QVERIFY(page.findChild<QRadioButton *>(QStringLiteral("quickAccessradioButton"))->isChecked());
     QCOMPARE(splitTunnel.count(), 2);
 
+    // "Start with the system": the session's autostart entry comes and goes with the switch,
+    // starts this program minimized, and a removed entry shows the switch off again.
+    const QString entry = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/autostart/tavrixvpn.desktop");
+    auto *startWithSystem = page.findChild<SettingItem *>(QStringLiteral("startWithSystem"));
+    QVERIFY(startWithSystem->isVisible() && !startWithSystem->switchShownOn());
+    QVERIFY(!QFile::exists(entry));
+    click(startWithSystem);
+    QVERIFY(startWithSystem->switchShownOn());
+    QFile written(entry);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray text = written.readAll();
+    QVERIFY2(text.contains("\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\" --minimized\n"),
+             text.constData());
+    QVERIFY(text.startsWith("[Desktop Entry]\nType=Application\n"));
+    click(startWithSystem);
+    QVERIFY(!startWithSystem->switchShownOn());
+    QVERIFY(!QFile::exists(entry));
+    click(startWithSystem);
+    QVERIFY(QFile::remove(entry));
+    page.hide();
+    page.show();
+    QVERIFY(!startWithSystem->switchShownOn());
+
     // A value outside the table checks none.
     page.hide();
     config->setProtocol(9);
@@ -302,7 +325,7 @@ void SettingsTest::autoConnect()
     QCOMPARE(connect.count(), connects);
 }
 
-void SettingsTest::killSwitchClick_data()
+void SettingsTest::killSwitchClickOwnerOnlyStatus_departsFromWorldWritable_data()
 {
     QTest::addColumn<bool>("storedOn");
     QTest::addColumn<bool>("tunnelUp");
@@ -318,7 +341,7 @@ void SettingsTest::killSwitchClick_data()
     QTest::newRow("missing scripts: setting kept") << false << false << -1 << QStringList();
 }
 
-void SettingsTest::killSwitchClick()
+void SettingsTest::killSwitchClickOwnerOnlyStatus_departsFromWorldWritable()
 {
     QFETCH(bool, storedOn);
     QFETCH(bool, tunnelUp);
@@ -345,7 +368,11 @@ void SettingsTest::killSwitchClick()
     QFile status(KillSwitch::statusFilePath());
     QVERIFY(status.open(QIODevice::ReadOnly));
     QCOMPARE(status.readAll(), QByteArray(storedOn ? KillSwitch::StatusOff : KillSwitch::StatusOn));
-    QVERIFY(status.permissions().testFlag(QFileDevice::WriteOther));
+    // Only the user may read or change the recorded state (not everyone, as the text-file
+    // writer once made it).
+    QCOMPARE(status.permissions() &
+                 (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther),
+             QFileDevice::Permissions());
     // The script runs off the window's thread.
     QVERIFY(KillSwitch::waitForScripts(10000));
     QCOMPARE(scriptRuns(), runs);

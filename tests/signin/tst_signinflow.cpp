@@ -116,6 +116,12 @@ void TestSignInFlow::decisions()
     const QStringList keptAfter = after ? QStringList{after->user, after->password} : QStringList();
     QCOMPARE(keptAfter, storedAfter);
     QCOMPARE(SignInFlow::autoLoginAfterSuccess(flowMode), flowMode == SignInFlow::SignIn);
+    // Only an answer refusing a sign-in turns the automatic sign-in off; no answer keeps it.
+    const bool signIn = flowMode == SignInFlow::SignIn;
+    QCOMPARE(SignInFlow::autoLoginOffAfterFailure(flowMode, 2), signIn);
+    QCOMPARE(SignInFlow::autoLoginOffAfterFailure(flowMode, ApiRequest::LoginRejected), signIn);
+    for (int noAnswer : {int(ApiRequest::LoginNoResponse), int(ApiRequest::LoginNoUrl)})
+        QVERIFY(!SignInFlow::autoLoginOffAfterFailure(flowMode, noAnswer));
 }
 
 QTEST_GUILESS_MAIN(TestSignInFlow)

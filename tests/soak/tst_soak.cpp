@@ -17,7 +17,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtConcurrent>
 #include <QtTest>
@@ -29,6 +28,7 @@
 #include <numeric>
 #include <sys/prctl.h>
 
+#include "driverloop.h"
 #include "log/logger.h"
 #include "netns.h"
 #include "openvpnlab.h"
@@ -398,22 +398,6 @@ int runCycleClient(const QString &settingsFile)
     return code;
 }
 
-int runEchoServer(const QString &address, quint16 port)
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress(address), port)) {
-        fprintf(stderr, "listen: %s\n", qPrintable(server.errorString()));
-        return 1;
-    }
-    QObject::connect(&server, &QTcpServer::newConnection, &server, [&server] {
-        while (QTcpSocket *socket = server.nextPendingConnection()) {
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->write(socket->readAll()); });
-            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        }
-    });
-    return QCoreApplication::exec();
-}
-
 // ---- the test side ----------------------------------------------------------------------
 
 struct Series
@@ -672,7 +656,7 @@ int main(int argc, char *argv[])
     }
     if (argc == 4 && !strcmp(argv[1], "--echo-server")) {
         QCoreApplication app(argc, argv);
-        return runEchoServer(QString::fromLocal8Bit(argv[2]), quint16(QByteArray(argv[3]).toUInt()));
+        return TavrixDriver::echoServer(QString::fromLocal8Bit(argv[2]), quint16(QByteArray(argv[3]).toUInt()));
     }
     const QString reason =
         TavrixTest::tunnelSkipReason({QStringLiteral("ocserv"), QStringLiteral("ocpasswd"), QStringLiteral("certtool"),

@@ -3,9 +3,12 @@
 // the system (observed, never run).
 
 #include <QLabel>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "common/config.h"
+#include "platform/splitter.h"
 #include "protection/splittunnelcontrol.h"
 #include "testmain_gui.h"
 #include "ui/splittunnel.h"
@@ -20,7 +23,6 @@ class TestSplitTunnelPage : public QObject
 
 private slots:
     void init();
-    void listedPrograms_data();
     void listedPrograms();
     void pathIsCutAtSixty_data();
     void pathIsCutAtSixty();
@@ -28,6 +30,9 @@ private slots:
     void switchRowTogglesTheFeature();
 
 private:
+    QString install(const QString &program, const QString &name, const QString &exec, const QString &extra = {});
+
+    QTemporaryDir m_apps;
     QStringList m_applied;
     int m_applications = 0;
 };
@@ -42,25 +47,54 @@ void TestSplitTunnelPage::init()
     });
 }
 
-void TestSplitTunnelPage::listedPrograms_data()
+// A program in a folder of its own with a desktop entry that starts `exec` (the program's
+// path stands for %1), as an installed application would be; without a name, no entry.
+QString TestSplitTunnelPage::install(const QString &program, const QString &name, const QString &exec,
+                                     const QString &extra)
 {
-    QTest::addColumn<QStringList>("running");
-    QTest::addColumn<QStringList>("listed");
-    QTest::newRow("installed folders") << QStringList{"/usr/bin/firefox", "/opt/app/app", "/usr/lib/x/y", "/snap/a/b"}
-                                       << QStringList{"/usr/bin/firefox", "/opt/app/app", "/usr/lib/x/y", "/snap/a/b"};
-    QTest::newRow("outside the folders") << QStringList{"/home/u/bin/tool", "/tmp/x", "/bin/bash", "/usr/sbin/sshd"}
-                                         << QStringList{};
-    QTest::newRow("service in any case") << QStringList{"/usr/lib/a-Service/x", "/usr/bin/myservice", "/opt/SERVICE"}
-                                         << QStringList{};
-    QTest::newRow("unique paths") << QStringList{"/usr/bin/a", "/usr/bin/a", "/usr/bin/b"}
-                                  << QStringList{"/usr/bin/a", "/usr/bin/b"};
+    const QString path = m_apps.path() + QLatin1Char('/') + program;
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.exists() && file.open(QIODevice::WriteOnly))
+        file.write("#!/bin/sh\n");
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    if (name.isEmpty())
+        return path;
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/applications");
+    QDir().mkpath(folder);
+    QFile entry(folder + QLatin1Char('/') + QString(name).remove(QLatin1Char(' ')) + QStringLiteral(".desktop"));
+    if (entry.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nIcon=%2\nExec=%3\n%4")
+                        .arg(name, QString(name).toLower(), exec.arg(path), extra)
+                        .toUtf8());
+    return path;
 }
 
 void TestSplitTunnelPage::listedPrograms()
 {
-    QFETCH(QStringList, running);
-    QFETCH(QStringList, listed);
-    QCOMPARE(SplitTunnelControl::listableApplications(running), listed);
+    // A start script beside the real program, as office suites have it.
+    const QString office = install("office/program/soffice", "Office Writer", "\"%1\" --writer %U");
+    const QString officeBin = office + QStringLiteral(".bin");
+    install("office/program/soffice.bin", QString(), QString());
+    const QString viewer = install("viewer/image-viewer", "Viewer", "env LANG=C %1 %f");
+    const QString hidden = install("helper/helper", "Helper", "%1", "NoDisplay=true\n");
+    // An entry that runs a shell never makes the shell an application.
+    install("shellthing/run", "Shell Thing", "sh -c \"%1 --x\"");
+    const QString interpreter = QStandardPaths::findExecutable(QStringLiteral("python3"));
+
+    QStringList running{"/bin/bash",     "/usr/bin/sleep", "/usr/bin/timeout", "/usr/bin/su",
+                        "/usr/bin/dash", "/usr/bin/Xvfb",  officeBin,          viewer,
+                        hidden,          viewer,           "/home/u/bin/tool", "/usr/lib/x/y"};
+    if (!interpreter.isEmpty())
+        running << QFileInfo(interpreter).canonicalFilePath();
+    QStringList listed;
+    for (const Splitter::Application &application : SplitTunnelControl::listableApplications(running))
+        listed << application.name + QLatin1Char('|') + application.iconName + QLatin1Char('|') +
+                      Splitter::selectionName(application.path);
+    // Chosen by the whole program file name: what the control program compares.
+    QCOMPARE(listed, (QStringList{"Office Writer|office writer|soffice.bin", "Viewer|viewer|image-viewer"}));
 }
 
 void TestSplitTunnelPage::pathIsCutAtSixty_data()
@@ -86,7 +120,9 @@ void TestSplitTunnelPage::rowsMoveAndTheChoiceFollows()
 {
     Config::setSplitTunnelApp(QStringLiteral("beta"), true);
     Config::setClickedProcesses({QStringLiteral("beta")});
-    QStringList running{"/usr/bin/alpha", "/usr/lib/other/alpha", "/usr/bin/beta", "/home/me/gamma"};
+    // Two installed programs named alpha give one row; gamma has no desktop entry.
+    QStringList running{install("a1/alpha", "Alpha", "%1"), install("a2/alpha", "Alpha Two", "%1"),
+                        install("b/beta", "Beta", "%1"), m_apps.path() + QStringLiteral("/gamma")};
     SplitTunnelPage::setProgramSource([&running] { return running; });
 
     SplitTunnelPage page;
@@ -113,7 +149,7 @@ void TestSplitTunnelPage::rowsMoveAndTheChoiceFollows()
     QCOMPARE(m_applied, (QStringList{"beta", "alpha"}));
 
     // Shown again: only programs not listed before get rows; alpha stays where it is.
-    running << QStringLiteral("/usr/bin/delta");
+    running << install("d/delta", "Delta", "%1");
     page.hide();
     page.show();
     QTRY_COMPARE(rowsIn("allowedApps"), QStringList{"delta"});

@@ -19,6 +19,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QList>
 #include <QProcess>
 #include <QStandardPaths>
@@ -28,6 +30,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -54,6 +57,45 @@ inline int runProgram(const QString &program, const QStringList &arguments, QByt
     if (output)
         *output = process.readAll();
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+// Writes a whole file (configuration, script, page); a failure shows in what reads it.
+inline void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(content);
+}
+
+// Sets *error (when asked for) and returns false, for set-up steps.
+inline bool fail(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+// Folder of the built programs and stand-ins (build/bin).
+inline QString buildBinDir()
+{
+    return qEnvironmentVariableIsSet("TAVRIX_BIN_DIR") ? qEnvironmentVariable("TAVRIX_BIN_DIR")
+                                                       : QCoreApplication::applicationDirPath();
+}
+
+// Debian's own python3, which execs in place: the lab stops programs by the process id it started.
+inline QString systemPython()
+{
+    const QString system = QStandardPaths::findExecutable(QStringLiteral("python3"), {QStringLiteral("/usr/bin")});
+    return system.isEmpty() ? QStringLiteral("python3") : system;
+}
+
+// Keys and certificates of the lab's servers.
+inline bool certtool(const QStringList &arguments, QString *error)
+{
+    QByteArray output;
+    if (runProgram(QStringLiteral("certtool"), arguments, &output) == 0)
+        return true;
+    return fail(error, QStringLiteral("certtool %1: %2").arg(arguments.join(' '), QString::fromLocal8Bit(output)));
 }
 
 // Empty when this machine can run real tunnels; otherwise why not.
@@ -84,6 +126,8 @@ public:
     static constexpr const char *clientAddress = "10.231.0.2";
     static constexpr const char *insideAddress = "198.18.100.1";
     static constexpr const char *insideNetwork = "198.18.100.0/24";
+    // The name the labs' servers resolve to the inside address (the client alone cannot).
+    static constexpr const char *insideName = "inside.lab.test";
 
     NetnsLab()
         : NetnsLab(QString::number(getpid()))
@@ -255,13 +299,6 @@ public:
     }
 
 private:
-    static bool fail(QString *error, const QString &text)
-    {
-        if (error)
-            *error = text;
-        return false;
-    }
-
     static QList<pid_t> pids(const QString &ns)
     {
         QByteArray output;
@@ -292,6 +329,88 @@ private:
     bool m_createdNetnsDir = false;
 };
 
+// iperf3 through a tunnel of the lab: the server on the inside address of the server
+// namespace, the client runs from the client namespace.
+struct Iperf
+{
+    static constexpr int port = 5201;
+
+    // A server for the whole run (oneOff: for one test only, as a server left with a broken
+    // test answers "busy" to every later one); null when it does not listen.
+    static QProcess *startServer(NetnsLab &lab, bool oneOff = false)
+    {
+        QStringList command{"iperf3", "-s", "-B", NetnsLab::insideAddress, "-p", QString::number(port)};
+        if (oneOff)
+            command.insert(2, QStringLiteral("-1"));
+        QProcess *server = lab.start(lab.serverNs(), command, oneOff ? QString() : lab.dir() + "/iperf3.log");
+        if (server && lab.waitForListener(lab.serverNs(), port))
+            return server;
+        lab.stop(server);
+        return nullptr;
+    }
+
+    // The arguments of one run of `seconds` to the server, with a JSON report; download
+    // reverses it.
+    static QStringList clientArguments(bool download, int seconds)
+    {
+        QStringList arguments{"-c", NetnsLab::insideAddress,  "-p", QString::number(port),
+                              "-t", QString::number(seconds), "-J"};
+        if (download)
+            arguments << "-R";
+        return arguments;
+    }
+
+    // Mbit/s the receiving end counted, from a run's JSON report; 0 (and why on stderr) when
+    // the run failed.
+    static double mbits(const QByteArray &report)
+    {
+        const QJsonObject result = QJsonDocument::fromJson(report).object();
+        const double bits = result.value(QStringLiteral("end"))
+                                .toObject()
+                                .value(QStringLiteral("sum_received"))
+                                .toObject()
+                                .value(QStringLiteral("bits_per_second"))
+                                .toDouble();
+        if (bits <= 0)
+            fprintf(stderr, "iperf3: %s\n",
+                    qPrintable(result.contains(QStringLiteral("error"))
+                                   ? result.value(QStringLiteral("error")).toString()
+                                   : QString::fromLocal8Bit(report.right(600))));
+        return bits / 1e6;
+    }
+
+    // One run from the client namespace: Mbit/s, 0 on failure.
+    static double run(NetnsLab &lab, bool download, int seconds)
+    {
+        QByteArray report;
+        lab.exec(lab.clientNs(), QStringList{"iperf3"} + clientArguments(download, seconds), &report,
+                 (seconds + 20) * 1000);
+        return mbits(report);
+    }
+};
+
+// A Shadowsocks server (shadowsocks-libev) in the lab's server namespace, on the server
+// address, TCP and UDP.
+struct ShadowsocksServer
+{
+    static constexpr int port = 8388;
+    static constexpr const char *method = "chacha20-ietf-poly1305";
+
+    // Its configuration and log go to dir; null when it did not start.
+    static QProcess *start(NetnsLab &lab, const QString &dir, const QString &password)
+    {
+        const QJsonObject config{{"server", NetnsLab::serverAddress},
+                                 {"server_port", port},
+                                 {"password", password},
+                                 {"method", method},
+                                 {"mode", "tcp_and_udp"},
+                                 {"timeout", 60}};
+        writeFile(dir + QStringLiteral("/ss-server.json"), QJsonDocument(config).toJson());
+        return lab.start(lab.serverNs(), {"ss-server", "-c", dir + QStringLiteral("/ss-server.json")},
+                         dir + QStringLiteral("/ss-server.log"));
+    }
+};
+
 // An AnyConnect server in the lab's server namespace, on 10.231.0.1:4443 (TCP and UDP),
 // handing out 10.231.10.0/24 and a route to the inside network. Users: "testuser" with
 // "testpass", "guser" with "testpass2" in the groups "group1" and "group2", and demoUser
@@ -314,13 +433,15 @@ public:
     QString url() const { return QStringLiteral("https://%1:%2/").arg(NetnsLab::serverAddress).arg(port); }
     QString logFile() const { return m_dir + QStringLiteral("/ocserv.log"); }
     QString certificateFile() const { return m_dir + QStringLiteral("/server-cert.pem"); }
+    // The CA that signs the server's certificates.
+    QString caFile() const { return m_dir + QStringLiteral("/ca-cert.pem"); }
 
     // CA, server key and certificate, password file.
     bool makeCredentials(QString *error)
     {
         QDir().mkpath(m_dir);
-        writeFile(QStringLiteral("ca.tmpl"), "cn = \"Tavrix Test CA\"\norganization = \"Tavrix Test\"\nserial = 1\n"
-                                             "expiration_days = 30\nca\nsigning_key\ncert_signing_key\n");
+        writeFile(path("ca.tmpl"), "cn = \"Tavrix Test CA\"\norganization = \"Tavrix Test\"\nserial = 1\n"
+                                   "expiration_days = 30\nca\nsigning_key\ncert_signing_key\n");
         if (!certtool({"--generate-privkey", "--key-type=ecdsa", "--outfile", path("ca-key.pem")}, error) ||
             !certtool({"--generate-self-signed", "--load-privkey", path("ca-key.pem"), "--template", path("ca.tmpl"),
                        "--outfile", path("ca-cert.pem")},
@@ -349,7 +470,7 @@ public:
     // A new server key and certificate: the server's public key changes.
     bool renewServerKey(QString *error)
     {
-        writeFile(QStringLiteral("server.tmpl"),
+        writeFile(path("server.tmpl"),
                   QStringLiteral("cn = \"%1\"\norganization = \"Tavrix Test\"\nserial = %2\nexpiration_days = 30\n"
                                  "ip_address = \"%1\"\nsigning_key\nencryption_key\ntls_www_server\n")
                       .arg(NetnsLab::serverAddress)
@@ -405,7 +526,7 @@ public:
         if (groups == TwoGroups)
             conf += "select-group = group1[Group One]\nselect-group = group2[Group Two]\n"
                     "default-select-group = DEFAULT\nauto-select-group = false\n";
-        writeFile(QStringLiteral("ocserv.conf"), conf);
+        writeFile(path("ocserv.conf"), conf);
 
         m_process = m_lab.start(m_lab.serverNs(), {"ocserv", "-f", "-d", "1", "-c", path("ocserv.conf")}, logFile());
         if (!m_process || !m_lab.waitForListener(m_lab.serverNs(), port)) {
@@ -427,22 +548,6 @@ public:
 
 private:
     QString path(const char *name) const { return m_dir + QLatin1Char('/') + QLatin1String(name); }
-
-    void writeFile(const QString &name, const QByteArray &content) const
-    {
-        QFile file(m_dir + QLatin1Char('/') + name);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(content);
-    }
-
-    static bool certtool(const QStringList &arguments, QString *error)
-    {
-        QByteArray output;
-        if (runProgram(QStringLiteral("certtool"), arguments, &output) == 0)
-            return true;
-        *error = QStringLiteral("certtool %1: %2").arg(arguments.join(' '), QString::fromLocal8Bit(output));
-        return false;
-    }
 
     NetnsLab &m_lab;
     QString m_dir;

@@ -46,10 +46,10 @@ public:
     {
         QDir().mkpath(m_dir);
         QDir().mkpath(path("tmp"));
-        writeFile("ca.tmpl", "cn = \"Tavrix OpenVPN Test CA\"\nserial = 1\nexpiration_days = 30\nca\n"
-                             "signing_key\ncert_signing_key\n");
-        writeFile("server.tmpl", "cn = \"server\"\nserial = 2\nexpiration_days = 30\nsigning_key\n"
-                                 "encryption_key\ntls_www_server\n");
+        writeFile(path("ca.tmpl"), "cn = \"Tavrix OpenVPN Test CA\"\nserial = 1\nexpiration_days = 30\nca\n"
+                                   "signing_key\ncert_signing_key\n");
+        writeFile(path("server.tmpl"), "cn = \"server\"\nserial = 2\nexpiration_days = 30\nsigning_key\n"
+                                       "encryption_key\ntls_www_server\n");
         if (!certtool({"--generate-privkey", "--key-type=ecdsa", "--outfile", path("ca-key.pem")}, error) ||
             !certtool({"--generate-self-signed", "--load-privkey", path("ca-key.pem"), "--template", path("ca.tmpl"),
                        "--outfile", path("ca-cert.pem")},
@@ -63,10 +63,10 @@ public:
         QByteArray list;
         for (const auto &user : users)
             list += user.first.toUtf8() + ':' + user.second.toUtf8() + '\n';
-        writeFile("users.txt", list);
+        writeFile(path("users.txt"), list);
         // via-file: the file holds the user name and the password on two lines; exit 0 accepts.
-        writeFile("checkpw.sh", "#!/bin/sh\nU=$(sed -n 1p \"$1\"); P=$(sed -n 2p \"$1\")\n"
-                                "grep -qxF \"$U:$P\" \"$(dirname \"$0\")/users.txt\"\n");
+        writeFile(path("checkpw.sh"), "#!/bin/sh\nU=$(sed -n 1p \"$1\"); P=$(sed -n 2p \"$1\")\n"
+                                      "grep -qxF \"$U:$P\" \"$(dirname \"$0\")/users.txt\"\n");
         QFile::setPermissions(path("checkpw.sh"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         return true;
@@ -106,7 +106,7 @@ public:
         conf += "script-security 2\nauth-user-pass-verify " + path("checkpw.sh").toUtf8() + " via-file\n";
         conf += "tmp-dir " + path("tmp").toUtf8() + "\n";
         conf += "keepalive 1 4\ndata-ciphers AES-256-GCM:CHACHA20-POLY1305\nverb 3\n";
-        writeFile("server.conf", conf);
+        writeFile(path("server.conf"), conf);
         m_process = m_lab.start(m_lab.serverNs(), {"openvpn", "--config", path("server.conf")}, logFile());
         if (!m_process || !waitForLog("Initialization Sequence Completed", 15000)) {
             QFile log(logFile());
@@ -148,22 +148,6 @@ public:
 
 private:
     QString path(const char *name) const { return m_dir + QLatin1Char('/') + QLatin1String(name); }
-
-    void writeFile(const char *name, const QByteArray &content) const
-    {
-        QFile file(path(name));
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(content);
-    }
-
-    static bool certtool(const QStringList &arguments, QString *error)
-    {
-        QByteArray output;
-        if (runProgram(QStringLiteral("certtool"), arguments, &output) == 0)
-            return true;
-        *error = QStringLiteral("certtool %1: %2").arg(arguments.join(' '), QString::fromLocal8Bit(output));
-        return false;
-    }
 
     NetnsLab &m_lab;
     QString m_dir;

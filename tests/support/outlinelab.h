@@ -22,33 +22,26 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include "netns.h"
+#include "labdriver.h"
 
 namespace TavrixTest {
 
 class OutlineLab
 {
 public:
-    static constexpr int ssPort = 8388;
+    static constexpr int ssPort = ShadowsocksServer::port;
     static constexpr int httpPort = 8080;
     static constexpr int udpEchoPort = 7007;
     // Quotes, a backslash and spaces: it must reach the server intact through every file.
     static constexpr const char *password = "outline lab \"Secret\" \\42";
-    static constexpr const char *method = "chacha20-ietf-poly1305";
-    static constexpr const char *insideName = "inside.lab.test";
+    static constexpr const char *method = ShadowsocksServer::method;
+    static constexpr const char *insideName = NetnsLab::insideName;
     static constexpr const char *dnsAddress = "1.1.1.1";
     static constexpr const char *deadResolver = "10.231.53.53";
 
     explicit OutlineLab(NetnsLab &lab)
         : m_lab(lab)
     {
-    }
-
-    // Folder of the built programs and stand-ins (build/bin).
-    static QString buildBinDir()
-    {
-        return qEnvironmentVariableIsSet("TAVRIX_BIN_DIR") ? qEnvironmentVariable("TAVRIX_BIN_DIR")
-                                                           : QCoreApplication::applicationDirPath();
     }
 
     // Unique text served at http://<any server address>:8080/marker.txt.
@@ -80,24 +73,17 @@ public:
         if (m_lab.exec(server, {"nft", "-f", "-"}, &output, 10000, block) != 0)
             return fail(error, QStringLiteral("nft in the server namespace: ") + QString::fromLocal8Bit(output));
 
-        writeFile(dir + QStringLiteral("/ss-server.json"),
-                  QStringLiteral("{\"server\": \"%1\", \"server_port\": %2, \"password\": \"%3\", "
-                                 "\"method\": \"%4\", \"mode\": \"tcp_and_udp\", \"timeout\": 60}\n")
-                      .arg(NetnsLab::serverAddress)
-                      .arg(ssPort)
-                      .arg(jsonText(QString::fromLatin1(password)), method)
-                      .toLatin1());
-        if (!m_lab.start(server, {"ss-server", "-c", dir + QStringLiteral("/ss-server.json")},
-                         dir + QStringLiteral("/ss-server.log")) ||
+        if (!ShadowsocksServer::start(m_lab, dir, QString::fromLatin1(password)) ||
             !m_lab.start(server,
-                         {python(), "-m", "http.server", "--bind", "0.0.0.0", "--directory",
+                         {systemPython(), "-m", "http.server", "--bind", "0.0.0.0", "--directory",
                           dir + QStringLiteral("/www"), QString::number(httpPort)},
                          dir + QStringLiteral("/http.log")) ||
+            !m_lab.start(
+                server,
+                {systemPython(), dir + QStringLiteral("/dns.py"), dnsAddress, insideName, NetnsLab::insideAddress},
+                dir + QStringLiteral("/dns.log")) ||
             !m_lab.start(server,
-                         {python(), dir + QStringLiteral("/dns.py"), dnsAddress, insideName, NetnsLab::insideAddress},
-                         dir + QStringLiteral("/dns.log")) ||
-            !m_lab.start(server,
-                         {python(), dir + QStringLiteral("/udp.py"), "serve", NetnsLab::insideAddress,
+                         {systemPython(), dir + QStringLiteral("/udp.py"), "serve", NetnsLab::insideAddress,
                           QString::number(udpEchoPort)},
                          dir + QStringLiteral("/udp.log")))
             return fail(error, QStringLiteral("a server did not start"));
@@ -139,7 +125,7 @@ public:
     bool udpRoundTrip()
     {
         return m_lab.exec(m_lab.clientNs(),
-                          {python(), m_lab.dir() + QStringLiteral("/udp.py"), "ask", NetnsLab::insideAddress,
+                          {systemPython(), m_lab.dir() + QStringLiteral("/udp.py"), "ask", NetnsLab::insideAddress,
                            QString::number(udpEchoPort)},
                           nullptr, 10000) == 0;
     }
@@ -230,33 +216,12 @@ private:
         return true;
     }
 
-    // Debian's own, which execs in place: the lab stops programs by the process id it started.
-    static QString python()
-    {
-        const QString system = QStandardPaths::findExecutable(QStringLiteral("python3"), {QStringLiteral("/usr/bin")});
-        return system.isEmpty() ? QStringLiteral("python3") : system;
-    }
-
     bool step(QString *error, const QStringList &command)
     {
         QByteArray output;
         if (runProgram(command.first(), command.mid(1), &output) == 0)
             return true;
         return fail(error, command.join(QLatin1Char(' ')) + QStringLiteral(": ") + QString::fromLocal8Bit(output));
-    }
-
-    static bool fail(QString *error, const QString &text)
-    {
-        if (error)
-            *error = text;
-        return false;
-    }
-
-    static void writeFile(const QString &path, const QByteArray &content)
-    {
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            file.write(content);
     }
 
     // "serve ADDR PORT" echoes datagrams; "ask ADDR PORT" sends one and exits 0 on its echo.
@@ -306,142 +271,25 @@ private:
     QString m_binDir;
 };
 
-// The client program inside the client namespace, talked to through its standard streams.
-class OutlineDriver
+// The client program inside the client namespace, with XDG folders of its own.
+class OutlineDriver : public LabDriver
 {
 public:
     OutlineDriver(NetnsLab &lab, const OutlineLab &outline, const QString &password)
-        : m_lab(lab)
+        : LabDriver(lab, 20000, 100)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
-            const QString sub = m_home.path() + QLatin1Char('/') + QString::fromLatin1(name).toLower();
-            QDir().mkpath(sub);
-            environment.insert(QString::fromLatin1(name), sub);
-        }
+        QProcessEnvironment environment = privateXdg();
         environment.insert(QStringLiteral("TMPDIR"), tmpDir());
         QDir().mkpath(tmpDir());
-        m_process = lab.start(lab.clientNs(), {outline.binDir() + QStringLiteral("/tavrix-outline-driver")}, QString(),
-                              environment);
-        if (m_process && !waitFor(QStringLiteral("READY")).isEmpty()) {
+        if (launch({outline.binDir() + QStringLiteral("/tavrix-outline-driver")}, environment)) {
             send(QStringLiteral("address %1:%2").arg(NetnsLab::serverAddress).arg(OutlineLab::ssPort));
             send(QStringLiteral("config {\"method\":\"%1\",\"password\":\"%2\"}")
                      .arg(OutlineLab::method, OutlineLab::jsonText(password)));
         }
     }
 
-    ~OutlineDriver()
-    {
-        if (m_process) {
-            quit();
-            m_lab.stop(m_process);
-        }
-    }
-
-    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
-    QString tmpDir() const { return m_home.path() + QStringLiteral("/tmp"); }
-    QString engineFolder() const { return m_home.path() + QStringLiteral("/xdg_data_home/TavrixVPN"); }
-
-    void send(const QString &command)
-    {
-        m_process->write(command.toUtf8() + '\n');
-        m_process->waitForBytesWritten(2000);
-    }
-
-    // Ends the program the way the application ends: its controller is destroyed.
-    bool quit()
-    {
-        if (!isRunning())
-            return true;
-        send(QStringLiteral("quit"));
-        const bool ended = m_process->waitForFinished(10000);
-        drain();
-        return ended;
-    }
-
-    QList<int> connectVpn(int timeoutMs = 20000)
-    {
-        send(QStringLiteral("connect"));
-        return statusesUntil({0, 2}, timeoutMs);
-    }
-
-    QList<int> disconnectVpn()
-    {
-        send(QStringLiteral("disconnect"));
-        return statusesUntil({0});
-    }
-
-    // Statuses reported from now until one of the final ones arrives.
-    QList<int> statusesUntil(const QList<int> &final, int timeoutMs = 20000)
-    {
-        QList<int> seen;
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            const QString line = waitFor(QStringLiteral("STATUS "), int(deadline.remainingTime()));
-            if (line.isEmpty())
-                return seen;
-            seen.append(line.section(QLatin1Char(' '), 1, 1).toInt());
-            m_lastStatusMs = line.section(QLatin1Char(' '), 2, 2).toInt();
-            if (final.contains(seen.last()))
-                return seen;
-        }
-    }
-
-    // Milliseconds from the last command to the last status seen.
-    int lastStatusMs() const { return m_lastStatusMs; }
-
-    QString waitFor(const QString &prefix, int timeoutMs = 20000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            while (m_next < m_lines.size()) {
-                const QString line = m_lines.at(m_next++);
-                if (line.startsWith(prefix))
-                    return line;
-            }
-            if (deadline.hasExpired() || !readMore(deadline))
-                return QString();
-        }
-    }
-
-    // Everything the client logged so far.
-    QString logDump()
-    {
-        drain();
-        QStringList result;
-        for (const QString &line : m_lines) {
-            if (line.startsWith(QLatin1String("LOG ")))
-                result.append(line.mid(4));
-        }
-        return result.join(QLatin1Char('\n'));
-    }
-
-private:
-    // Takes in what the program has written by now (nothing reads its pipe in between).
-    void drain()
-    {
-        if (!m_process)
-            return;
-        while (m_process->state() == QProcess::Running && m_process->waitForReadyRead(100)) {
-        }
-        while (m_process->canReadLine())
-            m_lines.append(QString::fromUtf8(m_process->readLine()).trimmed());
-    }
-
-    bool readMore(const QDeadlineTimer &deadline)
-    {
-        if (!m_process->canReadLine() && !m_process->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            return m_process->canReadLine();
-        drain();
-        return true;
-    }
-
-    NetnsLab &m_lab;
-    QTemporaryDir m_home;
-    QProcess *m_process = nullptr;
-    QStringList m_lines;
-    int m_next = 0;
-    int m_lastStatusMs = -1;
+    QString tmpDir() const { return home() + QStringLiteral("/tmp"); }
+    QString engineFolder() const { return home() + QStringLiteral("/xdg_data_home/TavrixVPN"); }
 };
 
 } // namespace TavrixTest

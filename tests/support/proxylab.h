@@ -5,11 +5,14 @@
 //   ss-server (shadowsocks-libev) on 10.231.0.1:8388, chacha20-ietf-poly1305
 //   v2ray VMess server on 10.231.0.1:10086 (TCP)
 //   an HTTP server on the inside address 198.18.100.1:80, reachable only through a proxy
+//   the development service on the inside address, port 8443, as "service.lab.test"
 //
-// The proxy servers resolve "inside.lab.test" and the client's connectivity-check host to
-// the inside address (a hosts file only the server namespace sees); in the client namespace
-// neither name resolves. ProxyClient drives the controller program (tavrix-proxy-client) in
-// the client namespace with its own XDG folders, so the system proxy record is its own.
+// The proxy servers resolve "inside.lab.test" and "service.lab.test" to the inside address
+// (a hosts file only the server namespace sees); in the client namespace neither name
+// resolves, so the engines' check through the server reaches the service only through the
+// proxy. ProxyClient drives the controller program (tavrix-proxy-client) in the client
+// namespace with its own XDG folders, so the system proxy record is its own, pointed at that
+// service.
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -20,20 +23,22 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "netns.h"
+#include "labdriver.h"
 
 namespace TavrixTest {
 
 class ProxyServers
 {
 public:
-    static constexpr int shadowsocksPort = 8388;
+    static constexpr int shadowsocksPort = ShadowsocksServer::port;
     static constexpr int vmessPort = 10086;
     static constexpr int webPort = 80;
-    static constexpr const char *method = "chacha20-ietf-poly1305";
+    static constexpr const char *method = ShadowsocksServer::method;
     static constexpr const char *password = "sspass-lab-Xq7";
     static constexpr const char *vmessId = "a6a2e66d-2203-ecd5-419a-0e5e85bb5b10";
-    static constexpr const char *insideName = "inside.lab.test";
+    static constexpr const char *insideName = NetnsLab::insideName;
+    static constexpr const char *serviceName = "service.lab.test";
+    static constexpr int servicePort = 8443;
     // What the inside web server answers at /inside.txt.
     static constexpr const char *insideText = "tavrix-inside-web";
 
@@ -46,6 +51,32 @@ public:
     ~ProxyServers() { stop(); }
 
     QString webRoot() const { return m_dir + QStringLiteral("/web"); }
+
+    // The service as the client reaches it, and the certificate that proves it.
+    static QString serviceUrl()
+    {
+        return QStringLiteral("https://%1:%2").arg(QLatin1String(serviceName)).arg(servicePort);
+    }
+    static QString serviceCa(const NetnsLab &lab) { return lab.dir() + QStringLiteral("/proxy/service-cert/cert.pem"); }
+    // The paths of the requests the service received (from inside the server namespace).
+    QStringList serviceRequests()
+    {
+        QByteArray output;
+        m_lab.exec(m_lab.serverNs(), curl({}, "/__control/requests"), &output, 10000);
+        QStringList paths;
+        for (const QJsonValue &request : QJsonDocument::fromJson(output).array())
+            paths << request.toObject().value(QStringLiteral("path")).toString();
+        return paths;
+    }
+    // Sets a test switch of the service, e.g. ("/api/ip", "down") or ("/api/ip", "normal").
+    bool setService(const QString &path, const QString &mode)
+    {
+        QByteArray output;
+        return m_lab.exec(m_lab.serverNs(),
+                          curl({"-d", QStringLiteral("path=%1&mode=%2").arg(path, mode)}, "/__control/set"), &output,
+                          10000) == 0 &&
+               output == "ok";
+    }
 
     // Writes a file of `megabytes` MiB into the web root (for downloads), returns its URL path.
     QString addDownload(int megabytes)
@@ -64,20 +95,13 @@ public:
     {
         stop();
         QDir().mkpath(webRoot());
-        write(webRoot() + QStringLiteral("/inside.txt"), insideText);
-        write(webRoot() + QStringLiteral("/generate_204"), "");
+        writeFile(webRoot() + QStringLiteral("/inside.txt"), insideText);
         // Read by every program "ip netns exec" starts in the server namespace from now on.
-        write(QStringLiteral("/etc/netns/%1/hosts").arg(m_lab.serverNs()),
-              QStringLiteral("127.0.0.1 localhost\n%1 %2 www.gstatic.com\n")
-                  .arg(QLatin1String(NetnsLab::insideAddress), QLatin1String(insideName))
-                  .toLatin1());
-        const QJsonObject ss{{"server", NetnsLab::serverAddress},
-                             {"server_port", shadowsocksPort},
-                             {"password", password},
-                             {"method", method},
-                             {"mode", "tcp_and_udp"},
-                             {"timeout", 60}};
-        write(path("ss-server.json"), QJsonDocument(ss).toJson());
+        writeFile(
+            QStringLiteral("/etc/netns/%1/hosts").arg(m_lab.serverNs()),
+            QStringLiteral("127.0.0.1 localhost\n%1 %2 %3\n")
+                .arg(QLatin1String(NetnsLab::insideAddress), QLatin1String(insideName), QLatin1String(serviceName))
+                .toLatin1());
         const QJsonObject vmess{
             {"log", QJsonObject{{"loglevel", "warning"}}},
             {"inbounds",
@@ -88,17 +112,23 @@ public:
                  {"settings", QJsonObject{{"clients", QJsonArray{QJsonObject{{"id", vmessId}, {"alterId", 0}}}}}},
                  {"streamSettings", QJsonObject{{"network", "tcp"}}}}}},
             {"outbounds", QJsonArray{QJsonObject{{"protocol", "freedom"}, {"settings", QJsonObject{}}}}}};
-        write(path("v2ray-server.json"), QJsonDocument(vmess).toJson());
+        writeFile(path("v2ray-server.json"), QJsonDocument(vmess).toJson());
 
         m_web = m_lab.start(m_lab.serverNs(),
                             {"python3", "-m", "http.server", QString::number(webPort), "--bind",
                              NetnsLab::insideAddress, "--directory", webRoot()},
                             path("web.log"));
-        m_ss = m_lab.start(m_lab.serverNs(), {"ss-server", "-c", path("ss-server.json")}, path("ss-server.log"));
+        m_ss = ShadowsocksServer::start(m_lab, m_dir, QString::fromLatin1(password));
         m_vmess = m_lab.start(m_lab.serverNs(), {"v2ray", "-config", path("v2ray-server.json")}, path("v2ray.log"));
-        if (!m_web || !m_ss || !m_vmess || !m_lab.waitForListener(m_lab.serverNs(), webPort) ||
+        m_service =
+            m_lab.start(m_lab.serverNs(),
+                        {serviceProgram(), "--host", NetnsLab::insideAddress, "--port", QString::number(servicePort),
+                         "--cert-dir", m_dir + QStringLiteral("/service-cert"), "--name", serviceName},
+                        path("service.log"));
+        if (!m_web || !m_ss || !m_vmess || !m_service || !m_lab.waitForListener(m_lab.serverNs(), webPort) ||
             !m_lab.waitForListener(m_lab.serverNs(), shadowsocksPort) ||
-            !m_lab.waitForListener(m_lab.serverNs(), vmessPort)) {
+            !m_lab.waitForListener(m_lab.serverNs(), vmessPort) ||
+            !m_lab.waitForListener(m_lab.serverNs(), servicePort)) {
             *error = QStringLiteral("the proxy servers did not start, see ") + m_dir;
             return false;
         }
@@ -107,7 +137,7 @@ public:
 
     void stop()
     {
-        for (QProcess **process : {&m_web, &m_ss, &m_vmess}) {
+        for (QProcess **process : {&m_web, &m_ss, &m_vmess, &m_service}) {
             if (*process)
                 m_lab.stop(*process);
             *process = nullptr;
@@ -152,11 +182,18 @@ public:
 private:
     QString path(const char *name) const { return m_dir + QLatin1Char('/') + QLatin1String(name); }
 
-    static void write(const QString &file, const QByteArray &content)
+    static QString serviceProgram()
     {
-        QFile out(file);
-        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            out.write(content);
+        const QString dir = qEnvironmentVariableIsSet("TAVRIX_BIN_DIR")
+                                ? qEnvironmentVariable("TAVRIX_BIN_DIR")
+                                : QCoreApplication::applicationDirPath() + QStringLiteral("/../bin");
+        return QDir(dir).filePath(QStringLiteral("tavrix-devservice"));
+    }
+
+    QStringList curl(const QStringList &options, const char *path) const
+    {
+        return QStringList{"curl", "-s", "-m", "5", "--cacert", serviceCa(m_lab)} + options +
+               QStringList{serviceUrl() + QLatin1String(path)};
     }
 
     NetnsLab &m_lab;
@@ -164,70 +201,30 @@ private:
     QProcess *m_web = nullptr;
     QProcess *m_ss = nullptr;
     QProcess *m_vmess = nullptr;
+    QProcess *m_service = nullptr;
 };
 
 // The controller program inside the client namespace, with XDG folders of its own.
-class ProxyClient
+class ProxyClient : public LabDriver
 {
 public:
-    static constexpr int defaultTimeoutMs = 30000;
-
     // `program` defaults to the one beside the client (and its engine stand-in).
     explicit ProxyClient(NetnsLab &lab, const QString &program = QString())
-        : m_lab(lab)
+        : LabDriver(lab, 30000, 200)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
-            const QString sub = m_home.path() + QLatin1Char('/') + QString::fromLatin1(name).toLower();
-            QDir().mkpath(sub);
-            environment.insert(QString::fromLatin1(name), sub);
-        }
+        QProcessEnvironment environment = privateXdg();
         environment.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
-        m_process = lab.start(lab.clientNs(), {program.isEmpty() ? programPath() : program}, QString(), environment);
-        if (m_process)
-            waitFor(QStringLiteral("READY"));
+        // The lab's service, reached by the engines' check through the proxy server.
+        environment.insert(QStringLiteral("TAVRIXVPN_SERVICE_URL"), ProxyServers::serviceUrl());
+        environment.insert(QStringLiteral("TAVRIXVPN_SERVICE_CA"), ProxyServers::serviceCa(lab));
+        launch({program.isEmpty() ? programPath() : program}, environment);
     }
 
-    ~ProxyClient()
-    {
-        if (m_process) {
-            send(QStringLiteral("quit"));
-            m_process->waitForFinished(10000);
-            m_lab.stop(m_process);
-        }
-    }
-
-    static QString programPath()
-    {
-        const QString dir = qEnvironmentVariableIsSet("TAVRIX_BIN_DIR") ? qEnvironmentVariable("TAVRIX_BIN_DIR")
-                                                                        : QCoreApplication::applicationDirPath();
-        return dir + QStringLiteral("/tavrix-proxy-client");
-    }
-
-    bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
-
-    void send(const QString &command)
-    {
-        m_process->write(command.toUtf8() + '\n');
-        m_process->waitForBytesWritten(2000);
-    }
+    static QString programPath() { return buildBinDir() + QStringLiteral("/tavrix-proxy-client"); }
 
     void select(int type, const QString &ip, const QString &config)
     {
         send(QStringLiteral("select %1 %2 %3").arg(type).arg(ip, QString::fromLatin1(config.toUtf8().toBase64())));
-    }
-
-    // Sends "connect": the statuses up to CONNECTED or IDLE, and when the last came (ms).
-    QList<int> connectVpn(qint64 *ms = nullptr)
-    {
-        send(QStringLiteral("connect"));
-        return statusesUntil({0, 2}, defaultTimeoutMs, ms);
-    }
-
-    QList<int> disconnectVpn()
-    {
-        send(QStringLiteral("disconnect"));
-        return statusesUntil({0});
     }
 
     // Process ids of the running engines started from the client's engine file.
@@ -240,85 +237,12 @@ public:
     // The system proxy record: "ProxyEnable=1\n..." while on.
     QByteArray proxyRecord() const
     {
-        QFile file(m_home.path() + QStringLiteral("/xdg_data_home/TavrixVPN/system-proxy"));
+        QFile file(home() + QStringLiteral("/xdg_data_home/TavrixVPN/system-proxy"));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     bool proxyOn() const { return proxyRecord().contains("ProxyEnable=1"); }
     // The engine configuration the client wrote.
-    QString configFile() const { return m_home.path() + QStringLiteral("/xdg_data_home/TavrixVPN/config.json"); }
-
-    QString waitFor(const QString &prefix, int timeoutMs = defaultTimeoutMs)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            while (m_next < m_lines.size()) {
-                const QString line = m_lines.at(m_next++);
-                if (line.startsWith(prefix))
-                    return line;
-            }
-            if (deadline.hasExpired() || !readMore(deadline))
-                return QString();
-        }
-    }
-
-    // Lines read so far; with lineSince, a line that may come before or after others.
-    int mark() const { return m_lines.size(); }
-    QString lineSince(int mark, const QString &prefix, int timeoutMs = defaultTimeoutMs)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        for (int i = mark;; ++i) {
-            while (i >= m_lines.size()) {
-                if (deadline.hasExpired() || !readMore(deadline))
-                    return QString();
-            }
-            if (m_lines.at(i).startsWith(prefix))
-                return m_lines.at(i);
-        }
-    }
-
-    QList<int> statusesUntil(const QList<int> &final, int timeoutMs = defaultTimeoutMs, qint64 *ms = nullptr)
-    {
-        QList<int> seen;
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            const QString line = waitFor(QStringLiteral("STATUS "), int(deadline.remainingTime()));
-            if (line.isEmpty())
-                return seen;
-            seen.append(line.section(QLatin1Char(' '), 1, 1).toInt());
-            if (ms)
-                *ms = line.section(QLatin1Char(' '), 2, 2).toLongLong();
-            if (final.contains(seen.last()))
-                return seen;
-        }
-    }
-
-    QString logDump()
-    {
-        QDeadlineTimer deadline(200);
-        readMore(deadline);
-        QStringList result;
-        for (const QString &line : m_lines) {
-            if (line.startsWith(QLatin1String("LOG ")))
-                result.append(line.mid(4));
-        }
-        return result.join(QLatin1Char('\n'));
-    }
-
-private:
-    bool readMore(const QDeadlineTimer &deadline)
-    {
-        if (!m_process->canReadLine() && !m_process->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            return m_process->canReadLine();
-        while (m_process->canReadLine())
-            m_lines.append(QString::fromUtf8(m_process->readLine()).trimmed());
-        return true;
-    }
-
-    NetnsLab &m_lab;
-    QTemporaryDir m_home;
-    QProcess *m_process = nullptr;
-    QStringList m_lines;
-    int m_next = 0;
+    QString configFile() const { return home() + QStringLiteral("/xdg_data_home/TavrixVPN/config.json"); }
 };
 
 } // namespace TavrixTest

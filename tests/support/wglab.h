@@ -120,13 +120,6 @@ private:
         return true;
     }
 
-    static bool fail(QString *error, const QString &text)
-    {
-        if (error)
-            *error = text;
-        return false;
-    }
-
     static void writeFile(const QString &path, const QByteArray &content)
     {
         QFile file(path);

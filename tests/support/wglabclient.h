@@ -10,6 +10,7 @@
 #include "common/config.h"
 #include "common/user.h"
 #include "devservice.h"
+#include "vpn/openconnectconnection.h"
 #include "wglab.h"
 
 namespace TavrixTest {
@@ -56,6 +57,10 @@ inline Tavrix::IPBundlePtr signInToWireGuardServer(DevService &service, QString 
         return nullptr;
     }
     service.exportEnvironment();
+    // As the connect page hands it to the controller.
+    OpenConnectConnection::instance()->setWireGuardConfigFetch([](int vpnServerId, int ipId, int connectionType) {
+        return ApiRequest().wireGuardConfig(vpnServerId, ipId, connectionType);
+    });
     const QString user = QStringLiteral("premium@tavrixvpn.test");
     const QString password = QStringLiteral("premiumpass1");
     if (ApiRequest::instance()->login(user, password) != ApiRequest::LoginSuccess) {

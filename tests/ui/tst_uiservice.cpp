@@ -1,26 +1,33 @@
 // The window against the development service: the start decision's fetch, signing in,
 // up and out, and the configuration waits with their time-outs.
 
+#include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include "api/apimanager.h"
 #include "api/apirequest.h"
+#include "app/stylesheet.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "devservice.h"
 #include "testmain_gui.h"
+#include "ui/accessibility.h"
 #include "ui/autologinpage.h"
 #include "ui/loginpage.h"
 #include "ui/mainwindow.h"
 #include "ui/serverpage.h"
+#include "ui/servers/connectpage.h"
 #include "uitesthelpers.h"
 #include "vpn/openconnectconnection.h"
 
@@ -76,6 +83,7 @@ private slots:
     void autoSignInRefreshesOldConfiguration();
     void autoSignInWaitTimesOut();
     void loginLinkWhileRunning();
+    void everyPageNamedAndUsableByKeyboardAlone();
 
 private:
     void fetchConfiguration();
@@ -426,9 +434,12 @@ void UiServiceTest::autoSignIn_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("configured");
     QTest::addColumn<int>("page");
-    QTest::newRow("stored account") << "loyalpass1" << true << 3;
-    QTest::newRow("stored account, configuration fetched first") << "loyalpass1" << false << 3;
-    QTest::newRow("password changed meanwhile") << "oldpass99" << true << 2;
+    QTest::addColumn<int>("refusedWith");
+    QTest::newRow("stored account") << "loyalpass1" << true << 3 << 0;
+    QTest::newRow("stored account, configuration fetched first") << "loyalpass1" << false << 3 << 0;
+    QTest::newRow("password changed meanwhile") << "oldpass99" << true << 2 << 0;
+    // A login link with a wrong password: the service answers 403 rather than a code.
+    QTest::newRow("refused with 403") << "wrongpass1" << true << 2 << 403;
 }
 
 void UiServiceTest::autoSignIn()
@@ -436,8 +447,12 @@ void UiServiceTest::autoSignIn()
     QFETCH(QString, password);
     QFETCH(bool, configured);
     QFETCH(int, page);
+    QFETCH(int, refusedWith);
     if (configured)
         fetchConfiguration();
+    if (refusedWith)
+        QVERIFY(m_service.set(QStringLiteral("/api/v2/login"), QStringLiteral("status"), refusedWith, 0,
+                              QStringLiteral("Wrong user name or password")));
     auto config = Config::instance();
     config->setUserName(QStringLiteral("loyal@tavrixvpn.test"), true);
     config->setPassword(password, true);
@@ -567,6 +582,195 @@ void UiServiceTest::loginLinkWhileRunning()
     QCOMPARE(config->userName(), QStringLiteral("premium@tavrixvpn.test"));
     QCOMPARE(window.stack()->currentIndex(), 3);
     QCOMPARE(requestsTo(QStringLiteral("/api/v2/login")).size(), 1);
+}
+
+namespace {
+
+// Every control a screen reader would offer, with no name to say: "class#objectName (role)".
+QStringList unnamedControls(QWidget *root)
+{
+    static const QList<QAccessible::Role> controls = {
+        QAccessible::Button,   QAccessible::CheckBox, QAccessible::RadioButton, QAccessible::EditableText,
+        QAccessible::ComboBox, QAccessible::Link,     QAccessible::PageTab,     QAccessible::TreeItem,
+        QAccessible::ListItem, QAccessible::Slider,   QAccessible::SpinBox};
+    QStringList found;
+    std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+        for (int i = 0; i < node->childCount(); ++i) {
+            QAccessibleInterface *child = node->child(i);
+            if (!child || child->state().invisible)
+                continue;
+            // A scroll area takes the focus to scroll; it is no control of its own.
+            const bool focusableWidget = child->state().focusable && child->role() == QAccessible::Client &&
+                                         !qobject_cast<QAbstractScrollArea *>(child->object());
+            const bool control = controls.contains(child->role()) || focusableWidget;
+            if (control && child->text(QAccessible::Name).trimmed().isEmpty()) {
+                QObject *object = child->object();
+                found << QStringLiteral("%1#%2 (role %3)")
+                             .arg(QLatin1String(object ? object->metaObject()->className() : "item"),
+                                  object ? object->objectName() : QString())
+                             .arg(int(child->role()));
+            }
+            walk(child);
+        }
+    };
+    walk(QAccessible::queryAccessibleInterface(root));
+    found.removeDuplicates();
+    return found;
+}
+
+// A key to whatever has the keyboard focus, as a user's key press goes.
+void press(Qt::Key key)
+{
+    QWidget *focus = QApplication::focusWidget();
+    QVERIFY(focus);
+    QTest::keyClick(focus, key);
+}
+
+// Tab until the focus is on the widget named name; false when a round of the order missed it.
+bool tabTo(const QString &name)
+{
+    for (int i = 0; i < 80; ++i) {
+        if (QApplication::focusWidget() && QApplication::focusWidget()->objectName() == name)
+            return true;
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow(),
+                        Qt::Key_Tab);
+    }
+    return false;
+}
+
+} // namespace
+
+// The journey's pages through a screen reader's eyes (every control has a name), and the way
+// through them with the keyboard alone: sign in, pick a server in the list, connect.
+void UiServiceTest::everyPageNamedAndUsableByKeyboardAlone()
+{
+    fetchConfiguration();
+    static const bool ringShown = [] {
+        Accessibility::showKeyboardFocus();
+        return true;
+    }();
+    Q_UNUSED(ringShown)
+    QString sheet;
+    const QString shots = qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR");
+    if (!shots.isEmpty() && loadStyleSheet(&sheet))
+        qApp->setStyleSheet(sheet);
+    MainWindow window(QStringLiteral("Not"));
+    window.resize(1113, 734);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QAccessible::setActive(true);
+    QTRY_COMPARE(window.stack()->currentIndex(), int(MainWindow::LoginPageIndex));
+    QTest::qWait(50);
+    QStringList unnamed = unnamedControls(&window);
+    QVERIFY2(unnamed.isEmpty(), qPrintable(QStringLiteral("sign-in page: ") + unnamed.join(QStringLiteral(", "))));
+
+    // Sign in with keys only.
+    QVERIFY(tabTo(QStringLiteral("editUsername")));
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("premium@tavrixvpn.test"));
+    press(Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("editPassword"));
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("premiumpass1"));
+    QVERIFY(tabTo(QStringLiteral("btnLogin")));
+    press(Qt::Key_Space);
+    QTRY_COMPARE_WITH_TIMEOUT(window.stack()->currentIndex(), int(MainWindow::ServerPageIndex), 20000);
+
+    // Every page of the hub, side and main.
+    ServerPage *hub = window.serverPage();
+    for (int side = 0; side < hub->sideStack()->count(); ++side) {
+        hub->sideStack()->setCurrentIndex(side);
+        for (int main = 0; main < hub->mainStack()->count(); ++main) {
+            hub->mainStack()->setCurrentIndex(main);
+            QTest::qWait(30);
+            for (const QString &control : unnamedControls(&window))
+                unnamed << QStringLiteral("%1 + %2: %3")
+                               .arg(hub->sideStack()->currentWidget()->objectName(),
+                                    hub->mainStack()->currentWidget()->objectName(), control);
+        }
+    }
+    QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QLatin1Char('\n'))));
+
+    // Pick a server in the list with the keyboard: searched for by name, its group opened,
+    // the row reached with the arrow keys and chosen with Enter; the connect screen connects.
+    IPBundlePtr wanted;
+    for (const IPBundlePtr &bundle : User::instance()->bundles()) {
+        if (bundle->type() == OpenConnectConnection::OPENCONNECT && !bundle->isPlaceholderAddress() &&
+            !bundle->isLoyalUserServer() && bundle->ipName().contains(QLatin1Char(' '))) {
+            wanted = bundle;
+            break;
+        }
+    }
+    QVERIFY(wanted);
+    const QString chosen = QStringLiteral("%1, %2").arg(wanted->ipName(), wanted->countryName());
+    hub->sideStack()->setCurrentIndex(ServerPage::SideServerList);
+    hub->mainStack()->setCurrentIndex(ServerPage::MainConnect);
+    auto *tree = hub->findChild<QTreeWidget *>(QStringLiteral("treeServerList"));
+    QVERIFY(tabTo(QStringLiteral("editSearch")));
+    QTest::keyClicks(QApplication::focusWidget(), wanted->ipName());
+    QTRY_VERIFY(tree->topLevelItemCount() > 0 &&
+                tree->topLevelItem(0)->data(0, Qt::AccessibleTextRole).toString() == wanted->countryName());
+    QVERIFY(tabTo(QStringLiteral("treeServerList")));
+    QTreeWidgetItem *group = tree->currentItem();
+    QVERIFY(group && group->childCount() > 0);
+    if (!group->isExpanded())
+        press(Qt::Key_Return);
+    QVERIFY(group->isExpanded());
+    for (int i = 0; i < group->childCount() && tree->currentItem()->data(0, Qt::AccessibleTextRole) != chosen; ++i)
+        press(Qt::Key_Down);
+    QCOMPARE(tree->currentItem()->data(0, Qt::AccessibleTextRole).toString(), chosen);
+    auto controller = OpenConnectConnection::instance();
+    QSignalSpy statuses(controller.get(), &OpenConnectConnection::statusChanged);
+    auto *page = hub->connectPage();
+    // Whatever box the attempt brings up (no server of the lab answers here) is closed with
+    // Escape, as a keyboard user does; modal ones run their own loop, hence the timer.
+    QStringList boxes;
+    QTimer escape;
+    connect(&escape, &QTimer::timeout, this, [&boxes] {
+        if (Tavrix::DBox *box = TavrixTest::visibleDBox()) {
+            boxes << TavrixTest::labelText(box, "lblTitle");
+            QTest::keyClick(box, Qt::Key_Escape);
+        }
+    });
+    escape.start(50);
+    QSignalSpy refused(page, &ConnectPage::connectRefused);
+    press(Qt::Key_Return);
+    QCOMPARE(Config::instance()->activeServer(), wanted->ip_id());
+    // The connect started: the engine reports it (no lab server answers here) or, for an
+    // engine this machine lacks, the page says why; either way through the same press.
+    QTRY_VERIFY_WITH_TIMEOUT(!statuses.isEmpty() || !refused.isEmpty(), 15000);
+    auto *location = page->findChild<QWidget *>(QStringLiteral("serverSelectWidget"));
+    QTRY_COMPARE(location->accessibleName(), QStringLiteral("Selected Location: ") + chosen);
+    // The connect button is reached and pressed with the keyboard too (it disconnects or
+    // connects again, as a click does).
+    QTRY_VERIFY(!TavrixTest::visibleDBox());
+    QApplication::setActiveWindow(&window);
+    statuses.clear();
+    refused.clear();
+    QVERIFY(tabTo(QStringLiteral("btnConnect")));
+    // The keyboard's place is drawn around the button.
+    auto *ring = page->parentWidget()->findChild<QWidget *>(QStringLiteral("focusRing"));
+    QVERIFY(ring && ring->isVisible());
+    QVERIFY(ring->geometry().contains(QApplication::focusWidget()->geometry()));
+    if (!shots.isEmpty()) {
+        hub->sideStack()->setCurrentIndex(ServerPage::SideSettings);
+        QTest::qWait(100);
+        window.grab().save(shots + QStringLiteral("/keyboard-focus-connect.png"));
+        if (hub->findChild<QWidget *>(QStringLiteral("startWithSystem"))) {
+            auto *area = hub->sideStack()->currentWidget()->findChild<QAbstractScrollArea *>();
+            if (area)
+                area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+            QTest::qWait(50);
+            window.grab().save(shots + QStringLiteral("/settings-start-with-system.png"));
+        }
+    }
+    QCOMPARE(QApplication::focusWidget()->accessibleName(), page->pageStatus() == OpenConnectConnection::IDLE
+                                                                ? QStringLiteral("Connect")
+                                                                : QStringLiteral("Disconnect"));
+    press(Qt::Key_Space);
+    QTRY_VERIFY_WITH_TIMEOUT(!statuses.isEmpty() || !refused.isEmpty(), 15000);
+    qInfo().noquote() << "boxes closed with Escape:" << boxes;
+    controller->disconnectVpn();
+    QTRY_COMPARE_WITH_TIMEOUT(controller->status(), OpenConnectConnection::IDLE, 15000);
 }
 
 TAVRIX_TEST_MAIN_GUI(UiServiceTest)

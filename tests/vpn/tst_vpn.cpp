@@ -19,6 +19,7 @@
 #include "vpn/openconnectserver.h"
 #include "vpn/openconnectsession.h"
 #include "vpn/openvpnrunner.h"
+#include "vpn/serverkeystore.h"
 #include "vpn/trustdatabase.h"
 
 using namespace Tavrix;
@@ -165,8 +166,7 @@ private slots:
     void credentialForms_data();
     void credentialForms();
     void formsWithNothingToFill();
-    void trustOnFirstUse();
-    void unreadableCertificateRejected();
+    void changedServerKeyIsRefused();
     void progressText_data();
     void progressText();
     void engineLogImport();
@@ -508,53 +508,86 @@ void TestVpn::formsWithNothingToFill()
     QCOMPARE(OpenConnectSession::processAuthForm(controller.get(), &emptyAfter.form), OC_FORM_RESULT_OK);
 }
 
-void TestVpn::trustOnFirstUse()
+// Keys of servers that no authority vouches for: stored at the first contact (in an
+// owner-only file), a changed one refused and left for the user, a pin deciding alone.
+void TestVpn::changedServerKeyIsRefused()
 {
     QByteArray firstKeyId;
     QByteArray secondKeyId;
     const QByteArray first = makeCertificate(&firstKeyId);
     const QByteArray second = makeCertificate(&secondKeyId);
-    const auto profile = std::make_shared<OpenConnectServer>(QStringLiteral("vpn.example"));
+    const QString firstPin = ServerKeyStore::certificatePin(first);
+    const QString secondPin = ServerKeyStore::certificatePin(second);
+    QVERIFY(firstPin.startsWith(QLatin1String("pin-sha256:")) && firstPin != secondPin);
+    QTemporaryDir dir;
+    const QString storePath = dir.filePath(QStringLiteral("keys.txt"));
+    const auto profile = std::make_shared<OpenConnectServer>(QStringLiteral("VPN.example"));
+    using V = TrustDatabase::Verdict;
 
     struct Step
     {
         QByteArray certificate;
-        const char *logged;
-        QByteArray remembered;
+        QString pin;
+        V verdict;
+        QStringList logged;
+        QString stored;
     };
+    const QString refusedChange = QStringLiteral("Not connecting: the key of vpn.example:443 differs from the one "
+                                                 "stored at the first connection (stored %1, offered %2)")
+                                      .arg(firstPin, secondPin);
     const QList<Step> steps = {
-        {first, "peer is unknown", firstKeyId},
-        {first, nullptr, firstKeyId},
-        {second, "peer's key has changed!", secondKeyId},
-        {second, nullptr, secondKeyId},
+        {first, {}, V::FirstUse, {"peer is unknown", "saving peer's public key"}, firstPin},
+        {first, {}, V::Known, {}, firstPin},
+        {second, {}, V::Changed, {"peer's key has changed!", refusedChange}, firstPin},
+        // The entry's pin (bare Base64 as well) wins over the stored key, both ways.
+        {second, secondPin.mid(11), V::PinMatch, {"The server's key matches the pin of its server entry"}, firstPin},
+        {first, secondPin, V::PinMismatch, {}, firstPin},
+        {first, QStringLiteral("pin-sha256:short"), V::PinMismatch, {}, firstPin},
     };
     for (const Step &step : steps) {
+        profile->setPin(step.pin);
         const int before = lastSequence();
-        TrustDatabase trust(profile);
-        QCOMPARE(trust.checkServerCertificate(step.certificate), 0);
+        TrustDatabase::Outcome outcome;
+        const int answer = TrustDatabase(profile, storePath).checkServerCertificate(step.certificate, &outcome);
+        QCOMPARE(int(outcome.verdict), int(step.verdict));
+        QCOMPARE(answer, TrustDatabase::accepts(step.verdict) ? 0 : -1);
+        QCOMPARE(outcome.offeredPin, ServerKeyStore::certificatePin(step.certificate));
         const QStringList log = logSince(before);
-        if (step.logged) {
-            QCOMPARE(log, (QStringList{QString::fromUtf8(step.logged), QStringLiteral("saving peer's public key")}));
-        } else {
-            QVERIFY2(log.isEmpty(), qPrintable(log.join('\n')));
-        }
-        QCOMPARE(profile->serverKeyHashAlgorithm(), int(GNUTLS_DIG_SHA1));
-        QCOMPARE(profile->serverKeyHash().toHex(), step.remembered.toHex());
+        if (step.verdict == V::PinMismatch)
+            QVERIFY2(log.size() == 1 &&
+                         log.first().startsWith(QLatin1String("Not connecting: the key of vpn.example:443 "
+                                                              "does not match the pin")),
+                     qPrintable(log.join('\n')));
+        else
+            QCOMPARE(log, step.logged);
+        QCOMPARE(ServerKeyStore(storePath).pin(QStringLiteral("vpn.example:443")), step.stored);
     }
+    QCOMPARE(QFileInfo(storePath).permissions() &
+                 ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser),
+             QFileDevice::Permissions());
 
-    // The key belongs to the profile: a new profile knows nothing.
-    TrustDatabase fresh(std::make_shared<OpenConnectServer>(QStringLiteral("vpn.example")));
-    QCOMPARE(fresh.verify(second), int(GNUTLS_E_NO_CERTIFICATE_FOUND));
-}
+    // The key is kept per address and port, and survives the profile: another port is new.
+    profile->setPin(QString());
+    profile->setHost(QStringLiteral("https://vpn.example:4443/group"));
+    QCOMPARE(int(TrustDatabase(profile, storePath).check(second).verdict), int(V::FirstUse));
+    QCOMPARE(int(TrustDatabase(std::make_shared<OpenConnectServer>(QStringLiteral("vpn.example")), storePath)
+                     .check(second)
+                     .verdict),
+             int(V::Changed));
 
-void TestVpn::unreadableCertificateRejected()
-{
-    const auto profile = std::make_shared<OpenConnectServer>(QStringLiteral("vpn.example"));
-    TrustDatabase trust(profile);
+    // The user's choice replaces the key; a damaged line in the file costs only that line.
+    QVERIFY(ServerKeyStore(storePath).setPin(QStringLiteral("vpn.example:443"), secondPin));
+    QFile file(storePath);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("garbage line\n[::1]:443 " + firstPin.toLatin1() + "\n");
+    file.close();
+    QCOMPARE(ServerKeyStore(storePath).pin(QStringLiteral("vpn.example:443")), secondPin);
+    QCOMPARE(ServerKeyStore(storePath).pin(ServerKeyStore::serverName(QStringLiteral("[::1]:443"))), firstPin);
+
+    // Nothing readable to check: refused, nothing stored.
     const int before = lastSequence();
-    QCOMPARE(trust.checkServerCertificate(QByteArray("not a certificate")), -1);
+    QCOMPARE(TrustDatabase(profile, storePath).checkServerCertificate(QByteArray("not a certificate")), -1);
     QVERIFY(logSince(before).value(0).startsWith(QLatin1String("Could not verify certificate: ")));
-    QCOMPARE(profile->serverKeyHashAlgorithm(), 0);
 }
 
 void TestVpn::progressText_data()

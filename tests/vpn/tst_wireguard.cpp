@@ -144,21 +144,25 @@ void TestWireguard::keyFileIsOwnerOnlyFromTheStart()
 
 void TestWireguard::rememberedServerAndNothingWrittenOnEmptyReply()
 {
-    // A signed-in account with one WireGuard server; the service cannot be reached.
+    // A signed-in account with one WireGuard server; the fetch it is handed gets no reply.
     QJsonObject entry{{"ip_id", 4711},      {"vpn_server_id", 815}, {"connection_type", 2},  {"type", 5},
                       {"ip", "198.18.3.4"}, {"ip_name", "Test"},    {"platform", "windows"}, {"country_name", "Test"}};
     User::instance()->fromLoginResponse(QJsonObject{{"ip_bundle", QJsonArray{entry}}});
     Config::instance()->setActiveServer(4711);
-    Config::setWgUrl(QStringLiteral("https://127.0.0.1:9/api/v2/wireguard/config"));
     QVERIFY(User::instance()->activeBundle());
     QCOMPARE(User::instance()->activeBundle()->ip_id(), 4711);
     QFile::remove(Wireguard::configFilePath());
 
-    Wireguard runner;
+    QList<int> asked;
+    Wireguard runner([&asked](int vpnServerId, int ipId, int connectionType) {
+        asked = {vpnServerId, ipId, connectionType};
+        return QString();
+    });
     QSignalSpy connecting(&runner, &Wireguard::connectingServer);
     QSignalSpy disconnected(&runner, &Wireguard::disconnected);
     QSignalSpy connected(&runner, &Wireguard::connected);
     QVERIFY(!runner.connectServer());
+    QCOMPARE(asked, (QList<int>{815, 4711, 2}));
     QCOMPARE(connecting.count(), 1);
     QCOMPARE(disconnected.count(), 1);
     QCOMPARE(connected.count(), 0);

@@ -1,6 +1,7 @@
 // The Xray runners without a server: the document the Shadowsocks runner generates, the
 // files it writes, and how every failed start ends (proxy off, one `disconnected`).
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -78,6 +79,8 @@ private slots:
     void shadowsocksFailedStart();
     void v2rayFailedStart_data();
     void v2rayFailedStart();
+    void desktopProxyOfTheUserComesBack_data();
+    void desktopProxyOfTheUserComesBack();
     void staleProxyIsSwitchedOffAtStart();
 };
 
@@ -220,6 +223,10 @@ void TestXray::shadowsocksFailedStart()
     QCOMPARE(server.value("address"), QJsonValue(address));
     QCOMPARE(server.value("port"), QJsonValue(port));
     QCOMPARE(server.value("method"), QJsonValue("aes-256-gcm"));
+    // The document holds the server's password: only the user may read it.
+    QCOMPARE(QFileInfo(Xray::configPath()).permissions() &
+                 (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup | QFileDevice::WriteOther),
+             QFileDevice::Permissions());
     const QString log = logSince(sequence);
     QVERIFY2(log.contains("Failed to start the process."), qPrintable(log));
     QVERIFY2(log.contains("System proxy off"), qPrintable(log));
@@ -276,6 +283,87 @@ void TestXray::staleProxyIsSwitchedOffAtStart()
     QFile record(engineFolder() + "system-proxy");
     QVERIFY(record.open(QIODevice::ReadOnly));
     QCOMPARE(record.readAll(), QByteArray("ProxyEnable=0\nProxyServer=127.0.0.1:10809\n"));
+}
+
+namespace {
+// The desktop's proxy settings as gsettings prints them, in a key file of this test's own.
+QByteArray desktopProxy(const QStringList &arguments)
+{
+    QProcess gsettings;
+    gsettings.start(QStringLiteral("gsettings"), arguments);
+    gsettings.waitForFinished(5000);
+    return gsettings.readAllStandardOutput().trimmed();
+}
+QByteArray desktopProxy(const char *kind, const char *key)
+{
+    return desktopProxy(
+        {QStringLiteral("get"), QStringLiteral("org.gnome.system.proxy") + QLatin1String(kind), QLatin1String(key)});
+}
+} // namespace
+
+void TestXray::desktopProxyOfTheUserComesBack_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("crash");
+    QTest::addColumn<bool>("userChangesMeanwhile");
+    QTest::newRow("own proxy, put back at off") << "manual"
+                                                << "proxy.corp.example" << false << false;
+    QTest::newRow("no proxy, put back at off") << "none"
+                                               << "" << false << false;
+    QTest::newRow("own proxy, put back at the start after a crash") << "manual"
+                                                                    << "proxy.corp.example" << true << false;
+    QTest::newRow("changed by the user while on: kept") << "manual"
+                                                        << "proxy.corp.example" << false << true;
+}
+
+void TestXray::desktopProxyOfTheUserComesBack()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, host);
+    QFETCH(bool, crash);
+    QFETCH(bool, userChangesMeanwhile);
+    if (QStandardPaths::findExecutable(QStringLiteral("gsettings")).isEmpty() ||
+        desktopProxy({QStringLiteral("list-keys"), QStringLiteral("org.gnome.system.proxy")}).isEmpty())
+        QSKIP("no GNOME proxy settings here");
+    // A key file below this test's own XDG folders stands in for the desktop's settings.
+    qputenv("GSETTINGS_BACKEND", "keyfile");
+    const auto memory = qScopeGuard([] { qputenv("GSETTINGS_BACKEND", "memory"); });
+    const QString schema = QStringLiteral("org.gnome.system.proxy");
+    for (const QString &kind : {QStringLiteral(".http"), QStringLiteral(".https")}) {
+        desktopProxy({"set", schema + kind, "host", host});
+        desktopProxy({"set", schema + kind, "port", "3128"});
+    }
+    desktopProxy({"set", schema, "mode", mode});
+
+    QVERIFY(SystemProxy::enable(Xray::proxyServer()));
+    QCOMPARE(desktopProxy("", "mode"), QByteArray("'manual'"));
+    QCOMPARE(desktopProxy(".https", "host"), QByteArray("'127.0.0.1'"));
+    QCOMPARE(desktopProxy(".http", "port"), QByteArray("10809"));
+    const QFileInfo saved(engineFolder() + QStringLiteral("system-proxy.saved"));
+    QVERIFY(saved.exists());
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                                            QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    QVERIFY(saved.permissions() & QFileDevice::ReadOwner);
+    QVERIFY(!(saved.permissions() & others));
+    // A second switch-on keeps what was saved first.
+    QVERIFY(SystemProxy::enable(Xray::proxyServer()));
+    if (userChangesMeanwhile)
+        desktopProxy({"set", schema, "mode", "auto"});
+
+    if (crash)
+        Xray::clearStaleSystemProxy();
+    else
+        SystemProxy::disable();
+    QVERIFY(!Xray::proxyIsOurs());
+    QVERIFY(!QFileInfo::exists(saved.filePath()));
+    QCOMPARE(desktopProxy("", "mode"), userChangesMeanwhile ? QByteArray("'auto'") : "'" + mode.toUtf8() + "'");
+    if (!userChangesMeanwhile) {
+        for (const char *kind : {".http", ".https"}) {
+            QCOMPARE(desktopProxy(kind, "host"), "'" + host.toUtf8() + "'");
+            QCOMPARE(desktopProxy(kind, "port"), QByteArray("3128"));
+        }
+    }
 }
 
 TAVRIX_TEST_MAIN_CORE(TestXray)

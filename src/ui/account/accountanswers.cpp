@@ -1,6 +1,8 @@
 #include "ui/account/accountanswers.h"
 
 #include <QDebug>
+#include <QSet>
+#include <QSysInfo>
 
 namespace Tavrix {
 namespace AccountAnswers {
@@ -30,6 +32,44 @@ DevicePlatform devicePlatform(const QString &osName)
         return DevicePlatform::Apple;
     if (name == QLatin1String("huawei"))
         return DevicePlatform::Huawei;
+    // Distribution ids as os-release names them.
+    static const QSet<QString> distributions = {
+        QStringLiteral("linux"),
+        QStringLiteral("debian"),
+        QStringLiteral("ubuntu"),
+        QStringLiteral("linuxmint"),
+        QStringLiteral("pop"),
+        QStringLiteral("elementary"),
+        QStringLiteral("zorin"),
+        QStringLiteral("kali"),
+        QStringLiteral("raspbian"),
+        QStringLiteral("fedora"),
+        QStringLiteral("rhel"),
+        QStringLiteral("centos"),
+        QStringLiteral("rocky"),
+        QStringLiteral("almalinux"),
+        QStringLiteral("opensuse"),
+        QStringLiteral("opensuse-leap"),
+        QStringLiteral("opensuse-tumbleweed"),
+        QStringLiteral("sles"),
+        QStringLiteral("arch"),
+        QStringLiteral("manjaro"),
+        QStringLiteral("endeavouros"),
+        QStringLiteral("gentoo"),
+        QStringLiteral("nixos"),
+        QStringLiteral("void"),
+        QStringLiteral("alpine"),
+        QStringLiteral("slackware"),
+        QStringLiteral("mageia"),
+        QStringLiteral("solus"),
+        QStringLiteral("deepin"),
+        QStringLiteral("neon"),
+    };
+    if (distributions.contains(name))
+        return DevicePlatform::Linux;
+    static const bool onLinux = QSysInfo::kernelType() == QLatin1String("linux");
+    if (onLinux && !name.isEmpty() && name == QSysInfo::productType().toLower())
+        return DevicePlatform::Linux;
     return DevicePlatform::Unlisted;
 }
 

@@ -23,9 +23,11 @@ struct ReferralContent
 ReferralContent referralContent(const QJsonObject &referInfo);
 
 // The device groups of the devices page, in the order they are shown.
-enum class DevicePlatform { Apple, Windows, Android, Huawei, Unlisted };
+enum class DevicePlatform { Apple, Windows, Android, Huawei, Linux, Unlisted };
 
-// "windows", "android", "ios" and "huawei" in any letter case; anything else is unlisted.
+// "windows", "android", "ios" and "huawei" in any letter case. A Linux machine signs in with
+// its distribution's id as the system name (what this client sends there too): "linux", the
+// usual distribution ids and this machine's own are Linux. Anything else is unlisted.
 DevicePlatform devicePlatform(const QString &osName);
 
 struct DeviceRow

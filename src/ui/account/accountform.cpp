@@ -37,6 +37,7 @@ QLineEdit *codeField(const QString &placeholder, QWidget *parent)
     auto *edit = new QLineEdit(parent);
     edit->setObjectName(QStringLiteral("editCode"));
     edit->setPlaceholderText(placeholder);
+    edit->setAccessibleName(placeholder);
     edit->setMinimumHeight(44);
     Brand::mutePlaceholder(edit);
     return edit;
@@ -62,6 +63,7 @@ QWidget *loader(QWidget *parent)
     spinner->setFlat(true);
     spinner->setFixedSize(44, 44);
     spinner->setFocusPolicy(Qt::NoFocus);
+    spinner->setAccessibleName(QStringLiteral("Loading"));
     column->addWidget(spinner, 0, Qt::AlignHCenter);
     column->addWidget(text(QStringLiteral("Loading…"), "lblLoading", widget));
     widget->hide();

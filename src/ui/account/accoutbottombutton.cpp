@@ -4,11 +4,13 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
-#include "api/serviceurl.h"
 #include "common/banners.h"
+#include "common/serviceurl.h"
 #include "common/user.h"
 #include "common/weblink.h"
+#include "ui/accessibility.h"
 #include "ui/urlopener.h"
+#include "vpn/openconnectconnection.h"
 
 namespace Tavrix {
 
@@ -21,6 +23,7 @@ AccoutBottomButton::AccoutBottomButton(const QSize &pictureSize, QWidget *parent
     setCursor(Qt::PointingHandCursor);
     setAlignment(Qt::AlignCenter);
     setMinimumHeight(pictureSize.height() / 2);
+    Accessibility::makeClickable(this, QStringLiteral("Special offer"), QAccessible::Link);
     ServiceUrl::trustServiceCertificate();
 }
 
@@ -95,7 +98,8 @@ void AccoutBottomButton::mousePressEvent(QMouseEvent *event)
         qWarning().noquote() << "Malformed URL:" << link;
         return;
     }
-    openUrl(WebLink::withToken(url, WebLink::currentToken()));
+    const auto controller = OpenConnectConnection::instance();
+    openUrl(WebLink::withToken(url, WebLink::currentToken(controller->getUsername(), controller->getPassword())));
 }
 
 } // namespace Tavrix

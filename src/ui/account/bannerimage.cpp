@@ -9,12 +9,14 @@
 
 #include "common/banners.h"
 #include "platform/paths.h"
+#include "ui/accessibility.h"
 
 namespace Tavrix {
 
 BannerImage::BannerImage(QWidget *parent)
     : QLabel(parent)
 {
+    Accessibility::makeClickable(this, QStringLiteral("Offer banner"), QAccessible::Link);
 }
 
 QString BannerImage::pictureFile(int index)
@@ -47,7 +49,8 @@ bool BannerImage::showPicture(int index, int count)
         qDebug().noquote() << fileName << "Supported formats:" << formats.join(QStringLiteral(", "));
         return false;
     }
-    setPixmap(picture.scaled(540, 100, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    m_source = picture;
+    showScaled();
 
     if (!m_effect) {
         m_effect = new QGraphicsOpacityEffect(this);
@@ -64,6 +67,21 @@ bool BannerImage::showPicture(int index, int count)
         m_fade->start();
     }
     return true;
+}
+
+void BannerImage::showScaled()
+{
+    // 540 x 100 as designed; a narrower or lower strip (a small window) gets the same shape
+    // smaller rather than a cut picture.
+    const QSize target = QSize(540, 100).scaled(size().boundedTo(QSize(540, 100)), Qt::KeepAspectRatio);
+    if (!m_source.isNull() && !target.isEmpty())
+        setPixmap(m_source.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+}
+
+void BannerImage::resizeEvent(QResizeEvent *event)
+{
+    QLabel::resizeEvent(event);
+    showScaled();
 }
 
 void BannerImage::mousePressEvent(QMouseEvent *event)

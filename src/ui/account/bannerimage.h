@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QPixmap>
 
 class QGraphicsOpacityEffect;
 class QPropertyAnimation;
@@ -8,7 +9,8 @@ class QPropertyAnimation;
 namespace Tavrix {
 
 // One banner strip: shows a stored picture and fades it out towards the next slide; a press
-// emits pressed(). The slider also lays a transparent one over the picture to catch presses.
+// emits pressed(). The picture fills 540 x 100, or as much of that shape as the strip has. The slider also lays a
+// transparent one over the picture to catch presses.
 class BannerImage : public QLabel
 {
     Q_OBJECT
@@ -28,8 +30,12 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void showScaled();
+
+    QPixmap m_source;
     QGraphicsOpacityEffect *m_effect = nullptr;
     QPropertyAnimation *m_fade = nullptr;
 };

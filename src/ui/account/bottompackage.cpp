@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "common/weblink.h"
+#include "ui/accessibility.h"
 #include "ui/account/package.h"
 
 namespace Tavrix {
@@ -31,6 +32,8 @@ BottomPackage::BottomPackage(const QJsonObject &package, QWidget *parent)
     auto *lblName = makeLabel("lblName", package.value(QStringLiteral("name")).toString(), this);
     lblName->setWordWrap(true);
     const QString price = package.value(QStringLiteral("price")).toString();
+    Accessibility::makeClickable(
+        this, QStringLiteral("Offer for you: %1, %2 $").arg(package.value(QStringLiteral("name")).toString(), price));
     auto *lblPrice = makeLabel("lblPrice", price + QStringLiteral(" $"), this);
     m_badge = new Badge(package.value(QStringLiteral("highlighted_text")).toString(), this);
     m_badge->setObjectName(QStringLiteral("lblhighlightedText"));

@@ -27,6 +27,8 @@ DeviceWidget::DeviceWidget(const QString &model, const QString &osVersion, const
     row->setContentsMargins(14, 8, 14, 8);
     auto *model_ = new QLabel(model, this);
     model_->setObjectName(QStringLiteral("lblModel"));
+    // A long model name takes a second line rather than widening the list past the page.
+    model_->setWordWrap(true);
     auto *os = new QLabel(osVersion, this);
     os->setObjectName(QStringLiteral("lblOSVersion"));
     auto *left = new QVBoxLayout;
@@ -70,6 +72,8 @@ DevicesPage::DevicesPage(QWidget *parent)
                                 &m_groups[int(DevicePlatform::Android)]));
     groups->addWidget(makeGroup("huaweiGroup", QStringLiteral("Huawei"), QStringLiteral(":/assets/huawei.png"),
                                 &m_groups[int(DevicePlatform::Huawei)]));
+    groups->addWidget(makeGroup("linuxGroup", QStringLiteral("Linux"), QStringLiteral(":/assets/linux.png"),
+                                &m_groups[int(DevicePlatform::Linux)]));
     groups->addStretch();
     scroll->setWidget(content);
     // setWidget() gives the content the window colour; the page shows through instead.

@@ -2,6 +2,7 @@
 
 #include <QFrame>
 
+#include "ui/account/accountanswers.h"
 #include "ui/placeholderpage.h"
 
 class QLabel;
@@ -19,7 +20,7 @@ public:
 };
 
 // The devices signed in to the account, grouped by platform (Apple, Windows, Android,
-// Huawei); loaded from the service every time the page is shown.
+// Huawei, and Linux after them); loaded from the service every time the page is shown.
 class DevicesPage : public PlaceholderPage
 {
     Q_OBJECT
@@ -49,7 +50,7 @@ private:
 
     QWidget *m_loader = nullptr;
     QLabel *m_empty = nullptr;
-    Group m_groups[4];
+    Group m_groups[int(AccountAnswers::DevicePlatform::Unlisted)];
     AccountRequest *m_request = nullptr;
 };
 

@@ -8,13 +8,14 @@
 #include <QNetworkReply>
 #include <QPushButton>
 
-#include "api/serviceurl.h"
 #include "common/banners.h"
+#include "common/serviceurl.h"
 #include "common/user.h"
 #include "common/weblink.h"
 #include "platform/paths.h"
 #include "ui/account/bannerimage.h"
 #include "ui/urlopener.h"
+#include "vpn/openconnectconnection.h"
 
 namespace Tavrix {
 
@@ -32,13 +33,16 @@ HomeImage::HomeImage(QWidget *parent)
     m_picture = new BannerImage(this);
     m_picture->setObjectName(QStringLiteral("bannerPicture"));
     m_picture->resize(550, 100);
-    m_picture->setMinimumSize(520, 100);
+    // The strip takes the room the page gives it (less on a small window); the picture is
+    // fitted to it, never the page to the picture.
+    m_picture->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     m_picture->setAlignment(Qt::AlignCenter);
 
     m_bannerWidget = new BannerImage(this);
     m_bannerWidget->setObjectName(QStringLiteral("bannerWidget"));
     m_bannerWidget->setAttribute(Qt::WA_TranslucentBackground);
     m_bannerWidget->setCursor(Qt::PointingHandCursor);
+    m_bannerWidget->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
 
     m_bottomButton = new QWidget(this);
     m_bottomButton->setObjectName(QStringLiteral("bottomButton"));
@@ -65,6 +69,11 @@ HomeImage::HomeImage(QWidget *parent)
 HomeImage::~HomeImage()
 {
     m_slideTimer.stop();
+}
+
+QSize HomeImage::sizeHint() const
+{
+    return QSize(550, 100);
 }
 
 void HomeImage::showEvent(QShowEvent *event)
@@ -161,7 +170,8 @@ void HomeImage::showDot(int index)
 
 void HomeImage::btnImageClicked()
 {
-    const QString token = WebLink::currentToken();
+    const auto controller = OpenConnectConnection::instance();
+    const QString token = WebLink::currentToken(controller->getUsername(), controller->getPassword());
     const int index = qMax(0, m_position - 1);
     if (m_clickUrls.isEmpty() || index >= m_clickUrls.size()) {
         qWarning() << "Invalid clickURLS array or index.";

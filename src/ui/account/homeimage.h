@@ -25,6 +25,9 @@ public:
     explicit HomeImage(QWidget *parent = nullptr);
     ~HomeImage() override;
 
+    // The designed strip, 550 x 100; a page may give it less.
+    QSize sizeHint() const override;
+
     int position() const { return m_position; }
     int bannerCount() const { return m_banners.size(); }
     // Downloads still running.

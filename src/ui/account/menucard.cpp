@@ -6,6 +6,8 @@
 #include <QPixmap>
 #include <QVBoxLayout>
 
+#include "ui/accessibility.h"
+
 namespace Tavrix {
 
 MenuCard::MenuCard(QWidget *parent)
@@ -34,11 +36,13 @@ MenuCard::MenuCard(QWidget *parent)
 
     row->addLayout(texts, 1);
     row->addWidget(m_logo);
+    Accessibility::makeClickable(this, QString());
 }
 
 void MenuCard::setTitle(const QString &title)
 {
     m_title->setText(title);
+    setAccessibleName(title);
 }
 
 void MenuCard::setText(const QString &text)

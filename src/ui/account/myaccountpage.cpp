@@ -15,6 +15,7 @@
 #include "ui/account/myaccout.h"
 #include "ui/brand.h"
 #include "ui/card.h"
+#include "ui/servers/elidedlabel.h"
 #include "vpn/openconnectconnection.h"
 
 namespace Tavrix {
@@ -39,6 +40,8 @@ QPushButton *makeCopyButton(const char *name, QWidget *parent)
     button->setFixedSize(32, 32);
     button->setCursor(Qt::PointingHandCursor);
     button->setToolTip(QStringLiteral("Copy"));
+    button->setAccessibleName(qstrcmp(name, "btnCopyPassword") == 0 ? QStringLiteral("Copy password")
+                                                                    : QStringLiteral("Copy user name"));
     return button;
 }
 
@@ -73,22 +76,27 @@ void MyAccountPage::buildForm()
     statusRow->addWidget(m_lblMyAccountLogo);
     statusRow->addLayout(statusTexts, 1);
 
-    m_lblUserName = makeLabel("lblUserName", QString(), card);
-    m_lblUserName->setWordWrap(true);
+    // An address has no blank to wrap at: a narrow card draws it cut with "…" and the whole
+    // name as a tool tip.
+    m_lblUserName = new ElidedLabel(card);
+    m_lblUserName->setObjectName(QStringLiteral("lblUserName"));
     m_lblUserPassword = makeLabel("lblUserPassword", QString(), card);
     m_lblUserPassword->setWordWrap(true);
     m_btnCopyUser = makeCopyButton("btnCopyUser", card);
     m_btnCopyPassword = makeCopyButton("btnCopyPassword", card);
+    // Each value under its caption, across the whole card: an address is long, and the
+    // narrowest window leaves the card little more than its width.
     auto *credentials = new QGridLayout;
     credentials->setHorizontalSpacing(10);
-    credentials->setVerticalSpacing(8);
+    credentials->setVerticalSpacing(2);
     credentials->addWidget(makeLabel("lblUserCaption", QStringLiteral("Username"), card), 0, 0);
-    credentials->addWidget(m_lblUserName, 0, 1);
-    credentials->addWidget(m_btnCopyUser, 0, 2);
-    credentials->addWidget(makeLabel("lblPasswordCaption", QStringLiteral("Password"), card), 1, 0);
-    credentials->addWidget(m_lblUserPassword, 1, 1);
-    credentials->addWidget(m_btnCopyPassword, 1, 2);
-    credentials->setColumnStretch(1, 1);
+    credentials->addWidget(m_btnCopyUser, 0, 1);
+    credentials->addWidget(m_lblUserName, 1, 0, 1, 2);
+    credentials->setRowMinimumHeight(2, 8);
+    credentials->addWidget(makeLabel("lblPasswordCaption", QStringLiteral("Password"), card), 3, 0);
+    credentials->addWidget(m_btnCopyPassword, 3, 1);
+    credentials->addWidget(m_lblUserPassword, 4, 0, 1, 2);
+    credentials->setColumnStretch(0, 1);
 
     auto *cardColumn = new QVBoxLayout(card);
     cardColumn->setContentsMargins(16, 16, 16, 16);

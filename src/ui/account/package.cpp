@@ -8,7 +8,9 @@
 #include "common/offers.h"
 #include "common/user.h"
 #include "common/weblink.h"
+#include "ui/accessibility.h"
 #include "ui/urlopener.h"
+#include "vpn/openconnectconnection.h"
 
 namespace Tavrix {
 
@@ -30,6 +32,8 @@ Package::Package(const QJsonObject &package, QWidget *parent)
     setMinimumSize(150, 120);
 
     const QString name = package.value(QStringLiteral("name")).toString();
+    Accessibility::makeClickable(
+        this, QStringLiteral("%1, %2 $").arg(name, package.value(QStringLiteral("price")).toString()));
     auto *lblName = makeLabel("lblName", name, this);
     auto *lbblPrice =
         makeLabel("lbblPrice", package.value(QStringLiteral("price")).toString() + QStringLiteral(" $"), this);
@@ -74,7 +78,9 @@ void Package::setBadgeRed(QLabel *badge, bool red)
 
 bool Package::openCheckout(const QString &idText)
 {
-    return openUrl(WebLink::checkoutUrl(User::instance()->webPaymentPortalUrl(), idText, WebLink::currentToken()));
+    const auto controller = OpenConnectConnection::instance();
+    return openUrl(WebLink::checkoutUrl(User::instance()->webPaymentPortalUrl(), idText,
+                                        WebLink::currentToken(controller->getUsername(), controller->getPassword())));
 }
 
 void Package::mousePressEvent(QMouseEvent *event)

@@ -8,10 +8,10 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QtConcurrent>
 
 #include "api/apirequest.h"
 #include "common/user.h"
+#include "ui/account/accountrequest.h"
 #include "ui/account/purchasedwidget.h"
 #include "ui/dbox.h"
 
@@ -46,6 +46,7 @@ PaymentHistory::PaymentHistory(QWidget *parent)
     m_rows->setSpacing(10);
     m_rows->addStretch();
     scroll->setWidget(m_list);
+    m_request = new AccountRequest(this);
     m_list->hide();
 
     body()->addWidget(m_spinner, 0, Qt::AlignHCenter);
@@ -53,12 +54,13 @@ PaymentHistory::PaymentHistory(QWidget *parent)
     body()->addWidget(scroll, 1);
 
     connect(backButton(), &QPushButton::pressed, this, &PaymentHistory::on_btnBack_pressed);
-    connect(&m_request, &QFutureWatcher<QPair<int, QString>>::finished, this, &PaymentHistory::onLoaded);
 }
 
-PaymentHistory::~PaymentHistory()
+PaymentHistory::~PaymentHistory() = default;
+
+bool PaymentHistory::isLoading() const
 {
-    m_request.waitForFinished();
+    return m_request->isBusy();
 }
 
 void PaymentHistory::showEvent(QShowEvent *event)
@@ -78,7 +80,7 @@ void PaymentHistory::on_btnBack_pressed()
 void PaymentHistory::load()
 {
     // A show while the last request still runs waits for that one's answer.
-    if (m_request.isRunning())
+    if (m_request->isBusy())
         return;
     m_lalMessage->clear();
     m_lalMessage->hide();
@@ -91,22 +93,20 @@ void PaymentHistory::load()
     m_spinner->show();
     m_movie->start();
 
-    m_request.setFuture(QtConcurrent::run([] {
-        const auto api = ApiRequest::instance();
-        const int result = api->purchaseHistory();
-        return qMakePair(result, api->errorMessage());
-    }));
+    // Through the pages' shared request, which serialises calls on the shared account API.
+    m_request->start(
+        nullptr, [] { return ApiRequest::instance()->purchaseHistory(); },
+        [this](const AccountRequest::Outcome &outcome) { onLoaded(outcome.result, outcome.message); });
 }
 
-void PaymentHistory::onLoaded()
+void PaymentHistory::onLoaded(int result, const QString &message)
 {
-    const QPair<int, QString> outcome = m_request.result();
-    if (outcome.first != ApiRequest::OperationSuccess) {
+    if (result != ApiRequest::OperationSuccess) {
         // Opened without a nested event loop: the page goes back once the box is closed.
         auto *box = new DBox(window());
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setSubmitText(QStringLiteral("Ok"));
-        box->setTitle(outcome.second);
+        box->setTitle(message);
         connect(box, &QDialog::finished, this, [this] {
             stopSpinner();
             emit loaded();

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QFutureWatcher>
-
 #include "ui/placeholderpage.h"
 
 class QLabel;
@@ -9,6 +7,8 @@ class QMovie;
 class QVBoxLayout;
 
 namespace Tavrix {
+
+class AccountRequest;
 
 // The account's purchases, asked of the service on every show. The request runs off the GUI
 // thread while the spinner turns; a refusal is shown in an "Ok" box and the page goes back.
@@ -19,7 +19,7 @@ public:
     explicit PaymentHistory(QWidget *parent = nullptr);
     ~PaymentHistory() override;
 
-    bool isLoading() const { return m_request.isRunning(); }
+    bool isLoading() const;
 
 signals:
     void btnBackPressed();
@@ -34,10 +34,10 @@ protected:
 
 private:
     void load();
-    void onLoaded();
+    void onLoaded(int result, const QString &message);
     void stopSpinner();
 
-    QFutureWatcher<QPair<int, QString>> m_request;
+    AccountRequest *m_request = nullptr;
     QLabel *m_lalMessage = nullptr;
     QLabel *m_spinner = nullptr;
     QMovie *m_movie = nullptr;

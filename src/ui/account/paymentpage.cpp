@@ -5,10 +5,15 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollArea>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <numeric>
 
 #include "common/config.h"
 #include "common/offers.h"
@@ -64,7 +69,12 @@ void PaymentPage::buildForm()
     m_table->setColumnCount(3);
     m_table->setHorizontalHeaderLabels({QStringLiteral("Feature"), QStringLiteral("Free"), QStringLiteral("Premium")});
     m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // Widths follow the texts (fitTableColumns), so that no word is cut in a narrow panel.
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_table->horizontalHeader()->setMinimumSectionSize(1);
+    m_table->setWordWrap(true);
+    m_table->setTextElideMode(Qt::ElideRight);
+    m_table->installEventFilter(this);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
     m_table->setFocusPolicy(Qt::NoFocus);
@@ -176,13 +186,88 @@ void PaymentPage::fillTable()
             m_table->setItem(r, c, item);
         }
     }
+    m_table->setVisible(rows > 0);
+    m_normalNeed = -1;
+    fitTableColumns();
+}
+
+bool PaymentPage::eventFilter(QObject *watched, QEvent *event)
+{
+    // Only a change of width: fitting sets the table's height itself.
+    if (watched == m_table && event->type() == QEvent::Resize) {
+        const auto *resize = static_cast<QResizeEvent *>(event);
+        if (resize->size().width() != resize->oldSize().width())
+            fitTableColumns();
+    }
+    return PlaceholderPage::eventFilter(watched, event);
+}
+
+QVector<int> PaymentPage::columnNeeds() const
+{
+    // What a column needs: its whole title, and its longest word (cells wrap between words).
+    const QHeaderView *header = m_table->horizontalHeader();
+    const QFontMetrics metrics(m_table->font());
+    const int cellPadding = 2 * (m_table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_table) + 1) + 2;
+    QVector<int> need(m_table->columnCount());
+    for (int c = 0; c < need.size(); ++c) {
+        need[c] = header->sectionSizeHint(c);
+        for (int r = 0; r < m_table->rowCount(); ++r) {
+            const QTableWidgetItem *item = m_table->item(r, c);
+            const QStringList words = item ? item->text().split(QLatin1Char(' '), Qt::SkipEmptyParts) : QStringList();
+            for (const QString &word : words)
+                need[c] = qMax(need[c], metrics.horizontalAdvance(word) + cellPadding);
+        }
+    }
+    return need;
+}
+
+void PaymentPage::setTableCompact(bool compact)
+{
+    if (m_table->property("compact").toBool() == compact)
+        return;
+    m_table->setProperty("compact", compact);
+    for (QWidget *widget : {static_cast<QWidget *>(m_table), static_cast<QWidget *>(m_table->horizontalHeader())}) {
+        widget->style()->unpolish(widget);
+        widget->style()->polish(widget);
+    }
+}
+
+void PaymentPage::fitTableColumns()
+{
+    QHeaderView *header = m_table->horizontalHeader();
+    const int columns = m_table->columnCount();
+    const int room = m_table->width() - 2 * m_table->frameWidth();
+    if (columns == 0 || room <= 0)
+        return;
+    // Smaller type where the words do not fit side by side at the usual size.
+    if (m_normalNeed < 0) {
+        setTableCompact(false);
+        const QVector<int> normal = columnNeeds();
+        m_normalNeed = std::accumulate(normal.cbegin(), normal.cend(), 0);
+    }
+    setTableCompact(m_normalNeed > room);
+    const QVector<int> need = columnNeeds();
+    const int total = std::accumulate(need.cbegin(), need.cend(), 0);
+
+    // Equal columns where they all fit; otherwise each its need and an equal share of the rest.
+    const int equal = room / columns;
+    const bool equalFits = std::all_of(need.cbegin(), need.cend(), [equal](int n) { return n <= equal; });
+    const int share = total < room ? (room - total) / columns : 0;
+    int used = 0;
+    for (int c = 0; c < columns; ++c) {
+        int width = equalFits ? equal : (total <= room ? need[c] + share : need[c] * room / total);
+        if (c == columns - 1)
+            width = room - used;
+        header->resizeSection(c, width);
+        used += width;
+    }
+
     m_table->resizeRowsToContents();
     // The page scrolls as a whole; the table shows every row.
-    int height = m_table->horizontalHeader()->height() + 2 * m_table->frameWidth();
-    for (int r = 0; r < rows; ++r)
+    int height = header->height() + 2 * m_table->frameWidth();
+    for (int r = 0; r < m_table->rowCount(); ++r)
         height += m_table->rowHeight(r);
     m_table->setFixedHeight(height);
-    m_table->setVisible(rows > 0);
 }
 
 void PaymentPage::fillOffers()

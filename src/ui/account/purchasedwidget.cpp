@@ -38,6 +38,7 @@ PurchasedWidget::PurchasedWidget(const QString &planName, const QString &date, c
     btnCopy->setFixedSize(32, 32);
     btnCopy->setCursor(Qt::PointingHandCursor);
     btnCopy->setToolTip(QStringLiteral("Copy"));
+    btnCopy->setAccessibleName(QStringLiteral("Copy transaction ID"));
     connect(btnCopy, &QPushButton::pressed, this, &PurchasedWidget::on_btnCopy_pressed);
 
     auto *grid = new QGridLayout(this);

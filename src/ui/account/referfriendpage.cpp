@@ -29,6 +29,7 @@ QPushButton *iconButton(const char *name, const QString &icon, const QString &ti
     auto *button = new QPushButton(QIcon(icon), QString(), parent);
     button->setObjectName(QLatin1String(name));
     button->setToolTip(tip);
+    button->setAccessibleName(tip);
     button->setCursor(Qt::PointingHandCursor);
     button->setIconSize(QSize(22, 22));
     button->setFixedSize(44, 44);
@@ -65,6 +66,7 @@ ReferFriendPage::ReferFriendPage(QWidget *parent)
     auto *row = new QHBoxLayout;
     m_code = AccountForm::codeField(QString(), m_controls);
     m_code->setReadOnly(true);
+    m_code->setAccessibleName(QStringLiteral("Your Refer Code"));
     m_code->setAlignment(Qt::AlignCenter);
     auto *copy = iconButton("btnSubscribe_3", QStringLiteral(":/assets/copy2.png"), QStringLiteral("Copy"), m_controls);
     m_shareButton =

@@ -16,6 +16,8 @@
 #include "common/config.h"
 #include "common/user.h"
 #include "platform/privileges.h"
+#include "protection/crashrecovery.h"
+#include "ui/accessibility.h"
 #include "ui/account/homeimage.h"
 #include "ui/brand.h"
 #include "ui/dbox.h"
@@ -42,6 +44,10 @@ QLabel *makeLabel(const QString &name, QWidget *parent)
     return label;
 }
 
+// The banner's full size, and its largest height on a short page.
+const QSize kBannerSize(540, 100);
+constexpr int kShortPageBannerHeight = 56;
+
 QPixmap scaledPicture(const QString &path)
 {
     return QPixmap(path).scaledToHeight(30, Qt::SmoothTransformation);
@@ -58,6 +64,11 @@ ConnectPage::ConnectPage(QWidget *parent, Role role)
         return;
 
     m_api = ApiRequest::instance();
+    // An account request object of the connect step's thread's own: the shared one belongs to
+    // the GUI thread, whose calls may run at the same time.
+    OpenConnectConnection::instance()->setWireGuardConfigFetch([](int vpnServerId, int ipId, int connectionType) {
+        return ApiRequest().wireGuardConfig(vpnServerId, ipId, connectionType);
+    });
     buildUi();
 
     m_statsTimer.setInterval(1500);
@@ -70,6 +81,8 @@ ConnectPage::ConnectPage(QWidget *parent, Role role)
             &ConnectPage::onStatusChanged);
     connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::connectFailed, this,
             &ConnectPage::onConnectFailed);
+    connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::serverKeyChanged, this,
+            &ConnectPage::onServerKeyChanged);
 
     connect(m_serverSelectWidget, &ServerButton::clicked, this, &ConnectPage::requestServerSelection);
     connect(m_fastServer, &FastestServerButton::fastestServerClicked, this, &ConnectPage::ConnectToFastestServer);
@@ -105,10 +118,13 @@ void ConnectPage::buildUi()
     m_btnConnect->setFixedSize(144, 140);
     m_btnConnect->setCursor(Qt::PointingHandCursor);
     m_btnConnect->setFlat(true);
-    m_btnConnect->setFocusPolicy(Qt::NoFocus);
+    m_btnConnect->setAccessibleName(QStringLiteral("Connect"));
+    Accessibility::makeClickable(m_btnConnect, QStringLiteral("Connect"));
 
     m_lblProtectedLogo = makeLabel(QStringLiteral("lblProtectedLogo"), this);
     m_lblProtectedText = makeLabel(QStringLiteral("lblProtectedText"), this);
+    // Screen readers say the status line when it changes.
+    m_lblProtectedText->setAccessibleDescription(QStringLiteral("Protection status"));
     m_lblIPLogo = makeLabel(QStringLiteral("lblIPLogo"), this);
     m_lblSelectionIp = makeLabel(QStringLiteral("lblSelectionIp"), this);
     m_lblSelectionIp->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -196,6 +212,17 @@ void ConnectPage::btnConnect_clicked()
         controller->disconnectVpn();
         return;
     }
+    // The start-up clean-up stops engines and takes tunnels and firewall rules down: a tunnel
+    // started beside it would be taken along.
+    if (CrashRecovery::isRunning()) {
+        qDebug() << "Connect waits for the start-up clean-up";
+        m_firewallOpening = true;
+        CrashRecovery::whenDone(this, [this] {
+            m_firewallOpening = false;
+            btnConnect_clicked();
+        });
+        return;
+    }
 
     const IPBundlePtr bundle = User::instance()->activeBundle();
     if (!bundle) {
@@ -230,6 +257,8 @@ void ConnectPage::btnConnect_clicked()
     } else {
         controller->setServer(std::make_shared<OpenConnectServer>(ip));
     }
+    // The pin belongs to this entry: one of another server must never carry over.
+    controller->getServer()->setPin(bundle->pin());
 
     config->load();
     // Without the privilege nothing may half-start: not even the firewall reset.
@@ -290,6 +319,9 @@ void ConnectPage::reblockAfterRefusal()
 
 void ConnectPage::showMessage(const QString &title, const QString &submitText)
 {
+    // Before the box: its loop runs until the user answers, and whoever asked for the connect
+    // (the command line) must know now.
+    emit connectRefused(title);
     auto *box = new DBox(this);
     box->setTitle(title);
     box->setSubmitText(submitText);
@@ -310,8 +342,34 @@ void ConnectPage::onConnectFailed(const QString &message)
     box->show();
 }
 
+void ConnectPage::onServerKeyChanged(const QString &server, const QString &storedPin, const QString &offeredPin)
+{
+    // Not modal, like the failure box: the page keeps following the status meanwhile.
+    auto *box = new DBox(this);
+    box->setObjectName(QStringLiteral("serverKeyChangedBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTitle(QStringLiteral("The server's identity has changed"));
+    // The fingerprints alone, each on a line of its own: a wrapped one is hard to compare.
+    const auto fingerprint = [](const QString &pin) { return pin.section(QLatin1Char(':'), -1); };
+    box->setText(QStringLiteral("The server %1 presented a different key than at your first connection, so "
+                                "nothing was sent to it. Someone may be posing as the server. Trust the new "
+                                "key only if you know that the server was changed.\n\nStored key (SHA-256):\n%2\n\n"
+                                "New key (SHA-256):\n%3")
+                     .arg(server, fingerprint(storedPin), fingerprint(offeredPin)));
+    box->setSubmitText(QStringLiteral("Trust new key"));
+    box->setCancelText(QStringLiteral("Cancel"));
+    connect(box, &DBox::submit, this, [this, box, server, offeredPin] {
+        box->accept();
+        if (OpenConnectConnection::instance()->trustServerKey(server, offeredPin))
+            requestConnect(false);
+    });
+    connect(box, &DBox::cancel, box, &QDialog::reject);
+    box->show();
+}
+
 void ConnectPage::offerUpgrade()
 {
+    emit connectRefused(QStringLiteral("This server needs a premium account."));
     auto *box = new DBox(this);
     box->setSubmitText(QStringLiteral("Yes"));
     box->setCancelText(QStringLiteral("No"));
@@ -387,7 +445,7 @@ void ConnectPage::showProtection(bool store)
                         << "Active bundle is null";
         m_lblProtectedLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/protected.png")));
         m_lblIPLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/ip.png")));
-        m_lblProtectedText->setText(QStringLiteral("Protected Now"));
+        setProtectionText(QStringLiteral("Protected Now"));
     } else {
         // An address looked up while the tunnel was up is the tunnel's, not the user's own.
         if (!m_publicIp.isEmpty() && !m_publicIpThroughTunnel)
@@ -400,9 +458,13 @@ void ConnectPage::showProtection(bool store)
         m_lblIPLogo->setPixmap(scaledPicture(QStringLiteral(":/assets/ip-icon.png")));
         // While a lost tunnel is brought back the kill switch (when on) still holds the
         // traffic: not "protected", but not simply unprotected either.
-        m_lblProtectedText->setText(reconnecting ? QStringLiteral("Connection lost, reconnecting...")
-                                                 : QStringLiteral("Not Protected"));
+        setProtectionText(reconnecting ? QStringLiteral("Connection lost, reconnecting...")
+                                       : QStringLiteral("Not Protected"));
     }
+    m_btnConnect->setAccessibleName(m_pageStatus == OpenConnectConnection::IDLE ? QStringLiteral("Connect")
+                                                                                : QStringLiteral("Disconnect"));
+    m_lblProtectedLogo->setAccessibleName(m_lblProtectedText->text());
+    m_lblIPLogo->setAccessibleName(QStringLiteral("IP address"));
     // White over the connected picture (the "connected" rules of the style sheet).
     for (QLabel *label : {m_lblSelectionIp, m_lblProtectedText, m_lblVersion})
         Brand::setStyleState(label, "connected", connected);
@@ -450,6 +512,25 @@ void ConnectPage::onPublicIpFound()
         else if (!m_publicIpThroughTunnel)
             m_lblSelectionIp->setText(m_publicIp);
     }
+}
+
+void ConnectPage::setProtectionText(const QString &text)
+{
+    if (m_lblProtectedText->text() == text)
+        return;
+    m_lblProtectedText->setText(text);
+    m_lblProtectedText->setAccessibleName(text);
+    Accessibility::announce(m_lblProtectedText);
+}
+
+QString ConnectPage::protectionText() const
+{
+    return m_lblProtectedText ? m_lblProtectedText->text() : QString();
+}
+
+QString ConnectPage::addressText() const
+{
+    return m_lblSelectionIp ? m_lblSelectionIp->text() : QString();
 }
 
 void ConnectPage::on_btnLogout_clicked()
@@ -505,9 +586,17 @@ void ConnectPage::resizeEvent(QResizeEvent *event)
     layout()->setContentsMargins(side, 16, side, 10);
     if (QLayout *quickRow = m_serverButton->layout())
         quickRow->setSpacing(narrow ? 4 : 8);
-    // A short page (the default window on a 1024 x 768 screen) has no room for the banner
-    // above the connect button: it would push the button over the status lines.
-    m_homeImageWidget->setVisible(height() >= 600);
+    // A short page (the default window on a 1024 x 768 screen) makes room for the banner with
+    // a smaller connect button and closer rows; the banner keeps its picture's proportions
+    // within the page's width, at most its full 540 x 100.
+    const bool shortPage = height() < 600;
+    const int button = shortPage ? 100 : 140;
+    m_btnConnect->setFixedSize(button + 4, button);
+    m_btnConnect->setIconSize(QSize(button - 10, button - 10));
+    layout()->setSpacing(shortPage ? 6 : 10);
+    const int bannerWidth = qMin(width() - 2 * side, kBannerSize.width());
+    m_homeImageWidget->setFixedHeight(qMin(shortPage ? kShortPageBannerHeight : kBannerSize.height(),
+                                           bannerWidth * kBannerSize.height() / kBannerSize.width()));
 }
 
 void ConnectPage::refreshVersion()

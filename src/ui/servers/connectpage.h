@@ -44,6 +44,9 @@ public:
     bool reconnectPending() const { return m_reconnectPending; }
     double ringAngle() const { return m_ringAngle; }
     QString publicIpText() const { return m_publicIp; }
+    // What the page shows: "Protected Now" or "Not Protected", and the address line.
+    QString protectionText() const;
+    QString addressText() const;
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -56,11 +59,16 @@ signals:
     void clickBuyPremiumButton();
     void paymentPageRequest();
     void coonnectToSplitTunnel();
+    // A connect was refused before any engine started (the reason is also shown in a box).
+    void connectRefused(const QString &reason);
 
 public slots:
     void btnConnect_clicked();
     void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
     void onConnectFailed(const QString &message);
+    // A server presented another key than the one stored for it: the connect was refused. Asks
+    // whether to trust the new key; yes stores it and connects again.
+    void onServerKeyChanged(const QString &server, const QString &storedPin, const QString &offeredPin);
     void on_btnLogout_clicked();
     void onStatsTimeout();
     void onAnimationTimeout();
@@ -76,6 +84,8 @@ private:
     void refreshInformation();
     // store: also record the state in the settings (not while the page is being built).
     void showProtection(bool store);
+    // The status line; a change is announced to screen readers.
+    void setProtectionText(const QString &text);
     void lookUpPublicIp();
     void onPublicIpFound();
     void refreshVersion();

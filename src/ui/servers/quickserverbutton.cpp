@@ -12,6 +12,7 @@
 
 #include "common/config.h"
 #include "common/user.h"
+#include "ui/accessibility.h"
 #include "ui/servers/elidedlabel.h"
 
 namespace Tavrix {
@@ -80,6 +81,7 @@ QuickServerButton::QuickServerButton(const QString &subtitleName, QWidget *paren
     setCursor(Qt::PointingHandCursor);
     setMinimumHeight(64);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    Accessibility::makeClickable(this, subtitleName);
 
     m_lblLogo = new QLabel(this);
     m_lblLogo->setObjectName(QStringLiteral("lblLogo"));

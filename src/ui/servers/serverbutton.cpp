@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "common/user.h"
+#include "ui/accessibility.h"
 #include "ui/brand.h"
 #include "ui/servers/circularflag.h"
 #include "ui/servers/elidedlabel.h"
@@ -55,6 +56,7 @@ ServerButton::ServerButton(QWidget *parent)
     layout->addLayout(texts, 1);
     layout->addWidget(m_lblArrow);
 
+    Accessibility::makeClickable(this, QStringLiteral("Selected Location: no server selected"));
     // The initial texts stay until the first show or status change: no account is signed in yet.
     applyColours();
     connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::statusChanged, this,
@@ -87,6 +89,8 @@ void ServerButton::refresh()
     }
     m_lblCountry->setText(bundle->countryName());
     m_lblCity->setText(bundle->ipName());
+    setAccessibleName(QStringLiteral("Selected Location: %1, %2").arg(bundle->ipName(), bundle->countryName()));
+    m_lblFlag->setAccessibleName(bundle->countryName());
     const QPixmap flag = circularFlag(bundle->countryCode(), kFlagHeight);
     if (!flag.isNull())
         m_lblFlag->setPixmap(flag);

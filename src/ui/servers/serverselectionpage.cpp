@@ -1,6 +1,7 @@
 #include "ui/servers/serverselectionpage.h"
 
 #include <QDesktopServices>
+#include <QKeyEvent>
 #include <QMap>
 #include <QPainter>
 #include <QScrollBar>
@@ -82,6 +83,8 @@ ServerSelectionPage::ServerSelectionPage(QWidget *parent)
     m_ui->setupUi(this);
     m_ui->lblSearchIcon->setPixmap(serverListPicture(QStringLiteral(":/assets/search.png"), QSize(16, 16)));
     m_ui->lblEmpty->hide();
+    m_ui->btnManu->setAccessibleName(QStringLiteral("Menu"));
+    m_ui->editSearch->setAccessibleName(QStringLiteral("Search servers"));
     configureTree();
 
     m_rebuildTimer.setSingleShot(true);
@@ -105,7 +108,9 @@ void ServerSelectionPage::configureTree()
     tree->setExpandsOnDoubleClick(false);
     tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tree->setSelectionMode(QAbstractItemView::NoSelection);
-    tree->setFocusPolicy(Qt::NoFocus);
+    tree->setFocusPolicy(Qt::StrongFocus);
+    tree->setAccessibleName(QStringLiteral("Server List"));
+    tree->installEventFilter(this);
     tree->setCursor(Qt::PointingHandCursor);
     tree->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -124,6 +129,12 @@ void ServerSelectionPage::configureTree()
 QTreeWidget *ServerSelectionPage::tree() const
 {
     return m_ui->treeServerList;
+}
+
+bool ServerSelectionPage::matchesSearch(const IPBundle &bundle, const QString &text)
+{
+    return text.isEmpty() || bundle.ipName().contains(text, Qt::CaseInsensitive) ||
+           bundle.countryName().contains(text, Qt::CaseInsensitive);
 }
 
 bool ServerSelectionPage::passesProtocol(const IPBundle &bundle, int protocol)
@@ -246,6 +257,23 @@ bool ServerSelectionPage::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_ui->treeServerList->viewport() &&
         (event->type() == QEvent::Resize || event->type() == QEvent::Show))
         createVisibleWidgets();
+    QTreeWidget *tree = m_ui->treeServerList;
+    // Tabbed into: the keyboard starts at the top (a click leaves the view where it is).
+    if (watched == tree && event->type() == QEvent::FocusIn && !tree->currentIndex().isValid() &&
+        tree->topLevelItemCount() > 0) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+            tree->setCurrentItem(tree->topLevelItem(0));
+    }
+    // From the keyboard: Enter or Space on a group opens or closes it, on a server picks it,
+    // as a press of the mouse does.
+    if (watched == tree && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) && tree->currentIndex().isValid()) {
+            onExpandItem(tree->currentIndex());
+            return true;
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -343,8 +371,7 @@ QTreeWidgetItem *ServerSelectionPage::makeGroup(const QString &name, int code, c
     for (const IPBundlePtr &bundle : bundles) {
         if (!passesProtocol(*bundle, protocol))
             continue;
-        if (!m_filterText.isEmpty() && !bundle->ipName().contains(m_filterText, Qt::CaseInsensitive) &&
-            !bundle->countryName().contains(m_filterText, Qt::CaseInsensitive))
+        if (!matchesSearch(*bundle, m_filterText))
             continue;
         shown.append(bundle);
     }
@@ -354,6 +381,7 @@ QTreeWidgetItem *ServerSelectionPage::makeGroup(const QString &name, int code, c
     auto *header = new QTreeWidgetItem;
     header->setData(0, KindRole, HeaderKind);
     header->setData(0, GroupNameRole, name);
+    header->setData(0, Qt::AccessibleTextRole, name);
     header->setData(0, GroupCodeRole, code);
     header->setSizeHint(0, QSize(0, TreeParentItem::rowHeight));
 
@@ -368,6 +396,7 @@ QTreeWidgetItem *ServerSelectionPage::makeGroup(const QString &name, int code, c
         row->setData(0, KindRole, ServerKind);
         row->setData(0, BundleIndexRole, m_rowBundles.size());
         row->setData(0, PlaceRole, (i == 0 ? PlaceFirst : 0) | (last ? PlaceLast : 0));
+        row->setData(0, Qt::AccessibleTextRole, QStringLiteral("%1, %2").arg(bundle->ipName(), bundle->countryName()));
         row->setSizeHint(0, QSize(0, TreeChildItem::rowHeight + (last ? TreeChildItem::groupGap : 0)));
         m_rowBundles.append(bundle);
         if (active && bundle->ip_id() == active->ip_id())

@@ -40,6 +40,8 @@ public:
 
     // The protocol filter of the settings (values 0-7); other values let nothing through.
     static bool passesProtocol(const IPBundle &bundle, int protocol);
+    // Whether the search text finds the bundle (in its name or country; empty finds all).
+    static bool matchesSearch(const IPBundle &bundle, const QString &text);
 
     QTreeWidget *tree() const;
     QString filterText() const { return m_filterText; }

@@ -90,6 +90,8 @@ void TreeChildItem::showStar(bool favourite)
     const QPixmap star = serverListPicture(QLatin1String(favourite ? starOn : starOff), QSize(28, 14));
     m_btnFavorite->setIcon(QIcon(star));
     m_btnFavorite->setProperty("favourite", favourite);
+    m_btnFavorite->setAccessibleName(favourite ? QStringLiteral("Remove %1 from favourites").arg(m_bundle->ipName())
+                                               : QStringLiteral("Add %1 to favourites").arg(m_bundle->ipName()));
 }
 
 void TreeChildItem::on_btnFavorite_clicked()

@@ -1,4 +1,4 @@
-#include "app/loginlink.h"
+#include "common/loginlink.h"
 
 #include <QDebug>
 #include <QRegularExpression>

@@ -1,17 +1,23 @@
-#include "app/crashrecovery.h"
+#include "protection/crashrecovery.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkInterface>
+#include <QPointer>
 #include <QSaveFile>
+#include <QThread>
+
+#include <utility>
 
 #include "common/config.h"
 #include "platform/engineprocesses.h"
 #include "platform/outlinecommands.h"
 #include "platform/paths.h"
 #include "platform/splitter.h"
+#include "platform/systemproxy.h"
 #include "platform/tunnelscriptstate.h"
 #include "protection/killswitch.h"
 #include "vpn/wireguard.h"
@@ -43,6 +49,12 @@ const Engine engines[] = {
     {"Xray/xray.exe", "the proxy engine (Xray)"},
     {"wireguard/wireguard-client.exe", "the WireGuard client"},
 };
+
+QString noted(const QString &what)
+{
+    qWarning().noquote() << "Cleaned up after the last run:" << what;
+    return what;
+}
 
 QString pidList(const QList<qint64> &pids)
 {
@@ -82,17 +94,18 @@ bool outlineInterfaceExists()
     return false;
 }
 
+// Off the window's thread: no settings, only processes, scripts and files of ours.
 class Recovery
 {
 public:
+    Recovery(bool endedConnected, bool splitTunnelEnabled)
+        : m_endedConnected(endedConnected)
+        , m_splitTunnelEnabled(splitTunnelEnabled)
+    {
+    }
+
     QStringList run()
     {
-        QElapsedTimer timer;
-        timer.start();
-        auto config = Config::instance();
-        // Only a client that was still connected when it ended leaves this set.
-        const bool endedConnected = config->connectionState();
-
         // One look at the process list for all of them: this runs at every start.
         QStringList names{outlineProgram, Splitter::controlImageName()};
         for (const Engine &engine : engines)
@@ -104,32 +117,13 @@ public:
         restoreTunnelScriptState(swapLastRunPid());
         takeDownOutline();
         removeWireGuardKeyFile();
-        stopSplitTunnel(endedConnected);
+        stopSplitTunnel();
         clearSystemProxy();
-        if (endedConnected) {
-            qWarning() << "Clearing a stale connection state from the last run";
-            config->setConnectionState(false);
-            config->save();
-            note(QStringLiteral("the connection state of the last run (it ended while connected)"));
-        }
-        applyKillSwitch(config->killSwitch(), endedConnected || !m_cleaned.isEmpty());
-
-        if (!m_cleaned.isEmpty())
-            qWarning().noquote() << QStringLiteral("Cleaned up what the last run left behind in %1 ms (%2 cleaned)")
-                                        .arg(timer.elapsed())
-                                        .arg(m_cleaned.size());
-        else
-            qDebug().noquote()
-                << QStringLiteral("Nothing left behind by the last run (checked in %1 ms)").arg(timer.elapsed());
         return m_cleaned;
     }
 
 private:
-    void note(const QString &what)
-    {
-        qWarning().noquote() << "Cleaned up after the last run:" << what;
-        m_cleaned << what;
-    }
+    void note(const QString &what) { m_cleaned << noted(what); }
 
     void stopLeftover(const QString &windowsName, const QString &label)
     {
@@ -181,12 +175,12 @@ private:
             note(QStringLiteral("the WireGuard configuration file %1").arg(path));
     }
 
-    void stopSplitTunnel(bool endedConnected)
+    void stopSplitTunnel()
     {
         const QString control = Splitter::controlImageName();
         const QList<qint64> pids = m_running.value(control);
         // Bypass rules are only in place while connected.
-        if (pids.isEmpty() && !(endedConnected && Config::isSplitTunnelEnabled()))
+        if (pids.isEmpty() && !(m_endedConnected && m_splitTunnelEnabled))
             return;
         if (!pids.isEmpty())
             EngineProcesses::stop(control, 2000);
@@ -198,38 +192,140 @@ private:
 
     void clearSystemProxy()
     {
-        // After the proxy engine is stopped: a proxy pointing at no engine cuts the desktop off.
-        if (!Xray::proxyIsOurs())
+        // After the proxy engine is stopped: a proxy pointing at no engine cuts the desktop off,
+        // and the user's own proxy settings saved at switch-on are still to be put back.
+        if (!Xray::proxyIsOurs() && !SystemProxy::hasSavedSettings())
             return;
         Xray::clearStaleSystemProxy();
         if (!Xray::proxyIsOurs())
             note(QStringLiteral("the system proxy (%1)").arg(Xray::proxyServer()));
     }
 
-    void applyKillSwitch(bool on, bool uncleanEnd)
-    {
-        if (on) {
-            // No tunnel is up yet: the block holds until the next connect lifts it. A client
-            // killed while connected left the firewall open for its tunnel.
-            qDebug() << "Kill switch is on and no tunnel is up: blocking traffic outside the tunnel";
-            if (KillSwitch::runScript(true) && uncleanEnd)
-                note(QStringLiteral("the firewall, blocked again (kill switch on)"));
-        } else if (uncleanEnd) {
-            // A block left by an end in the middle of a log-out or a switch change.
-            qDebug() << "Kill switch is off: removing any firewall block left by the last run";
-            KillSwitch::runScript(false);
-        }
-    }
-
+    const bool m_endedConnected;
+    const bool m_splitTunnelEnabled;
     QHash<QString, QList<qint64>> m_running; // engine file -> processes found at the start
     QStringList m_cleaned;
 };
 
+struct State
+{
+    QThread *thread = nullptr;
+    bool running = false;
+    bool endedConnected = false;
+    QElapsedTimer timer;
+    // Written by the thread, read after it has finished.
+    QStringList cleaned;
+    QList<QPair<QPointer<QObject>, std::function<void()>>> waiters;
+};
+
+State &state()
+{
+    static State s;
+    return s;
+}
+
+void finish()
+{
+    State &s = state();
+    qDebug().noquote() << QStringLiteral("Start-up clean-up: %1 ms").arg(s.timer.elapsed());
+    if (!s.cleaned.isEmpty())
+        qWarning().noquote() << QStringLiteral("Cleaned up what the last run left behind in %1 ms (%2 cleaned)")
+                                    .arg(s.timer.elapsed())
+                                    .arg(s.cleaned.size());
+    else
+        qDebug().noquote()
+            << QStringLiteral("Nothing left behind by the last run (checked in %1 ms)").arg(s.timer.elapsed());
+    s.running = false;
+    const auto waiters = std::exchange(s.waiters, {});
+    for (const auto &waiter : waiters) {
+        if (waiter.first)
+            waiter.second();
+    }
+}
+
+// Back on the window's thread: the kill switch as the settings ask now (the switch may have
+// been pressed meanwhile), queued with the switch's own scripts so that none overtakes it.
+void applyKillSwitch()
+{
+    State &s = state();
+    auto config = Config::instance();
+    config->load();
+    const bool on = config->killSwitch();
+    const bool uncleanEnd = s.endedConnected || !s.cleaned.isEmpty();
+    if (on) {
+        // No tunnel is up yet: the block holds until the next connect lifts it. A client
+        // killed while connected left the firewall open for its tunnel.
+        qDebug() << "Kill switch is on and no tunnel is up: blocking traffic outside the tunnel";
+    } else if (uncleanEnd) {
+        // A block left by an end in the middle of a log-out or a switch change.
+        qDebug() << "Kill switch is off: removing any firewall block left by the last run";
+    } else {
+        finish();
+        return;
+    }
+    KillSwitch::queueScript(on, qApp, [on, uncleanEnd](bool ok) {
+        if (on && ok && uncleanEnd)
+            state().cleaned << noted(QStringLiteral("the firewall, blocked again (kill switch on)"));
+        finish();
+    });
+}
+
 } // namespace
 
-QStringList recover()
+void start()
 {
-    return Recovery().run();
+    State &s = state();
+    if (s.running)
+        return;
+    s.running = true;
+    s.timer.start();
+    s.cleaned.clear();
+    auto config = Config::instance();
+    // Only a client that was still connected when it ended leaves this set.
+    s.endedConnected = config->connectionState();
+    if (s.endedConnected) {
+        qWarning() << "Clearing a stale connection state from the last run";
+        config->setConnectionState(false);
+        config->save();
+    }
+    const bool endedConnected = s.endedConnected;
+    const bool splitTunnelEnabled = Config::isSplitTunnelEnabled();
+    s.thread = QThread::create([endedConnected, splitTunnelEnabled] {
+        QStringList cleaned;
+        if (endedConnected)
+            cleaned << noted(QStringLiteral("the connection state of the last run (it ended while connected)"));
+        cleaned << Recovery(endedConnected, splitTunnelEnabled).run();
+        state().cleaned = cleaned;
+    });
+    s.thread->setObjectName(QStringLiteral("Start-up clean-up"));
+    QObject::connect(s.thread, &QThread::finished, qApp, [] {
+        State &st = state();
+        st.thread->wait();
+        delete std::exchange(st.thread, nullptr);
+        applyKillSwitch();
+    });
+    s.thread->start();
+}
+
+bool isRunning()
+{
+    return state().running;
+}
+
+void whenDone(QObject *context, std::function<void()> then)
+{
+    State &s = state();
+    if (!s.running) {
+        then();
+        return;
+    }
+    s.waiters.append({QPointer<QObject>(context), std::move(then)});
+}
+
+bool waitForThread(int timeoutMs)
+{
+    State &s = state();
+    return !s.thread || s.thread->wait(QDeadlineTimer(timeoutMs));
 }
 
 } // namespace CrashRecovery

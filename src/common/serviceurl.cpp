@@ -1,4 +1,4 @@
-#include "api/serviceurl.h"
+#include "common/serviceurl.h"
 
 #include <QDebug>
 #include <QFile>

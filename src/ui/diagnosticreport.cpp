@@ -1,9 +1,9 @@
-#include "app/diagnosticreport.h"
+#include "ui/diagnosticreport.h"
 
 #include <QDateTime>
 #include <QFile>
 
-#include "app/loginlink.h"
+#include "common/loginlink.h"
 #include "log/secretmask.h"
 #include "vpn/openconnectconnection.h"
 

@@ -1,4 +1,4 @@
-#include "app/fileopeneventfilter.h"
+#include "common/fileopeneventfilter.h"
 
 #include <QFileOpenEvent>
 

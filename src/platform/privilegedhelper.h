@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace Tavrix {
+
+// The window's side of the privileged helper (Linux: a system service on the system bus, or the
+// bus DBUS_SYSTEM_BUS_ADDRESS names). The window holds no privilege; every tunnel that needs
+// one is asked of the helper with typed data. On Windows the designed path (elevated start)
+// stays, and the helper is never available.
+namespace PrivilegedHelper {
+
+// Whether the helper answers (running, or started by the bus on demand).
+bool isAvailable();
+
+struct Started
+{
+    bool ok = false;
+    QString tunnelId;
+    // OpenVPN's management link, connected; the caller owns it (close it when done).
+    int managementFd = -1;
+    // The helper's refusal or failure, for the user.
+    QString error;
+};
+
+// OpenVPN on this profile text. The credentials are not part of the request: they go to
+// OpenVPN over the returned management link only.
+Started startOpenVpn(const QString &profile);
+// WireGuard from a configuration text; parsed and validated here, sent as typed fields.
+// Blocks until the tunnel is up or has failed (call it off the GUI thread).
+Started startWireGuard(const QString &configuration);
+// Takes a tunnel of ours down; blocks until its engine has gone. False with *error otherwise.
+bool stop(const QString &tunnelId, QString *error = nullptr);
+// stop() without waiting: `done` runs on `context`'s thread once the helper has answered
+// (not at all once `context` is gone).
+void stopLater(const QString &tunnelId, QObject *context, std::function<void()> done);
+// Calls `lineRead` on `context`'s thread with each output line of this client's tunnels (the
+// helper sends them to their owner alone), until `context` goes.
+void watchOutput(QObject *context, std::function<void(const QString &tunnelId, const QString &line)> lineRead);
+// Whether a tunnel of ours is still there.
+bool isRunning(const QString &tunnelId);
+
+} // namespace PrivilegedHelper
+} // namespace Tavrix

@@ -1,0 +1,51 @@
+#include "platform/privilegedhelper.h"
+
+namespace Tavrix {
+namespace PrivilegedHelper {
+
+// Windows starts its engines elevated and runs the firewall through its own service.
+bool isAvailable()
+{
+    return false;
+}
+
+Started startOpenVpn(const QString &profile)
+{
+    Q_UNUSED(profile)
+    return {false, QString(), -1, QStringLiteral("no helper on this system")};
+}
+
+Started startWireGuard(const QString &configuration)
+{
+    Q_UNUSED(configuration)
+    return {false, QString(), -1, QStringLiteral("no helper on this system")};
+}
+
+bool stop(const QString &tunnelId, QString *error)
+{
+    Q_UNUSED(tunnelId)
+    if (error)
+        *error = QStringLiteral("no helper on this system");
+    return false;
+}
+
+void stopLater(const QString &tunnelId, QObject *context, std::function<void()> done)
+{
+    Q_UNUSED(tunnelId)
+    QMetaObject::invokeMethod(context, std::move(done), Qt::QueuedConnection);
+}
+
+void watchOutput(QObject *context, std::function<void(const QString &tunnelId, const QString &line)> lineRead)
+{
+    Q_UNUSED(context)
+    Q_UNUSED(lineRead)
+}
+
+bool isRunning(const QString &tunnelId)
+{
+    Q_UNUSED(tunnelId)
+    return false;
+}
+
+} // namespace PrivilegedHelper
+} // namespace Tavrix

@@ -1,0 +1,628 @@
+// The privileged helper as a desktop user meets it: the helper runs as root on a private system
+// bus with polkit, inside the lab's client namespace; every client is an ordinary user without
+// any capability. Hostile requests are refused before anything runs; OpenVPN and WireGuard
+// connect through the helper with traffic and leave nothing behind; a tunnel belongs to its
+// caller alone and ends with it. The same executable plays the client (--client ...).
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusUnixFileDescriptor>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <csignal>
+#include <iostream>
+#include <string>
+
+#include "helper/helperbus.h"
+#include "helperlab.h"
+#include "openvpnlab.h"
+#include "testmain.h"
+#include "vpn/openconnectconnection.h"
+#include "vpn/openvpnrunner.h"
+#include "wglabclient.h"
+
+using Tavrix::OpenConnectConnection;
+using TavrixTest::HelperLab;
+using TavrixTest::NetnsLab;
+
+namespace {
+
+const QString vpnUser = QStringLiteral("alice");
+const QString vpnPassword = QStringLiteral("pa\"ss\\word");
+constexpr int probePort = 7777;
+const QByteArray probeAnswer = QByteArrayLiteral("tavrix-inside");
+const char *leakMarker = "TAVRIX_HELPER_SECRET=must-not-reach-children";
+
+// --- The client side (an ordinary user) -------------------------------------------------
+
+void say(const QString &line)
+{
+    std::cout << line.toStdString() << std::endl;
+}
+
+QDBusMessage callHelper(const char *method, const QVariantList &arguments)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QLatin1String(Tavrix::HelperBus::serviceName), QLatin1String(Tavrix::HelperBus::objectPath),
+        QLatin1String(Tavrix::HelperBus::interfaceName), QLatin1String(method));
+    message.setArguments(arguments);
+    return QDBusConnection::systemBus().call(message, QDBus::Block, 30000);
+}
+
+// Typed fields from JSON: strings, lists of strings, numbers as "u", Peers as aa{sv}.
+QVariantMap fieldsFromJson(const QJsonObject &object)
+{
+    QVariantMap fields;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const QJsonValue value = it.value();
+        if (it.key() == QLatin1String("Peers") && value.isArray()) {
+            QList<QVariantMap> peers;
+            for (const QJsonValue &peer : value.toArray())
+                peers.append(fieldsFromJson(peer.toObject()));
+            fields.insert(it.key(), QVariant::fromValue(peers));
+        } else if (value.isArray()) {
+            QStringList list;
+            for (const QJsonValue &item : value.toArray())
+                list.append(item.toString());
+            fields.insert(it.key(), list);
+        } else if (value.isDouble()) {
+            fields.insert(it.key(), uint(value.toDouble()));
+        } else {
+            fields.insert(it.key(), value.toString());
+        }
+    }
+    return fields;
+}
+
+bool probeInside()
+{
+    QTcpSocket socket;
+    socket.connectToHost(QString::fromLatin1(NetnsLab::insideAddress), probePort);
+    if (!socket.waitForConnected(3000))
+        return false;
+    while (socket.bytesAvailable() < probeAnswer.size() && socket.waitForReadyRead(3000)) {
+    }
+    return socket.readAll().contains(probeAnswer);
+}
+
+// Nothing of root's listens on TCP in this namespace (the management link is never a port;
+// the development service of the WireGuard run is this user's own).
+bool noTcpListener()
+{
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file{QString::fromLatin1(table)};
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : file.readAll().split('\n').mid(1)) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 7 && fields.at(3) == "0A" && fields.at(7) == "0")
+                return false;
+        }
+    }
+    return true;
+}
+
+void waitForLine()
+{
+    std::string line;
+    std::getline(std::cin, line);
+}
+
+bool waitForStatus(std::shared_ptr<OpenConnectConnection> controller, QSignalSpy &spy,
+                   OpenConnectConnection::Status wanted, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        for (const QList<QVariant> &arguments : spy) {
+            if (arguments.at(0).toInt() == wanted)
+                return true;
+        }
+        spy.wait(100);
+    }
+    Q_UNUSED(controller)
+    return false;
+}
+
+// A request straight to the helper; "UP <id>" and a wait for stdin, or "ERROR <name> <text>".
+int clientStart(const QString &kind, const QString &file)
+{
+    QFile input(file);
+    input.open(QIODevice::ReadOnly);
+    const QByteArray payload = input.readAll();
+    qDBusRegisterMetaType<QList<QVariantMap>>();
+    const QDBusMessage reply =
+        kind == QLatin1String("openvpn")
+            ? callHelper("StartOpenVpn", {QString::fromUtf8(payload)})
+            : callHelper("StartWireGuard", {fieldsFromJson(QJsonDocument::fromJson(payload).object())});
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        say(QStringLiteral("ERROR %1 %2").arg(reply.errorName(), reply.errorMessage()));
+        return 0;
+    }
+    say(QStringLiteral("UP ") + reply.arguments().first().toString());
+    waitForLine();
+    return 0;
+}
+
+int clientStop(const QString &tunnelId)
+{
+    const QDBusMessage reply = callHelper("Stop", {tunnelId});
+    say(reply.type() == QDBusMessage::ReplyMessage
+            ? QStringLiteral("OK")
+            : QStringLiteral("ERROR %1 %2").arg(reply.errorName(), reply.errorMessage()));
+    return 0;
+}
+
+// What the client writes to its log (qDebug and friends, as the application's handler sees them).
+QString &clientLog()
+{
+    static QString log;
+    return log;
+}
+
+// The client's own controller, as the window drives it.
+int clientConnect(const QString &kind)
+{
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
+        clientLog() += text + QLatin1Char('\n');
+        fprintf(stderr, "%s\n", qPrintable(text));
+    });
+    auto controller = OpenConnectConnection::instance();
+    QSignalSpy statuses(controller.get(), &OpenConnectConnection::statusChanged);
+    TavrixTest::DevService service;
+    if (kind == QLatin1String("openvpn")) {
+        controller->setUsername(vpnUser);
+        controller->setPassword(vpnPassword);
+        controller->setType(OpenConnectConnection::OPENVPN);
+        controller->setConfig(qEnvironmentVariable("TVX_PROFILE"), qEnvironmentVariable("TVX_ADDRESS"));
+    } else {
+        QString error;
+        if (!TavrixTest::signInToWireGuardServer(service, &error)) {
+            say(QStringLiteral("STEP FAILED ") + error);
+            return 1;
+        }
+        controller->setType(OpenConnectConnection::WIREGUARD);
+    }
+    if (probeInside())
+        say(QStringLiteral("STEP REACHABLE_WITHOUT_TUNNEL"));
+    controller->connect();
+    if (!waitForStatus(controller, statuses, OpenConnectConnection::CONNECTED, 30000)) {
+        say(QStringLiteral("STEP NOT_CONNECTED"));
+        return 1;
+    }
+    say(QStringLiteral("STEP CONNECTED"));
+    if (probeInside())
+        say(QStringLiteral("STEP TRAFFIC_OK"));
+    // The helper's folder (profiles, keys, management sockets) is closed to this user.
+    if (QDir(qEnvironmentVariable("TVX_RUNTIME")).entryList(QDir::Files | QDir::System).isEmpty() &&
+        !QFileInfo(qEnvironmentVariable("TVX_RUNTIME")).isReadable())
+        say(QStringLiteral("STEP RUNTIME_CLOSED"));
+    if (noTcpListener())
+        say(QStringLiteral("STEP NO_TCP_LISTENER"));
+    // The engine's own lines reach this user's log, and only what the engine said.
+    if (kind == QLatin1String("openvpn")) {
+        QDeadlineTimer deadline(5000);
+        while (!clientLog().contains(QLatin1String("Initialization Sequence Completed")) && !deadline.hasExpired())
+            QTest::qWait(50);
+        const QString log = clientLog();
+        if (log.contains(QLatin1String("OpenVPN > ")) && !log.contains(vpnPassword))
+            say(QStringLiteral("STEP ENGINE_LOG"));
+    }
+    waitForLine();
+    statuses.clear();
+    controller->disconnectVpn();
+    if (!waitForStatus(controller, statuses, OpenConnectConnection::IDLE, 15000))
+        return 1;
+    QTest::qWait(500);
+    if (!probeInside())
+        say(QStringLiteral("STEP IDLE"));
+    return 0;
+}
+
+int clientMain(const QStringList &arguments)
+{
+    const QString verb = arguments.value(2);
+    if (verb == QLatin1String("start"))
+        return clientStart(arguments.value(3), arguments.value(4));
+    if (verb == QLatin1String("stop"))
+        return clientStop(arguments.value(3));
+    if (verb == QLatin1String("connect"))
+        return clientConnect(arguments.value(3));
+    return 2;
+}
+
+// --- The test (root) -----------------------------------------------------------------------
+
+QStringList linesOf(const QByteArray &output, const char *prefix)
+{
+    QStringList lines;
+    for (const QByteArray &line : output.split('\n')) {
+        if (line.startsWith(prefix))
+            lines.append(QString::fromUtf8(line.mid(int(strlen(prefix)))).trimmed());
+    }
+    return lines;
+}
+
+// The lab peer's client configuration as the typed fields the helper takes.
+QJsonObject wireGuardRequest(const QString &config)
+{
+    QString privateKey;
+    QString publicKey;
+    for (const QString &line : config.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("PrivateKey = ")))
+            privateKey = line.mid(13).trimmed();
+        else if (line.startsWith(QLatin1String("PublicKey = ")))
+            publicKey = line.mid(12).trimmed();
+    }
+    const QJsonObject peer{{"PublicKey", publicKey},
+                           {"AllowedIPs", QJsonArray{"10.231.30.0/24"}},
+                           {"Endpoint", QStringLiteral("%1:%2").arg(NetnsLab::serverAddress).arg(51820)}};
+    return {{"PrivateKey", privateKey}, {"Addresses", QJsonArray{"10.231.30.2/24"}}, {"Peers", QJsonArray{peer}}};
+}
+
+QByteArray environOf(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/environ").arg(pid));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestE2eHelper : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void hostileRequestsAreRefusedAndNothingRuns_data();
+    void hostileRequestsAreRefusedAndNothingRuns();
+    void tunnelBelongsToItsCallerAndEndsWithIt_data();
+    void tunnelBelongsToItsCallerAndEndsWithIt();
+    void enginesEndWithACrashedHelper();
+    void connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart_data();
+    void connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart();
+
+private:
+    QStringList clientCommand(const char *user, const QStringList &arguments, const QStringList &environment = {});
+    QProcess *startClient(const char *user, const QStringList &arguments, const QStringList &environment = {});
+    QString waitForLine(QProcess *client, const char *prefix, int timeoutMs);
+    void expectNothingLeft();
+    QString writeFile(const QString &name, const QByteArray &content);
+
+    NetnsLab m_lab;
+    std::unique_ptr<TavrixTest::OpenVpnServer> m_openvpn;
+    std::unique_ptr<TavrixTest::WireGuardPeer> m_wireguard;
+    std::unique_ptr<HelperLab> m_helper;
+    QString m_pwned;
+};
+
+void TestE2eHelper::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_lab.up(&error), qPrintable(error));
+    m_openvpn = std::make_unique<TavrixTest::OpenVpnServer>(m_lab);
+    QVERIFY2(m_openvpn->makeCredentials({{vpnUser, vpnPassword}}, &error), qPrintable(error));
+    QVERIFY2(m_openvpn->start(&error), qPrintable(error));
+    m_wireguard = std::make_unique<TavrixTest::WireGuardPeer>(m_lab);
+    QVERIFY2(m_wireguard->start(&error), qPrintable(error));
+    QVERIFY(m_lab.start(
+        m_lab.serverNs(),
+        {"socat", QStringLiteral("TCP-LISTEN:%1,bind=%2,reuseaddr,fork").arg(probePort).arg(NetnsLab::insideAddress),
+         QStringLiteral("SYSTEM:echo ") + QString::fromLatin1(probeAnswer)}));
+    QVERIFY(m_lab.waitForListener(m_lab.serverNs(), probePort));
+    m_helper = std::make_unique<HelperLab>(m_lab);
+    QVERIFY2(m_helper->start(&error, {QString::fromLatin1(leakMarker)}), qPrintable(error));
+    m_pwned = QStringLiteral("/tmp/tvx-pwned-%1").arg(getpid());
+    // The lab folder holds the test's files for the clients: readable by them.
+    ::chmod(QFile::encodeName(m_lab.dir()).constData(), 0755);
+}
+
+void TestE2eHelper::cleanupTestCase()
+{
+    if (m_helper && QTest::currentTestFailed())
+        qWarning().noquote() << m_helper->readFile("helper.log").right(4000);
+    m_helper.reset();
+    m_wireguard.reset();
+    m_openvpn.reset();
+    m_lab.down();
+    QFile::remove(m_pwned);
+}
+
+QString TestE2eHelper::writeFile(const QString &name, const QByteArray &content)
+{
+    const QString path = m_lab.dir() + QLatin1Char('/') + name;
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(content);
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    return path;
+}
+
+QStringList TestE2eHelper::clientCommand(const char *user, const QStringList &arguments, const QStringList &environment)
+{
+    return m_helper->asUser(
+        user, QStringList{QCoreApplication::applicationFilePath(), QStringLiteral("--client")} + arguments,
+        environment);
+}
+
+QProcess *TestE2eHelper::startClient(const char *user, const QStringList &arguments, const QStringList &environment)
+{
+    const QStringList command = clientCommand(user, arguments, environment);
+    auto *client = new QProcess(this);
+    client->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    client->start(command.first(), command.mid(1));
+    client->waitForStarted(5000);
+    return client;
+}
+
+QString TestE2eHelper::waitForLine(QProcess *client, const char *prefix, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    QByteArray seen;
+    while (!deadline.hasExpired()) {
+        while (client->canReadLine()) {
+            const QByteArray line = client->readLine();
+            seen += line;
+            if (line.startsWith(prefix) || line.startsWith("ERROR") || line.startsWith("STEP NOT_"))
+                return QString::fromUtf8(line).trimmed();
+        }
+        if (!client->waitForReadyRead(200) && client->state() == QProcess::NotRunning)
+            break;
+    }
+    return QString::fromUtf8(seen);
+}
+
+void TestE2eHelper::expectNothingLeft()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(m_helper->helperChildren().isEmpty(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_helper->runtimeFiles(), QStringList(), 5000);
+    const QString links = m_lab.clientIp({"-o", "link", "show"});
+    QVERIFY2(!links.contains(QLatin1String("tun")) && !links.contains(QLatin1String("tvxwg")), qPrintable(links));
+    QVERIFY(!QFileInfo::exists(m_pwned));
+}
+
+void TestE2eHelper::hostileRequestsAreRefusedAndNothingRuns_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("error");
+
+    const QByteArray profile = m_openvpn->clientProfile();
+    const QByteArray shell = "/bin/sh -c 'touch " + m_pwned.toLatin1() + "'";
+    const QString invalid = QLatin1String(Tavrix::HelperBus::errorInvalidRequest);
+    QTest::newRow("plugin with a shell command")
+        << "nobody"
+        << "openvpn" << profile + "plugin openvpn-plugin-down-root.so \"" + shell + "\"\n"
+        << invalid;
+    QTest::newRow("up script") << "nobody"
+                               << "openvpn" << profile + "script-security 2\nup \"" + shell + "\"\n"
+                               << invalid;
+    QTest::newRow("file argument") << "nobody"
+                                   << "openvpn"
+                                   << QByteArray(profile).replace("auth-user-pass", "auth-user-pass /etc/shadow")
+                                   << invalid;
+    QTest::newRow("management of its own") << "nobody"
+                                           << "openvpn" << profile + "management 0.0.0.0 7505\n"
+                                           << invalid;
+    QTest::newRow("oversized profile") << "nobody"
+                                       << "openvpn" << profile + QByteArray(300 * 1024, '#') << invalid;
+
+    const QJsonObject good = wireGuardRequest(m_wireguard->clientConfig());
+    auto variant = [&good](const char *field, const QJsonValue &value) {
+        QJsonObject object = good;
+        object.insert(QLatin1String(field), value);
+        return QJsonDocument(object).toJson();
+    };
+    QTest::newRow("WireGuard PostUp") << "nobody"
+                                      << "wireguard" << variant("PostUp", QString::fromLatin1(shell)) << invalid;
+    QTest::newRow("WireGuard MTU as text") << "nobody"
+                                           << "wireguard" << variant("MTU", "1420; touch /tmp/x") << invalid;
+    QTest::newRow("WireGuard malformed key") << "nobody"
+                                             << "wireguard" << variant("PrivateKey", "not a key\n[Peer]") << invalid;
+    QTest::newRow("WireGuard address with a newline")
+        << "nobody"
+        << "wireguard" << variant("Addresses", QJsonArray{"10.0.0.2/24\nPostUp = id"}) << invalid;
+    QTest::newRow("unauthorised user") << "games"
+                                       << "openvpn" << profile
+                                       << QString::fromLatin1(Tavrix::HelperBus::errorNotAuthorized);
+    QTest::newRow("unauthorised user, WireGuard")
+        << "games"
+        << "wireguard" << QJsonDocument(good).toJson() << QString::fromLatin1(Tavrix::HelperBus::errorNotAuthorized);
+}
+
+void TestE2eHelper::hostileRequestsAreRefusedAndNothingRuns()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, error);
+    const QString file = writeFile(QStringLiteral("request"), payload);
+    QByteArray output;
+    const QStringList command = clientCommand(user.toLatin1().constData(), {QStringLiteral("start"), kind, file});
+    QCOMPARE(TavrixTest::runProgram(command.first(), command.mid(1), &output, 30000), 0);
+    const QStringList errors = linesOf(output, "ERROR ");
+    QVERIFY2(errors.size() == 1 && errors.first().startsWith(error + QLatin1Char(' ')), output.constData());
+    // A sentence for the user, not just a name.
+    QVERIFY2(errors.first().size() > error.size() + 10, output.constData());
+    expectNothingLeft();
+}
+
+void TestE2eHelper::tunnelBelongsToItsCallerAndEndsWithIt_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("OpenVPN") << "openvpn";
+    QTest::newRow("WireGuard") << "wireguard";
+}
+
+void TestE2eHelper::tunnelBelongsToItsCallerAndEndsWithIt()
+{
+    QFETCH(QString, kind);
+    const bool openvpn = kind == QLatin1String("openvpn");
+    const QString file = writeFile(QStringLiteral("request"),
+                                   openvpn ? m_openvpn->clientProfile()
+                                           : QJsonDocument(wireGuardRequest(m_wireguard->clientConfig())).toJson());
+    const qint64 logStart = m_helper->readFile("helper.log").size();
+    QProcess *owner = startClient(HelperLab::grantedUser, {QStringLiteral("start"), kind, file});
+    const QString up = waitForLine(owner, "UP ", 20000);
+    QVERIFY2(up.startsWith(QLatin1String("UP ")), qPrintable(up));
+    const QString tunnelId = up.mid(3);
+
+    // The engine runs as the helper's child, by an absolute path, with the fixed environment
+    // only: nothing of the helper's own environment, nothing of any caller's.
+    const QList<qint64> children = m_helper->helperChildren();
+    QCOMPARE(children.size(), 1);
+    QStringList environment;
+    for (const QByteArray &entry : environOf(children.first()).split('\0')) {
+        if (!entry.isEmpty())
+            environment.append(QString::fromLocal8Bit(entry));
+    }
+    QVERIFY2(environment.contains(QStringLiteral("PATH=/usr/sbin:/usr/bin:/sbin:/bin")),
+             qPrintable(environment.join(' ')));
+    QVERIFY(environment.contains(QStringLiteral("LANG=C.UTF-8")));
+    // The engine stand-in is a bash script: bash adds its PWD and SHLVL on its own.
+    for (const QString &entry : environment)
+        QVERIFY2(QRegularExpression(QStringLiteral("^(PATH|LANG|PWD|SHLVL|_)=")).match(entry).hasMatch(),
+                 qPrintable(entry));
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(children.first()));
+    QVERIFY(cmdline.open(QIODevice::ReadOnly));
+    const QList<QByteArray> argv = cmdline.readAll().split('\0');
+    QVERIFY(argv.first().startsWith('/'));
+    if (openvpn) {
+        QVERIFY(argv.contains("--script-security") && argv.at(argv.indexOf("--script-security") + 1) == "1");
+        QVERIFY(argv.contains("unix"));
+        // The profile and the socket left the disk once OpenVPN had connected.
+        QCOMPARE(m_helper->runtimeFiles(), QStringList());
+    } else {
+        // The configuration the helper wrote: root's alone, rebuilt from fields, no hook.
+        const QStringList files = m_helper->runtimeFiles();
+        QCOMPARE(files.size(), 1);
+        const QString path = m_helper->runtimeDir() + QLatin1Char('/') + files.first();
+        QCOMPARE(QFileInfo(path).permissions() & 0x0077, QFileDevice::Permissions());
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray text = written.readAll();
+        QVERIFY(text.contains("[Interface]") && !text.contains("Up") && !text.contains("Down"));
+        QVERIFY(m_lab.clientIp({"-o", "link"}).contains(QLatin1String("tvxwg")));
+    }
+    // The management link is no port, and its folder is root's alone.
+    QByteArray listeners;
+    m_lab.exec(m_lab.clientNs(), {"ss", "-Hltn"}, &listeners);
+    QVERIFY2(listeners.trimmed().isEmpty(), listeners.constData());
+    QCOMPARE(QFileInfo(m_helper->runtimeDir()).permissions() & 0x0077, QFileDevice::Permissions());
+    QCOMPARE(QFileInfo(m_helper->runtimeDir()).ownerId(), 0u);
+
+    // Another user may not stop it, authorised or not; it keeps running.
+    for (const char *other : {HelperLab::secondUser, HelperLab::refusedUser}) {
+        QByteArray output;
+        const QStringList command = clientCommand(other, {QStringLiteral("stop"), tunnelId});
+        QCOMPARE(TavrixTest::runProgram(command.first(), command.mid(1), &output, 20000), 0);
+        const QString expected = QLatin1String(other == HelperLab::secondUser ? Tavrix::HelperBus::errorNotOwner
+                                                                              : Tavrix::HelperBus::errorNotAuthorized);
+        QVERIFY2(linesOf(output, "ERROR ").value(0).startsWith(expected), output.constData());
+    }
+    QCOMPARE(m_helper->helperChildren(), children);
+
+    // The owner dies without a word: the helper notices its bus name go and ends its tunnel
+    // (OpenVPN also ends by itself once its management link closes).
+    ::kill(pid_t(owner->processId()), SIGKILL);
+    owner->waitForFinished(5000);
+    expectNothingLeft();
+    if (!openvpn)
+        QVERIFY(m_helper->readFile("helper.log").mid(int(logStart)).contains("left the bus"));
+}
+
+void TestE2eHelper::enginesEndWithACrashedHelper()
+{
+    const QString file =
+        writeFile(QStringLiteral("request"), QJsonDocument(wireGuardRequest(m_wireguard->clientConfig())).toJson());
+    QProcess *owner = startClient(HelperLab::grantedUser, {QStringLiteral("start"), QStringLiteral("wireguard"), file});
+    QVERIFY(waitForLine(owner, "UP ", 20000).startsWith(QLatin1String("UP ")));
+    const QList<qint64> engines = m_helper->helperChildren();
+    QCOMPARE(engines.size(), 1);
+    QVERIFY(!m_helper->runtimeFiles().isEmpty());
+
+    // The helper dies: its engine takes the tunnel down rather than keep one nobody owns.
+    m_helper->killHelper();
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(engines.first())), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_lab.clientIp({"-o", "link"}).contains(QLatin1String("tvxwg")), 5000);
+    // The next helper finds the key file left behind and removes it before serving.
+    QVERIFY(!m_helper->runtimeFiles().isEmpty());
+    QString error;
+    QVERIFY2(m_helper->startHelper(&error, {QString::fromLatin1(leakMarker)}), qPrintable(error));
+    expectNothingLeft();
+    owner->kill();
+    owner->waitForFinished(5000);
+}
+
+void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("OpenVPN") << "openvpn";
+    QTest::newRow("WireGuard") << "wireguard";
+}
+
+void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart()
+{
+    QFETCH(QString, kind);
+    QStringList environment{QStringLiteral("TVX_RUNTIME=") + m_helper->runtimeDir()};
+    if (kind == QLatin1String("openvpn")) {
+        environment << QStringLiteral("TVX_PROFILE=") +
+                           QString::fromLatin1(m_openvpn->clientProfileTemplate().toBase64())
+                    << QStringLiteral("TVX_ADDRESS=") + m_openvpn->address();
+    } else {
+        environment << QStringLiteral("%1=%2").arg(
+            QLatin1String(TavrixTest::wgConfigVariable),
+            writeFile(QStringLiteral("wg.conf"), m_wireguard->clientConfig().toLatin1()));
+    }
+    QProcess *client = startClient(HelperLab::grantedUser, {QStringLiteral("connect"), kind}, environment);
+    const QString connected = waitForLine(client, "STEP CONNECTED", 45000);
+    QCOMPARE(connected, QStringLiteral("STEP CONNECTED"));
+    // The helper's engine carries the tunnel; the user's client holds no privilege.
+    QCOMPARE(m_helper->helperChildren().size(), 1);
+    QFile status(QStringLiteral("/proc/%1/status").arg(client->processId()));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    QVERIFY(status.readAll().contains("CapEff:\t0000000000000000"));
+    client->write("\n");
+    client->closeWriteChannel();
+    QVERIFY(client->waitForFinished(30000));
+    const QStringList steps = linesOf(client->readAll(), "STEP ");
+    QCOMPARE(client->exitCode(), 0);
+    QStringList expected{"TRAFFIC_OK", "RUNTIME_CLOSED", "NO_TCP_LISTENER", "IDLE"};
+    if (kind == QLatin1String("openvpn"))
+        expected.insert(3, QStringLiteral("ENGINE_LOG"));
+    QCOMPARE(steps, expected);
+    expectNothingLeft();
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc > 1 && qstrcmp(argv[1], "--client") == 0) {
+        TavrixTest::isolateXdg();
+        TavrixTest::setIdentity();
+        QCoreApplication app(argc, argv);
+        return clientMain(app.arguments());
+    }
+    QString reason = TavrixTest::tunnelSkipReason({QStringLiteral("openvpn"), QStringLiteral("wireguard-go"),
+                                                   QStringLiteral("wg-quick"), QStringLiteral("socat")});
+    if (reason.isEmpty())
+        reason = HelperLab::skipReason();
+    if (reason.isEmpty() && !QFileInfo(HelperLab::helperProgram()).isExecutable())
+        reason = QStringLiteral("needs the helper in TAVRIX_BIN_DIR");
+    if (!reason.isEmpty()) {
+        fprintf(stderr, "SKIP: helper end-to-end test %s\n", qPrintable(reason));
+        return 77;
+    }
+    TavrixTest::isolateXdg();
+    TavrixTest::setIdentity();
+    QCoreApplication app(argc, argv);
+    TestE2eHelper test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_e2e_helper.moc"
