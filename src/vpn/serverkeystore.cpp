@@ -158,11 +158,11 @@ bool ServerKeyStore::setPin(const QString &serverName, const QString &pin, QStri
     const QString fresh = m_path + QStringLiteral(".new");
     if (!writePrivateFile(fresh, serialise(entries), &reason))
         return false;
-#ifdef Q_OS_WIN
-    // No replacing rename there: the old file goes first.
-    QFile::remove(m_path);
-#endif
-    if (std::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(m_path).constData()) != 0) {
+    const QByteArray from = QFile::encodeName(fresh);
+    const QByteArray to = QFile::encodeName(m_path);
+    // Where rename does not replace an existing file, the old one goes first.
+    if (std::rename(from.constData(), to.constData()) != 0 &&
+        (!QFile::remove(m_path) || std::rename(from.constData(), to.constData()) != 0)) {
         reason = QStringLiteral("could not replace ") + m_path;
         QFile::remove(fresh);
         return false;

@@ -116,6 +116,7 @@ void HomeImage::rebuild()
     for (int i = 0; i < m_banners.size(); ++i) {
         auto *dot = new QPushButton(m_bottomButton);
         dot->setObjectName(QStringLiteral("bannerDot"));
+        dot->setAccessibleName(QStringLiteral("Show offer %1 of %2").arg(i + 1).arg(m_banners.size()));
         dot->setIcon(dotIcon);
         dot->setIconSize(dotSize);
         dot->setFixedSize(dotSize + QSize(4, 4));
