@@ -1,4 +1,7 @@
-#!/usr/bin/env bash
+#!/bin/bash
+# Run with network privileges: programs come from the system folders only, never from the caller's PATH.
+PATH=/usr/sbin:/usr/bin:/sbin:/bin
+export PATH
 # Takes the Outline tunnel down: stops our tun2socks (which removes its own table and interface
 # on the way out) and then removes whatever a killed one left behind: the nftables table
 # "inet tavrixvpn_outline", the interface "TavrixVPN", our routes (protocol 85) and the UDP rule

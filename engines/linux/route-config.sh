@@ -1,4 +1,7 @@
-#!/usr/bin/env bash
+#!/bin/bash
+# Run with network privileges: programs come from the system folders only, never from the caller's PATH.
+PATH=/usr/sbin:/usr/bin:/sbin:/bin
+export PATH
 # Points the machine's routes at the Outline tunnel: route-config.sh SERVER_HOST
 # Waits (at most 15 s) for tun2socks to bring its interface up, keeps the server reachable
 # over the current path with a host route, and sends everything else to the tunnel interface
