@@ -12,6 +12,10 @@
 #include "helper/polkitcheck.h"
 #include "helper/proto.h"
 #include "helper/wireguardtunnel.h"
+// Outline and split tunnelling
+#include "helper/bypassgroup.h"
+#include "helper/outlinetunnel.h"
+#include "helperproto/outlinesplit.h"
 
 namespace Tavrix {
 
@@ -253,6 +257,94 @@ QString HelperService::Status(const QString &tunnelId)
     if (!tunnel)
         return QString();
     return QLatin1String(tunnel->isUp() ? HelperBus::stateUp : HelperBus::stateStarting);
+}
+
+// Outline and split tunnelling
+
+template<typename Kind> int HelperService::freeSlot(int slotCount) const
+{
+    QSet<int> used;
+    for (Tunnel *tunnel : qAsConst(m_tunnels)) {
+        if (auto *ofKind = qobject_cast<Kind *>(tunnel))
+            used.insert(ofKind->slot());
+    }
+    for (int slot = 0; slot < slotCount; ++slot) {
+        if (!used.contains(slot))
+            return slot;
+    }
+    return -1;
+}
+
+QString HelperService::StartOutline(const QVariantMap &request)
+{
+    TunnelOwners::Owner caller;
+    if (!admitStart(&caller))
+        return QString();
+    const int slot = freeSlot<OutlineTunnel>(OutlineTunnel::slotCount);
+    if (slot < 0) {
+        refuse(HelperBus::errorFailed, QStringLiteral("Too many Outline tunnels on this computer."));
+        return QString();
+    }
+    auto *tunnel = new OutlineTunnel(newTunnelId(), slot, m_folder, this);
+    QString error;
+    if (!tunnel->start(request, &error)) {
+        delete tunnel;
+        refuse(HelperBus::errorInvalidRequest, error);
+        return QString();
+    }
+    setDelayedReply(true);
+    const QDBusMessage message = this->message();
+    connect(tunnel, &Tunnel::ready, this,
+            [this, tunnel, message] { m_bus.send(message.createReply(QVariant(tunnel->id()))); });
+    adopt(tunnel, caller, message);
+    return QString();
+}
+
+QString HelperService::SetBypassPrograms(const QStringList &programs)
+{
+    TunnelOwners::Owner caller;
+    if (!authorize(&caller))
+        return QString();
+    QString error;
+    if (!HelperProto::validateProgramNames(programs, &error)) {
+        refuse(HelperBus::errorInvalidRequest, error);
+        return QString();
+    }
+    // One choice per caller: the same bus name changes it.
+    BypassGroup *group = nullptr;
+    for (Tunnel *tunnel : qAsConst(m_tunnels)) {
+        auto *candidate = qobject_cast<BypassGroup *>(tunnel);
+        if (candidate && !candidate->hasEnded() && m_owners.owner(candidate->id()).busName == caller.busName)
+            group = candidate;
+    }
+    if (programs.isEmpty()) {
+        if (group) {
+            group->clear();
+            group->stop();
+        }
+        return QString();
+    }
+    if (group) {
+        group->setPrograms(programs);
+        return group->id();
+    }
+    if (m_owners.countForUid(caller.uid) >= maxTunnelsPerUser) {
+        refuse(HelperBus::errorFailed, QStringLiteral("Too many tunnels for this user."));
+        return QString();
+    }
+    const int slot = freeSlot<BypassGroup>(BypassGroup::slotCount);
+    if (slot < 0) {
+        refuse(HelperBus::errorFailed, QStringLiteral("Too many split-tunnel choices on this computer."));
+        return QString();
+    }
+    group = new BypassGroup(newTunnelId(), slot, caller.uid, m_folder, this);
+    if (!group->start(programs, &error)) {
+        delete group;
+        refuse(HelperBus::errorFailed, error);
+        return QString();
+    }
+    adopt(group, caller, message());
+    return group->id();
 }
 
 } // namespace Tavrix

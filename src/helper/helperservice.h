@@ -46,6 +46,13 @@ public slots:
     Q_SCRIPTABLE void Stop(const QString &tunnelId);
     // "starting" or "up" for a tunnel of the caller's.
     Q_SCRIPTABLE QString Status(const QString &tunnelId);
+    // Outline and split tunnelling
+    // Outline from typed fields (see helperproto/outlinesplit.h). Answers once the tunnel is up.
+    Q_SCRIPTABLE QString StartOutline(const QVariantMap &request);
+    // The caller's programs of these names bypass the tunnel (its processes only); replaces
+    // the caller's earlier choice. An empty list clears it. Answers with the choice's id (for
+    // Stop and Status), empty when cleared.
+    Q_SCRIPTABLE QString SetBypassPrograms(const QStringList &programs);
 
 signals:
     // Sent to the owner alone (a unicast signal): the tunnel has gone, and why.
@@ -70,6 +77,8 @@ private:
     // Stop requests waiting for their tunnel's end.
     QMultiHash<QString, QDBusMessage> m_stopRequests;
     std::function<void()> m_allStopped;
+    // Outline and split tunnelling
+    template<typename Kind> int freeSlot(int slotCount) const;
 };
 
 } // namespace Tavrix

@@ -14,6 +14,8 @@
 
 #include "helper/helperservice.h"
 #include "helper/runtimefolder.h"
+// Outline and split tunnelling
+#include "helper/bypassgroup.h"
 
 namespace {
 
@@ -95,6 +97,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     stopTunnelsOnSignals(&service);
+    // Outline and split tunnelling: what a crashed helper left behind goes before serving.
+    Tavrix::BypassGroup::removeLeftovers();
     qInfo("tavrixvpn-helper: ready");
     return app.exec();
 }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -42,6 +43,14 @@ void stopLater(const QString &tunnelId, QObject *context, std::function<void()> 
 void watchOutput(QObject *context, std::function<void(const QString &tunnelId, const QString &line)> lineRead);
 // Whether a tunnel of ours is still there.
 bool isRunning(const QString &tunnelId);
+
+// Outline and split tunnelling
+// Outline to this Shadowsocks server (the password goes to the helper alone). Blocks until the
+// tunnel is up or has failed (call it off the GUI thread).
+Started startOutline(const QString &host, uint port, const QString &password, const QString &method);
+// This client's own programs of these file names bypass the tunnel; empty: none does any more.
+// The choice lasts while this client is on the bus. False with *error.
+bool setBypassPrograms(const QStringList &programs, QString *error = nullptr);
 
 } // namespace PrivilegedHelper
 } // namespace Tavrix

@@ -11,6 +11,8 @@
 
 #include "helper/helperbus.h"
 #include "helperproto/wireguardconfig.h"
+// Outline and split tunnelling
+#include "helperproto/outlinesplit.h"
 #include "platform/privilegedhelper.h"
 
 namespace Tavrix {
@@ -173,6 +175,38 @@ bool isRunning(const QString &tunnelId)
 {
     const QDBusMessage reply = call("Status", {tunnelId}, shortTimeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+// Outline and split tunnelling
+Started startOutline(const QString &host, uint port, const QString &password, const QString &method)
+{
+    namespace Key = HelperProto::OutlineKey;
+    Started started;
+    const HelperProto::OutlineRequest request{host, port, password, method};
+    if (!HelperProto::validateOutlineRequest(request, &started.error))
+        return started;
+    const QVariantMap fields{{QLatin1String(Key::host), host},
+                             {QLatin1String(Key::port), port},
+                             {QLatin1String(Key::password), password},
+                             {QLatin1String(Key::method), method}};
+    const QDBusMessage reply = call("StartOutline", {fields}, startTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        started.error = errorText(reply);
+        return started;
+    }
+    started.tunnelId = reply.arguments().first().toString();
+    started.ok = true;
+    return started;
+}
+
+bool setBypassPrograms(const QStringList &programs, QString *error)
+{
+    const QDBusMessage reply = call("SetBypassPrograms", {programs}, stopTimeoutMs);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return true;
+    if (error)
+        *error = errorText(reply);
+    return false;
 }
 
 } // namespace PrivilegedHelper

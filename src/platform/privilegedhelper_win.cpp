@@ -47,5 +47,25 @@ bool isRunning(const QString &tunnelId)
     return false;
 }
 
+// Outline and split tunnelling
+Started startOutline(const QString &host, uint port, const QString &password, const QString &method)
+{
+    Q_UNUSED(host)
+    Q_UNUSED(port)
+    Q_UNUSED(password)
+    Q_UNUSED(method)
+    Started started;
+    started.error = QStringLiteral("the helper service is not available on this system");
+    return started;
+}
+
+bool setBypassPrograms(const QStringList &programs, QString *error)
+{
+    Q_UNUSED(programs)
+    if (error)
+        *error = QStringLiteral("the helper service is not available on this system");
+    return false;
+}
+
 } // namespace PrivilegedHelper
 } // namespace Tavrix

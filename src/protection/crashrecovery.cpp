@@ -16,6 +16,7 @@
 #include "platform/engineprocesses.h"
 #include "platform/outlinecommands.h"
 #include "platform/paths.h"
+#include "platform/privilegedhelper.h"
 #include "platform/splitter.h"
 #include "platform/systemproxy.h"
 #include "platform/tunnelscriptstate.h"
@@ -106,8 +107,13 @@ public:
 
     QStringList run()
     {
+        // The helper's Outline tunnels and split-tunnel choices end with the client that made
+        // them: nothing of theirs is left to look for, and nothing is found by its name.
+        m_helper = PrivilegedHelper::isAvailable();
         // One look at the process list for all of them: this runs at every start.
-        QStringList names{outlineProgram, Splitter::controlImageName()};
+        QStringList names;
+        if (!m_helper)
+            names << outlineProgram << Splitter::controlImageName();
         for (const Engine &engine : engines)
             names << QString::fromLatin1(engine.windowsName);
         m_running = EngineProcesses::findEach(names);
@@ -115,9 +121,11 @@ public:
         for (const Engine &engine : engines)
             stopLeftover(QString::fromLatin1(engine.windowsName), QString::fromLatin1(engine.label));
         restoreTunnelScriptState(swapLastRunPid());
-        takeDownOutline();
+        if (!m_helper)
+            takeDownOutline();
         removeWireGuardKeyFile();
-        stopSplitTunnel();
+        if (!m_helper)
+            stopSplitTunnel();
         clearSystemProxy();
         return m_cleaned;
     }
@@ -203,6 +211,7 @@ private:
 
     const bool m_endedConnected;
     const bool m_splitTunnelEnabled;
+    bool m_helper = false;
     QHash<QString, QList<qint64>> m_running; // engine file -> processes found at the start
     QStringList m_cleaned;
 };

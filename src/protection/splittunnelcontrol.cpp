@@ -9,6 +9,7 @@
 
 #include "common/config.h"
 #include "platform/engineprocesses.h"
+#include "platform/privilegedhelper.h"
 #include "platform/splitter.h"
 
 namespace Tavrix {
@@ -68,6 +69,17 @@ void apply(const QStringList &baseNames)
     if (baseNames.isEmpty())
         qDebug() << "No allowed processes to execute.";
 
+    // An ordinary user's way: the helper moves this user's own processes of these names, and
+    // drops the choice when this client leaves.
+    if (PrivilegedHelper::isAvailable()) {
+        QString error;
+        if (PrivilegedHelper::setBypassPrograms(baseNames, &error))
+            qDebug() << "Split tunnel applied through the TavrixVPN helper.";
+        else
+            qDebug().noquote() << "Error:" << error;
+        return;
+    }
+
     const bool running = Splitter::queryService(kCommandWaitMs).contains(QLatin1String("RUNNING"));
     if (running) {
         qDebug().noquote() << QLatin1String(kService) << "service is already running.";
@@ -116,6 +128,12 @@ bool waitForIdle(int timeoutMs)
 namespace {
 void stopEverything()
 {
+    // With the helper nothing is looked for by name: the choice is this client's own.
+    if (PrivilegedHelper::isAvailable()) {
+        if (used().exchange(false))
+            PrivilegedHelper::setBypassPrograms({});
+        return;
+    }
     if (!used() && EngineProcesses::find(Splitter::controlImageName()).isEmpty())
         return;
     used() = false;

@@ -9,6 +9,7 @@
 #include "common/config.h"
 #include "platform/outlinecommands.h"
 #include "platform/paths.h"
+#include "platform/privilegedhelper.h"
 #include "vpn/enginelog.h"
 
 namespace Tavrix {
@@ -40,6 +41,22 @@ void importTunnelLog()
     }
 }
 
+// This client's Outline tunnels in the privileged helper. A disconnect is run by a runner of
+// its own that never saw the connect, so the tunnels are known process-wide.
+struct HelperTunnels
+{
+    QMutex lock;
+    QStringList ids;
+    // The last disconnect's stops: a new tunnel waits for them, as for disconnect.sh.
+    QFuture<void> stopping;
+};
+
+HelperTunnels &helperTunnels()
+{
+    static HelperTunnels tunnels;
+    return tunnels;
+}
+
 } // namespace
 
 struct OutlineClient::PoolLink
@@ -49,6 +66,9 @@ struct OutlineClient::PoolLink
     bool cancelled = false;
     // The server host, written by the connect step, read by the route step.
     QString host;
+    // Set up by the privileged helper (device, engine and routes), as this tunnel.
+    bool viaHelper = false;
+    QString tunnelId;
 };
 
 OutlineClient::OutlineClient(QObject *parent)
@@ -147,6 +167,9 @@ bool OutlineClient::runConnect(const std::shared_ptr<PoolLink> &link)
     qDebug().noquote() << host << port << (password.isEmpty() ? QStringLiteral("(none)") : QStringLiteral("********"))
                        << method;
 
+    if (PrivilegedHelper::isAvailable())
+        return connectThroughHelper(link, host, port, password, method);
+
     // A disconnect just before (a change of server) must have finished its clean-up, or it
     // would take this tunnel's set-up along.
     if (!OutlineCommands::waitForScripts(QStringLiteral("disconnect.bat"), disconnectWaitMs))
@@ -170,6 +193,67 @@ bool OutlineClient::runConnect(const std::shared_ptr<PoolLink> &link)
     return true;
 }
 
+bool OutlineClient::connectThroughHelper(const std::shared_ptr<PoolLink> &link, const QString &host,
+                                         const QString &port, const QString &password, const QString &method)
+{
+    QFuture<void> stopping;
+    {
+        QMutexLocker locker(&helperTunnels().lock);
+        stopping = helperTunnels().stopping;
+    }
+    stopping.waitForFinished();
+    {
+        QMutexLocker locker(&link->lock);
+        if (!link->client || link->cancelled) {
+            engineLog(QStringLiteral("Outline connect cancelled before the tunnel started"));
+            return false;
+        }
+        link->host = host;
+        link->viaHelper = true;
+        // The engine's lines, for the log; registered on the runner's thread well before the
+        // engine has resolved the server and started its Shadowsocks helpers.
+        OutlineClient *client = link->client;
+        QMetaObject::invokeMethod(
+            client,
+            [client, link] {
+                PrivilegedHelper::watchOutput(client, [link](const QString &tunnelId, const QString &line) {
+                    QMutexLocker locker(&link->lock);
+                    if (link->tunnelId.isEmpty() || link->tunnelId == tunnelId)
+                        engineLog(QStringLiteral("tun2socks > ") + line);
+                });
+            },
+            Qt::QueuedConnection);
+    }
+    bool portOk = false;
+    const uint portNumber = port.toUInt(&portOk);
+    PrivilegedHelper::Started started;
+    if (portOk)
+        started = PrivilegedHelper::startOutline(host, portNumber, password, method);
+    else
+        started.error = QStringLiteral("the server's port \"%1\" is not a number").arg(port.left(20));
+    {
+        QMutexLocker locker(&link->lock);
+        if (started.ok && (!link->client || link->cancelled)) {
+            // Given up meanwhile: its disconnect did not know this tunnel yet.
+            locker.unlock();
+            PrivilegedHelper::stop(started.tunnelId);
+            engineLog(QStringLiteral("Outline connect cancelled; its tunnel was taken down"));
+            return false;
+        }
+        if (started.ok) {
+            link->tunnelId = started.tunnelId;
+            QMutexLocker tunnels(&helperTunnels().lock);
+            helperTunnels().ids.append(started.tunnelId);
+            engineLog(QStringLiteral("Outline tunnel is up (through the TavrixVPN helper)"));
+        } else {
+            // The final check finds no tunnel and reports the end, as for a missing engine.
+            engineLog(QStringLiteral("The Outline tunnel could not be started: ") + started.error);
+        }
+    }
+    post(link, &OutlineClient::tun2socksStarted);
+    return true;
+}
+
 void OutlineClient::configureRoutes()
 {
     connect(this, &OutlineClient::routeConfiged, this, &OutlineClient::checkTunnel,
@@ -177,6 +261,17 @@ void OutlineClient::configureRoutes()
 
     if (isCancelled())
         return;
+    bool viaHelper = false;
+    {
+        QMutexLocker locker(&m_link->lock);
+        viaHelper = m_link->viaHelper;
+    }
+    if (viaHelper) {
+        // The helper set the routes before it answered.
+        qDebug() << "route configed done";
+        post(m_link, &OutlineClient::routeConfiged);
+        return;
+    }
     auto *watcher = new QFutureWatcher<bool>(this);
     connect(watcher, &QFutureWatcher<bool>::finished, this, [watcher] {
         renewDhcpLease();
@@ -211,6 +306,20 @@ void OutlineClient::checkTunnel()
     if (isCancelled())
         return;
     emit connected();
+    QString helperTunnel;
+    bool viaHelper = false;
+    {
+        QMutexLocker locker(&m_link->lock);
+        viaHelper = m_link->viaHelper;
+        helperTunnel = m_link->tunnelId;
+    }
+    if (viaHelper) {
+        if (helperTunnel.isEmpty() || !PrivilegedHelper::isRunning(helperTunnel)) {
+            engineLog(QStringLiteral("The Outline tunnel is not running; taking it down"));
+            disconnectServer();
+        }
+        return;
+    }
     importTunnelLog();
     const OutlineCommands::Result result = OutlineCommands::listTunnelPrograms(commandWaitMs);
     if (!result.finished)
@@ -224,7 +333,25 @@ void OutlineClient::checkTunnel()
 
 void OutlineClient::disconnectServer()
 {
-    OutlineCommands::startScript(QStringLiteral("disconnect.bat"), {});
+    HelperTunnels &tunnels = helperTunnels();
+    QMutexLocker locker(&tunnels.lock);
+    const QStringList ids = std::exchange(tunnels.ids, {});
+    if (!ids.isEmpty()) {
+        // Only our own tunnels, by the ids the helper gave: nothing is looked up by name.
+        // Without the application (the very end) the helper takes them down as we leave.
+        if (QCoreApplication::instance()) {
+            tunnels.stopping = QtConcurrent::run([ids] {
+                for (const QString &id : ids) {
+                    QString error;
+                    if (!PrivilegedHelper::stop(id, &error))
+                        engineLog(QStringLiteral("The Outline tunnel could not be stopped: ") + error);
+                }
+            });
+        }
+    } else if (!QCoreApplication::instance() || !PrivilegedHelper::isAvailable()) {
+        OutlineCommands::startScript(QStringLiteral("disconnect.bat"), {});
+    }
+    locker.unlock();
     emit disconnected();
 }
 

@@ -55,6 +55,9 @@ private slots:
 private:
     struct PoolLink;
     static bool runConnect(const std::shared_ptr<PoolLink> &link);
+    // The same through the privileged helper: an ordinary user's way.
+    static bool connectThroughHelper(const std::shared_ptr<PoolLink> &link, const QString &host, const QString &port,
+                                     const QString &password, const QString &method);
     // Emits signal on the runner's thread, unless the runner is gone or cancelled by then.
     static void post(const std::shared_ptr<PoolLink> &link, void (OutlineClient::*signal)());
 
