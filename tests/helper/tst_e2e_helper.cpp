@@ -136,10 +136,15 @@ int clientStart(const QString &kind, const QString &file)
     input.open(QIODevice::ReadOnly);
     const QByteArray payload = input.readAll();
     qDBusRegisterMetaType<QList<QVariantMap>>();
-    const QDBusMessage reply =
+    QDBusMessage reply =
         kind == QLatin1String("openvpn")
             ? callHelper("StartOpenVpn", {QString::fromUtf8(payload)})
             : callHelper("StartWireGuard", {fieldsFromJson(QJsonDocument::fromJson(payload).object())});
+    // Outline and split tunnelling
+    if (kind == QLatin1String("outline"))
+        reply = callHelper("StartOutline", {fieldsFromJson(QJsonDocument::fromJson(payload).object())});
+    else if (kind == QLatin1String("bypass"))
+        reply = callHelper("SetBypassPrograms", {QString::fromUtf8(payload).split(QLatin1Char('\n'))});
     if (reply.type() != QDBusMessage::ReplyMessage) {
         say(QStringLiteral("ERROR %1 %2").arg(reply.errorName(), reply.errorMessage()));
         return 0;
@@ -434,6 +439,49 @@ void TestE2eHelper::hostileRequestsAreRefusedAndNothingRuns_data()
     QTest::newRow("unauthorised user, WireGuard")
         << "games"
         << "wireguard" << QJsonDocument(good).toJson() << QString::fromLatin1(Tavrix::HelperBus::errorNotAuthorized);
+
+    // Outline and split tunnelling
+    const QJsonObject outline{{"Host", "10.231.0.1"},
+                              {"Port", 8388},
+                              {"Password", "secret"},
+                              {"Method", "chacha20-ietf-poly1305"}};
+    auto outlineVariant = [&outline](const char *field, const QJsonValue &value) {
+        QJsonObject object = outline;
+        object.insert(QLatin1String(field), value);
+        return QJsonDocument(object).toJson();
+    };
+    QTest::newRow("Outline endpoint with a command")
+        << "nobody"
+        << "outline" << outlineVariant("Host", "10.231.0.1;touch " + m_pwned) << invalid;
+    QTest::newRow("Outline endpoint as an option") << "nobody"
+                                                   << "outline" << outlineVariant("Host", "-proxyPasswordFile")
+                                                   << invalid;
+    QTest::newRow("Outline port out of range") << "nobody"
+                                               << "outline" << outlineVariant("Port", 70000) << invalid;
+    QTest::newRow("Outline port as text") << "nobody"
+                                          << "outline" << outlineVariant("Port", "8388") << invalid;
+    QTest::newRow("Outline unknown cipher") << "nobody"
+                                            << "outline" << outlineVariant("Method", "rc4-md5 -x") << invalid;
+    QTest::newRow("Outline password with a line break")
+        << "nobody"
+        << "outline" << outlineVariant("Password", "a\n-slot 9") << invalid;
+    QTest::newRow("Outline field of its own") << "nobody"
+                                              << "outline" << outlineVariant("Engine", "/bin/sh") << invalid;
+    QTest::newRow("unauthorised user, Outline")
+        << "games"
+        << "outline" << QJsonDocument(outline).toJson() << QString::fromLatin1(Tavrix::HelperBus::errorNotAuthorized);
+    QByteArray manyPrograms;
+    for (int i = 0; i < 300; ++i)
+        manyPrograms += "program" + QByteArray::number(i) + (i < 299 ? "\n" : "");
+    QTest::newRow("bypass list oversized") << "nobody"
+                                           << "bypass" << manyPrograms << invalid;
+    QTest::newRow("bypass a path, not a name") << "nobody"
+                                               << "bypass" << QByteArray("firefox\n/usr/bin/curl") << invalid;
+    QTest::newRow("bypass a process id") << "nobody"
+                                         << "bypass" << QByteArray("../1") << invalid;
+    QTest::newRow("unauthorised user, bypass")
+        << "games"
+        << "bypass" << QByteArray("curl") << QString::fromLatin1(Tavrix::HelperBus::errorNotAuthorized);
 }
 
 void TestE2eHelper::hostileRequestsAreRefusedAndNothingRuns()
