@@ -108,7 +108,8 @@ QStringList BypassGroup::serviceArguments(const QString &command) const
 {
     // The mark always ends in 7a58: the Outline tunnel lets such packets pass.
     return {command, m_group, tablePrefix + QString::number(m_slot),
-            QStringLiteral("0x%1").arg(0x7a58 + ((m_slot + 1) << 16), 0, 16), QString::number(firstRouteTable + m_slot)};
+            QStringLiteral("0x%1").arg(0x7a58 + ((m_slot + 1) << 16), 0, 16),
+            QString::number(firstRouteTable + m_slot)};
 }
 
 bool BypassGroup::start(const QStringList &programs, QString *error)
@@ -183,8 +184,8 @@ void BypassGroup::cleanUp()
         return;
     m_cleared = true;
     // Every process back where it came from (children it started meanwhile to the top).
-    for (const QByteArray &pid : readSmall(m_root + QLatin1Char('/') + m_group + QStringLiteral("/cgroup.procs"))
-                                     .split('\n')) {
+    for (const QByteArray &pid :
+         readSmall(m_root + QLatin1Char('/') + m_group + QStringLiteral("/cgroup.procs")).split('\n')) {
         const QString text = QString::fromLatin1(pid.trimmed());
         if (!text.isEmpty() && !moveTo(m_origins.value(text, QStringLiteral("/")), text))
             moveTo(QString(), text);
@@ -205,8 +206,8 @@ void BypassGroup::removeLeftovers()
         const QRegularExpressionMatch match = named.match(group);
         if (root.isEmpty() || !match.hasMatch() || QFileInfo::exists(QStringLiteral("/proc/") + match.captured(1)))
             continue;
-        for (const QByteArray &pid : readSmall(root + QLatin1Char('/') + group + QStringLiteral("/cgroup.procs"))
-                                         .split('\n')) {
+        for (const QByteArray &pid :
+             readSmall(root + QLatin1Char('/') + group + QStringLiteral("/cgroup.procs")).split('\n')) {
             QFile procs(root + QStringLiteral("/cgroup.procs"));
             if (!pid.trimmed().isEmpty() && procs.open(QIODevice::WriteOnly | QIODevice::Append))
                 procs.write(pid.trimmed());

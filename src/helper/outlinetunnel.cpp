@@ -147,13 +147,12 @@ void OutlineTunnel::cleanUp()
     const QString slot = QString::number(m_slot);
     const QString mark = QStringLiteral("0x%1").arg(0x56540000 + m_slot, 0, 16);
     const QString routeTable = QString::number(8600 + m_slot);
-    runSystemCommand(QStringLiteral("nft"),
-                     {QStringLiteral("delete"), QStringLiteral("table"), QStringLiteral("inet"),
-                      QStringLiteral("tavrixvpn_outline_") + slot});
+    runSystemCommand(QStringLiteral("nft"), {QStringLiteral("delete"), QStringLiteral("table"), QStringLiteral("inet"),
+                                             QStringLiteral("tavrixvpn_outline_") + slot});
     for (int i = 0; i < 4; ++i) {
-        if (runSystemCommand(QStringLiteral("ip"), {QStringLiteral("rule"), QStringLiteral("del"),
-                                                    QStringLiteral("fwmark"), mark, QStringLiteral("lookup"),
-                                                    routeTable}) != 0)
+        if (runSystemCommand(QStringLiteral("ip"),
+                             {QStringLiteral("rule"), QStringLiteral("del"), QStringLiteral("fwmark"), mark,
+                              QStringLiteral("lookup"), routeTable}) != 0)
             break;
     }
     runSystemCommand(QStringLiteral("ip"),

@@ -69,7 +69,7 @@ int clientOutline()
     controller->setType(OpenConnectConnection::OUTLINE);
     controller->connect();
     say(waitForStatus(statuses, OpenConnectConnection::CONNECTED, 30000) ? QStringLiteral("STEP CONNECTED")
-                                                                          : QStringLiteral("STEP NOT_CONNECTED"));
+                                                                         : QStringLiteral("STEP NOT_CONNECTED"));
     say(QStringLiteral("TUNNEL ") + tunnel);
     std::string line;
     while (std::getline(std::cin, line)) {
@@ -81,7 +81,7 @@ int clientOutline()
             statuses.clear();
             controller->disconnectVpn();
             say(waitForStatus(statuses, OpenConnectConnection::IDLE, 15000) ? QStringLiteral("STEP IDLE")
-                                                                             : QStringLiteral("STEP NOT_IDLE"));
+                                                                            : QStringLiteral("STEP NOT_IDLE"));
         }
         QCoreApplication::processEvents();
     }
@@ -111,10 +111,7 @@ private slots:
     void outlineAndSplitTunnelForAnOrdinaryUserLeaveNothingBehind();
 
 private:
-    QStringList asUser(const char *user, const QStringList &command) const
-    {
-        return m_helper->asUser(user, command);
-    }
+    QStringList asUser(const char *user, const QStringList &command) const { return m_helper->asUser(user, command); }
     QString waitForLine(QProcess *client, const char *prefix, int timeoutMs = 30000);
     // The address the listener saw for one connection of `program` run as `user`.
     QString peerSeenBy(const char *user, const QString &program);
@@ -247,8 +244,9 @@ void TestE2eHelperOutline::outlineAndSplitTunnelForAnOrdinaryUserLeaveNothingBeh
 
     // Another user, authorised for tunnels of their own, cannot stop this one.
     QByteArray output;
-    const QStringList stop = asUser(HelperLab::secondUser, {QCoreApplication::applicationFilePath(),
-                                                            QStringLiteral("--client"), QStringLiteral("stop"), tunnel});
+    const QStringList stop =
+        asUser(HelperLab::secondUser,
+               {QCoreApplication::applicationFilePath(), QStringLiteral("--client"), QStringLiteral("stop"), tunnel});
     TavrixTest::runProgram(stop.first(), stop.mid(1), &output, 20000);
     QVERIFY2(output.contains(Tavrix::HelperBus::errorNotOwner), output.constData());
     QCOMPARE(m_helper->helperChildren().size(), 1);
@@ -271,8 +269,8 @@ void TestE2eHelperOutline::outlineAndSplitTunnelForAnOrdinaryUserLeaveNothingBeh
     QCOMPARE(waitForLine(&client, "STEP IDLE", 20000), QStringLiteral("STEP IDLE"));
     QTRY_VERIFY_WITH_TIMEOUT(m_helper->helperChildren().isEmpty(), 10000);
     QVERIFY(m_outline->curl(m_outline->insideUrl()) != 0);
-    QCOMPARE(leftovers(), QStringList{QStringLiteral("split-table")} << QStringLiteral("rules")
-                                                                     << QStringLiteral("cgroup"));
+    QCOMPARE(leftovers(),
+             QStringList{QStringLiteral("split-table")} << QStringLiteral("rules") << QStringLiteral("cgroup"));
     client.closeWriteChannel();
     QVERIFY(client.waitForFinished(10000));
     QTRY_COMPARE_WITH_TIMEOUT(leftovers(), QStringList(), 10000);

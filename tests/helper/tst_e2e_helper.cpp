@@ -441,10 +441,8 @@ void TestE2eHelper::hostileRequestsAreRefusedAndNothingRuns_data()
         << "wireguard" << QJsonDocument(good).toJson() << QString::fromLatin1(Tavrix::HelperBus::errorNotAuthorized);
 
     // Outline and split tunnelling
-    const QJsonObject outline{{"Host", "10.231.0.1"},
-                              {"Port", 8388},
-                              {"Password", "secret"},
-                              {"Method", "chacha20-ietf-poly1305"}};
+    const QJsonObject outline{
+        {"Host", "10.231.0.1"}, {"Port", 8388}, {"Password", "secret"}, {"Method", "chacha20-ietf-poly1305"}};
     auto outlineVariant = [&outline](const char *field, const QJsonValue &value) {
         QJsonObject object = outline;
         object.insert(QLatin1String(field), value);
@@ -453,9 +451,9 @@ void TestE2eHelper::hostileRequestsAreRefusedAndNothingRuns_data()
     QTest::newRow("Outline endpoint with a command")
         << "nobody"
         << "outline" << outlineVariant("Host", "10.231.0.1;touch " + m_pwned) << invalid;
-    QTest::newRow("Outline endpoint as an option") << "nobody"
-                                                   << "outline" << outlineVariant("Host", "-proxyPasswordFile")
-                                                   << invalid;
+    QTest::newRow("Outline endpoint as an option")
+        << "nobody"
+        << "outline" << outlineVariant("Host", "-proxyPasswordFile") << invalid;
     QTest::newRow("Outline port out of range") << "nobody"
                                                << "outline" << outlineVariant("Port", 70000) << invalid;
     QTest::newRow("Outline port as text") << "nobody"
