@@ -88,6 +88,16 @@ int clientOutline()
     return 0;
 }
 
+// Split tunnelling alone, held until stdin closes.
+int clientSplit(const QString &programs)
+{
+    Tavrix::SplitTunnelControl::apply(programs.split(QLatin1Char(',')));
+    say(QStringLiteral("SPLIT DONE"));
+    std::string line;
+    std::getline(std::cin, line);
+    return 0;
+}
+
 int clientStop(const QString &tunnelId)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(
@@ -109,6 +119,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void outlineAndSplitTunnelForAnOrdinaryUserLeaveNothingBehind();
+    void splitTunnelChoiceDoesNotOutliveACrashedHelper();
 
 private:
     QStringList asUser(const char *user, const QStringList &command) const { return m_helper->asUser(user, command); }
@@ -117,7 +128,7 @@ private:
     QString peerSeenBy(const char *user, const QString &program);
     // What the helper's Outline and split tunnelling left in the client namespace and the
     // cgroup tree, one word each.
-    QStringList leftovers();
+    QStringList leftovers(qint64 helperPid = 0);
 
     NetnsLab m_lab;
     std::unique_ptr<OutlineLab> m_outline;
@@ -183,8 +194,10 @@ QString TestE2eHelperOutline::peerSeenBy(const char *user, const QString &progra
     return QString::fromLatin1(output).trimmed();
 }
 
-QStringList TestE2eHelperOutline::leftovers()
+QStringList TestE2eHelperOutline::leftovers(qint64 helperPid)
 {
+    if (helperPid == 0)
+        helperPid = m_helper->helperPid();
     QStringList found;
     QByteArray output;
     m_lab.exec(m_lab.clientNs(), {"nft", "list", "tables"}, &output, 5000);
@@ -201,9 +214,9 @@ QStringList TestE2eHelperOutline::leftovers()
     if (rules.contains(QLatin1String("lookup 86")) || rules.contains(QLatin1String("lookup 73")))
         found << QStringLiteral("rules");
     for (const char *root : {"/sys/fs/cgroup/unified", "/sys/fs/cgroup"}) {
-        const QStringList groups = QDir(QString::fromLatin1(root))
-                                       .entryList({QStringLiteral("tavrixvpn-bypass-%1-*").arg(m_helper->helperPid())},
-                                                  QDir::Dirs | QDir::NoDotAndDotDot);
+        const QStringList groups =
+            QDir(QString::fromLatin1(root))
+                .entryList({QStringLiteral("tavrixvpn-bypass-%1-*").arg(helperPid)}, QDir::Dirs | QDir::NoDotAndDotDot);
         if (!groups.isEmpty())
             found << QStringLiteral("cgroup");
     }
@@ -278,13 +291,53 @@ void TestE2eHelperOutline::outlineAndSplitTunnelForAnOrdinaryUserLeaveNothingBeh
     QVERIFY(!m_helper->readFile("helper.log").contains(OutlineLab::password));
 }
 
+// The helper dies without a word while a program bypasses the tunnel: the next helper puts
+// the program back into the tunnel and removes the group and its rules before it serves.
+void TestE2eHelperOutline::splitTunnelChoiceDoesNotOutliveACrashedHelper()
+{
+    QProcess client;
+    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const QStringList command =
+        asUser(HelperLab::grantedUser, {QCoreApplication::applicationFilePath(), QStringLiteral("--client"),
+                                        QStringLiteral("split"), QStringLiteral("tvxbypass")});
+    client.start(command.first(), command.mid(1));
+    QCOMPARE(waitForLine(&client, "SPLIT DONE", 20000), QStringLiteral("SPLIT DONE"));
+    const QStringList sleeper =
+        asUser(HelperLab::grantedUser,
+               {m_programs + QStringLiteral("/tvxbypass"), QStringLiteral("-c"), QStringLiteral("sleep 60; true")});
+    QProcess bypassing;
+    bypassing.start(sleeper.first(), sleeper.mid(1));
+    QVERIFY(bypassing.waitForStarted(5000));
+    auto groupOfSleeper = [&bypassing] {
+        QFile file(QStringLiteral("/proc/%1/cgroup").arg(bypassing.processId()));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(groupOfSleeper().contains(QLatin1String("0::/tavrixvpn-bypass-")), 5000);
+
+    const qint64 crashed = m_helper->helperPid();
+    m_helper->killHelper();
+    QVERIFY(leftovers(crashed).contains(QStringLiteral("cgroup")));
+    QString error;
+    QVERIFY2(m_helper->startHelper(&error), qPrintable(error));
+    QCOMPARE(leftovers(crashed), QStringList());
+    QVERIFY(!groupOfSleeper().contains(QLatin1String("tavrixvpn-bypass-")));
+    bypassing.kill();
+    bypassing.waitForFinished(5000);
+    client.kill();
+    client.waitForFinished(5000);
+}
+
 int main(int argc, char *argv[])
 {
     if (argc > 1 && qstrcmp(argv[1], "--client") == 0) {
         TavrixTest::isolateXdg();
         TavrixTest::setIdentity();
         QCoreApplication app(argc, argv);
-        return argc > 3 ? clientStop(app.arguments().at(3)) : clientOutline();
+        if (app.arguments().value(2) == QLatin1String("stop"))
+            return clientStop(app.arguments().value(3));
+        if (app.arguments().value(2) == QLatin1String("split"))
+            return clientSplit(app.arguments().value(3));
+        return clientOutline();
     }
     QString reason = TavrixTest::tunnelSkipReason(
         {QStringLiteral("nft"), QStringLiteral("ss-server"), QStringLiteral("ss-redir"), QStringLiteral("ss-tunnel"),
