@@ -225,6 +225,14 @@ void BypassGroup::removeLeftovers()
                          {QStringLiteral("delete"), QStringLiteral("table"), QStringLiteral("inet"), name});
         qInfo().noquote() << QStringLiteral("Removed the firewall table %1 of an earlier helper").arg(name);
     }
+    // Outline devices whose engine was killed with the helper (their /1 routes go with them).
+    QString links;
+    runSystemCommand(QStringLiteral("ip"), {QStringLiteral("-o"), QStringLiteral("link"), QStringLiteral("show")},
+                     &links);
+    static const QRegularExpression link(QStringLiteral("^[0-9]+: (tvxol[0-9]+)[:@]"),
+                                         QRegularExpression::MultilineOption);
+    for (auto it = link.globalMatch(links); it.hasNext();)
+        runSystemCommand(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("del"), it.next().captured(1)});
     QString rules;
     runSystemCommand(QStringLiteral("ip"), {QStringLiteral("rule"), QStringLiteral("show")}, &rules);
     static const QRegularExpression rule(QStringLiteral("fwmark (0x[0-9a-f]+) lookup ((?:73|86)[0-6][0-9])\\b"));

@@ -32,7 +32,8 @@ public:
     // then ends it).
     void clear() { cleanUp(); }
 
-    // Removes groups a crashed helper left behind, with their rules (at the helper's start).
+    // Removes what a crashed helper left behind (at the helper's start): bypass groups, with
+    // their processes put back, and the split-tunnel and Outline tables, rules and devices.
     static void removeLeftovers();
 
 protected:
