@@ -151,26 +151,34 @@ void BypassGroup::place()
 {
     const QString inside = QLatin1Char('/') + m_group;
     const QString self = QString::number(QCoreApplication::applicationPid());
+    // One read for the group's members, one look at each process's program: this runs five
+    // times a second, the uid and the group of a process are read only for the chosen names.
+    QSet<QString> members;
+    for (const QByteArray &pid : readSmall(m_root + inside + QStringLiteral("/cgroup.procs")).split('\n')) {
+        if (!pid.trimmed().isEmpty())
+            members.insert(QString::fromLatin1(pid.trimmed()));
+    }
     QSet<QString> seen;
     for (const QString &pid : numericEntries(QStringLiteral("/proc"))) {
         if (pid == self)
             continue;
-        const QString current = cgroupOf(pid);
-        const bool isInside = current == inside;
+        seen.insert(pid);
+        const bool isInside = members.contains(pid);
         // Only the owner's own processes, by their program's name; nobody else's, whatever
         // their name, and never one that changed its uid (a set-uid program).
-        const bool chosen = belongsTo(pid, m_uid) && m_programs.contains(programName(pid));
-        if (chosen && !isInside && !current.isEmpty()) {
-            if (moveTo(inside, pid)) {
+        const QString program = programName(pid);
+        const bool chosen = m_programs.contains(program) && belongsTo(pid, m_uid);
+        if (chosen && !isInside) {
+            const QString current = cgroupOf(pid);
+            if (!current.isEmpty() && moveTo(inside, pid)) {
                 m_origins.insert(pid, current);
-                emit output(QStringLiteral("bypassing: %1 (%2)").arg(pid, programName(pid)));
+                emit output(QStringLiteral("bypassing: %1 (%2)").arg(pid, program));
             }
         } else if (!chosen && isInside) {
             if (!moveTo(m_origins.value(pid, QStringLiteral("/")), pid))
                 moveTo(QString(), pid);
             m_origins.remove(pid);
         }
-        seen.insert(pid);
     }
     for (auto it = m_origins.begin(); it != m_origins.end();)
         it = seen.contains(it.key()) ? std::next(it) : m_origins.erase(it);
