@@ -123,7 +123,10 @@ QString Wireguard::probeAddress() const
 
 bool Wireguard::connectServer()
 {
-    m_cancelled = false;
+    // A runner connects once. A disconnect may come before this step has even started on its
+    // thread (a reconnect attempt queued behind another step): it stays in force.
+    if (m_cancelled)
+        return false;
     emit connectingServer();
     // An earlier client program ends when its file goes, even one we may not signal.
     removeConfiguration();
@@ -239,8 +242,14 @@ bool Wireguard::waitForTunnel(const QString &address)
     const QHostAddress wanted(address);
     QDeadlineTimer deadline(tunnelWaitMs);
     for (int round = 1;; ++round) {
-        if (m_cancelled)
+        if (m_cancelled) {
+            // A disconnect that came while the program was being started found nothing to
+            // stop yet: what this start brought up must not outlive it.
+            removeConfiguration();
+            if (EngineProcesses::stop(clientName) != 0)
+                engineLog(QStringLiteral("Failed to terminate wireguard process."));
             return false;
+        }
         const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
         for (const QNetworkInterface &interface : interfaces) {
             if (!(interface.flags() & QNetworkInterface::IsUp))
