@@ -280,6 +280,16 @@ QString HelperService::StartOutline(const QVariantMap &request)
     TunnelOwners::Owner caller;
     if (!admitStart(&caller))
         return QString();
+    // Outline takes the whole machine's traffic: a second user's would take over the first
+    // one's routes and redirect that user's traffic into another server.
+    for (Tunnel *tunnel : qAsConst(m_tunnels)) {
+        if (qobject_cast<OutlineTunnel *>(tunnel) && !tunnel->hasEnded() &&
+            m_owners.owner(tunnel->id()).uid != caller.uid) {
+            refuse(HelperBus::errorFailed,
+                   QStringLiteral("Another user's Outline tunnel is running on this computer."));
+            return QString();
+        }
+    }
     const int slot = freeSlot<OutlineTunnel>(OutlineTunnel::slotCount);
     if (slot < 0) {
         refuse(HelperBus::errorFailed, QStringLiteral("Too many Outline tunnels on this computer."));

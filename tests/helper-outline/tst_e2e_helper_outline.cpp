@@ -108,15 +108,24 @@ int clientSplit(const QString &programs)
     return 0;
 }
 
-int clientStop(const QString &tunnelId)
+// Stop(id), or with no id a StartOutline of the caller's own.
+int clientStopOrStart(const QString &tunnelId)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(
         QLatin1String(Tavrix::HelperBus::serviceName), QLatin1String(Tavrix::HelperBus::objectPath),
-        QLatin1String(Tavrix::HelperBus::interfaceName), QStringLiteral("Stop"));
-    message << tunnelId;
+        QLatin1String(Tavrix::HelperBus::interfaceName),
+        tunnelId.isEmpty() ? QStringLiteral("StartOutline") : QStringLiteral("Stop"));
+    if (tunnelId.isEmpty())
+        message << QVariantMap{{QStringLiteral("Host"), QString::fromLatin1(NetnsLab::serverAddress)},
+                               {QStringLiteral("Port"), uint(OutlineLab::ssPort)},
+                               {QStringLiteral("Password"), QString::fromLatin1(OutlineLab::password)},
+                               {QStringLiteral("Method"), QString::fromLatin1(OutlineLab::method)}};
+    else
+        message << tunnelId;
     const QDBusMessage reply = QDBusConnection::systemBus().call(message, QDBus::Block, 20000);
-    say(reply.type() == QDBusMessage::ReplyMessage ? QStringLiteral("OK")
-                                                   : QStringLiteral("ERROR ") + reply.errorName());
+    say(reply.type() == QDBusMessage::ReplyMessage
+            ? QStringLiteral("OK")
+            : QStringLiteral("ERROR %1 %2").arg(reply.errorName(), reply.errorMessage()));
     return 0;
 }
 
@@ -268,14 +277,19 @@ void TestE2eHelperOutline::outlineAndSplitTunnelForAnOrdinaryUserLeaveNothingBeh
     QVERIFY(m_outline->commandLinesContaining(OutlineLab::password).isEmpty());
     QCOMPARE(m_helper->runtimeFiles(), QStringList());
 
-    // Another user, authorised for tunnels of their own, cannot stop this one.
-    QByteArray output;
-    const QStringList stop =
-        asUser(HelperLab::secondUser,
-               {QCoreApplication::applicationFilePath(), QStringLiteral("--client"), QStringLiteral("stop"), tunnel});
-    TavrixTest::runProgram(stop.first(), stop.mid(1), &output, 20000);
-    QVERIFY2(output.contains(Tavrix::HelperBus::errorNotOwner), output.constData());
+    // Another user, authorised for tunnels of their own, can neither stop this one nor take
+    // its routes over with an Outline tunnel of their own.
+    for (const QString &id : {tunnel, QString()}) {
+        QByteArray output;
+        const QStringList stop =
+            asUser(HelperLab::secondUser,
+                   {QCoreApplication::applicationFilePath(), QStringLiteral("--client"), QStringLiteral("stop"), id});
+        TavrixTest::runProgram(stop.first(), stop.mid(1), &output, 20000);
+        QVERIFY2(output.contains(id.isEmpty() ? "Another user's Outline tunnel" : Tavrix::HelperBus::errorNotOwner),
+                 output.constData());
+    }
     QCOMPARE(m_helper->helperChildren().size(), 1);
+    QCOMPARE(m_outline->curl(m_outline->insideUrl()), 0);
 
     // Split tunnelling: the user's chosen program goes around the tunnel (the listener sees the
     // client's own address); another program, and the chosen one run by another user, go
@@ -352,7 +366,7 @@ int main(int argc, char *argv[])
         TavrixTest::setIdentity();
         QCoreApplication app(argc, argv);
         if (app.arguments().value(2) == QLatin1String("stop"))
-            return clientStop(app.arguments().value(3));
+            return clientStopOrStart(app.arguments().value(3));
         if (app.arguments().value(2) == QLatin1String("split"))
             return clientSplit(app.arguments().value(3));
         return clientOutline();
