@@ -32,6 +32,7 @@ private slots:
     void quitWhileConnectedTakesTunnelDown();
     void missingTunnelProgramEndsIdle();
     void wrongPasswordCarriesNothingAndSaysSo();
+    void userListeningOnTheRedirectPortGetsNoTraffic();
 
 private:
     NetnsLab m_lab;
@@ -166,6 +167,27 @@ void TestOutlineE2e::wrongPasswordCarriesNothingAndSaysSo()
     QVERIFY2(driver.logDump().contains(QStringLiteral("the password or cipher is probably wrong")),
              qPrintable(driver.logDump()));
     QCOMPARE(driver.disconnectVpn(), idle);
+    QVERIFY2(m_outline->waitForNoLeftovers(), qPrintable(m_outline->leftovers().join(' ')));
+}
+
+// Any local user may listen on the local redirect port first: the tunnel must then not come
+// up, rather than hand that user every connection of the machine.
+void TestOutlineE2e::userListeningOnTheRedirectPortGetsNoTraffic()
+{
+    QProcess *squatter =
+        m_lab.start(m_lab.clientNs(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "socat",
+                                       "TCP-LISTEN:12385,bind=127.0.0.1,fork,reuseaddr", "SYSTEM:echo squatted"});
+    QVERIFY(squatter);
+    QVERIFY(m_lab.waitForListener(m_lab.clientNs(), 12385));
+    OutlineDriver driver(m_lab, *m_outline, QString::fromLatin1(OutlineLab::password));
+    QCOMPARE(driver.connectVpn(), connected);
+    QCOMPARE(driver.statusesUntil({0}, 10000), idle);
+    QByteArray body;
+    QVERIFY(m_outline->curl(m_outline->insideUrl(), &body) != 0);
+    QVERIFY(!body.contains("squatted"));
+    QVERIFY2(driver.logDump().contains(QStringLiteral("another program listens on 127.0.0.1:12385")),
+             qPrintable(driver.logDump()));
+    m_lab.stop(squatter);
     QVERIFY2(m_outline->waitForNoLeftovers(), qPrintable(m_outline->leftovers().join(' ')));
 }
 
