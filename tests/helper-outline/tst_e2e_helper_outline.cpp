@@ -1,6 +1,6 @@
 // Outline and split tunnelling as a desktop user meets them: the window's own code runs as an
 // ordinary user without any capability, the helper as root on a private system bus with
-// polkit. Outline carries TCP and DNS through the Shadowsocks server; the user's chosen
+// polkit. Outline carries TCP, DNS and UDP through the Shadowsocks server; the user's chosen
 // program bypasses it while another program, and the same program of another user, do not;
 // another user cannot stop the tunnel; disconnecting and leaving leave nothing behind. The
 // same executable plays the client (--client ...).
@@ -262,13 +262,14 @@ void TestE2eHelperOutline::outlineAndSplitTunnelForAnOrdinaryUserLeaveNothingBeh
     const QString tunnel = waitForLine(&client, "TUNNEL ", 5000).mid(7);
     QVERIFY(!tunnel.isEmpty());
 
-    // The tunnel carries TCP and DNS; the engine is the helper's child; the client holds no
+    // The tunnel carries TCP, DNS and other UDP; the engine is the helper's child; the client holds no
     // privilege; the password is on no command line and the key file is gone.
     QByteArray body;
     QCOMPARE(m_outline->curl(m_outline->insideUrl(), &body), 0);
     QCOMPARE(body, m_outline->marker());
     QCOMPARE(m_outline->curl(m_outline->insideNameUrl(), &body), 0);
     QCOMPARE(body, m_outline->marker());
+    QVERIFY(m_outline->udpRoundTrip());
     QCOMPARE(m_helper->helperChildren().size(), 1);
     QVERIFY(m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String("tvxol")));
     QFile status(QStringLiteral("/proc/%1/status").arg(client.processId()));
