@@ -309,6 +309,16 @@ void TestE2eHelperOutline::outlineAndSplitTunnelForAnOrdinaryUserLeaveNothingBeh
     QTest::qWait(2000);
     qInfo("Helper CPU while a split-tunnel choice is held: %.1f %%",
           (cpuSeconds(m_helper->helperPid()) - before) / 2 * 100);
+    // Cleared on request (the feature switched off): the program is back in the tunnel and
+    // the group and its rules are gone; then chosen again for the end below.
+    client.write("split\n");
+    QCOMPARE(waitForLine(&client, "SPLIT DONE", 20000), QStringLiteral("SPLIT DONE"));
+    QCOMPARE(peerSeenBy(HelperLab::grantedUser, QStringLiteral("tvxbypass")), tunnelled);
+    QCOMPARE(leftovers(), QStringList{QStringLiteral("outline-table")}
+                              << QStringLiteral("interface") << QStringLiteral("routes") << QStringLiteral("rules")
+                              << QStringLiteral("engine"));
+    client.write("split tvxbypass\n");
+    QCOMPARE(waitForLine(&client, "SPLIT DONE", 20000), QStringLiteral("SPLIT DONE"));
 
     // Disconnect takes the tunnel down; leaving the bus takes the split-tunnel choice along.
     client.write("disconnect\n");
