@@ -423,6 +423,7 @@ void OpenConnectConnection::connectRunner(int type)
         QObject::connect(runner, &OutlineClient::transfer, this,
                          [this](quint64 down, quint64 up) { emit statsChanged(up, down); });
         step = runner->connectStep();
+        refusal = [guard = QPointer<OutlineClient>(runner)] { return guard ? guard->refusal() : QString(); };
         break;
     }
     default:

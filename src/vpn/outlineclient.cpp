@@ -69,6 +69,7 @@ struct OutlineClient::PoolLink
     // Set up by the privileged helper (device, engine and routes), as this tunnel.
     bool viaHelper = false;
     QString tunnelId;
+    QString refusal;
 };
 
 OutlineClient::OutlineClient(QObject *parent)
@@ -95,6 +96,12 @@ void OutlineClient::cancel()
 {
     QMutexLocker locker(&m_link->lock);
     m_link->cancelled = true;
+}
+
+QString OutlineClient::refusal() const
+{
+    QMutexLocker locker(&m_link->lock);
+    return m_link->refusal;
 }
 
 bool OutlineClient::isCancelled() const
@@ -246,9 +253,21 @@ bool OutlineClient::connectThroughHelper(const std::shared_ptr<PoolLink> &link, 
             helperTunnels().ids.append(started.tunnelId);
             engineLog(QStringLiteral("Outline tunnel is up (through the TavrixVPN helper)"));
         } else {
-            // The final check finds no tunnel and reports the end, as for a missing engine.
+            // Refused or failed: said to the user (the controller reads the refusal once this
+            // step has ended), and the attempt ends here.
             engineLog(QStringLiteral("The Outline tunnel could not be started: ") + started.error);
+            QString sentence = started.error.trimmed();
+            if (!sentence.isEmpty()) {
+                sentence[0] = sentence.at(0).toUpper();
+                if (!sentence.endsWith(QLatin1Char('.')))
+                    sentence += QLatin1Char('.');
+            }
+            link->refusal = sentence;
         }
+    }
+    if (!started.ok) {
+        post(link, &OutlineClient::disconnected);
+        return false;
     }
     post(link, &OutlineClient::tun2socksStarted);
     return true;

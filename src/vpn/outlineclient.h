@@ -34,6 +34,8 @@ public:
     // leaves the tunnel to the disconnect that follows (its destruction runs no clean-up).
     void cancel();
     bool isCancelled() const;
+    // Why the helper would not set the tunnel up, as a sentence for the user; empty otherwise.
+    QString refusal() const;
 
 signals:
     void connected();

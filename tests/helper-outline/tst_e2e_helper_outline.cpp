@@ -68,6 +68,7 @@ int clientOutline()
 {
     auto controller = OpenConnectConnection::instance();
     QSignalSpy statuses(controller.get(), &OpenConnectConnection::statusChanged);
+    QSignalSpy failures(controller.get(), &OpenConnectConnection::connectFailed);
     // The tunnel's id, from the engine lines the helper sends to its owner alone.
     QString tunnel;
     Tavrix::PrivilegedHelper::watchOutput(controller.get(),
@@ -75,9 +76,16 @@ int clientOutline()
     const auto config = Tavrix::Config::instance();
     config->setShadowsocksAddress(QStringLiteral("%1:%2").arg(NetnsLab::serverAddress).arg(OutlineLab::ssPort));
     config->setShadowsocksConfig(QStringLiteral("{\"method\":\"%1\",\"password\":\"%2\"}")
-                                     .arg(OutlineLab::method, OutlineLab::jsonText(OutlineLab::password)));
+                                     .arg(qEnvironmentVariable("TVX_METHOD", QLatin1String(OutlineLab::method)),
+                                          OutlineLab::jsonText(OutlineLab::password)));
     controller->setType(OpenConnectConnection::OUTLINE);
     controller->connect();
+    if (qEnvironmentVariableIsSet("TVX_METHOD")) {
+        // A cipher the helper refuses: the user is told why, and nothing runs.
+        const bool idle = waitForStatus(statuses, OpenConnectConnection::IDLE, 10000);
+        say(QStringLiteral("FAILED %1 %2").arg(idle).arg(failures.value(0).value(0).toString()));
+        return 0;
+    }
     say(waitForStatus(statuses, OpenConnectConnection::CONNECTED, 30000) ? QStringLiteral("STEP CONNECTED")
                                                                          : QStringLiteral("STEP NOT_CONNECTED"));
     say(QStringLiteral("TUNNEL ") + tunnel);
@@ -249,6 +257,16 @@ QStringList TestE2eHelperOutline::leftovers(qint64 helperPid)
 void TestE2eHelperOutline::outlineAndSplitTunnelForAnOrdinaryUserLeaveNothingBehind()
 {
     QVERIFY(m_outline->curl(m_outline->insideUrl()) != 0);
+    QByteArray refused;
+    const QStringList badCipher =
+        m_helper->asUser(HelperLab::grantedUser, {QCoreApplication::applicationFilePath(), QStringLiteral("--client")},
+                         {QStringLiteral("TVX_METHOD=aes-256-cfb")});
+    TavrixTest::runProgram(badCipher.first(), badCipher.mid(1), &refused, 30000);
+    QVERIFY2(refused.contains("FAILED 1 The Outline connection could not be started. The Outline server's cipher "
+                              "\"aes-256-cfb\" is not supported."),
+             refused.constData());
+    QCOMPARE(leftovers(), QStringList());
+
     QProcess client;
     client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     const QStringList command =
