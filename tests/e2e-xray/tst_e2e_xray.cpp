@@ -55,8 +55,8 @@ void TestXrayE2e::initTestCase()
     m_servers = std::make_unique<ProxyServers>(m_lab);
     QVERIFY2(m_servers->start(&error), qPrintable(error));
     // The ordinary user's client reads the service's certificate from the lab's folders.
-    for (const QString &folder : {m_lab.dir(), m_lab.dir() + QStringLiteral("/proxy"),
-                                  m_lab.dir() + QStringLiteral("/proxy/service-cert")})
+    for (const QString &folder :
+         {m_lab.dir(), m_lab.dir() + QStringLiteral("/proxy"), m_lab.dir() + QStringLiteral("/proxy/service-cert")})
         QFile(folder).setPermissions(QFile(folder).permissions() | QFileDevice::ExeOther);
     QFile cert(ProxyServers::serviceCa(m_lab));
     cert.setPermissions(cert.permissions() | QFileDevice::ReadOther);

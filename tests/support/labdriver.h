@@ -212,10 +212,8 @@ protected:
                 handed = handOver(files.next());
             if (!handed)
                 return false;
-            full = QStringList{QStringLiteral("setpriv"),
-                               QStringLiteral("--reuid=%1").arg(entry->pw_uid),
-                               QStringLiteral("--regid=%1").arg(entry->pw_gid),
-                               QStringLiteral("--clear-groups"),
+            full = QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=%1").arg(entry->pw_uid),
+                               QStringLiteral("--regid=%1").arg(entry->pw_gid), QStringLiteral("--clear-groups"),
                                QStringLiteral("--inh-caps=-all")} +
                    command;
         }
