@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // (a value "vateKey" is in "PrivateKey"): eight characters or more, not letters only.
         for (auto it = keyLine.globalMatch(text); !usable && it.hasNext();) {
             const QString value = it.next().captured(1);
-            const bool keyLike = value.size() >= 8
-                && std::any_of(value.cbegin(), value.cend(), [](QChar c) { return !c.isLetter(); });
+            const bool keyLike =
+                value.size() >= 8 && std::any_of(value.cbegin(), value.cend(), [](QChar c) { return !c.isLetter(); });
             if (keyLike && reason.contains(value))
                 __builtin_trap();
         }

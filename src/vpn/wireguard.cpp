@@ -55,6 +55,24 @@ Wireguard::Wireguard(ConfigFetch fetchConfig, QObject *parent)
                 disconnectServer();
         });
     }
+    // Through the helper the client program's lines reach us as its owner; they go to our log
+    // as the program's own output file does on the direct path. Lines that come while the
+    // start is still under way wait until its tunnel's name is known.
+    PrivilegedHelper::watchOutput(this, [this](const QString &tunnelId, const QString &line) {
+        const QString ours = helperTunnel();
+        if (ours.isEmpty()) {
+            if (m_earlyOutput.size() < maxEarlyOutput)
+                m_earlyOutput.append({tunnelId, line});
+            return;
+        }
+        for (const auto &[earlyId, earlyLine] : qAsConst(m_earlyOutput)) {
+            if (earlyId == ours)
+                engineLog(QStringLiteral("WireGuard > ") + earlyLine);
+        }
+        m_earlyOutput.clear();
+        if (tunnelId == ours)
+            engineLog(QStringLiteral("WireGuard > ") + line);
+    });
 }
 
 Wireguard::~Wireguard()
