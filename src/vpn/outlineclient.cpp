@@ -359,7 +359,9 @@ void OutlineClient::disconnectServer()
         // Only our own tunnels, by the ids the helper gave: nothing is looked up by name.
         // Without the application (the very end) the helper takes them down as we leave.
         if (QCoreApplication::instance()) {
-            tunnels.stopping = QtConcurrent::run([ids] {
+            // A pool of their own: the connect that waits for them runs on the global one.
+            static QThreadPool stopPool;
+            tunnels.stopping = QtConcurrent::run(&stopPool, [ids] {
                 for (const QString &id : ids) {
                     QString error;
                     if (!PrivilegedHelper::stop(id, &error))
