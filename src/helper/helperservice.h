@@ -16,6 +16,7 @@
 namespace Tavrix {
 
 class Tunnel;
+class KillSwitchKeeper;
 
 // The helper's bus object, com.quennark.TavrixVPN.Helper1 at /com/quennark/TavrixVPN/Helper.
 // Every verb that changes the network is checked with polkit before its request is looked at;
@@ -53,6 +54,14 @@ signals:
     // Sent to the owner alone: one line of the tunnel's engine output, for the owner's log.
     Q_SCRIPTABLE void TunnelOutput(const QString &tunnelId, const QString &line);
 
+    // kill switch
+public:
+    void setKillSwitchKeeper(KillSwitchKeeper *keeper) { m_killSwitch = keeper; }
+public slots:
+    // Puts the caller's kill switch table in the requested state (see killswitchrules.h);
+    // answers once nft has applied it, or with the reason it did not.
+    Q_SCRIPTABLE void SetKillSwitch(const QVariantMap &request);
+
 private:
     bool authorize(TunnelOwners::Owner *caller);
     // authorize(), and the user's tunnels within bounds.
@@ -70,6 +79,8 @@ private:
     // Stop requests waiting for their tunnel's end.
     QMultiHash<QString, QDBusMessage> m_stopRequests;
     std::function<void()> m_allStopped;
+    // kill switch
+    KillSwitchKeeper *m_killSwitch = nullptr;
 };
 
 } // namespace Tavrix

@@ -5,6 +5,9 @@
 
 #include <functional>
 
+// kill switch
+#include "helperproto/killswitchrules.h"
+
 namespace Tavrix {
 
 // The window's side of the privileged helper (Linux: a system service on the system bus, or the
@@ -42,6 +45,10 @@ void stopLater(const QString &tunnelId, QObject *context, std::function<void()> 
 void watchOutput(QObject *context, std::function<void(const QString &tunnelId, const QString &line)> lineRead);
 // Whether a tunnel of ours is still there.
 bool isRunning(const QString &tunnelId);
+
+// kill switch: puts this user's firewall table in the requested state. Blocks until the
+// helper has applied it (call it off the GUI thread); false with the helper's reason otherwise.
+bool setKillSwitch(const HelperProto::KillSwitchRequest &request, QString *error);
 
 } // namespace PrivilegedHelper
 } // namespace Tavrix

@@ -47,5 +47,14 @@ bool isRunning(const QString &tunnelId)
     return false;
 }
 
+// kill switch
+bool setKillSwitch(const HelperProto::KillSwitchRequest &request, QString *error)
+{
+    Q_UNUSED(request)
+    if (error)
+        *error = QStringLiteral("no privileged helper on this system");
+    return false;
+}
+
 } // namespace PrivilegedHelper
 } // namespace Tavrix
