@@ -117,7 +117,8 @@ bool KillSwitchKeeper::readRequest(const QVariantMap &fields, KillSwitchRequest 
         return refuse(error, QStringLiteral("unknown state \"%1\"").arg(state.left(20)));
     if (!readAddresses(fields, Key::endpoints, HelperProto::maxKillSwitchEndpoints, &request->endpoints, error) ||
         !readAddresses(fields, Key::services, HelperProto::maxKillSwitchServices, &request->services, error) ||
-        !readList(fields, Key::interfaces, &request->interfaces, error) || !readList(fields, Key::dns, &request->dns, error))
+        !readList(fields, Key::interfaces, &request->interfaces, error) ||
+        !readList(fields, Key::dns, &request->dns, error))
         return false;
     QString why;
     if (!HelperProto::validateKillSwitchRequest(*request, &why))
@@ -172,8 +173,7 @@ bool KillSwitchKeeper::store(uint uid, const KillSwitchRequest &request, QString
     ::mkdir(QFile::encodeName(m_stateFolder).constData(), 0700);
     QSaveFile file(storedPath(uid));
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) ||
-        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
         file.write(HelperProto::killSwitchStoredText(request)) < 0 || !file.commit()) {
         *error = QStringLiteral("cannot keep the kill switch for the next start: ") + file.errorString();
         return false;
@@ -189,8 +189,8 @@ bool KillSwitchKeeper::apply(uint uid, const QString &busName, const KillSwitchR
                                     .arg(HelperProto::killSwitchStateName(request.state), *error);
         return false;
     }
-    qInfo().noquote() << QStringLiteral("Kill switch of uid %1: %2").arg(uid).arg(
-        HelperProto::killSwitchStateName(request.state));
+    qInfo().noquote()
+        << QStringLiteral("Kill switch of uid %1: %2").arg(uid).arg(HelperProto::killSwitchStateName(request.state));
     Entry &entry = m_entries[uid];
     // Only Blocked carries the service addresses; the others keep the last ones for a fallback.
     KillSwitchRequest kept = request;
@@ -242,8 +242,9 @@ void KillSwitchKeeper::onBusNameGone(const QString &busName)
             fallback.state = KillSwitchState::Off;
         else
             continue;
-        qInfo().noquote() << QStringLiteral("The window of uid %1 left the bus: kill switch %2").arg(it.key()).arg(
-            HelperProto::killSwitchStateName(fallback.state));
+        qInfo().noquote() << QStringLiteral("The window of uid %1 left the bus: kill switch %2")
+                                 .arg(it.key())
+                                 .arg(HelperProto::killSwitchStateName(fallback.state));
         QString error;
         const uint uid = it.key();
         apply(uid, QString(), fallback, &error);

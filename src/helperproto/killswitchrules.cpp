@@ -140,8 +140,7 @@ bool validateKillSwitchRequest(const KillSwitchRequest &request, QString *error)
             return false;
         }
     }
-    const bool needsTunnel =
-        request.state == KillSwitchState::Tunnel || request.state == KillSwitchState::TunnelIpv6;
+    const bool needsTunnel = request.state == KillSwitchState::Tunnel || request.state == KillSwitchState::TunnelIpv6;
     if (needsTunnel && request.interfaces.isEmpty()) {
         *error = QStringLiteral("the tunnel's interfaces are missing");
         return false;
@@ -176,6 +175,7 @@ QByteArray killSwitchRuleset(uint uid, const KillSwitchRequest &request)
     case KillSwitchState::Tunnel:
         linkRules(&rules);
         addressRules(&rules, request.endpoints);
+        addressRules(&rules, request.services);
         dnsRules(&rules, request.dns);
         rules << QStringLiteral("oifname %1 accept").arg(interfaceSet(request.interfaces));
         rules << QStringLiteral("counter reject with icmpx type admin-prohibited");
@@ -228,7 +228,8 @@ bool parseKillSwitchStoredText(const QByteArray &text, KillSwitchRequest *reques
             *error = QStringLiteral("unreadable line in the stored kill switch");
             return false;
         }
-        const KillSwitchAddress entry{QString::fromLatin1(parts.at(2)), quint16(port), QString::fromLatin1(parts.at(1))};
+        const KillSwitchAddress entry{QString::fromLatin1(parts.at(2)), quint16(port),
+                                      QString::fromLatin1(parts.at(1))};
         (parts.at(0) == "endpoint" ? request->endpoints : request->services).append(entry);
     }
     return validateKillSwitchRequest(*request, error);

@@ -17,8 +17,9 @@ enum class KillSwitchState {
     // No tunnel, switch on: nothing leaves but loopback, DHCP, neighbour discovery, the
     // service's addresses and the VPN endpoints.
     Blocked,
-    // Connecting, connected or reconnecting with the switch on: only the VPN endpoints and the
-    // tunnel interfaces (DNS only to the tunnel's DNS servers when they are known).
+    // Connecting, connected or reconnecting with the switch on: only the VPN endpoints, the
+    // client's own service (a reconnect fetches its configuration there) and the tunnel
+    // interfaces (DNS only to the tunnel's DNS servers when they are known).
     Tunnel,
     // Connected with the switch off: IPv4 is free, IPv6 leaves only through the tunnel (a
     // tunnel without IPv6 must not let IPv6 go around it).
@@ -27,7 +28,7 @@ enum class KillSwitchState {
 
 struct KillSwitchAddress
 {
-    QString address; // a plain IPv4 or IPv6 address
+    QString address;  // a plain IPv4 or IPv6 address
     quint16 port = 0; // 0: every port
     QString protocol; // "tcp" or "udp"
 };
@@ -36,21 +37,21 @@ struct KillSwitchRequest
 {
     KillSwitchState state = KillSwitchState::Off;
     QList<KillSwitchAddress> endpoints; // the VPN server(s), open in every blocking state
-    QList<KillSwitchAddress> services;  // sign-in, configuration, public IP: open only in Blocked
+    QList<KillSwitchAddress> services;  // sign-in, configuration, public IP
     QStringList interfaces;             // the tunnel's interfaces ("tun*" for a family)
     QStringList dns;                    // the tunnel's DNS servers
 };
 
 // SetKillSwitch's a{sv}.
 namespace KillSwitchKey {
-inline constexpr const char *state = "State";             // s: "off", "blocked", "tunnel", "tunnel-ipv6"
-inline constexpr const char *endpoints = "Endpoints";     // aa{sv} of the address keys
-inline constexpr const char *services = "Services";       // aa{sv} of the address keys
-inline constexpr const char *interfaces = "Interfaces";   // as
-inline constexpr const char *dns = "DNS";                 // as
-inline constexpr const char *address = "Address";         // s
-inline constexpr const char *port = "Port";               // u, 0 = every port
-inline constexpr const char *protocol = "Protocol";       // s: "tcp" or "udp"
+inline constexpr const char *state = "State";           // s: "off", "blocked", "tunnel", "tunnel-ipv6"
+inline constexpr const char *endpoints = "Endpoints";   // aa{sv} of the address keys
+inline constexpr const char *services = "Services";     // aa{sv} of the address keys
+inline constexpr const char *interfaces = "Interfaces"; // as
+inline constexpr const char *dns = "DNS";               // as
+inline constexpr const char *address = "Address";       // s
+inline constexpr const char *port = "Port";             // u, 0 = every port
+inline constexpr const char *protocol = "Protocol";     // s: "tcp" or "udp"
 } // namespace KillSwitchKey
 
 constexpr int maxKillSwitchEndpoints = 16;

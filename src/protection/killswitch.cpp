@@ -193,19 +193,37 @@ StageResult applyWithScripts(KillSwitch::Stage stage, bool on)
     return result;
 }
 
-} // namespace
-
-void KillSwitch::queueStage(Stage stage, QObject *context, std::function<void(bool, const QString &)> done)
+QFuture<StageResult> runStage(KillSwitch::Stage stage)
 {
     ++pendingScripts;
-    QFuture<StageResult> future = QtConcurrent::run(&scriptPool(), [stage] {
+    return QtConcurrent::run(&scriptPool(), [stage] {
         auto config = Config::instance();
         config->load();
         const bool on = config->killSwitch();
-        const StageResult result = usesHelper() ? applyWithHelper(stage, on) : applyWithScripts(stage, on);
+        const StageResult result = KillSwitch::usesHelper() ? applyWithHelper(stage, on) : applyWithScripts(stage, on);
         --pendingScripts;
         return result;
     });
+}
+
+} // namespace
+
+void KillSwitch::admitVpnConfiguration(int type, const QString &configuration)
+{
+    KillSwitchFirewall::setVpnConfiguration(type, configuration);
+    if (!usesHelper())
+        return;
+    auto config = Config::instance();
+    config->load();
+    if (!config->killSwitch())
+        return;
+    QFuture<StageResult> future = runStage(Stage::Connecting);
+    future.waitForFinished();
+}
+
+void KillSwitch::queueStage(Stage stage, QObject *context, std::function<void(bool, const QString &)> done)
+{
+    QFuture<StageResult> future = runStage(stage);
     if (!context || !done)
         return;
     auto *watcher = new QFutureWatcher<StageResult>(context);

@@ -62,6 +62,10 @@ public:
     // done, when given, gets whether it is in force and why not, on context's thread.
     static void queueStage(Stage stage, QObject *context = nullptr,
                            std::function<void(bool ok, const QString &error)> done = {});
+    // The configuration a connect fetched from the service (WireGuard's names its endpoint):
+    // with the switch on, the helper lets that endpoint through before the engine dials out.
+    // Blocks until it has (for the connect step's worker thread, never the GUI thread).
+    static void admitVpnConfiguration(int type, const QString &configuration);
     // Whether the privileged helper keeps the firewall (looked up once).
     static bool usesHelper();
     // A press with a way back: `failed` runs on context's thread with the reason when the

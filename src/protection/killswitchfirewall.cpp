@@ -134,20 +134,33 @@ void setVpnTarget(int type, const QString &configuration, const QString &address
     target() = Target{type, configuration, address};
 }
 
+void setVpnConfiguration(int type, const QString &configuration)
+{
+    QMutexLocker lock(&mutex());
+    target().type = type;
+    target().configuration = configuration;
+}
+
 QList<KillSwitchAddress> vpnEndpoints(int type, const QString &configuration, const QString &address)
 {
-    if (!HelperProto::isValidIpAddress(address))
+    if (!HelperProto::isValidIpAddress(address) && type != OpenConnectConnection::WIREGUARD)
         return {};
     const auto port = [](const QString &text) {
         const uint value = text.toUInt();
         return value > 0 && value <= 65535 ? quint16(value) : quint16(0);
     };
     if (type == OpenConnectConnection::WIREGUARD) {
-        static const QRegularExpression endpoint(QStringLiteral("^\\s*Endpoint\\s*=\\s*\\S*:(\\d+)\\s*$"),
-                                                 QRegularExpression::MultilineOption |
-                                                     QRegularExpression::CaseInsensitiveOption);
+        // The configuration's own endpoint when it names an address (the service may hand out
+        // another than the list's), the list's address otherwise.
+        static const QRegularExpression endpoint(
+            QStringLiteral("^\\s*Endpoint\\s*=\\s*\\[?([^\\s\\]]*?)\\]?:(\\d+)\\s*$"),
+            QRegularExpression::MultilineOption | QRegularExpression::CaseInsensitiveOption);
         const QRegularExpressionMatch match = endpoint.match(configuration);
-        return {{address, match.hasMatch() ? port(match.captured(1)) : quint16(0), QStringLiteral("udp")}};
+        const QString host = match.captured(1);
+        const QString chosen = HelperProto::isValidIpAddress(host) ? host : address;
+        if (!HelperProto::isValidIpAddress(chosen))
+            return {};
+        return {{chosen, match.hasMatch() ? port(match.captured(2)) : quint16(0), QStringLiteral("udp")}};
     }
     if (type == OpenConnectConnection::OPENVPN) {
         quint16 defaultPort = 1194;
@@ -161,8 +174,8 @@ QList<KillSwitchAddress> vpnEndpoints(int type, const QString &configuration, co
             if (words.first() == QLatin1String("port") && words.size() > 1 && port(words.at(1)))
                 defaultPort = port(words.at(1));
             else if (words.first() == QLatin1String("proto") && words.size() > 1)
-                defaultProtocol = words.at(1).startsWith(QLatin1String("tcp")) ? QStringLiteral("tcp")
-                                                                               : QStringLiteral("udp");
+                defaultProtocol =
+                    words.at(1).startsWith(QLatin1String("tcp")) ? QStringLiteral("tcp") : QStringLiteral("udp");
             else if (words.first() == QLatin1String("remote"))
                 remotes << qMakePair(words.value(2), words.value(3));
         }
@@ -197,16 +210,24 @@ KillSwitchRequest request(KillSwitchState state, bool resolve)
         chosen = target();
     }
     if (!chosen.address.isEmpty()) {
-        for (const QHostAddress &address : addressesOf(chosen.address, resolve)) {
-            for (const KillSwitchAddress &entry :
-                 vpnEndpoints(chosen.type, chosen.configuration, address.toString())) {
+        // "host:port" as the list gives some servers.
+        QString host = chosen.address;
+        if (host.count(QLatin1Char(':')) == 1)
+            host = host.section(QLatin1Char(':'), 0, 0);
+        QList<QHostAddress> addresses = addressesOf(host, resolve);
+        // The configuration may still name its endpoint itself.
+        if (addresses.isEmpty())
+            addresses << QHostAddress();
+        for (const QHostAddress &address : qAsConst(addresses)) {
+            for (const KillSwitchAddress &entry : vpnEndpoints(chosen.type, chosen.configuration, address.toString())) {
                 if (request.endpoints.size() < HelperProto::maxKillSwitchEndpoints)
                     request.endpoints << entry;
             }
         }
     }
-    if (state == KillSwitchState::Blocked)
-        request.services = serviceAddresses(resolve);
+    // The client's own service stays reachable in every blocking state: sign-in while blocked,
+    // and the WireGuard configuration a (re)connect fetches before its tunnel is up.
+    request.services = serviceAddresses(resolve);
     // The tunnel devices the client's engines make: OpenVPN's and OpenConnect's tun<n>, the
     // helper's WireGuard tvxwg<pid>, the client's own TavrixVPN device.
     request.interfaces = QStringList{QStringLiteral("tun*"), QStringLiteral("tvx*"), QStringLiteral("TavrixVPN")};

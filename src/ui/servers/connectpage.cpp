@@ -68,7 +68,10 @@ ConnectPage::ConnectPage(QWidget *parent, Role role)
     // An account request object of the connect step's thread's own: the shared one belongs to
     // the GUI thread, whose calls may run at the same time.
     OpenConnectConnection::instance()->setWireGuardConfigFetch([](int vpnServerId, int ipId, int connectionType) {
-        return ApiRequest().wireGuardConfig(vpnServerId, ipId, connectionType);
+        const QString configuration = ApiRequest().wireGuardConfig(vpnServerId, ipId, connectionType);
+        // Its endpoint is the server the tunnel dials: the kill switch lets it through first.
+        KillSwitch::admitVpnConfiguration(OpenConnectConnection::WIREGUARD, configuration);
+        return configuration;
     });
     buildUi();
 
