@@ -103,16 +103,25 @@ bool parseKillSwitchState(const QString &name, KillSwitchState *state)
 
 bool isValidKillSwitchInterface(const QString &name)
 {
-    const QString base = name.endsWith(QLatin1Char('*')) ? name.chopped(1) : name;
-    if (base.isEmpty() || !isValidInterfaceName(base))
-        return false;
+    const bool family = name.endsWith(QLatin1Char('*'));
+    const QString base = family ? name.chopped(1) : name;
     if (base == QLatin1String("TavrixVPN"))
-        return name == base;
-    for (const QChar c : base) {
-        if (!(c >= QLatin1Char('a') && c <= QLatin1Char('z')) && !(c >= QLatin1Char('0') && c <= QLatin1Char('9')))
+        return !family;
+    // A prefix of the helper's own naming and then the device's number only: "tvx*" would also
+    // take in any other device named so (a lab's outer link is).
+    for (const QLatin1String prefix : {QLatin1String("tun"), QLatin1String("tvxwg")}) {
+        if (!base.startsWith(prefix))
+            continue;
+        const QString number = base.mid(prefix.size());
+        if (number.size() > 7 || (number.isEmpty() && !family))
             return false;
+        for (const QChar c : number) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        }
+        return true;
     }
-    return base.startsWith(QLatin1String("tun")) || base.startsWith(QLatin1String("tvx"));
+    return false;
 }
 
 bool validateKillSwitchRequest(const KillSwitchRequest &request, QString *error)

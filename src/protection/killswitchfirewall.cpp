@@ -230,7 +230,7 @@ KillSwitchRequest request(KillSwitchState state, bool resolve)
     request.services = serviceAddresses(resolve);
     // The tunnel devices the client's engines make: OpenVPN's and OpenConnect's tun<n>, the
     // helper's WireGuard tvxwg<pid>, the client's own TavrixVPN device.
-    request.interfaces = QStringList{QStringLiteral("tun*"), QStringLiteral("tvx*"), QStringLiteral("TavrixVPN")};
+    request.interfaces = QStringList{QStringLiteral("tun*"), QStringLiteral("tvxwg*"), QStringLiteral("TavrixVPN")};
     if (chosen.type == OpenConnectConnection::WIREGUARD) {
         static const QRegularExpression dns(QStringLiteral("^\\s*DNS\\s*=\\s*(.+)$"),
                                             QRegularExpression::MultilineOption |

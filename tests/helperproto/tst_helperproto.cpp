@@ -404,6 +404,8 @@ void TestHelperProto::killSwitchRequests_data()
                                    << QStringList();
     QTest::newRow("outer link as a tunnel") << "tunnel" << QStringList() << QStringList{"eth0"} << QStringList()
                                             << "not a tunnel interface" << QStringList();
+    QTest::newRow("a lab's outer link named like ours") << "tunnel" << QStringList() << QStringList{"tvx1234c"}
+                                                        << QStringList() << "not a tunnel interface" << QStringList();
     QTest::newRow("interface with a quote") << "tunnel" << QStringList() << QStringList{"tun\"x"} << QStringList()
                                             << "not a tunnel interface" << QStringList();
     QTest::newRow("host name as endpoint") << "blocked" << QStringList{"udp vpn.example 1194"} << QStringList()
