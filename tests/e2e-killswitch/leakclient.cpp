@@ -15,7 +15,7 @@
 // and waits at each gate (READY <name>) until the file <name> appears in --gate DIR: the test
 // counts the packets of each stage on the outer link meanwhile, and kills or restarts things.
 //   helper:  sign in, switch on, [blocked-idle], connect, [tunnel], [server-dead] (the test
-//            stopped the server), disconnect, [blocked-after-disconnect], [server-back],
+//            stopped the server; 20 s more), disconnect, [blocked-after-disconnect], [server-back],
 //            connect, [killme] (the test kills this window while connected)
 //   restart: (the switch stored on, the helper restarted as at boot) sign in,
 //            [blocked-restart], switch off, [clear-switch-off]
@@ -267,7 +267,7 @@ private:
         gatedPhase(QStringLiteral("tunnel"));
         gate(QStringLiteral("server-dead"));
         probePhase(QStringLiteral("server-dead"));
-        QTest::qWait(5000);
+        QTest::qWait(20000);
         gate(QStringLiteral("server-dead-counted"));
         QTest::mouseClick(button, Qt::LeftButton);
         if (!waitFor([&] { return controller->status() == OpenConnectConnection::IDLE && page->pageStatus() == 0; },
