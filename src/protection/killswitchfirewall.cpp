@@ -227,7 +227,9 @@ KillSwitchRequest request(KillSwitchState state, bool resolve)
     }
     // The client's own service stays reachable in every blocking state: sign-in while blocked,
     // and the WireGuard configuration a (re)connect fetches before its tunnel is up.
-    request.services = serviceAddresses(resolve);
+    // (The IPv6 guard of a switch that is off blocks no IPv4: no look-ups for it.)
+    if (state != KillSwitchState::TunnelIpv6)
+        request.services = serviceAddresses(resolve);
     // The tunnel devices the client's engines make: OpenVPN's and OpenConnect's tun<n>, the
     // helper's WireGuard tvxwg<pid>, the client's own TavrixVPN device.
     request.interfaces = QStringList{QStringLiteral("tun*"), QStringLiteral("tvxwg*"), QStringLiteral("TavrixVPN")};

@@ -269,6 +269,26 @@ bool KillSwitchHelperTest::runClient(const QString &flow, QStringList *lines)
 
 void KillSwitchHelperTest::nothingLeavesButTheServerAndTheService()
 {
+    // Refused before nft runs: a user without the grant, a device that is not a tunnel's (the
+    // outer link would open the switch), a key the helper does not know, a state it has not.
+    const QList<QPair<const char *, QStringList>> hostile{
+        {HelperLab::refusedUser, {"1", "State", "s", "blocked"}},
+        {HelperLab::grantedUser, {"2", "State", "s", "tunnel", "Interfaces", "as", "1", m_lab.clientLink()}},
+        {HelperLab::grantedUser, {"2", "State", "s", "blocked", "Script", "s", "/bin/sh"}},
+        {HelperLab::grantedUser, {"1", "State", "s", "open"}}};
+    const QStringList refusals{"Not authorised", "not a tunnel interface", "unknown field", "unknown state"};
+    for (int i = 0; i < hostile.size(); ++i) {
+        const QStringList command = m_helper->asUser(
+            hostile.at(i).first,
+            QStringList{"busctl", "--address=" + m_helper->busAddress(), "call", "com.quennark.TavrixVPN.Helper",
+                        "/com/quennark/TavrixVPN/Helper", "com.quennark.TavrixVPN.Helper1", "SetKillSwitch", "a{sv}"} +
+                hostile.at(i).second);
+        QByteArray output;
+        QVERIFY(TavrixTest::runProgram(command.first(), command.mid(1), &output) != 0);
+        QVERIFY2(output.contains(refusals.at(i).toUtf8()), output.constData());
+    }
+    QVERIFY(!nft({"list", "tables"}).contains(QLatin1String("tavrixvpn_")));
+
     QStringList first;
     const bool firstOk = runClient(QStringLiteral("helper"), &first);
     const auto keepOnFailure = qScopeGuard([this] {
