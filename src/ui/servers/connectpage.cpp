@@ -213,6 +213,20 @@ void ConnectPage::btnConnect_clicked()
         return;
     auto controller = OpenConnectConnection::instance();
     if (m_pageStatus != OpenConnectConnection::IDLE) {
+        auto config = Config::instance();
+        config->load();
+        // The firewall scripts: the block lets the tunnel's devices through, so it goes in before
+        // the tunnel goes, and nothing leaves in the clear between the routes' removal and the
+        // block (IDLE applies it once more). The helper's table needs no such step: its tunnel
+        // state already holds everything else back.
+        if (config->killSwitch() && !KillSwitch::usesHelper()) {
+            m_firewallOpening = true;
+            KillSwitch::queueStage(KillSwitch::Stage::Idle, this, [this](bool, const QString &) {
+                m_firewallOpening = false;
+                OpenConnectConnection::instance()->disconnectVpn();
+            });
+            return;
+        }
         controller->disconnectVpn();
         return;
     }
