@@ -394,6 +394,8 @@ void SettingsTest::killSwitchClickOwnerOnlyStatus_departsFromWorldWritable()
     if (box) {
         QCOMPARE(box->findChild<QLabel *>(QStringLiteral("lblTitle"))->text(),
                  QStringLiteral("The kill switch could not be changed"));
+        if (qEnvironmentVariableIsSet("TAVRIX_SCREENSHOT_DIR"))
+            box->grab().save(qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR") + QStringLiteral("/killswitch-failed.png"));
         box->close();
     }
 }
