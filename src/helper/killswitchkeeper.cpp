@@ -198,6 +198,9 @@ bool KillSwitchKeeper::apply(uint uid, const QString &busName, const KillSwitchR
         kept.services = entry.request.services;
     entry.request = kept;
     if (m_watcher && !busName.isEmpty() && entry.busName != busName) {
+        // A new window of this user: the one before no longer speaks for the switch.
+        if (!entry.busName.isEmpty())
+            m_watcher->removeWatchedService(entry.busName);
         entry.busName = busName;
         m_watcher->addWatchedService(busName);
     }
