@@ -86,6 +86,15 @@ QList<KillSwitchAddress> toEntries(const QList<QHostAddress> &addresses, quint16
 
 QList<KillSwitchAddress> serviceAddresses(bool resolve)
 {
+    // The last good set: what a block after a restart still lets the user sign in with.
+    QFile stored(storedServicesPath());
+    KillSwitchRequest kept;
+    QString error;
+    const bool haveKept = stored.open(QIODevice::ReadOnly) &&
+                          HelperProto::parseKillSwitchStoredText(stored.read(64 * 1024), &kept, &error);
+    // Nothing kept yet (the first block of this installation): look the names up whatever the
+    // firewall is, rather than block the way to sign in for good.
+    resolve = resolve || !haveKept;
     QList<KillSwitchAddress> found;
     bool complete = true;
     for (const QUrl &origin : serviceOrigins()) {
@@ -101,12 +110,6 @@ QList<KillSwitchAddress> serviceAddresses(bool resolve)
                 found << entry;
         }
     }
-    // The last good set: what a block after a restart still lets the user sign in with.
-    QFile stored(storedServicesPath());
-    KillSwitchRequest kept;
-    QString error;
-    const bool haveKept = stored.open(QIODevice::ReadOnly) &&
-                          HelperProto::parseKillSwitchStoredText(stored.read(64 * 1024), &kept, &error);
     if (complete && resolve) {
         KillSwitchRequest save;
         save.services = found;
