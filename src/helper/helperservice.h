@@ -16,6 +16,7 @@
 namespace Tavrix {
 
 class Tunnel;
+class KillSwitchKeeper;
 
 // The helper's bus object, com.quennark.TavrixVPN.Helper1 at /com/quennark/TavrixVPN/Helper.
 // Every verb that changes the network is checked with polkit before its request is looked at;
@@ -46,6 +47,20 @@ public slots:
     Q_SCRIPTABLE void Stop(const QString &tunnelId);
     // "starting" or "up" for a tunnel of the caller's.
     Q_SCRIPTABLE QString Status(const QString &tunnelId);
+
+signals:
+    // Sent to the owner alone (a unicast signal): the tunnel has gone, and why.
+    Q_SCRIPTABLE void TunnelEnded(const QString &tunnelId, const QString &reason);
+    // Sent to the owner alone: one line of the tunnel's engine output, for the owner's log.
+    Q_SCRIPTABLE void TunnelOutput(const QString &tunnelId, const QString &line);
+
+    // kill switch
+public:
+    void setKillSwitchKeeper(KillSwitchKeeper *keeper) { m_killSwitch = keeper; }
+public slots:
+    // Puts the caller's kill switch table in the requested state (see killswitchrules.h);
+    // answers once nft has applied it, or with the reason it did not.
+    Q_SCRIPTABLE void SetKillSwitch(const QVariantMap &request);
     // Outline and split tunnelling
     // Outline from typed fields (see helperproto/outlinesplit.h). Answers once the tunnel is up.
     Q_SCRIPTABLE QString StartOutline(const QVariantMap &request);
@@ -53,12 +68,6 @@ public slots:
     // the caller's earlier choice. An empty list clears it. Answers with the choice's id (for
     // Stop and Status), empty when cleared.
     Q_SCRIPTABLE QString SetBypassPrograms(const QStringList &programs);
-
-signals:
-    // Sent to the owner alone (a unicast signal): the tunnel has gone, and why.
-    Q_SCRIPTABLE void TunnelEnded(const QString &tunnelId, const QString &reason);
-    // Sent to the owner alone: one line of the tunnel's engine output, for the owner's log.
-    Q_SCRIPTABLE void TunnelOutput(const QString &tunnelId, const QString &line);
 
 private:
     bool authorize(TunnelOwners::Owner *caller);
@@ -77,6 +86,8 @@ private:
     // Stop requests waiting for their tunnel's end.
     QMultiHash<QString, QDBusMessage> m_stopRequests;
     std::function<void()> m_allStopped;
+    // kill switch
+    KillSwitchKeeper *m_killSwitch = nullptr;
     // Outline and split tunnelling
     template<typename Kind> int freeSlot(int slotCount) const;
 };

@@ -6,6 +6,9 @@
 
 #include <functional>
 
+// kill switch
+#include "helperproto/killswitchrules.h"
+
 namespace Tavrix {
 
 // The window's side of the privileged helper (Linux: a system service on the system bus, or the
@@ -43,6 +46,10 @@ void stopLater(const QString &tunnelId, QObject *context, std::function<void()> 
 void watchOutput(QObject *context, std::function<void(const QString &tunnelId, const QString &line)> lineRead);
 // Whether a tunnel of ours is still there.
 bool isRunning(const QString &tunnelId);
+
+// kill switch: puts this user's firewall table in the requested state. Blocks until the
+// helper has applied it (call it off the GUI thread); false with the helper's reason otherwise.
+bool setKillSwitch(const HelperProto::KillSwitchRequest &request, QString *error);
 
 // Outline and split tunnelling
 // Outline to this Shadowsocks server (the password goes to the helper alone). Blocks until the

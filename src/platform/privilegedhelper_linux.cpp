@@ -177,6 +177,33 @@ bool isRunning(const QString &tunnelId)
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
+// kill switch
+bool setKillSwitch(const HelperProto::KillSwitchRequest &request, QString *error)
+{
+    static const int listType = qDBusRegisterMetaType<QList<QVariantMap>>();
+    Q_UNUSED(listType)
+    namespace Key = HelperProto::KillSwitchKey;
+    const auto addresses = [](const QList<HelperProto::KillSwitchAddress> &list) {
+        QList<QVariantMap> out;
+        for (const HelperProto::KillSwitchAddress &entry : list)
+            out.append({{QLatin1String(Key::address), entry.address},
+                        {QLatin1String(Key::port), uint(entry.port)},
+                        {QLatin1String(Key::protocol), entry.protocol}});
+        return QVariant::fromValue(out);
+    };
+    const QVariantMap fields{{QLatin1String(Key::state), HelperProto::killSwitchStateName(request.state)},
+                             {QLatin1String(Key::endpoints), addresses(request.endpoints)},
+                             {QLatin1String(Key::services), addresses(request.services)},
+                             {QLatin1String(Key::interfaces), request.interfaces},
+                             {QLatin1String(Key::dns), request.dns}};
+    const QDBusMessage reply = call("SetKillSwitch", {fields}, stopTimeoutMs);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return true;
+    if (error)
+        *error = errorText(reply);
+    return false;
+}
+
 // Outline and split tunnelling
 Started startOutline(const QString &host, uint port, const QString &password, const QString &method)
 {

@@ -47,6 +47,15 @@ bool isRunning(const QString &tunnelId)
     return false;
 }
 
+// kill switch
+bool setKillSwitch(const HelperProto::KillSwitchRequest &request, QString *error)
+{
+    Q_UNUSED(request)
+    if (error)
+        *error = QStringLiteral("no privileged helper on this system");
+    return false;
+}
+
 // Outline and split tunnelling
 Started startOutline(const QString &host, uint port, const QString &password, const QString &method)
 {

@@ -6,11 +6,14 @@
 #include <QSet>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "api/apimanager.h"
 #include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "devservice.h"
+#include "helperproto/killswitchrules.h"
 #include "helperproto/limits.h"
 #include "helperproto/openvpnprofile.h"
 #include "helperproto/wireguardconfig.h"
@@ -34,6 +37,8 @@ private slots:
     void wireGuardRoundTripsAndFieldsAreRechecked();
     void validators_data();
     void validators();
+    void killSwitchRequests_data();
+    void killSwitchRequests();
 
 private:
     // OpenVPN's own parser on a rebuilt profile: empty when it takes it, else its complaint.
@@ -368,6 +373,110 @@ void TestHelperProto::validators()
         {"ip", isValidIpAddress},  {"cidr", isValidCidr},         {"endpoint", isValidEndpoint},
     };
     QCOMPARE(validators.value(kind)(value), valid);
+}
+
+// The kill switch's requests: what the helper must refuse (so nothing but addresses, numbers and
+// its own interface names reaches nft), and for the valid ones the ruleset nft really takes, in
+// a network namespace of its own, applied after a Blocked one as the helper changes states.
+void TestHelperProto::killSwitchRequests_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QStringList>("endpoints"); // "proto address port"
+    QTest::addColumn<QStringList>("interfaces");
+    QTest::addColumn<QStringList>("dns");
+    QTest::addColumn<QString>("refusal");    // empty: valid
+    QTest::addColumn<QStringList>("listed"); // what `nft list ruleset` shows afterwards
+
+    const QStringList tunnels{"tun*", "tvxwg4242", "TavrixVPN"};
+    QTest::newRow("blocked") << "blocked" << QStringList{"udp 10.231.0.1 51820", "tcp fd00:231::1 443"} << QStringList()
+                             << QStringList() << QString()
+                             << QStringList{"policy drop", "ip daddr 10.231.0.1 udp dport 51820 accept",
+                                            "ip6 daddr fd00:231::1 tcp dport 443 accept"};
+    QTest::newRow("tunnel, DNS only to the tunnel's")
+        << "tunnel" << QStringList{"udp 10.231.0.1 0"} << tunnels << QStringList{"10.231.30.1"} << QString()
+        << QStringList{"policy drop", "ip daddr != 10.231.30.1",
+                       "meta nfproto ipv6 meta l4proto { tcp, udp } th dport 53 drop",
+                       "oifname { \"TavrixVPN\", \"tun*\", \"tvxwg4242\" } accept"};
+    QTest::newRow("tunnel-ipv6: IPv4 free, IPv6 only through the tunnel")
+        << "tunnel-ipv6" << QStringList{"udp fd00:231::1 51820"} << QStringList{"tvxwg*"} << QStringList() << QString()
+        << QStringList{"policy accept", "oifname \"tvxwg*\" accept", "meta nfproto ipv6 counter"};
+    QTest::newRow("off: no table") << "off" << QStringList() << QStringList() << QStringList() << QString()
+                                   << QStringList();
+    QTest::newRow("outer link as a tunnel") << "tunnel" << QStringList() << QStringList{"eth0"} << QStringList()
+                                            << "not a tunnel interface" << QStringList();
+    QTest::newRow("a lab's outer link named like ours") << "tunnel" << QStringList() << QStringList{"tvx1234c"}
+                                                        << QStringList() << "not a tunnel interface" << QStringList();
+    QTest::newRow("interface with a quote") << "tunnel" << QStringList() << QStringList{"tun\"x"} << QStringList()
+                                            << "not a tunnel interface" << QStringList();
+    QTest::newRow("host name as endpoint") << "blocked" << QStringList{"udp vpn.example 1194"} << QStringList()
+                                           << QStringList() << "not an IP address" << QStringList();
+    QTest::newRow("rule text as endpoint") << "blocked" << QStringList{"udp 1.2.3.4;accept 1"} << QStringList()
+                                           << QStringList() << "not an IP address" << QStringList();
+    QTest::newRow("other protocol") << "blocked" << QStringList{"icmp 1.2.3.4 0"} << QStringList() << QStringList()
+                                    << "tcp or udp" << QStringList();
+    QTest::newRow("tunnel without interfaces")
+        << "tunnel" << QStringList() << QStringList() << QStringList() << "interfaces are missing" << QStringList();
+    QStringList many;
+    for (int i = 0; i <= maxKillSwitchEndpoints; ++i)
+        many << QStringLiteral("udp 10.0.0.%1 1").arg(i + 1);
+    QTest::newRow("too many endpoints") << "blocked" << many << QStringList() << QStringList() << "too many"
+                                        << QStringList();
+}
+
+void TestHelperProto::killSwitchRequests()
+{
+    QFETCH(QString, state);
+    QFETCH(QStringList, endpoints);
+    QFETCH(QStringList, interfaces);
+    QFETCH(QStringList, dns);
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, listed);
+
+    KillSwitchRequest request;
+    QVERIFY(parseKillSwitchState(state, &request.state));
+    for (const QString &text : endpoints) {
+        const QStringList parts = text.split(' ');
+        request.endpoints << KillSwitchAddress{parts.at(1), quint16(parts.at(2).toUInt()), parts.at(0)};
+    }
+    request.services << KillSwitchAddress{QStringLiteral("10.231.0.3"), 8443, QStringLiteral("tcp")};
+    request.interfaces = interfaces;
+    request.dns = dns;
+    QString error;
+    QCOMPARE(validateKillSwitchRequest(request, &error), refusal.isEmpty());
+    if (!refusal.isEmpty()) {
+        QVERIFY2(error.contains(refusal), qPrintable(error));
+        return;
+    }
+    // What the helper keeps for the boot reads back the same.
+    KillSwitchRequest stored;
+    QVERIFY2(parseKillSwitchStoredText(killSwitchStoredText(request), &stored, &error), qPrintable(error));
+    QCOMPARE(stored.endpoints.size() + stored.services.size(), request.endpoints.size() + 1);
+
+    if (geteuid() != 0 || !QFileInfo(QStringLiteral("/usr/sbin/nft")).isExecutable())
+        QSKIP("applying the rules needs root and nft");
+    KillSwitchRequest blocked = request;
+    blocked.state = KillSwitchState::Blocked;
+    QTemporaryDir dir;
+    QFile first(dir.filePath(QStringLiteral("first.nft")));
+    QFile second(dir.filePath(QStringLiteral("second.nft")));
+    QVERIFY(first.open(QIODevice::WriteOnly) && second.open(QIODevice::WriteOnly));
+    first.write(killSwitchRuleset(1000, blocked));
+    second.write(killSwitchRuleset(1000, request));
+    first.close();
+    second.close();
+    QProcess nft;
+    nft.setProcessChannelMode(QProcess::MergedChannels);
+    // A network namespace that ends with the shell: the host's firewall is never touched.
+    nft.start(
+        QStringLiteral("unshare"),
+        {QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"),
+         QStringLiteral("nft -f '%1' && nft -f '%2' && nft list ruleset").arg(first.fileName(), second.fileName())});
+    QVERIFY(nft.waitForFinished(10000));
+    const QString output = QString::fromUtf8(nft.readAll());
+    QVERIFY2(nft.exitCode() == 0, qPrintable(output + QString::fromUtf8(killSwitchRuleset(1000, request))));
+    QCOMPARE(output.contains(QLatin1String("table inet tavrixvpn_1000")), request.state != KillSwitchState::Off);
+    for (const QString &line : listed)
+        QVERIFY2(output.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + output));
 }
 
 TAVRIX_TEST_MAIN_CORE(TestHelperProto)
