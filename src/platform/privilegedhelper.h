@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QVariantMap>
 
 #include <functional>
 
@@ -42,6 +43,23 @@ void stopLater(const QString &tunnelId, QObject *context, std::function<void()> 
 void watchOutput(QObject *context, std::function<void(const QString &tunnelId, const QString &line)> lineRead);
 // Whether a tunnel of ours is still there.
 bool isRunning(const QString &tunnelId);
+
+// OpenConnect tun device
+struct TunDevice
+{
+    bool ok = false;
+    QString tunnelId;
+    QString interfaceName;
+    // The device's descriptor; the caller owns it.
+    int fd = -1;
+    QString error;
+};
+// A tun device of our own, made by the helper (the in-process OpenConnect session moves its
+// packets). Stop it with stop() like any tunnel. Blocks.
+TunDevice createTun();
+// Its addresses, routes and DNS from typed settings (helperproto/tunsettings.h), in place of
+// earlier ones. *dnsState: "applied", "none" or "not applied: <why>". Blocks.
+bool configureTun(const QString &tunnelId, const QVariantMap &settings, QString *dnsState, QString *error);
 
 } // namespace PrivilegedHelper
 } // namespace Tavrix

@@ -47,5 +47,22 @@ bool isRunning(const QString &tunnelId)
     return false;
 }
 
+// OpenConnect tun device
+TunDevice createTun()
+{
+    TunDevice device;
+    device.error = QStringLiteral("no helper on this system");
+    return device;
+}
+
+bool configureTun(const QString &tunnelId, const QVariantMap &settings, QString *dnsState, QString *error)
+{
+    Q_UNUSED(tunnelId)
+    Q_UNUSED(settings)
+    Q_UNUSED(dnsState)
+    *error = QStringLiteral("no helper on this system");
+    return false;
+}
+
 } // namespace PrivilegedHelper
 } // namespace Tavrix

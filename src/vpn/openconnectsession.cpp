@@ -13,6 +13,7 @@
 #include "vpn/enginelog.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/openconnectserver.h"
+#include "vpn/openconnecttun.h"
 #include "vpn/trustdatabase.h"
 
 namespace Tavrix {
@@ -177,15 +178,24 @@ void OpenConnectSession::stats(void *privdata, const oc_stats *stats)
 void OpenConnectSession::setupTun(void *privdata)
 {
     OpenConnectConnection *conn = controller(privdata);
-    const QByteArray script =
-        (QCoreApplication::applicationDirPath() + QDir::separator() + QString::fromLatin1(tunScriptName())).toUtf8();
-    const std::string command = tunScriptCommand(script.toStdString(), conn->m_engineLogFolder.toStdString());
-    const int result = openconnect_setup_tun_device(conn->m_vpninfo, command.c_str(), nullptr);
-    OpenConnectConnection::importEngineLog(conn->m_engineLogFolder);
-    if (result != 0) {
+    QString failure;
+    if (conn->m_helperTun) {
+        if (!conn->m_helperTun->open(conn->m_vpninfo, &failure) && failure.isEmpty())
+            failure = QStringLiteral("the helper gave no device");
+    } else {
+        const QByteArray script =
+            (QCoreApplication::applicationDirPath() + QDir::separator() + QString::fromLatin1(tunScriptName()))
+                .toUtf8();
+        const std::string command = tunScriptCommand(script.toStdString(), conn->m_engineLogFolder.toStdString());
+        const int result = openconnect_setup_tun_device(conn->m_vpninfo, command.c_str(), nullptr);
+        OpenConnectConnection::importEngineLog(conn->m_engineLogFolder);
+        if (result != 0)
+            failure = QString::number(result);
+    }
+    if (!failure.isEmpty()) {
         // Without the device no traffic is protected: never report CONNECTED for it. The
         // cancel ends the main loop, and the session with IDLE.
-        engineLog(QStringLiteral("Setting up the tunnel device failed (%1); ending the session").arg(result));
+        engineLog(QStringLiteral("Setting up the tunnel device failed (%1); ending the session").arg(failure));
         conn->sendStop();
         return;
     }
@@ -200,7 +210,23 @@ void OpenConnectSession::reconnected(void *privdata)
     // The library got its session back on its own (same cookie, same tunnel).
     OpenConnectConnection *conn = controller(privdata);
     engineLog(QStringLiteral("OpenConnect session re-established"));
+    // The server may hand out other routes or DNS servers with the new session.
+    if (conn->m_helperTun)
+        conn->m_helperTun->refresh(conn->m_vpninfo);
     conn->reportEngine(OpenConnectConnection::CONNECTED, conn->m_sessionEpoch);
+}
+
+void OpenConnectSession::socketOpened(void *privdata, int fd)
+{
+    OpenConnectConnection *conn = controller(privdata);
+    // A new TLS connection once the tunnel is up: the library lost its server and is getting
+    // the session back (DTLS sockets come and go on their own and say nothing of that).
+    // The tunnel script told the same by its "attempt-reconnect" run; with the helper's
+    // device no script runs, and this is what remains.
+    if (conn->m_tunnelReported && isStreamSocket(fd)) {
+        engineLog(QStringLiteral("OpenConnect lost its server connection; getting the session back"));
+        conn->reportEngine(OpenConnectConnection::CONNECTING, conn->m_sessionEpoch);
+    }
 }
 
 } // namespace Tavrix

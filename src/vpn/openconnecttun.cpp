@@ -1,0 +1,158 @@
+#include "vpn/openconnecttun.h"
+
+#include <QRegularExpression>
+
+#include <openconnect.h>
+#include <unistd.h>
+
+#include "platform/privilegedhelper.h"
+#include "vpn/enginelog.h"
+
+namespace Tavrix {
+
+namespace {
+
+QString text(const char *value)
+{
+    return value ? QString::fromLatin1(value).trimmed() : QString();
+}
+
+// Routes of one list, canonical, each once; *catchAll when one of them covers everything.
+QStringList routesOf(const oc_split_include *list, bool *catchAll)
+{
+    QStringList routes;
+    for (const oc_split_include *item = list; item; item = item->next) {
+        const QString route = HelperProto::canonicalRoute(text(item->route));
+        if (route.isEmpty()) {
+            engineLog(
+                QStringLiteral("Ignoring the server's route \"%1\": not a network").arg(text(item->route).left(64)));
+            continue;
+        }
+        if (route.endsWith(QLatin1String("/0"))) {
+            *catchAll = true;
+            continue;
+        }
+        if (!routes.contains(route))
+            routes.append(route);
+    }
+    return routes;
+}
+
+} // namespace
+
+HelperProto::TunSettings tunSettingsFromIpInfo(const oc_ip_info &info)
+{
+    HelperProto::TunSettings settings;
+    settings.address4 = text(info.addr);
+    if (!settings.address4.isEmpty()) {
+        const QString netmask = text(info.netmask);
+        settings.prefix4 = netmask.isEmpty() ? 32 : HelperProto::prefixOfNetmask(netmask);
+    }
+    // netmask6 carries the address too ("2001:db8::5/64"); addr6 alone is a host address.
+    const QString net6 = text(info.netmask6);
+    if (net6.contains(QLatin1Char('/'))) {
+        settings.address6 = net6.section(QLatin1Char('/'), 0, 0);
+        settings.prefix6 = net6.section(QLatin1Char('/'), 1).toInt();
+    } else if (!text(info.addr6).isEmpty()) {
+        settings.address6 = text(info.addr6);
+        settings.prefix6 = 128;
+    }
+    settings.mtu = info.mtu > 0 ? info.mtu : 0;
+    settings.gateway = text(info.gateway_addr);
+    bool everything = false;
+    settings.includeRoutes = routesOf(info.split_includes, &everything);
+    if (everything)
+        settings.includeRoutes.clear();
+    bool ignored = false;
+    settings.excludeRoutes = routesOf(info.split_excludes, &ignored);
+    for (const char *server : info.dns) {
+        if (!text(server).isEmpty() && !settings.dns.contains(text(server)))
+            settings.dns.append(text(server));
+    }
+    static const QRegularExpression separators(QStringLiteral("[\\s,;]+"));
+    settings.domains = text(info.domain).split(separators, Qt::SkipEmptyParts);
+    return settings;
+}
+
+HelperTunDevice::~HelperTunDevice()
+{
+    close();
+}
+
+bool HelperTunDevice::open(openconnect_info *vpninfo, QString *error)
+{
+    close();
+    const PrivilegedHelper::TunDevice device = PrivilegedHelper::createTun();
+    if (!device.ok) {
+        *error = device.error;
+        return false;
+    }
+    m_tunnelId = device.tunnelId;
+    m_interfaceName = device.interfaceName;
+    if (!apply(vpninfo, error)) {
+        ::close(device.fd);
+        close();
+        return false;
+    }
+    // The library owns the descriptor from here and closes it when the session ends.
+    if (openconnect_setup_tun_fd(vpninfo, device.fd) != 0) {
+        ::close(device.fd);
+        close();
+        *error = QStringLiteral("the library did not take the tunnel device");
+        return false;
+    }
+    engineLog(QStringLiteral("Tunnel device %1 set up by the helper").arg(m_interfaceName));
+    return true;
+}
+
+bool HelperTunDevice::apply(openconnect_info *vpninfo, QString *error)
+{
+    const oc_ip_info *info = nullptr;
+    if (openconnect_get_ip_info(vpninfo, &info, nullptr, nullptr) != 0 || !info) {
+        *error = QStringLiteral("the session has no IP information");
+        return false;
+    }
+    const HelperProto::TunSettings settings = tunSettingsFromIpInfo(*info);
+    // The helper checks again; checked here, the user learns what the server sent wrong.
+    if (!HelperProto::validateTunSettings(settings, error)) {
+        *error = QStringLiteral("the server's tunnel settings are unusable: ") + *error;
+        return false;
+    }
+    QString dnsState;
+    if (!PrivilegedHelper::configureTun(m_tunnelId, HelperProto::tunSettingsFields(settings), &dnsState, error))
+        return false;
+    m_applied = settings;
+    if (dnsState.startsWith(QLatin1String("not applied")))
+        engineLog(QStringLiteral("The tunnel's DNS servers (%1) are not used: DNS %2")
+                      .arg(settings.dns.join(QStringLiteral(", ")), dnsState));
+    return true;
+}
+
+void HelperTunDevice::refresh(openconnect_info *vpninfo)
+{
+    if (m_tunnelId.isEmpty())
+        return;
+    const oc_ip_info *info = nullptr;
+    if (openconnect_get_ip_info(vpninfo, &info, nullptr, nullptr) != 0 || !info ||
+        tunSettingsFromIpInfo(*info) == m_applied)
+        return;
+    QString error;
+    if (apply(vpninfo, &error))
+        engineLog(QStringLiteral("The server changed the tunnel's settings; %1 reconfigured").arg(m_interfaceName));
+    else
+        engineLog(QStringLiteral("The server changed the tunnel's settings and they could not be applied: ") + error);
+}
+
+void HelperTunDevice::close()
+{
+    if (m_tunnelId.isEmpty())
+        return;
+    QString error;
+    if (!PrivilegedHelper::stop(m_tunnelId, &error))
+        engineLog(QStringLiteral("Taking down the tunnel device %1: %2").arg(m_interfaceName, error));
+    m_tunnelId.clear();
+    m_interfaceName.clear();
+    m_applied = HelperProto::TunSettings();
+}
+
+} // namespace Tavrix

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include "helperproto/tunsettings.h"
+
+struct oc_ip_info;
+struct openconnect_info;
+
+namespace Tavrix {
+
+// The library's IP information (CSTP headers from the server, the gateway address from the
+// library) as settings for the helper: prefixes from netmasks, routes canonical and without
+// duplicates, a catch-all include read as "everything through the tunnel".
+HelperProto::TunSettings tunSettingsFromIpInfo(const oc_ip_info &info);
+
+// The tun device of one OpenConnect session when the privileged helper makes it: the helper
+// opens and configures it, the library gets its descriptor. Used on the session thread only.
+class HelperTunDevice
+{
+public:
+    HelperTunDevice() = default;
+    HelperTunDevice(const HelperTunDevice &) = delete;
+    HelperTunDevice &operator=(const HelperTunDevice &) = delete;
+    ~HelperTunDevice();
+
+    // Has the helper make the device and configure it from the session's IP information, then
+    // hands it to the library. False with *error; nothing is left behind then.
+    bool open(openconnect_info *vpninfo, QString *error);
+    // The library got its session back: settings the server changed meanwhile are applied.
+    void refresh(openconnect_info *vpninfo);
+    // Has the helper take the device down, with its routes and DNS.
+    void close();
+
+private:
+    bool apply(openconnect_info *vpninfo, QString *error);
+
+    QString m_tunnelId;
+    QString m_interfaceName;
+    HelperProto::TunSettings m_applied;
+};
+
+} // namespace Tavrix
