@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 
 #include <cstdarg>
 #include <cstdio>
@@ -178,6 +179,8 @@ void OpenConnectSession::stats(void *privdata, const oc_stats *stats)
 void OpenConnectSession::setupTun(void *privdata)
 {
     OpenConnectConnection *conn = controller(privdata);
+    QElapsedTimer clock;
+    clock.start();
     QString failure;
     if (conn->m_helperTun) {
         if (!conn->m_helperTun->open(conn->m_vpninfo, &failure) && failure.isEmpty())
@@ -199,6 +202,7 @@ void OpenConnectSession::setupTun(void *privdata)
         conn->sendStop();
         return;
     }
+    engineLog(QStringLiteral("Tunnel device ready in %1 ms").arg(clock.elapsed()));
     if (!conn->m_tunnelReported) {
         conn->m_tunnelReported = true;
         conn->reportEngine(OpenConnectConnection::CONNECTED, conn->m_sessionEpoch);
