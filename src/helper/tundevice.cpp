@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/if_tun.h>
@@ -190,17 +191,37 @@ bool TunDevice::configure(const HelperProto::TunSettings &settings, bool resolve
         *error = QStringLiteral("The tunnel device is gone.");
         return false;
     }
-    undo();
-
-    // Asked before the tunnel's routes exist: the way the gateway and the excluded networks
-    // take now is the way they keep.
+    // The way the gateway and the excluded networks take now is the way they keep. Asked
+    // with the tunnel's routes still in place: they go around the tunnel if kept outside it
+    // before; a network change may have taken those away, and then they are asked again
+    // without the tunnel's routes.
     QStringList lookups{settings.gateway};
     for (const QString &route : settings.excludeRoutes)
         lookups.append(networkAddress(route));
-    const QStringList paths = pathsOf(lookups);
+    QStringList paths = pathsOf(lookups);
+    const QString unreachable =
+        QStringLiteral("The VPN gateway %1 cannot be reached from this machine.").arg(settings.gateway);
     if (paths.first().isEmpty()) {
-        *error = QStringLiteral("The VPN gateway %1 cannot be reached from this machine.").arg(settings.gateway);
+        *error = unreachable;
         return false;
+    }
+    auto intoTunnel = [this](const QString &path) { return path.section(QLatin1Char(' '), -1) == m_name; };
+    const bool askAgain = std::any_of(paths.cbegin(), paths.cend(), intoTunnel);
+    const QStringList previousApply = m_applied;
+    const QStringList previousUndo = m_undo;
+    undo();
+    if (askAgain) {
+        paths = pathsOf(lookups);
+        if (paths.first().isEmpty()) {
+            // Out of reach for now: the tunnel keeps its routes, so that traffic waits in it
+            // rather than leaving outside it until the server is back.
+            QString ignored;
+            runIpBatch(previousApply, true, &ignored);
+            m_applied = previousApply;
+            m_undo = previousUndo;
+            *error = unreachable;
+            return false;
+        }
     }
 
     const QString dev = QStringLiteral(" dev ") + m_name;
@@ -250,29 +271,36 @@ bool TunDevice::configure(const HelperProto::TunSettings &settings, bool resolve
         *error = QStringLiteral("The tunnel could not be configured: %1").arg(failure);
         return false;
     }
+    m_applied = apply;
     qInfo().noquote() << QStringLiteral("OpenConnect tun") << m_name << QStringLiteral("configured:")
                       << (settings.fullTunnel() ? QStringLiteral("full tunnel")
                                                 : QStringLiteral("%1 routes").arg(settings.includeRoutes.size()))
                       << QStringLiteral("and %1 excluded").arg(settings.excludeRoutes.size());
 
     if (settings.dns.isEmpty()) {
+        revertDns();
         *dnsState = QStringLiteral("none");
     } else if (!resolvedRunning || !QFileInfo(resolvectl).isExecutable()) {
         // The system's resolver file is left alone: rewriting it behind the resolver manager's
         // back outlives a crash and breaks the next network change.
         *dnsState = QStringLiteral("not applied: systemd-resolved is not running");
     } else {
+        // Each call replaces what the device had: a reconfigured tunnel needs no revert first.
         QString why;
         QStringList domains = settings.domains;
         // A full tunnel takes every name lookup; a split one only its own domains.
         if (settings.fullTunnel())
             domains.append(QStringLiteral("~."));
+        // An empty one clears what an earlier configuration set.
+        if (domains.isEmpty())
+            domains.append(QString());
         const bool ok =
             runTool(resolvectl, QStringList{QStringLiteral("dns"), m_name} + settings.dns, {}, nullptr, &why) &&
-            (domains.isEmpty() ||
-             runTool(resolvectl, QStringList{QStringLiteral("domain"), m_name} + domains, {}, nullptr, &why)) &&
-            (!settings.fullTunnel() ||
-             runTool(resolvectl, {QStringLiteral("default-route"), m_name, QStringLiteral("yes")}, {}, nullptr, &why));
+            runTool(resolvectl, QStringList{QStringLiteral("domain"), m_name} + domains, {}, nullptr, &why) &&
+            runTool(resolvectl,
+                    {QStringLiteral("default-route"), m_name,
+                     settings.fullTunnel() ? QStringLiteral("yes") : QStringLiteral("no")},
+                    {}, nullptr, &why);
         m_dnsApplied = true;
         *dnsState = ok ? QStringLiteral("applied") : QStringLiteral("not applied: ") + why;
     }
@@ -281,19 +309,24 @@ bool TunDevice::configure(const HelperProto::TunSettings &settings, bool resolve
     return true;
 }
 
+void TunDevice::revertDns()
+{
+    if (!m_dnsApplied)
+        return;
+    m_dnsApplied = false;
+    QString error;
+    if (!runTool(resolvectl, {QStringLiteral("revert"), m_name}, {}, nullptr, &error))
+        qWarning().noquote() << QStringLiteral("OpenConnect tun") << m_name << QStringLiteral("DNS revert:") << error;
+}
+
 void TunDevice::undo()
 {
-    QString error;
-    if (m_dnsApplied) {
-        m_dnsApplied = false;
-        if (!runTool(resolvectl, {QStringLiteral("revert"), m_name}, {}, nullptr, &error))
-            qWarning().noquote() << QStringLiteral("OpenConnect tun") << m_name << QStringLiteral("DNS revert:")
-                                 << error;
-    }
     // Each line on its own: one already gone (its device, its gateway) stops none of the others.
+    QString error;
     if (!m_undo.isEmpty() && !runIpBatch(m_undo, true, &error))
         qInfo().noquote() << QStringLiteral("OpenConnect tun") << m_name << QStringLiteral("clean-up:") << error;
     m_undo.clear();
+    m_applied.clear();
 }
 
 void TunDevice::cleanUp()
@@ -301,6 +334,7 @@ void TunDevice::cleanUp()
     if (m_fd < 0)
         return;
     if (stillOurs()) {
+        revertDns();
         undo();
         // Gone even while the caller still holds its descriptor (a window that lost the bus).
         QString error;

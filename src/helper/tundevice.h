@@ -36,14 +36,16 @@ protected:
     void cleanUp() override;
 
 private:
-    // Takes away what configure() applied; the device stays.
+    // Takes away the addresses and routes configure() applied; the device stays.
     void undo();
+    void revertDns();
     bool stillOurs() const;
 
     int m_fd = -1;
     unsigned m_index = 0;
     QString m_name;
-    // "ip -batch" lines that take back what configure() added.
+    // "ip -batch" lines that configure() applied, and those that take them back.
+    QStringList m_applied;
     QStringList m_undo;
     bool m_dnsApplied = false;
     bool m_removed = false;

@@ -230,6 +230,10 @@ void OpenConnectSession::socketOpened(void *privdata, int fd)
     if (conn->m_tunnelReported && isStreamSocket(fd)) {
         engineLog(QStringLiteral("OpenConnect lost its server connection; getting the session back"));
         conn->reportEngine(OpenConnectConnection::CONNECTING, conn->m_sessionEpoch);
+        // The socket connects once this returns: its way to the server must be outside the
+        // tunnel (the tunnel script did the same on its "attempt-reconnect" run).
+        if (conn->m_helperTun)
+            conn->m_helperTun->renewServerRoute();
     }
 }
 

@@ -143,6 +143,16 @@ void HelperTunDevice::refresh(openconnect_info *vpninfo)
         engineLog(QStringLiteral("The server changed the tunnel's settings and they could not be applied: ") + error);
 }
 
+void HelperTunDevice::renewServerRoute()
+{
+    if (m_tunnelId.isEmpty())
+        return;
+    QString dnsState;
+    QString error;
+    if (!PrivilegedHelper::configureTun(m_tunnelId, HelperProto::tunSettingsFields(m_applied), &dnsState, &error))
+        engineLog(QStringLiteral("The route to the VPN server could not be renewed: ") + error);
+}
+
 void HelperTunDevice::close()
 {
     if (m_tunnelId.isEmpty())

@@ -29,6 +29,9 @@ public:
     bool open(openconnect_info *vpninfo, QString *error);
     // The library got its session back: settings the server changed meanwhile are applied.
     void refresh(openconnect_info *vpninfo);
+    // The library is about to reach its server again: the route kept outside the tunnel for it
+    // follows the network as it is now (a change of network may have taken it away).
+    void renewServerRoute();
     // Has the helper take the device down, with its routes and DNS.
     void close();
 

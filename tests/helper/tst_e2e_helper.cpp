@@ -233,10 +233,15 @@ int clientConnect(const QString &kind)
         controller->setConfig(qEnvironmentVariable("TVX_PROFILE"), qEnvironmentVariable("TVX_ADDRESS"));
     } else if (kind == QLatin1String("openconnect")) {
         // The reconnect policy's shape with short waits, so that a lost server is back quickly.
-        controller->setReconnectTimingForTests({500, 2000, 60000, 3000, 15000, 1, 500});
+        controller->setReconnectTimingForTests({500, 2000, 60000, 8000, 15000, 1, 500});
         QObject::connect(controller.get(), &OpenConnectConnection::reconnectingChanged, [](bool reconnecting) {
             say(reconnecting ? QStringLiteral("STEP RECONNECTING") : QStringLiteral("STEP RECONNECTED"));
-            if (!reconnecting && probeInside())
+            if (reconnecting)
+                return;
+            // The library got its own session back (no fresh sign-in, no new device).
+            if (clientLog().contains(QLatin1String("OpenConnect session re-established")))
+                say(QStringLiteral("STEP RESUMED"));
+            if (probeInside())
                 say(QStringLiteral("STEP TRAFFIC_BACK"));
         });
         OpenConnectConnection::initTls();
@@ -806,6 +811,19 @@ void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevat
             QVERIFY2(routes6.contains(QStringLiteral("::/1 dev ") + tun) &&
                          routes6.contains(QStringLiteral("8000::/1 dev ") + tun),
                      qPrintable(routes6));
+            // The link goes down and up, as in a change of network: the route that kept the
+            // server outside the tunnel goes with it. The client notices the change, the
+            // library reaches its server again, the route is renewed before it connects, and
+            // the library resumes its own session on the same device.
+            const QString serverRoute = QStringLiteral("%1 dev %2").arg(NetnsLab::serverAddress, m_lab.clientLink());
+            m_lab.exec(
+                m_lab.clientNs(),
+                {"sh", "-c", QStringLiteral("ip link set %1 down && ip link set %1 up").arg(m_lab.clientLink())});
+            QVERIFY(!m_lab.clientIp({"route", "show"}).contains(serverRoute));
+            QVERIFY2(waitForStep("RECONNECTING", 15000), seen.constData());
+            QVERIFY2(waitForStep("TRAFFIC_BACK", 30000), seen.constData());
+            QVERIFY(m_lab.clientIp({"route", "show"}).contains(serverRoute));
+            QVERIFY(m_lab.clientIp({"-o", "link", "show"}).contains(QStringLiteral(": %1:").arg(tun)));
         } else {
             QVERIFY2(!routes.contains(QLatin1String("0.0.0.0/1")), qPrintable(routes));
             // The server dies under the session: the library's loss of its connection is
@@ -837,10 +855,13 @@ void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevat
         expected.insert(3, QStringLiteral("ENGINE_LOG"));
     if (openconnect)
         expected.insert(3, QStringLiteral("DNS_NOT_APPLIED"));
-    if (openconnect && !fullTunnel)
+    if (openconnect) {
         expected = QStringList{"TRAFFIC_OK",      "RUNTIME_CLOSED",    "NO_TCP_LISTENER",
                                "DNS_NOT_APPLIED", "RECONNECTING",      "RECONNECTED",
                                "TRAFFIC_BACK",    "LOSS_FROM_LIBRARY", "IDLE"};
+        if (fullTunnel)
+            expected.insert(6, QStringLiteral("RESUMED"));
+    }
     QCOMPARE(steps, expected);
     expectNothingLeft();
 }
