@@ -22,7 +22,7 @@ namespace {
 
 constexpr int toolTimeoutMs = 10000;
 // The kernel puts the first free number in place of "%d".
-constexpr const char *namePattern = "tvxoc%d";
+constexpr const char *namePattern = "tuntvx%d";
 const QString resolvectl = QStringLiteral("/usr/bin/resolvectl");
 
 QString ipProgram()

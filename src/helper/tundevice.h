@@ -12,10 +12,12 @@ struct TunSettings;
 namespace Tavrix {
 
 // A tun device for the caller's in-process OpenConnect session. The helper opens it (the
-// kernel names it "tvxoc<n>", unique on the machine) and hands the descriptor over; the
-// session moves the packets, and the helper alone sets addresses, routes and DNS from typed
-// settings. Everything it added goes when the tunnel ends: the routes kept outside the tunnel,
-// the DNS settings, the device itself (its own routes and addresses go with it).
+// kernel names it "tuntvx<n>", unique on the machine; "tun" first like every tunnel device,
+// so that the kill switch lets its traffic out and the network watch takes it for a tunnel)
+// and hands the descriptor over; the session moves the packets, and the helper alone sets
+// addresses, routes and DNS from typed settings. Everything it added goes when the tunnel
+// ends: the routes kept outside the tunnel, the DNS settings, the device itself (its own
+// routes and addresses go with it).
 class TunDevice : public Tunnel
 {
     Q_OBJECT

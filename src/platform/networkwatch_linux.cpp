@@ -75,9 +75,6 @@ bool NetworkWatch::isTunnelInterface(const QString &name)
         if (name.startsWith(prefix))
             return true;
     }
-    // OpenConnect's device when the privileged helper makes it.
-    if (name.startsWith(QLatin1String("tvxoc")))
-        return true;
     return name == QLatin1String("lo");
 }
 

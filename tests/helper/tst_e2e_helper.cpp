@@ -480,7 +480,7 @@ void TestE2eHelper::expectNothingLeft()
     QTRY_VERIFY_WITH_TIMEOUT(m_helper->helperChildren().isEmpty(), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(m_helper->runtimeFiles(), QStringList(), 5000);
     // A tun device goes once its owner has stopped it or left the bus.
-    QTRY_VERIFY_WITH_TIMEOUT(!m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String("tvxoc")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String("tuntvx")), 5000);
     const QString links = m_lab.clientIp({"-o", "link", "show"});
     QVERIFY2(!links.contains(QLatin1String("tun")) && !links.contains(QLatin1String("tvxwg")), qPrintable(links));
     // Routes kept outside a tunnel (its gateway, excluded networks) go with it too.
@@ -785,7 +785,7 @@ void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevat
         // are the server's: its networks into the tunnel (or everything), the gateway and
         // the excluded network on the way they took before.
         const QRegularExpressionMatch device =
-            QRegularExpression(QStringLiteral("^\\d+: (tvxoc\\d+):"), QRegularExpression::MultilineOption)
+            QRegularExpression(QStringLiteral("^\\d+: (tuntvx\\d+):"), QRegularExpression::MultilineOption)
                 .match(m_lab.clientIp({"-o", "link", "show"}));
         QVERIFY(device.hasMatch());
         const QString tun = device.captured(1);
@@ -842,7 +842,7 @@ void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevat
                      qPrintable(error));
             QVERIFY2(waitForStep("TRAFFIC_BACK", 40000), seen.constData());
             const QString links = m_lab.clientIp({"-o", "link", "show"});
-            QCOMPARE(links.count(QLatin1String(": tvxoc")), 1);
+            QCOMPARE(links.count(QLatin1String(": tuntvx")), 1);
         }
     }
     client->write("\n");
