@@ -89,14 +89,14 @@ bool HelperTunDevice::open(openconnect_info *vpninfo, QString *error)
     }
     m_tunnelId = device.tunnelId;
     m_interfaceName = device.interfaceName;
+    m_fd = device.fd;
     if (!apply(vpninfo, error)) {
-        ::close(device.fd);
         close();
         return false;
     }
-    // The library owns the descriptor from here and closes it when the session ends.
-    if (openconnect_setup_tun_fd(vpninfo, device.fd) != 0) {
-        ::close(device.fd);
+    // The library reads and writes it but leaves it open at its end: a descriptor it was
+    // handed stays its giver's to close.
+    if (openconnect_setup_tun_fd(vpninfo, m_fd) != 0) {
         close();
         *error = QStringLiteral("the library did not take the tunnel device");
         return false;
@@ -155,6 +155,10 @@ void HelperTunDevice::renewServerRoute()
 
 void HelperTunDevice::close()
 {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
     if (m_tunnelId.isEmpty())
         return;
     QString error;

@@ -32,12 +32,14 @@ public:
     // The library is about to reach its server again: the route kept outside the tunnel for it
     // follows the network as it is now (a change of network may have taken it away).
     void renewServerRoute();
-    // Has the helper take the device down, with its routes and DNS.
+    // Has the helper take the device down, with its routes and DNS. Only once the library is
+    // done with the device: its main loop has returned for good.
     void close();
 
 private:
     bool apply(openconnect_info *vpninfo, QString *error);
 
+    int m_fd = -1;
     QString m_tunnelId;
     QString m_interfaceName;
     HelperProto::TunSettings m_applied;

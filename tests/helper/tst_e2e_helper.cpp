@@ -299,7 +299,11 @@ int clientConnect(const QString &kind)
     if (!waitForStatus(controller, statuses, OpenConnectConnection::IDLE, 15000))
         return 1;
     QTest::qWait(500);
-    if (!probeInside())
+    // Nothing of the session's device stays open in this process either.
+    bool holdsDevice = false;
+    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System))
+        holdsDevice = holdsDevice || fd.symLinkTarget() == QLatin1String("/dev/net/tun");
+    if (!probeInside() && !holdsDevice)
         say(QStringLiteral("STEP IDLE"));
     return 0;
 }
