@@ -353,6 +353,10 @@ int OpenConnectConnection::connectOpenConnect()
         return INVALID_CREDENTIALS;
     if (m_commandFd != -1)
         return ALREADY_ACTIVE;
+    // The last session's end has passed this thread and its thread is only returning: a
+    // connect right after a failed one waits the moment for that rather than being refused.
+    if (!m_sessionRunning && sessionThreadRunning())
+        m_sessionThread->wait(QDeadlineTimer(1000));
     if (sessionThreadRunning() || m_sessionRunning)
         return ALREADY_RUNNING;
     startSession();
