@@ -14,6 +14,7 @@
 
 #include "helper/helperservice.h"
 #include "helper/runtimefolder.h"
+#include "helper/tundevice.h"
 
 namespace {
 
@@ -81,6 +82,8 @@ int main(int argc, char *argv[])
         qCritical().noquote() << QStringLiteral("tavrixvpn-helper:") << error;
         return 1;
     }
+    // OpenConnect tun device
+    Tavrix::TunDevice::removeLeftovers(folder);
     const QDBusConnection bus =
         parser.isSet(busOption)
             ? QDBusConnection::connectToBus(parser.value(busOption), QStringLiteral("tavrixvpn-helper"))

@@ -1,6 +1,8 @@
 #include "helper/tundevice.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -11,6 +13,7 @@
 #include <linux/if_tun.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "helper/childprocess.h"
@@ -143,6 +146,10 @@ QString networkAddress(const QString &route)
     return route.section(QLatin1Char('/'), 0, 0);
 }
 
+// Records of the devices, in a folder of their own: the runtime folder's files go at a
+// helper's start, these are read first.
+const QString recordFolder = QStringLiteral("tun");
+
 } // namespace
 
 TunDevice::TunDevice(const QString &id, const RuntimeFolder &folder, QObject *parent)
@@ -174,6 +181,7 @@ bool TunDevice::create(QString *error)
     }
     m_name = QString::fromLatin1(request.ifr_name);
     m_index = ::if_nametoindex(request.ifr_name);
+    record();
     qInfo().noquote() << QStringLiteral("OpenConnect tun") << id().left(8) << QStringLiteral("is") << m_name;
     markUp();
     return true;
@@ -272,6 +280,7 @@ bool TunDevice::configure(const HelperProto::TunSettings &settings, bool resolve
         return false;
     }
     m_applied = apply;
+    record();
     qInfo().noquote() << QStringLiteral("OpenConnect tun") << m_name << QStringLiteral("configured:")
                       << (settings.fullTunnel() ? QStringLiteral("full tunnel")
                                                 : QStringLiteral("%1 routes").arg(settings.includeRoutes.size()))
@@ -307,6 +316,34 @@ bool TunDevice::configure(const HelperProto::TunSettings &settings, bool resolve
     if (*dnsState != QLatin1String("applied") && *dnsState != QLatin1String("none"))
         qInfo().noquote() << QStringLiteral("OpenConnect tun") << m_name << QStringLiteral("DNS") << *dnsState;
     return true;
+}
+
+void TunDevice::record()
+{
+    ::mkdir(QFile::encodeName(m_folder.filePath(recordFolder)).constData(), 0700);
+    QString error;
+    const QStringList lines = m_undo + QStringList{QStringLiteral("link delete dev ") + m_name};
+    if (!m_folder.writePrivate(recordFolder + QLatin1Char('/') + id(),
+                               (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLatin1(), &error))
+        qWarning().noquote() << QStringLiteral("OpenConnect tun") << m_name << error;
+}
+
+void TunDevice::removeLeftovers(const RuntimeFolder &folder)
+{
+    const QString path = folder.filePath(recordFolder);
+    ::mkdir(QFile::encodeName(path).constData(), 0700);
+    for (const QString &name : QDir(path).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        QFile file(path + QLatin1Char('/') + name);
+        // Written by a helper into its own root-only folder: "ip -batch" lines of its own.
+        QStringList lines;
+        if (file.open(QIODevice::ReadOnly))
+            lines = QString::fromLatin1(file.read(1024 * 1024)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QString error;
+        runIpBatch(lines, true, &error);
+        qInfo().noquote() << QStringLiteral("Removed what an earlier helper left of")
+                          << lines.value(lines.size() - 1).section(QLatin1Char(' '), -1);
+        file.remove();
+    }
 }
 
 void TunDevice::revertDns()
@@ -349,6 +386,7 @@ void TunDevice::cleanUp()
     m_removed = true;
     ::close(m_fd);
     m_fd = -1;
+    m_folder.remove(recordFolder + QLatin1Char('/') + id());
 }
 
 } // namespace Tavrix

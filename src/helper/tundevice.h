@@ -34,6 +34,10 @@ public:
     // configured (nothing of this attempt is left then).
     bool configure(const HelperProto::TunSettings &settings, bool resolvedRunning, QString *dnsState, QString *error);
 
+    // Takes away the devices and routes an earlier helper left when it ended without
+    // tidying up (killed, crashed): each device keeps a record of them in the runtime folder.
+    static void removeLeftovers(const RuntimeFolder &folder);
+
 protected:
     void cleanUp() override;
 
@@ -42,6 +46,8 @@ private:
     void undo();
     void revertDns();
     bool stillOurs() const;
+    // What removeLeftovers() would take away of this device, kept up to date.
+    void record();
 
     int m_fd = -1;
     unsigned m_index = 0;

@@ -717,6 +717,18 @@ void TestE2eHelper::enginesEndWithACrashedHelper()
     const QList<qint64> engines = m_helper->helperChildren();
     QCOMPARE(engines.size(), 1);
     QVERIFY(!m_helper->runtimeFiles().isEmpty());
+    // An OpenConnect device too, with a route kept outside it: its owner holds the device
+    // open, so it outlives the helper, and that route would outlive even the device.
+    const QJsonObject tun{{"Address4", "10.231.10.99"},
+                          {"Prefix4", 24},
+                          {"Gateway", NetnsLab::serverAddress},
+                          {"IncludeRoutes", QJsonArray{NetnsLab::insideNetwork}},
+                          {"ExcludeRoutes", QJsonArray{ocExcluded}}};
+    QProcess *tunOwner =
+        startClient(HelperLab::grantedUser, {QStringLiteral("start"), QStringLiteral("tun"),
+                                             writeFile(QStringLiteral("tun"), QJsonDocument(tun).toJson())});
+    QVERIFY(waitForLine(tunOwner, "UP ", 20000).startsWith(QLatin1String("UP ")));
+    QVERIFY(m_lab.clientIp({"route", "show"}).contains(ocExcluded));
 
     // The helper dies: its engine takes the tunnel down rather than keep one nobody owns.
     m_helper->killHelper();
@@ -725,10 +737,14 @@ void TestE2eHelper::enginesEndWithACrashedHelper()
     // The next helper finds the key file left behind and removes it before serving.
     QVERIFY(!m_helper->runtimeFiles().isEmpty());
     QString error;
+    QVERIFY(m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String("tuntvx")));
     QVERIFY2(m_helper->startHelper(&error, {QString::fromLatin1(leakMarker)}), qPrintable(error));
+    // It also takes away the device the dead helper made, and the route it kept outside it.
     expectNothingLeft();
-    owner->kill();
-    owner->waitForFinished(5000);
+    for (QProcess *client : {owner, tunOwner}) {
+        client->kill();
+        client->waitForFinished(5000);
+    }
 }
 
 void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart_data()
