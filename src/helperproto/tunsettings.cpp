@@ -342,11 +342,28 @@ bool validateTunSettings(const TunSettings &settings, QString *error)
     if (settings.domains.size() > maxSearchDomains)
         return refuse(error, QStringLiteral("too many search domains (at most %1)").arg(maxSearchDomains));
     for (const QString &domain : settings.domains) {
-        QByteArray bytes;
-        if (!isValidHostName(domain) || parseAddress(domain, &bytes))
+        if (!isUsableSearchDomain(domain))
             return refuse(error, QStringLiteral("the search domain %1 is not a domain name").arg(quoted(domain)));
     }
     return true;
+}
+
+bool isUsableDnsServer(const QString &address)
+{
+    QString ignored;
+    return checkHostAddress(QString(), address, 0, &ignored);
+}
+
+bool isUsableRoute(const QString &route)
+{
+    QString ignored;
+    return checkRoutes("", {route}, &ignored);
+}
+
+bool isUsableSearchDomain(const QString &domain)
+{
+    QByteArray bytes;
+    return isValidHostName(domain) && !parseAddress(domain, &bytes);
 }
 
 bool readTunSettings(const QVariantMap &fields, TunSettings *settings, QString *error)

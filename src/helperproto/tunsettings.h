@@ -52,6 +52,11 @@ struct TunSettings
 // Every field within bounds and sensible for a tunnel (no loopback, multicast or unspecified
 // address, prefixes in range, routes canonical); false with a user-facing *error.
 bool validateTunSettings(const TunSettings &settings, QString *error);
+// Single values as validateTunSettings takes them, so that the window can leave out what a
+// server sent unusable (a loopback DNS server, a multicast route) rather than lose the tunnel.
+bool isUsableDnsServer(const QString &address);
+bool isUsableRoute(const QString &route);
+bool isUsableSearchDomain(const QString &domain);
 // Strict reading of ConfigureTun's fields (known keys, exact types), then validateTunSettings.
 bool readTunSettings(const QVariantMap &fields, TunSettings *settings, QString *error);
 // The fields for the bus; readTunSettings gives the same settings back.

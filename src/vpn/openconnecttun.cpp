@@ -17,24 +17,36 @@ QString text(const char *value)
     return value ? QString::fromLatin1(value).trimmed() : QString();
 }
 
+void leaveOut(const char *what, const QString &value)
+{
+    engineLog(
+        QStringLiteral("Leaving out the server's %1 \"%2\": not usable").arg(QLatin1String(what), value.left(64)));
+}
+
 // Routes of one list, canonical, each once; *catchAll when one of them covers everything.
-QStringList routesOf(const oc_split_include *list, bool *catchAll)
+// Unusable ones are left out, but for an include list of nothing else (`includes`): that one
+// is kept as it is, for the check to refuse, since an empty include list means everything.
+QStringList routesOf(const oc_split_include *list, bool includes, bool *catchAll)
 {
     QStringList routes;
+    QStringList unusable;
     for (const oc_split_include *item = list; item; item = item->next) {
         const QString route = HelperProto::canonicalRoute(text(item->route));
-        if (route.isEmpty()) {
-            engineLog(
-                QStringLiteral("Ignoring the server's route \"%1\": not a network").arg(text(item->route).left(64)));
-            continue;
-        }
         if (route.endsWith(QLatin1String("/0"))) {
             *catchAll = true;
+            continue;
+        }
+        if (!HelperProto::isUsableRoute(route)) {
+            unusable.append(route.isEmpty() ? text(item->route) : route);
             continue;
         }
         if (!routes.contains(route))
             routes.append(route);
     }
+    if (includes && routes.isEmpty())
+        return unusable;
+    for (const QString &route : qAsConst(unusable))
+        leaveOut("route", route);
     return routes;
 }
 
@@ -60,17 +72,29 @@ HelperProto::TunSettings tunSettingsFromIpInfo(const oc_ip_info &info)
     settings.mtu = info.mtu > 0 ? info.mtu : 0;
     settings.gateway = text(info.gateway_addr);
     bool everything = false;
-    settings.includeRoutes = routesOf(info.split_includes, &everything);
+    settings.includeRoutes = routesOf(info.split_includes, true, &everything);
     if (everything)
         settings.includeRoutes.clear();
-    bool ignored = false;
-    settings.excludeRoutes = routesOf(info.split_excludes, &ignored);
+    // Excluding everything would mean no tunnel at all: such an entry is left out.
+    bool excludesEverything = false;
+    settings.excludeRoutes = routesOf(info.split_excludes, false, &excludesEverything);
+    if (excludesEverything)
+        leaveOut("excluded route", QStringLiteral("everything"));
     for (const char *server : info.dns) {
-        if (!text(server).isEmpty() && !settings.dns.contains(text(server)))
+        if (text(server).isEmpty() || settings.dns.contains(text(server)))
+            continue;
+        if (HelperProto::isUsableDnsServer(text(server)))
             settings.dns.append(text(server));
+        else
+            leaveOut("DNS server", text(server));
     }
     static const QRegularExpression separators(QStringLiteral("[\\s,;]+"));
-    settings.domains = text(info.domain).split(separators, Qt::SkipEmptyParts);
+    for (const QString &domain : text(info.domain).split(separators, Qt::SkipEmptyParts)) {
+        if (HelperProto::isUsableSearchDomain(domain))
+            settings.domains.append(domain);
+        else
+            leaveOut("search domain", domain);
+    }
     return settings;
 }
 

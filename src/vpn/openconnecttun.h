@@ -11,7 +11,8 @@ namespace Tavrix {
 
 // The library's IP information (CSTP headers from the server, the gateway address from the
 // library) as settings for the helper: prefixes from netmasks, routes canonical and without
-// duplicates, a catch-all include read as "everything through the tunnel".
+// duplicates, a catch-all include read as "everything through the tunnel"; a DNS server,
+// search domain or route that is no use on a tunnel is left out (and logged).
 HelperProto::TunSettings tunSettingsFromIpInfo(const oc_ip_info &info);
 
 // The tun device of one OpenConnect session when the privileged helper makes it: the helper

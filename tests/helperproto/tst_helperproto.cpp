@@ -380,32 +380,38 @@ void TestHelperProto::validators()
 // catch-alls, IPv6 written loosely) becomes settings the helper takes, or is refused here.
 void TestHelperProto::libraryIpInfoBecomesCheckedTunSettings_data()
 {
-    QTest::addColumn<QStringList>("info"); // addr, netmask, netmask6, dns, domain
+    QTest::addColumn<QStringList>("info"); // addr, netmask, netmask6, DNS servers, domain
     QTest::addColumn<QStringList>("includes");
     QTest::addColumn<QStringList>("excludes");
-    QTest::addColumn<QString>("expected"); // "includes | excludes | address6/prefix | domains", or "refused"
+    // "includes | excludes | address6/prefix | DNS | domains", or "refused"
+    QTest::addColumn<QString>("expected");
 
     const QStringList lab{"10.231.10.121", "255.255.255.0", "", "10.231.10.1", "lab.test"};
     QTest::newRow("netmask routes") << lab << QStringList{"198.18.100.0/255.255.255.0"}
                                     << QStringList{"10.231.0.128/255.255.255.128"}
-                                    << "198.18.100.0/24 | 10.231.0.128/25 |  | lab.test";
+                                    << "198.18.100.0/24 | 10.231.0.128/25 |  | 10.231.10.1 | lab.test";
     QTest::newRow("host bits cleared, duplicates once")
         << lab << QStringList{"10.1.2.3/255.255.0.0", "10.1.0.0/16", "192.0.2.7"} << QStringList()
-        << "10.1.0.0/16,192.0.2.7/32 |  |  | lab.test";
+        << "10.1.0.0/16,192.0.2.7/32 |  |  | 10.231.10.1 | lab.test";
     QTest::newRow("catch-all include is a full tunnel")
-        << lab << QStringList{"10.1.0.0/16", "0.0.0.0/0.0.0.0"} << QStringList() << " |  |  | lab.test";
+        << lab << QStringList{"10.1.0.0/16", "0.0.0.0/0.0.0.0"} << QStringList() << " |  |  | 10.231.10.1 | lab.test";
     QTest::newRow("IPv6 written loosely")
-        << QStringList{"10.231.10.121", "255.255.255.0", "FD00:231:10:0::5/64", "10.231.10.1", "a.test b.test"}
+        << QStringList{"10.231.10.121", "255.255.255.0", "FD00:231:10:0::5/64", "fd00:231:10::1", "a.test b.test"}
         << QStringList{"FD00:0:0:0::/48", "2001:db8:0:0:1:0:0:1/128"} << QStringList()
-        << "fd00::/48,2001:db8::1:0:0:1/128 |  | FD00:231:10:0::5/64 | a.test,b.test";
-    QTest::newRow("what is not a route is dropped")
-        << lab << QStringList{"not-a-route", "10.0.0.0/33", "198.18.100.0/24"} << QStringList()
-        << "198.18.100.0/24 |  |  | lab.test";
+        << "fd00::/48,2001:db8::1:0:0:1/128 |  | FD00:231:10:0::5/64 | fd00:231:10::1 | a.test,b.test";
+    // What is no use on a tunnel is left out, the tunnel kept.
+    QTest::newRow("unusable routes, DNS and domains left out")
+        << QStringList{"10.231.10.121", "255.255.255.0", "", "127.0.0.53", "lab.test 10.0.0.1 -x.test"}
+        << QStringList{"not-a-route", "10.0.0.0/33", "239.1.0.0/16", "198.18.100.0/24"}
+        << QStringList{"127.0.0.0/8", "0.0.0.0/0", "10.231.0.128/25"}
+        << "198.18.100.0/24 | 10.231.0.128/25 |  |  | lab.test";
+    // Never widened to everything, nor made from nonsense.
+    QTest::newRow("nothing but unusable includes")
+        << lab << QStringList{"239.1.0.0/255.255.0.0", "127.0.0.0/8"} << QStringList() << "refused";
     QTest::newRow("non-contiguous netmask")
         << QStringList{"10.231.10.121", "255.0.255.0", "", "", ""} << QStringList() << QStringList() << "refused";
-    QTest::newRow("loopback DNS server") << QStringList{"10.231.10.121", "255.255.255.0", "", "127.0.0.53", ""}
-                                         << QStringList() << QStringList() << "refused";
-    QTest::newRow("multicast route") << lab << QStringList{"239.1.0.0/255.255.0.0"} << QStringList() << "refused";
+    QTest::newRow("loopback address") << QStringList{"127.0.0.2", "255.0.0.0", "", "", ""} << QStringList()
+                                      << QStringList() << "refused";
     QTest::newRow("no address") << QStringList{"", "", "", "10.231.10.1", ""} << QStringList() << QStringList()
                                 << "refused";
 }
@@ -459,7 +465,7 @@ void TestHelperProto::libraryIpInfoBecomesCheckedTunSettings()
     const QString address6 =
         settings.address6.isEmpty() ? QString() : settings.address6 + '/' + QString::number(settings.prefix6);
     QCOMPARE(QStringList({settings.includeRoutes.join(','), settings.excludeRoutes.join(','), address6,
-                          settings.domains.join(',')})
+                          settings.dns.join(','), settings.domains.join(',')})
                  .join(QStringLiteral(" | ")),
              expected);
     QCOMPARE(settings.gateway, QStringLiteral("10.231.0.1"));
