@@ -909,6 +909,9 @@ void OpenConnectConnection::ensureWatches()
     m_sleepWatch = new SleepWatch(this);
     QObject::connect(m_sleepWatch, &SleepWatch::aboutToSleep, this, [this] {
         m_connectedBeforeSleep = m_publicStatus != IDLE;
+        // A tunnel that lived until the machine slept was a working one, however young: its
+        // end after the wake-up is a loss to bring back, not a failed start.
+        m_connectedClock.invalidate();
         engineLog(QStringLiteral("The machine is going to sleep"));
     });
     QObject::connect(m_sleepWatch, &SleepWatch::resumed, this, &OpenConnectConnection::onResumed);

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <atomic>
 #include <functional>
@@ -107,6 +108,9 @@ private:
     // thread.
     QMutex m_helperLock;
     QString m_helperTunnel;
+    // The helper's output lines (tunnel, line) that came before our tunnel's name was known.
+    static constexpr int maxEarlyOutput = 200;
+    QVector<QPair<QString, QString>> m_earlyOutput;
     QString m_refusal;
 };
 
