@@ -56,5 +56,22 @@ bool setKillSwitch(const HelperProto::KillSwitchRequest &request, QString *error
     return false;
 }
 
+// OpenConnect tun device
+TunDevice createTun()
+{
+    TunDevice device;
+    device.error = QStringLiteral("no helper on this system");
+    return device;
+}
+
+bool configureTun(const QString &tunnelId, const QVariantMap &settings, QString *dnsState, QString *error)
+{
+    Q_UNUSED(tunnelId)
+    Q_UNUSED(settings)
+    Q_UNUSED(dnsState)
+    *error = QStringLiteral("no helper on this system");
+    return false;
+}
+
 } // namespace PrivilegedHelper
 } // namespace Tavrix
