@@ -47,6 +47,11 @@ public slots:
     Q_SCRIPTABLE void Stop(const QString &tunnelId);
     // "starting" or "up" for a tunnel of the caller's.
     Q_SCRIPTABLE QString Status(const QString &tunnelId);
+    // OpenConnect tun device: a tun device of the caller's own, its descriptor handed over
+    // (the session in the window moves the packets); then its addresses, routes and DNS from
+    // typed settings (see helperproto/tunsettings.h), answered with what became of DNS.
+    Q_SCRIPTABLE QString CreateTun(QString &interfaceName, QDBusUnixFileDescriptor &device);
+    Q_SCRIPTABLE QString ConfigureTun(const QString &tunnelId, const QVariantMap &settings);
 
 signals:
     // Sent to the owner alone (a unicast signal): the tunnel has gone, and why.

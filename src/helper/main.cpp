@@ -16,6 +16,7 @@
 #include "helper/runtimefolder.h"
 // kill switch
 #include "helper/killswitchkeeper.h"
+#include "helper/tundevice.h"
 // Outline and split tunnelling
 #include "helper/bypassgroup.h"
 
@@ -98,6 +99,8 @@ int main(int argc, char *argv[])
         qCritical().noquote() << QStringLiteral("tavrixvpn-helper:") << error;
         return 1;
     }
+    // OpenConnect tun device
+    Tavrix::TunDevice::removeLeftovers(folder);
     const QDBusConnection bus =
         parser.isSet(busOption)
             ? QDBusConnection::connectToBus(parser.value(busOption), QStringLiteral("tavrixvpn-helper"))

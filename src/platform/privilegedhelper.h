@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 
 #include <functional>
 
@@ -50,6 +51,22 @@ bool isRunning(const QString &tunnelId);
 // kill switch: puts this user's firewall table in the requested state. Blocks until the
 // helper has applied it (call it off the GUI thread); false with the helper's reason otherwise.
 bool setKillSwitch(const HelperProto::KillSwitchRequest &request, QString *error);
+// OpenConnect tun device
+struct TunDevice
+{
+    bool ok = false;
+    QString tunnelId;
+    QString interfaceName;
+    // The device's descriptor; the caller owns it.
+    int fd = -1;
+    QString error;
+};
+// A tun device of our own, made by the helper (the in-process OpenConnect session moves its
+// packets). Stop it with stop() like any tunnel. Blocks.
+TunDevice createTun();
+// Its addresses, routes and DNS from typed settings (helperproto/tunsettings.h), in place of
+// earlier ones. *dnsState: "applied", "none" or "not applied: <why>". Blocks.
+bool configureTun(const QString &tunnelId, const QVariantMap &settings, QString *dnsState, QString *error);
 
 // Outline and split tunnelling
 // Outline to this Shadowsocks server (the password goes to the helper alone). Blocks until the

@@ -204,6 +204,39 @@ bool setKillSwitch(const HelperProto::KillSwitchRequest &request, QString *error
     return false;
 }
 
+// OpenConnect tun device
+TunDevice createTun()
+{
+    TunDevice device;
+    const QDBusMessage reply = call("CreateTun", {}, shortTimeoutMs * 2);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 3) {
+        device.error = errorText(reply);
+        return device;
+    }
+    const QDBusUnixFileDescriptor handle = reply.arguments().at(2).value<QDBusUnixFileDescriptor>();
+    device.tunnelId = reply.arguments().at(0).toString();
+    device.interfaceName = reply.arguments().at(1).toString();
+    device.fd = handle.isValid() ? ::fcntl(handle.fileDescriptor(), F_DUPFD_CLOEXEC, 0) : -1;
+    device.ok = device.fd >= 0;
+    if (!device.ok) {
+        device.error = QStringLiteral("the helper gave no tunnel device");
+        stop(device.tunnelId);
+    }
+    return device;
+}
+
+bool configureTun(const QString &tunnelId, const QVariantMap &settings, QString *dnsState, QString *error)
+{
+    // Many routes take the helper a moment.
+    const QDBusMessage reply = call("ConfigureTun", {tunnelId, settings}, startTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        *error = errorText(reply);
+        return false;
+    }
+    *dnsState = reply.arguments().first().toString();
+    return true;
+}
+
 // Outline and split tunnelling
 Started startOutline(const QString &host, uint port, const QString &password, const QString &method)
 {

@@ -56,6 +56,23 @@ bool setKillSwitch(const HelperProto::KillSwitchRequest &request, QString *error
     return false;
 }
 
+// OpenConnect tun device
+TunDevice createTun()
+{
+    TunDevice device;
+    device.error = QStringLiteral("no helper on this system");
+    return device;
+}
+
+bool configureTun(const QString &tunnelId, const QVariantMap &settings, QString *dnsState, QString *error)
+{
+    Q_UNUSED(tunnelId)
+    Q_UNUSED(settings)
+    Q_UNUSED(dnsState)
+    *error = QStringLiteral("no helper on this system");
+    return false;
+}
+
 // Outline and split tunnelling
 Started startOutline(const QString &host, uint port, const QString &password, const QString &method)
 {

@@ -59,20 +59,25 @@ Wireguard::Wireguard(ConfigFetch fetchConfig, QObject *parent)
     // as the program's own output file does on the direct path. Lines that come while the
     // start is still under way wait until its tunnel's name is known.
     PrivilegedHelper::watchOutput(this, [this](const QString &tunnelId, const QString &line) {
-        const QString ours = helperTunnel();
-        if (ours.isEmpty()) {
+        if (helperTunnel().isEmpty()) {
             if (m_earlyOutput.size() < maxEarlyOutput)
                 m_earlyOutput.append({tunnelId, line});
             return;
         }
-        for (const auto &[earlyId, earlyLine] : qAsConst(m_earlyOutput)) {
-            if (earlyId == ours)
-                engineLog(QStringLiteral("WireGuard > ") + earlyLine);
-        }
-        m_earlyOutput.clear();
-        if (tunnelId == ours)
+        flushEarlyOutput();
+        if (tunnelId == helperTunnel())
             engineLog(QStringLiteral("WireGuard > ") + line);
     });
+}
+
+void Wireguard::flushEarlyOutput()
+{
+    const QString ours = helperTunnel();
+    for (const auto &[earlyId, earlyLine] : qAsConst(m_earlyOutput)) {
+        if (earlyId == ours)
+            engineLog(QStringLiteral("WireGuard > ") + earlyLine);
+    }
+    m_earlyOutput.clear();
 }
 
 Wireguard::~Wireguard()
@@ -213,6 +218,8 @@ bool Wireguard::startThroughHelper(const QString &text)
         m_helperTunnel = started.tunnelId;
     }
     m_ownsClient = true;
+    // The program's lines from its start, which came before the tunnel's name was known.
+    QMetaObject::invokeMethod(this, &Wireguard::flushEarlyOutput, Qt::QueuedConnection);
     engineLog(QStringLiteral("WireGuard tunnel is up (through the TavrixVPN helper)"));
     QMetaObject::invokeMethod(this, &Wireguard::watchClient, Qt::QueuedConnection);
     emit connected();

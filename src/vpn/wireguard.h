@@ -90,6 +90,8 @@ private:
     void importClientOutput();
     void removeConfiguration();
     void watchClient();
+    // Logs the buffered helper output of our tunnel (GUI thread).
+    void flushEarlyOutput();
     bool startThroughHelper(const QString &text);
     bool clientRunning();
     QString helperTunnel();

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QtTest>
 
+#include <openconnect.h>
 #include <unistd.h>
 
 #include "api/apimanager.h"
@@ -16,9 +17,11 @@
 #include "helperproto/killswitchrules.h"
 #include "helperproto/limits.h"
 #include "helperproto/openvpnprofile.h"
+#include "helperproto/tunsettings.h"
 #include "helperproto/wireguardconfig.h"
 #include "testmain.h"
 #include "vpn/openconnectconnection.h"
+#include "vpn/openconnecttun.h"
 
 using namespace Tavrix;
 using namespace Tavrix::HelperProto;
@@ -39,6 +42,8 @@ private slots:
     void validators();
     void killSwitchRequests_data();
     void killSwitchRequests();
+    void libraryIpInfoBecomesCheckedTunSettings_data();
+    void libraryIpInfoBecomesCheckedTunSettings();
 
 private:
     // OpenVPN's own parser on a rebuilt profile: empty when it takes it, else its complaint.
@@ -477,6 +482,105 @@ void TestHelperProto::killSwitchRequests()
     QCOMPARE(output.contains(QLatin1String("table inet tavrixvpn_1000")), request.state != KillSwitchState::Off);
     for (const QString &line : listed)
         QVERIFY2(output.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + output));
+}
+
+// The OpenConnect library's IP information as a server sends it (netmask forms, host bits,
+// catch-alls, IPv6 written loosely) becomes settings the helper takes, or is refused here.
+void TestHelperProto::libraryIpInfoBecomesCheckedTunSettings_data()
+{
+    QTest::addColumn<QStringList>("info"); // addr, netmask, netmask6, DNS servers, domain
+    QTest::addColumn<QStringList>("includes");
+    QTest::addColumn<QStringList>("excludes");
+    // "includes | excludes | address6/prefix | DNS | domains", or "refused"
+    QTest::addColumn<QString>("expected");
+
+    const QStringList lab{"10.231.10.121", "255.255.255.0", "", "10.231.10.1", "lab.test"};
+    QTest::newRow("netmask routes") << lab << QStringList{"198.18.100.0/255.255.255.0"}
+                                    << QStringList{"10.231.0.128/255.255.255.128"}
+                                    << "198.18.100.0/24 | 10.231.0.128/25 |  | 10.231.10.1 | lab.test";
+    QTest::newRow("host bits cleared, duplicates once")
+        << lab << QStringList{"10.1.2.3/255.255.0.0", "10.1.0.0/16", "192.0.2.7"} << QStringList()
+        << "10.1.0.0/16,192.0.2.7/32 |  |  | 10.231.10.1 | lab.test";
+    QTest::newRow("catch-all include is a full tunnel")
+        << lab << QStringList{"10.1.0.0/16", "0.0.0.0/0.0.0.0"} << QStringList() << " |  |  | 10.231.10.1 | lab.test";
+    QTest::newRow("IPv6 written loosely")
+        << QStringList{"10.231.10.121", "255.255.255.0", "FD00:231:10:0::5/64", "fd00:231:10::1", "a.test b.test"}
+        << QStringList{"FD00:0:0:0::/48", "2001:db8:0:0:1:0:0:1/128"} << QStringList()
+        << "fd00::/48,2001:db8::1:0:0:1/128 |  | FD00:231:10:0::5/64 | fd00:231:10::1 | a.test,b.test";
+    // What is no use on a tunnel is left out, the tunnel kept.
+    QTest::newRow("unusable routes, DNS and domains left out")
+        << QStringList{"10.231.10.121", "255.255.255.0", "", "127.0.0.53", "lab.test 10.0.0.1 -x.test"}
+        << QStringList{"not-a-route", "10.0.0.0/33", "239.1.0.0/16", "198.18.100.0/24"}
+        << QStringList{"127.0.0.0/8", "0.0.0.0/0", "10.231.0.128/25"}
+        << "198.18.100.0/24 | 10.231.0.128/25 |  |  | lab.test";
+    // Never widened to everything, nor made from nonsense.
+    QTest::newRow("nothing but unusable includes")
+        << lab << QStringList{"239.1.0.0/255.255.0.0", "127.0.0.0/8"} << QStringList() << "refused";
+    QTest::newRow("non-contiguous netmask")
+        << QStringList{"10.231.10.121", "255.0.255.0", "", "", ""} << QStringList() << QStringList() << "refused";
+    QTest::newRow("loopback address") << QStringList{"127.0.0.2", "255.0.0.0", "", "", ""} << QStringList()
+                                      << QStringList() << "refused";
+    QTest::newRow("no address") << QStringList{"", "", "", "10.231.10.1", ""} << QStringList() << QStringList()
+                                << "refused";
+}
+
+void TestHelperProto::libraryIpInfoBecomesCheckedTunSettings()
+{
+    QFETCH(QStringList, info);
+    QFETCH(QStringList, includes);
+    QFETCH(QStringList, excludes);
+    QFETCH(QString, expected);
+
+    QList<QByteArray> keep;
+    auto text = [&keep](const QString &value) -> const char * {
+        if (value.isEmpty())
+            return nullptr;
+        keep.append(value.toLatin1());
+        return keep.last().constData();
+    };
+    auto chain = [&text](const QStringList &routes, QList<oc_split_include> &items) {
+        items.reserve(routes.size());
+        for (const QString &route : routes)
+            items.append(oc_split_include{text(route), nullptr});
+        for (int i = 0; i + 1 < items.size(); ++i)
+            items[i].next = &items[i + 1];
+        return items.isEmpty() ? nullptr : &items[0];
+    };
+    QList<oc_split_include> includeItems;
+    QList<oc_split_include> excludeItems;
+    keep.reserve(32);
+    QByteArray gateway("10.231.0.1");
+    oc_ip_info ip{};
+    ip.addr = text(info.at(0));
+    ip.netmask = text(info.at(1));
+    ip.netmask6 = text(info.at(2));
+    ip.dns[0] = text(info.at(3));
+    ip.domain = text(info.at(4));
+    ip.mtu = 1434;
+    ip.gateway_addr = gateway.data();
+    ip.split_includes = chain(includes, includeItems);
+    ip.split_excludes = chain(excludes, excludeItems);
+
+    const TunSettings settings = tunSettingsFromIpInfo(ip);
+    QString error;
+    const bool valid = validateTunSettings(settings, &error);
+    if (expected == QLatin1String("refused")) {
+        QVERIFY(!valid);
+        QVERIFY(!error.isEmpty());
+        return;
+    }
+    QVERIFY2(valid, qPrintable(error));
+    const QString address6 =
+        settings.address6.isEmpty() ? QString() : settings.address6 + '/' + QString::number(settings.prefix6);
+    QCOMPARE(QStringList({settings.includeRoutes.join(','), settings.excludeRoutes.join(','), address6,
+                          settings.dns.join(','), settings.domains.join(',')})
+                 .join(QStringLiteral(" | ")),
+             expected);
+    QCOMPARE(settings.gateway, QStringLiteral("10.231.0.1"));
+    // What crosses the bus reads back the same on the helper's side.
+    TunSettings again;
+    QVERIFY2(readTunSettings(tunSettingsFields(settings), &again, &error), qPrintable(error));
+    QVERIFY(again == settings);
 }
 
 TAVRIX_TEST_MAIN_CORE(TestHelperProto)
