@@ -237,7 +237,7 @@ void BypassGroup::removeLeftovers()
     QString links;
     runSystemCommand(QStringLiteral("ip"), {QStringLiteral("-o"), QStringLiteral("link"), QStringLiteral("show")},
                      &links);
-    static const QRegularExpression link(QStringLiteral("^[0-9]+: (tvxol[0-9]+)[:@]"),
+    static const QRegularExpression link(QStringLiteral("^[0-9]+: (tuntvxol[0-9]+)[:@]"),
                                          QRegularExpression::MultilineOption);
     for (auto it = link.globalMatch(links); it.hasNext();)
         runSystemCommand(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("del"), it.next().captured(1)});

@@ -81,7 +81,9 @@ OutlineTunnel::OutlineTunnel(const QString &id, int slot, const RuntimeFolder &f
 
 QString OutlineTunnel::interfaceName() const
 {
-    return QStringLiteral("tvxol%1").arg(m_slot);
+    // A "tun" device by name too: the kill switch lets it out, and the network watch takes it
+    // for a tunnel rather than a change of the machine's network.
+    return QStringLiteral("tuntvxol%1").arg(m_slot);
 }
 
 bool OutlineTunnel::start(const QVariantMap &fields, QString *error)
