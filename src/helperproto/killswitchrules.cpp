@@ -109,7 +109,8 @@ bool isValidKillSwitchInterface(const QString &name)
         return !family;
     // A prefix of the helper's own naming and then the device's number only: "tvx*" would also
     // take in any other device named so (a lab's outer link is).
-    for (const QLatin1String prefix : {QLatin1String("tun"), QLatin1String("tvxwg")}) {
+    // (The longest first: "tuntvx<n>" is the helper's OpenConnect device.)
+    for (const QLatin1String prefix : {QLatin1String("tuntvx"), QLatin1String("tun"), QLatin1String("tvxwg")}) {
         if (!base.startsWith(prefix))
             continue;
         const QString number = base.mid(prefix.size());
