@@ -61,7 +61,8 @@ constexpr int maxKillSwitchInterfaces = 8;
 QString killSwitchStateName(KillSwitchState state);
 bool parseKillSwitchState(const QString &name, KillSwitchState *state);
 
-// A tunnel interface the helper's engines make: "tun<n>" (OpenVPN), "tuntvx<n>" (OpenConnect), "tvxwg<n>"
+// A tunnel interface the helper's engines make: "tun<n>" (OpenVPN), "tuntvx<n>" (OpenConnect),
+// "tuntvxol<n>" (Outline), "tvxwg<n>"
 // (WireGuard), "TavrixVPN" (the client's own device); "tun*" and "tvxwg*" name a family.
 // Nothing else: a request cannot open the switch for the outer link.
 bool isValidKillSwitchInterface(const QString &name);
