@@ -109,7 +109,10 @@ bool isValidKillSwitchInterface(const QString &name)
         return !family;
     // A prefix of the helper's own naming and then the device's number only: "tvx*" would also
     // take in any other device named so (a lab's outer link is).
-    for (const QLatin1String prefix : {QLatin1String("tun"), QLatin1String("tvxwg")}) {
+    // (The longest first: "tuntvxol<n>" is the helper's Outline device, "tuntvx<n>" its
+    // OpenConnect one.)
+    for (const QLatin1String prefix :
+         {QLatin1String("tuntvxol"), QLatin1String("tuntvx"), QLatin1String("tun"), QLatin1String("tvxwg")}) {
         if (!base.startsWith(prefix))
             continue;
         const QString number = base.mid(prefix.size());

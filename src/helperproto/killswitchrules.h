@@ -61,9 +61,10 @@ constexpr int maxKillSwitchInterfaces = 8;
 QString killSwitchStateName(KillSwitchState state);
 bool parseKillSwitchState(const QString &name, KillSwitchState *state);
 
-// A tunnel interface the helper's engines make: "tun<n>" (OpenVPN, OpenConnect), "tvxwg<n>"
-// (WireGuard), "TavrixVPN" (the client's own device); "tun*" and "tvxwg*" name a family.
-// Nothing else: a request cannot open the switch for the outer link.
+// A tunnel interface the helper's engines make: "tun<n>" (OpenVPN), "tuntvx<n>" (OpenConnect),
+// "tuntvxol<n>" (Outline), "tvxwg<n>" (WireGuard), "TavrixVPN" (the client's own device);
+// "tun*" and "tvxwg*" name a family. Nothing else: a request cannot open the switch for the
+// outer link.
 bool isValidKillSwitchInterface(const QString &name);
 // Everything of the request within its bounds and allow-lists; *error says what is not.
 bool validateKillSwitchRequest(const KillSwitchRequest &request, QString *error);

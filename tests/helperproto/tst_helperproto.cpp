@@ -392,7 +392,8 @@ void TestHelperProto::killSwitchRequests_data()
     QTest::addColumn<QString>("refusal");    // empty: valid
     QTest::addColumn<QStringList>("listed"); // what `nft list ruleset` shows afterwards
 
-    const QStringList tunnels{"tun*", "tvxwg4242", "TavrixVPN"};
+    // (nft folds "tuntvx3" and "tuntvxol2" into "tun*" when it lists the set.)
+    const QStringList tunnels{"tun*", "tvxwg4242", "tuntvx3", "tuntvxol2", "TavrixVPN"};
     QTest::newRow("blocked") << "blocked" << QStringList{"udp 10.231.0.1 51820", "tcp fd00:231::1 443"} << QStringList()
                              << QStringList() << QString()
                              << QStringList{"policy drop", "ip daddr 10.231.0.1 udp dport 51820 accept",
