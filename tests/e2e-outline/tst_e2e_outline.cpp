@@ -128,7 +128,9 @@ void TestOutlineE2e::disconnectWhileConnectingWins()
         QCOMPARE(driver.statusesUntil({1}), (QList<int>{1}));
         QCOMPARE(driver.disconnectVpn(), idle);
         QVERIFY2(driver.statusesUntil({2}, 3000).isEmpty(), qPrintable(driver.logDump().right(2000)));
-        QVERIFY2(m_outline->waitForNoLeftovers(), qPrintable(m_outline->leftovers().join(' ')));
+        QVERIFY2(m_outline->waitForNoLeftovers(), qPrintable(m_outline->leftovers().join(' ') + QLatin1Char('\n') +
+                                                             m_outline->processesOfOurs().join('\n') +
+                                                             QLatin1Char('\n') + driver.logDump().right(3000)));
     }
     QCOMPARE(driver.connectVpn(), connected);
     QCOMPARE(m_outline->curl(m_outline->insideUrl()), 0);
