@@ -46,6 +46,9 @@ public slots:
     Q_SCRIPTABLE void Stop(const QString &tunnelId);
     // "starting" or "up" for a tunnel of the caller's.
     Q_SCRIPTABLE QString Status(const QString &tunnelId);
+    // Tunnel health: for a WireGuard tunnel of the caller's, the seconds since its last
+    // handshake (-1: none yet) and the bytes received and sent, read from its device.
+    Q_SCRIPTABLE qlonglong WireGuardHealth(const QString &tunnelId, qulonglong &rxBytes, qulonglong &txBytes);
 
 signals:
     // Sent to the owner alone (a unicast signal): the tunnel has gone, and why.

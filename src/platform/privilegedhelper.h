@@ -5,6 +5,8 @@
 
 #include <functional>
 
+#include "helperproto/wireguardstats.h"
+
 namespace Tavrix {
 
 // The window's side of the privileged helper (Linux: a system service on the system bus, or the
@@ -42,6 +44,10 @@ void stopLater(const QString &tunnelId, QObject *context, std::function<void()> 
 void watchOutput(QObject *context, std::function<void(const QString &tunnelId, const QString &line)> lineRead);
 // Whether a tunnel of ours is still there.
 bool isRunning(const QString &tunnelId);
+
+// Tunnel health: what the device of a WireGuard tunnel of ours says (last handshake, bytes
+// each way); ok is false when the helper could not read it (*error says why).
+HelperProto::WireGuardStats wireGuardHealth(const QString &tunnelId, QString *error);
 
 } // namespace PrivilegedHelper
 } // namespace Tavrix

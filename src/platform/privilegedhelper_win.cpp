@@ -47,5 +47,13 @@ bool isRunning(const QString &tunnelId)
     return false;
 }
 
+// Tunnel health
+HelperProto::WireGuardStats wireGuardHealth(const QString &tunnelId, QString *error)
+{
+    Q_UNUSED(tunnelId)
+    *error = QStringLiteral("the helper is not available on this system");
+    return HelperProto::WireGuardStats();
+}
+
 } // namespace PrivilegedHelper
 } // namespace Tavrix

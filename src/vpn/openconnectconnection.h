@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 
+#include "vpn/tunnelliveness.h"
+
 struct openconnect_info;
 
 class OpenVpnRunner;
@@ -113,6 +115,9 @@ public:
         int attemptTimeoutMs;
         int deadPeerSeconds;
         int checkIntervalMs;
+        // The proxies' check through the engine: how often, and how long one may take.
+        int proxyCheckIntervalMs = 4000;
+        int proxyCheckTimeoutMs = 1500;
     };
     void setReconnectTimingForTests(const ReconnectTiming &timing);
 
@@ -170,6 +175,12 @@ private:
     // One echo to an address on the tunnel's far side (none while one is under way).
     void startProbe(const QString &target);
     void onProbeFinished(bool answered);
+    // Reads the WireGuard device off this thread; onWireGuardHealth follows here.
+    void readWireGuardHealth();
+    void onWireGuardHealth(const HelperProto::WireGuardStats &stats, const QString &error, quint64 epoch);
+    // The proxies' check: one request through the running engine to the service.
+    void checkProxy();
+    void onProxyChecked(bool ok, const QString &error, quint64 epoch);
     void onNetworkChanged(const QString &what);
     void onResumed();
     int connectOpenVpn();
@@ -266,6 +277,18 @@ private:
     bool m_probeAnswered = false;
     // The echo under way was sent while the tunnel was being brought back.
     bool m_probeWhileReconnecting = false;
+    WireGuardLiveness m_wireGuardLiveness;
+    QElapsedTimer m_livenessClock;
+    bool m_healthReading = false;
+    // The device was read since this engine started.
+    bool m_healthReadable = false;
+    int m_healthReadFailures = 0;
+    // The proxies: a check under way, when the last one started, failures in a row.
+    bool m_proxyCheckRunning = false;
+    QElapsedTimer m_proxyCheckClock;
+    int m_proxyFailures = 0;
+    int m_proxyCheckIntervalMs = 4000;
+    int m_proxyCheckTimeoutMs = 1500;
 };
 
 } // namespace Tavrix
