@@ -844,6 +844,9 @@ void OpenConnectConnection::publish(Status status)
         m_probeFailures = 0;
         m_connectedClock.start();
         m_healthTimer.start();
+        // At once: whether the far side answers echoes decides how soon silence counts.
+        if (m_type == WIREGUARD)
+            checkHealth();
     } else if (status == IDLE) {
         m_healthTimer.stop();
     }

@@ -368,6 +368,15 @@ void TestE2eReconnect::comesBackOnItsOwn()
     QFETCH(int, engine);
     QFETCH(QString, scenario);
     QVERIFY2(connectAndWait(engine), qPrintable(shownText()));
+    if (engine == WireGuard && qEnvironmentVariableIsSet("TMPDIAG")) {
+        QTest::qWait(3000);
+        for (const QStringList &c : QList<QStringList>{{"ip","rule"},{"ip","route","show","table","all"},{"wg","show","all"},{"ping","-c","2","-W","1","10.231.30.1"},{"wg","show","all"}}) {
+            QByteArray out; runProgram(c.first(), c.mid(1), &out); qInfo().noquote() << "TMPDIAG client" << c.join(' ') << "\n" << out;
+        }
+        for (const QStringList &c : QList<QStringList>{{"ip","addr"},{"ip","route","show","table","all"},{"wg","show","all"}}) {
+            QByteArray out; m_lab->exec(m_lab->serverNs(), c, &out); qInfo().noquote() << "TMPDIAG server" << c.join(' ') << "\n" << out;
+        }
+    }
     m_shown.clear();
     const QString serverProcess = engine == OpenConnect ? QStringLiteral("ocserv")
                                   : engine == OpenVpn   ? QStringLiteral("openvpn")

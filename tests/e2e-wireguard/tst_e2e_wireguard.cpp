@@ -194,8 +194,6 @@ void TestE2eWireguard::connectTrafficDisconnect()
 
 void TestE2eWireguard::tunnelEndingOnItsOwnIsBroughtBack()
 {
-    QSKIP("WireGuard does not yet bring back a tunnel whose device was removed under it: the loss is "
-          "seen, the new client program does not come up within 30 s (open work on reconnecting)");
     QCOMPARE(connectAndWait(), (QList<int>{OpenConnectConnection::CONNECTING, OpenConnectConnection::CONNECTED}));
     const QString link = run({"ip", "-o", "link"}).section(QLatin1String("tvxwg"), 1).section(QLatin1Char(':'), 0, 0);
     QVERIFY(!link.isEmpty());
