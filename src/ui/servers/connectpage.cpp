@@ -83,6 +83,8 @@ ConnectPage::ConnectPage(QWidget *parent, Role role)
             &ConnectPage::onConnectFailed);
     connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::serverKeyChanged, this,
             &ConnectPage::onServerKeyChanged);
+    connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::reconnectGaveUp, this,
+            &ConnectPage::onReconnectGaveUp);
 
     connect(m_serverSelectWidget, &ServerButton::clicked, this, &ConnectPage::requestServerSelection);
     connect(m_fastServer, &FastestServerButton::fastestServerClicked, this, &ConnectPage::ConnectToFastestServer);
@@ -337,6 +339,18 @@ void ConnectPage::onConnectFailed(const QString &message)
     box->setObjectName(QStringLiteral("connectFailedBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTitle(QStringLiteral("Connection failed"));
+    box->setText(message);
+    box->setSubmitText(QStringLiteral("Ok"));
+    box->show();
+}
+
+void ConnectPage::onReconnectGaveUp(const QString &message)
+{
+    // Not modal either: IDLE follows, and with it the kill switch's block (when on).
+    auto *box = new DBox(this);
+    box->setObjectName(QStringLiteral("reconnectGaveUpBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTitle(QStringLiteral("Connection lost"));
     box->setText(message);
     box->setSubmitText(QStringLiteral("Ok"));
     box->show();
