@@ -140,6 +140,8 @@ OpenConnectConnection::OpenConnectConnection()
     QObject::connect(m_reconnector, &Reconnector::finished, this, &OpenConnectConnection::onReconnectFinished);
     m_healthTimer.setInterval(healthCheckMs);
     m_livenessClock.start();
+    m_proxyTimer.setSingleShot(true);
+    QObject::connect(&m_proxyTimer, &QTimer::timeout, this, &OpenConnectConnection::checkProxy);
     QObject::connect(&m_healthTimer, &QTimer::timeout, this, &OpenConnectConnection::checkHealth);
     // The pool is drained when the application object goes away; a session left running
     // would keep it waiting for ever.
@@ -263,6 +265,7 @@ int OpenConnectConnection::startEngine()
     m_healthReadable = false;
     m_healthReadFailures = 0;
     m_proxyFailures = 0;
+    m_proxyAnswerMs = 0;
     m_proxyCheckClock.invalidate();
     if (needsNetworkPrivilege(m_type) && !Privileges::canManageNetwork()) {
         engineLog(Privileges::missingMessage());
@@ -1115,7 +1118,7 @@ void OpenConnectConnection::checkProxy()
     const quint64 epoch = m_engineEpoch;
     // Outline's tunnel carries the system's own traffic; the others are a local proxy.
     const bool throughInbound = m_type != OUTLINE;
-    const int timeoutMs = m_proxyCheckTimeoutMs;
+    const int timeoutMs = int(std::clamp<qint64>(3 * m_proxyAnswerMs, m_proxyCheckTimeoutMs, 5000));
     struct Check
     {
         bool ok = false;
@@ -1139,6 +1142,9 @@ void OpenConnectConnection::onProxyChecked(bool ok, const QString &error, quint6
         return;
     if (ok) {
         m_proxyFailures = 0;
+        m_proxyAnswerMs = m_proxyCheckClock.elapsed();
+        // The next one an interval after this one started, not at the next tick of the checks.
+        m_proxyTimer.start(int(std::max<qint64>(0, m_proxyCheckIntervalMs - m_proxyCheckClock.elapsed())));
         return;
     }
     ++m_proxyFailures;

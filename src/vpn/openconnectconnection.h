@@ -115,9 +115,10 @@ public:
         int attemptTimeoutMs;
         int deadPeerSeconds;
         int checkIntervalMs;
-        // The proxies' check through the engine: how often, and how long one may take.
-        int proxyCheckIntervalMs = 4000;
-        int proxyCheckTimeoutMs = 1500;
+        // The proxies' check through the engine: how often, and how long one may take. Two
+        // failures in a row (the second at once) within 5 s of a loss: interval + 2 x time-out.
+        int proxyCheckIntervalMs = 2000;
+        int proxyCheckTimeoutMs = 1000;
     };
     void setReconnectTimingForTests(const ReconnectTiming &timing);
 
@@ -287,8 +288,11 @@ private:
     bool m_proxyCheckRunning = false;
     QElapsedTimer m_proxyCheckClock;
     int m_proxyFailures = 0;
-    int m_proxyCheckIntervalMs = 4000;
-    int m_proxyCheckTimeoutMs = 1500;
+    int m_proxyCheckIntervalMs = 2000;
+    // The least time a check may take; a slow link gets three times its last answer's time.
+    int m_proxyCheckTimeoutMs = 1000;
+    qint64 m_proxyAnswerMs = 0;
+    QTimer m_proxyTimer;
 };
 
 } // namespace Tavrix
