@@ -27,16 +27,16 @@
 #include "platform/privileges.h"
 #include "platform/sleepwatch.h"
 #include "vpn/enginelog.h"
+#include "vpn/engineprocess.h"
 #include "vpn/openconnectserver.h"
 #include "vpn/openconnectsession.h"
 #include "vpn/openvpnrunner.h"
 #include "vpn/outlineclient.h"
-#include "vpn/engineprocess.h"
 #include "vpn/reconnector.h"
-#include "vpn/xrayengine.h"
 #include "vpn/serverkeystore.h"
 #include "vpn/v2ray.h"
 #include "vpn/wireguard.h"
+#include "vpn/xrayengine.h"
 #include "vpn/xrayshadosocks.h"
 
 namespace Tavrix {
@@ -1125,14 +1125,13 @@ void OpenConnectConnection::checkProxy()
         QString error;
     };
     auto check = std::make_shared<Check>();
-    keepEngineStep(m_engineSteps,
-                   runOffThread(
-                       this,
-                       [check, timeoutMs, throughInbound] {
-                           check->ok = Xray::checkService(
-                               timeoutMs, [] { return true; }, throughInbound, &check->error);
-                       },
-                       [this, check, epoch] { onProxyChecked(check->ok, check->error, epoch); }));
+    keepEngineStep(m_engineSteps, runOffThread(
+                                      this,
+                                      [check, timeoutMs, throughInbound] {
+                                          check->ok = Xray::checkService(
+                                              timeoutMs, [] { return true; }, throughInbound, &check->error);
+                                      },
+                                      [this, check, epoch] { onProxyChecked(check->ok, check->error, epoch); }));
 }
 
 void OpenConnectConnection::onProxyChecked(bool ok, const QString &error, quint64 epoch)

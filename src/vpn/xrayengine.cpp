@@ -146,7 +146,8 @@ static bool requestService(int timeoutMs, const std::function<bool()> &alive, bo
     }
     if (isOnThisMachine(url)) {
         if (report)
-            engineLog(QStringLiteral("The service runs on this machine (%1): no check through the proxy.").arg(url.host()));
+            engineLog(
+                QStringLiteral("The service runs on this machine (%1): no check through the proxy.").arg(url.host()));
         return true;
     }
     ServiceUrl::trustServiceCertificate();
@@ -188,9 +189,10 @@ static bool requestService(int timeoutMs, const std::function<bool()> &alive, bo
             static const QRegularExpression address(QStringLiteral("(\\b\\d{1,3}(\\.\\d{1,3}){3}\\b)"));
             const QRegularExpressionMatch match = address.match(QString::fromUtf8(reply->readAll()));
             if (report)
-                engineLog(match.hasMatch()
-                          ? QStringLiteral("Through the proxy the service sees the address %1.").arg(match.captured(1))
-                          : QStringLiteral("Through the proxy the service answered (HTTP %1).").arg(status.toInt()));
+                engineLog(
+                    match.hasMatch()
+                        ? QStringLiteral("Through the proxy the service sees the address %1.").arg(match.captured(1))
+                        : QStringLiteral("Through the proxy the service answered (HTTP %1).").arg(status.toInt()));
         } else if (status.isValid()) {
             *error = what + QStringLiteral(" answered HTTP %1").arg(status.toInt());
         } else {

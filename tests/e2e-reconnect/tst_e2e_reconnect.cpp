@@ -364,7 +364,8 @@ void TestE2eReconnect::comesBackOnItsOwn_data()
                 << engine << QString::fromLatin1(scenario);
     }
     // The other way it ends: the server never comes back, and the attempts stop at the bound.
-    QTest::newRow("WireGuard, server gone for good, given up") << int(WireGuard) << QStringLiteral("server gone for good");
+    QTest::newRow("WireGuard, server gone for good, given up")
+        << int(WireGuard) << QStringLiteral("server gone for good");
 }
 
 void TestE2eReconnect::comesBackOnItsOwn()
@@ -452,7 +453,8 @@ void TestE2eReconnect::givenUp(int engine, const QString &serverProcess, qint64 
     QVERIFY2(gaveUpAt - shownAt >= timing.giveUpMs - 500 && gaveUpAt - shownAt <= timing.giveUpMs + 1500,
              qPrintable(shownText()));
     const QString message = gaveUp.at(0).at(0).toString();
-    QCOMPARE(message, QStringLiteral("The VPN connection could not be restored within 12 seconds. Please connect again."));
+    QCOMPARE(message,
+             QStringLiteral("The VPN connection could not be restored within 12 seconds. Please connect again."));
     // The end is IDLE (on which the connect page blocks traffic again when the kill switch is
     // on), reached straight from reconnecting: the tunnel was never shown as up meanwhile.
     QTRY_COMPARE(int(m_controller->status()), int(OpenConnectConnection::IDLE));

@@ -17,21 +17,20 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNetworkInterface>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QStandardPaths>
-#include <QNetworkInterface>
-#include <QSystemTrayIcon>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
-#include <unistd.h>
 #include <functional>
+#include <unistd.h>
 
 #include "accountshots.h"
 #include "app/windowplacement.h"
@@ -369,13 +368,12 @@ private:
         if (waitFor([&] { return controller->isReconnecting() && page.pageStatus() == 1; }, 20000)) {
             QTest::qWait(700);
             shot(window, QStringLiteral("connect-page-reconnecting"));
-            if (auto *tray = window.findChild<QSystemTrayIcon *>()) {
-                const QString file =
-                    QDir(m_options.screenshots).filePath(QStringLiteral("tray-reconnecting") + m_suffix + ".png");
-                if (tray->icon().pixmap(64, 64).save(file))
-                    say(QStringLiteral("SHOT ") + file + QStringLiteral(" (tooltip: ") + tray->toolTip() +
-                        QLatin1Char(')'));
-            }
+            // The tray's picture as the tray would show it (a headless display has no tray).
+            const QString file =
+                QDir(m_options.screenshots).filePath(QStringLiteral("tray-reconnecting") + m_suffix + ".png");
+            if (MainWindow::trayPicture(true).scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation).save(file))
+                say(QStringLiteral("SHOT ") + file + QStringLiteral(" (tooltip: ") +
+                    MainWindow::trayTip(OpenConnectConnection::CONNECTING, true) + QLatin1Char(')'));
         }
         TavrixTest::runProgram(QStringLiteral("ip"), {"link", "set", "dev", link, "up"});
         waitFor([&] { return !controller->isReconnecting(); }, 30000);

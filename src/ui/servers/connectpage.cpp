@@ -12,6 +12,8 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
+#include <algorithm>
+
 #include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
@@ -534,7 +536,20 @@ void ConnectPage::setProtectionText(const QString &text)
         return;
     m_lblProtectedText->setText(text);
     m_lblProtectedText->setAccessibleName(text);
+    fitProtectionText();
     Accessibility::announce(m_lblProtectedText);
+}
+
+void ConnectPage::fitProtectionText()
+{
+    // On a narrow page (the default window on a 1024 x 768 screen) a long status such as
+    // "Connection lost, reconnecting..." takes a smaller font instead of being cut off.
+    const int side = width() < 360 ? 8 : 18;
+    const int room = width() - 2 * side - m_lblProtectedLogo->sizeHint().width() - 8;
+    QFont regular = m_lblProtectedText->font();
+    regular.setPixelSize(16);
+    Brand::setStyleState(m_lblProtectedText, "compact",
+                         QFontMetrics(regular).horizontalAdvance(m_lblProtectedText->text()) > room);
 }
 
 QString ConnectPage::protectionText() const
@@ -611,6 +626,7 @@ void ConnectPage::resizeEvent(QResizeEvent *event)
     const int bannerWidth = qMin(width() - 2 * side, kBannerSize.width());
     m_homeImageWidget->setFixedHeight(qMin(shortPage ? kShortPageBannerHeight : kBannerSize.height(),
                                            bannerWidth * kBannerSize.height() / kBannerSize.width()));
+    fitProtectionText();
 }
 
 void ConnectPage::refreshVersion()
