@@ -266,6 +266,8 @@ int OpenConnectConnection::startEngine()
     m_healthReadFailures = 0;
     m_proxyFailures = 0;
     m_proxyAnswerMs = 0;
+    // The Xray engines' connect step has had the service answer through the proxy already.
+    m_proxyAnswered = m_type == XRAY_SHADOWSOCKS || m_type == V2RAY;
     m_proxyCheckClock.invalidate();
     if (needsNetworkPrivilege(m_type) && !Privileges::canManageNetwork()) {
         engineLog(Privileges::missingMessage());
@@ -1141,9 +1143,15 @@ void OpenConnectConnection::onProxyChecked(bool ok, const QString &error, quint6
         return;
     if (ok) {
         m_proxyFailures = 0;
+        m_proxyAnswered = true;
         m_proxyAnswerMs = m_proxyCheckClock.elapsed();
         // The next one an interval after this one started, not at the next tick of the checks.
         m_proxyTimer.start(int(std::max<qint64>(0, m_proxyCheckIntervalMs - m_proxyCheckClock.elapsed())));
+        return;
+    }
+    // A service never reached through this tunnel (blocked, say) tells nothing about the tunnel.
+    if (!m_proxyAnswered) {
+        m_proxyTimer.start(m_proxyCheckIntervalMs);
         return;
     }
     ++m_proxyFailures;

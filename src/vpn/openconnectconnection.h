@@ -292,6 +292,8 @@ private:
     // The least time a check may take; a slow link gets three times its last answer's time.
     int m_proxyCheckTimeoutMs = 1000;
     qint64 m_proxyAnswerMs = 0;
+    // The service answered through this engine since it started.
+    bool m_proxyAnswered = false;
     QTimer m_proxyTimer;
 };
 
