@@ -1,10 +1,12 @@
-// The helper's checkers on any text: the OpenVPN profile check and the WireGuard parser. What
-// they accept rebuilds to itself and holds nothing outside the allow-list; what they refuse is
-// told without a piece of the input's key material.
+// The helper's checkers on any text: the OpenVPN profile check, the WireGuard parser and the
+// tun settings of an OpenConnect session. What they accept rebuilds to itself and holds nothing
+// outside the allow-list; what they refuse is told without a piece of the input's key material.
 #include <QRegularExpression>
 
 #include "fuzzsupport.h"
+#include "helperproto/limits.h"
 #include "helperproto/openvpnprofile.h"
+#include "helperproto/tunsettings.h"
 #include "helperproto/wireguardconfig.h"
 
 TAVRIX_FUZZ_INIT
@@ -65,6 +67,44 @@ void checkWireGuard(const QString &text)
         __builtin_trap();
 }
 
+// Lines as the library's fields: address, netmask, gateway, then routes, DNS servers and
+// domains by their look.
+void checkTun(const QString &text)
+{
+    using namespace Tavrix::HelperProto;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    TunSettings settings;
+    settings.address4 = lines.value(0);
+    settings.prefix4 = prefixOfNetmask(lines.value(1));
+    settings.gateway = lines.value(2);
+    for (const QString &line : lines.mid(3)) {
+        const QString route = canonicalRoute(line);
+        if (!route.isEmpty()) {
+            // Canonical is a fixed point, and a network the helper's own check reads.
+            if (canonicalRoute(route) != route || !isValidCidr(route))
+                __builtin_trap();
+            (line.startsWith(QLatin1Char('-')) ? settings.excludeRoutes : settings.includeRoutes).append(route);
+        } else if (isValidIpAddress(line)) {
+            settings.dns.append(line);
+        } else {
+            settings.domains.append(line);
+        }
+    }
+    QString error;
+    if (!validateTunSettings(settings, &error)) {
+        if (error.isEmpty() || error.contains(QLatin1Char('\n')))
+            __builtin_trap();
+        return;
+    }
+    TunSettings again;
+    if (!readTunSettings(tunSettingsFields(settings), &again, &error) || again != settings)
+        __builtin_trap();
+    for (const QString &route : settings.includeRoutes + settings.excludeRoutes) {
+        if (route.endsWith(QLatin1String("/0")) || route.startsWith(QLatin1String("127.")))
+            __builtin_trap();
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -72,5 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString text = QString::fromUtf8(TavrixFuzz::bytes(data, size));
     checkOpenVpn(text);
     checkWireGuard(text);
+    checkTun(text);
     return 0;
 }

@@ -2,6 +2,8 @@
 // step does (and taken as it is), checked, and its tunnel address read.
 #include <QRegularExpression>
 
+#include <algorithm>
+
 #include "api/apirequest.h"
 #include "common/crypto.h"
 #include "fuzzsupport.h"
@@ -21,8 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // The reason goes to the log and the user: a fixed sentence, never a piece of a key.
         if (!usable && !reason.startsWith(QLatin1String("The WireGuard configuration was refused: ")))
             __builtin_trap();
+        // A value counts as key material when it could not be a word of the fixed sentence
+        // (a value "vateKey" is in "PrivateKey"): eight characters or more, not letters only.
         for (auto it = keyLine.globalMatch(text); !usable && it.hasNext();) {
-            if (reason.contains(it.next().captured(1)))
+            const QString value = it.next().captured(1);
+            const bool keyLike =
+                value.size() >= 8 && std::any_of(value.cbegin(), value.cend(), [](QChar c) { return !c.isLetter(); });
+            if (keyLike && reason.contains(value))
                 __builtin_trap();
         }
         // An accepted configuration names the address the connect step waits for.

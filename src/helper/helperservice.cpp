@@ -12,6 +12,8 @@
 #include "helper/polkitcheck.h"
 #include "helper/proto.h"
 #include "helper/wireguardtunnel.h"
+// kill switch
+#include "helper/killswitchkeeper.h"
 
 namespace Tavrix {
 
@@ -253,6 +255,26 @@ QString HelperService::Status(const QString &tunnelId)
     if (!tunnel)
         return QString();
     return QLatin1String(tunnel->isUp() ? HelperBus::stateUp : HelperBus::stateStarting);
+}
+
+// kill switch
+void HelperService::SetKillSwitch(const QVariantMap &request)
+{
+    TunnelOwners::Owner caller;
+    if (!authorize(&caller))
+        return;
+    HelperProto::KillSwitchRequest parsed;
+    QString error;
+    if (!m_killSwitch) {
+        refuse(HelperBus::errorFailed, QStringLiteral("This helper keeps no kill switch."));
+        return;
+    }
+    if (!KillSwitchKeeper::readRequest(request, &parsed, &error)) {
+        refuse(HelperBus::errorInvalidRequest, error);
+        return;
+    }
+    if (!m_killSwitch->apply(caller.uid, caller.busName, parsed, &error))
+        refuse(HelperBus::errorFailed, QStringLiteral("The firewall was not changed: ") + error);
 }
 
 } // namespace Tavrix

@@ -16,6 +16,7 @@
 namespace Tavrix {
 
 class Tunnel;
+class KillSwitchKeeper;
 
 // The helper's bus object, com.quennark.TavrixVPN.Helper1 at /com/quennark/TavrixVPN/Helper.
 // Every verb that changes the network is checked with polkit before its request is looked at;
@@ -46,6 +47,11 @@ public slots:
     Q_SCRIPTABLE void Stop(const QString &tunnelId);
     // "starting" or "up" for a tunnel of the caller's.
     Q_SCRIPTABLE QString Status(const QString &tunnelId);
+    // OpenConnect tun device: a tun device of the caller's own, its descriptor handed over
+    // (the session in the window moves the packets); then its addresses, routes and DNS from
+    // typed settings (see helperproto/tunsettings.h), answered with what became of DNS.
+    Q_SCRIPTABLE QString CreateTun(QString &interfaceName, QDBusUnixFileDescriptor &device);
+    Q_SCRIPTABLE QString ConfigureTun(const QString &tunnelId, const QVariantMap &settings);
     // Tunnel health: for a WireGuard tunnel of the caller's, the seconds since its last
     // handshake (-1: none yet) and the bytes received and sent, read from its device.
     Q_SCRIPTABLE qlonglong WireGuardHealth(const QString &tunnelId, qulonglong &rxBytes, qulonglong &txBytes);
@@ -55,6 +61,14 @@ signals:
     Q_SCRIPTABLE void TunnelEnded(const QString &tunnelId, const QString &reason);
     // Sent to the owner alone: one line of the tunnel's engine output, for the owner's log.
     Q_SCRIPTABLE void TunnelOutput(const QString &tunnelId, const QString &line);
+
+    // kill switch
+public:
+    void setKillSwitchKeeper(KillSwitchKeeper *keeper) { m_killSwitch = keeper; }
+public slots:
+    // Puts the caller's kill switch table in the requested state (see killswitchrules.h);
+    // answers once nft has applied it, or with the reason it did not.
+    Q_SCRIPTABLE void SetKillSwitch(const QVariantMap &request);
 
 private:
     bool authorize(TunnelOwners::Owner *caller);
@@ -73,6 +87,8 @@ private:
     // Stop requests waiting for their tunnel's end.
     QMultiHash<QString, QDBusMessage> m_stopRequests;
     std::function<void()> m_allStopped;
+    // kill switch
+    KillSwitchKeeper *m_killSwitch = nullptr;
 };
 
 } // namespace Tavrix

@@ -14,6 +14,9 @@
 
 #include "helper/helperservice.h"
 #include "helper/runtimefolder.h"
+// kill switch
+#include "helper/killswitchkeeper.h"
+#include "helper/tundevice.h"
 
 namespace {
 
@@ -69,11 +72,24 @@ int main(int argc, char *argv[])
                                            QStringLiteral("folder"), QStringLiteral("/run/tavrixvpn"));
     parser.addOption(busOption);
     parser.addOption(runtimeOption);
+    // kill switch
+    const QCommandLineOption stateOption(QStringLiteral("state-dir"),
+                                         QStringLiteral("Root-only folder for what must outlast a restart."),
+                                         QStringLiteral("folder"), QStringLiteral("/var/lib/tavrixvpn"));
+    const QCommandLineOption restoreOption(QStringLiteral("restore-kill-switch"),
+                                           QStringLiteral("Apply the stored kill switch blocks and exit (at boot)."));
+    parser.addOption(stateOption);
+    parser.addOption(restoreOption);
     parser.process(app);
 
     if (::geteuid() != 0) {
         qCritical("tavrixvpn-helper: must run as root");
         return 1;
+    }
+    // kill switch: at boot, before any network is up, without a bus.
+    if (parser.isSet(restoreOption)) {
+        Tavrix::KillSwitchKeeper(QDBusConnection(QString()), parser.value(stateOption)).restoreStored();
+        return 0;
     }
     Tavrix::RuntimeFolder folder;
     QString error;
@@ -81,6 +97,8 @@ int main(int argc, char *argv[])
         qCritical().noquote() << QStringLiteral("tavrixvpn-helper:") << error;
         return 1;
     }
+    // OpenConnect tun device
+    Tavrix::TunDevice::removeLeftovers(folder);
     const QDBusConnection bus =
         parser.isSet(busOption)
             ? QDBusConnection::connectToBus(parser.value(busOption), QStringLiteral("tavrixvpn-helper"))
@@ -95,6 +113,10 @@ int main(int argc, char *argv[])
         return 1;
     }
     stopTunnelsOnSignals(&service);
+    // kill switch: a stored block holds from the helper's start until the window says otherwise.
+    Tavrix::KillSwitchKeeper killSwitch(bus, parser.value(stateOption));
+    killSwitch.restoreStored();
+    service.setKillSwitchKeeper(&killSwitch);
     qInfo("tavrixvpn-helper: ready");
     return app.exec();
 }

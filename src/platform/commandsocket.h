@@ -27,4 +27,8 @@ const char *tunScriptName();
 // handed over in the script's environment as TAVRIXVPN_LOG_DIR.
 std::string tunScriptCommand(const std::string &scriptPath, const std::string &logFolder = std::string());
 
+// Whether a socket the library opened is a stream (its TLS connection to the server) rather
+// than a datagram socket (DTLS).
+bool isStreamSocket(intptr_t fd);
+
 } // namespace Tavrix

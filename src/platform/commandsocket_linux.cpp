@@ -3,6 +3,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "platform/commandsocket.h"
@@ -81,6 +82,13 @@ std::string tunScriptCommand(const std::string &scriptPath, const std::string &l
     if (!logFolder.empty())
         command = "TAVRIXVPN_LOG_DIR=" + shellQuoted(logFolder) + " ";
     return command + shellQuoted(scriptPath);
+}
+
+bool isStreamSocket(intptr_t fd)
+{
+    int type = 0;
+    socklen_t length = sizeof type;
+    return getsockopt(int(fd), SOL_SOCKET, SO_TYPE, &type, &length) == 0 && type == SOCK_STREAM;
 }
 
 } // namespace Tavrix

@@ -36,4 +36,12 @@ std::string tunScriptCommand(const std::string &scriptPath, const std::string &l
     return scriptPath;
 }
 
+bool isStreamSocket(intptr_t fd)
+{
+    int type = 0;
+    int length = sizeof type;
+    return getsockopt(SOCKET(fd), SOL_SOCKET, SO_TYPE, reinterpret_cast<char *>(&type), &length) == 0 &&
+           type == SOCK_STREAM;
+}
+
 } // namespace Tavrix

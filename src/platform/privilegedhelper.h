@@ -2,9 +2,12 @@
 
 #include <QObject>
 #include <QString>
+#include <QVariantMap>
 
 #include <functional>
 
+// kill switch
+#include "helperproto/killswitchrules.h"
 #include "helperproto/wireguardstats.h"
 
 namespace Tavrix {
@@ -45,6 +48,25 @@ void watchOutput(QObject *context, std::function<void(const QString &tunnelId, c
 // Whether a tunnel of ours is still there.
 bool isRunning(const QString &tunnelId);
 
+// kill switch: puts this user's firewall table in the requested state. Blocks until the
+// helper has applied it (call it off the GUI thread); false with the helper's reason otherwise.
+bool setKillSwitch(const HelperProto::KillSwitchRequest &request, QString *error);
+// OpenConnect tun device
+struct TunDevice
+{
+    bool ok = false;
+    QString tunnelId;
+    QString interfaceName;
+    // The device's descriptor; the caller owns it.
+    int fd = -1;
+    QString error;
+};
+// A tun device of our own, made by the helper (the in-process OpenConnect session moves its
+// packets). Stop it with stop() like any tunnel. Blocks.
+TunDevice createTun();
+// Its addresses, routes and DNS from typed settings (helperproto/tunsettings.h), in place of
+// earlier ones. *dnsState: "applied", "none" or "not applied: <why>". Blocks.
+bool configureTun(const QString &tunnelId, const QVariantMap &settings, QString *dnsState, QString *error);
 // Tunnel health: what the device of a WireGuard tunnel of ours says (last handshake, bytes
 // each way); ok is false when the helper could not read it (*error says why).
 HelperProto::WireGuardStats wireGuardHealth(const QString &tunnelId, QString *error);

@@ -175,6 +175,66 @@ bool isRunning(const QString &tunnelId)
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
+// kill switch
+bool setKillSwitch(const HelperProto::KillSwitchRequest &request, QString *error)
+{
+    static const int listType = qDBusRegisterMetaType<QList<QVariantMap>>();
+    Q_UNUSED(listType)
+    namespace Key = HelperProto::KillSwitchKey;
+    const auto addresses = [](const QList<HelperProto::KillSwitchAddress> &list) {
+        QList<QVariantMap> out;
+        for (const HelperProto::KillSwitchAddress &entry : list)
+            out.append({{QLatin1String(Key::address), entry.address},
+                        {QLatin1String(Key::port), uint(entry.port)},
+                        {QLatin1String(Key::protocol), entry.protocol}});
+        return QVariant::fromValue(out);
+    };
+    const QVariantMap fields{{QLatin1String(Key::state), HelperProto::killSwitchStateName(request.state)},
+                             {QLatin1String(Key::endpoints), addresses(request.endpoints)},
+                             {QLatin1String(Key::services), addresses(request.services)},
+                             {QLatin1String(Key::interfaces), request.interfaces},
+                             {QLatin1String(Key::dns), request.dns}};
+    const QDBusMessage reply = call("SetKillSwitch", {fields}, stopTimeoutMs);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return true;
+    if (error)
+        *error = errorText(reply);
+    return false;
+}
+
+// OpenConnect tun device
+TunDevice createTun()
+{
+    TunDevice device;
+    const QDBusMessage reply = call("CreateTun", {}, shortTimeoutMs * 2);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 3) {
+        device.error = errorText(reply);
+        return device;
+    }
+    const QDBusUnixFileDescriptor handle = reply.arguments().at(2).value<QDBusUnixFileDescriptor>();
+    device.tunnelId = reply.arguments().at(0).toString();
+    device.interfaceName = reply.arguments().at(1).toString();
+    device.fd = handle.isValid() ? ::fcntl(handle.fileDescriptor(), F_DUPFD_CLOEXEC, 0) : -1;
+    device.ok = device.fd >= 0;
+    if (!device.ok) {
+        device.error = QStringLiteral("the helper gave no tunnel device");
+        stop(device.tunnelId);
+    }
+    return device;
+}
+
+bool configureTun(const QString &tunnelId, const QVariantMap &settings, QString *dnsState, QString *error)
+{
+    // Many routes take the helper a moment.
+    const QDBusMessage reply = call("ConfigureTun", {tunnelId, settings}, startTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
+        *error = errorText(reply);
+        return false;
+    }
+    *dnsState = reply.arguments().first().toString();
+    return true;
+}
+
 // Tunnel health
 HelperProto::WireGuardStats wireGuardHealth(const QString &tunnelId, QString *error)
 {

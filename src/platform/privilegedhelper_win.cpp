@@ -47,6 +47,32 @@ bool isRunning(const QString &tunnelId)
     return false;
 }
 
+// kill switch
+bool setKillSwitch(const HelperProto::KillSwitchRequest &request, QString *error)
+{
+    Q_UNUSED(request)
+    if (error)
+        *error = QStringLiteral("no privileged helper on this system");
+    return false;
+}
+
+// OpenConnect tun device
+TunDevice createTun()
+{
+    TunDevice device;
+    device.error = QStringLiteral("no helper on this system");
+    return device;
+}
+
+bool configureTun(const QString &tunnelId, const QVariantMap &settings, QString *dnsState, QString *error)
+{
+    Q_UNUSED(tunnelId)
+    Q_UNUSED(settings)
+    Q_UNUSED(dnsState)
+    *error = QStringLiteral("no helper on this system");
+    return false;
+}
+
 // Tunnel health
 HelperProto::WireGuardStats wireGuardHealth(const QString &tunnelId, QString *error)
 {

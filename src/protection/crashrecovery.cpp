@@ -263,7 +263,7 @@ void applyKillSwitch()
         finish();
         return;
     }
-    KillSwitch::queueScript(on, qApp, [on, uncleanEnd](bool ok) {
+    KillSwitch::queueStage(KillSwitch::Stage::Idle, qApp, [on, uncleanEnd](bool ok, const QString &) {
         if (on && ok && uncleanEnd)
             state().cleaned << noted(QStringLiteral("the firewall, blocked again (kill switch on)"));
         finish();

@@ -15,6 +15,8 @@
 #include "platform/firewallscripts.h"
 #include "platform/paths.h"
 #include "platform/privatefile.h"
+#include "platform/privilegedhelper.h"
+#include "protection/killswitchfirewall.h"
 #include "vpn/engineprocess.h"
 
 namespace Tavrix {
@@ -24,6 +26,14 @@ namespace {
 constexpr int ScriptWaitMs = 30000;
 
 std::atomic<int> pendingScripts{0};
+
+using HelperProto::KillSwitchState;
+
+// Whether the network is open for this user's look-ups now (as far as this run knows): the
+// service's names are resolved again only then, otherwise the last good addresses serve. At
+// the start a stored switch means the helper may already block.
+std::atomic<bool> networkOpen{false};
+std::atomic<bool> networkOpenKnown{false};
 
 // One thread: the block and reset scripts must never overlap or overtake each other.
 QThreadPool &scriptPool()
@@ -112,7 +122,125 @@ bool KillSwitch::waitForScripts(int timeoutMs)
     return scriptPool().waitForDone(timeoutMs);
 }
 
+bool KillSwitch::usesHelper()
+{
+    static const bool available = PrivilegedHelper::isAvailable();
+    return available;
+}
+
+namespace {
+
+struct StageResult
+{
+    bool ok = true;
+    QString error;
+};
+
+StageResult applyWithHelper(KillSwitch::Stage stage, bool on)
+{
+    KillSwitchState state = KillSwitchState::Off;
+    switch (stage) {
+    case KillSwitch::Stage::Idle:
+        state = on ? KillSwitchState::Blocked : KillSwitchState::Off;
+        break;
+    case KillSwitch::Stage::Connecting:
+        // With the switch off nothing is blocked before the tunnel is up.
+        if (!on)
+            return {};
+        state = KillSwitchState::Tunnel;
+        break;
+    case KillSwitch::Stage::Connected:
+        state = on ? KillSwitchState::Tunnel : KillSwitchState::TunnelIpv6;
+        break;
+    }
+    if (!networkOpenKnown.load()) {
+        networkOpen = !on;
+        networkOpenKnown = true;
+    }
+    const HelperProto::KillSwitchRequest request = KillSwitchFirewall::request(state, networkOpen.load());
+    StageResult result;
+    result.ok = PrivilegedHelper::setKillSwitch(request, &result.error);
+    if (!result.ok) {
+        qWarning().noquote() << "Kill switch: the firewall was not changed to"
+                             << HelperProto::killSwitchStateName(state) << ":" << result.error;
+        return result;
+    }
+    qDebug().noquote() << "Kill switch firewall:" << HelperProto::killSwitchStateName(state);
+    networkOpen = state == KillSwitchState::Off || state == KillSwitchState::TunnelIpv6 ||
+                  (state == KillSwitchState::Tunnel && stage == KillSwitch::Stage::Connected);
+    return result;
+}
+
+StageResult applyWithScripts(KillSwitch::Stage stage, bool on)
+{
+    // The scripts know two states; a connect opens the firewall before the engine dials out.
+    bool block = false;
+    switch (stage) {
+    case KillSwitch::Stage::Idle:
+        block = on;
+        break;
+    case KillSwitch::Stage::Connecting:
+        if (!on)
+            return {};
+        break;
+    case KillSwitch::Stage::Connected:
+        return {};
+    }
+    StageResult result;
+    result.ok = KillSwitch::runScript(block);
+    if (!result.ok)
+        result.error = QStringLiteral("The firewall script did not run to its end (see the log).");
+    return result;
+}
+
+QFuture<StageResult> runStage(KillSwitch::Stage stage)
+{
+    ++pendingScripts;
+    return QtConcurrent::run(&scriptPool(), [stage] {
+        auto config = Config::instance();
+        config->load();
+        const bool on = config->killSwitch();
+        const StageResult result = KillSwitch::usesHelper() ? applyWithHelper(stage, on) : applyWithScripts(stage, on);
+        --pendingScripts;
+        return result;
+    });
+}
+
+} // namespace
+
+void KillSwitch::admitVpnConfiguration(int type, const QString &configuration)
+{
+    KillSwitchFirewall::setVpnConfiguration(type, configuration);
+    if (!usesHelper())
+        return;
+    auto config = Config::instance();
+    config->load();
+    if (!config->killSwitch())
+        return;
+    QFuture<StageResult> future = runStage(Stage::Connecting);
+    future.waitForFinished();
+}
+
+void KillSwitch::queueStage(Stage stage, QObject *context, std::function<void(bool, const QString &)> done)
+{
+    QFuture<StageResult> future = runStage(stage);
+    if (!context || !done)
+        return;
+    auto *watcher = new QFutureWatcher<StageResult>(context);
+    QObject::connect(watcher, &QFutureWatcher<StageResult>::finished, context, [watcher, done] {
+        watcher->deleteLater();
+        const StageResult result = watcher->result();
+        done(result.ok, result.error);
+    });
+    watcher->setFuture(future);
+}
+
 bool KillSwitch::toggle()
+{
+    return toggle(nullptr, {});
+}
+
+bool KillSwitch::toggle(QObject *context, std::function<void(bool on, const QString &error)> failed)
 {
     auto config = Config::instance();
     config->load();
@@ -121,9 +249,27 @@ bool KillSwitch::toggle()
     config->save();
     writeStatusFile(on);
     config->save();
-    // With a tunnel up the firewall is open for it; the next IDLE or connect applies the change.
-    if (!config->connectionState())
-        queueScript(on);
+    const bool connected = config->connectionState();
+    // The scripts leave the firewall open while a tunnel is up; the next IDLE or connect applies
+    // the change. The helper's table follows the tunnel, so it changes now.
+    if (connected && !usesHelper())
+        return on;
+    // A change that did not happen must not show: the setting and the status file go back.
+    QObject *receiver = context ? context : qApp;
+    queueStage(connected ? Stage::Connected : Stage::Idle, receiver, [on, failed](bool ok, const QString &error) {
+        if (ok)
+            return;
+        auto config = Config::instance();
+        config->load();
+        if (config->killSwitch() == on) {
+            config->setKillSwitch(!on);
+            config->save();
+            writeStatusFile(!on);
+        }
+        qWarning().noquote() << "Kill switch turned back" << (on ? "off" : "on") << ":" << error;
+        if (failed)
+            failed(!on, error);
+    });
     return on;
 }
 

@@ -9,9 +9,20 @@ class QObject;
 namespace Tavrix {
 
 // The kill switch: a stored setting ("KillSwitch"), a status file for whatever outside the
-// client watches it, and two firewall scripts that block everything but the tunnel or lift
-// that block again. The connect page runs the reset before connecting and the block when the
-// tunnel goes down; the settings switch and log-out go through here.
+// client watches it, and the firewall that blocks everything but the tunnel.
+//
+// With the privileged helper (the normal case), the helper keeps one nftables table for this
+// user that follows the connection's whole life, each change one transaction: blocked with
+// only the service and the chosen server open while no tunnel is up; only the server and the
+// tunnel while connecting, connected and reconnecting (so a dropped tunnel leaks nothing and
+// the block is never lifted for a connect); gone when the switch is off. While a tunnel is up
+// IPv6 leaves only through it, switch or not. The helper keeps the block when the window ends
+// and applies it again at boot. A change the helper could not make is reported: the switch
+// goes back and says why.
+//
+// Without the helper (the client running with the network privilege itself) the two firewall
+// scripts do the blocking as before: the reset before connecting, the block when the tunnel
+// goes down.
 class KillSwitch
 {
 public:
@@ -44,6 +55,22 @@ public:
     // file, and queues the matching script when no tunnel is up (with a tunnel up, the next
     // connect or disconnect applies it). Returns the new setting.
     static bool toggle();
+
+    // Where the connection is, for the firewall it needs with the switch as stored.
+    enum class Stage { Idle, Connecting, Connected };
+    // Queues the firewall for `stage` (and the stored switch) on the kill switch's worker;
+    // done, when given, gets whether it is in force and why not, on context's thread.
+    static void queueStage(Stage stage, QObject *context = nullptr,
+                           std::function<void(bool ok, const QString &error)> done = {});
+    // The configuration a connect fetched from the service (WireGuard's names its endpoint):
+    // with the switch on, the helper lets that endpoint through before the engine dials out.
+    // Blocks until it has (for the connect step's worker thread, never the GUI thread).
+    static void admitVpnConfiguration(int type, const QString &configuration);
+    // Whether the privileged helper keeps the firewall (looked up once).
+    static bool usesHelper();
+    // A press with a way back: `failed` runs on context's thread with the reason when the
+    // firewall change did not happen; the setting and the status file are back by then.
+    static bool toggle(QObject *context, std::function<void(bool on, const QString &error)> failed);
 
     // Whether pages that need the service are held back: the switch is on and no tunnel is
     // up, so their requests could not get out.

@@ -28,7 +28,6 @@
 #include "ui/autologinpage.h"
 #include "ui/brand.h"
 #include "ui/dbox.h"
-#include "ui/killswitchscript.h"
 #include "ui/loginpage.h"
 #include "ui/msgbox.h"
 #include "ui/serverpage.h"
@@ -436,7 +435,7 @@ void MainWindow::refresh()
     // file must not keep saying ON for a feature that is now off.
     if (killSwitchWasOn) {
         KillSwitch::writeStatusFile(false);
-        runKillSwitchScript(false);
+        KillSwitch::queueStage(KillSwitch::Stage::Idle);
     }
     // Nor may any application of the signed-out account keep bypassing the tunnel (stopped
     // off the window's thread; quit waits for it).

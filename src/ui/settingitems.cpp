@@ -16,6 +16,7 @@
 #include "protection/killswitch.h"
 #include "ui/accessibility.h"
 #include "ui/brand.h"
+#include "ui/dbox.h"
 
 namespace Tavrix {
 
@@ -195,7 +196,18 @@ bool SettingKillSwitch::toggle()
     showSwitch(!config->killSwitch());
     if (isVisible())
         repaint();
-    const bool on = KillSwitch::toggle();
+    const bool on = KillSwitch::toggle(this, [this](bool nowOn, const QString &error) {
+        // The firewall did not follow: the switch shows what is in force, and why.
+        showSwitch(nowOn);
+        auto *box = new DBox(this);
+        box->setObjectName(QStringLiteral("killSwitchFailedBox"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setTitle(QStringLiteral("The kill switch could not be changed"));
+        box->setText(error);
+        box->setSubmitText(QStringLiteral("Ok"));
+        connect(box, &DBox::submit, box, &QDialog::accept);
+        box->show();
+    });
     showSwitch(on);
     return on;
 }

@@ -105,6 +105,16 @@ void SettingPage::buildForm()
     place(m_protocolTools, "protocolToolWidget");
     place(new NetworkProtection(content), "networkProtection");
     place(new SettingKillSwitch(content), "killSwithch");
+#ifdef Q_OS_LINUX
+    // The helper keeps IPv6 inside the tunnel whether the switch is on or not: say so where
+    // the user looks for leak protection.
+    auto *ipv6Note =
+        new QLabel(QStringLiteral("While connected, IPv6 traffic is blocked outside the VPN tunnel."), content);
+    ipv6Note->setWordWrap(true);
+    ipv6Note->setContentsMargins(20, 0, 8, 4);
+    Brand::setLook(ipv6Note, "caption");
+    place(ipv6Note, "lblKillSwitchIpv6Note");
+#endif
     place(new SettingGeneralButton(content), "generalButton");
     m_generalTools = makeGeneralTools(content);
     place(m_generalTools, "generalToolWidget");

@@ -24,12 +24,14 @@
 #include "platform/commandsocket.h"
 #include "platform/networkwatch.h"
 #include "platform/privatefiles.h"
+#include "platform/privilegedhelper.h"
 #include "platform/privileges.h"
 #include "platform/sleepwatch.h"
 #include "vpn/enginelog.h"
 #include "vpn/engineprocess.h"
 #include "vpn/openconnectserver.h"
 #include "vpn/openconnectsession.h"
+#include "vpn/openconnecttun.h"
 #include "vpn/openvpnrunner.h"
 #include "vpn/outlineclient.h"
 #include "vpn/reconnector.h"
@@ -367,6 +369,10 @@ int OpenConnectConnection::connectOpenConnect()
         return INVALID_CREDENTIALS;
     if (m_commandFd != -1)
         return ALREADY_ACTIVE;
+    // The last session's end has passed this thread and its thread is only returning: a
+    // connect right after a failed one waits the moment for that rather than being refused.
+    if (!m_sessionRunning && sessionThreadRunning())
+        m_sessionThread->wait(QDeadlineTimer(1000));
     if (sessionThreadRunning() || m_sessionRunning)
         return ALREADY_RUNNING;
     startSession();
@@ -683,10 +689,17 @@ void OpenConnectConnection::startSession()
     if (!m_server->pin().isEmpty())
         openconnect_set_system_trust(m_vpninfo, 0);
 
+    // The library tells of each connection it opens: one after the tunnel is up means it lost
+    // the server and is getting its session back.
+    openconnect_set_protect_socket_handler(m_vpninfo, &OpenConnectSession::socketOpened);
+    // The helper makes the device when there is one; only a root client without it runs the
+    // tunnel script itself.
+    const bool throughHelper = PrivilegedHelper::isAvailable();
+
     // The tunnel script logs into a folder only this user can enter: a fixed name in the
     // shared temporary folder could be planted or linked by another local user.
-    m_engineLogFolder = makePrivateFolder(QStringLiteral("tavrixvpn-session-"));
-    if (m_engineLogFolder.isEmpty())
+    m_engineLogFolder = throughHelper ? QString() : makePrivateFolder(QStringLiteral("tavrixvpn-session-"));
+    if (m_engineLogFolder.isEmpty() && !throughHelper)
         engineLog(QStringLiteral("Could not make a private folder for the tunnel script's log"));
 
     m_scriptStateFolder = m_engineLogFolder;
@@ -696,6 +709,7 @@ void OpenConnectConnection::startSession()
     // The previous session's thread has ended (connect refuses while it runs): join it.
     if (m_sessionThread)
         m_sessionThread->wait();
+    m_helperTun.reset(throughHelper ? new HelperTunDevice : nullptr);
     m_sessionThread.reset(QThread::create([this, generation] { runSession(generation); }));
     m_sessionThread->setObjectName(QStringLiteral("OpenConnect session"));
     // An attempt that waited for the previous session to end starts once its thread is over.
@@ -756,8 +770,11 @@ void OpenConnectConnection::runSession(quint64 generation)
         m_tunnelReported = false;
         while (openconnect_mainloop(m_vpninfo, 300, 10) == 0) {
         }
-        importEngineLog(m_engineLogFolder);
+        if (!m_helperTun)
+            importEngineLog(m_engineLogFolder);
     }
+    if (m_helperTun)
+        m_helperTun->close();
     // The script has run its last time (disconnect) once the main loop is over.
     if (!m_engineLogFolder.isEmpty()) {
         QDir(m_engineLogFolder).removeRecursively();
@@ -913,6 +930,9 @@ void OpenConnectConnection::ensureWatches()
     m_sleepWatch = new SleepWatch(this);
     QObject::connect(m_sleepWatch, &SleepWatch::aboutToSleep, this, [this] {
         m_connectedBeforeSleep = m_publicStatus != IDLE;
+        // A tunnel that lived until the machine slept was a working one, however young: its
+        // end after the wake-up is a loss to bring back, not a failed start.
+        m_connectedClock.invalidate();
         engineLog(QStringLiteral("The machine is going to sleep"));
     });
     QObject::connect(m_sleepWatch, &SleepWatch::resumed, this, &OpenConnectConnection::onResumed);

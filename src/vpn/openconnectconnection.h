@@ -22,6 +22,7 @@ class QProcess;
 
 namespace Tavrix {
 
+class HelperTunDevice;
 class NetworkWatch;
 class OpenConnectServer;
 class Reconnector;
@@ -278,6 +279,9 @@ private:
     bool m_probeAnswered = false;
     // The echo under way was sent while the tunnel was being brought back.
     bool m_probeWhileReconnecting = false;
+    // OpenConnect tun device: made by the privileged helper when there is one (the session
+    // thread uses it); a root client without the helper runs the tunnel script instead.
+    std::unique_ptr<HelperTunDevice> m_helperTun;
     WireGuardLiveness m_wireGuardLiveness;
     QElapsedTimer m_livenessClock;
     bool m_healthReading = false;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 
 #include <cstdarg>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "vpn/enginelog.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/openconnectserver.h"
+#include "vpn/openconnecttun.h"
 #include "vpn/trustdatabase.h"
 
 namespace Tavrix {
@@ -177,18 +179,30 @@ void OpenConnectSession::stats(void *privdata, const oc_stats *stats)
 void OpenConnectSession::setupTun(void *privdata)
 {
     OpenConnectConnection *conn = controller(privdata);
-    const QByteArray script =
-        (QCoreApplication::applicationDirPath() + QDir::separator() + QString::fromLatin1(tunScriptName())).toUtf8();
-    const std::string command = tunScriptCommand(script.toStdString(), conn->m_engineLogFolder.toStdString());
-    const int result = openconnect_setup_tun_device(conn->m_vpninfo, command.c_str(), nullptr);
-    OpenConnectConnection::importEngineLog(conn->m_engineLogFolder);
-    if (result != 0) {
+    QElapsedTimer clock;
+    clock.start();
+    QString failure;
+    if (conn->m_helperTun) {
+        if (!conn->m_helperTun->open(conn->m_vpninfo, &failure) && failure.isEmpty())
+            failure = QStringLiteral("the helper gave no device");
+    } else {
+        const QByteArray script =
+            (QCoreApplication::applicationDirPath() + QDir::separator() + QString::fromLatin1(tunScriptName()))
+                .toUtf8();
+        const std::string command = tunScriptCommand(script.toStdString(), conn->m_engineLogFolder.toStdString());
+        const int result = openconnect_setup_tun_device(conn->m_vpninfo, command.c_str(), nullptr);
+        OpenConnectConnection::importEngineLog(conn->m_engineLogFolder);
+        if (result != 0)
+            failure = QString::number(result);
+    }
+    if (!failure.isEmpty()) {
         // Without the device no traffic is protected: never report CONNECTED for it. The
         // cancel ends the main loop, and the session with IDLE.
-        engineLog(QStringLiteral("Setting up the tunnel device failed (%1); ending the session").arg(result));
+        engineLog(QStringLiteral("Setting up the tunnel device failed (%1); ending the session").arg(failure));
         conn->sendStop();
         return;
     }
+    engineLog(QStringLiteral("Tunnel device ready in %1 ms").arg(clock.elapsed()));
     if (!conn->m_tunnelReported) {
         conn->m_tunnelReported = true;
         conn->reportEngine(OpenConnectConnection::CONNECTED, conn->m_sessionEpoch);
@@ -200,7 +214,27 @@ void OpenConnectSession::reconnected(void *privdata)
     // The library got its session back on its own (same cookie, same tunnel).
     OpenConnectConnection *conn = controller(privdata);
     engineLog(QStringLiteral("OpenConnect session re-established"));
+    // The server may hand out other routes or DNS servers with the new session.
+    if (conn->m_helperTun)
+        conn->m_helperTun->refresh(conn->m_vpninfo);
     conn->reportEngine(OpenConnectConnection::CONNECTED, conn->m_sessionEpoch);
+}
+
+void OpenConnectSession::socketOpened(void *privdata, int fd)
+{
+    OpenConnectConnection *conn = controller(privdata);
+    // A new TLS connection once the tunnel is up: the library lost its server and is getting
+    // the session back (DTLS sockets come and go on their own and say nothing of that).
+    // The tunnel script told the same by its "attempt-reconnect" run; with the helper's
+    // device no script runs, and this is what remains.
+    if (conn->m_tunnelReported && isStreamSocket(fd)) {
+        engineLog(QStringLiteral("OpenConnect lost its server connection; getting the session back"));
+        conn->reportEngine(OpenConnectConnection::CONNECTING, conn->m_sessionEpoch);
+        // The socket connects once this returns: its way to the server must be outside the
+        // tunnel (the tunnel script did the same on its "attempt-reconnect" run).
+        if (conn->m_helperTun)
+            conn->m_helperTun->renewServerRoute();
+    }
 }
 
 } // namespace Tavrix

@@ -23,6 +23,8 @@ public:
     static void stats(void *privdata, const oc_stats *stats);
     static void setupTun(void *privdata);
     static void reconnected(void *privdata);
+    // Every socket the library opens (it may bind it; we only look at it).
+    static void socketOpened(void *privdata, int fd);
 
     // The progress text as it goes to the log: session cookies and the password replaced.
     static QString maskSecrets(const QString &text, const QByteArray &cookie, const QString &password);

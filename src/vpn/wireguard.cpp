@@ -55,6 +55,29 @@ Wireguard::Wireguard(ConfigFetch fetchConfig, QObject *parent)
                 disconnectServer();
         });
     }
+    // Through the helper the client program's lines reach us as its owner; they go to our log
+    // as the program's own output file does on the direct path. Lines that come while the
+    // start is still under way wait until its tunnel's name is known.
+    PrivilegedHelper::watchOutput(this, [this](const QString &tunnelId, const QString &line) {
+        if (helperTunnel().isEmpty()) {
+            if (m_earlyOutput.size() < maxEarlyOutput)
+                m_earlyOutput.append({tunnelId, line});
+            return;
+        }
+        flushEarlyOutput();
+        if (tunnelId == helperTunnel())
+            engineLog(QStringLiteral("WireGuard > ") + line);
+    });
+}
+
+void Wireguard::flushEarlyOutput()
+{
+    const QString ours = helperTunnel();
+    for (const auto &[earlyId, earlyLine] : qAsConst(m_earlyOutput)) {
+        if (earlyId == ours)
+            engineLog(QStringLiteral("WireGuard > ") + earlyLine);
+    }
+    m_earlyOutput.clear();
 }
 
 Wireguard::~Wireguard()
@@ -123,7 +146,10 @@ QString Wireguard::probeAddress() const
 
 bool Wireguard::connectServer()
 {
-    m_cancelled = false;
+    // A runner connects once. A disconnect may come before this step has even started on its
+    // thread (a reconnect attempt queued behind another step): it stays in force.
+    if (m_cancelled)
+        return false;
     emit connectingServer();
     // An earlier client program ends when its file goes, even one we may not signal.
     removeConfiguration();
@@ -192,6 +218,8 @@ bool Wireguard::startThroughHelper(const QString &text)
         m_helperTunnel = started.tunnelId;
     }
     m_ownsClient = true;
+    // The program's lines from its start, which came before the tunnel's name was known.
+    QMetaObject::invokeMethod(this, &Wireguard::flushEarlyOutput, Qt::QueuedConnection);
     engineLog(QStringLiteral("WireGuard tunnel is up (through the TavrixVPN helper)"));
     QMetaObject::invokeMethod(this, &Wireguard::watchClient, Qt::QueuedConnection);
     emit connected();
@@ -259,8 +287,14 @@ bool Wireguard::waitForTunnel(const QString &address)
     const QHostAddress wanted(address);
     QDeadlineTimer deadline(tunnelWaitMs);
     for (int round = 1;; ++round) {
-        if (m_cancelled)
+        if (m_cancelled) {
+            // A disconnect that came while the program was being started found nothing to
+            // stop yet: what this start brought up must not outlive it.
+            removeConfiguration();
+            if (EngineProcesses::stop(clientName) != 0)
+                engineLog(QStringLiteral("Failed to terminate wireguard process."));
             return false;
+        }
         const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
         for (const QNetworkInterface &interface : interfaces) {
             if (!(interface.flags() & QNetworkInterface::IsUp))

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <atomic>
 #include <functional>
@@ -97,6 +98,8 @@ private:
     void importClientOutput();
     void removeConfiguration();
     void watchClient();
+    // Logs the buffered helper output of our tunnel (GUI thread).
+    void flushEarlyOutput();
     bool startThroughHelper(const QString &text);
     bool clientRunning();
     QString helperTunnel();
@@ -115,6 +118,9 @@ private:
     // thread.
     QMutex m_helperLock;
     QString m_helperTunnel;
+    // The helper's output lines (tunnel, line) that came before our tunnel's name was known.
+    static constexpr int maxEarlyOutput = 200;
+    QVector<QPair<QString, QString>> m_earlyOutput;
     // The device of a tunnel this client runs itself (root path); guarded by m_helperLock.
     QString m_interface;
     QString m_refusal;

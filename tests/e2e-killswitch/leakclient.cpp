@@ -9,6 +9,16 @@
 //   STATUSFILE <phase> <contents>
 //   STEP <name> / FAIL <text> / DIALOG <title>
 // Options: --v4 ADDR --v6 ADDR --port P, --service-arg ARG (repeatable).
+//
+// With --flow helper or --flow restart it runs as an ordinary user against the privileged
+// helper, with a WireGuard server and the service given by --service-url (not on loopback),
+// and waits at each gate (READY <name>) until the file <name> appears in --gate DIR: the test
+// counts the packets of each stage on the outer link meanwhile, and kills or restarts things.
+//   helper:  sign in, switch on, [blocked-idle], connect, [tunnel], [server-dead] (the test
+//            stopped the server; 20 s more), disconnect, [blocked-after-disconnect], [server-back],
+//            connect, [killme] (the test kills this window while connected)
+//   restart: (the switch stored on, the helper restarted as at boot) sign in,
+//            [blocked-restart], switch off, [clear-switch-off]
 
 #include <QApplication>
 #include <QFile>
@@ -63,6 +73,10 @@ struct Options
     QString v6;
     quint16 port = 0;
     QStringList serviceArguments;
+    QString flow;
+    QString gate;
+    QString serviceUrl;
+    QString serviceCa;
 };
 
 Options parse(const QStringList &arguments)
@@ -78,6 +92,14 @@ Options parse(const QStringList &arguments)
             options.port = quint16(arguments.value(++i).toUInt());
         else if (a == QLatin1String("--service-arg"))
             options.serviceArguments << arguments.value(++i);
+        else if (a == QLatin1String("--flow"))
+            options.flow = arguments.value(++i);
+        else if (a == QLatin1String("--gate"))
+            options.gate = arguments.value(++i);
+        else if (a == QLatin1String("--service-url"))
+            options.serviceUrl = arguments.value(++i);
+        else if (a == QLatin1String("--service-ca"))
+            options.serviceCa = arguments.value(++i);
     }
     return options;
 }
@@ -107,6 +129,8 @@ public:
 
     bool run()
     {
+        if (!m_options.flow.isEmpty())
+            return runWithHelper();
         if (!m_service.start(m_options.serviceArguments))
             return fail(QStringLiteral("the development service did not start"));
         m_service.exportEnvironment();
@@ -187,7 +211,96 @@ public:
     }
 
 private:
-    bool signIn(MainWindow &window)
+    // The window as an ordinary user: the privileged helper keeps the firewall.
+    bool runWithHelper()
+    {
+        qputenv("TAVRIXVPN_SERVICE_URL", m_options.serviceUrl.toUtf8());
+        qputenv("TAVRIXVPN_SERVICE_CA", m_options.serviceCa.toLocal8Bit());
+        ServiceUrl::trustServiceCertificate();
+        if (!KillSwitch::usesHelper())
+            return fail(QStringLiteral("the helper is not available"));
+        MainWindow window(QStringLiteral("Not"));
+        window.resize(1113, 734);
+        window.show();
+        answerDialogs(&window);
+        // After a restart the stored account may sign in by itself: through the block either way.
+        if (!waitFor([&] { return window.stack()->currentIndex() >= 2; }, 30000))
+            return fail(QStringLiteral("no start page"));
+        if (window.stack()->currentIndex() == 2 &&
+            !signIn(window, QStringLiteral("premium@tavrixvpn.test"), QStringLiteral("premiumpass1")))
+            return false;
+        if (window.stack()->currentIndex() == 3)
+            say(QStringLiteral("STEP SIGNED_IN"));
+        auto *hub = window.findChild<ServerPage *>(QStringLiteral("serverPage"));
+        auto *page = window.findChild<ConnectPage *>(QStringLiteral("connectPage"));
+        if (!hub || !page)
+            return fail(QStringLiteral("no hub"));
+        auto controller = OpenConnectConnection::instance();
+        auto *button = page->findChild<QPushButton *>(QStringLiteral("btnConnect"));
+        const auto connectNow = [&] {
+            QTest::mouseClick(button, Qt::LeftButton);
+            if (!waitFor(
+                    [&] { return controller->status() == OpenConnectConnection::CONNECTED && page->pageStatus() == 2; },
+                    45000))
+                return fail(QStringLiteral("no tunnel, status %1").arg(int(controller->status())));
+            say(QStringLiteral("STEP CONNECTED"));
+            waitForScripts();
+            return true;
+        };
+
+        if (m_options.flow == QLatin1String("restart")) {
+            Config::instance()->load();
+            if (!Config::instance()->killSwitch())
+                return fail(QStringLiteral("the switch was not stored on"));
+            gatedPhase(QStringLiteral("blocked-restart"));
+            if (!pressKillSwitch(window, *hub, false))
+                return false;
+            gatedPhase(QStringLiteral("clear-switch-off"));
+            return true;
+        }
+
+        if (!pressKillSwitch(window, *hub, true))
+            return false;
+        gatedPhase(QStringLiteral("blocked-idle"));
+        if (!chooseServer(OpenConnectConnection::WIREGUARD) || !connectNow())
+            return false;
+        gatedPhase(QStringLiteral("tunnel"));
+        gate(QStringLiteral("server-dead"));
+        probePhase(QStringLiteral("server-dead"));
+        QTest::qWait(20000);
+        gate(QStringLiteral("server-dead-counted"));
+        QTest::mouseClick(button, Qt::LeftButton);
+        if (!waitFor([&] { return controller->status() == OpenConnectConnection::IDLE && page->pageStatus() == 0; },
+                     20000))
+            return fail(QStringLiteral("the tunnel did not go down"));
+        say(QStringLiteral("STEP IDLE"));
+        waitForScripts();
+        gatedPhase(QStringLiteral("blocked-after-disconnect"));
+        gate(QStringLiteral("server-back"));
+        if (!connectNow())
+            return false;
+        // The test kills this window here; it never comes back from the gate.
+        gate(QStringLiteral("killme"));
+        return fail(QStringLiteral("not killed"));
+    }
+
+    // Waits until the test opens the gate `name`.
+    void gate(const QString &name)
+    {
+        say(QStringLiteral("READY ") + name);
+        waitFor([&] { return QFile::exists(m_options.gate + QLatin1Char('/') + name); }, 60000);
+    }
+
+    // A stage the test counts: it resets its counters before, reads them after.
+    void gatedPhase(const QString &phase)
+    {
+        gate(phase);
+        probePhase(phase);
+        gate(phase + QStringLiteral("-counted"));
+    }
+
+    bool signIn(MainWindow &window, const QString &name = QStringLiteral("testuser"),
+                const QString &secret = QStringLiteral("testpass"))
     {
         if (!waitFor([&] { return window.stack()->currentIndex() == 2; }, 30000))
             return fail(QStringLiteral("no sign-in page"));
@@ -195,8 +308,8 @@ private:
         auto *password = window.findChild<QLineEdit *>(QStringLiteral("editPassword"));
         if (!user || !password)
             return fail(QStringLiteral("no sign-in fields"));
-        user->setText(QStringLiteral("testuser"));
-        password->setText(QStringLiteral("testpass"));
+        user->setText(name);
+        password->setText(secret);
         QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("btnLogin")), Qt::LeftButton);
         if (!waitFor([&] { return window.stack()->currentIndex() == 3; }, 30000))
             return fail(QStringLiteral("not signed in"));
@@ -204,17 +317,18 @@ private:
         return true;
     }
 
-    bool chooseServer()
+    bool chooseServer(int type = OpenConnectConnection::OPENCONNECT)
     {
         for (const IPBundlePtr &bundle : User::instance()->bundles()) {
-            if (bundle->type() == OpenConnectConnection::OPENCONNECT && !bundle->isPlaceholderAddress()) {
+            if (bundle->type() == type && !bundle->isPlaceholderAddress() &&
+                (type == OpenConnectConnection::OPENCONNECT || !bundle->isLoyalUserServer())) {
                 auto config = Config::instance();
                 config->setActiveServer(bundle->ip_id());
                 config->save();
                 return true;
             }
         }
-        return fail(QStringLiteral("the account has no OpenConnect server"));
+        return fail(QStringLiteral("the account has no server of type %1").arg(type));
     }
 
     // Opens the settings page from the menu and presses the kill switch.
@@ -301,7 +415,9 @@ private:
 
 int main(int argc, char *argv[])
 {
-    TavrixTest::isolateXdg();
+    // A restart of the helper flow keeps its settings (the caller gives the folders).
+    if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME"))
+        TavrixTest::isolateXdg();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TavrixTest::setIdentity();

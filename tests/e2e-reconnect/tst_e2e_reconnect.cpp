@@ -19,6 +19,7 @@
 #include <csignal>
 
 #include "openvpnlab.h"
+#include "platform/engineprocesses.h"
 #include "testmain.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/openconnectserver.h"
@@ -227,6 +228,9 @@ void TestE2eReconnect::cleanup()
     if (m_controller->status() != OpenConnectConnection::IDLE || m_controller->isReconnecting())
         m_controller->disconnectVpn();
     QTRY_COMPARE_WITH_TIMEOUT(int(m_controller->status()), int(OpenConnectConnection::IDLE), 20000);
+    // Disconnected means no engine left behind, whatever attempt was under way at the click.
+    QTRY_VERIFY2_WITH_TIMEOUT(Tavrix::EngineProcesses::find(QStringLiteral("wireguard/wireguard-client.exe")).isEmpty(),
+                              "a WireGuard client program outlived the disconnect", 5000);
     for (const char *name : {"ocserv", "openvpn", "wireguard-go"})
         signalServer(QString::fromLatin1(name), SIGCONT);
     QString error;

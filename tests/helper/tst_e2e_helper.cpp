@@ -2,7 +2,9 @@
 // bus with polkit, inside the lab's client namespace; every client is an ordinary user without
 // any capability. Hostile requests are refused before anything runs; OpenVPN and WireGuard
 // connect through the helper with traffic and leave nothing behind; a tunnel belongs to its
-// caller alone and ends with it. The same executable plays the client (--client ...).
+// caller alone and ends with it. OpenConnect stays in the client: the helper hands it a tun
+// device and sets the device's addresses, routes and DNS from typed settings.
+// The same executable plays the client (--client ...).
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -17,6 +19,7 @@
 
 #include <csignal>
 #include <iostream>
+#include <poll.h>
 #include <string>
 
 #include "helper/helperbus.h"
@@ -24,12 +27,14 @@
 #include "openvpnlab.h"
 #include "testmain.h"
 #include "vpn/openconnectconnection.h"
+#include "vpn/openconnectserver.h"
 #include "vpn/openvpnrunner.h"
 #include "wglabclient.h"
 
 using Tavrix::OpenConnectConnection;
 using TavrixTest::HelperLab;
 using TavrixTest::NetnsLab;
+using TavrixTest::OcservServer;
 
 namespace {
 
@@ -38,6 +43,10 @@ const QString vpnPassword = QStringLiteral("pa\"ss\\word");
 constexpr int probePort = 7777;
 const QByteArray probeAnswer = QByteArrayLiteral("tavrix-inside");
 const char *leakMarker = "TAVRIX_HELPER_SECRET=must-not-reach-children";
+const QString ocUser = QStringLiteral("testuser");
+const QString ocPassword = QStringLiteral("testpass");
+// Kept outside the tunnel by the server's split rows: on the client's own link.
+const QString ocExcluded = QStringLiteral("10.231.0.128/25");
 
 // --- The client side (an ordinary user) -------------------------------------------------
 
@@ -114,6 +123,15 @@ void waitForLine()
     std::getline(std::cin, line);
 }
 
+// The same while the event loop runs (a lost tunnel is brought back meanwhile).
+void waitForLineInEventLoop()
+{
+    pollfd input{0, POLLIN, 0};
+    while (::poll(&input, 1, 0) == 0)
+        QTest::qWait(50);
+    waitForLine();
+}
+
 bool waitForStatus(std::shared_ptr<OpenConnectConnection> controller, QSignalSpy &spy,
                    OpenConnectConnection::Status wanted, int timeoutMs)
 {
@@ -136,6 +154,26 @@ int clientStart(const QString &kind, const QString &file)
     input.open(QIODevice::ReadOnly);
     const QByteArray payload = input.readAll();
     qDBusRegisterMetaType<QList<QVariantMap>>();
+    if (kind == QLatin1String("tun")) {
+        // A device of our own, configured from the payload's fields when it has any.
+        const QDBusMessage created = callHelper("CreateTun", {});
+        if (created.type() != QDBusMessage::ReplyMessage) {
+            say(QStringLiteral("ERROR %1 %2").arg(created.errorName(), created.errorMessage()));
+            return 0;
+        }
+        const QString id = created.arguments().value(0).toString();
+        if (!payload.trimmed().isEmpty()) {
+            const QDBusMessage configured =
+                callHelper("ConfigureTun", {id, fieldsFromJson(QJsonDocument::fromJson(payload).object())});
+            if (configured.type() != QDBusMessage::ReplyMessage) {
+                say(QStringLiteral("ERROR %1 %2").arg(configured.errorName(), configured.errorMessage()));
+                return 0;
+            }
+        }
+        say(QStringLiteral("UP ") + id);
+        waitForLine();
+        return 0;
+    }
     const QDBusMessage reply =
         kind == QLatin1String("openvpn")
             ? callHelper("StartOpenVpn", {QString::fromUtf8(payload)})
@@ -146,6 +184,19 @@ int clientStart(const QString &kind, const QString &file)
     }
     say(QStringLiteral("UP ") + reply.arguments().first().toString());
     waitForLine();
+    return 0;
+}
+
+// Settings for a device given by its id (someone else's, in the hostile rows).
+int clientConfigure(const QString &tunnelId, const QString &file)
+{
+    QFile input(file);
+    input.open(QIODevice::ReadOnly);
+    const QDBusMessage reply =
+        callHelper("ConfigureTun", {tunnelId, fieldsFromJson(QJsonDocument::fromJson(input.readAll()).object())});
+    say(reply.type() == QDBusMessage::ReplyMessage
+            ? QStringLiteral("OK")
+            : QStringLiteral("ERROR %1 %2").arg(reply.errorName(), reply.errorMessage()));
     return 0;
 }
 
@@ -180,6 +231,26 @@ int clientConnect(const QString &kind)
         controller->setPassword(vpnPassword);
         controller->setType(OpenConnectConnection::OPENVPN);
         controller->setConfig(qEnvironmentVariable("TVX_PROFILE"), qEnvironmentVariable("TVX_ADDRESS"));
+    } else if (kind == QLatin1String("openconnect")) {
+        // The reconnect policy's shape with short waits, so that a lost server is back quickly.
+        controller->setReconnectTimingForTests({500, 2000, 60000, 8000, 15000, 1, 500});
+        QObject::connect(controller.get(), &OpenConnectConnection::reconnectingChanged, [](bool reconnecting) {
+            say(reconnecting ? QStringLiteral("STEP RECONNECTING") : QStringLiteral("STEP RECONNECTED"));
+            if (reconnecting)
+                return;
+            // The library got its own session back (no fresh sign-in, no new device).
+            if (clientLog().contains(QLatin1String("OpenConnect session re-established")))
+                say(QStringLiteral("STEP RESUMED"));
+            if (probeInside())
+                say(QStringLiteral("STEP TRAFFIC_BACK"));
+        });
+        OpenConnectConnection::initTls();
+        auto server = std::make_shared<Tavrix::OpenConnectServer>();
+        server->setHost(qEnvironmentVariable("TVX_ADDRESS"));
+        controller->setServer(server);
+        controller->setUsername(ocUser);
+        controller->setPassword(ocPassword);
+        controller->setType(OpenConnectConnection::OPENCONNECT);
     } else {
         QString error;
         if (!TavrixTest::signInToWireGuardServer(service, &error)) {
@@ -204,22 +275,46 @@ int clientConnect(const QString &kind)
         say(QStringLiteral("STEP RUNTIME_CLOSED"));
     if (noTcpListener())
         say(QStringLiteral("STEP NO_TCP_LISTENER"));
-    // The engine's own lines reach this user's log, and only what the engine said.
-    if (kind == QLatin1String("openvpn")) {
+    // The engine's own lines reach this user's log, and only what the engine said: never the
+    // password or the private key. (OpenConnect's engine is this program's own library.)
+    if (kind != QLatin1String("openconnect")) {
+        const bool openVpn = kind == QLatin1String("openvpn");
+        const QString lastLine = openVpn ? QStringLiteral("Initialization Sequence Completed")
+                                         : QStringLiteral("WireGuard > wireguard-client: tunnel up on ");
         QDeadlineTimer deadline(5000);
-        while (!clientLog().contains(QLatin1String("Initialization Sequence Completed")) && !deadline.hasExpired())
+        while (!clientLog().contains(lastLine) && !deadline.hasExpired())
             QTest::qWait(50);
         const QString log = clientLog();
-        if (log.contains(QLatin1String("OpenVPN > ")) && !log.contains(vpnPassword))
+        QString secret = vpnPassword;
+        if (!openVpn) {
+            QFile config(qEnvironmentVariable(TavrixTest::wgConfigVariable));
+            config.open(QIODevice::ReadOnly);
+            const QString text = QString::fromLatin1(config.readAll());
+            secret = text.section(QLatin1String("PrivateKey = "), 1).section(QLatin1Char('\n'), 0, 0).trimmed();
+        }
+        if (log.contains(lastLine) && !secret.isEmpty() && !log.contains(secret))
             say(QStringLiteral("STEP ENGINE_LOG"));
     }
-    waitForLine();
+    // No resolver manager on this bus: the user's log says the tunnel's DNS is not in use,
+    // rather than pretending it is.
+    if (kind == QLatin1String("openconnect") &&
+        clientLog().contains(QLatin1String("DNS servers (10.231.10.1) are not used: DNS not applied")))
+        say(QStringLiteral("STEP DNS_NOT_APPLIED"));
+    waitForLineInEventLoop();
+    // Without the tunnel script nothing reads its log: the library's own word on the lost
+    // server connection was what told the controller.
+    if (clientLog().contains(QLatin1String("OpenConnect lost its server connection")))
+        say(QStringLiteral("STEP LOSS_FROM_LIBRARY"));
     statuses.clear();
     controller->disconnectVpn();
     if (!waitForStatus(controller, statuses, OpenConnectConnection::IDLE, 15000))
         return 1;
     QTest::qWait(500);
-    if (!probeInside())
+    // Nothing of the session's device stays open in this process either.
+    bool holdsDevice = false;
+    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System))
+        holdsDevice = holdsDevice || fd.symLinkTarget() == QLatin1String("/dev/net/tun");
+    if (!probeInside() && !holdsDevice)
         say(QStringLiteral("STEP IDLE"));
     return 0;
 }
@@ -231,6 +326,8 @@ int clientMain(const QStringList &arguments)
         return clientStart(arguments.value(3), arguments.value(4));
     if (verb == QLatin1String("stop"))
         return clientStop(arguments.value(3));
+    if (verb == QLatin1String("configure"))
+        return clientConfigure(arguments.value(3), arguments.value(4));
     if (verb == QLatin1String("connect"))
         return clientConnect(arguments.value(3));
     if (verb == QLatin1String("health")) {
@@ -305,8 +402,12 @@ private:
     QString waitForLine(QProcess *client, const char *prefix, int timeoutMs);
     void expectNothingLeft();
     QString writeFile(const QString &name, const QByteArray &content);
+    QString clientRoutes();
 
     NetnsLab m_lab;
+    std::unique_ptr<OcservServer> m_ocserv;
+    // The client namespace's routes before any tunnel: what every tunnel leaves behind.
+    QString m_baselineRoutes;
     std::unique_ptr<TavrixTest::OpenVpnServer> m_openvpn;
     std::unique_ptr<TavrixTest::WireGuardPeer> m_wireguard;
     std::unique_ptr<HelperLab> m_helper;
@@ -322,6 +423,9 @@ void TestE2eHelper::initTestCase()
     QVERIFY2(m_openvpn->start(&error), qPrintable(error));
     m_wireguard = std::make_unique<TavrixTest::WireGuardPeer>(m_lab);
     QVERIFY2(m_wireguard->start(&error), qPrintable(error));
+    m_ocserv = std::make_unique<OcservServer>(m_lab);
+    QVERIFY2(m_ocserv->makeCredentials(&error), qPrintable(error));
+    m_baselineRoutes = clientRoutes();
     QVERIFY(m_lab.start(
         m_lab.serverNs(),
         {"socat", QStringLiteral("TCP-LISTEN:%1,bind=%2,reuseaddr,fork").arg(probePort).arg(NetnsLab::insideAddress),
@@ -339,6 +443,7 @@ void TestE2eHelper::cleanupTestCase()
     if (m_helper && QTest::currentTestFailed())
         qWarning().noquote() << m_helper->readFile("helper.log").right(4000);
     m_helper.reset();
+    m_ocserv.reset();
     m_wireguard.reset();
     m_openvpn.reset();
     m_lab.down();
@@ -389,12 +494,24 @@ QString TestE2eHelper::waitForLine(QProcess *client, const char *prefix, int tim
     return QString::fromUtf8(seen);
 }
 
+QString TestE2eHelper::clientRoutes()
+{
+    // The link's own IPv6 link-local route comes and goes with the kernel, not with a tunnel.
+    QStringList routes = (m_lab.clientIp({"route", "show"}) + m_lab.clientIp({"-6", "route", "show"})).split('\n');
+    routes.removeAll(QStringLiteral("fe80::/64 dev %1 proto kernel metric 256 pref medium").arg(m_lab.clientLink()));
+    return routes.join('\n');
+}
+
 void TestE2eHelper::expectNothingLeft()
 {
     QTRY_VERIFY_WITH_TIMEOUT(m_helper->helperChildren().isEmpty(), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(m_helper->runtimeFiles(), QStringList(), 5000);
+    // A tun device goes once its owner has stopped it or left the bus.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String("tuntvx")), 5000);
     const QString links = m_lab.clientIp({"-o", "link", "show"});
     QVERIFY2(!links.contains(QLatin1String("tun")) && !links.contains(QLatin1String("tvxwg")), qPrintable(links));
+    // Routes kept outside a tunnel (its gateway, excluded networks) go with it too.
+    QCOMPARE(clientRoutes(), m_baselineRoutes);
     QVERIFY(!QFileInfo::exists(m_pwned));
 }
 
@@ -446,6 +563,53 @@ void TestE2eHelper::hostileRequestsAreRefusedAndNothingRuns_data()
     QTest::newRow("unauthorised user, WireGuard")
         << "games"
         << "wireguard" << QJsonDocument(good).toJson() << QString::fromLatin1(Tavrix::HelperBus::errorNotAuthorized);
+
+    // Settings for an OpenConnect tun device: typed fields, each checked.
+    const QJsonObject tun{{"Address4", "10.231.10.99"},
+                          {"Prefix4", 24},
+                          {"Gateway", NetnsLab::serverAddress},
+                          {"IncludeRoutes", QJsonArray{NetnsLab::insideNetwork}}};
+    auto tunVariant = [&tun](const char *field, const QJsonValue &value) {
+        QJsonObject object = tun;
+        object.insert(QLatin1String(field), value);
+        return QJsonDocument(object).toJson();
+    };
+    QJsonArray manyRoutes;
+    for (int i = 0; i < 1025; ++i)
+        manyRoutes.append(QStringLiteral("10.%1.%2.0/24").arg(i / 256).arg(i % 256));
+    QJsonArray manyServers;
+    for (int i = 1; i <= 9; ++i)
+        manyServers.append(QStringLiteral("10.231.10.%1").arg(i));
+    QTest::newRow("tun: someone else's device")
+        << "nobody"
+        << "tun-foreign" << QJsonDocument(tun).toJson() << QString::fromLatin1(Tavrix::HelperBus::errorNotOwner);
+    QTest::newRow("tun: prefix out of range") << "nobody"
+                                              << "tun" << tunVariant("Prefix4", 33) << invalid;
+    QTest::newRow("tun: IPv6 prefix without an address") << "nobody"
+                                                         << "tun" << tunVariant("Prefix6", 64) << invalid;
+    QTest::newRow("tun: loopback route") << "nobody"
+                                         << "tun" << tunVariant("IncludeRoutes", QJsonArray{"127.0.0.0/8"}) << invalid;
+    QTest::newRow("tun: route with host bits")
+        << "nobody"
+        << "tun" << tunVariant("IncludeRoutes", QJsonArray{"198.18.100.1/24"}) << invalid;
+    QTest::newRow("tun: catch-all exclude") << "nobody"
+                                            << "tun" << tunVariant("ExcludeRoutes", QJsonArray{"0.0.0.0/0"}) << invalid;
+    QTest::newRow("tun: oversized route list") << "nobody"
+                                               << "tun" << tunVariant("IncludeRoutes", manyRoutes) << invalid;
+    QTest::newRow("tun: too many DNS servers") << "nobody"
+                                               << "tun" << tunVariant("DNS", manyServers) << invalid;
+    QTest::newRow("tun: multicast gateway") << "nobody"
+                                            << "tun" << tunVariant("Gateway", "224.0.0.1") << invalid;
+    QTest::newRow("tun: domain that is a resolver line")
+        << "nobody"
+        << "tun" << tunVariant("Domains", QJsonArray{"lab.test\nnameserver 10.0.0.1"}) << invalid;
+    QTest::newRow("tun: MTU as text") << "nobody"
+                                      << "tun" << tunVariant("MTU", "1400; id") << invalid;
+    QTest::newRow("tun: a script field") << "nobody"
+                                         << "tun" << tunVariant("Script", QString::fromLatin1(shell)) << invalid;
+    QTest::newRow("tun: unauthorised user")
+        << "games"
+        << "tun" << QJsonDocument(tun).toJson() << QString::fromLatin1(Tavrix::HelperBus::errorNotAuthorized);
 }
 
 void TestE2eHelper::hostileRequestsAreRefusedAndNothingRuns()
@@ -456,8 +620,26 @@ void TestE2eHelper::hostileRequestsAreRefusedAndNothingRuns()
     QFETCH(QString, error);
     const QString file = writeFile(QStringLiteral("request"), payload);
     QByteArray output;
-    const QStringList command = clientCommand(user.toLatin1().constData(), {QStringLiteral("start"), kind, file});
+    QProcess *owner = nullptr;
+    QStringList arguments{QStringLiteral("start"), kind, file};
+    if (kind == QLatin1String("tun-foreign")) {
+        // The second user's own device; the first user names it.
+        owner = startClient(HelperLab::secondUser,
+                            {QStringLiteral("start"), QStringLiteral("tun"), writeFile(QStringLiteral("empty"), {})});
+        const QString up = waitForLine(owner, "UP ", 20000);
+        QVERIFY2(up.startsWith(QLatin1String("UP ")), qPrintable(up));
+        arguments = QStringList{QStringLiteral("configure"), up.mid(3), file};
+    }
+    const QStringList command = clientCommand(user.toLatin1().constData(), arguments);
     QCOMPARE(TavrixTest::runProgram(command.first(), command.mid(1), &output, 30000), 0);
+    if (owner) {
+        // The owner's device was not touched: no address, no route.
+        QVERIFY(!m_lab.clientIp({"-o", "addr"}).contains(QLatin1String("10.231.10.99")));
+        QCOMPARE(clientRoutes(), m_baselineRoutes);
+        owner->write("\n");
+        owner->closeWriteChannel();
+        QVERIFY(owner->waitForFinished(10000));
+    }
     const QStringList errors = linesOf(output, "ERROR ");
     QVERIFY2(errors.size() == 1 && errors.first().startsWith(error + QLatin1Char(' ')), output.constData());
     // A sentence for the user, not just a name.
@@ -571,6 +753,18 @@ void TestE2eHelper::enginesEndWithACrashedHelper()
     const QList<qint64> engines = m_helper->helperChildren();
     QCOMPARE(engines.size(), 1);
     QVERIFY(!m_helper->runtimeFiles().isEmpty());
+    // An OpenConnect device too, with a route kept outside it: its owner holds the device
+    // open, so it outlives the helper, and that route would outlive even the device.
+    const QJsonObject tun{{"Address4", "10.231.10.99"},
+                          {"Prefix4", 24},
+                          {"Gateway", NetnsLab::serverAddress},
+                          {"IncludeRoutes", QJsonArray{NetnsLab::insideNetwork}},
+                          {"ExcludeRoutes", QJsonArray{ocExcluded}}};
+    QProcess *tunOwner =
+        startClient(HelperLab::grantedUser, {QStringLiteral("start"), QStringLiteral("tun"),
+                                             writeFile(QStringLiteral("tun"), QJsonDocument(tun).toJson())});
+    QVERIFY(waitForLine(tunOwner, "UP ", 20000).startsWith(QLatin1String("UP ")));
+    QVERIFY(m_lab.clientIp({"route", "show"}).contains(ocExcluded));
 
     // The helper dies: its engine takes the tunnel down rather than keep one nobody owns.
     m_helper->killHelper();
@@ -579,24 +773,42 @@ void TestE2eHelper::enginesEndWithACrashedHelper()
     // The next helper finds the key file left behind and removes it before serving.
     QVERIFY(!m_helper->runtimeFiles().isEmpty());
     QString error;
+    QVERIFY(m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String("tuntvx")));
     QVERIFY2(m_helper->startHelper(&error, {QString::fromLatin1(leakMarker)}), qPrintable(error));
+    // It also takes away the device the dead helper made, and the route it kept outside it.
     expectNothingLeft();
-    owner->kill();
-    owner->waitForFinished(5000);
+    for (QProcess *client : {owner, tunOwner}) {
+        client->kill();
+        client->waitForFinished(5000);
+    }
 }
 
 void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("OpenVPN") << "openvpn";
-    QTest::newRow("WireGuard") << "wireguard";
+    QTest::addColumn<bool>("fullTunnel");
+    QTest::newRow("OpenVPN") << "openvpn" << false;
+    QTest::newRow("WireGuard") << "wireguard" << false;
+    // The session runs in the client; the helper makes and configures its tun device.
+    QTest::newRow("OpenConnect, split routes") << "openconnect" << false;
+    QTest::newRow("OpenConnect, full tunnel with IPv6") << "openconnect" << true;
 }
 
 void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevatedStart()
 {
     QFETCH(QString, kind);
+    QFETCH(bool, fullTunnel);
+    const bool openconnect = kind == QLatin1String("openconnect");
     QStringList environment{QStringLiteral("TVX_RUNTIME=") + m_helper->runtimeDir()};
-    if (kind == QLatin1String("openvpn")) {
+    if (openconnect) {
+        QString error;
+        m_ocserv->setExtraConfig(fullTunnel ? "ipv6-network = fd00:231:10::/48\nipv6-subnet-prefix = 64\n"
+                                            : "no-route = 10.231.0.128/255.255.255.128\n");
+        QVERIFY2(m_ocserv->start(OcservServer::NoGroups, &error,
+                                 fullTunnel ? QStringLiteral("default") : QString::fromLatin1(NetnsLab::insideNetwork)),
+                 qPrintable(error));
+        environment << QStringLiteral("TVX_ADDRESS=%1:%2").arg(NetnsLab::serverAddress).arg(OcservServer::port);
+    } else if (kind == QLatin1String("openvpn")) {
         environment << QStringLiteral("TVX_PROFILE=") +
                            QString::fromLatin1(m_openvpn->clientProfileTemplate().toBase64())
                     << QStringLiteral("TVX_ADDRESS=") + m_openvpn->address();
@@ -608,19 +820,100 @@ void TestE2eHelper::connectsAsOrdinaryUserThroughHelperNotTcpManagementNorElevat
     QProcess *client = startClient(HelperLab::grantedUser, {QStringLiteral("connect"), kind}, environment);
     const QString connected = waitForLine(client, "STEP CONNECTED", 45000);
     QCOMPARE(connected, QStringLiteral("STEP CONNECTED"));
-    // The helper's engine carries the tunnel; the user's client holds no privilege.
-    QCOMPARE(m_helper->helperChildren().size(), 1);
+    QByteArray seen;
+    auto waitForStep = [client, &seen](const char *step, int timeoutMs) {
+        const QByteArray line = QByteArray("STEP ") + step + '\n';
+        QDeadlineTimer deadline(timeoutMs);
+        while (!seen.contains(line) && !deadline.hasExpired()) {
+            client->waitForReadyRead(200);
+            seen += client->readAll();
+        }
+        return seen.contains(line);
+    };
+    // The helper's engine carries the tunnel (OpenConnect's is the client's own session);
+    // the user's client holds no privilege.
+    QCOMPARE(m_helper->helperChildren().size(), openconnect ? 0 : 1);
     QFile status(QStringLiteral("/proc/%1/status").arg(client->processId()));
     QVERIFY(status.open(QIODevice::ReadOnly));
     QVERIFY(status.readAll().contains("CapEff:\t0000000000000000"));
+    if (openconnect) {
+        // The helper named the device, the unprivileged client holds it open, and the routes
+        // are the server's: its networks into the tunnel (or everything), the gateway and
+        // the excluded network on the way they took before.
+        const QRegularExpressionMatch device =
+            QRegularExpression(QStringLiteral("^\\d+: (tuntvx\\d+):"), QRegularExpression::MultilineOption)
+                .match(m_lab.clientIp({"-o", "link", "show"}));
+        QVERIFY(device.hasMatch());
+        const QString tun = device.captured(1);
+        bool holdsDevice = false;
+        for (const QFileInfo &fd :
+             QDir(QStringLiteral("/proc/%1/fd").arg(client->processId())).entryInfoList(QDir::System))
+            holdsDevice = holdsDevice || fd.symLinkTarget() == QLatin1String("/dev/net/tun");
+        QVERIFY(holdsDevice);
+        const QString addresses = m_lab.clientIp({"-o", "addr", "show", "dev", tun});
+        QVERIFY2(addresses.contains(QLatin1String("inet 10.231.10.")), qPrintable(addresses));
+        const QString routes = m_lab.clientIp({"route", "show"});
+        const QString routes6 = m_lab.clientIp({"-6", "route", "show"});
+        QVERIFY2(routes.contains(QStringLiteral("%1 dev %2").arg(NetnsLab::serverAddress, m_lab.clientLink())),
+                 qPrintable(routes));
+        const QStringList wanted =
+            fullTunnel ? QStringList{QStringLiteral("0.0.0.0/1 dev ") + tun, QStringLiteral("128.0.0.0/1 dev ") + tun}
+                       : QStringList{QStringLiteral("%1 dev %2").arg(NetnsLab::insideNetwork, tun),
+                                     QStringLiteral("%1 dev %2").arg(ocExcluded, m_lab.clientLink())};
+        for (const QString &route : wanted)
+            QVERIFY2(routes.contains(route), qPrintable(route + QStringLiteral(" missing:\n") + routes));
+        if (fullTunnel) {
+            QVERIFY2(addresses.contains(QLatin1String("inet6 fd00:231:10:")), qPrintable(addresses));
+            QVERIFY2(routes6.contains(QStringLiteral("::/1 dev ") + tun) &&
+                         routes6.contains(QStringLiteral("8000::/1 dev ") + tun),
+                     qPrintable(routes6));
+            // The link goes down and up, as in a change of network: the route that kept the
+            // server outside the tunnel goes with it. The client notices the change, the
+            // library reaches its server again, the route is renewed before it connects, and
+            // the library resumes its own session on the same device.
+            const QString serverRoute = QStringLiteral("%1 dev %2").arg(NetnsLab::serverAddress, m_lab.clientLink());
+            m_lab.exec(
+                m_lab.clientNs(),
+                {"sh", "-c", QStringLiteral("ip link set %1 down && ip link set %1 up").arg(m_lab.clientLink())});
+            QVERIFY(!m_lab.clientIp({"route", "show"}).contains(serverRoute));
+            QVERIFY2(waitForStep("RECONNECTING", 15000), seen.constData());
+            QVERIFY2(waitForStep("TRAFFIC_BACK", 30000), seen.constData());
+            QVERIFY(m_lab.clientIp({"route", "show"}).contains(serverRoute));
+            QVERIFY(m_lab.clientIp({"-o", "link", "show"}).contains(QStringLiteral(": %1:").arg(tun)));
+        } else {
+            QVERIFY2(!routes.contains(QLatin1String("0.0.0.0/1")), qPrintable(routes));
+            // The server dies under the session: the library's loss of its connection is
+            // what tells the client, which signs in afresh once the server is back, on a new
+            // device of the helper's; the old one is gone by then.
+            QByteArray pids;
+            TavrixTest::runProgram(QStringLiteral("ip"), {"netns", "pids", m_lab.serverNs()}, &pids);
+            for (const QByteArray &pid : pids.split('\n')) {
+                QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid.trimmed())));
+                if (pid.trimmed().toInt() > 1 && comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("ocserv"))
+                    ::kill(pid_t(pid.trimmed().toInt()), SIGKILL);
+            }
+            QVERIFY2(waitForStep("RECONNECTING", 10000), seen.constData());
+            QString error;
+            QVERIFY2(m_ocserv->start(OcservServer::NoGroups, &error, QString::fromLatin1(NetnsLab::insideNetwork)),
+                     qPrintable(error));
+            QVERIFY2(waitForStep("TRAFFIC_BACK", 40000), seen.constData());
+            const QString links = m_lab.clientIp({"-o", "link", "show"});
+            QCOMPARE(links.count(QLatin1String(": tuntvx")), 1);
+        }
+    }
     client->write("\n");
     client->closeWriteChannel();
     QVERIFY(client->waitForFinished(30000));
-    const QStringList steps = linesOf(client->readAll(), "STEP ");
+    const QStringList steps = linesOf(seen + client->readAll(), "STEP ");
     QCOMPARE(client->exitCode(), 0);
-    QStringList expected{"TRAFFIC_OK", "RUNTIME_CLOSED", "NO_TCP_LISTENER", "IDLE"};
-    if (kind == QLatin1String("openvpn"))
-        expected.insert(3, QStringLiteral("ENGINE_LOG"));
+    QStringList expected{"TRAFFIC_OK", "RUNTIME_CLOSED", "NO_TCP_LISTENER", "ENGINE_LOG", "IDLE"};
+    if (openconnect) {
+        expected = QStringList{"TRAFFIC_OK",      "RUNTIME_CLOSED",    "NO_TCP_LISTENER",
+                               "DNS_NOT_APPLIED", "RECONNECTING",      "RECONNECTED",
+                               "TRAFFIC_BACK",    "LOSS_FROM_LIBRARY", "IDLE"};
+        if (fullTunnel)
+            expected.insert(6, QStringLiteral("RESUMED"));
+    }
     QCOMPARE(steps, expected);
     expectNothingLeft();
 }
@@ -633,8 +926,9 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         return clientMain(app.arguments());
     }
-    QString reason = TavrixTest::tunnelSkipReason({QStringLiteral("openvpn"), QStringLiteral("wireguard-go"),
-                                                   QStringLiteral("wg-quick"), QStringLiteral("socat")});
+    QString reason = TavrixTest::tunnelSkipReason(
+        {QStringLiteral("openvpn"), QStringLiteral("wireguard-go"), QStringLiteral("wg-quick"), QStringLiteral("socat"),
+         QStringLiteral("ocserv"), QStringLiteral("ocpasswd"), QStringLiteral("certtool")});
     if (reason.isEmpty())
         reason = HelperLab::skipReason();
     if (reason.isEmpty() && !QFileInfo(HelperLab::helperProgram()).isExecutable())

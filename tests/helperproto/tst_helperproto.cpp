@@ -6,16 +6,22 @@
 #include <QSet>
 #include <QtTest>
 
+#include <openconnect.h>
+#include <unistd.h>
+
 #include "api/apimanager.h"
 #include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
 #include "devservice.h"
+#include "helperproto/killswitchrules.h"
 #include "helperproto/limits.h"
 #include "helperproto/openvpnprofile.h"
+#include "helperproto/tunsettings.h"
 #include "helperproto/wireguardconfig.h"
 #include "testmain.h"
 #include "vpn/openconnectconnection.h"
+#include "vpn/openconnecttun.h"
 
 using namespace Tavrix;
 using namespace Tavrix::HelperProto;
@@ -34,6 +40,10 @@ private slots:
     void wireGuardRoundTripsAndFieldsAreRechecked();
     void validators_data();
     void validators();
+    void killSwitchRequests_data();
+    void killSwitchRequests();
+    void libraryIpInfoBecomesCheckedTunSettings_data();
+    void libraryIpInfoBecomesCheckedTunSettings();
 
 private:
     // OpenVPN's own parser on a rebuilt profile: empty when it takes it, else its complaint.
@@ -368,6 +378,209 @@ void TestHelperProto::validators()
         {"ip", isValidIpAddress},  {"cidr", isValidCidr},         {"endpoint", isValidEndpoint},
     };
     QCOMPARE(validators.value(kind)(value), valid);
+}
+
+// The kill switch's requests: what the helper must refuse (so nothing but addresses, numbers and
+// its own interface names reaches nft), and for the valid ones the ruleset nft really takes, in
+// a network namespace of its own, applied after a Blocked one as the helper changes states.
+void TestHelperProto::killSwitchRequests_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QStringList>("endpoints"); // "proto address port"
+    QTest::addColumn<QStringList>("interfaces");
+    QTest::addColumn<QStringList>("dns");
+    QTest::addColumn<QString>("refusal");    // empty: valid
+    QTest::addColumn<QStringList>("listed"); // what `nft list ruleset` shows afterwards
+
+    const QStringList tunnels{"tun*", "tvxwg4242", "TavrixVPN"};
+    QTest::newRow("blocked") << "blocked" << QStringList{"udp 10.231.0.1 51820", "tcp fd00:231::1 443"} << QStringList()
+                             << QStringList() << QString()
+                             << QStringList{"policy drop", "ip daddr 10.231.0.1 udp dport 51820 accept",
+                                            "ip6 daddr fd00:231::1 tcp dport 443 accept"};
+    QTest::newRow("tunnel, DNS only to the tunnel's")
+        << "tunnel" << QStringList{"udp 10.231.0.1 0"} << tunnels << QStringList{"10.231.30.1"} << QString()
+        << QStringList{"policy drop", "ip daddr != 10.231.30.1",
+                       "meta nfproto ipv6 meta l4proto { tcp, udp } th dport 53 drop",
+                       "oifname { \"TavrixVPN\", \"tun*\", \"tvxwg4242\" } accept"};
+    QTest::newRow("tunnel-ipv6: IPv4 free, IPv6 only through the tunnel")
+        << "tunnel-ipv6" << QStringList{"udp fd00:231::1 51820"} << QStringList{"tvxwg*"} << QStringList() << QString()
+        << QStringList{"policy accept", "oifname \"tvxwg*\" accept", "meta nfproto ipv6 counter"};
+    QTest::newRow("off: no table") << "off" << QStringList() << QStringList() << QStringList() << QString()
+                                   << QStringList();
+    QTest::newRow("outer link as a tunnel") << "tunnel" << QStringList() << QStringList{"eth0"} << QStringList()
+                                            << "not a tunnel interface" << QStringList();
+    QTest::newRow("a lab's outer link named like ours") << "tunnel" << QStringList() << QStringList{"tvx1234c"}
+                                                        << QStringList() << "not a tunnel interface" << QStringList();
+    QTest::newRow("interface with a quote") << "tunnel" << QStringList() << QStringList{"tun\"x"} << QStringList()
+                                            << "not a tunnel interface" << QStringList();
+    QTest::newRow("host name as endpoint") << "blocked" << QStringList{"udp vpn.example 1194"} << QStringList()
+                                           << QStringList() << "not an IP address" << QStringList();
+    QTest::newRow("rule text as endpoint") << "blocked" << QStringList{"udp 1.2.3.4;accept 1"} << QStringList()
+                                           << QStringList() << "not an IP address" << QStringList();
+    QTest::newRow("other protocol") << "blocked" << QStringList{"icmp 1.2.3.4 0"} << QStringList() << QStringList()
+                                    << "tcp or udp" << QStringList();
+    QTest::newRow("tunnel without interfaces")
+        << "tunnel" << QStringList() << QStringList() << QStringList() << "interfaces are missing" << QStringList();
+    QStringList many;
+    for (int i = 0; i <= maxKillSwitchEndpoints; ++i)
+        many << QStringLiteral("udp 10.0.0.%1 1").arg(i + 1);
+    QTest::newRow("too many endpoints") << "blocked" << many << QStringList() << QStringList() << "too many"
+                                        << QStringList();
+}
+
+void TestHelperProto::killSwitchRequests()
+{
+    QFETCH(QString, state);
+    QFETCH(QStringList, endpoints);
+    QFETCH(QStringList, interfaces);
+    QFETCH(QStringList, dns);
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, listed);
+
+    KillSwitchRequest request;
+    QVERIFY(parseKillSwitchState(state, &request.state));
+    for (const QString &text : endpoints) {
+        const QStringList parts = text.split(' ');
+        request.endpoints << KillSwitchAddress{parts.at(1), quint16(parts.at(2).toUInt()), parts.at(0)};
+    }
+    request.services << KillSwitchAddress{QStringLiteral("10.231.0.3"), 8443, QStringLiteral("tcp")};
+    request.interfaces = interfaces;
+    request.dns = dns;
+    QString error;
+    QCOMPARE(validateKillSwitchRequest(request, &error), refusal.isEmpty());
+    if (!refusal.isEmpty()) {
+        QVERIFY2(error.contains(refusal), qPrintable(error));
+        return;
+    }
+    // What the helper keeps for the boot reads back the same.
+    KillSwitchRequest stored;
+    QVERIFY2(parseKillSwitchStoredText(killSwitchStoredText(request), &stored, &error), qPrintable(error));
+    QCOMPARE(stored.endpoints.size() + stored.services.size(), request.endpoints.size() + 1);
+
+    if (geteuid() != 0 || !QFileInfo(QStringLiteral("/usr/sbin/nft")).isExecutable())
+        QSKIP("applying the rules needs root and nft");
+    KillSwitchRequest blocked = request;
+    blocked.state = KillSwitchState::Blocked;
+    QTemporaryDir dir;
+    QFile first(dir.filePath(QStringLiteral("first.nft")));
+    QFile second(dir.filePath(QStringLiteral("second.nft")));
+    QVERIFY(first.open(QIODevice::WriteOnly) && second.open(QIODevice::WriteOnly));
+    first.write(killSwitchRuleset(1000, blocked));
+    second.write(killSwitchRuleset(1000, request));
+    first.close();
+    second.close();
+    QProcess nft;
+    nft.setProcessChannelMode(QProcess::MergedChannels);
+    // A network namespace that ends with the shell: the host's firewall is never touched.
+    nft.start(
+        QStringLiteral("unshare"),
+        {QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"),
+         QStringLiteral("nft -f '%1' && nft -f '%2' && nft list ruleset").arg(first.fileName(), second.fileName())});
+    QVERIFY(nft.waitForFinished(10000));
+    const QString output = QString::fromUtf8(nft.readAll());
+    QVERIFY2(nft.exitCode() == 0, qPrintable(output + QString::fromUtf8(killSwitchRuleset(1000, request))));
+    QCOMPARE(output.contains(QLatin1String("table inet tavrixvpn_1000")), request.state != KillSwitchState::Off);
+    for (const QString &line : listed)
+        QVERIFY2(output.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + output));
+}
+
+// The OpenConnect library's IP information as a server sends it (netmask forms, host bits,
+// catch-alls, IPv6 written loosely) becomes settings the helper takes, or is refused here.
+void TestHelperProto::libraryIpInfoBecomesCheckedTunSettings_data()
+{
+    QTest::addColumn<QStringList>("info"); // addr, netmask, netmask6, DNS servers, domain
+    QTest::addColumn<QStringList>("includes");
+    QTest::addColumn<QStringList>("excludes");
+    // "includes | excludes | address6/prefix | DNS | domains", or "refused"
+    QTest::addColumn<QString>("expected");
+
+    const QStringList lab{"10.231.10.121", "255.255.255.0", "", "10.231.10.1", "lab.test"};
+    QTest::newRow("netmask routes") << lab << QStringList{"198.18.100.0/255.255.255.0"}
+                                    << QStringList{"10.231.0.128/255.255.255.128"}
+                                    << "198.18.100.0/24 | 10.231.0.128/25 |  | 10.231.10.1 | lab.test";
+    QTest::newRow("host bits cleared, duplicates once")
+        << lab << QStringList{"10.1.2.3/255.255.0.0", "10.1.0.0/16", "192.0.2.7"} << QStringList()
+        << "10.1.0.0/16,192.0.2.7/32 |  |  | 10.231.10.1 | lab.test";
+    QTest::newRow("catch-all include is a full tunnel")
+        << lab << QStringList{"10.1.0.0/16", "0.0.0.0/0.0.0.0"} << QStringList() << " |  |  | 10.231.10.1 | lab.test";
+    QTest::newRow("IPv6 written loosely")
+        << QStringList{"10.231.10.121", "255.255.255.0", "FD00:231:10:0::5/64", "fd00:231:10::1", "a.test b.test"}
+        << QStringList{"FD00:0:0:0::/48", "2001:db8:0:0:1:0:0:1/128"} << QStringList()
+        << "fd00::/48,2001:db8::1:0:0:1/128 |  | FD00:231:10:0::5/64 | fd00:231:10::1 | a.test,b.test";
+    // What is no use on a tunnel is left out, the tunnel kept.
+    QTest::newRow("unusable routes, DNS and domains left out")
+        << QStringList{"10.231.10.121", "255.255.255.0", "", "127.0.0.53", "lab.test 10.0.0.1 -x.test"}
+        << QStringList{"not-a-route", "10.0.0.0/33", "239.1.0.0/16", "198.18.100.0/24"}
+        << QStringList{"127.0.0.0/8", "0.0.0.0/0", "10.231.0.128/25"}
+        << "198.18.100.0/24 | 10.231.0.128/25 |  |  | lab.test";
+    // Never widened to everything, nor made from nonsense.
+    QTest::newRow("nothing but unusable includes")
+        << lab << QStringList{"239.1.0.0/255.255.0.0", "127.0.0.0/8"} << QStringList() << "refused";
+    QTest::newRow("non-contiguous netmask")
+        << QStringList{"10.231.10.121", "255.0.255.0", "", "", ""} << QStringList() << QStringList() << "refused";
+    QTest::newRow("loopback address") << QStringList{"127.0.0.2", "255.0.0.0", "", "", ""} << QStringList()
+                                      << QStringList() << "refused";
+    QTest::newRow("no address") << QStringList{"", "", "", "10.231.10.1", ""} << QStringList() << QStringList()
+                                << "refused";
+}
+
+void TestHelperProto::libraryIpInfoBecomesCheckedTunSettings()
+{
+    QFETCH(QStringList, info);
+    QFETCH(QStringList, includes);
+    QFETCH(QStringList, excludes);
+    QFETCH(QString, expected);
+
+    QList<QByteArray> keep;
+    auto text = [&keep](const QString &value) -> const char * {
+        if (value.isEmpty())
+            return nullptr;
+        keep.append(value.toLatin1());
+        return keep.last().constData();
+    };
+    auto chain = [&text](const QStringList &routes, QList<oc_split_include> &items) {
+        items.reserve(routes.size());
+        for (const QString &route : routes)
+            items.append(oc_split_include{text(route), nullptr});
+        for (int i = 0; i + 1 < items.size(); ++i)
+            items[i].next = &items[i + 1];
+        return items.isEmpty() ? nullptr : &items[0];
+    };
+    QList<oc_split_include> includeItems;
+    QList<oc_split_include> excludeItems;
+    keep.reserve(32);
+    QByteArray gateway("10.231.0.1");
+    oc_ip_info ip{};
+    ip.addr = text(info.at(0));
+    ip.netmask = text(info.at(1));
+    ip.netmask6 = text(info.at(2));
+    ip.dns[0] = text(info.at(3));
+    ip.domain = text(info.at(4));
+    ip.mtu = 1434;
+    ip.gateway_addr = gateway.data();
+    ip.split_includes = chain(includes, includeItems);
+    ip.split_excludes = chain(excludes, excludeItems);
+
+    const TunSettings settings = tunSettingsFromIpInfo(ip);
+    QString error;
+    const bool valid = validateTunSettings(settings, &error);
+    if (expected == QLatin1String("refused")) {
+        QVERIFY(!valid);
+        QVERIFY(!error.isEmpty());
+        return;
+    }
+    QVERIFY2(valid, qPrintable(error));
+    const QString address6 =
+        settings.address6.isEmpty() ? QString() : settings.address6 + '/' + QString::number(settings.prefix6);
+    QCOMPARE(QStringList({settings.includeRoutes.join(','), settings.excludeRoutes.join(','), address6,
+                          settings.dns.join(','), settings.domains.join(',')})
+                 .join(QStringLiteral(" | ")),
+             expected);
+    QCOMPARE(settings.gateway, QStringLiteral("10.231.0.1"));
+    // What crosses the bus reads back the same on the helper's side.
+    TunSettings again;
+    QVERIFY2(readTunSettings(tunSettingsFields(settings), &again, &error), qPrintable(error));
+    QVERIFY(again == settings);
 }
 
 TAVRIX_TEST_MAIN_CORE(TestHelperProto)

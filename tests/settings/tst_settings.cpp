@@ -337,8 +337,12 @@ void SettingsTest::killSwitchClickOwnerOnlyStatus_departsFromWorldWritable_data(
         << true << false << 0 << QStringList{"reset"};
     QTest::newRow("on with a tunnel: nothing runs now") << false << true << 0 << QStringList();
     QTest::newRow("off with a tunnel: nothing runs now") << true << true << 0 << QStringList();
-    QTest::newRow("failing script: setting kept") << false << false << 3 << QStringList{"block"};
-    QTest::newRow("missing scripts: setting kept") << false << false << -1 << QStringList();
+    // A firewall change that did not happen must not show as done (departs: the design keeps the
+    // setting and only logs).
+    QTest::newRow("failing script: switch back off with the reason (departs)")
+        << false << false << 3 << QStringList{"block"};
+    QTest::newRow("missing scripts: switch back off with the reason (departs)")
+        << false << false << -1 << QStringList();
 }
 
 void SettingsTest::killSwitchClickOwnerOnlyStatus_departsFromWorldWritable()
@@ -376,6 +380,24 @@ void SettingsTest::killSwitchClickOwnerOnlyStatus_departsFromWorldWritable()
     // The script runs off the window's thread.
     QVERIFY(KillSwitch::waitForScripts(10000));
     QCOMPARE(scriptRuns(), runs);
+    // Then the switch, the setting and the status file show what is in force, and a failure says why.
+    const bool failed = scriptExit != 0;
+    QTRY_COMPARE(item->switchShownOn(), failed ? storedOn : !storedOn);
+    config->load();
+    QCOMPARE(config->killSwitch(), failed ? storedOn : !storedOn);
+    status.close();
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    QCOMPARE(status.readAll(),
+             QByteArray((failed ? storedOn : !storedOn) ? KillSwitch::StatusOn : KillSwitch::StatusOff));
+    auto *box = item->findChild<QDialog *>(QStringLiteral("killSwitchFailedBox"));
+    QCOMPARE(box != nullptr, failed);
+    if (box) {
+        QCOMPARE(box->findChild<QLabel *>(QStringLiteral("lblTitle"))->text(),
+                 QStringLiteral("The kill switch could not be changed"));
+        if (qEnvironmentVariableIsSet("TAVRIX_SCREENSHOT_DIR"))
+            box->grab().save(qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR") + QStringLiteral("/killswitch-failed.png"));
+        box->close();
+    }
 }
 
 void SettingsTest::gatedMenuEntries_data()

@@ -117,10 +117,10 @@ public:
         for (const QString &entry : helperEnvironment)
             environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
         QFile::remove(helperLog());
-        m_helper = m_lab.start(
-            m_lab.clientNs(),
-            {helperProgram(), QStringLiteral("--bus"), busAddress(), QStringLiteral("--runtime-dir"), runtimeDir()},
-            helperLog(), environment);
+        m_helper = m_lab.start(m_lab.clientNs(),
+                               {helperProgram(), QStringLiteral("--bus"), busAddress(), QStringLiteral("--runtime-dir"),
+                                runtimeDir(), QStringLiteral("--state-dir"), stateDir()},
+                               helperLog(), environment);
         if (!m_helper || !waitFor([this] { return readFile("helper.log").contains("tavrixvpn-helper: ready"); }))
             return fail(error,
                         QStringLiteral("the helper did not start: ") + QString::fromLocal8Bit(readFile("helper.log")));
@@ -205,6 +205,9 @@ public:
         QFile file(path(name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
+
+    // kill switch: what the helper keeps across its restarts (the host's /var/lib stays untouched).
+    QString stateDir() const { return m_dir + QStringLiteral("/state"); }
 
 private:
     QString path(const char *name) const { return m_dir + QLatin1Char('/') + QLatin1String(name); }

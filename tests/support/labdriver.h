@@ -8,9 +8,14 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include "netns.h"
 
@@ -40,6 +45,12 @@ public:
     }
 
     bool isRunning() const { return m_process && m_process->state() == QProcess::Running; }
+    // The program's /proc/<pid>/status (its user and capabilities).
+    QByteArray processStatus() const
+    {
+        QFile file(QStringLiteral("/proc/%1/status").arg(m_process ? m_process->processId() : 0));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
     // A folder of this driver's own, removed with it.
     QString home() const { return m_home.path(); }
@@ -180,9 +191,36 @@ protected:
     }
 
     // Starts the program in the client namespace; true once it said READY.
-    bool launch(const QStringList &command, const QProcessEnvironment &environment)
+    // `user`: run as that ordinary user with no capability (its own folder handed over to it),
+    // as from a desktop session: the bounding set stays whole there, so programs the system
+    // gave a file capability (Debian's v2ray: binding low ports) still start; empty: as the
+    // test's own user.
+    bool launch(const QStringList &command, const QProcessEnvironment &environment, const QString &user = QString())
     {
-        m_process = m_lab.start(m_lab.clientNs(), command, QString(), environment);
+        QStringList full = command;
+        if (!user.isEmpty()) {
+            const passwd *entry = getpwnam(user.toLocal8Bit().constData());
+            if (!entry)
+                return false;
+            const auto handOver = [entry](const QString &path) {
+                return ::chown(QFile::encodeName(path).constData(), entry->pw_uid, entry->pw_gid) == 0;
+            };
+            bool handed = handOver(m_home.path());
+            QDirIterator files(m_home.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                               QDirIterator::Subdirectories);
+            while (handed && files.hasNext())
+                handed = handOver(files.next());
+            if (!handed)
+                return false;
+            full = QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=%1").arg(entry->pw_uid),
+                               QStringLiteral("--regid=%1").arg(entry->pw_gid), QStringLiteral("--clear-groups"),
+                               QStringLiteral("--inh-caps=-all")} +
+                   command;
+        }
+        QProcessEnvironment world = environment;
+        if (!user.isEmpty())
+            world.insert(QStringLiteral("HOME"), m_home.path());
+        m_process = m_lab.start(m_lab.clientNs(), full, QString(), world);
         return m_process && !waitFor(QStringLiteral("READY")).isEmpty();
     }
 

@@ -218,8 +218,9 @@ private:
 class ProxyClient : public LabDriver
 {
 public:
-    // `program` defaults to the one beside the client (and its engine stand-in).
-    explicit ProxyClient(NetnsLab &lab, const QString &program = QString())
+    // `program` defaults to the one beside the client (and its engine stand-in); `user` runs
+    // it as that ordinary user (see LabDriver::launch).
+    explicit ProxyClient(NetnsLab &lab, const QString &program = QString(), const QString &user = QString())
         : LabDriver(lab, 30000, 200)
     {
         QProcessEnvironment environment = privateXdg();
@@ -227,7 +228,7 @@ public:
         // The lab's service, reached by the engines' check through the proxy server.
         environment.insert(QStringLiteral("TAVRIXVPN_SERVICE_URL"), ProxyServers::serviceUrl());
         environment.insert(QStringLiteral("TAVRIXVPN_SERVICE_CA"), ProxyServers::serviceCa(lab));
-        launch({program.isEmpty() ? programPath() : program}, environment);
+        launch({program.isEmpty() ? programPath() : program}, environment, user);
     }
 
     static QString programPath() { return buildBinDir() + QStringLiteral("/tavrix-proxy-client"); }

@@ -19,11 +19,12 @@
 #include "common/user.h"
 #include "platform/privileges.h"
 #include "protection/crashrecovery.h"
+#include "protection/killswitch.h"
+#include "protection/killswitchfirewall.h"
 #include "ui/accessibility.h"
 #include "ui/account/homeimage.h"
 #include "ui/brand.h"
 #include "ui/dbox.h"
-#include "ui/killswitchscript.h"
 #include "ui/servers/fastestserverbutton.h"
 #include "ui/servers/gammingserverbutton.h"
 #include "ui/servers/serverbutton.h"
@@ -69,7 +70,10 @@ ConnectPage::ConnectPage(QWidget *parent, Role role)
     // An account request object of the connect step's thread's own: the shared one belongs to
     // the GUI thread, whose calls may run at the same time.
     OpenConnectConnection::instance()->setWireGuardConfigFetch([](int vpnServerId, int ipId, int connectionType) {
-        return ApiRequest().wireGuardConfig(vpnServerId, ipId, connectionType);
+        const QString configuration = ApiRequest().wireGuardConfig(vpnServerId, ipId, connectionType);
+        // Its endpoint is the server the tunnel dials: the kill switch lets it through first.
+        KillSwitch::admitVpnConfiguration(OpenConnectConnection::WIREGUARD, configuration);
+        return configuration;
     });
     buildUi();
 
@@ -213,6 +217,20 @@ void ConnectPage::btnConnect_clicked()
         return;
     auto controller = OpenConnectConnection::instance();
     if (m_pageStatus != OpenConnectConnection::IDLE) {
+        auto config = Config::instance();
+        config->load();
+        // The firewall scripts: the block lets the tunnel's devices through, so it goes in before
+        // the tunnel goes, and nothing leaves in the clear between the routes' removal and the
+        // block (IDLE applies it once more). The helper's table needs no such step: its tunnel
+        // state already holds everything else back.
+        if (config->killSwitch() && !KillSwitch::usesHelper()) {
+            m_firewallOpening = true;
+            KillSwitch::queueStage(KillSwitch::Stage::Idle, this, [this](bool, const QString &) {
+                m_firewallOpening = false;
+                OpenConnectConnection::instance()->disconnectVpn();
+            });
+            return;
+        }
         controller->disconnectVpn();
         return;
     }
@@ -270,12 +288,19 @@ void ConnectPage::btnConnect_clicked()
         showMessage(Privileges::missingMessage(), QStringLiteral("Ok"));
         return;
     }
+    KillSwitchFirewall::setVpnTarget(type, serverConfig, ip);
     if (config->killSwitch()) {
-        // The engine may only dial out once the reset script has opened the firewall; the
-        // window keeps answering while it runs.
+        // The engine may only dial out once the firewall lets it reach the server (the helper's
+        // table stays closed to all else; the scripts open it); the window keeps answering
+        // meanwhile.
         m_firewallOpening = true;
-        runKillSwitchScript(false, this, [this] {
+        KillSwitch::queueStage(KillSwitch::Stage::Connecting, this, [this](bool ok, const QString &error) {
             m_firewallOpening = false;
+            if (!ok) {
+                showMessage(QStringLiteral("The kill switch could not let the connection through: ") + error,
+                            QStringLiteral("Ok"));
+                return;
+            }
             startController();
         });
         return;
@@ -318,7 +343,7 @@ void ConnectPage::reblockAfterRefusal()
     auto config = Config::instance();
     config->load();
     if (config->killSwitch())
-        runKillSwitchScript(true);
+        KillSwitch::queueStage(KillSwitch::Stage::Idle);
 }
 
 void ConnectPage::showMessage(const QString &title, const QString &submitText)
@@ -416,8 +441,10 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
         m_animationTimer.stop();
         auto config = Config::instance();
         config->load();
-        if (config->killSwitch())
-            runKillSwitchScript(true);
+        // Blocked again without ever being open (the helper's table goes from the tunnel's state
+        // to the block in one step); with the switch off the helper's IPv6 guard goes.
+        if (config->killSwitch() || KillSwitch::usesHelper())
+            KillSwitch::queueStage(KillSwitch::Stage::Idle);
         if (m_reconnectPending) {
             m_reconnectPending = false;
             QTimer::singleShot(100, this, &ConnectPage::btnConnect_clicked);
@@ -430,6 +457,9 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
         m_statsWidget->show();
         m_statsTimer.start();
         m_animationTimer.stop();
+        // IPv6 only through the tunnel, switch or not, and the tunnel's DNS servers.
+        if (KillSwitch::usesHelper())
+            KillSwitch::queueStage(KillSwitch::Stage::Connected);
         if (Config::isSplitTunnelEnabled())
             emit coonnectToSplitTunnel();
         break;
