@@ -52,6 +52,9 @@ public slots:
     // typed settings (see helperproto/tunsettings.h), answered with what became of DNS.
     Q_SCRIPTABLE QString CreateTun(QString &interfaceName, QDBusUnixFileDescriptor &device);
     Q_SCRIPTABLE QString ConfigureTun(const QString &tunnelId, const QVariantMap &settings);
+    // Tunnel health: for a WireGuard tunnel of the caller's, the seconds since its last
+    // handshake (-1: none yet) and the bytes received and sent, read from its device.
+    Q_SCRIPTABLE qlonglong WireGuardHealth(const QString &tunnelId, qulonglong &rxBytes, qulonglong &txBytes);
 
 signals:
     // Sent to the owner alone (a unicast signal): the tunnel has gone, and why.

@@ -6,6 +6,7 @@
 
 #include "helper/helperbus.h"
 #include "helper/proto.h"
+#include "helperproto/wireguardstats.h"
 
 namespace Tavrix {
 
@@ -143,8 +144,13 @@ bool WireGuardTunnel::start(const QVariantMap &fields, QString *error)
                      error))
         return false;
     connect(m_child, &ChildProcess::lineRead, this, [this](const QString &line) {
-        if (line.startsWith(upLine))
+        if (line.startsWith(upLine)) {
+            // Only a name of ours is kept: the health verb reads that device's socket.
+            const QString name = line.mid(upLine.size()).trimmed();
+            if (HelperProto::isOwnWireGuardInterface(name))
+                m_interface = name;
             markUp();
+        }
     });
     QTimer::singleShot(upWaitMs, this, [this] {
         if (!isUp())

@@ -18,6 +18,11 @@ public:
     WireGuardTunnel(const QString &id, const RuntimeFolder &folder, QObject *parent = nullptr);
 
     bool start(const QVariantMap &fields, QString *error);
+    // The device the client program made, once it is up ("tvxwg" and its process id).
+    QString interfaceName() const { return m_interface; }
+
+private:
+    QString m_interface;
 };
 
 } // namespace Tavrix

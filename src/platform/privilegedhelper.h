@@ -9,6 +9,7 @@
 
 // kill switch
 #include "helperproto/killswitchrules.h"
+#include "helperproto/wireguardstats.h"
 
 namespace Tavrix {
 
@@ -67,6 +68,9 @@ TunDevice createTun();
 // Its addresses, routes and DNS from typed settings (helperproto/tunsettings.h), in place of
 // earlier ones. *dnsState: "applied", "none" or "not applied: <why>". Blocks.
 bool configureTun(const QString &tunnelId, const QVariantMap &settings, QString *dnsState, QString *error);
+// Tunnel health: what the device of a WireGuard tunnel of ours says (last handshake, bytes
+// each way); ok is false when the helper could not read it (*error says why).
+HelperProto::WireGuardStats wireGuardHealth(const QString &tunnelId, QString *error);
 
 // Outline and split tunnelling
 // Outline to this Shadowsocks server (the password goes to the helper alone). Blocks until the

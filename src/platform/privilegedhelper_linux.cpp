@@ -269,6 +269,23 @@ bool setBypassPrograms(const QStringList &programs, QString *error)
     return false;
 }
 
+// Tunnel health
+HelperProto::WireGuardStats wireGuardHealth(const QString &tunnelId, QString *error)
+{
+    HelperProto::WireGuardStats stats;
+    const QDBusMessage reply = call("WireGuardHealth", {tunnelId}, shortTimeoutMs);
+    const QVariantList values = reply.arguments();
+    if (reply.type() != QDBusMessage::ReplyMessage || values.size() != 3) {
+        *error = reply.type() == QDBusMessage::ReplyMessage ? QStringLiteral("unexpected answer") : errorText(reply);
+        return stats;
+    }
+    stats.ok = true;
+    stats.handshakeAgeSeconds = values.at(0).toLongLong();
+    stats.rxBytes = values.at(1).toULongLong();
+    stats.txBytes = values.at(2).toULongLong();
+    return stats;
+}
+
 } // namespace PrivilegedHelper
 } // namespace Tavrix
 

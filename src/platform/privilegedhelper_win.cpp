@@ -93,5 +93,13 @@ bool setBypassPrograms(const QStringList &programs, QString *error)
     return false;
 }
 
+// Tunnel health
+HelperProto::WireGuardStats wireGuardHealth(const QString &tunnelId, QString *error)
+{
+    Q_UNUSED(tunnelId)
+    *error = QStringLiteral("the helper is not available on this system");
+    return HelperProto::WireGuardStats();
+}
+
 } // namespace PrivilegedHelper
 } // namespace Tavrix

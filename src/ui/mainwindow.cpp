@@ -322,19 +322,26 @@ void MainWindow::showTrayState(int state)
     if (!m_trayIcon)
         return;
     const bool reconnecting = OpenConnectConnection::instance()->isReconnecting();
-    QPixmap picture(QStringLiteral(":/assets/200.png"));
-    QString tip;
+    const QPixmap picture = trayPicture(reconnecting);
+    m_trayIcon->setIcon(picture.isNull() ? QIcon(QStringLiteral(":/assets/200.png")) : QIcon(picture));
+    m_trayIcon->setToolTip(trayTip(state, reconnecting));
+}
+
+QString MainWindow::trayTip(int state, bool reconnecting)
+{
     switch (state) {
     case OpenConnectConnection::CONNECTED:
-        tip = tr("TavrixVPN: protected");
-        break;
+        return tr("TavrixVPN: protected");
     case OpenConnectConnection::CONNECTING:
-        tip = reconnecting ? tr("TavrixVPN: connection lost, reconnecting...") : tr("TavrixVPN: connecting...");
-        break;
+        return reconnecting ? tr("TavrixVPN: connection lost, reconnecting...") : tr("TavrixVPN: connecting...");
     default:
-        tip = tr("TavrixVPN: not connected");
-        break;
+        return tr("TavrixVPN: not connected");
     }
+}
+
+QPixmap MainWindow::trayPicture(bool reconnecting)
+{
+    QPixmap picture(QStringLiteral(":/assets/200.png"));
     if (reconnecting && !picture.isNull()) {
         // An amber dot in the corner: the tunnel is not carrying traffic right now.
         QPainter painter(&picture);
@@ -344,8 +351,7 @@ void MainWindow::showTrayState(int state)
         painter.setBrush(QColor(0xf0, 0x9a, 0x00));
         painter.drawEllipse(picture.width() - side - 1, picture.height() - side - 1, side, side);
     }
-    m_trayIcon->setIcon(picture.isNull() ? QIcon(QStringLiteral(":/assets/200.png")) : QIcon(picture));
-    m_trayIcon->setToolTip(tip);
+    return picture;
 }
 
 void MainWindow::changeBackground(OpenConnectConnection::Status status)

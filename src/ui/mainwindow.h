@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
@@ -30,6 +31,9 @@ public:
     enum Page { AutoLoginPageIndex = 0, ServerSelectionPageIndex, LoginPageIndex, ServerPageIndex };
 
     explicit MainWindow(const QString &startedFromLink, QWidget *parent = nullptr);
+    // The tray's tooltip and picture for a status; reconnecting adds the lost-tunnel mark.
+    static QString trayTip(int state, bool reconnecting);
+    static QPixmap trayPicture(bool reconnecting);
     ~MainWindow() override;
 
     QStackedWidget *stack() const { return m_stack; }

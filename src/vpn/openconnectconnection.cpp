@@ -28,6 +28,7 @@
 #include "platform/privileges.h"
 #include "platform/sleepwatch.h"
 #include "vpn/enginelog.h"
+#include "vpn/engineprocess.h"
 #include "vpn/openconnectserver.h"
 #include "vpn/openconnectsession.h"
 #include "vpn/openconnecttun.h"
@@ -37,6 +38,7 @@
 #include "vpn/serverkeystore.h"
 #include "vpn/v2ray.h"
 #include "vpn/wireguard.h"
+#include "vpn/xrayengine.h"
 #include "vpn/xrayshadosocks.h"
 
 namespace Tavrix {
@@ -55,8 +57,11 @@ QMutex dnsLock;
 constexpr int healthCheckMs = 1000;
 // How long a tunnel must have been up before its end counts as a loss to bring back.
 constexpr qint64 establishedMs = 3000;
-// Missed answers in a row after which a WireGuard tunnel counts as lost.
+// Missed answers in a row after which an OpenConnect tunnel counts as lost.
 constexpr int probeFailuresForLoss = 2;
+// Failed checks in a row (the second at once after the first) after which a proxy's server
+// counts as lost.
+constexpr int proxyFailuresForLoss = 2;
 
 // The reason of the tunnel script's last run in the session's folder ("connect",
 // "attempt-reconnect", "reconnect", ...), from the line our script stand-in writes first.
@@ -136,6 +141,9 @@ OpenConnectConnection::OpenConnectConnection()
     QObject::connect(m_reconnector, &Reconnector::attemptDue, this, &OpenConnectConnection::onReconnectAttempt);
     QObject::connect(m_reconnector, &Reconnector::finished, this, &OpenConnectConnection::onReconnectFinished);
     m_healthTimer.setInterval(healthCheckMs);
+    m_livenessClock.start();
+    m_proxyTimer.setSingleShot(true);
+    QObject::connect(&m_proxyTimer, &QTimer::timeout, this, &OpenConnectConnection::checkProxy);
     QObject::connect(&m_healthTimer, &QTimer::timeout, this, &OpenConnectConnection::checkHealth);
     // The pool is drained when the application object goes away; a session left running
     // would keep it waiting for ever.
@@ -255,6 +263,14 @@ int OpenConnectConnection::startEngine()
     // the running one its say.
     m_attemptUp = false;
     m_probeAnswered = false;
+    m_wireGuardLiveness.reset();
+    m_healthReadable = false;
+    m_healthReadFailures = 0;
+    m_proxyFailures = 0;
+    m_proxyAnswerMs = 0;
+    // The Xray engines' connect step has had the service answer through the proxy already.
+    m_proxyAnswered = m_type == XRAY_SHADOWSOCKS || m_type == V2RAY;
+    m_proxyCheckClock.invalidate();
     if (needsNetworkPrivilege(m_type) && !Privileges::canManageNetwork()) {
         engineLog(Privileges::missingMessage());
         return MISSING_PRIVILEGE;
@@ -840,6 +856,8 @@ void OpenConnectConnection::setReconnectTimingForTests(const ReconnectTiming &ti
     m_reconnector->setTiming(policy);
     m_deadPeerSeconds = timing.deadPeerSeconds;
     m_healthTimer.setInterval(timing.checkIntervalMs);
+    m_proxyCheckIntervalMs = timing.proxyCheckIntervalMs;
+    m_proxyCheckTimeoutMs = timing.proxyCheckTimeoutMs;
 }
 
 void OpenConnectConnection::publish(Status status)
@@ -849,6 +867,9 @@ void OpenConnectConnection::publish(Status status)
         m_probeFailures = 0;
         m_connectedClock.start();
         m_healthTimer.start();
+        // At once: whether the far side answers echoes decides how soon silence counts.
+        if (m_type == WIREGUARD)
+            checkHealth();
     } else if (status == IDLE) {
         m_healthTimer.stop();
     }
@@ -944,6 +965,9 @@ void OpenConnectConnection::onReconnectAttempt()
 void OpenConnectConnection::onReconnectFinished(bool ok, const QString &message)
 {
     emit reconnectingChanged(false);
+    // What the checks saw while the tunnel was away says nothing about the one now.
+    m_wireGuardLiveness.reset();
+    m_proxyFailures = 0;
     if (ok) {
         publish(CONNECTED);
         return;
@@ -1031,11 +1055,132 @@ void OpenConnectConnection::checkHealth()
             startProbe(dns().section(QLatin1Char(','), 0, 0).section(QLatin1Char(' '), 0, 0).trimmed());
         break;
     case WIREGUARD:
+        // An echo to the far side (answered there by a live server, and traffic the peer
+        // answers in any case), then the device's own account of what came back.
+        if (m_probeAnswered && !m_reconnector->isActive())
+            m_wireGuardLiveness.expectAnswer(m_livenessClock.elapsed());
         startProbe(m_wireguard ? m_wireguard->probeAddress() : QString());
+        readWireGuardHealth();
+        break;
+    case XRAY_SHADOWSOCKS:
+    case V2RAY:
+    case OUTLINE:
+        checkProxy();
         break;
     default:
         break;
     }
+}
+
+void OpenConnectConnection::readWireGuardHealth()
+{
+    Wireguard *runner = m_wireguard.data();
+    if (!runner || m_healthReading)
+        return;
+    m_healthReading = true;
+    const quint64 epoch = m_engineEpoch;
+    struct Reading
+    {
+        HelperProto::WireGuardStats stats;
+        QString error;
+    };
+    auto reading = std::make_shared<Reading>();
+    // The runner lives as long as the controller, which waits for this step when it goes.
+    keepEngineStep(m_engineSteps,
+                   runOffThread(
+                       this, [runner, reading] { reading->stats = runner->health(&reading->error); },
+                       [this, reading, epoch] { onWireGuardHealth(reading->stats, reading->error, epoch); }));
+}
+
+void OpenConnectConnection::onWireGuardHealth(const HelperProto::WireGuardStats &stats, const QString &error,
+                                              quint64 epoch)
+{
+    m_healthReading = false;
+    if (epoch != m_engineEpoch || m_publicStatus == IDLE)
+        return;
+    const qint64 now = m_livenessClock.elapsed();
+    if (!stats.ok) {
+        // A device that could be read and no longer can has gone (its end is reported by the
+        // runner too); one that never could (an older helper) says nothing.
+        if (m_healthReadable && !m_reconnector->isActive() && m_publicStatus == CONNECTED &&
+            ++m_healthReadFailures >= 2)
+            tunnelLost(QStringLiteral("the tunnel's device cannot be read (") + error + QLatin1Char(')'), false);
+        return;
+    }
+    m_healthReadable = true;
+    m_healthReadFailures = 0;
+    if (m_reconnector->isActive()) {
+        // A new tunnel is back once its device has completed a handshake with the server;
+        // the old one (still given its chance) once anything comes back through it.
+        if (m_attemptUp) {
+            if (stats.handshakeAgeSeconds >= 0)
+                m_reconnector->tunnelBack();
+        } else if (m_reconnector->attempts() == 0) {
+            m_wireGuardLiveness.sample(now, stats, m_probeAnswered);
+            if (m_wireGuardLiveness.answeredSince())
+                m_reconnector->tunnelBack();
+        }
+        return;
+    }
+    if (m_publicStatus != CONNECTED)
+        return;
+    const QString lost = m_wireGuardLiveness.sample(now, stats, m_probeAnswered);
+    if (!lost.isEmpty())
+        tunnelLost(lost, true);
+}
+
+void OpenConnectConnection::checkProxy()
+{
+    if (m_proxyCheckRunning || m_reconnector->isActive() || m_publicStatus != CONNECTED)
+        return;
+    // A failed check is repeated at once: a second failure in a row counts as lost.
+    if (m_proxyFailures == 0 && m_proxyCheckClock.isValid() && m_proxyCheckClock.elapsed() < m_proxyCheckIntervalMs)
+        return;
+    m_proxyCheckRunning = true;
+    m_proxyCheckClock.start();
+    const quint64 epoch = m_engineEpoch;
+    // Outline's tunnel carries the system's own traffic; the others are a local proxy.
+    const bool throughInbound = m_type != OUTLINE;
+    const int timeoutMs = int(std::clamp<qint64>(3 * m_proxyAnswerMs, m_proxyCheckTimeoutMs, 5000));
+    struct Check
+    {
+        bool ok = false;
+        QString error;
+    };
+    auto check = std::make_shared<Check>();
+    keepEngineStep(m_engineSteps, runOffThread(
+                                      this,
+                                      [check, timeoutMs, throughInbound] {
+                                          check->ok = Xray::checkService(
+                                              timeoutMs, [] { return true; }, throughInbound, &check->error);
+                                      },
+                                      [this, check, epoch] { onProxyChecked(check->ok, check->error, epoch); }));
+}
+
+void OpenConnectConnection::onProxyChecked(bool ok, const QString &error, quint64 epoch)
+{
+    m_proxyCheckRunning = false;
+    if (epoch != m_engineEpoch || m_reconnector->isActive() || m_publicStatus != CONNECTED)
+        return;
+    if (ok) {
+        m_proxyFailures = 0;
+        m_proxyAnswered = true;
+        m_proxyAnswerMs = m_proxyCheckClock.elapsed();
+        // The next one an interval after this one started, not at the next tick of the checks.
+        m_proxyTimer.start(int(std::max<qint64>(0, m_proxyCheckIntervalMs - m_proxyCheckClock.elapsed())));
+        return;
+    }
+    // A service never reached through this tunnel (blocked, say) tells nothing about the tunnel.
+    if (!m_proxyAnswered) {
+        m_proxyTimer.start(m_proxyCheckIntervalMs);
+        return;
+    }
+    ++m_proxyFailures;
+    engineLog(QStringLiteral("Proxy check failed (%1 in a row): ").arg(m_proxyFailures) + error);
+    if (m_proxyFailures >= proxyFailuresForLoss)
+        tunnelLost(QStringLiteral("the proxy's server does not answer"), false);
+    else
+        checkProxy();
 }
 
 void OpenConnectConnection::startProbe(const QString &target)
@@ -1075,7 +1220,8 @@ void OpenConnectConnection::onProbeFinished(bool answered)
     }
     ++m_probeFailures;
     // Only an address that answered before counts: some never answer an echo at all.
-    if (!m_reconnector->isActive() && m_publicStatus == CONNECTED && m_probeAnswered &&
+    // WireGuard's loss is decided from its device's counters (onWireGuardHealth).
+    if (m_type == OPENCONNECT && !m_reconnector->isActive() && m_publicStatus == CONNECTED && m_probeAnswered &&
         m_probeFailures >= probeFailuresForLoss)
         tunnelLost(QStringLiteral("no answer through the tunnel"), true);
 }
@@ -1101,9 +1247,15 @@ void OpenConnectConnection::checkTunnel(const QString &why)
             runner->restartSession();
         break;
     case WIREGUARD:
-        // One more missed answer counts as lost.
-        m_probeFailures = probeFailuresForLoss - 1;
+        // Something must come back through the tunnel from now on.
+        m_wireGuardLiveness.expectAnswer(m_livenessClock.elapsed());
         checkHealth();
+        break;
+    case XRAY_SHADOWSOCKS:
+    case V2RAY:
+    case OUTLINE:
+        m_proxyCheckClock.invalidate();
+        checkProxy();
         break;
     default:
         break;

@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 
+#include "vpn/tunnelliveness.h"
+
 struct openconnect_info;
 
 class OpenVpnRunner;
@@ -114,6 +116,10 @@ public:
         int attemptTimeoutMs;
         int deadPeerSeconds;
         int checkIntervalMs;
+        // The proxies' check through the engine: how often, and how long one may take. Two
+        // failures in a row (the second at once) within 5 s of a loss: interval + 2 x time-out.
+        int proxyCheckIntervalMs = 2000;
+        int proxyCheckTimeoutMs = 1000;
     };
     void setReconnectTimingForTests(const ReconnectTiming &timing);
 
@@ -171,6 +177,12 @@ private:
     // One echo to an address on the tunnel's far side (none while one is under way).
     void startProbe(const QString &target);
     void onProbeFinished(bool answered);
+    // Reads the WireGuard device off this thread; onWireGuardHealth follows here.
+    void readWireGuardHealth();
+    void onWireGuardHealth(const HelperProto::WireGuardStats &stats, const QString &error, quint64 epoch);
+    // The proxies' check: one request through the running engine to the service.
+    void checkProxy();
+    void onProxyChecked(bool ok, const QString &error, quint64 epoch);
     void onNetworkChanged(const QString &what);
     void onResumed();
     int connectOpenVpn();
@@ -270,6 +282,23 @@ private:
     // OpenConnect tun device: made by the privileged helper when there is one (the session
     // thread uses it); a root client without the helper runs the tunnel script instead.
     std::unique_ptr<HelperTunDevice> m_helperTun;
+    WireGuardLiveness m_wireGuardLiveness;
+    QElapsedTimer m_livenessClock;
+    bool m_healthReading = false;
+    // The device was read since this engine started.
+    bool m_healthReadable = false;
+    int m_healthReadFailures = 0;
+    // The proxies: a check under way, when the last one started, failures in a row.
+    bool m_proxyCheckRunning = false;
+    QElapsedTimer m_proxyCheckClock;
+    int m_proxyFailures = 0;
+    int m_proxyCheckIntervalMs = 2000;
+    // The least time a check may take; a slow link gets three times its last answer's time.
+    int m_proxyCheckTimeoutMs = 1000;
+    qint64 m_proxyAnswerMs = 0;
+    // The service answered through this engine since it started.
+    bool m_proxyAnswered = false;
+    QTimer m_proxyTimer;
 };
 
 } // namespace Tavrix

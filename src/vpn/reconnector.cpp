@@ -119,9 +119,11 @@ void Reconnector::giveUp()
     stopTimers();
     m_active = false;
     m_attemptRunning = false;
+    const int seconds = std::max(1, m_timing.giveUpMs / 1000);
+    const QString bound =
+        seconds < 120 ? QStringLiteral("%1 seconds").arg(seconds) : QStringLiteral("%1 minutes").arg(seconds / 60);
     const QString message =
-        QStringLiteral("The VPN connection could not be restored within %1 minutes. Please connect again.")
-            .arg(std::max(1, m_timing.giveUpMs / 60000));
+        QStringLiteral("The VPN connection could not be restored within %1. Please connect again.").arg(bound);
     qWarning().noquote() << "Reconnecting given up after" << m_attempts << "attempts:" << m_reason;
     emit finished(false, message);
 }

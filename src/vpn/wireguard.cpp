@@ -235,9 +235,29 @@ QString Wireguard::helperTunnel()
 QString Wireguard::takeHelperTunnel()
 {
     QMutexLocker lock(&m_helperLock);
+    m_interface.clear();
     QString tunnel;
     tunnel.swap(m_helperTunnel);
     return tunnel;
+}
+
+HelperProto::WireGuardStats Wireguard::health(QString *error)
+{
+    QString tunnel;
+    QString device;
+    {
+        QMutexLocker lock(&m_helperLock);
+        tunnel = m_helperTunnel;
+        device = m_interface;
+    }
+    if (!tunnel.isEmpty())
+        return PrivilegedHelper::wireGuardHealth(tunnel, error);
+    if (device.isEmpty()) {
+        *error = QStringLiteral("no tunnel");
+        return HelperProto::WireGuardStats();
+    }
+    // The engine answers at once; a stuck one must not hold the check.
+    return HelperProto::readWireGuardStats(device, 500, error);
 }
 
 bool Wireguard::clientRunning()
@@ -282,6 +302,10 @@ bool Wireguard::waitForTunnel(const QString &address)
             for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
                 if (entry.ip().isEqual(wanted)) {
                     engineLog(QStringLiteral("WireGuard tunnel is up on ") + interface.name());
+                    {
+                        QMutexLocker lock(&m_helperLock);
+                        m_interface = interface.name();
+                    }
                     QMetaObject::invokeMethod(this, &Wireguard::watchClient, Qt::QueuedConnection);
                     emit connected();
                     return true;

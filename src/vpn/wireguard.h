@@ -10,6 +10,8 @@
 #include <atomic>
 #include <functional>
 
+#include "helperproto/wireguardstats.h"
+
 class QProcess;
 class QTimer;
 
@@ -54,6 +56,12 @@ public:
     static QString gatewayAddress(const QString &text);
     // gatewayAddress of the running tunnel's configuration; empty before it is known.
     QString probeAddress() const;
+
+    // What the running tunnel's device says (last handshake, bytes each way): through the
+    // helper when it runs the tunnel, read directly otherwise (a root client). ok is false
+    // (with *error) when there is no tunnel or it cannot be read. Blocks briefly: call it off
+    // the GUI thread. Safe while the runner lives.
+    HelperProto::WireGuardStats health(QString *error);
 
     // Why the last connect refused the service's configuration, as the user is told; empty
     // otherwise. Read once the connect step has ended.
@@ -113,6 +121,8 @@ private:
     // The helper's output lines (tunnel, line) that came before our tunnel's name was known.
     static constexpr int maxEarlyOutput = 200;
     QVector<QPair<QString, QString>> m_earlyOutput;
+    // The device of a tunnel this client runs itself (root path); guarded by m_helperLock.
+    QString m_interface;
     QString m_refusal;
 };
 

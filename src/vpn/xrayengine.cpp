@@ -122,7 +122,22 @@ bool waitForInbound(int timeoutMs, const std::function<bool()> &alive)
     return false;
 }
 
+static bool requestService(int timeoutMs, const std::function<bool()> &alive, bool throughInbound, bool report,
+                           QString *error);
+
 bool checkThroughProxy(int timeoutMs, const std::function<bool()> &alive, QString *error)
+{
+    return requestService(timeoutMs, alive, true, true, error);
+}
+
+bool checkService(int timeoutMs, const std::function<bool()> &alive, bool throughInbound, QString *error)
+{
+    // Every few seconds while connected: only what goes wrong is worth a log line.
+    return requestService(timeoutMs, alive, throughInbound, false, error);
+}
+
+static bool requestService(int timeoutMs, const std::function<bool()> &alive, bool throughInbound, bool report,
+                           QString *error)
 {
     const QUrl url = serviceCheckAddress();
     if (!url.isValid() || url.host().isEmpty()) {
@@ -130,13 +145,16 @@ bool checkThroughProxy(int timeoutMs, const std::function<bool()> &alive, QStrin
         return false;
     }
     if (isOnThisMachine(url)) {
-        engineLog(QStringLiteral("The service runs on this machine (%1): no check through the proxy.").arg(url.host()));
+        if (report)
+            engineLog(
+                QStringLiteral("The service runs on this machine (%1): no check through the proxy.").arg(url.host()));
         return true;
     }
     ServiceUrl::trustServiceCertificate();
     // A manager of this thread, with our inbound as its only way out.
     QNetworkAccessManager manager;
-    manager.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, localHost, httpPort));
+    manager.setProxy(throughInbound ? QNetworkProxy(QNetworkProxy::HttpProxy, localHost, httpPort)
+                                    : QNetworkProxy(QNetworkProxy::NoProxy));
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply *reply = manager.get(request);
@@ -170,9 +188,11 @@ bool checkThroughProxy(int timeoutMs, const std::function<bool()> &alive, QStrin
             ok = true;
             static const QRegularExpression address(QStringLiteral("(\\b\\d{1,3}(\\.\\d{1,3}){3}\\b)"));
             const QRegularExpressionMatch match = address.match(QString::fromUtf8(reply->readAll()));
-            engineLog(match.hasMatch()
-                          ? QStringLiteral("Through the proxy the service sees the address %1.").arg(match.captured(1))
-                          : QStringLiteral("Through the proxy the service answered (HTTP %1).").arg(status.toInt()));
+            if (report)
+                engineLog(
+                    match.hasMatch()
+                        ? QStringLiteral("Through the proxy the service sees the address %1.").arg(match.captured(1))
+                        : QStringLiteral("Through the proxy the service answered (HTTP %1).").arg(status.toInt()));
         } else if (status.isValid()) {
             *error = what + QStringLiteral(" answered HTTP %1").arg(status.toInt());
         } else {

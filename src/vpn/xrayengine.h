@@ -42,6 +42,9 @@ bool waitForInbound(int timeoutMs, const std::function<bool()> &alive);
 // machine (a development set-up) cannot be reached through a remote server: then only the
 // inbound is required.
 bool checkThroughProxy(int timeoutMs, const std::function<bool()> &alive, QString *error);
+// The same request, through the inbound (throughInbound) or straight out, where the system's
+// routes lead through a tunnel (Outline). The running proxies' liveness check.
+bool checkService(int timeoutMs, const std::function<bool()> &alive, bool throughInbound, QString *error);
 
 // The system proxy, with a log line saying where the change took effect.
 bool switchProxyOn();

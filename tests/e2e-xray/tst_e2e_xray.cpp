@@ -39,6 +39,8 @@ private slots:
     void failedConnectEndsIdleWithProxyOff();
     void engineEndIsNoticed_data();
     void engineEndIsNoticed();
+    void deadServerIsNoticed_data();
+    void deadServerIsNoticed();
 
 private:
     // The inside page fetched in the client namespace, through the proxy or directly.
@@ -217,6 +219,49 @@ void TestXrayE2e::engineEndIsNoticed()
     const QString again = client.engines();
     QVERIFY2(!again.isEmpty() && !again.contains(',') && again != pids, qPrintable(again));
     QVERIFY(client.proxyOn());
+    QCOMPARE(client.disconnectVpn(), idle);
+    QVERIFY(!client.proxyOn());
+}
+
+void TestXrayE2e::deadServerIsNoticed_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("config");
+    QTest::newRow("Shadowsocks") << 4 << shadowsocksIp() << ProxyServers::shadowsocksConfig();
+    QTest::newRow("V2Ray") << 6 << serverIp << ProxyServers::vmessConfig();
+}
+
+// The server behind a running engine dies: the check through the proxy notices it within 5 s
+// (reconnecting shown, never IDLE), new engines are tried with backoff, and once the server is
+// back the proxy carries traffic again without a click.
+void TestXrayE2e::deadServerIsNoticed()
+{
+    QFETCH(int, type);
+    QFETCH(QString, ip);
+    QFETCH(QString, config);
+
+    ProxyClient client(m_lab);
+    client.select(type, ip, config);
+    QCOMPARE(client.connectVpn(), connected);
+    QTest::qWait(2000);
+    QElapsedTimer clock;
+    clock.start();
+    m_servers->killServer(type == 4);
+    QCOMPARE(client.statusesUntil({0, 1}, 15000), QList<int>{1});
+    const qint64 shownMs = clock.elapsed();
+    QVERIFY2(shownMs <= 5000, qPrintable(QString::number(shownMs)));
+    // A few failed attempts meanwhile.
+    QTest::qWait(6000);
+    QString error;
+    QVERIFY2(m_servers->start(&error), qPrintable(error));
+    clock.restart();
+    QCOMPARE(client.statusesUntil({0, 2}, 30000), QList<int>{2});
+    const qint64 backMs = clock.elapsed();
+    QCOMPARE(fetchInside(true), QByteArray(ProxyServers::insideText));
+    QVERIFY(client.proxyOn());
+    qInfo("%s: reconnecting shown %lld ms after the server died; connected %lld ms after it was back",
+          QTest::currentDataTag(), shownMs, backMs);
     QCOMPARE(client.disconnectVpn(), idle);
     QVERIFY(!client.proxyOn());
 }

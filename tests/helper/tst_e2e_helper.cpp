@@ -335,6 +335,18 @@ int clientMain(const QStringList &arguments)
         return clientConfigure(arguments.value(3), arguments.value(4));
     if (verb == QLatin1String("connect"))
         return clientConnect(arguments.value(3));
+    if (verb == QLatin1String("health")) {
+        // "HEALTH <handshake age> <rx> <tx>" of a WireGuard tunnel, or the refusal.
+        const QDBusMessage reply = callHelper("WireGuardHealth", {arguments.value(3)});
+        const QVariantList values = reply.arguments();
+        say(reply.type() == QDBusMessage::ReplyMessage && values.size() == 3
+                ? QStringLiteral("HEALTH %1 %2 %3")
+                      .arg(values.at(0).toLongLong())
+                      .arg(values.at(1).toULongLong())
+                      .arg(values.at(2).toULongLong())
+                : QStringLiteral("ERROR %1 %2").arg(reply.errorName(), reply.errorMessage()));
+        return 0;
+    }
     return 2;
 }
 
@@ -737,6 +749,19 @@ void TestE2eHelper::tunnelBelongsToItsCallerAndEndsWithIt()
         const QByteArray text = written.readAll();
         QVERIFY(text.contains("[Interface]") && !text.contains("Up") && !text.contains("Down"));
         QVERIFY(m_lab.clientIp({"-o", "link"}).contains(QLatin1String("tvxwg")));
+        // Its health, read from its device for its owner alone; traffic made a handshake.
+        m_lab.exec(m_lab.clientNs(), {"ping", "-c", "1", "-W", "2", TavrixTest::WireGuardPeer::peerAddress});
+        QByteArray output;
+        QStringList command = clientCommand(HelperLab::grantedUser, {QStringLiteral("health"), tunnelId});
+        QCOMPARE(TavrixTest::runProgram(command.first(), command.mid(1), &output, 20000), 0);
+        const QStringList health = linesOf(output, "HEALTH ").value(0).split(QLatin1Char(' '));
+        QVERIFY2(health.size() == 3 && health.at(0).toLongLong() >= 0 && health.at(0).toLongLong() < 10 &&
+                     health.at(1).toULongLong() > 0 && health.at(2).toULongLong() > 0,
+                 output.constData());
+        command = clientCommand(HelperLab::secondUser, {QStringLiteral("health"), tunnelId});
+        QCOMPARE(TavrixTest::runProgram(command.first(), command.mid(1), &output, 20000), 0);
+        QVERIFY2(linesOf(output, "ERROR ").value(0).startsWith(QLatin1String(Tavrix::HelperBus::errorNotOwner)),
+                 output.constData());
     }
     // The management link is no port, and its folder is root's alone.
     QByteArray listeners;

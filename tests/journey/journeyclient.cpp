@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNetworkInterface>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -29,6 +30,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <unistd.h>
 
 #include "accountshots.h"
 #include "app/windowplacement.h"
@@ -37,6 +39,7 @@
 #include "common/serviceurl.h"
 #include "common/user.h"
 #include "devservice.h"
+#include "netns.h"
 #include "platform/splitter.h"
 #include "protection/splittunnelcontrol.h"
 #include "testmain.h"
@@ -334,6 +337,7 @@ private:
         waitFor([&] { return ping && ping->text().at(0).isDigit(); }, 5000);
         QTest::qWait(1600);
         shot(window, QStringLiteral("connect-page-connected"));
+        reconnectingShots(window, page);
 
         QTest::mouseClick(button, Qt::LeftButton);
         if (!waitFor([&] { return controller->status() == OpenConnectConnection::IDLE && page.pageStatus() == 0; },
@@ -341,6 +345,38 @@ private:
             return fail(QStringLiteral("the tunnel did not go down"));
         say(QStringLiteral("STEP IDLE"));
         return 0;
+    }
+
+    // The connect page and the tray while a lost tunnel is brought back: the client's outer link
+    // goes down under the tunnel (we run in the lab's client namespace), the pictures are
+    // taken, the link comes back. Only for the pictures; the user's disconnect follows as usual.
+    void reconnectingShots(MainWindow &window, ConnectPage &page)
+    {
+        if (m_options.screenshots.isEmpty() || ::geteuid() != 0)
+            return;
+        QString link;
+        for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
+            for (const QNetworkAddressEntry &entry : interface.addressEntries()) {
+                if (entry.ip() == QHostAddress(QString::fromLatin1(TavrixTest::NetnsLab::clientAddress)))
+                    link = interface.name();
+            }
+        }
+        if (link.isEmpty())
+            return;
+        auto controller = OpenConnectConnection::instance();
+        TavrixTest::runProgram(QStringLiteral("ip"), {"link", "set", "dev", link, "down"});
+        if (waitFor([&] { return controller->isReconnecting() && page.pageStatus() == 1; }, 20000)) {
+            QTest::qWait(700);
+            shot(window, QStringLiteral("connect-page-reconnecting"));
+            // The tray's picture as the tray would show it (a headless display has no tray).
+            const QString file =
+                QDir(m_options.screenshots).filePath(QStringLiteral("tray-reconnecting") + m_suffix + ".png");
+            if (MainWindow::trayPicture(true).scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation).save(file))
+                say(QStringLiteral("SHOT ") + file + QStringLiteral(" (tooltip: ") +
+                    MainWindow::trayTip(OpenConnectConnection::CONNECTING, true) + QLatin1Char(')'));
+        }
+        TavrixTest::runProgram(QStringLiteral("ip"), {"link", "set", "dev", link, "up"});
+        waitFor([&] { return !controller->isReconnecting(); }, 30000);
     }
 
     // The split-tunnel page with both lists filled: the running programs, one of them chosen.

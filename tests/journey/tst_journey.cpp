@@ -85,6 +85,9 @@ void JourneyTest::signInConnectAndDisconnect()
     const QString shots = qEnvironmentVariable("TAVRIX_SCREENSHOT_DIR");
     if (!shots.isEmpty())
         command << QStringLiteral("--screenshots") << shots;
+    // The window sized for another default screen (WxH), for the pictures.
+    if (qEnvironmentVariableIsSet("TAVRIX_SCREENSHOT_SCREEN"))
+        command << QStringLiteral("--screen") << qEnvironmentVariable("TAVRIX_SCREENSHOT_SCREEN");
 
     QByteArray output;
     const int code = m_lab.exec(m_lab.clientNs(), command, &output, 150000);

@@ -23,6 +23,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 #include "labdriver.h"
 
 namespace TavrixTest {
@@ -89,6 +91,14 @@ public:
                 file.write(block);
         }
         return name;
+    }
+
+    // The proxy server of one kind dies at once (SIGKILL); start() brings all back.
+    void killServer(bool shadowsocks)
+    {
+        QProcess *server = shadowsocks ? m_ss : m_vmess;
+        if (server && server->processId() > 0)
+            ::kill(pid_t(server->processId()), SIGKILL);
     }
 
     bool start(QString *error)

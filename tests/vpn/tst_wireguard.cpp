@@ -14,6 +14,7 @@
 #include "platform/paths.h"
 #include "platform/privatefile.h"
 #include "testmain.h"
+#include "vpn/tunnelliveness.h"
 #include "vpn/wireguard.h"
 
 using namespace Tavrix;
@@ -52,6 +53,10 @@ private slots:
     void keyFileIsOwnerOnlyFromTheStart();
     void rememberedServerAndNothingWrittenOnEmptyReply();
     void clientProgramCommandLine();
+    void deviceAnswerParsed_data();
+    void deviceAnswerParsed();
+    void livenessDecides_data();
+    void livenessDecides();
 };
 
 void TestWireguard::configurationValidation_data()
@@ -206,5 +211,88 @@ void TestWireguard::clientProgramCommandLine()
 }
 
 TAVRIX_TEST_MAIN_CORE(TestWireguard)
+
+// What the engine's control socket answers is read strictly: a malformed or failed answer is
+// no reading at all (never zeros that would look like a silent tunnel).
+void TestWireguard::deviceAnswerParsed_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<qint64>("age");
+    QTest::addColumn<quint64>("rx");
+    const QByteArray peer = "private_key=aa\nlisten_port=1\npublic_key=bb\nlast_handshake_time_sec=990\n"
+                            "last_handshake_time_nsec=5\nrx_bytes=300\ntx_bytes=400\n";
+    QTest::newRow("one peer") << peer + "errno=0\n\n" << true << qint64(10) << quint64(300);
+    QTest::newRow("two peers, newest handshake, bytes summed")
+        << peer + "public_key=cc\nlast_handshake_time_sec=995\nrx_bytes=1\ntx_bytes=2\nerrno=0\n\n"
+        << true << qint64(5) << quint64(301);
+    QTest::newRow("no handshake yet") << QByteArray("public_key=bb\nlast_handshake_time_sec=0\nrx_bytes=0\n"
+                                                    "tx_bytes=148\nerrno=0\n\n")
+                                      << true << qint64(-1) << quint64(0);
+    QTest::newRow("engine error") << QByteArray("errno=19\n\n") << false << qint64(-1) << quint64(0);
+    QTest::newRow("cut short") << peer << false << qint64(-1) << quint64(0);
+    QTest::newRow("not a number") << QByteArray("rx_bytes=12x\nerrno=0\n\n") << false << qint64(-1) << quint64(0);
+    QTest::newRow("not key=value") << QByteArray("garbage\nerrno=0\n\n") << false << qint64(-1) << quint64(0);
+}
+
+void TestWireguard::deviceAnswerParsed()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, ok);
+    QFETCH(qint64, age);
+    QFETCH(quint64, rx);
+    const HelperProto::WireGuardStats stats = HelperProto::parseWireGuardStats(answer, 1000);
+    QCOMPARE(stats.ok, ok);
+    QCOMPARE(stats.handshakeAgeSeconds, age);
+    QCOMPARE(stats.rxBytes, rx);
+    // Only our own devices are ever looked up.
+    QVERIFY(HelperProto::isOwnWireGuardInterface(QStringLiteral("tvxwg12345")));
+    for (const char *other : {"wg0", "tvxwg", "tvxwg1/../x", "tvxwg12345678901"})
+        QVERIFY(!HelperProto::isOwnWireGuardInterface(QString::fromLatin1(other)));
+}
+
+// Readings one second apart: (rx, tx, handshake age) each; the second at which the tunnel
+// first counts as lost (-1: never).
+void TestWireguard::livenessDecides_data()
+{
+    QTest::addColumn<QList<QList<qint64>>>("readings");
+    QTest::addColumn<bool>("echoes");
+    QTest::addColumn<int>("lostAt");
+    QTest::newRow("answers keep coming")
+        << QList<QList<qint64>>{{100, 100, 5}, {200, 200, 6}, {300, 300, 7}, {400, 400, 8}, {500, 500, 9}} << true
+        << -1;
+    QTest::newRow("sent, nothing back, far side answers echoes")
+        << QList<QList<qint64>>{{100, 100, 5}, {100, 200, 6}, {100, 300, 7}, {100, 400, 8}, {100, 500, 9}} << true << 4;
+    QTest::newRow("sent, nothing back, far side quiet: not yet")
+        << QList<QList<qint64>>{{100, 100, 5}, {100, 200, 6}, {100, 300, 7}, {100, 400, 8}, {100, 500, 9}} << false
+        << -1;
+    QTest::newRow("nothing sent, nothing back: idle, not lost")
+        << QList<QList<qint64>>{{100, 100, 5}, {100, 100, 6}, {100, 100, 7}, {100, 100, 8}, {100, 100, 9}} << true
+        << -1;
+    QTest::newRow("a late answer in time clears it")
+        << QList<QList<qint64>>{{100, 100, 5}, {100, 200, 6}, {100, 300, 7}, {150, 400, 8}, {150, 400, 9}} << true
+        << -1;
+    QTest::newRow("no handshake for longer than a session lives")
+        << QList<QList<qint64>>{{100, 100, 194}, {200, 200, 195}, {300, 300, 196}} << true << 2;
+}
+
+void TestWireguard::livenessDecides()
+{
+    QFETCH(QList<QList<qint64>>, readings);
+    QFETCH(bool, echoes);
+    QFETCH(int, lostAt);
+    WireGuardLiveness liveness;
+    int lost = -1;
+    for (int second = 0; second < readings.size() && lost < 0; ++second) {
+        HelperProto::WireGuardStats stats;
+        stats.ok = true;
+        stats.rxBytes = quint64(readings.at(second).at(0));
+        stats.txBytes = quint64(readings.at(second).at(1));
+        stats.handshakeAgeSeconds = readings.at(second).at(2);
+        if (!liveness.sample(second * 1000, stats, echoes).isEmpty())
+            lost = second;
+    }
+    QCOMPARE(lost, lostAt);
+}
 
 #include "tst_wireguard.moc"

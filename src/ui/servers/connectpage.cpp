@@ -12,6 +12,8 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
+#include <algorithm>
+
 #include "api/apirequest.h"
 #include "common/config.h"
 #include "common/user.h"
@@ -87,6 +89,8 @@ ConnectPage::ConnectPage(QWidget *parent, Role role)
             &ConnectPage::onConnectFailed);
     connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::serverKeyChanged, this,
             &ConnectPage::onServerKeyChanged);
+    connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::reconnectGaveUp, this,
+            &ConnectPage::onReconnectGaveUp);
 
     connect(m_serverSelectWidget, &ServerButton::clicked, this, &ConnectPage::requestServerSelection);
     connect(m_fastServer, &FastestServerButton::fastestServerClicked, this, &ConnectPage::ConnectToFastestServer);
@@ -367,6 +371,18 @@ void ConnectPage::onConnectFailed(const QString &message)
     box->show();
 }
 
+void ConnectPage::onReconnectGaveUp(const QString &message)
+{
+    // Not modal either: IDLE follows, and with it the kill switch's block (when on).
+    auto *box = new DBox(this);
+    box->setObjectName(QStringLiteral("reconnectGaveUpBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTitle(QStringLiteral("Connection lost"));
+    box->setText(message);
+    box->setSubmitText(QStringLiteral("Ok"));
+    box->show();
+}
+
 void ConnectPage::onServerKeyChanged(const QString &server, const QString &storedPin, const QString &offeredPin)
 {
     // Not modal, like the failure box: the page keeps following the status meanwhile.
@@ -550,7 +566,20 @@ void ConnectPage::setProtectionText(const QString &text)
         return;
     m_lblProtectedText->setText(text);
     m_lblProtectedText->setAccessibleName(text);
+    fitProtectionText();
     Accessibility::announce(m_lblProtectedText);
+}
+
+void ConnectPage::fitProtectionText()
+{
+    // On a narrow page (the default window on a 1024 x 768 screen) a long status such as
+    // "Connection lost, reconnecting..." takes a smaller font instead of being cut off.
+    const int side = width() < 360 ? 8 : 18;
+    const int room = width() - 2 * side - m_lblProtectedLogo->sizeHint().width() - 8;
+    QFont regular = m_lblProtectedText->font();
+    regular.setPixelSize(16);
+    Brand::setStyleState(m_lblProtectedText, "compact",
+                         QFontMetrics(regular).horizontalAdvance(m_lblProtectedText->text()) > room);
 }
 
 QString ConnectPage::protectionText() const
@@ -627,6 +656,7 @@ void ConnectPage::resizeEvent(QResizeEvent *event)
     const int bannerWidth = qMin(width() - 2 * side, kBannerSize.width());
     m_homeImageWidget->setFixedHeight(qMin(shortPage ? kShortPageBannerHeight : kBannerSize.height(),
                                            bannerWidth * kBannerSize.height() / kBannerSize.width()));
+    fitProtectionText();
 }
 
 void ConnectPage::refreshVersion()

@@ -66,6 +66,10 @@ public slots:
     void btnConnect_clicked();
     void onStatusChanged(Tavrix::OpenConnectConnection::Status status);
     void onConnectFailed(const QString &message);
+    // Bringing a lost tunnel back was given up: the user is told why, and what to do.
+    void onReconnectGaveUp(const QString &message);
+    // The status text wraps where the page is too narrow for it on one line.
+    void fitProtectionText();
     // A server presented another key than the one stored for it: the connect was refused. Asks
     // whether to trust the new key; yes stores it and connects again.
     void onServerKeyChanged(const QString &server, const QString &storedPin, const QString &offeredPin);
