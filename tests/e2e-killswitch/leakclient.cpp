@@ -11,12 +11,13 @@
 // Options: --v4 ADDR --v6 ADDR --port P, --service-arg ARG (repeatable).
 //
 // With --flow helper or --flow restart it runs as an ordinary user against the privileged
-// helper, with a WireGuard server and the service given by --service-url (not on loopback),
+// helper, with the server of --engine (wireguard, openvpn, openconnect) and the service given by
+// --service-url (not on loopback),
 // and waits at each gate (READY <name>) until the file <name> appears in --gate DIR: the test
 // counts the packets of each stage on the outer link meanwhile, and kills or restarts things.
 //   helper:  sign in, switch on, [blocked-idle], connect, [tunnel], [server-dead] (the test
-//            stopped the server; 20 s more), disconnect, [blocked-after-disconnect], [server-back],
-//            connect, [killme] (the test kills this window while connected)
+//            stopped the server; 20 s more), [reconnecting] (when the client shows it), disconnect,
+//            [blocked-after-disconnect], [server-back], connect, [killme] (the test kills this window while connected)
 //   restart: (the switch stored on, the helper restarted as at boot) sign in,
 //            [blocked-restart], switch off, [clear-switch-off]
 
@@ -74,6 +75,7 @@ struct Options
     quint16 port = 0;
     QStringList serviceArguments;
     QString flow;
+    QString engine;
     QString gate;
     QString serviceUrl;
     QString serviceCa;
@@ -94,6 +96,8 @@ Options parse(const QStringList &arguments)
             options.serviceArguments << arguments.value(++i);
         else if (a == QLatin1String("--flow"))
             options.flow = arguments.value(++i);
+        else if (a == QLatin1String("--engine"))
+            options.engine = arguments.value(++i);
         else if (a == QLatin1String("--gate"))
             options.gate = arguments.value(++i);
         else if (a == QLatin1String("--service-url"))
@@ -226,8 +230,7 @@ private:
         // After a restart the stored account may sign in by itself: through the block either way.
         if (!waitFor([&] { return window.stack()->currentIndex() >= 2; }, 30000))
             return fail(QStringLiteral("no start page"));
-        if (window.stack()->currentIndex() == 2 &&
-            !signIn(window, QStringLiteral("premium@tavrixvpn.test"), QStringLiteral("premiumpass1")))
+        if (window.stack()->currentIndex() == 2 && !signIn(window))
             return false;
         if (window.stack()->currentIndex() == 3)
             say(QStringLiteral("STEP SIGNED_IN"));
@@ -262,13 +265,20 @@ private:
         if (!pressKillSwitch(window, *hub, true))
             return false;
         gatedPhase(QStringLiteral("blocked-idle"));
-        if (!chooseServer(OpenConnectConnection::WIREGUARD) || !connectNow())
+        const int type = m_options.engine == QLatin1String("openvpn")       ? OpenConnectConnection::OPENVPN
+                         : m_options.engine == QLatin1String("openconnect") ? OpenConnectConnection::OPENCONNECT
+                                                                            : OpenConnectConnection::WIREGUARD;
+        if (!chooseServer(type) || !connectNow())
             return false;
         gatedPhase(QStringLiteral("tunnel"));
         gate(QStringLiteral("server-dead"));
         probePhase(QStringLiteral("server-dead"));
         QTest::qWait(20000);
         gate(QStringLiteral("server-dead-counted"));
+        if (waitFor([&] { return controller->isReconnecting(); }, 15000)) {
+            gatedPhase(QStringLiteral("reconnecting"));
+            say(QStringLiteral("STEP %1").arg(controller->isReconnecting() ? "RECONNECTING" : "NOT_RECONNECTING"));
+        }
         QTest::mouseClick(button, Qt::LeftButton);
         if (!waitFor([&] { return controller->status() == OpenConnectConnection::IDLE && page->pageStatus() == 0; },
                      20000))
