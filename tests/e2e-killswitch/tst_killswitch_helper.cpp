@@ -1,15 +1,17 @@
 // The kill switch kept by the privileged helper, counted on the wire. The real window runs as an
-// ordinary user in the client namespace; the helper as root on its private bus; the VPN servers
-// (WireGuard, OpenVPN, a full-tunnel OpenConnect with IPv6, one engine a row), the probe listener and the account
-// service in the server namespace, the service on an address of the outer link (not loopback, as in real life). The
-// outer link carries IPv4 and IPv6. A counting table of the test's own, after every other filter, counts every packet
-// that leaves the outer link by where it goes: the VPN endpoint, the service, anything else (per family). At each stage
-// the window sends its probe set (TCP, UDP, DNS, ICMP, both families):
+// ordinary user in the client namespace; the helper as root on its private bus; the VPN server
+// of the row (WireGuard, OpenVPN, a full-tunnel OpenConnect with IPv6), the probe listener and
+// the account service in the server namespace, the service on an address of the outer link (not
+// loopback, as in real life). The outer link carries IPv4 and IPv6. A counting table of the
+// test's own, after every other filter, counts every packet that leaves the outer link by where
+// it goes: the VPN endpoint, the service, anything else (per family). At each stage the window
+// sends its probe set (TCP, UDP, DNS, ICMP, both families):
 //   blocked-idle               switch on, no tunnel                  nothing else leaves
 //   tunnel                     connected                             nothing else (IPv4 probes answered
-//                                                                    through the tunnel, IPv6 stays in)
+//                                                                    through the tunnel, IPv6 stays in
+//                                                                    unless the tunnel carries it)
 //   server-dead                the server stopped, 20 s more         nothing else
-//   reconnecting               the client brings the tunnel back     nothing else
+//   reconnecting               the client brings the tunnel back     nothing else (counted while shown)
 //   blocked-after-disconnect   disconnected by the user              nothing else
 //   window-killed              the window killed while connected     nothing else; the block holds
 //   boot                       no table, the helper started again    blocked again from what it kept
@@ -72,6 +74,12 @@ private:
     // Runs the window as the user through one flow; answers its gates. False on a failed step.
     bool runClient(const QString &flow, const QString &engine, QStringList *output);
     void openGate(const QString &name);
+    bool startServer(const QString &engine, QString *error)
+    {
+        return engine == QLatin1String("openvpn")       ? m_openvpn->start(error)
+               : engine == QLatin1String("openconnect") ? m_ocserv->start(OcservServer::NoGroups, error, "default")
+                                                        : m_peer->start(error);
+    }
     void pingFromClient();
     QString tableName() const { return QStringLiteral("tavrixvpn_%1").arg(getpwnam(HelperLab::grantedUser)->pw_uid); }
 
@@ -273,9 +281,7 @@ bool KillSwitchHelperTest::runClient(const QString &flow, const QString &engine,
             m_ocserv->stop();
             readAndReset();
         } else if (gate == QLatin1String("server-back")) {
-            if (!(engine == QLatin1String("openvpn")       ? m_openvpn->start(&error)
-                  : engine == QLatin1String("openconnect") ? m_ocserv->start(OcservServer::NoGroups, &error, "default")
-                                                           : m_peer->start(&error)))
+            if (!startServer(engine, &error))
                 qWarning().noquote() << error;
         } else if (gate == QLatin1String("killme")) {
             // A crash while connected: the helper must keep the block, not lift it.
@@ -318,10 +324,8 @@ void KillSwitchHelperTest::nothingLeavesButTheServerAndTheService()
     QFETCH(bool, tunnelV6);
     m_counts.clear();
     QString error;
-    // Every row's servers as they were: only the row's own carries the tunnel.
-    QVERIFY2(m_peer->start(&error) && m_openvpn->start(&error) &&
-                 m_ocserv->start(OcservServer::NoGroups, &error, QStringLiteral("default")),
-             qPrintable(error));
+    // The row's own server; the others' are dead since their rows killed them.
+    QVERIFY2(startServer(engine, &error), qPrintable(error));
 
     // Refused before nft runs: a user without the grant, a device that is not a tunnel's (the
     // outer link would open the switch), a key the helper does not know, a state it has not.
