@@ -25,6 +25,8 @@ constexpr int startTimeoutMs = 30000;
 constexpr int stopGraceMs = 5000;
 
 const QByteArray passwordRequest = QByteArrayLiteral(">PASSWORD:Need 'Auth' username/password");
+// Two refusals this close together: nothing listens on the server's port any more.
+constexpr qint64 refusedWindowMs = 5000;
 
 } // namespace
 
@@ -111,6 +113,7 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
 
     m_process = new Tavrix::EngineProcess(QStringLiteral("OpenVPN"), this);
     QObject::connect(m_process, &Tavrix::EngineProcess::finished, this, &OpenVpnRunner::onProgramFinished);
+    QObject::connect(m_process, &Tavrix::EngineProcess::lineRead, this, &OpenVpnRunner::noteEngineLine);
 
     m_managementServer = new QTcpServer(this);
     m_managementServer->setMaxPendingConnections(1);
@@ -138,8 +141,10 @@ bool OpenVpnRunner::connectThroughHelper(const QString &config)
     m_helperTunnel = started.tunnelId;
     // OpenVPN's own lines, as the helper reads them, in this client's log as before.
     Tavrix::PrivilegedHelper::watchOutput(this, [this](const QString &tunnelId, const QString &line) {
-        if (tunnelId == m_helperTunnel)
-            qInfo().noquote() << QStringLiteral("OpenVPN > ") + line;
+        if (tunnelId != m_helperTunnel)
+            return;
+        qInfo().noquote() << QStringLiteral("OpenVPN > ") + line;
+        noteEngineLine(line);
     });
     m_helperManagement = new QLocalSocket(this);
     if (!m_helperManagement->setSocketDescriptor(started.managementFd)) {
@@ -225,6 +230,9 @@ void OpenVpnRunner::onManagementConnection()
     }
     m_managementSocket = socket;
     socket->setParent(this);
+    // Commands go out as several small writes: with Nagle each one after the first would
+    // wait for OpenVPN's delayed acknowledgement (40 ms), twice in every connect.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QObject::connect(socket, &QTcpSocket::readyRead, this, &OpenVpnRunner::managmentReadLine);
     sendCommand("state on\n");
     sendCommand("state\n");
@@ -270,10 +278,14 @@ void OpenVpnRunner::handleManagementLine(const QByteArray &received)
         Tavrix::engineLog(QStringLiteral("OpenVPN: the server refused the user name or password"));
         disconnect();
     } else if (line.startsWith(QLatin1String(">STATE:"))) {
-        if (line.contains(QLatin1String(",CONNECTED,SUCCESS,")))
+        if (line.contains(QLatin1String(",CONNECTED,SUCCESS,"))) {
+            m_established = true;
+            m_refusedClock.invalidate();
             emit connected();
-        else if (line.contains(QLatin1String(",RECONNECTING,")) || line.contains(QLatin1String(",CONNECTING,")))
+        } else if (line.contains(QLatin1String(",RECONNECTING,")) || line.contains(QLatin1String(",CONNECTING,"))) {
+            m_established = false;
             emit connecting();
+        }
     } else if (line.startsWith(QLatin1String(">BYTECOUNT:"))) {
         const QStringList parts = line.split(QLatin1Char(':'));
         if (parts.size() != 2)
@@ -327,6 +339,24 @@ void OpenVpnRunner::onHelperStopped()
     if (m_helperTunnel.isEmpty())
         return;
     onProgramFinished();
+}
+
+void OpenVpnRunner::noteEngineLine(const QString &line)
+{
+    // Over UDP a server that has gone answers the keep-alive pings with "port unreachable",
+    // which OpenVPN only logs: it waits for its ping-restart, often a minute. Two refusals in
+    // a row mean nothing listens there any more: the session restarts now, and the client
+    // sees the loss as it would after the ping-restart.
+    if (!m_established || !line.contains(QLatin1String("[ECONNREFUSED]")))
+        return;
+    if (!m_refusedClock.isValid() || m_refusedClock.elapsed() > refusedWindowMs) {
+        m_refusedClock.start();
+        return;
+    }
+    m_refusedClock.invalidate();
+    m_established = false;
+    Tavrix::engineLog(QStringLiteral("OpenVPN: the server's port refuses the tunnel's packets; restarting the session"));
+    restartSession();
 }
 
 void OpenVpnRunner::restartSession()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -78,6 +79,7 @@ private:
     bool failStart();
     bool connectThroughHelper(const QString &config);
     void onHelperStopped();
+    void noteEngineLine(const QString &line);
     QIODevice *management() const;
 
     QString m_username;
@@ -92,5 +94,9 @@ private:
     QString m_helperTunnel;
     QLocalSocket *m_helperManagement = nullptr;
     bool m_helperStopping = false;
+    // The tunnel is up (OpenVPN said CONNECTED, and not yet RECONNECTING).
+    bool m_established = false;
+    // Since the last refused packet of the established tunnel; invalid when there was none.
+    QElapsedTimer m_refusedClock;
     QString m_refusal;
 };
