@@ -81,6 +81,25 @@ QString ChildProcess::enginePath(const QString &relativePath, QString *error)
     return path;
 }
 
+QString ChildProcess::systemToolPath(const QString &tool, QString *error)
+{
+    for (const char *folder : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
+        const QString path = QLatin1String(folder) + tool;
+        const QFileInfo info(path);
+        if (!info.isFile() || !info.isExecutable())
+            continue;
+        // The resolved file, and its folder, must be root's alone (a merged /usr/bin link is fine).
+        const QString target = info.canonicalFilePath();
+        if (!safeForRoot(target) || !safeForRoot(QFileInfo(target).absolutePath())) {
+            *error = QStringLiteral("%1 may be changed by users other than root; refusing to run it").arg(path);
+            return QString();
+        }
+        return path;
+    }
+    *error = tool + QStringLiteral(" is not installed");
+    return QString();
+}
+
 QStringList ChildProcess::fixedEnvironment()
 {
     return {QStringLiteral("PATH=/usr/sbin:/usr/bin:/sbin:/bin"), QStringLiteral("LANG=C.UTF-8")};

@@ -21,6 +21,9 @@ public:
     // it is missing or not safe to run as root: it must be a regular file owned by root that
     // nobody else may write, in a folder nobody else may write.
     static QString enginePath(const QString &relativePath, QString *error);
+    // A system tool (ip, nft, wg, wireguard-go) in the system folders only, never from PATH,
+    // and only when it is safe to run as root. Empty (and *error set) when there is none.
+    static QString systemToolPath(const QString &tool, QString *error);
     // Exactly what every child gets: PATH=/usr/sbin:/usr/bin:/sbin:/bin and LANG=C.UTF-8.
     static QStringList fixedEnvironment();
 

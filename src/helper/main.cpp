@@ -17,6 +17,7 @@
 // kill switch
 #include "helper/killswitchkeeper.h"
 #include "helper/tundevice.h"
+#include "helper/wireguardtunnel.h"
 // Outline and split tunnelling
 #include "helper/bypassgroup.h"
 
@@ -101,6 +102,7 @@ int main(int argc, char *argv[])
     }
     // OpenConnect tun device
     Tavrix::TunDevice::removeLeftovers(folder);
+    Tavrix::WireGuardTunnel::removeLeftovers(folder);
     const QDBusConnection bus =
         parser.isSet(busOption)
             ? QDBusConnection::connectToBus(parser.value(busOption), QStringLiteral("tavrixvpn-helper"))

@@ -1,6 +1,5 @@
 #include "helper/systemcommand.h"
 
-#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -12,7 +11,7 @@ namespace {
 
 constexpr int commandWaitMs = 15000;
 
-int run(const QString &program, const QStringList &arguments, QString *output)
+int run(const QString &program, const QStringList &arguments, QString *output, const QByteArray &input = QByteArray())
 {
     QProcessEnvironment environment;
     for (const QString &entry : ChildProcess::fixedEnvironment())
@@ -21,11 +20,15 @@ int run(const QString &program, const QStringList &arguments, QString *output)
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(QStringLiteral("/"));
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments, QIODevice::ReadOnly);
+    process.start(program, arguments, input.isNull() ? QIODevice::ReadOnly : QIODevice::ReadWrite);
     if (!process.waitForStarted(commandWaitMs)) {
         if (output)
             *output = process.errorString();
         return -1;
+    }
+    if (!input.isNull()) {
+        process.write(input);
+        process.closeWriteChannel();
     }
     if (!process.waitForFinished(commandWaitMs)) {
         process.kill();
@@ -38,16 +41,16 @@ int run(const QString &program, const QStringList &arguments, QString *output)
 
 } // namespace
 
-int runSystemCommand(const QString &tool, const QStringList &arguments, QString *output)
+int runSystemCommand(const QString &tool, const QStringList &arguments, QString *output, const QByteArray &input)
 {
-    for (const char *folder : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
-        const QString path = QLatin1String(folder) + tool;
-        if (QFileInfo(path).isExecutable())
-            return run(path, arguments, output);
+    QString error;
+    const QString path = ChildProcess::systemToolPath(tool, &error);
+    if (path.isEmpty()) {
+        if (output)
+            *output = error;
+        return -1;
     }
-    if (output)
-        *output = tool + QStringLiteral(" is not installed");
-    return -1;
+    return run(path, arguments, output, input);
 }
 
 int runEngineOnce(const QString &engine, const QStringList &arguments, QString *output)

@@ -28,8 +28,12 @@ bool Tunnel::startEngine(const QString &engine, const QStringList &arguments, co
                          QString *error)
 {
     const QString program = ChildProcess::enginePath(engine, error);
-    if (program.isEmpty())
-        return false;
+    return !program.isEmpty() && startProgram(program, arguments, extraEnvironment, error);
+}
+
+bool Tunnel::startProgram(const QString &program, const QStringList &arguments, const QStringList &extraEnvironment,
+                          QString *error)
+{
     m_child = new ChildProcess(m_tag + QLatin1Char(' ') + m_id.left(8), this);
     connect(m_child, &ChildProcess::finished, this, [this](int exitCode) {
         const QString last = m_child->lastLines().section(QLatin1Char('\n'), -1);

@@ -37,6 +37,9 @@ protected:
     // Starts the engine file `engine` (relative to the helper's folder) with `arguments`.
     bool startEngine(const QString &engine, const QStringList &arguments, const QStringList &extraEnvironment,
                      QString *error);
+    // The same for a program already found by its absolute path (ChildProcess::systemToolPath).
+    bool startProgram(const QString &program, const QStringList &arguments, const QStringList &extraEnvironment,
+                      QString *error);
     void markUp();
     // Gives up on the tunnel: the engine is stopped and `ended` carries this reason.
     void fail(const QString &reason);

@@ -285,7 +285,7 @@ int clientConnect(const QString &kind)
     if (kind != QLatin1String("openconnect")) {
         const bool openVpn = kind == QLatin1String("openvpn");
         const QString lastLine = openVpn ? QStringLiteral("Initialization Sequence Completed")
-                                         : QStringLiteral("WireGuard > wireguard-client: tunnel up on ");
+                                         : QStringLiteral("tunnel up on tvxwg");
         QDeadlineTimer deadline(5000);
         while (!clientLog().contains(lastLine) && !deadline.hasExpired())
             QTest::qWait(50);
@@ -363,7 +363,8 @@ QStringList linesOf(const QByteArray &output, const char *prefix)
 }
 
 // The lab peer's client configuration as the typed fields the helper takes.
-QJsonObject wireGuardRequest(const QString &config)
+// Only the lab's tunnel network, or everything (a full tunnel: its own routing table and rules).
+QJsonObject wireGuardRequest(const QString &config, bool everything = false)
 {
     QString privateKey;
     QString publicKey;
@@ -374,7 +375,7 @@ QJsonObject wireGuardRequest(const QString &config)
             publicKey = line.mid(12).trimmed();
     }
     const QJsonObject peer{{"PublicKey", publicKey},
-                           {"AllowedIPs", QJsonArray{"10.231.30.0/24"}},
+                           {"AllowedIPs", QJsonArray{everything ? "0.0.0.0/0" : "10.231.30.0/24"}},
                            {"Endpoint", QStringLiteral("%1:%2").arg(NetnsLab::serverAddress).arg(51820)}};
     return {{"PrivateKey", privateKey}, {"Addresses", QJsonArray{"10.231.30.2/24"}}, {"Peers", QJsonArray{peer}}};
 }
@@ -413,6 +414,7 @@ private:
     std::unique_ptr<OcservServer> m_ocserv;
     // The client namespace's routes before any tunnel: what every tunnel leaves behind.
     QString m_baselineRoutes;
+    QString m_baselineRules;
     std::unique_ptr<TavrixTest::OpenVpnServer> m_openvpn;
     std::unique_ptr<TavrixTest::WireGuardPeer> m_wireguard;
     std::unique_ptr<HelperLab> m_helper;
@@ -431,6 +433,7 @@ void TestE2eHelper::initTestCase()
     m_ocserv = std::make_unique<OcservServer>(m_lab);
     QVERIFY2(m_ocserv->makeCredentials(&error), qPrintable(error));
     m_baselineRoutes = clientRoutes();
+    m_baselineRules = m_lab.clientIp({"rule", "show"});
     QVERIFY(m_lab.start(
         m_lab.serverNs(),
         {"socat", QStringLiteral("TCP-LISTEN:%1,bind=%2,reuseaddr,fork").arg(probePort).arg(NetnsLab::insideAddress),
@@ -515,8 +518,13 @@ void TestE2eHelper::expectNothingLeft()
     QTRY_VERIFY_WITH_TIMEOUT(!m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String("tuntvx")), 5000);
     const QString links = m_lab.clientIp({"-o", "link", "show"});
     QVERIFY2(!links.contains(QLatin1String("tun")) && !links.contains(QLatin1String("tvxwg")), qPrintable(links));
-    // Routes kept outside a tunnel (its gateway, excluded networks) go with it too.
+    // Routes kept outside a tunnel (its gateway, excluded networks) go with it too, and a
+    // full tunnel's rules and firewall tables.
     QCOMPARE(clientRoutes(), m_baselineRoutes);
+    QTRY_COMPARE_WITH_TIMEOUT(m_lab.clientIp({"rule", "show"}), m_baselineRules, 5000);
+    QByteArray tables;
+    TavrixTest::runProgram(QStringLiteral("ip"), {"netns", "exec", m_lab.clientNs(), "nft", "list", "tables"}, &tables);
+    QVERIFY2(!tables.contains("tvxwg") && !tables.contains("wg-quick"), tables.constData());
     QVERIFY(!QFileInfo::exists(m_pwned));
 }
 
@@ -739,15 +747,19 @@ void TestE2eHelper::tunnelBelongsToItsCallerAndEndsWithIt()
         // The profile and the socket left the disk once OpenVPN had connected.
         QCOMPARE(m_helper->runtimeFiles(), QStringList());
     } else {
-        // The configuration the helper wrote: root's alone, rebuilt from fields, no hook.
+        // wireguard-go's device gets its keys through a pipe: nothing on disk. With the
+        // kernel's WireGuard the client program reads a configuration the helper wrote:
+        // root's alone, rebuilt from fields, no hook.
         const QStringList files = m_helper->runtimeFiles();
-        QCOMPARE(files.size(), 1);
-        const QString path = m_helper->runtimeDir() + QLatin1Char('/') + files.first();
-        QCOMPARE(QFileInfo(path).permissions() & 0x0077, QFileDevice::Permissions());
-        QFile written(path);
-        QVERIFY(written.open(QIODevice::ReadOnly));
-        const QByteArray text = written.readAll();
-        QVERIFY(text.contains("[Interface]") && !text.contains("Up") && !text.contains("Down"));
+        QCOMPARE(files.size(), QFileInfo::exists(QStringLiteral("/sys/module/wireguard")) ? 1 : 0);
+        for (const QString &file : files) {
+            const QString path = m_helper->runtimeDir() + QLatin1Char('/') + file;
+            QCOMPARE(QFileInfo(path).permissions() & 0x0077, QFileDevice::Permissions());
+            QFile written(path);
+            QVERIFY(written.open(QIODevice::ReadOnly));
+            const QByteArray text = written.readAll();
+            QVERIFY(text.contains("[Interface]") && !text.contains("Up") && !text.contains("Down"));
+        }
         QVERIFY(m_lab.clientIp({"-o", "link"}).contains(QLatin1String("tvxwg")));
         // Its health, read from its device for its owner alone; traffic made a handshake.
         m_lab.exec(m_lab.clientNs(), {"ping", "-c", "1", "-W", "2", TavrixTest::WireGuardPeer::peerAddress});
@@ -792,13 +804,15 @@ void TestE2eHelper::tunnelBelongsToItsCallerAndEndsWithIt()
 
 void TestE2eHelper::enginesEndWithACrashedHelper()
 {
-    const QString file =
-        writeFile(QStringLiteral("request"), QJsonDocument(wireGuardRequest(m_wireguard->clientConfig())).toJson());
+    const QString file = writeFile(QStringLiteral("request"),
+                                   QJsonDocument(wireGuardRequest(m_wireguard->clientConfig(), true)).toJson());
     QProcess *owner = startClient(HelperLab::grantedUser, {QStringLiteral("start"), QStringLiteral("wireguard"), file});
     QVERIFY(waitForLine(owner, "UP ", 20000).startsWith(QLatin1String("UP ")));
     const QList<qint64> engines = m_helper->helperChildren();
     QCOMPARE(engines.size(), 1);
-    QVERIFY(!m_helper->runtimeFiles().isEmpty());
+    // The client program reads a key file; wireguard-go gets its keys through a pipe.
+    const bool kernelWireGuard = QFileInfo::exists(QStringLiteral("/sys/module/wireguard"));
+    QCOMPARE(!m_helper->runtimeFiles().isEmpty(), kernelWireGuard);
     // An OpenConnect device too, with a route kept outside it: its owner holds the device
     // open, so it outlives the helper, and that route would outlive even the device.
     const QJsonObject tun{{"Address4", "10.231.10.99"},
@@ -816,8 +830,11 @@ void TestE2eHelper::enginesEndWithACrashedHelper()
     m_helper->killHelper();
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(engines.first())), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!m_lab.clientIp({"-o", "link"}).contains(QLatin1String("tvxwg")), 5000);
-    // The next helper finds the key file left behind and removes it before serving.
-    QVERIFY(!m_helper->runtimeFiles().isEmpty());
+    // The next helper finds the key file left behind and removes it before serving; or the
+    // full tunnel's rules and firewall table that outlived wireguard-go's device.
+    QCOMPARE(!m_helper->runtimeFiles().isEmpty(), kernelWireGuard);
+    if (!kernelWireGuard)
+        QVERIFY(m_lab.clientIp({"rule", "show"}) != m_baselineRules);
     QString error;
     QVERIFY(m_lab.clientIp({"-o", "link", "show"}).contains(QLatin1String("tuntvx")));
     QVERIFY2(m_helper->startHelper(&error, {QString::fromLatin1(leakMarker)}), qPrintable(error));
