@@ -3,7 +3,7 @@
 //   - connect time: connect() to CONNECTED for the client; program start to "tunnel device
 //     has its address and the route" for the CLI
 //   - throughput: iperf3 through the tunnel, upload and download
-// Run as root: bench_openconnect [--reps N] [--seconds T] [--out FILE]
+// Run as root: bench_openconnect [--reps N] [--seconds T] [--out FILE] [--helper]
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,6 +12,7 @@
 
 #include <cstdio>
 
+#include "benchhelper.h"
 #include "benchresult.h"
 #include "netns.h"
 #include "sessionclient.h"
@@ -111,7 +112,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const TavrixBench::TunnelOptions options =
-        TavrixBench::parseTunnelOptions(app, QStringLiteral("OpenConnect session versus the openconnect program"));
+        TavrixBench::parseTunnelOptions(app, QStringLiteral("OpenConnect session versus the openconnect program"), 3,
+                                        true);
     const int reps = options.reps;
     const int seconds = options.seconds;
 
@@ -127,6 +129,12 @@ int main(int argc, char *argv[])
     QString error;
     if (!lab.up(&error) || !server.makeCredentials(&error) || !server.start(OcservServer::NoGroups, &error)) {
         fprintf(stderr, "set-up failed: %s\n", qPrintable(error));
+        return 1;
+    }
+    // Through the helper the session gets its tun device and routes from it, as installed.
+    std::unique_ptr<TavrixTest::HelperLab> helper;
+    if (options.viaHelper && !(helper = TavrixBench::startHelper(lab, &error))) {
+        fprintf(stderr, "helper: %s\n", qPrintable(error));
         return 1;
     }
     if (!TavrixTest::Iperf::startServer(lab)) {
@@ -161,14 +169,18 @@ int main(int argc, char *argv[])
         out << "rep " << rep + 1 << " done" << Qt::endl;
     }
     const bool dtls = session.logged(QStringLiteral("Established DTLS connection"));
+    if (options.viaHelper && !session.logged(QStringLiteral("set up by the helper"))) {
+        fprintf(stderr, "the session did not get its tunnel device from the helper\n");
+        return 1;
+    }
 
     const QString summary = TavrixBench::compareTunnels(
-        QStringLiteral("openconnect"),
-        QStringLiteral("OpenConnect session vs openconnect CLI, same ocserv, same run (%1 connects each, iperf3 %2 s, "
-                       "DTLS %3)")
+        options.viaHelper ? QStringLiteral("openconnect.helper") : QStringLiteral("openconnect"),
+        QStringLiteral("OpenConnect session%4 vs openconnect CLI, same ocserv, same run (%1 connects each, iperf3 %2 "
+                       "s, DTLS %3)")
             .arg(reps)
             .arg(seconds)
-            .arg(dtls ? "established" : "not established"),
+            .arg(dtls ? "established" : "not established", options.viaHelper ? " through the helper" : ""),
         "client session", "openconnect CLI", client, cli);
     out << summary;
     out.flush();
