@@ -6,6 +6,7 @@
 // The program runs itself again inside the client namespace, where both tunnels go up in turn.
 
 #include <QElapsedTimer>
+#include <QNetworkInterface>
 #include <QSignalSpy>
 #include <QTextStream>
 
@@ -46,6 +47,16 @@ bool measure(bool download, int seconds, QList<double> *into)
     return value > 0;
 }
 
+// A WireGuard device of the client's in this (the client's) namespace.
+bool tvxwgPresent()
+{
+    for (const QNetworkInterface &device : QNetworkInterface::allInterfaces()) {
+        if (device.name().startsWith(QLatin1String("tvxwg")))
+            return true;
+    }
+    return false;
+}
+
 bool runClient(OpenConnectConnection &controller, int seconds, TunnelFigures *figures)
 {
     QSignalSpy statuses(&controller, &OpenConnectConnection::statusChanged);
@@ -70,10 +81,13 @@ bool runClient(OpenConnectConnection &controller, int seconds, TunnelFigures *fi
     figures->connectMs.append(double(connectedAt));
     const bool ok = measure(false, seconds, &figures->up) && measure(true, seconds, &figures->down);
     controller.disconnectVpn();
+    // Down means IDLE and no device left (through the helper no client program runs at all).
     QDeadlineTimer gone(10000);
-    while (!Tavrix::EngineProcesses::find(QStringLiteral("wireguard/wireguard-client.exe")).isEmpty() &&
+    while ((controller.status() != OpenConnectConnection::IDLE ||
+            !Tavrix::EngineProcesses::find(QStringLiteral("wireguard/wireguard-client.exe")).isEmpty() ||
+            tvxwgPresent()) &&
            !gone.hasExpired())
-        QThread::msleep(20);
+        statuses.wait(20);
     return ok;
 }
 
