@@ -5,11 +5,11 @@
 // loopback.
 
 #include <QProcess>
-#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "helperlab.h"
 #include "netns.h"
 #include "testmain.h"
 
@@ -109,33 +109,30 @@ void JourneyTest::signInConnectAndDisconnect()
     QVERIFY(!m_lab.clientIp({QStringLiteral("link")}).contains(QLatin1String("tun")));
 }
 
-// The client as an ordinary user: with the network capability on its file it signs in,
-// connects and carries traffic; without it, the connect press says what is missing and starts
-// nothing. The client's folder is copied so that the capability stays on our copy.
+// The client as an ordinary user holding no privilege at all: through the helper (a private
+// bus, polkitd and tavrixvpn-helper) it signs in, connects and carries traffic; without the
+// helper the connect press says what is missing and starts nothing. The client's folder is
+// copied where that user may read it.
 void JourneyTest::asNormalUser_data()
 {
-    QTest::addColumn<bool>("capability");
-    QTest::newRow("with cap_net_admin") << true;
-    QTest::newRow("without capability") << false;
+    QTest::addColumn<bool>("helper");
+    QTest::newRow("through the helper") << true;
+    QTest::newRow("without the helper") << false;
 }
 
 void JourneyTest::asNormalUser()
 {
-    QFETCH(bool, capability);
-    if (QStandardPaths::findExecutable(QStringLiteral("setcap")).isEmpty() ||
-        QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty() ||
-        QStandardPaths::findExecutable(QStringLiteral("useradd")).isEmpty())
-        QSKIP("setcap, setpriv or useradd is missing");
+    QFETCH(bool, helper);
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty() ||
+        !QFileInfo::exists(QStringLiteral("/usr/lib/polkit-1/polkitd")))
+        QSKIP("setpriv, dbus-daemon or polkitd is missing");
 
-    const QString user = QStringLiteral("tvxj%1").arg(QCoreApplication::applicationPid());
-    QByteArray output;
-    if (TavrixTest::runProgram(QStringLiteral("id"), {user}, &output) != 0)
-        QCOMPARE(TavrixTest::runProgram(QStringLiteral("useradd"),
-                                        {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
-                                         QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"), user},
-                                        &output),
-                 0);
-    const auto removeUser = qScopeGuard([&] { TavrixTest::runProgram(QStringLiteral("userdel"), {user}); });
+    TavrixTest::HelperLab helperLab(m_lab);
+    QString error;
+    if (helper)
+        QVERIFY2(helperLab.start(&error), qPrintable(error));
+    const char *user = TavrixTest::HelperLab::grantedUser;
 
     // A world-readable place for the copy, and a home the user owns.
     QTemporaryDir top(QStringLiteral("/tmp/tavrix-user-XXXXXX"));
@@ -146,24 +143,19 @@ void JourneyTest::asNormalUser()
     const QString home = top.path() + QStringLiteral("/home");
     QDir().mkpath(home);
     QCOMPARE(TavrixTest::runProgram(QStringLiteral("cp"), {QStringLiteral("-a"), binProgram(QString()), bin}), 0);
-    QCOMPARE(TavrixTest::runProgram(QStringLiteral("chown"), {QStringLiteral("-R"), user, home}), 0);
-    const QString client = bin + QStringLiteral("/tavrix-journey");
-    if (capability)
-        QCOMPARE(TavrixTest::runProgram(QStringLiteral("setcap"), {QStringLiteral("cap_net_admin+ep"), client}), 0);
+    QCOMPARE(TavrixTest::runProgram(QStringLiteral("chown"), {QStringLiteral("-R"), QLatin1String(user), home}), 0);
 
-    QStringList command{QStringLiteral("setpriv"),
-                        QStringLiteral("--reuid=") + user,
-                        QStringLiteral("--regid=") + user,
-                        QStringLiteral("--clear-groups"),
-                        QStringLiteral("env"),
-                        QStringLiteral("HOME=") + home,
-                        QStringLiteral("TMPDIR=") + home,
-                        QStringLiteral("TAVRIX_BIN_DIR=") + bin,
-                        QStringLiteral("QT_QPA_PLATFORM=offscreen")};
-    command += journeyCommand(client);
-    if (!capability)
-        command << QStringLiteral("--expect-refusal") << QStringLiteral("CAP_NET_ADMIN");
-    const int code = m_lab.exec(m_lab.clientNs(), command, &output, 150000);
+    QStringList command = journeyCommand(bin + QStringLiteral("/tavrix-journey"));
+    if (!helper)
+        command << QStringLiteral("--expect-refusal") << QStringLiteral("helper service is not running");
+    command = helperLab.asUser(user, command,
+                               {QStringLiteral("HOME=") + home, QStringLiteral("TMPDIR=") + home,
+                                QStringLiteral("TAVRIX_BIN_DIR=") + bin,
+                                // Without the helper, no bus at all (never the host's).
+                                QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=") +
+                                    (helper ? helperLab.busAddress() : QStringLiteral("unix:path=") + home + "/no-bus")});
+    QByteArray output;
+    const int code = TavrixTest::runProgram(command.first(), command.mid(1), &output, 150000);
     const QString text = QString::fromUtf8(output);
     if (code != 0)
         qWarning().noquote() << text.right(6000);
@@ -172,7 +164,7 @@ void JourneyTest::asNormalUser()
         if (line.startsWith(QLatin1String("STEP ")))
             steps << line.mid(5);
     }
-    if (capability)
+    if (helper)
         QCOMPARE(steps, (QStringList{"SIGNED_OUT", "SIGNED_IN", "CONNECTED", "PROBE_OK", "IDLE"}));
     else
         QCOMPARE(steps, (QStringList{"SIGNED_OUT", "SIGNED_IN", "REFUSED"}));

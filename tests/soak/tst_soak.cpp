@@ -173,10 +173,20 @@ public:
             return 1;
         }
         int failed = 0;
+        QFile log(m_settings.value("log").toString());
         for (int cycle = 1; cycle <= cycles; ++cycle) {
+            const qint64 logFrom = log.size();
             const QString error = runCycle(cycle);
             if (!error.isEmpty()) {
                 ++failed;
+                // What the client logged during the failed cycle, for the report.
+                if (log.open(QIODevice::ReadOnly)) {
+                    log.seek(logFrom);
+                    const QList<QByteArray> lines = log.read(64 * 1024).split('\n');
+                    for (int i = qMax(0, lines.size() - 120); i < lines.size(); ++i)
+                        report(QStringLiteral("LOG ") + QString::fromUtf8(lines.at(i)));
+                    log.close();
+                }
                 report(QStringLiteral("FAIL %1 %2").arg(cycle).arg(error));
                 if (!recover()) {
                     report(QStringLiteral("FAIL %1 no way back to IDLE; giving up").arg(cycle));
@@ -567,6 +577,8 @@ void TestSoak::soak()
             } else if (words.first() == QLatin1String("FAIL")) {
                 failures << line;
                 qWarning("%s: %s", qPrintable(engine), qPrintable(line));
+            } else if (words.first() == QLatin1String("LOG")) {
+                qInfo("%s log: %s", qPrintable(engine), qPrintable(line.mid(4)));
             } else if (words.first() == QLatin1String("DONE")) {
                 done = line;
             }
