@@ -11,7 +11,19 @@ namespace {
 
 constexpr int commandWaitMs = 15000;
 
-int run(const QString &program, const QStringList &arguments, QString *output, const QByteArray &input = QByteArray())
+// The one way the helper runs a short tool: by its absolute path, the fixed environment, in
+// "/", `input` (when not null) on its standard input, bounded in time.
+struct Ran
+{
+    bool started = false;
+    bool finished = false;
+    int code = -1; // -1 unless it exited normally
+    QByteArray output;
+    QByteArray errors;
+    QString startError;
+};
+
+Ran run(const QString &program, const QStringList &arguments, const QByteArray &input, bool merged)
 {
     QProcessEnvironment environment;
     for (const QString &entry : ChildProcess::fixedEnvironment())
@@ -19,24 +31,29 @@ int run(const QString &program, const QStringList &arguments, QString *output, c
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(QStringLiteral("/"));
-    process.setProcessChannelMode(QProcess::MergedChannels);
+    if (merged)
+        process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments, input.isNull() ? QIODevice::ReadOnly : QIODevice::ReadWrite);
+    Ran ran;
     if (!process.waitForStarted(commandWaitMs)) {
-        if (output)
-            *output = process.errorString();
-        return -1;
+        ran.startError = process.errorString();
+        return ran;
     }
+    ran.started = true;
     if (!input.isNull()) {
         process.write(input);
         process.closeWriteChannel();
     }
-    if (!process.waitForFinished(commandWaitMs)) {
+    ran.finished = process.waitForFinished(commandWaitMs);
+    if (!ran.finished) {
         process.kill();
         process.waitForFinished(1000);
     }
-    if (output)
-        *output = QString::fromLocal8Bit(process.readAll()).trimmed();
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    ran.output = process.readAllStandardOutput();
+    ran.errors = process.readAllStandardError();
+    if (ran.finished && process.exitStatus() == QProcess::NormalExit)
+        ran.code = process.exitCode();
+    return ran;
 }
 
 } // namespace
@@ -50,7 +67,36 @@ int runSystemCommand(const QString &tool, const QStringList &arguments, QString 
             *output = error;
         return -1;
     }
-    return run(path, arguments, output, input);
+    const Ran ran = run(path, arguments, input, true);
+    if (output)
+        *output = ran.started ? QString::fromLocal8Bit(ran.output).trimmed() : ran.startError;
+    return ran.code;
+}
+
+bool runSystemTool(const QString &tool, const QStringList &arguments, const QByteArray &input, QByteArray *output,
+                   QString *error)
+{
+    const QString path = ChildProcess::systemToolPath(tool, error);
+    if (path.isEmpty())
+        return false;
+    const Ran ran = run(path, arguments, input, false);
+    if (output)
+        *output = ran.output;
+    if (!ran.started) {
+        *error = QStringLiteral("%1 did not start: %2").arg(tool, ran.startError);
+        return false;
+    }
+    if (!ran.finished) {
+        *error = QStringLiteral("%1 did not finish").arg(tool);
+        return false;
+    }
+    if (ran.code != 0) {
+        *error = QString::fromLocal8Bit(ran.errors).simplified().left(300);
+        if (error->isEmpty())
+            *error = QStringLiteral("%1 failed (%2)").arg(tool).arg(ran.code);
+        return false;
+    }
+    return true;
 }
 
 int runEngineOnce(const QString &engine, const QStringList &arguments, QString *output)
@@ -61,7 +107,9 @@ int runEngineOnce(const QString &engine, const QStringList &arguments, QString *
         *output = error;
         return -1;
     }
-    return run(program, arguments, output);
+    const Ran ran = run(program, arguments, QByteArray(), true);
+    *output = ran.started ? QString::fromLocal8Bit(ran.output).trimmed() : ran.startError;
+    return ran.code;
 }
 
 } // namespace Tavrix

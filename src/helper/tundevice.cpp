@@ -3,9 +3,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <algorithm>
 #include <cstring>
@@ -17,64 +14,16 @@
 #include <unistd.h>
 
 #include "helper/childprocess.h"
+#include "helper/systemcommand.h"
 #include "helperproto/tunsettings.h"
 
 namespace Tavrix {
 
 namespace {
 
-constexpr int toolTimeoutMs = 10000;
 // The kernel puts the first free number in place of "%d".
 constexpr const char *namePattern = "tuntvx%d";
-const QString resolvectl = QStringLiteral("/usr/bin/resolvectl");
-
-QString ipProgram()
-{
-    for (const char *path : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"}) {
-        if (QFileInfo(QString::fromLatin1(path)).isExecutable())
-            return QString::fromLatin1(path);
-    }
-    return QString();
-}
-
-// A system tool by its absolute path with the fixed environment; its standard output in
-// *output. False with *error (the tool's own complaint) when it fails.
-bool runTool(const QString &program, const QStringList &arguments, const QByteArray &input, QByteArray *output,
-             QString *error)
-{
-    if (program.isEmpty()) {
-        *error = QStringLiteral("the ip tool is not installed");
-        return false;
-    }
-    QProcessEnvironment environment;
-    for (const QString &entry : ChildProcess::fixedEnvironment())
-        environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(QStringLiteral("/"));
-    process.start(program, arguments);
-    if (!process.waitForStarted(toolTimeoutMs)) {
-        *error = QStringLiteral("%1 did not start: %2").arg(program, process.errorString());
-        return false;
-    }
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(toolTimeoutMs)) {
-        process.kill();
-        process.waitForFinished(1000);
-        *error = QStringLiteral("%1 did not finish").arg(program);
-        return false;
-    }
-    if (output)
-        *output = process.readAllStandardOutput();
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        *error = QString::fromLocal8Bit(process.readAllStandardError()).simplified().left(300);
-        if (error->isEmpty())
-            *error = QStringLiteral("%1 failed (%2)").arg(program).arg(process.exitCode());
-        return false;
-    }
-    return true;
-}
+const QString resolvectl = QStringLiteral("resolvectl");
 
 bool runIpBatch(const QStringList &lines, bool force, QString *error)
 {
@@ -84,7 +33,7 @@ bool runIpBatch(const QStringList &lines, bool force, QString *error)
     if (force)
         arguments << QStringLiteral("-force");
     arguments << QStringLiteral("-batch") << QStringLiteral("-");
-    return runTool(ipProgram(), arguments, (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLatin1(), nullptr,
+    return runSystemTool(QStringLiteral("ip"), arguments, (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLatin1(), nullptr,
                    error);
 }
 
@@ -125,7 +74,7 @@ QStringList pathsOf(const QStringList &addresses)
             lines.append(QStringLiteral("route get ") + addresses.at(i));
         QByteArray output;
         QString error;
-        const bool ok = runTool(ipProgram(), {QStringLiteral("-o"), QStringLiteral("-batch"), QStringLiteral("-")},
+        const bool ok = runSystemTool(QStringLiteral("ip"), {QStringLiteral("-o"), QStringLiteral("-batch"), QStringLiteral("-")},
                                 (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLatin1(), &output, &error);
         for (const QByteArray &result : output.split('\n')) {
             if (!result.trimmed().isEmpty())
@@ -286,10 +235,11 @@ bool TunDevice::configure(const HelperProto::TunSettings &settings, bool resolve
                                                 : QStringLiteral("%1 routes").arg(settings.includeRoutes.size()))
                       << QStringLiteral("and %1 excluded").arg(settings.excludeRoutes.size());
 
+    QString missing;
     if (settings.dns.isEmpty()) {
         revertDns();
         *dnsState = QStringLiteral("none");
-    } else if (!resolvedRunning || !QFileInfo(resolvectl).isExecutable()) {
+    } else if (!resolvedRunning || ChildProcess::systemToolPath(resolvectl, &missing).isEmpty()) {
         // The system's resolver file is left alone: rewriting it behind the resolver manager's
         // back outlives a crash and breaks the next network change.
         *dnsState = QStringLiteral("not applied: systemd-resolved is not running");
@@ -304,12 +254,12 @@ bool TunDevice::configure(const HelperProto::TunSettings &settings, bool resolve
         if (domains.isEmpty())
             domains.append(QString());
         const bool ok =
-            runTool(resolvectl, QStringList{QStringLiteral("dns"), m_name} + settings.dns, {}, nullptr, &why) &&
-            runTool(resolvectl, QStringList{QStringLiteral("domain"), m_name} + domains, {}, nullptr, &why) &&
-            runTool(resolvectl,
-                    {QStringLiteral("default-route"), m_name,
-                     settings.fullTunnel() ? QStringLiteral("yes") : QStringLiteral("no")},
-                    {}, nullptr, &why);
+            runSystemTool(resolvectl, QStringList{QStringLiteral("dns"), m_name} + settings.dns, {}, nullptr, &why) &&
+            runSystemTool(resolvectl, QStringList{QStringLiteral("domain"), m_name} + domains, {}, nullptr, &why) &&
+            runSystemTool(resolvectl,
+                          {QStringLiteral("default-route"), m_name,
+                           settings.fullTunnel() ? QStringLiteral("yes") : QStringLiteral("no")},
+                          {}, nullptr, &why);
         m_dnsApplied = true;
         *dnsState = ok ? QStringLiteral("applied") : QStringLiteral("not applied: ") + why;
     }
@@ -352,7 +302,7 @@ void TunDevice::revertDns()
         return;
     m_dnsApplied = false;
     QString error;
-    if (!runTool(resolvectl, {QStringLiteral("revert"), m_name}, {}, nullptr, &error))
+    if (!runSystemTool(resolvectl, {QStringLiteral("revert"), m_name}, {}, nullptr, &error))
         qWarning().noquote() << QStringLiteral("OpenConnect tun") << m_name << QStringLiteral("DNS revert:") << error;
 }
 

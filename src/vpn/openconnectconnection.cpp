@@ -10,8 +10,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QScopeGuard>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTextStream>
 #include <QThread>
 #include <QtConcurrent>
@@ -597,10 +595,7 @@ void OpenConnectConnection::disconnectOpenVpn()
         publish(IDLE);
         return;
     }
-    if (QTcpServer *listener = runner->managementServer(); listener && listener->isListening())
-        listener->close();
-    if (QTcpSocket *socket = runner->managementSocket(); socket && socket->isOpen())
-        socket->abort();
+    runner->closeManagement();
     if (!runner->isDisconnectReported()) {
         runner->setDisconnectReported(true);
         publish(IDLE);

@@ -5,9 +5,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include "helperproto/openvpnprofile.h"
@@ -40,6 +42,8 @@ OpenVpnRunner::~OpenVpnRunner()
 {
     // The profile holds the server's keys: never leave it behind, whatever the way out.
     discardProfile();
+    closeManagement();
+    delete m_managementFolder;
 }
 
 QString OpenVpnRunner::quoted(const QString &value)
@@ -50,21 +54,76 @@ QString OpenVpnRunner::quoted(const QString &value)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-QStringList OpenVpnRunner::arguments(const QString &profilePath, quint16 managementPort)
+QStringList OpenVpnRunner::arguments(const QString &profilePath, const QStringList &management)
 {
-    return {QStringLiteral("--config"),
-            QDir::toNativeSeparators(profilePath),
-            QStringLiteral("--verb"),
-            QStringLiteral("3"),
-            QStringLiteral("--management"),
-            QStringLiteral("127.0.0.1"),
-            QString::number(managementPort),
-            QStringLiteral("--management-client"),
+    return QStringList{QStringLiteral("--config"), QDir::toNativeSeparators(profilePath), QStringLiteral("--verb"),
+                       QStringLiteral("3"), QStringLiteral("--management")} +
+           management +
+           QStringList{QStringLiteral("--management-client"),
             QStringLiteral("--management-query-passwords"),
             QStringLiteral("--management-hold"),
             QStringLiteral("--suppress-timestamps"),
             QStringLiteral("--script-security"),
             QStringLiteral("1")};
+}
+
+QString OpenVpnRunner::managementAddress() const
+{
+    if (m_localServer && m_localServer->isListening())
+        return m_localServer->fullServerName();
+    if (m_managementServer && m_managementServer->isListening())
+        return QStringLiteral("127.0.0.1 %1").arg(m_managementServer->serverPort());
+    return QString();
+}
+
+bool OpenVpnRunner::isManagementListening() const
+{
+    return !managementAddress().isEmpty();
+}
+
+void OpenVpnRunner::closeManagement()
+{
+    if (m_managementServer && m_managementServer->isListening())
+        m_managementServer->close();
+    if (m_managementSocket && m_managementSocket->isOpen())
+        m_managementSocket->abort();
+    if (m_localServer && m_localServer->isListening())
+        m_localServer->close();
+    if (m_localManagement && m_localManagement->isOpen())
+        m_localManagement->abort();
+}
+
+bool OpenVpnRunner::listenForManagement(QStringList *address)
+{
+#ifdef Q_OS_WIN
+    m_managementServer = new QTcpServer(this);
+    m_managementServer->setMaxPendingConnections(1);
+    QObject::connect(m_managementServer, &QTcpServer::newConnection, this, &OpenVpnRunner::onManagementConnection);
+    if (!m_managementServer->listen(QHostAddress::LocalHost, 0)) {
+        qCritical().noquote() << QStringLiteral("Management Listener Error:") << m_managementServer->errorString();
+        return false;
+    }
+    *address = QStringList{QStringLiteral("127.0.0.1"), QString::number(m_managementServer->serverPort())};
+    return true;
+#else
+    // A socket in a folder only this user may enter: no other local user can reach the link
+    // (a port on 127.0.0.1 is open to all, and the first connection would win).
+    m_managementFolder = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/tavrixvpn-openvpn-XXXXXX"));
+    if (!m_managementFolder->isValid()) {
+        qCritical().noquote() << QStringLiteral("Management Listener Error:") << m_managementFolder->errorString();
+        return false;
+    }
+    m_localServer = new QLocalServer(this);
+    m_localServer->setMaxPendingConnections(1);
+    QObject::connect(m_localServer, &QLocalServer::newConnection, this, &OpenVpnRunner::onManagementConnection);
+    const QString path = m_managementFolder->filePath(QStringLiteral("management"));
+    if (!m_localServer->listen(path)) {
+        qCritical().noquote() << QStringLiteral("Management Listener Error:") << m_localServer->errorString();
+        return false;
+    }
+    *address = QStringList{path, QStringLiteral("unix")};
+    return true;
+#endif
 }
 
 QString OpenVpnRunner::profilePath() const
@@ -83,6 +142,8 @@ QIODevice *OpenVpnRunner::management() const
 {
     if (m_helperManagement)
         return m_helperManagement;
+    if (m_localManagement)
+        return m_localManagement;
     return m_managementSocket;
 }
 
@@ -115,15 +176,10 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
     QObject::connect(m_process, &Tavrix::EngineProcess::finished, this, &OpenVpnRunner::onProgramFinished);
     QObject::connect(m_process, &Tavrix::EngineProcess::lineRead, this, &OpenVpnRunner::noteEngineLine);
 
-    m_managementServer = new QTcpServer(this);
-    m_managementServer->setMaxPendingConnections(1);
-    QObject::connect(m_managementServer, &QTcpServer::newConnection, this, &OpenVpnRunner::onManagementConnection);
-    if (!m_managementServer->listen(QHostAddress::LocalHost, 0)) {
-        qCritical().noquote() << QStringLiteral("Management Listener Error:") << m_managementServer->errorString();
+    QStringList address;
+    if (!listenForManagement(&address))
         return failStart();
-    }
-
-    const QStringList args = arguments(m_configFile->fileName(), m_managementServer->serverPort());
+    const QStringList args = arguments(m_configFile->fileName(), address);
     if (!m_process->start(m_program, args, startTimeoutMs)) {
         qCritical().noquote() << QStringLiteral("OpenVPN Process Error:") << m_process->errorString();
         return failStart();
@@ -221,19 +277,34 @@ bool OpenVpnRunner::failStart()
 void OpenVpnRunner::onManagementConnection()
 {
     // First connection wins; the listener closes at once so no other local program gets in.
-    QTcpSocket *socket = m_managementServer->nextPendingConnection();
-    m_managementServer->close();
-    if (!socket || m_managementSocket) {
-        if (socket)
-            socket->abort();
-        return;
+    QIODevice *link = nullptr;
+    if (m_localServer) {
+        QLocalSocket *socket = m_localServer->nextPendingConnection();
+        m_localServer->close();
+        if (!socket || m_localManagement) {
+            if (socket)
+                socket->abort();
+            return;
+        }
+        m_localManagement = socket;
+        socket->setParent(this);
+        link = socket;
+    } else {
+        QTcpSocket *socket = m_managementServer->nextPendingConnection();
+        m_managementServer->close();
+        if (!socket || m_managementSocket) {
+            if (socket)
+                socket->abort();
+            return;
+        }
+        m_managementSocket = socket;
+        socket->setParent(this);
+        // Commands go out as several small writes: with Nagle each one after the first would
+        // wait for OpenVPN's delayed acknowledgement (40 ms), twice in every connect.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        link = socket;
     }
-    m_managementSocket = socket;
-    socket->setParent(this);
-    // Commands go out as several small writes: with Nagle each one after the first would
-    // wait for OpenVPN's delayed acknowledgement (40 ms), twice in every connect.
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    QObject::connect(socket, &QTcpSocket::readyRead, this, &OpenVpnRunner::managmentReadLine);
+    QObject::connect(link, &QIODevice::readyRead, this, &OpenVpnRunner::managmentReadLine);
     sendCommand("state on\n");
     sendCommand("state\n");
     sendCommand("bytecount 1\n");
@@ -304,10 +375,7 @@ void OpenVpnRunner::handleManagementLine(const QByteArray &received)
 
 void OpenVpnRunner::disconnect()
 {
-    if (m_managementServer && m_managementServer->isListening())
-        m_managementServer->close();
-    if (m_managementSocket && m_managementSocket->isOpen())
-        m_managementSocket->abort();
+    closeManagement();
     reportDisconnected();
     // Through the helper the link stays open until the helper has stopped OpenVPN: its close
     // is how the runner learns the program has gone.

@@ -6,9 +6,11 @@
 #include <QStringList>
 
 class QIODevice;
+class QLocalServer;
 class QLocalSocket;
 class QTcpServer;
 class QTcpSocket;
+class QTemporaryDir;
 class QTemporaryFile;
 
 namespace Tavrix {
@@ -20,7 +22,7 @@ class EngineProcess;
 // Where the privileged helper runs, the helper starts OpenVPN and hands the runner the
 // management link as a connected Unix socket (the runner alone holds it, and the credentials
 // go over it only); without the helper a root client starts OpenVPN itself and listens for
-// the link on 127.0.0.1.
+// the link on a Unix socket in a folder only it may enter (on Windows, on 127.0.0.1).
 class OpenVpnRunner : public QObject
 {
     Q_OBJECT
@@ -29,8 +31,13 @@ public:
     ~OpenVpnRunner() override;
 
     Tavrix::EngineProcess *process() const { return m_process; }
-    QTcpServer *managementServer() const { return m_managementServer; }
-    QTcpSocket *managementSocket() const { return m_managementSocket; }
+    // Where OpenVPN started by this runner connects for its management link: a socket path
+    // (on Windows "127.0.0.1 <port>"); empty when not listening.
+    QString managementAddress() const;
+    bool isManagementListening() const;
+    // Closes the listener and the link of an OpenVPN this runner started itself; the link
+    // the helper handed over stays, its close tells when the helper has stopped OpenVPN.
+    void closeManagement();
     bool isDisconnectReported() const { return m_disconnectReported; }
     void setDisconnectReported(bool reported) { m_disconnectReported = reported; }
     bool isProgramRunning() const;
@@ -51,7 +58,8 @@ public:
 
     // A value for a management command: backslashes doubled, quotes escaped, all in quotes.
     static QString quoted(const QString &value);
-    static QStringList arguments(const QString &profilePath, quint16 managementPort);
+    // `management`: the address words of --management ("<path> unix", or "127.0.0.1 <port>").
+    static QStringList arguments(const QString &profilePath, const QStringList &management);
 
     // One line of the management link as read, line end included: answers OpenVPN's
     // questions and turns its notifications into the signals below.
@@ -81,12 +89,17 @@ private:
     void onHelperStopped();
     void noteEngineLine(const QString &line);
     QIODevice *management() const;
+    bool listenForManagement(QStringList *address);
 
     QString m_username;
     QString m_password;
     Tavrix::EngineProcess *m_process = nullptr;
+    // A root client's own OpenVPN: the listener and the link it connected.
     QTcpServer *m_managementServer = nullptr;
     QTcpSocket *m_managementSocket = nullptr;
+    QTemporaryDir *m_managementFolder = nullptr;
+    QLocalServer *m_localServer = nullptr;
+    QLocalSocket *m_localManagement = nullptr;
     QTemporaryFile *m_configFile = nullptr;
     bool m_disconnectReported = false;
     QString m_program;

@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTcpSocket>
+#include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -57,7 +57,7 @@ private slots:
 private:
     // Starts a runner on the stand-in and connects to its management port as OpenVPN would;
     // the opening commands have been read when it returns.
-    OpenVpnRunner *startRunner(const QString &user, const QString &password, QTcpSocket *management);
+    OpenVpnRunner *startRunner(const QString &user, const QString &password, QLocalSocket *management);
     void endRunner(OpenVpnRunner *runner);
     QStringList tempFiles() const;
 
@@ -96,7 +96,7 @@ QStringList TestOpenVpn::tempFiles() const
     return QDir(QDir::tempPath()).entryList(QDir::Files | QDir::Hidden);
 }
 
-OpenVpnRunner *TestOpenVpn::startRunner(const QString &user, const QString &password, QTcpSocket *management)
+OpenVpnRunner *TestOpenVpn::startRunner(const QString &user, const QString &password, QLocalSocket *management)
 {
     auto *runner = new OpenVpnRunner;
     runner->setProgram(m_engine);
@@ -110,7 +110,7 @@ OpenVpnRunner *TestOpenVpn::startRunner(const QString &user, const QString &pass
     if (!runner->connect(QStringLiteral("client\nremote 192.0.2.1 1194\n"), user, password))
         return nullptr;
     m_events.clear();
-    management->connectToHost(QHostAddress::LocalHost, runner->managementServer()->serverPort());
+    management->connectToServer(runner->managementAddress());
     // Both ends live on this thread: wait in the event loop, never in a blocking socket call.
     QByteArray opening;
     QDeadlineTimer deadline(5000);
@@ -162,7 +162,7 @@ void TestOpenVpn::credentialQuoting()
     QFETCH(QString, password);
     QFETCH(QByteArray, sent);
 
-    QTcpSocket management;
+    QLocalSocket management;
     OpenVpnRunner *runner = startRunner(user, password, &management);
     QVERIFY(runner);
     management.write(">PASSWORD:Need 'Auth' username/password\n");
@@ -229,7 +229,7 @@ void TestOpenVpn::managementDispatch()
     QFETCH(QStringList, events);
     QFETCH(QByteArray, answer);
 
-    QTcpSocket management;
+    QLocalSocket management;
     OpenVpnRunner *runner = startRunner(QStringLiteral("u"), QStringLiteral("p"), &management);
     QVERIFY(runner);
     // Sent in two pieces, the second splitting a line, and ended by a line whose event proves
@@ -247,19 +247,21 @@ void TestOpenVpn::managementDispatch()
 
 void TestOpenVpn::profileAndManagementLifecycle()
 {
-    QTcpSocket management;
+    QLocalSocket management;
     QPointer<OpenVpnRunner> runner = startRunner(QStringLiteral("u"), QStringLiteral("p"), &management);
     QVERIFY(runner);
-    const quint16 port = quint16(management.peerPort());
     const QString profile = runner->profilePath();
     QVERIFY(QFile::exists(profile));
     QTRY_VERIFY(QFile::exists(m_dir.filePath(QStringLiteral("openvpn.profile"))));
 
-    // The program got the profile, private to its owner, and the management port.
+    // The program got the profile, private to its owner, and the management socket, in a
+    // folder only this user may enter (a port on 127.0.0.1 would be open to every user).
     QFile args(m_dir.filePath(QStringLiteral("openvpn.args")));
     QVERIFY(args.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromLocal8Bit(args.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-             OpenVpnRunner::arguments(profile, port));
+    const QStringList given = QString::fromLocal8Bit(args.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QString socket = given.value(given.indexOf(QStringLiteral("--management")) + 1);
+    QCOMPARE(given, OpenVpnRunner::arguments(profile, {socket, QStringLiteral("unix")}));
+    QCOMPARE(QFileInfo(QFileInfo(socket).path()).permissions() & 0x0077, QFileDevice::Permissions());
     QFile mode(m_dir.filePath(QStringLiteral("openvpn.mode")));
     QVERIFY(mode.open(QIODevice::ReadOnly));
     QCOMPARE(mode.readAll().trimmed(), QByteArray("600"));
@@ -270,11 +272,10 @@ void TestOpenVpn::profileAndManagementLifecycle()
     QTRY_VERIFY(capturedLog().contains(QStringLiteral("OpenVPN > engine ready")));
 
     // First connection wins: the listener is gone, a second local program is refused.
-    QVERIFY(!runner->managementServer()->isListening());
-    QTcpSocket intruder;
-    intruder.connectToHost(QHostAddress::LocalHost, port);
-    QTRY_COMPARE_WITH_TIMEOUT(intruder.error(), QAbstractSocket::ConnectionRefusedError, 3000);
-    QVERIFY(intruder.state() != QAbstractSocket::ConnectedState);
+    QVERIFY(!runner->isManagementListening());
+    QLocalSocket intruder;
+    intruder.connectToServer(socket);
+    QVERIFY(!intruder.waitForConnected(1000));
 
     // Once OpenVPN talks it has read the profile: off the disk.
     management.write(">INFO:OpenVPN Management Interface Version 5\n");
