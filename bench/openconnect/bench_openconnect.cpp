@@ -111,9 +111,8 @@ bool runCli(NetnsLab &lab, OcservServer &server, const QString &pin, bool measur
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const TavrixBench::TunnelOptions options =
-        TavrixBench::parseTunnelOptions(app, QStringLiteral("OpenConnect session versus the openconnect program"), 3,
-                                        true);
+    const TavrixBench::TunnelOptions options = TavrixBench::parseTunnelOptions(
+        app, QStringLiteral("OpenConnect session versus the openconnect program"), 3, true);
     const int reps = options.reps;
     const int seconds = options.seconds;
 

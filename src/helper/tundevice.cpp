@@ -33,8 +33,8 @@ bool runIpBatch(const QStringList &lines, bool force, QString *error)
     if (force)
         arguments << QStringLiteral("-force");
     arguments << QStringLiteral("-batch") << QStringLiteral("-");
-    return runSystemTool(QStringLiteral("ip"), arguments, (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLatin1(), nullptr,
-                   error);
+    return runSystemTool(QStringLiteral("ip"), arguments,
+                         (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLatin1(), nullptr, error);
 }
 
 // The way to `address` now: "via X dev Y" or "dev Y" from one line of "ip -o route get".
@@ -74,8 +74,9 @@ QStringList pathsOf(const QStringList &addresses)
             lines.append(QStringLiteral("route get ") + addresses.at(i));
         QByteArray output;
         QString error;
-        const bool ok = runSystemTool(QStringLiteral("ip"), {QStringLiteral("-o"), QStringLiteral("-batch"), QStringLiteral("-")},
-                                (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLatin1(), &output, &error);
+        const bool ok =
+            runSystemTool(QStringLiteral("ip"), {QStringLiteral("-o"), QStringLiteral("-batch"), QStringLiteral("-")},
+                          (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toLatin1(), &output, &error);
         for (const QByteArray &result : output.split('\n')) {
             if (!result.trimmed().isEmpty())
                 paths.append(pathOf(result));

@@ -1,10 +1,10 @@
 #include "helper/wireguardtunnel.h"
 
 #include <QCoreApplication>
-#include <QDebug>
-#include <QDir>
 #include <QDBusArgument>
 #include <QDBusMetaType>
+#include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -265,12 +265,13 @@ bool WireGuardTunnel::configureDevice(QString *error)
     }
     if (default4 || default6) {
         QString tables;
-        runSystemCommand(QStringLiteral("ip"), {QStringLiteral("route"), QStringLiteral("show"), QStringLiteral("table"),
-                                               QStringLiteral("all")},
-                         &tables);
+        runSystemCommand(
+            QStringLiteral("ip"),
+            {QStringLiteral("route"), QStringLiteral("show"), QStringLiteral("table"), QStringLiteral("all")}, &tables);
         QString tables6;
-        runSystemCommand(QStringLiteral("ip"), {QStringLiteral("-6"), QStringLiteral("route"), QStringLiteral("show"),
-                                               QStringLiteral("table"), QStringLiteral("all")},
+        runSystemCommand(QStringLiteral("ip"),
+                         {QStringLiteral("-6"), QStringLiteral("route"), QStringLiteral("show"),
+                          QStringLiteral("table"), QStringLiteral("all")},
                          &tables6);
         QSet<int> &taken = takenTables();
         m_table = firstTable;
@@ -304,10 +305,8 @@ bool WireGuardTunnel::configureDevice(QString *error)
         for (const QString &route : routes)
             *batch += QStringLiteral("route add %1 dev %2\n").arg(route, m_interface).toLatin1();
         if (fullTunnel) {
-            *batch += QStringLiteral("route add %1 dev %2 table %3\n")
-                          .arg(everything, m_interface)
-                          .arg(m_table)
-                          .toLatin1();
+            *batch +=
+                QStringLiteral("route add %1 dev %2 table %3\n").arg(everything, m_interface).arg(m_table).toLatin1();
             *batch += QStringLiteral("rule add not fwmark %1 table %1\n").arg(m_table).toLatin1();
             *batch += QByteArrayLiteral("rule add table main suppress_prefixlength 0\n");
         }
@@ -364,9 +363,9 @@ bool WireGuardTunnel::configureDevice(QString *error)
         *error = QStringLiteral("ip: ") + said.left(300);
         return false;
     }
-    if (!batch6.isEmpty() && runSystemCommand(QStringLiteral("ip"), {QStringLiteral("-6"), QStringLiteral("-batch"),
-                                                                    QStringLiteral("-")},
-                                              &said, batch6) != 0) {
+    if (!batch6.isEmpty() &&
+        runSystemCommand(QStringLiteral("ip"), {QStringLiteral("-6"), QStringLiteral("-batch"), QStringLiteral("-")},
+                         &said, batch6) != 0) {
         *error = QStringLiteral("ip: ") + said.left(300);
         return false;
     }
@@ -413,10 +412,10 @@ void WireGuardTunnel::undo(const QString &interface, int table, bool rules, bool
         if (takenTables().isEmpty())
             lines += "rule delete table main suppress_prefixlength 0\n";
         for (const char *family : {"-4", "-6"})
-            runSystemCommand(QStringLiteral("ip"),
-                             {QLatin1String(family), QStringLiteral("-force"), QStringLiteral("-batch"),
-                              QStringLiteral("-")},
-                             nullptr, lines);
+            runSystemCommand(
+                QStringLiteral("ip"),
+                {QLatin1String(family), QStringLiteral("-force"), QStringLiteral("-batch"), QStringLiteral("-")},
+                nullptr, lines);
     }
     if (rules) {
         for (const char *family : {"ip", "ip6"})
@@ -432,8 +431,9 @@ void WireGuardTunnel::removeLeftovers(const RuntimeFolder &folder)
     for (const QString &name : QDir(path).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
         QFile file(path + QLatin1Char('/') + name);
         // Written by a helper into its own root-only folder: "<device> <table> <rules> <dns>".
-        const QStringList fields =
-            file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.read(200)).split(QLatin1Char(' ')) : QStringList();
+        const QStringList fields = file.open(QIODevice::ReadOnly)
+                                       ? QString::fromLatin1(file.read(200)).split(QLatin1Char(' '))
+                                       : QStringList();
         if (fields.size() == 4 && HelperProto::isOwnWireGuardInterface(fields.at(0))) {
             // The device itself went with its wireguard-go, killed with the helper.
             runSystemCommand(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("delete"), fields.at(0)});

@@ -59,12 +59,9 @@ QStringList OpenVpnRunner::arguments(const QString &profilePath, const QStringLi
     return QStringList{QStringLiteral("--config"), QDir::toNativeSeparators(profilePath), QStringLiteral("--verb"),
                        QStringLiteral("3"), QStringLiteral("--management")} +
            management +
-           QStringList{QStringLiteral("--management-client"),
-            QStringLiteral("--management-query-passwords"),
-            QStringLiteral("--management-hold"),
-            QStringLiteral("--suppress-timestamps"),
-            QStringLiteral("--script-security"),
-            QStringLiteral("1")};
+           QStringList{QStringLiteral("--management-client"), QStringLiteral("--management-query-passwords"),
+                       QStringLiteral("--management-hold"),   QStringLiteral("--suppress-timestamps"),
+                       QStringLiteral("--script-security"),   QStringLiteral("1")};
 }
 
 QString OpenVpnRunner::managementAddress() const
@@ -423,7 +420,8 @@ void OpenVpnRunner::noteEngineLine(const QString &line)
     }
     m_refusedClock.invalidate();
     m_established = false;
-    Tavrix::engineLog(QStringLiteral("OpenVPN: the server's port refuses the tunnel's packets; restarting the session"));
+    Tavrix::engineLog(
+        QStringLiteral("OpenVPN: the server's port refuses the tunnel's packets; restarting the session"));
     restartSession();
 }
 

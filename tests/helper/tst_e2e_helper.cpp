@@ -284,8 +284,8 @@ int clientConnect(const QString &kind)
     // password or the private key. (OpenConnect's engine is this program's own library.)
     if (kind != QLatin1String("openconnect")) {
         const bool openVpn = kind == QLatin1String("openvpn");
-        const QString lastLine = openVpn ? QStringLiteral("Initialization Sequence Completed")
-                                         : QStringLiteral("tunnel up on tvxwg");
+        const QString lastLine =
+            openVpn ? QStringLiteral("Initialization Sequence Completed") : QStringLiteral("tunnel up on tvxwg");
         QDeadlineTimer deadline(5000);
         while (!clientLog().contains(lastLine) && !deadline.hasExpired())
             QTest::qWait(50);

@@ -148,12 +148,12 @@ void JourneyTest::asNormalUser()
     QStringList command = journeyCommand(bin + QStringLiteral("/tavrix-journey"));
     if (!helper)
         command << QStringLiteral("--expect-refusal") << QStringLiteral("helper service is not running");
-    command = helperLab.asUser(user, command,
-                               {QStringLiteral("HOME=") + home, QStringLiteral("TMPDIR=") + home,
-                                QStringLiteral("TAVRIX_BIN_DIR=") + bin,
-                                // Without the helper, no bus at all (never the host's).
-                                QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=") +
-                                    (helper ? helperLab.busAddress() : QStringLiteral("unix:path=") + home + "/no-bus")});
+    command = helperLab.asUser(
+        user, command,
+        {QStringLiteral("HOME=") + home, QStringLiteral("TMPDIR=") + home, QStringLiteral("TAVRIX_BIN_DIR=") + bin,
+         // Without the helper, no bus at all (never the host's).
+         QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=") +
+             (helper ? helperLab.busAddress() : QStringLiteral("unix:path=") + home + "/no-bus")});
     QByteArray output;
     const int code = TavrixTest::runProgram(command.first(), command.mid(1), &output, 150000);
     const QString text = QString::fromUtf8(output);

@@ -1,10 +1,10 @@
 // The OpenVPN runner against a stand-in engine (a script that records how it was started and
 // then sleeps), with this test playing OpenVPN's side of the management link over real TCP.
 
+#include <QLocalSocket>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
