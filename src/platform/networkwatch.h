@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
@@ -36,6 +37,10 @@ private:
     QSocketNotifier *m_notifier = nullptr;
     QTimer m_settle;
     QString m_pending;
+    // "<interface> <address>" of every address on a device that is no tunnel's: the system
+    // repeats an address's announcement for its lifetime and flags (duplicate address
+    // detection done, a router's refresh), which changes nothing.
+    QSet<QString> m_addresses;
 };
 
 } // namespace Tavrix

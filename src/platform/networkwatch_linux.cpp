@@ -1,7 +1,9 @@
 #include <QSocketNotifier>
 #include <QStringList>
 
+#include <arpa/inet.h>
 #include <cerrno>
+#include <ifaddrs.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
@@ -30,6 +32,12 @@ QString interfaceName(int index)
     return QString();
 }
 
+QString addressText(int family, const void *address)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    return inet_ntop(family, address, text, sizeof text) ? QString::fromLatin1(text) : QString();
+}
+
 } // namespace
 
 NetworkWatch::NetworkWatch(QObject *parent)
@@ -56,6 +64,25 @@ NetworkWatch::NetworkWatch(QObject *parent)
     }
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     QObject::connect(m_notifier, &QSocketNotifier::activated, this, &NetworkWatch::readEvents);
+    // The addresses there are now, so that a repeated announcement of one is told apart from
+    // a new one.
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) == 0) {
+        for (const ifaddrs *entry = list; entry; entry = entry->ifa_next) {
+            if (!entry->ifa_addr || !entry->ifa_name)
+                continue;
+            const int family = entry->ifa_addr->sa_family;
+            const void *address = nullptr;
+            if (family == AF_INET)
+                address = &reinterpret_cast<const sockaddr_in *>(entry->ifa_addr)->sin_addr;
+            else if (family == AF_INET6)
+                address = &reinterpret_cast<const sockaddr_in6 *>(entry->ifa_addr)->sin6_addr;
+            const QString name = QString::fromLatin1(entry->ifa_name);
+            if (address && !isTunnelInterface(name))
+                m_addresses.insert(name + QLatin1Char(' ') + addressText(family, address));
+        }
+        freeifaddrs(list);
+    }
 }
 
 NetworkWatch::~NetworkWatch()
@@ -119,8 +146,39 @@ void NetworkWatch::readEvents()
             case RTM_DELADDR: {
                 const auto *info = static_cast<const ifaddrmsg *>(NLMSG_DATA(header));
                 const QString name = interfaceName(int(info->ifa_index));
-                if (!name.isEmpty() && !isTunnelInterface(name))
-                    note(QStringLiteral("address on %1").arg(name));
+                if (name.isEmpty() || isTunnelInterface(name))
+                    break;
+                // An address still being checked for duplicates is not usable yet; its
+                // announcement once checked is the one that counts.
+                if (header->nlmsg_type == RTM_NEWADDR && (info->ifa_flags & IFA_F_TENTATIVE))
+                    break;
+                // IPv4 names its own address in IFA_LOCAL (IFA_ADDRESS is the peer's on a
+                // point-to-point link); IPv6 in IFA_ADDRESS.
+                QString address;
+                bool linkLocal = false;
+                int attributeLength = int(IFA_PAYLOAD(header));
+                for (auto *attribute = IFA_RTA(info); RTA_OK(attribute, attributeLength);
+                     attribute = RTA_NEXT(attribute, attributeLength)) {
+                    if (attribute->rta_type == IFA_LOCAL || (attribute->rta_type == IFA_ADDRESS && address.isEmpty())) {
+                        address = addressText(info->ifa_family, RTA_DATA(attribute));
+                        linkLocal = info->ifa_family == AF_INET6 &&
+                                    IN6_IS_ADDR_LINKLOCAL(static_cast<const in6_addr *>(RTA_DATA(attribute)));
+                    }
+                }
+                // An IPv6 link-local address comes and goes with its link (reported as the
+                // link's change) and never carries the way out.
+                if (linkLocal)
+                    break;
+                const QString key = name + QLatin1Char(' ') + address;
+                if (header->nlmsg_type == RTM_NEWADDR) {
+                    // The same address again (its lifetime or flags renewed): nothing changed.
+                    if (!address.isEmpty() && m_addresses.contains(key))
+                        break;
+                    m_addresses.insert(key);
+                } else {
+                    m_addresses.remove(key);
+                }
+                note(QStringLiteral("address on %1").arg(name));
                 break;
             }
             case RTM_NEWROUTE:
