@@ -288,6 +288,12 @@ bool WireGuardTunnel::configureDevice(QString *error)
     QString said;
     if (runSystemCommand(QStringLiteral("wg"), {QStringLiteral("setconf"), m_interface, QStringLiteral("/dev/stdin")},
                          &said, setconf.toUtf8()) != 0) {
+        // wg may quote the line it refused: no key reaches the owner's log.
+        for (const HelperProto::WireGuardPeer &peer : qAsConst(m_config.peers)) {
+            if (!peer.presharedKey.isEmpty())
+                said.replace(peer.presharedKey, QStringLiteral("********"));
+        }
+        said.replace(m_config.privateKey, QStringLiteral("********"));
         *error = QStringLiteral("wg setconf: ") + said.left(300);
         return false;
     }
