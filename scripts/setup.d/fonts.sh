@@ -1,4 +1,4 @@
-#!/usr/bin/env bash
+#!/bin/bash
 # Fetches the Montserrat family (TTF files, SIL Open Font License) from the npm registry into a
 # per-user cache that every checkout and build folder of this machine shares. The build picks
 # the files up from there and gives them their resource names; nothing is committed.

@@ -210,10 +210,7 @@ bool OpenVpnRunner::connectThroughHelper(const QString &config)
     QObject::connect(m_helperManagement, &QLocalSocket::readyRead, this, &OpenVpnRunner::managmentReadLine);
     // OpenVPN holds the other end: it has ended when the link closes.
     QObject::connect(m_helperManagement, &QLocalSocket::disconnected, this, &OpenVpnRunner::onProgramFinished);
-    sendCommand("state on\n");
-    sendCommand("state\n");
-    sendCommand("bytecount 1\n");
-    sendCommand("hold release\n");
+    sendOpeningCommands();
     return true;
 }
 
@@ -271,37 +268,46 @@ bool OpenVpnRunner::failStart()
     return false;
 }
 
+namespace {
+
+// First connection wins; the listener closes at once so no other local program gets in.
+template<typename Server, typename Socket> Socket *firstConnection(Server *server, Socket *already)
+{
+    Socket *socket = server->nextPendingConnection();
+    server->close();
+    if (socket && already) {
+        socket->abort();
+        return nullptr;
+    }
+    return socket;
+}
+
+} // namespace
+
 void OpenVpnRunner::onManagementConnection()
 {
-    // First connection wins; the listener closes at once so no other local program gets in.
     QIODevice *link = nullptr;
     if (m_localServer) {
-        QLocalSocket *socket = m_localServer->nextPendingConnection();
-        m_localServer->close();
-        if (!socket || m_localManagement) {
-            if (socket)
-                socket->abort();
-            return;
+        if (QLocalSocket *socket = firstConnection(m_localServer, m_localManagement)) {
+            m_localManagement = socket;
+            link = socket;
         }
-        m_localManagement = socket;
-        socket->setParent(this);
-        link = socket;
-    } else {
-        QTcpSocket *socket = m_managementServer->nextPendingConnection();
-        m_managementServer->close();
-        if (!socket || m_managementSocket) {
-            if (socket)
-                socket->abort();
-            return;
-        }
-        m_managementSocket = socket;
-        socket->setParent(this);
+    } else if (QTcpSocket *socket = firstConnection(m_managementServer, m_managementSocket)) {
         // Commands go out as several small writes: with Nagle each one after the first would
         // wait for OpenVPN's delayed acknowledgement (40 ms), twice in every connect.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_managementSocket = socket;
         link = socket;
     }
+    if (!link)
+        return;
+    link->setParent(this);
     QObject::connect(link, &QIODevice::readyRead, this, &OpenVpnRunner::managmentReadLine);
+    sendOpeningCommands();
+}
+
+void OpenVpnRunner::sendOpeningCommands()
+{
     sendCommand("state on\n");
     sendCommand("state\n");
     sendCommand("bytecount 1\n");

@@ -84,6 +84,7 @@ private:
     void onProgramFinished();
     void reportDisconnected();
     void sendCommand(const QByteArray &command);
+    void sendOpeningCommands();
     bool failStart();
     bool connectThroughHelper(const QString &config);
     void onHelperStopped();
