@@ -10,6 +10,7 @@ export PATH
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 
+# Our tunnel programs and their Shadowsocks helpers (these carry its path as their name).
 ours() {
     local dir pid
     for dir in /proc/[0-9]*; do
@@ -21,26 +22,42 @@ ours() {
     done 2>/dev/null
 }
 
-pids=$(ours | tr '\n' ' ')
-if [ -n "$pids" ]; then
-    kill -TERM $pids 2>/dev/null
-    for _ in $(seq 100); do
-        left=
-        for pid in $pids; do
-            [ -d "/proc/$pid" ] && ! grep -q '^[^)]*) Z' "/proc/$pid/stat" 2>/dev/null && left="$left $pid"
-        done
-        [ -z "$left" ] && break
-        sleep 0.05
+# When a process started, in clock ticks since boot; empty once it has ended (or is a zombie,
+# which holds nothing any more).
+started() {
+    local stat rest
+    IFS= read -r stat 2>/dev/null <"/proc/$1/stat" || return
+    rest=${stat##*) }
+    set -- $rest
+    [ "$1" = Z ] || echo "${20}"
+}
+me=$(started $$)
+
+# Everything of ours that was there when this script started goes. The look is repeated: a
+# program in the middle of starting (or of re-executing itself) shows no command line for a
+# moment, and a tunnel's helpers may appear after it was signalled.
+signalled=' '
+for round in $(seq 120); do
+    left=
+    for pid in $(ours); do
+        since=$(started "$pid")
+        [ -n "$since" ] && [ "$since" -le "$me" ] && left="$left $pid"
     done
-    [ -n "${left:-}" ] && kill -KILL $left 2>/dev/null
-fi
-# A tunnel started meanwhile (a switch of server reconnects at once) owns the table, the
-# interface and the routes now: they are not ours to remove.
+    [ -z "$left" ] && break
+    for pid in $left; do
+        case "$signalled" in
+            # One TERM each (a second one would cut its clean-up short); KILL after 5 s.
+            *" $pid "*) [ "$round" -ge 100 ] && kill -KILL "$pid" 2>/dev/null ;;
+            *) kill -TERM "$pid" 2>/dev/null; signalled="$signalled$pid " ;;
+        esac
+    done
+    sleep 0.05
+done
+# A tunnel started after this script (a switch of server reconnects at once) owns the table,
+# the interface and the routes now: they are not ours to remove.
 for pid in $(ours); do
-    case " $pids " in
-        *" $pid "*) ;;
-        *) exit 0 ;;
-    esac
+    since=$(started "$pid")
+    [ -n "$since" ] && [ "$since" -gt "$me" ] && exit 0
 done
 nft delete table inet tavrixvpn_outline 2>/dev/null
 while ip rule del fwmark 0x5456 lookup 85 2>/dev/null; do :; done

@@ -1,6 +1,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QMutex>
@@ -37,10 +38,16 @@ QString enginePath(const QString &windowsName)
 QMutex startedLock;
 QList<QPair<QString, qint64>> started;
 
-// Ended (a detached program is reaped by init, so no zombie stays behind).
+// Ended: gone, or a zombie (a detached program waits for init to reap it, which may take
+// a while; it has done all its work by then).
 bool ended(qint64 pid)
 {
-    return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid));
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.read(512);
+    const int end = line.lastIndexOf(')');
+    return end < 0 || line.mid(end + 2, 1) == "Z";
 }
 
 bool startDetached(const QString &program, const QStringList &arguments, const QString &logFile, qint64 *pid = nullptr)
@@ -80,23 +87,27 @@ bool startScript(const QString &windowsName, const QStringList &arguments)
 
 bool waitForScripts(const QString &windowsName, int timeoutMs)
 {
-    QList<qint64> pids;
-    {
-        QMutexLocker locker(&startedLock);
-        for (int i = started.size() - 1; i >= 0; --i) {
-            if (started.at(i).first == windowsName)
-                pids.append(started.takeAt(i).second);
-        }
-    }
+    // Every waiter waits for all of them: a connect given up while it waited must not take
+    // the scripts out of the list for the next one, which would then start its tunnel while
+    // a clean-up still runs and takes it down.
     QDeadlineTimer deadline(timeoutMs);
-    for (qint64 pid : pids) {
-        while (!ended(pid)) {
-            if (deadline.hasExpired())
-                return false;
-            QThread::msleep(20);
+    for (;;) {
+        bool running = false;
+        {
+            QMutexLocker locker(&startedLock);
+            for (int i = started.size() - 1; i >= 0; --i) {
+                if (ended(started.at(i).second))
+                    started.removeAt(i);
+                else if (started.at(i).first == windowsName)
+                    running = true;
+            }
         }
+        if (!running)
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
     }
-    return true;
 }
 
 Result runScript(const QString &windowsName, const QStringList &arguments, int timeoutMs)

@@ -32,7 +32,8 @@ private slots:
     void quitWhileConnectedTakesTunnelDown();
     void missingTunnelProgramEndsIdle();
     void wrongPasswordCarriesNothingAndSaysSo();
-    void userListeningOnTheRedirectPortGetsNoTraffic();
+    void listenerOnTheRedirectPort_data();
+    void listenerOnTheRedirectPort();
 
 private:
     NetnsLab m_lab;
@@ -111,7 +112,7 @@ void TestOutlineE2e::reconnectRightAfterDisconnectCarriesTraffic()
     driver.send(QStringLiteral("disconnect"));
     driver.send(QStringLiteral("connect"));
     QCOMPARE(driver.statusesUntil({2}), (QList<int>{0, 1, 2}));
-    QVERIFY(driver.statusesUntil({0}, 1000).isEmpty());
+    QVERIFY2(driver.statusesUntil({0}, 1000).isEmpty(), qPrintable(driver.logDump().right(900)));
     QCOMPARE(m_outline->curl(m_outline->insideUrl()), 0);
     QVERIFY(m_outline->udpRoundTrip());
     QCOMPARE(driver.disconnectVpn(), idle);
@@ -133,7 +134,8 @@ void TestOutlineE2e::disconnectWhileConnectingWins()
                                                              QLatin1Char('\n') + driver.logDump().right(3000)));
     }
     QCOMPARE(driver.connectVpn(), connected);
-    QCOMPARE(m_outline->curl(m_outline->insideUrl()), 0);
+    QVERIFY2(m_outline->curl(m_outline->insideUrl()) == 0,
+             qPrintable(m_outline->leftovers().join(' ') + QLatin1Char('\n') + driver.logDump().right(900)));
     QCOMPARE(driver.disconnectVpn(), idle);
     driver.send(QStringLiteral("runners"));
     const QString runners = driver.waitFor(QStringLiteral("RUNNERS "));
@@ -173,22 +175,44 @@ void TestOutlineE2e::wrongPasswordCarriesNothingAndSaysSo()
 }
 
 // Any local user may listen on the local redirect port first: the tunnel must then not come
-// up, rather than hand that user every connection of the machine.
-void TestOutlineE2e::userListeningOnTheRedirectPortGetsNoTraffic()
+// up, rather than hand that user every connection of the machine. A Shadowsocks helper of our
+// own that a killed tunnel left listening there is no stranger: the new tunnel replaces it.
+void TestOutlineE2e::listenerOnTheRedirectPort_data()
 {
-    QProcess *squatter =
-        m_lab.start(m_lab.clientNs(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "socat",
-                                       "TCP-LISTEN:12385,bind=127.0.0.1,fork,reuseaddr", "SYSTEM:echo squatted"});
+    QTest::addColumn<bool>("ours");
+    QTest::newRow("another user's program gets no traffic") << false;
+    QTest::newRow("a helper left by a killed tunnel is replaced") << true;
+}
+
+void TestOutlineE2e::listenerOnTheRedirectPort()
+{
+    QFETCH(bool, ours);
+    const QString tunnelProgram = m_outline->binDir() + QStringLiteral("/tun2socks");
+    const QString socat = QStringLiteral("exec -a %1 socat TCP-LISTEN:12385,bind=127.0.0.1,fork,reuseaddr "
+                                         "SYSTEM:'echo squatted'")
+                              .arg(ours ? tunnelProgram : QStringLiteral("socat"));
+    QStringList command{"bash", "-c", socat};
+    if (!ours)
+        command = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + command;
+    QProcess *squatter = m_lab.start(m_lab.clientNs(), command);
     QVERIFY(squatter);
     QVERIFY(m_lab.waitForListener(m_lab.clientNs(), 12385));
     OutlineDriver driver(m_lab, *m_outline, QString::fromLatin1(OutlineLab::password));
     QCOMPARE(driver.connectVpn(), connected);
-    QCOMPARE(driver.statusesUntil({0}, 10000), idle);
     QByteArray body;
-    QVERIFY(m_outline->curl(m_outline->insideUrl(), &body) != 0);
-    QVERIFY(!body.contains("squatted"));
-    QVERIFY2(driver.logDump().contains(QStringLiteral("another program listens on 127.0.0.1:12385")),
-             qPrintable(driver.logDump()));
+    if (ours) {
+        QVERIFY2(driver.statusesUntil({0}, 1000).isEmpty(), qPrintable(driver.logDump().right(900)));
+        QCOMPARE(m_outline->curl(m_outline->insideUrl(), &body), 0);
+        QCOMPARE(body, m_outline->marker());
+        QVERIFY(squatter->waitForFinished(5000));
+        QCOMPARE(driver.disconnectVpn(), idle);
+    } else {
+        QCOMPARE(driver.statusesUntil({0}, 10000), idle);
+        QVERIFY(m_outline->curl(m_outline->insideUrl(), &body) != 0);
+        QVERIFY(!body.contains("squatted"));
+        QVERIFY2(driver.logDump().contains(QStringLiteral("another program listens on 127.0.0.1:12385")),
+                 qPrintable(driver.logDump().right(900)));
+    }
     m_lab.stop(squatter);
     QVERIFY2(m_outline->waitForNoLeftovers(), qPrintable(m_outline->leftovers().join(' ')));
 }
