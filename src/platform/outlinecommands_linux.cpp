@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QList>
 #include <QMutex>
-#include <QPair>
 #include <QProcess>
 #include <QThread>
 
@@ -34,20 +33,49 @@ QString enginePath(const QString &windowsName)
     return QFileInfo(program).absolutePath() + QLatin1Char('/') + name;
 }
 
-// Scripts started detached, by script name, for waitForScripts().
-QMutex startedLock;
-QList<QPair<QString, qint64>> started;
-
-// Ended: gone, or a zombie (a detached program waits for init to reap it, which may take
-// a while; it has done all its work by then).
-bool ended(qint64 pid)
+// The state letter and start time (clock ticks since boot) of a process; empty once gone.
+struct ProcessStat
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.read(512);
+    char state = 0;
+    QByteArray startTime;
+};
+
+ProcessStat processStat(qint64 pid)
+{
+    ProcessStat result;
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    const QByteArray line = file.read(1024);
     const int end = line.lastIndexOf(')');
-    return end < 0 || line.mid(end + 2, 1) == "Z";
+    if (end < 0)
+        return result;
+    // Fields after the name: state is the 3rd of the line, the start time the 22nd.
+    const QList<QByteArray> fields = line.mid(end + 2).split(' ');
+    if (fields.size() > 19 && !fields.at(0).isEmpty()) {
+        result.state = fields.at(0).at(0);
+        result.startTime = fields.at(19);
+    }
+    return result;
+}
+
+// Scripts started detached, by script name, for waitForScripts(): the pid with its start
+// time, so that a later process given the same pid is not taken for the script.
+struct StartedScript
+{
+    QString name;
+    qint64 pid = 0;
+    QByteArray startTime;
+};
+QMutex startedLock;
+QList<StartedScript> started;
+
+// Ended: gone, or a zombie (a detached program waits for init to reap it, which may take a
+// while; it has done all its work by then).
+bool ended(const StartedScript &script)
+{
+    const ProcessStat stat = processStat(script.pid);
+    return stat.state == 0 || stat.state == 'Z' || stat.startTime != script.startTime;
 }
 
 bool startDetached(const QString &program, const QStringList &arguments, const QString &logFile, qint64 *pid = nullptr)
@@ -80,8 +108,12 @@ bool startScript(const QString &windowsName, const QStringList &arguments)
     qint64 pid = 0;
     if (!startDetached(enginePath(windowsName), arguments, QString(), &pid))
         return false;
+    const ProcessStat stat = processStat(pid);
+    // Already over when there is none to read.
+    if (stat.state == 0 || stat.state == 'Z')
+        return true;
     QMutexLocker locker(&startedLock);
-    started.append({windowsName, pid});
+    started.append({windowsName, pid, stat.startTime});
     return true;
 }
 
@@ -96,9 +128,9 @@ bool waitForScripts(const QString &windowsName, int timeoutMs)
         {
             QMutexLocker locker(&startedLock);
             for (int i = started.size() - 1; i >= 0; --i) {
-                if (ended(started.at(i).second))
+                if (ended(started.at(i)))
                     started.removeAt(i);
-                else if (started.at(i).first == windowsName)
+                else if (started.at(i).name == windowsName)
                     running = true;
             }
         }
