@@ -17,7 +17,6 @@
 
 #include "platform/detachedstart_linux.h"
 #include "platform/engineprocesses.h"
-#include "platform/privileges.h"
 
 namespace Tavrix {
 namespace EngineProcesses {
@@ -195,7 +194,6 @@ bool startDetachedProgram(const QString &path, const QStringList &arguments, con
         const pid_t engine = ::fork();
         if (engine == 0) {
             ::setpgid(0, 0);
-            Privileges::prepareEngineChild();
             sigset_t none;
             sigemptyset(&none);
             ::sigprocmask(SIG_SETMASK, &none, nullptr);

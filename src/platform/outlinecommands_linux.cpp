@@ -10,7 +10,6 @@
 
 #include "platform/engineprocesses.h"
 #include "platform/outlinecommands.h"
-#include "platform/privileges.h"
 
 namespace Tavrix {
 namespace OutlineCommands {
@@ -88,12 +87,7 @@ bool startDetached(const QString &program, const QStringList &arguments, const Q
     const QString output = logFile.isEmpty() ? QProcess::nullDevice() : logFile;
     process.setStandardOutputFile(output, QIODevice::Append);
     process.setStandardErrorFile(output, QIODevice::Append);
-    // The tunnel program and its scripts make the tunnel device, routes and firewall table:
-    // they inherit the client's network privilege from this thread while it forks them.
-    Privileges::passToChildrenOfThisThread();
-    const bool started = process.startDetached(pid);
-    Privileges::stopPassingToChildrenOfThisThread();
-    return started;
+    return process.startDetached(pid);
 }
 
 } // namespace
@@ -148,9 +142,7 @@ Result runScript(const QString &windowsName, const QStringList &arguments, int t
     QProcess process;
     process.setWorkingDirectory(QStringLiteral("/"));
     process.setProcessChannelMode(QProcess::MergedChannels);
-    Privileges::passToChildrenOfThisThread();
     process.start(enginePath(windowsName), arguments, QIODevice::ReadOnly);
-    Privileges::stopPassingToChildrenOfThisThread();
     if (!process.waitForStarted(timeoutMs)) {
         result.output = process.errorString().toLocal8Bit();
         return result;

@@ -15,17 +15,5 @@ QString missingMessage()
     return QStringLiteral("TavrixVPN needs administrator rights to set up this tunnel.");
 }
 
-void passToChildrenOfThisThread()
-{
-}
-
-void stopPassingToChildrenOfThisThread()
-{
-}
-
-void prepareEngineChild()
-{
-}
-
 } // namespace Privileges
 } // namespace Tavrix

@@ -9,7 +9,6 @@
 #include <QStandardPaths>
 
 #include "platform/engineprocesses.h"
-#include "platform/privileges.h"
 #include "platform/splitter.h"
 
 namespace Tavrix {
@@ -17,17 +16,9 @@ namespace Splitter {
 
 namespace {
 
-// The service stand-in ships beside the client; it changes the firewall and the routing, so
-// it gets the network privilege.
-class ServiceProcess : public QProcess
-{
-protected:
-    void setupChildProcess() override { Privileges::prepareEngineChild(); }
-};
-
 bool runService(const QString &command, int timeoutMs, QString *output, QString *error)
 {
-    ServiceProcess process;
+    QProcess process;
     process.start(EngineProcesses::enginePath(QStringLiteral("splitter")), {command}, QIODevice::ReadOnly);
     const bool finished = process.waitForStarted(timeoutMs) && process.waitForFinished(timeoutMs);
     if (!finished && process.state() != QProcess::NotRunning) {

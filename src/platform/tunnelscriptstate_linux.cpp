@@ -1,8 +1,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QSaveFile>
+#include <QStandardPaths>
 
-#include "platform/privileges.h"
 #include "platform/tunnelscriptstate.h"
 
 namespace Tavrix {
@@ -56,10 +56,12 @@ QStringList restoreRoutes(const QString &saved, const QString &family)
             continue;
         QProcess ip;
         ip.setProcessChannelMode(QProcess::MergedChannels);
-        Privileges::passToChildrenOfThisThread();
-        ip.start(QStringLiteral("ip"), QStringList{family, QStringLiteral("route"), QStringLiteral("replace")} +
-                                           route.split(QLatin1Char(' ')));
-        Privileges::stopPassingToChildrenOfThisThread();
+        // From the system's folders, never through the caller's PATH.
+        ip.start(QStandardPaths::findExecutable(QStringLiteral("ip"),
+                                                {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"),
+                                                 QStringLiteral("/sbin"), QStringLiteral("/bin")}),
+                 QStringList{family, QStringLiteral("route"), QStringLiteral("replace")} +
+                     route.split(QLatin1Char(' ')));
         const bool done =
             ip.waitForFinished(routeWaitMs) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
         if (done) {

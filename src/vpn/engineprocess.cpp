@@ -6,14 +6,7 @@
 #include <QTimer>
 #include <QtConcurrent>
 
-#include "platform/privileges.h"
-
 namespace Tavrix {
-
-void PrivilegedProcess::setupChildProcess()
-{
-    Privileges::prepareEngineChild();
-}
 
 EngineProcess::EngineProcess(const QString &tag, QObject *parent)
     : QObject(parent)
@@ -42,7 +35,7 @@ bool EngineProcess::start(const QString &program, const QStringList &arguments, 
     }
     m_finishedReported = false;
     m_error.clear();
-    m_process = new PrivilegedProcess(this);
+    m_process = new QProcess(this);
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     if (!m_extraEnvironment.isEmpty()) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -142,7 +135,7 @@ void EngineProcess::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
 CommandResult runCommand(const QString &program, const QStringList &arguments, int timeoutMs)
 {
     CommandResult result;
-    PrivilegedProcess process;
+    QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments, QIODevice::ReadOnly);
     if (!process.waitForStarted(qMin(timeoutMs, 30000))) {

@@ -62,18 +62,6 @@ private:
     bool m_finishedReported = false;
 };
 
-// A QProcess whose program receives the client's network privilege (engines and the scripts
-// that change routes or the firewall). Other programs are started with a plain QProcess.
-class PrivilegedProcess : public QProcess
-{
-    Q_OBJECT
-public:
-    using QProcess::QProcess;
-
-protected:
-    void setupChildProcess() override;
-};
-
 // Result of a short command run to its end.
 struct CommandResult
 {

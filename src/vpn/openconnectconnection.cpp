@@ -733,9 +733,6 @@ void OpenConnectConnection::runSession(quint64 generation)
     reportEngine(CONNECTING, epoch);
     m_refusedServerKey = RefusedServerKey();
     openconnect_set_reported_os(m_vpninfo, openConnectReportedOs());
-    // The library runs the tunnel script from this thread; it needs the network privilege.
-    Privileges::passToChildrenOfThisThread();
-    const auto withdraw = qScopeGuard([] { Privileges::stopPassingToChildrenOfThisThread(); });
 
     if (openconnect_obtain_cookie(m_vpninfo) == 0 && openconnect_make_cstp_connection(m_vpninfo) == 0) {
         const int dtls = openconnect_setup_dtls(m_vpninfo, 25);
