@@ -122,7 +122,12 @@ QList<qint64> find(const QString &windowsName)
 bool isRunning(const QString &windowsName, qint64 pid)
 {
     const QString path = QFileInfo(enginePath(windowsName)).absoluteFilePath();
-    return pid > 0 && startedFrom(QStringLiteral("/proc/%1").arg(pid), path) && alive(pid);
+    const QString pidDir = QStringLiteral("/proc/%1").arg(pid);
+    if (pid <= 0 || !alive(pid))
+        return false;
+    // The pid we started, in the middle of an exec (a stand-in script handing over to the
+    // engine) shows no command line for that moment: still ours, not ended.
+    return startedFrom(pidDir, path) || commandLine(pidDir).isEmpty();
 }
 
 QString describe(const QString &windowsName)
